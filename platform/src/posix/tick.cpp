@@ -1,0 +1,16 @@
+#include "platform/platform.h"
+
+#include <time.h>
+
+namespace platform {
+
+// Also called from the crash handler: clock_gettime is async-signal-safe.
+uint32_t tickMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const uint64_t ms =
+      static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+}  // namespace platform

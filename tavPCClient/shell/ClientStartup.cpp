@@ -1,0 +1,88 @@
+#include "ClientStartup.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <memory>
+
+#include "DataFolder.h"
+#include "ForUpdate.h"
+#include "LocalConfig.h"
+#include "LocalDatabase.h"
+#include "LoginDialog.h"
+#include "MessageLog.h"
+#include "QNMessageBox.h"
+#include "WelcomeDlg.h"
+#include "platform/platform.h"
+
+namespace {
+QPointer<LoginDialog>& loginWindow() {
+  static QPointer<LoginDialog> window;
+  return window;
+}
+
+void applyStyleSheet(QApplication& app) {
+  QFile style(QStringLiteral(":/res/tav_add/style.qss"));
+  if (style.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromUtf8(style.readAll()));
+}
+}  // namespace
+
+bool ClientStartup::prepareDataFolder(const QString& appDir, const QString& dataFolder) {
+  bool updated = false;
+  if (QFile::exists(appDir + '/' + QString::fromStdString(platform::executableName("NewUpdate")))) {
+    DataFolder::removeRecursively(dataFolder);
+    WelcomeDlg welcome;
+    welcome.exec();
+    updated = true;
+  }
+  // The parent folders are not guaranteed on every system, so make them too.
+  if (!QDir(dataFolder).exists() && !QDir().mkpath(dataFolder))
+    qWarning() << "cannot create the data folder" << dataFolder;
+  return updated;
+}
+
+bool ClientStartup::openDatabase(const QString& dataFolder) {
+  return LocalDatabase::open(dataFolder + QStringLiteral("tavQN"));
+}
+
+int ClientStartup::run(int argc, char** argv) {
+  QApplication app(argc, argv);
+  applyStyleSheet(app);
+  platform::installCrashHandler();
+  QNMessageBox::setGlobal(new QNMessageBox);
+
+  // Held for the life of the process.
+  static std::unique_ptr<platform::SingleInstance> only;
+  only = std::make_unique<platform::SingleInstance>("TavPcClientOnly");
+  if (only->alreadyRunning()) {
+    only.reset();
+    QNMessageBox* box = QNMessageBox::global();
+    box->setMessage(QStringLiteral("程序已运行，不能重复运行！"), QString(), QString(), 2000);
+    box->exec();
+    delete box;
+    return 0;
+  }
+
+  DataFolder::setPath(QString::fromStdString(platform::userDataDir()));
+  const QString dataFolder = DataFolder::path();
+  prepareDataFolder(QCoreApplication::applicationDirPath(), dataFolder);
+  MessageLog::install();
+  QCoreApplication::addLibraryPath(QStringLiteral("./plugins"));
+  openDatabase(dataFolder);
+  // Settings are read before the first window needs them; a first run writes
+  // the defaults here.
+  LocalConfig::instance();
+
+  loginWindow() = new LoginDialog;
+  loginWindow()->show();
+  qInfo() << "client started, login window shown";
+
+  auto updater = std::make_unique<ForUpdate>();
+  updater->start(QThread::InheritPriority);
+
+  const int result = app.exec();
+  updater->wait();
+  return result;
+}

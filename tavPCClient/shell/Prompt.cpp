@@ -1,0 +1,43 @@
+#include "Prompt.h"
+
+#include <QPointer>
+#include <QTimer>
+
+Prompt* Prompt::instance() {
+  static QPointer<Prompt> prompt;
+  if (!prompt) prompt = new Prompt;
+  return prompt;
+}
+
+Prompt::Prompt(QWidget* parent) : QLabel(parent), timer_(new QTimer(this)) {
+  setObjectName(QStringLiteral("Prompt"));
+  setAlignment(Qt::AlignCenter);
+  setWordWrap(false);
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  setAttribute(Qt::WA_StyledBackground);
+  timer_->setSingleShot(true);
+  connect(timer_, &QTimer::timeout, this, &Prompt::destroyMessage);
+  hide();
+}
+
+void Prompt::showMessage(QWidget* parent, const QString& text) {
+  if (parent && parentWidget() != parent) setParent(parent);
+  setText(text);
+  setToolTip(text);
+  adjustSize();
+  if (parent) {
+    // Long texts wrap rather than run past the window's edges.
+    const int maxWidth = qMax(120, parent->width() - 40);
+    if (width() > maxWidth) {
+      setWordWrap(true);
+      setFixedWidth(maxWidth);
+      adjustSize();
+    }
+    move((parent->width() - width()) / 2, (parent->height() - height()) / 2);
+  }
+  show();
+  raise();
+  timer_->start(kShowMs);
+}
+
+void Prompt::destroyMessage() { hide(); }

@@ -1,0 +1,3 @@
+#include "ClientStartup.h"
+
+int main(int argc, char** argv) { return ClientStartup::run(argc, argv); }

@@ -1,0 +1,48 @@
+// Small helpers shared by the tests: private folders and waiting on conditions.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QString>
+#include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+
+namespace testsupport {
+
+// Runs the event loop until pred() holds or timeoutMs passes; true when it held.
+inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 20000) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!pred()) {
+    if (deadline.hasExpired()) return false;
+    if (QCoreApplication::instance())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(10);
+  }
+  return true;
+}
+
+// A fresh HOME for one test: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and
+// XDG_RUNTIME_DIR point into a temporary folder while the object lives.
+class TempHome {
+public:
+  TempHome();
+  ~TempHome();
+  TempHome(const TempHome&) = delete;
+  TempHome& operator=(const TempHome&) = delete;
+
+  QString home() const { return dir_.path(); }
+  QString dataHome() const { return dir_.path() + "/.local/share"; }
+  QString runtimeDir() const { return dir_.path() + "/run"; }
+  // The client's per-user data folder below this home, ending in '/'.
+  QString clientDataFolder() const { return dataHome() + "/TavPcClient/"; }
+
+private:
+  QTemporaryDir dir_;
+  QByteArray saved_[4];
+};
+
+// Folder of the built programs (build/bin).
+QString binDir();
+
+}  // namespace testsupport
