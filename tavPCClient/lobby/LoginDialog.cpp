@@ -24,7 +24,7 @@ LoginDialog::LoginDialog(QWidget* parent)
   setObjectName(QStringLiteral("LoginDialog"));
   setAttribute(Qt::WA_StyledBackground);
   setWindowTitle(QStringLiteral("登录"));
-  setFixedSize(400, 520);
+  setFixedSize(400, 480);
   installEventFilter(new WndDragFilter(this));
 
   // Title bar: minimise and close on the right.

@@ -12,7 +12,7 @@ class QPushButton;
 class LoginDialog : public QDialog {
   Q_OBJECT
 
-public:
+ public:
   explicit LoginDialog(QWidget* parent = nullptr);
 
   QComboBox* accountBox() const { return account_; }
@@ -20,7 +20,7 @@ public:
   QPushButton* loginButton() const { return login_; }
   QLabel* statusLabel() const { return status_; }
 
-private:
+ private:
   QComboBox* account_;
   QLineEdit* password_;
   QPushButton* login_;

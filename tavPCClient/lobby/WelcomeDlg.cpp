@@ -77,11 +77,17 @@ WelcomeDlg::WelcomeDlg(QWidget* parent)
   showPage(0);
 }
 
-int WelcomeDlg::currentPage() const { return pages_->currentIndex(); }
+int WelcomeDlg::currentPage() const {
+  return pages_->currentIndex();
+}
 
-void WelcomeDlg::slot_ButtonPrevious() { showPage((currentPage() + kPageCount - 1) % kPageCount); }
+void WelcomeDlg::slot_ButtonPrevious() {
+  showPage((currentPage() + kPageCount - 1) % kPageCount);
+}
 
-void WelcomeDlg::slot_ButtonNext() { showPage((currentPage() + 1) % kPageCount); }
+void WelcomeDlg::slot_ButtonNext() {
+  showPage((currentPage() + 1) % kPageCount);
+}
 
 void WelcomeDlg::showPage(int page) {
   pages_->setCurrentIndex(page);

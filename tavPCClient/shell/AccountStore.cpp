@@ -10,9 +10,11 @@ namespace AccountStore {
 
 QList<AccountRecord> readAccounts() {
   QList<AccountRecord> accounts;
-  if (!QSqlDatabase::database().isOpen()) return accounts;
+  if (!QSqlDatabase::database().isOpen())
+    return accounts;
   QSqlQuery query;
-  if (!query.exec(QStringLiteral("select * from userInfo order by loginTime desc"))) return accounts;
+  if (!query.exec(QStringLiteral("select * from userInfo order by loginTime desc")))
+    return accounts;
   while (query.next()) {
     AccountRecord record;
     record.userId = query.value(QStringLiteral("userId")).toString();
@@ -27,7 +29,8 @@ QList<AccountRecord> readAccounts() {
 
 bool writeAccount(quint32 userId, const QString& userName, const QString& password,
                   const QDateTime& loginTime) {
-  if (!QSqlDatabase::database().isOpen()) return false;
+  if (!QSqlDatabase::database().isOpen())
+    return false;
   QSqlQuery query;
   query.prepare(QStringLiteral(
       "replace into userInfo(userId,userName,Pwd,autoLogin,loginTime) values(?,?,?,?,?)"));
@@ -40,7 +43,8 @@ bool writeAccount(quint32 userId, const QString& userName, const QString& passwo
 }
 
 QString readRoomSetting(quint32 userId, quint32 roomId) {
-  if (!QSqlDatabase::database().isOpen()) return QString();
+  if (!QSqlDatabase::database().isOpen())
+    return QString();
   QSqlQuery query;
   if (!query.exec(QStringLiteral("SELECT settingValue FROM settings where settingItem='%1,%2'")
                       .arg(userId)
@@ -51,7 +55,8 @@ QString readRoomSetting(quint32 userId, quint32 roomId) {
 }
 
 bool writeRoomSetting(quint32 userId, quint32 roomId, const QString& value) {
-  if (!QSqlDatabase::database().isOpen()) return false;
+  if (!QSqlDatabase::database().isOpen())
+    return false;
   QSqlQuery query;
   query.prepare(QStringLiteral("replace into settings(settingItem,settingValue) values(?,?)"));
   query.addBindValue(QStringLiteral("%1,%2").arg(userId).arg(roomId));

@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QPalette>
 #include <QPointer>
 #include <memory>
 
@@ -22,12 +23,16 @@ QPointer<LoginDialog>& loginWindow() {
   static QPointer<LoginDialog> window;
   return window;
 }
-
-void applyStyleSheet(QApplication& app) {
-  QFile style(QStringLiteral(":/res/tav_add/style.qss"));
-  if (style.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromUtf8(style.readAll()));
-}
 }  // namespace
+
+void ClientStartup::applyLook(QApplication& app) {
+  QPalette palette = app.palette();
+  palette.setColor(QPalette::PlaceholderText, QColor(0xa9, 0xad, 0xb3));
+  app.setPalette(palette);
+  QFile style(QStringLiteral(":/res/tav_add/style.qss"));
+  if (style.open(QIODevice::ReadOnly))
+    app.setStyleSheet(QString::fromUtf8(style.readAll()));
+}
 
 bool ClientStartup::prepareDataFolder(const QString& appDir, const QString& dataFolder) {
   bool updated = false;
@@ -49,7 +54,7 @@ bool ClientStartup::openDatabase(const QString& dataFolder) {
 
 int ClientStartup::run(int argc, char** argv) {
   QApplication app(argc, argv);
-  applyStyleSheet(app);
+  applyLook(app);
   platform::installCrashHandler();
   QNMessageBox::setGlobal(new QNMessageBox);
 

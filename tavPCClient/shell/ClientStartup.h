@@ -4,8 +4,10 @@
 
 #include <QString>
 
+class QApplication;
+
 class ClientStartup {
-public:
+ public:
   // The whole program: returns the process exit code.
   static int run(int argc, char** argv);
 
@@ -13,6 +15,9 @@ public:
   // is cleared and the welcome pages are shown. Then the data folder is made
   // when missing. Returns true when the update path was taken.
   static bool prepareDataFolder(const QString& appDir, const QString& dataFolder);
+
+  // The client's style sheet and palette.
+  static void applyLook(QApplication& app);
 
   // Opens "<dataFolder>tavQN" with its tables; false when it cannot be opened.
   static bool openDatabase(const QString& dataFolder);

@@ -8,7 +8,9 @@
 #include "platform/platform.h"
 
 namespace {
-QString exe(const char* base) { return QString::fromStdString(platform::executableName(base)); }
+QString exe(const char* base) {
+  return QString::fromStdString(platform::executableName(base));
+}
 }  // namespace
 
 ForUpdate::ForUpdate(QObject* parent)
@@ -20,12 +22,14 @@ ForUpdate::ForUpdate(const QString& appDir, const QString& localAppData, QObject
 
 void ForUpdate::run() {
   // Without the local data folder nothing here can be done safely.
-  if (localAppData_.isEmpty()) return;
+  if (localAppData_.isEmpty())
+    return;
 
   // An installer downloaded by an earlier update has done its job.
   const QString staleInstaller =
       localAppData_ + QStringLiteral("/%1/").arg(QStringLiteral("TavPcClient")) + exe("AutoUpdate");
-  if (QFile::exists(staleInstaller)) QFile::remove(staleInstaller);
+  if (QFile::exists(staleInstaller))
+    QFile::remove(staleInstaller);
 
   const QString updaterName = exe("TavUpdate");
   const QString fresh = appDir_ + '/' + exe("NewUpdate");
@@ -36,7 +40,8 @@ void ForUpdate::run() {
       platform::terminateProcessByName(updaterName.toStdString());
       QFile::remove(updater);
     }
-    if (!QFile::rename(fresh, updater)) qWarning() << "cannot put the new updater in place" << fresh;
+    if (!QFile::rename(fresh, updater))
+      qWarning() << "cannot put the new updater in place" << fresh;
   } else if (QFile::exists(updater)) {
     platform::terminateProcessByName(updaterName.toStdString());
   }

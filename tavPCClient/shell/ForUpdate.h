@@ -8,16 +8,16 @@
 class ForUpdate : public QThread {
   Q_OBJECT
 
-public:
+ public:
   // Works on the program's own folder and the system's local data folder.
   explicit ForUpdate(QObject* parent = nullptr);
   // Works on the given folders (an empty localAppData skips the stale-download cleanup).
   ForUpdate(const QString& appDir, const QString& localAppData, QObject* parent = nullptr);
 
-protected:
+ protected:
   void run() override;
 
-private:
+ private:
   QString appDir_;
   QString localAppData_;
 };

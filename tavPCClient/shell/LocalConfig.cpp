@@ -43,12 +43,14 @@ LocalConfig::LocalConfig(const QString& dataFolder) {
     videoPath_ = dataFolder + QStringLiteral("video");
     settings_->setValue(QStringLiteral("conf/videoPath"), videoPath_);
   }
-  if (!QDir(videoPath_).exists()) QDir().mkpath(videoPath_);
+  if (!QDir(videoPath_).exists())
+    QDir().mkpath(videoPath_);
 
   picFileBrowsePath_ = settings_->value(QStringLiteral("conf/PicFileBrowsePath")).toString();
   if (picFileBrowsePath_.isEmpty()) {
     picFileBrowsePath_ = QString::fromStdString(platform::picturesDir());
-    if (picFileBrowsePath_.isEmpty()) picFileBrowsePath_ = dataFolder;
+    if (picFileBrowsePath_.isEmpty())
+      picFileBrowsePath_ = dataFolder;
   }
   settings_->sync();
 }
@@ -90,6 +92,7 @@ int LocalConfig::deviceIndex(const QString& key, int deviceCount) const {
   QMutexLocker lock(&mutex_);
   bool ok = false;
   const int index = settings_->value(key, 0).toInt(&ok);
-  if (!ok || index < 0 || index >= deviceCount) return 0;
+  if (!ok || index < 0 || index >= deviceCount)
+    return 0;
   return index;
 }

@@ -13,7 +13,7 @@
 inline constexpr const char kDefaultServiceHost[] = "127.0.0.1:27800";
 
 class LocalConfig {
-public:
+ public:
   // The process-wide instance on the per-user data folder, created on first use.
   static LocalConfig* instance();
 
@@ -37,7 +37,7 @@ public:
   // "conf/speakerIndex", ...): 0 when missing, negative or not below deviceCount.
   int deviceIndex(const QString& key, int deviceCount) const;
 
-private:
+ private:
   mutable QMutex mutex_;
   std::unique_ptr<QSettings> settings_;
   QString serverIP_;

@@ -17,8 +17,8 @@ const bool kRegistered = [] {
 
 void createTableIfMissing(const QString& name, const QString& createStatement) {
   QSqlQuery query;
-  if (query.exec(
-          QStringLiteral("SELECT * FROM sqlite_master where type='table' and name = '%1'").arg(name)) &&
+  if (query.exec(QStringLiteral("SELECT * FROM sqlite_master where type='table' and name = '%1'")
+                     .arg(name)) &&
       query.next())
     return;
   if (!query.exec(createStatement))
@@ -29,8 +29,10 @@ void createTableIfMissing(const QString& name, const QString& createStatement) {
 bool open(const QString& file) {
   (void)kRegistered;
   QSqlDatabase db = QSqlDatabase::database(QSqlDatabase::defaultConnection, false);
-  if (!db.isValid()) db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-  if (db.isOpen()) db.close();
+  if (!db.isValid())
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+  if (db.isOpen())
+    db.close();
   db.setDatabaseName(file);
   if (!db.open()) {
     qWarning() << "cannot open the local database" << file << db.lastError().text();
@@ -42,15 +44,19 @@ bool open(const QString& file) {
                      "TEXT,'autoLogin' TEXT,'loginTime'\tTEXT,PRIMARY KEY(userId))"));
   createTableIfMissing(
       QStringLiteral("settings"),
-      QStringLiteral("CREATE TABLE 'settings' ('settingItem' TEXT PRIMARY KEY,'settingValue' TEXT)"));
+      QStringLiteral(
+          "CREATE TABLE 'settings' ('settingItem' TEXT PRIMARY KEY,'settingValue' TEXT)"));
   return true;
 }
 
-bool isOpen() { return QSqlDatabase::database(QSqlDatabase::defaultConnection, false).isOpen(); }
+bool isOpen() {
+  return QSqlDatabase::database(QSqlDatabase::defaultConnection, false).isOpen();
+}
 
 void close() {
   QSqlDatabase db = QSqlDatabase::database(QSqlDatabase::defaultConnection, false);
-  if (db.isValid()) db.close();
+  if (db.isValid())
+    db.close();
 }
 
 }  // namespace LocalDatabase

@@ -29,7 +29,8 @@ QString levelWord(QtMsgType type) {
 
 QString formatLine(QtMsgType type, const char* file, int line, const QString& text) {
   const QString location = QStringLiteral("File:%1 Line:%2").arg(QString::fromUtf8(file)).arg(line);
-  const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+  const QString time =
+      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
   // The multi-argument arg() fills all four places in one pass, so a "%1" inside
   // the message text stays as it is.
   return QStringLiteral("%1 %2 %3 %4").arg(levelWord(type), location, text, time);
@@ -41,7 +42,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
   static QMutex mutex;
   QMutexLocker lock(&mutex);
   QFile file(DataFolder::filePath(QStringLiteral("MsgOutput.txt")));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    return;
   QTextStream stream(&file);
   stream.setCodec("UTF-8");
   stream << line << "\r\n";
@@ -49,6 +51,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
   file.close();
 }
 
-void install() { qInstallMessageHandler(messageHandler); }
+void install() {
+  qInstallMessageHandler(messageHandler);
+}
 
 }  // namespace MessageLog

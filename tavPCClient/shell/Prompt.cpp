@@ -5,7 +5,8 @@
 
 Prompt* Prompt::instance() {
   static QPointer<Prompt> prompt;
-  if (!prompt) prompt = new Prompt;
+  if (!prompt)
+    prompt = new Prompt;
   return prompt;
 }
 
@@ -15,13 +16,18 @@ Prompt::Prompt(QWidget* parent) : QLabel(parent), timer_(new QTimer(this)) {
   setWordWrap(false);
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setAttribute(Qt::WA_StyledBackground);
+  // Its own look, so a style sheet on the window it sits on cannot hide it.
+  setStyleSheet(
+      QStringLiteral("QLabel#Prompt { background: rgba(0, 0, 0, 180); color: #ffffff;"
+                     " border-radius: 6px; padding: 10px 20px; }"));
   timer_->setSingleShot(true);
   connect(timer_, &QTimer::timeout, this, &Prompt::destroyMessage);
   hide();
 }
 
 void Prompt::showMessage(QWidget* parent, const QString& text) {
-  if (parent && parentWidget() != parent) setParent(parent);
+  if (parent && parentWidget() != parent)
+    setParent(parent);
   setText(text);
   setToolTip(text);
   adjustSize();
@@ -40,4 +46,6 @@ void Prompt::showMessage(QWidget* parent, const QString& text) {
   timer_->start(kShowMs);
 }
 
-void Prompt::destroyMessage() { hide(); }
+void Prompt::destroyMessage() {
+  hide();
+}

@@ -9,7 +9,7 @@ class QTimer;
 class Prompt : public QLabel {
   Q_OBJECT
 
-public:
+ public:
   static constexpr int kShowMs = 3000;
 
   // The process-wide toast, created on first use. If the window it last sat on
@@ -22,9 +22,9 @@ public:
   // three-second timer; a toast already showing is replaced.
   void showMessage(QWidget* parent, const QString& text);
 
-public slots:
+ public slots:
   void destroyMessage();
 
-private:
+ private:
   QTimer* timer_;
 };

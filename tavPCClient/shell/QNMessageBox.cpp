@@ -16,8 +16,12 @@ QPointer<QNMessageBox>& globalBox() {
 }
 }  // namespace
 
-QNMessageBox* QNMessageBox::global() { return globalBox(); }
-void QNMessageBox::setGlobal(QNMessageBox* box) { globalBox() = box; }
+QNMessageBox* QNMessageBox::global() {
+  return globalBox();
+}
+void QNMessageBox::setGlobal(QNMessageBox* box) {
+  globalBox() = box;
+}
 
 QNMessageBox::QNMessageBox(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
@@ -77,8 +81,8 @@ QNMessageBox::QNMessageBox(QWidget* parent)
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void QNMessageBox::setMessage(const QString& text, const QString& okText,
-                              const QString& cancelText, int autoCloseMs) {
+void QNMessageBox::setMessage(const QString& text, const QString& okText, const QString& cancelText,
+                              int autoCloseMs) {
   messageLabel_->setText(text);
   messageLabel_->setToolTip(text);
   okButton_->setText(okText);
@@ -87,7 +91,8 @@ void QNMessageBox::setMessage(const QString& text, const QString& okText,
   autoCloseTimer_->stop();
   if (okText.isEmpty()) {
     buttonRow_->hide();
-    if (autoCloseMs >= 0) autoCloseTimer_->start(autoCloseMs);
+    if (autoCloseMs >= 0)
+      autoCloseTimer_->start(autoCloseMs);
   } else {
     buttonRow_->show();
     cancelButton_->setVisible(!cancelText.isEmpty());
@@ -95,6 +100,10 @@ void QNMessageBox::setMessage(const QString& text, const QString& okText,
   adjustSize();
 }
 
-QString QNMessageBox::message() const { return messageLabel_->text(); }
+QString QNMessageBox::message() const {
+  return messageLabel_->text();
+}
 
-bool QNMessageBox::buttonsVisible() const { return !buttonRow_->isHidden(); }
+bool QNMessageBox::buttonsVisible() const {
+  return !buttonRow_->isHidden();
+}

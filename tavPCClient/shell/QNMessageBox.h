@@ -12,7 +12,7 @@ class QWidget;
 class QNMessageBox : public QDialog {
   Q_OBJECT
 
-public:
+ public:
   explicit QNMessageBox(QWidget* parent = nullptr);
 
   // Sets the message and the button texts. An empty OK text hides the button
@@ -28,7 +28,7 @@ public:
   static QNMessageBox* global();
   static void setGlobal(QNMessageBox* box);
 
-private:
+ private:
   QLabel* titleLabel_;
   QLabel* messageLabel_;
   QPushButton* okButton_;

@@ -19,14 +19,16 @@ bool WndDragFilter::eventFilter(QObject* watched, QEvent* event) {
       }
       case QEvent::MouseMove: {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        if (dragging_ && mouse->buttons() != Qt::NoButton) window->move(mouse->globalPos() - offset_);
+        if (dragging_ && mouse->buttons() != Qt::NoButton)
+          window->move(mouse->globalPos() - offset_);
         break;
       }
       case QEvent::MouseButtonRelease:
         dragging_ = false;
         break;
       case QEvent::KeyPress:
-        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) return true;
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+          return true;
         break;
       default:
         break;

@@ -8,13 +8,13 @@
 class WndDragFilter : public QObject {
   Q_OBJECT
 
-public:
+ public:
   explicit WndDragFilter(QObject* parent = nullptr);
 
-protected:
+ protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+ private:
   bool dragging_ = false;
   QPoint offset_;
 };

@@ -1,3 +1,5 @@
 #include "ClientStartup.h"
 
-int main(int argc, char** argv) { return ClientStartup::run(argc, argv); }
+int main(int argc, char** argv) {
+  return ClientStartup::run(argc, argv);
+}

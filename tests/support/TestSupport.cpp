@@ -11,7 +11,8 @@ const char* const kVars[4] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_R
 }
 
 TempHome::TempHome() {
-  for (int i = 0; i < 4; ++i) saved_[i] = qgetenv(kVars[i]);
+  for (int i = 0; i < 4; ++i)
+    saved_[i] = qgetenv(kVars[i]);
   QDir().mkpath(dataHome());
   QDir().mkpath(runtimeDir());
   QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -33,7 +34,8 @@ TempHome::~TempHome() {
 
 QString binDir() {
   const QByteArray fromEnv = qgetenv("TAV_BIN_DIR");
-  if (!fromEnv.isEmpty()) return QString::fromUtf8(fromEnv);
+  if (!fromEnv.isEmpty())
+    return QString::fromUtf8(fromEnv);
   return QCoreApplication::applicationDirPath() + "/../bin";
 }
 

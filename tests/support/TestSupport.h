@@ -14,7 +14,8 @@ namespace testsupport {
 inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 20000) {
   QDeadlineTimer deadline(timeoutMs);
   while (!pred()) {
-    if (deadline.hasExpired()) return false;
+    if (deadline.hasExpired())
+      return false;
     if (QCoreApplication::instance())
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QThread::msleep(10);
@@ -25,7 +26,7 @@ inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 20000) 
 // A fresh HOME for one test: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and
 // XDG_RUNTIME_DIR point into a temporary folder while the object lives.
 class TempHome {
-public:
+ public:
   TempHome();
   ~TempHome();
   TempHome(const TempHome&) = delete;
@@ -37,7 +38,7 @@ public:
   // The client's per-user data folder below this home, ending in '/'.
   QString clientDataFolder() const { return dataHome() + "/TavPcClient/"; }
 
-private:
+ private:
   QTemporaryDir dir_;
   QByteArray saved_[4];
 };

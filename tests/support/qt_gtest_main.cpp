@@ -7,11 +7,13 @@
 #include <QFile>
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
   // The folders the test environment names must exist (the runtime one private).
   for (const char* var : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
     const QString dir = qEnvironmentVariable(var);
-    if (!dir.isEmpty()) QDir().mkpath(dir);
+    if (!dir.isEmpty())
+      QDir().mkpath(dir);
   }
   const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
   if (!runtime.isEmpty())

@@ -20,7 +20,8 @@ TEST(WelcomeDlg, ButtonsCycleAndTimerAdvances) {
   EXPECT_EQ(dlg.currentPage(), 3);  // wraps backwards
   QTest::mouseClick(next, Qt::LeftButton);
   EXPECT_EQ(dlg.currentPage(), 0);  // and forwards
-  for (int i = 0; i < WelcomeDlg::kPageCount - 1; ++i) QTest::mouseClick(next, Qt::LeftButton);
+  for (int i = 0; i < WelcomeDlg::kPageCount - 1; ++i)
+    QTest::mouseClick(next, Qt::LeftButton);
   EXPECT_EQ(dlg.currentPage(), 3);
 
   // Left alone, the pages turn by themselves.

@@ -6,10 +6,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QRegularExpression>
 #include <csignal>
 
 #include "TestSupport.h"
@@ -18,7 +18,9 @@ using testsupport::TempHome;
 using testsupport::waitUntil;
 
 namespace {
-QString clientPath() { return testsupport::binDir() + "/TavPcClient"; }
+QString clientPath() {
+  return testsupport::binDir() + "/TavPcClient";
+}
 
 QByteArray readAll(const QString& path) {
   QFile f(path);
@@ -40,7 +42,8 @@ std::vector<std::string> snapshot(const QString& folder) {
   }
   entries.sort();
   std::vector<std::string> out;
-  for (const QString& e : entries) out.push_back(e.toStdString());
+  for (const QString& e : entries)
+    out.push_back(e.toStdString());
   return out;
 }
 
@@ -82,7 +85,9 @@ TEST(ClientProcess, FirstRunSecondInstanceAndCrashDump) {
     db.setDatabaseName(data + "tavQN");
     ASSERT_TRUE(db.open());
     QSqlQuery q(db);
-    ASSERT_TRUE(q.exec("SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('userInfo','settings')"));
+    ASSERT_TRUE(
+        q.exec("SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
+               "('userInfo','settings')"));
     ASSERT_TRUE(q.next());
     EXPECT_EQ(q.value(0).toInt(), 2);
   }
@@ -101,7 +106,9 @@ TEST(ClientProcess, FirstRunSecondInstanceAndCrashDump) {
   ::kill(static_cast<pid_t>(first.processId()), SIGSEGV);
   ASSERT_TRUE(first.waitForFinished(30000));
   EXPECT_EQ(first.exitStatus(), QProcess::CrashExit);
-  const QStringList dumps = QDir(home.dataHome() + "/TavPcClient").entryList({"*.dmp"}, QDir::Files);
+  const QStringList dumps =
+      QDir(home.dataHome() + "/TavPcClient").entryList({"*.dmp"}, QDir::Files);
   ASSERT_EQ(dumps.size(), 1);
-  EXPECT_TRUE(QRegularExpression("^\\d+\\.dmp$").match(dumps[0]).hasMatch()) << dumps[0].toStdString();
+  EXPECT_TRUE(QRegularExpression("^\\d+\\.dmp$").match(dumps[0]).hasMatch())
+      << dumps[0].toStdString();
 }

@@ -52,7 +52,8 @@ TEST(ClientStartup, NewUpdaterClearsDataFolderAndShowsWelcome) {
   EXPECT_TRUE(ClientStartup::prepareDataFolder(appDir, data));
   EXPECT_EQ(closer.seen, 1);
   EXPECT_TRUE(QDir(data).exists());
-  EXPECT_TRUE(QDir(data).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+  EXPECT_TRUE(
+      QDir(data).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
 
   // The tables come back on the emptied folder.
   EXPECT_TRUE(ClientStartup::openDatabase(data));

@@ -83,7 +83,8 @@ TEST(LocalConfig, CorruptFileGivesDefaultsAndStaysUsable) {
   QFile file(folder + "config.ini");
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   QByteArray junk;
-  for (int i = 0; i < 4096; ++i) junk.append(char((i * 7919) & 0xff));
+  for (int i = 0; i < 4096; ++i)
+    junk.append(char((i * 7919) & 0xff));
   file.write("[conf\nserverIP\n=\n\\\x01\x02[[[\n");
   file.write(junk);
   file.close();
@@ -96,7 +97,8 @@ TEST(LocalConfig, CorruptFileGivesDefaultsAndStaysUsable) {
 }
 
 TEST(PasswordCodec, RoundTripAndLossOutsideTheTable) {
-  const QString printable = QStringLiteral(" !\"#$%&'()*+,-./0123456789:;<=>?@ABCXYZ[\\]^_`abcxyz{|}~");
+  const QString printable =
+      QStringLiteral(" !\"#$%&'()*+,-./0123456789:;<=>?@ABCXYZ[\\]^_`abcxyz{|}~");
   const QString stored = PasswordCodec::encode(printable);
   EXPECT_NE(stored, printable);
   EXPECT_EQ(stored.size(), printable.size());
@@ -111,7 +113,7 @@ TEST(PasswordCodec, RoundTripAndLossOutsideTheTable) {
 }
 
 class AccountStoreTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     QDir().mkpath(home_.clientDataFolder());
     ASSERT_TRUE(LocalDatabase::open(home_.clientDataFolder() + "tavQN"));

@@ -41,7 +41,8 @@ TEST(MessageLog, LinesCarryLevelLocationTextAndTimeWithCrLf) {
   QList<QByteArray> lines = log.split('\n');
   ASSERT_EQ(lines.size(), 4);  // three lines and the empty rest after the last line end
   EXPECT_TRUE(lines.last().isEmpty());
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(lines[i].endsWith('\r')) << i;
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(lines[i].endsWith('\r')) << i;
 
   const QRegularExpression shape(
       R"(^(Debug:|Warning:|Info:) File:\S*MessageLogTest\.cpp Line:\d+ (.*) (\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})\r$)");
@@ -83,7 +84,8 @@ TEST(MessageLog, ConcurrentWritersKeepLinesWhole) {
     std::vector<QThread*> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.push_back(QThread::create([t] {
-        for (int i = 0; i < kLines; ++i) qDebug("thread %d line %d %s", t, i, "xxxxxxxxxxxxxxxxxxxxxxxx");
+        for (int i = 0; i < kLines; ++i)
+          qDebug("thread %d line %d %s", t, i, "xxxxxxxxxxxxxxxxxxxxxxxx");
       }));
       threads.back()->start();
     }

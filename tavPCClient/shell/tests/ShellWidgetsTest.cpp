@@ -19,29 +19,37 @@ using testsupport::waitUntil;
 namespace {
 QPushButton* buttonWithText(QWidget* parent, const QString& text) {
   for (QPushButton* b : parent->findChildren<QPushButton*>())
-    if (b->text() == text && b->isVisible()) return b;
+    if (b->text() == text && b->isVisible())
+      return b;
   return nullptr;
 }
 
 // Runs fn once the dialog's modal loop is running.
 void whenShown(QDialog* dialog, std::function<void()> fn) {
   QTimer::singleShot(0, dialog, [dialog, fn] {
-    if (dialog->isVisible()) fn();
+    if (dialog->isVisible())
+      fn();
   });
 }
 }  // namespace
 
 TEST(QNMessageBox, ButtonsAcceptAndReject) {
   QNMessageBox box;
-  box.setMessage(QStringLiteral("确定要停课吗？"), QStringLiteral("确定"), QStringLiteral("取消"), -1);
+  box.setMessage(QStringLiteral("确定要停课吗？"), QStringLiteral("确定"), QStringLiteral("取消"),
+                 -1);
   EXPECT_TRUE(box.buttonsVisible());
   EXPECT_EQ(box.findChild<QLabel*>("msgText")->toolTip(), QStringLiteral("确定要停课吗？"));
 
-  whenShown(&box, [&] { QTest::mouseClick(buttonWithText(&box, QStringLiteral("确定")), Qt::LeftButton); });
+  whenShown(&box, [&] {
+    QTest::mouseClick(buttonWithText(&box, QStringLiteral("确定")), Qt::LeftButton);
+  });
   EXPECT_EQ(box.exec(), QDialog::Accepted);
-  whenShown(&box, [&] { QTest::mouseClick(buttonWithText(&box, QStringLiteral("取消")), Qt::LeftButton); });
+  whenShown(&box, [&] {
+    QTest::mouseClick(buttonWithText(&box, QStringLiteral("取消")), Qt::LeftButton);
+  });
   EXPECT_EQ(box.exec(), QDialog::Rejected);
-  whenShown(&box, [&] { QTest::mouseClick(buttonWithText(&box, QStringLiteral("×")), Qt::LeftButton); });
+  whenShown(&box,
+            [&] { QTest::mouseClick(buttonWithText(&box, QStringLiteral("×")), Qt::LeftButton); });
   EXPECT_EQ(box.exec(), QDialog::Rejected);
 }
 
@@ -52,7 +60,10 @@ TEST(QNMessageBox, NoButtonsClosesByItself) {
   QTimer guard;  // fails the test rather than hanging it
   guard.setSingleShot(true);
   bool forced = false;
-  QObject::connect(&guard, &QTimer::timeout, &box, [&] { forced = true; box.done(42); });
+  QObject::connect(&guard, &QTimer::timeout, &box, [&] {
+    forced = true;
+    box.done(42);
+  });
   guard.start(20000);
   EXPECT_EQ(box.exec(), QDialog::Rejected);
   EXPECT_FALSE(forced);
