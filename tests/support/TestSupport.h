@@ -16,8 +16,11 @@ inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 20000) 
   while (!pred()) {
     if (deadline.hasExpired())
       return false;
-    if (QCoreApplication::instance())
+    if (QCoreApplication::instance()) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      // deleteLater() issued outside any event loop is only honoured this way.
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     QThread::msleep(10);
   }
   return true;

@@ -1,0 +1,137 @@
+#include "HttpRequest.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+#include "LocalConfig.h"
+
+namespace {
+// Qt only accepts an object or an array at the top; a lone number, string,
+// boolean or null is still JSON.
+bool isJsonScalar(const QByteArray& data) {
+  QJsonParseError error;
+  const QJsonDocument wrapped = QJsonDocument::fromJson("[" + data + "]", &error);
+  return error.error == QJsonParseError::NoError && wrapped.array().size() == 1 &&
+         !wrapped.array().at(0).isObject() && !wrapped.array().at(0).isArray();
+}
+}  // namespace
+
+HttpRequest::HttpRequest() : QObject(nullptr) {
+  connect(&manager_, &QNetworkAccessManager::finished, this, &HttpRequest::onFinshed);
+}
+
+QString HttpRequest::serviceUrl(const QString& path) {
+  return QStringLiteral("http://%1/%2").arg(LocalConfig::instance()->serverIP(), path);
+}
+
+void HttpRequest::request(const QString& url, const QString& body, int kind, void* userData) {
+  QNetworkRequest req{QUrl(url)};
+  req.setHeader(QNetworkRequest::ContentTypeHeader,
+                QStringLiteral("application/x-www-form-urlencoded"));
+  kind_ = kind;
+  userData_ = userData;
+  body_ = body;
+
+  QNetworkReply* reply = nullptr;
+  if (kind == kJson)
+    reply = manager_.post(req, body_.toUtf8());
+  else if (kind == kImage)
+    reply = manager_.get(req);
+  if (!reply) {
+    // Nothing was sent and nothing will answer: do not linger.
+    deleteLater();
+    return;
+  }
+  if (timeoutMs_ > 0) {
+    timer_ = new QTimer(this);
+    timer_->setSingleShot(true);
+    // An aborted reply finishes with an error: the caller gets one empty answer.
+    connect(timer_, &QTimer::timeout, reply, &QNetworkReply::abort);
+    timer_->start(timeoutMs_);
+  }
+}
+
+QByteArray HttpRequest::unnest(QByteArray body) {
+  body.replace("\\\"", "\"");
+  body.replace("\"{", "{");
+  body.replace("}\"", "}");
+  return body;
+}
+
+void HttpRequest::emitJson(const QJsonObject& object) {
+  if (userData_)
+    emit requestFinshed(object, userData_);
+  else
+    emit requestFinshed(object);
+}
+
+void HttpRequest::emitJson(const QJsonArray& array) {
+  if (userData_)
+    emit requestFinshed(array, userData_);
+  else
+    emit requestFinshed(array);
+}
+
+void HttpRequest::emitImage(const QPixmap& pixmap) {
+  if (userData_)
+    emit requestFinshed(pixmap, userData_);
+  else
+    emit requestFinshed(pixmap);
+}
+
+void HttpRequest::onFinshed(QNetworkReply* reply) {
+  if (timer_)
+    timer_->stop();
+  reply->deleteLater();
+  deleteLater();
+
+  if (reply->error() != QNetworkReply::NoError) {
+    qDebug() << " - HttpRequest::onFinshed:reply->error():" << reply->error();
+    if (kind_ == kImage)
+      emitImage(QPixmap());
+    else
+      emitJson(QJsonObject());
+    return;
+  }
+
+  QByteArray data = reply->readAll();
+  const QString url = reply->url().toString();
+  if (url.contains(QLatin1String("room/findRoomOnlineUser")) ||
+      url.contains(QLatin1String("room/findRoomUserTypeById")) ||
+      url.contains(QLatin1String("user/login")))
+    data = unnest(data);
+
+  if (kind_ == kImage) {
+    QPixmap pixmap;
+    pixmap.loadFromData(data);
+    if (pixmap.isNull())
+      qDebug() << " - HttpRequest::onFinshed:pixmap.isNull()";
+    emitImage(pixmap);
+    return;
+  }
+
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+  if (error.error != QJsonParseError::NoError && isJsonScalar(data)) {
+    // Valid JSON, but neither object nor array: no caller can use it.
+    qDebug() << " - HttpRequest::onFinshed:unknown format";
+  } else if (error.error != QJsonParseError::NoError) {
+    qDebug() << " - HttpRequest::onFinshed:json_error.error:" << error.error;
+    emitJson(QJsonObject());
+  } else if (doc.isObject()) {
+    if (doc.object().isEmpty())
+      qDebug() << " - HttpRequest::onFinshed:obj.isEmpty()";
+    emitJson(doc.object());
+  } else if (doc.isArray()) {
+    if (doc.array().isEmpty())
+      qDebug() << " - HttpRequest::onFinshed:arr.isEmpty()";
+    emitJson(doc.array());
+  } else {
+    qDebug() << " - HttpRequest::onFinshed:unknown format";
+  }
+}
