@@ -7,9 +7,18 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QJsonValue>
 #include <QVBoxLayout>
 
+#include "FormBody.h"
+#include "HttpRequest.h"
+#include "LocalConfig.h"
+#include "LoginInfo.h"
+#include "ServiceApi.h"
+#include "UserDialog.h"
 #include "WndDragFilter.h"
+#include "platform/platform.h"
 
 LoginDialog::LoginDialog(QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::FramelessWindowHint),
@@ -106,4 +115,140 @@ LoginDialog::LoginDialog(QWidget* parent)
   layout->addSpacing(16);
   layout->addLayout(form);
   layout->addStretch();
+
+  loadAccounts();
+  connect(login_, &QPushButton::clicked, this, &LoginDialog::slot_ButtonLogin);
+  connect(password_, &QLineEdit::returnPressed, this, &LoginDialog::slot_ButtonLogin);
+  connect(register_, &QPushButton::clicked, this, &LoginDialog::slot_ButtonRegister);
+  connect(shortMessage_, &QPushButton::clicked, this, &LoginDialog::slot_ButtonShortMessage);
+  connect(account_, qOverload<int>(&QComboBox::currentIndexChanged), this,
+          &LoginDialog::slot_currentIndexChanged);
+  connect(account_, &QComboBox::editTextChanged, this, &LoginDialog::slot_editTextChanged);
 }
+
+namespace {
+QPointer<LoginDialog>& currentLogin() {
+  static QPointer<LoginDialog> dialog;
+  return dialog;
+}
+}  // namespace
+
+LoginDialog* LoginDialog::current() { return currentLogin(); }
+
+void LoginDialog::setCurrent(LoginDialog* dialog) { currentLogin() = dialog; }
+
+LoginDialog* LoginDialog::replaceCurrent() {
+  if (LoginDialog* old = currentLogin()) {
+    old->close();
+    old->deleteLater();
+  }
+  auto* fresh = new LoginDialog;
+  currentLogin() = fresh;
+  fresh->show();
+  return fresh;
+}
+
+UserDialog* LoginDialog::lobby() const { return static_cast<UserDialog*>(lobby_.data()); }
+
+void LoginDialog::loadAccounts() {
+  accounts_ = AccountStore::readAccounts();
+  const QSignalBlocker block(account_);
+  for (const AccountRecord& record : accounts_) account_->addItem(record.userName);
+  if (!accounts_.isEmpty()) {
+    account_->setCurrentIndex(0);
+    password_->setText(accounts_.first().password);
+  }
+}
+
+void LoginDialog::showStatus(const QString& text) {
+  status_->setText(text);
+  status_->show();
+}
+
+void LoginDialog::slot_currentIndexChanged(int index) {
+  if (index >= 0 && index < accounts_.size()) password_->setText(accounts_[index].password);
+}
+
+void LoginDialog::slot_editTextChanged(const QString& text) {
+  for (const AccountRecord& record : accounts_) {
+    if (record.userName.compare(text, Qt::CaseInsensitive) == 0) {
+      password_->setText(record.password);
+      return;
+    }
+  }
+  password_->clear();
+}
+
+void LoginDialog::slot_ButtonLogin() {
+  if (!login_->isEnabled()) return;
+  const QString account = account_->currentText();
+  if (account.isEmpty()) {
+    showStatus(QStringLiteral("请输入用户名......"));
+    return;
+  }
+  if (password_->text().isEmpty()) {
+    showStatus(QStringLiteral("请输入密码......"));
+    return;
+  }
+  auto* request = new HttpRequest;
+  connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
+          &LoginDialog::slot_login_reply);
+  request->request(HttpRequest::serviceUrl(ServiceApi::kLogin.path),
+                   FormBody(ServiceApi::kLogin.body).arg(account).arg(password_->text()),
+                   HttpRequest::kJson);
+  showStatus(QStringLiteral("正在登录......"));
+  login_->setEnabled(false);
+}
+
+void LoginDialog::slot_login_reply(QJsonObject answer) {
+  login_->setEnabled(true);
+  if (answer.isEmpty()) {
+    showStatus(QStringLiteral("网络异常，登录失败！"));
+    return;
+  }
+  if (answer.value(QStringLiteral("code")).toInt(-1) != 0) {
+    showStatus(answer.value(QStringLiteral("msg")).toString());
+    return;
+  }
+  const QJsonObject body = answer.value(QStringLiteral("body")).toObject();
+  const QJsonValue id = body.value(QStringLiteral("globalId"));
+  const qint64 userId = id.isString() ? id.toString().toLongLong() : id.toVariant().toLongLong();
+  if (userId <= 0 || userId > 0xffffffffLL) {
+    // A success without a usable account id cannot be signed in with.
+    showStatus(QStringLiteral("网络异常，登录失败！"));
+    return;
+  }
+
+  LoginInfo& info = LoginInfo::current();
+  info.userId = static_cast<quint32>(userId);
+  info.userIdText = QString::number(info.userId);
+  info.ticket = body.value(QStringLiteral("ticketId")).toString();
+  info.displayName = body.value(QStringLiteral("nickName")).toString();
+  if (info.displayName.isEmpty()) info.displayName = body.value(QStringLiteral("phone")).toString();
+  info.roleName = body.value(QStringLiteral("roleName")).toString();
+  info.orgId = answer.value(QStringLiteral("orgInfo")).toObject().value(QStringLiteral("id")).toVariant().toLongLong();
+  info.avatarPath = body.value(QStringLiteral("imagePath")).toString();
+  info.oneLoginServer = answer.value(QStringLiteral("chat_server")).toString();
+
+  AccountStore::writeAccount(info.userId, info.displayName, password_->text());
+
+  auto* lobby = new UserDialog(info.displayName, LocalConfig::instance()->serverIP(), info.userId,
+                               info.oneLoginServer);
+  lobby_ = lobby;
+  connect(lobby, &UserDialog::signal_jidiao, this, &LoginDialog::slot_jidiao);
+  lobby->show();
+  hide();
+  status_->clear();
+  status_->hide();
+  info.loggedInElsewhere = false;
+}
+
+void LoginDialog::slot_ButtonRegister() {
+  platform::openUrl(HttpRequest::serviceUrl(ServiceApi::kPageRegister).toStdString());
+}
+
+void LoginDialog::slot_ButtonShortMessage() {
+  platform::openUrl(HttpRequest::serviceUrl(ServiceApi::kPageShortMessageLogin).toStdString());
+}
+
+void LoginDialog::slot_jidiao() { showStatus(QStringLiteral("您的账号已在其他地方登陆！")); }

@@ -18,13 +18,6 @@
 #include "WelcomeDlg.h"
 #include "platform/platform.h"
 
-namespace {
-QPointer<LoginDialog>& loginWindow() {
-  static QPointer<LoginDialog> window;
-  return window;
-}
-}  // namespace
-
 void ClientStartup::applyLook(QApplication& app) {
   QPalette palette = app.palette();
   palette.setColor(QPalette::PlaceholderText, QColor(0xa9, 0xad, 0xb3));
@@ -80,8 +73,8 @@ int ClientStartup::run(int argc, char** argv) {
   // the defaults here.
   LocalConfig::instance();
 
-  loginWindow() = new LoginDialog;
-  loginWindow()->show();
+  LoginDialog::setCurrent(new LoginDialog);
+  LoginDialog::current()->show();
   qInfo() << "client started, login window shown";
 
   auto updater = std::make_unique<ForUpdate>();

@@ -60,6 +60,13 @@ QString LocalConfig::serverIP() const {
   return serverIP_;
 }
 
+void LocalConfig::setServerIP(const QString& host) {
+  QMutexLocker lock(&mutex_);
+  serverIP_ = host;
+  settings_->setValue(QStringLiteral("conf/serverIP"), host);
+  settings_->sync();
+}
+
 QString LocalConfig::videoPath() const {
   QMutexLocker lock(&mutex_);
   return videoPath_;

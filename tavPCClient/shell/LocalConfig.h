@@ -24,6 +24,8 @@ class LocalConfig {
   LocalConfig& operator=(const LocalConfig&) = delete;
 
   QString serverIP() const;
+  // Also stores it as "conf/serverIP".
+  void setServerIP(const QString& host);
   QString videoPath() const;
   QString picFileBrowsePath() const;
   // Also stores it as "conf/PicFileBrowsePath".

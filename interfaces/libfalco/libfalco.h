@@ -1,0 +1,44 @@
+// libfalco: lesson-plan conversion client.
+//
+// Sends an office or PDF document to the conversion server, which turns it into one PNG per
+// page; the client stores each page in the output folder as "<base>_<n>.png" (<base> the
+// document's file name without its last extension, n counting from 1).
+#pragma once
+
+// Progress of one conversion. Called on the client's thread; at most one call at a time.
+class fc_observer {
+public:
+  // slot 0
+  virtual ~fc_observer() = default;
+  // slot 1: page `curr` of `total` is converted and stored at `pageFile` (valid only during
+  // the call).
+  virtual void on_progress(int curr, int total, const char* pageFile) = 0;
+  // slot 2: the conversion failed and ended: fc_error_* codes.
+  virtual void on_error(int err) = 0;
+  // slot 3: every page has been reported; nothing follows.
+  virtual void on_complete() = 0;
+  // slot 4: `curr` of `total` bytes of the document sent to the server.
+  virtual void on_upload_progress(unsigned curr, unsigned total) = 0;
+};
+
+// Codes of fc_observer::on_error.
+enum fc_error_code {
+  fc_error_file = 1,     // the document cannot be read or a page cannot be stored
+  fc_error_network = 2,  // the server cannot be reached or the connection broke off
+  fc_error_convert = 3,  // the server could not convert the document
+};
+
+namespace qn {
+
+// Starts converting `srcPath` at the server host:port for (userId, roomId), storing pages in
+// `outFolder` (created when missing); paths in the local 8-bit encoding. Returns the client
+// handle, or null on bad arguments.
+void* create_falco_client(const char* host, unsigned short port, const char* srcPath,
+                          const char* outFolder, unsigned userId, unsigned roomId,
+                          fc_observer* observer);
+
+// Stops and frees a client; accepts null. When it returns no observer call is running or
+// will follow, so it must not be called from inside an observer call.
+void destory_falco_client(void* handle);
+
+}  // namespace qn

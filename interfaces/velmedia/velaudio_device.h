@@ -1,0 +1,60 @@
+// velmedia: the machine's audio devices and microphone recording.
+//
+// Microphone and speaker indexes count from 0 in the order of this class's lists; the same
+// indexes are used by velsample_encode_open (microphone), velaudira and libvocalia_play
+// (speaker) and libvocalia_record (microphone).
+#pragma once
+
+#include <cstdint>
+
+#include "velmedia/velmedia_types.h"
+
+// Receiver of recorded audio. Called on the audio device's thread.
+class velAudioTransport {
+public:
+  // slot 0
+  virtual ~velAudioTransport() = default;
+  // slot 1: one block of about 10 ms of recorded audio: `sample_count` sample frames of
+  // `channels` interleaved signed samples of `bytes_per_sample` bytes each (2: 16-bit), so
+  // the block holds sample_count * channels samples. `samples` is valid only during the call.
+  // The result is ignored; return 0.
+  virtual int recorded_data_available(const void* samples, unsigned sample_count,
+                                      unsigned bytes_per_sample, unsigned channels,
+                                      unsigned sample_rate) = 0;
+  // slot 2: playout request for `sample_count` sample frames into `samples`, writing the
+  // frames provided to *samples_out. The device only records, so it never asks; an
+  // implementation returns 0.
+  virtual int need_more_play_data(unsigned sample_count, unsigned bytes_per_sample,
+                                  unsigned channels, unsigned sample_rate, void* samples,
+                                  unsigned* samples_out) = 0;
+};
+
+// Lists the audio devices and records from one microphone. Deleting the object stops it.
+class velaudio_device {
+public:
+  // Null when the audio layer cannot be used at all.
+  static velaudio_device* create();
+
+  // slot 0: stops recording and frees the object.
+  virtual ~velaudio_device() = default;
+
+  // slot 1: sets the receiver of recorded blocks (null: blocks are dropped). 0 done.
+  virtual int set_transport(velAudioTransport* transport) = 0;
+  // slot 2: number of speakers (playback devices); 0 when none.
+  virtual int get_speaker_count() = 0;
+  // slot 3: number of microphones (recording devices); 0 when none.
+  virtual int get_microphone_count() = 0;
+  // slot 4: name of speaker `index` into `name` (velmedia_name_size bytes). 0 done, -1 bad
+  // index or null buffer.
+  virtual int get_speaker_name(int index, char* name) = 0;
+  // slot 5: name of microphone `index`, as get_speaker_name.
+  virtual int get_microphone_name(int index, char* name) = 0;
+  // slot 6: selects the microphone for the next start_recording. 0 done, -1 bad index.
+  virtual int select_microphone(int index) = 0;
+  // slot 7: starts recording; blocks go to the transport. 0 done, -1 no microphone or it
+  // does not open; 0 when already recording.
+  virtual int start_recording() = 0;
+  // slot 8: stops recording; when it returns no transport call is running or will follow.
+  // 0 done, also when not recording.
+  virtual int stop_recording() = 0;
+};

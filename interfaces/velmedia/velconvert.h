@@ -1,0 +1,11 @@
+// velmedia: picture format conversion.
+#pragma once
+
+#include <cstdint>
+
+#include "velmedia/velmedia_types.h"
+
+// Converts an I420 picture of width x height into packed BGR24 (bytes B, G, R per pixel,
+// rows of width*3 bytes without padding; velmedia_bgr24_size bytes). 0 done, -1 null
+// buffers or a non-positive size.
+int yuv4202bgr24(const uint8_t* i420, uint8_t* bgr24, int width, int height);

@@ -1,0 +1,530 @@
+#include "UserDialog.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "AccountStore.h"
+#include "AuthorizeDialog.h"
+#include "ClassInformationWidget.h"
+#include "Classroom.h"
+#include "CreatedClassSetDialog.h"
+#include "FormBody.h"
+#include "HttpRequest.h"
+#include "LocalDatabase.h"
+#include "LoginDialog.h"
+#include "LoginInfo.h"
+#include "PagingWidget.h"
+#include "Prompt.h"
+#include "QNMessageBox.h"
+#include "ServiceApi.h"
+#include "WndDragFilter.h"
+#include "platform/platform.h"
+
+namespace {
+const char kNetworkError[] = "网络异常，请检查网络后重试！";
+const char kNetworkWeak[] = "当前网络不给力,请检查网络后重试！";
+
+QPushButton* tabButton(const QString& text, QWidget* parent) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(QStringLiteral("lobbyTab"));
+  b->setCheckable(true);
+  b->setCursor(Qt::PointingHandCursor);
+  b->setFixedHeight(44);
+  return b;
+}
+
+QPushButton* headerButton(const QString& text, const char* name, QWidget* parent) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setCursor(Qt::PointingHandCursor);
+  b->setFocusPolicy(Qt::NoFocus);
+  return b;
+}
+
+bool answerFailed(const QJsonObject& answer) { return answer.value(QLatin1String("code")).toInt(-1) != 0; }
+
+QString answerMessage(const QJsonObject& answer) { return answer.value(QLatin1String("msg")).toString(); }
+}  // namespace
+
+UserDialog::UserDialog(const QString& displayName, const QString& serverHost, quint32 userId,
+                       const QString& oneLoginServer, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint),
+      displayName_(displayName),
+      serverHost_(serverHost),
+      userId_(userId),
+      oneLoginServer_(oneLoginServer),
+      greeting_(new QLabel(QStringLiteral("你好,") + displayName, this)),
+      version_(new QLabel(this)),
+      pages_(new QStackedWidget(this)),
+      teachTab_(tabButton(QStringLiteral("我的教室"), this)),
+      studyTab_(tabButton(QStringLiteral("我的学习"), this)),
+      prepareTab_(tabButton(QStringLiteral("设备检测"), this)),
+      loading_(new QLabel(QStringLiteral("正在进入教室..."), this)) {
+  setObjectName(QStringLiteral("UserDialog"));
+  setAttribute(Qt::WA_StyledBackground);
+  setWindowTitle(QStringLiteral("在线课堂"));
+  setAttribute(Qt::WA_DeleteOnClose);
+  resize(960, 640);
+  installEventFilter(new WndDragFilter(this));
+
+  // Header: logo, greeting, version, personal pages, window buttons.
+  auto* header = new QWidget(this);
+  header->setObjectName(QStringLiteral("lobbyHeader"));
+  auto* logo = new QLabel(header);
+  logo->setPixmap(QPixmap(QStringLiteral(":/res/tav_add/logo.png")).scaled(36, 36, Qt::KeepAspectRatio,
+                                                                           Qt::SmoothTransformation));
+  greeting_->setObjectName(QStringLiteral("lobbyGreeting"));
+  version_->setObjectName(QStringLiteral("lobbyVersion"));
+  auto* userName = headerButton(displayName, "lobbyLink", header);
+  userName->setToolTip(QStringLiteral("我的课程"));
+  auto* recharge = headerButton(QStringLiteral("充值"), "lobbyLink", header);
+  auto* news = headerButton(QStringLiteral("消息"), "lobbyLink", header);
+  auto* logOff = headerButton(QStringLiteral("注销"), "lobbyLink", header);
+  auto* minimize = headerButton(QString(), "titleMinimize", header);
+  auto* exit = headerButton(QString(), "titleClose", header);
+  auto* headerLayout = new QHBoxLayout(header);
+  headerLayout->setContentsMargins(16, 6, 8, 6);
+  headerLayout->addWidget(logo);
+  headerLayout->addWidget(greeting_);
+  headerLayout->addSpacing(12);
+  headerLayout->addWidget(version_);
+  headerLayout->addStretch();
+  headerLayout->addWidget(userName);
+  headerLayout->addWidget(recharge);
+  headerLayout->addWidget(news);
+  headerLayout->addWidget(logOff);
+  headerLayout->addSpacing(8);
+  headerLayout->addWidget(minimize);
+  headerLayout->addWidget(exit);
+
+  // Left: page tabs. Right: the pages.
+  auto* nav = new QWidget(this);
+  nav->setObjectName(QStringLiteral("lobbyNav"));
+  nav->setFixedWidth(150);
+  auto* navLayout = new QVBoxLayout(nav);
+  navLayout->setContentsMargins(0, 16, 0, 0);
+  navLayout->setSpacing(0);
+  navLayout->addWidget(teachTab_);
+  navLayout->addWidget(studyTab_);
+  navLayout->addWidget(prepareTab_);
+  navLayout->addStretch();
+
+  pages_->addWidget(buildRoomPage(teachGrid_, teachPager_, teachEmpty_));
+  pages_->addWidget(buildRoomPage(studyGrid_, studyPager_, studyEmpty_));
+
+  loading_->setObjectName(QStringLiteral("lobbyLoading"));
+  loading_->setAlignment(Qt::AlignCenter);
+  loading_->hide();
+
+  auto* body = new QHBoxLayout;
+  body->setContentsMargins(0, 0, 0, 0);
+  body->setSpacing(0);
+  body->addWidget(nav);
+  body->addWidget(pages_, 1);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(header);
+  layout->addLayout(body, 1);
+
+  connect(teachTab_, &QPushButton::clicked, this, &UserDialog::slot_ButtonTeachClass);
+  connect(studyTab_, &QPushButton::clicked, this, &UserDialog::slot_ButtonStudyClass);
+  connect(prepareTab_, &QPushButton::clicked, this, &UserDialog::slot_ButtonPrepare);
+  connect(teachPager_, &PagingWidget::signal_SendPageMark, this, &UserDialog::slot_PWidgetTeach);
+  connect(studyPager_, &PagingWidget::signal_SendPageMark, this, &UserDialog::slot_PWidgetStudy);
+  connect(userName, &QPushButton::clicked, this, &UserDialog::slot_LabelUserName);
+  connect(recharge, &QPushButton::clicked, this, &UserDialog::slot_ButtonRecharge);
+  connect(news, &QPushButton::clicked, this, &UserDialog::slot_ButtonNews);
+  connect(logOff, &QPushButton::clicked, this, &UserDialog::slot_ButtonLogOff);
+  connect(minimize, &QPushButton::clicked, this, &UserDialog::slot_ButtonMinimize);
+  connect(exit, &QPushButton::clicked, this, &UserDialog::slot_ButtonExit);
+
+  slot_ButtonTeachClass();
+  QMetaObject::invokeMethod(this, &UserDialog::slot_init_resources, Qt::QueuedConnection);
+}
+
+UserDialog::~UserDialog() = default;
+
+QWidget* UserDialog::buildRoomPage(QGridLayout*& grid, PagingWidget*& pager, QLabel*& empty) {
+  auto* page = new QWidget(pages_);
+  auto* cards = new QWidget(page);
+  grid = new QGridLayout(cards);
+  grid->setContentsMargins(24, 24, 24, 0);
+  grid->setHorizontalSpacing(24);
+  for (int i = 0; i < kCardsPerPage; ++i) grid->setColumnMinimumWidth(i, 250);
+  empty = new QLabel(QStringLiteral("暂无教室"), page);
+  empty->setObjectName(QStringLiteral("lobbyEmpty"));
+  empty->setAlignment(Qt::AlignCenter);
+  pager = new PagingWidget(page);
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(0, 0, 0, 16);
+  layout->addWidget(cards);
+  layout->addWidget(empty, 1);
+  layout->addStretch();
+  layout->addWidget(pager);
+  return page;
+}
+
+QString UserDialog::versionText() const { return version_->text(); }
+
+void UserDialog::toast(const QString& text) { Prompt::instance()->showMessage(this, text); }
+
+void UserDialog::slot_init_resources() {
+  auto* version = new HttpRequest;
+  connect(version, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this, &UserDialog::slot_GetVersion_reply);
+  version->request(HttpRequest::serviceUrl(ServiceApi::kGetSoftwareVersionsTop.path),
+                   ServiceApi::kGetSoftwareVersionsTop.body, HttpRequest::kJson);
+
+  auto* created = new HttpRequest;
+  connect(created, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
+          &UserDialog::slot_FindCreateRoom_reply);
+  created->request(HttpRequest::serviceUrl(ServiceApi::kFindRoomByGlobalId.path),
+                   FormBody(ServiceApi::kFindRoomByGlobalId.body).arg(userId_), HttpRequest::kJson);
+
+  auto* joined = new HttpRequest;
+  connect(joined, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
+          &UserDialog::slot_FindJoinRoom_reply);
+  joined->request(HttpRequest::serviceUrl(ServiceApi::kFindMyJoinRoom.path),
+                  FormBody(ServiceApi::kFindMyJoinRoom.body).arg(userId_), HttpRequest::kJson);
+}
+
+void UserDialog::slot_GetVersion_reply(QJsonObject answer) {
+  if (answer.isEmpty()) {
+    toast(QString::fromUtf8(kNetworkError));
+    return;
+  }
+  const QJsonObject body = answer.value(QLatin1String("body")).toObject();
+  QString info = body.value(QLatin1String("info")).toString();
+  if (info.isEmpty()) info = answer.value(QLatin1String("info")).toString();
+  if (!info.isEmpty())
+    version_->setText(QStringLiteral("版本：") + info);
+  else
+    toast(answerMessage(answer));
+}
+
+void UserDialog::slot_FindCreateRoom_reply(QJsonObject answer) { fillCards(answer, true); }
+
+void UserDialog::slot_FindJoinRoom_reply(QJsonObject answer) { fillCards(answer, false); }
+
+void UserDialog::fillCards(const QJsonObject& answer, bool ownRooms) {
+  if (answer.isEmpty()) {
+    toast(QString::fromUtf8(kNetworkError));
+    return;
+  }
+  if (answerFailed(answer)) {
+    toast(answerMessage(answer));
+    return;
+  }
+  QList<ClassInformationWidget*>& cards = ownRooms ? createdCards_ : joinedCards_;
+  qDeleteAll(cards);
+  cards.clear();
+  const QJsonArray rooms = answer.value(QLatin1String("body")).toArray();
+  for (const QJsonValue& value : rooms) {
+    if (!value.isObject()) continue;
+    auto* card = new ClassInformationWidget(value.toObject(), ownRooms, this);
+    card->hide();
+    card->setRecordingArea(AccountStore::readRoomSetting(userId_, card->roomId()));
+    connect(card, &ClassInformationWidget::signal_EnterClassroom, this, &UserDialog::slot_EnterClassroom);
+    connect(card, &ClassInformationWidget::signal_PLPoster, this, &UserDialog::slot_PLPoster);
+    connect(card, &ClassInformationWidget::signal_Settings, this, &UserDialog::slot_CardSettings);
+    if (!card->imagePath().isEmpty()) {
+      auto* poster = new HttpRequest;
+      connect(poster, qOverload<QPixmap, void*>(&HttpRequest::requestFinshed), this,
+              &UserDialog::slot_GetClassPoster_reply);
+      poster->request(HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kUploadPrefix) + card->posterPath()),
+                      QString(), HttpRequest::kImage, card);
+    }
+    cards << card;
+  }
+  PagingWidget* pager = ownRooms ? teachPager_ : studyPager_;
+  pager->setPageCount(static_cast<uint>((cards.size() + kCardsPerPage - 1) / kCardsPerPage));
+  (ownRooms ? teachEmpty_ : studyEmpty_)->setVisible(cards.isEmpty());
+  showPage(cards, ownRooms ? teachGrid_ : studyGrid_, 1);
+}
+
+void UserDialog::showPage(const QList<ClassInformationWidget*>& cards, QGridLayout* grid, uint page) {
+  while (QLayoutItem* item = grid->takeAt(0)) {
+    if (item->widget()) item->widget()->hide();
+    delete item;
+  }
+  const int first = static_cast<int>(page - 1) * kCardsPerPage;
+  for (int i = 0; i < kCardsPerPage && first + i < cards.size(); ++i) {
+    ClassInformationWidget* card = cards[first + i];
+    grid->addWidget(card, 0, i, Qt::AlignTop | Qt::AlignLeft);
+    card->show();
+  }
+}
+
+void UserDialog::slot_PWidgetTeach(uint page) { showPage(createdCards_, teachGrid_, page); }
+
+void UserDialog::slot_PWidgetStudy(uint page) { showPage(joinedCards_, studyGrid_, page); }
+
+ClassInformationWidget* UserDialog::findCard(void* card) const {
+  // The card may have gone with a list refresh while its answer was on the way.
+  for (ClassInformationWidget* c : createdCards_)
+    if (c == card) return c;
+  for (ClassInformationWidget* c : joinedCards_)
+    if (c == card) return c;
+  return nullptr;
+}
+
+void UserDialog::slot_GetClassPoster_reply(QPixmap poster, void* card) {
+  if (ClassInformationWidget* c = findCard(card)) c->setPoster(poster);
+}
+
+void UserDialog::slot_ButtonTeachClass() {
+  pages_->setCurrentIndex(0);
+  teachTab_->setChecked(true);
+  studyTab_->setChecked(false);
+  prepareTab_->setChecked(false);
+}
+
+void UserDialog::slot_ButtonStudyClass() {
+  pages_->setCurrentIndex(1);
+  teachTab_->setChecked(false);
+  studyTab_->setChecked(true);
+  prepareTab_->setChecked(false);
+}
+
+void UserDialog::slot_ButtonPrepare() {
+  if (pages_->count() > 2) pages_->setCurrentIndex(2);
+  teachTab_->setChecked(false);
+  studyTab_->setChecked(false);
+  prepareTab_->setChecked(true);
+}
+
+void UserDialog::slot_ButtonMinimize() { showMinimized(); }
+
+void UserDialog::slot_EnterClassroom(ClassInformationWidget* card) {
+  if (pendingEntry_ || !card || classroom_) return;
+  pendingEntry_ = card;
+  card->setEnterEnabled(false);
+  loading_->setGeometry(rect());
+  loading_->show();
+  loading_->raise();
+  auto* request = new HttpRequest;
+  connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this,
+          &UserDialog::slot_EnterClassroom_reply);
+  request->request(HttpRequest::serviceUrl(ServiceApi::kUserJoinRoom.path),
+                   FormBody(ServiceApi::kUserJoinRoom.body).arg(card->roomId()).arg(userId_),
+                   HttpRequest::kJson, card);
+}
+
+void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
+  ClassInformationWidget* card = findCard(cardData);
+  pendingEntry_ = nullptr;
+  loading_->hide();
+  if (card) card->setEnterEnabled(true);
+  if (!card) return;
+
+  if (answer.isEmpty()) {
+    toast(QString::fromUtf8(kNetworkWeak));
+    return;
+  }
+  if (answerFailed(answer)) {
+    toast(answerMessage(answer));
+    return;
+  }
+  const QJsonValue owner = answer.value(QLatin1String("globalId"));
+  const qint64 ownerId = owner.isString() ? owner.toString().toLongLong() : owner.toVariant().toLongLong();
+  const int status = answer.value(QLatin1String("status")).toVariant().toInt();
+  if (ownerId == userId_) {
+    if (status == 3) {
+      toast(QStringLiteral("您的教室未激活，请激活！"));
+      return;
+    }
+    if (status == 4) {
+      toast(QStringLiteral("您的教室正在审核中，请等待！"));
+      return;
+    }
+  }
+  if (!card->isOwnRoom() && answer.value(QLatin1String("openStyle")).toVariant().toInt() == 2) {
+    AuthorizeDialog dialog(answer.value(QLatin1String("authCode")).toString(), this);
+    connect(this, &UserDialog::signal_exit, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted) return;
+  }
+  auto* assistants = new HttpRequest;
+  connect(assistants, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
+          &UserDialog::slot_GetAssistants_reply);
+  assistants->request(HttpRequest::serviceUrl(ServiceApi::kFindManageById.path),
+                      FormBody(ServiceApi::kFindManageById.body).arg(card->roomId()), HttpRequest::kJson);
+  openClassroom(answer, card);
+}
+
+void UserDialog::slot_GetAssistants_reply(QJsonArray assistants) {
+  assistants_ = assistants;
+  if (classroom_) classroom_->setAssistants(assistants);
+}
+
+void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget* card) {
+  auto text = [&answer](const char* key) {
+    const QJsonValue v = answer.value(QLatin1String(key));
+    return v.isString() ? v.toString() : v.toVariant().toString();
+  };
+  ClassroomEntry entry;
+  entry.roomId = card->roomId();
+  entry.roomName = text("roomName").isEmpty() ? card->roomName() : text("roomName");
+  entry.ownerName = text("nickNameT").isEmpty() ? text("phoneT") : text("nickNameT");
+  entry.ownName = displayName_;
+  entry.ownUserId = userId_;
+  const QJsonValue assistant = answer.value(QLatin1String("isAssistant"));
+  entry.isAssistant = assistant.isBool() ? assistant.toBool() : assistant.toVariant().toInt() != 0;
+  entry.mcuAddress = text("mcu_ip_address");
+  entry.mcuPort = static_cast<quint16>(text("port").toUInt());
+  entry.openStyle = text("openStyle").toInt();
+  entry.recordContentOnly = card->recordingArea() == QLatin1String("contentArea");
+  entry.ownerId = text("globalId").toUInt();
+  entry.authCode = text("authCode");
+  entry.levelDetailed = text("level_detailed");
+  entry.chatServer = ServerAddress::parse(text("chat_server"));
+  entry.coursewareFileServer = ServerAddress::parse(text("courseware_file_server"));
+  entry.chatFileServer = ServerAddress::parse(text("chat_file_server"));
+  entry.fileServer = ServerAddress::parse(text("file_server"));
+  entry.videoServer = ServerAddress::parse(text("video_server"));
+  entry.documentServer = ServerAddress::parse(text("document_server"));
+  const QString son = text("son");
+  if (!son.isEmpty() && son != QLatin1String("-1")) {
+    const QJsonObject linked = QJsonDocument::fromJson(son.toUtf8()).object();
+    const QJsonValue id = linked.value(QLatin1String("globalId"));
+    const qint64 value = id.isString() ? id.toString().toLongLong() : id.toVariant().toLongLong();
+    entry.linkedAccountId = value > 0 ? value : -1;
+  }
+  entry.assistants = assistants_;
+
+  classroom_ = new Classroom(entry);
+  connect(classroom_, &Classroom::signal_exit_classroom, this, [this] {
+    // Back to the lobby when the class window goes.
+    if (!LoginInfo::current().loggedInElsewhere) show();
+  });
+  classroom_->show();
+  hide();
+}
+
+void UserDialog::slot_CardSettings(ClassInformationWidget* card) {
+  const QJsonObject& room = card->room();
+  CreatedClassSetDialog dialog(userId_, card->roomId(), room.value(QLatin1String("openStyle")).toVariant().toInt(),
+                               room.value(QLatin1String("authCode")).toString(), card->recordingArea(), this);
+  if (dialog.exec() == QDialog::Accepted) card->setRecordingArea(dialog.recordingArea());
+}
+
+void UserDialog::slot_ButtonRecharge() {
+  requestPageKey(kPageRecharge, FormBody(ServiceApi::kPutRedis.body).arg(userId_));
+}
+
+void UserDialog::slot_ButtonNews() {
+  requestPageKey(kPageMyMessage, FormBody(ServiceApi::kPutRedis.body).arg(userId_));
+}
+
+void UserDialog::slot_LabelUserName() {
+  requestPageKey(kPageMyClass, FormBody(ServiceApi::kPutRedis.body).arg(userId_));
+}
+
+void UserDialog::slot_PLPoster(ClassInformationWidget* card) {
+  auto* request = new HttpRequest;
+  connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this, &UserDialog::slot_GetDiscount);
+  request->request(HttpRequest::serviceUrl(ServiceApi::kQuerySettings.path), ServiceApi::kQuerySettings.body,
+                   HttpRequest::kJson, card);
+}
+
+void UserDialog::slot_GetDiscount(QJsonObject answer, void* cardData) {
+  ClassInformationWidget* card = findCard(cardData);
+  if (!card) return;
+  if (answer.isEmpty()) {
+    toast(QString::fromUtf8(kNetworkError));
+    return;
+  }
+  if (answerFailed(answer)) {
+    toast(answerMessage(answer));
+    return;
+  }
+  const QJsonObject body = answer.value(QLatin1String("body")).toObject();
+  const QString typeName = body.value(QLatin1String("typename")).toString();
+  if (typeName.isEmpty()) {
+    toast(QStringLiteral("该类班级不支持查看空间！"));
+    return;
+  }
+  const QString discount = body.value(QLatin1String("discount")).toVariant().toString();
+  requestPageKey(kPageClassRoom, FormBody("globalId=%1&roomid=%2&typename=%3&discount=%4")
+                                     .arg(userId_)
+                                     .arg(card->roomId())
+                                     .arg(typeName)
+                                     .arg(discount));
+}
+
+void UserDialog::requestPageKey(WebPage page, const QString& body) {
+  auto* request = new HttpRequest;
+  connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this, &UserDialog::slot_HtmlEncrypt);
+  // The page rides along as the request's user data.
+  request->request(HttpRequest::serviceUrl(ServiceApi::kPutRedis.path), body, HttpRequest::kJson,
+                   reinterpret_cast<void*>(static_cast<quintptr>(page)));
+}
+
+void UserDialog::slot_HtmlEncrypt(QJsonObject answer, void* pageData) {
+  if (answer.isEmpty()) {
+    toast(QString::fromUtf8(kNetworkError));
+    return;
+  }
+  if (answerFailed(answer)) {
+    toast(answerMessage(answer));
+    return;
+  }
+  const QString key = answer.value(QLatin1String("body")).toVariant().toString();
+  const char* pattern = nullptr;
+  switch (static_cast<int>(reinterpret_cast<quintptr>(pageData))) {
+    case kPageMyClass:
+      pattern = ServiceApi::kPageMyClass;
+      break;
+    case kPageRecharge:
+      pattern = ServiceApi::kPageRecharge;
+      break;
+    case kPageMyMessage:
+      pattern = ServiceApi::kPageMyMessage;
+      break;
+    case kPageClassRoom:
+      pattern = ServiceApi::kPageClassRoom;
+      break;
+    default:
+      break;
+  }
+  if (!pattern || key.isEmpty()) {
+    toast(QStringLiteral("网页地址异常！"));
+    return;
+  }
+  const QString url = HttpRequest::serviceUrl(FormBody(QString::fromLatin1(pattern)).arg(key));
+  platform::openUrl(url.toStdString());
+}
+
+void UserDialog::slot_ButtonExit() {
+  LoginDialog* login = LoginDialog::current();
+  if (!LoginInfo::current().loggedInElsewhere) {
+    QNMessageBox* box = QNMessageBox::global();
+    if (!box) return;
+    box->setMessage(QStringLiteral("退出程序？"), QStringLiteral("确定"), QStringLiteral("取消"), -1);
+    if (box->exec() != QDialog::Accepted) return;
+    close();
+    if (login) login->close();
+    platform::terminateProcessByName(platform::executableName("TavUpdate"));
+    LocalDatabase::close();
+    QNMessageBox::setGlobal(nullptr);
+    box->deleteLater();
+    return;
+  }
+  close();
+  if (login) login->close();
+}
+
+void UserDialog::slot_ButtonLogOff() {
+  QNMessageBox* box = QNMessageBox::global();
+  if (!box) return;
+  box->setMessage(QStringLiteral("注销用户？"), QStringLiteral("确定"), QStringLiteral("取消"), -1);
+  if (box->exec() != QDialog::Accepted) return;
+  close();
+  LoginDialog::replaceCurrent();
+}
