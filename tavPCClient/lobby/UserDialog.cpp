@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QJsonDocument>
+#include <QTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -65,7 +66,8 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
       teachTab_(tabButton(QStringLiteral("我的教室"), this)),
       studyTab_(tabButton(QStringLiteral("我的学习"), this)),
       prepareTab_(tabButton(QStringLiteral("设备检测"), this)),
-      loading_(new QLabel(QStringLiteral("正在进入教室..."), this)) {
+      loading_(new QLabel(QStringLiteral("正在进入教室..."), this)),
+      oneLogin_(userId) {
   setObjectName(QStringLiteral("UserDialog"));
   setAttribute(Qt::WA_StyledBackground);
   setWindowTitle(QStringLiteral("在线课堂"));
@@ -147,10 +149,64 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
   connect(exit, &QPushButton::clicked, this, &UserDialog::slot_ButtonExit);
 
   slot_ButtonTeachClass();
+  connectOneLogin();
   QMetaObject::invokeMethod(this, &UserDialog::slot_init_resources, Qt::QueuedConnection);
 }
 
-UserDialog::~UserDialog() = default;
+UserDialog::~UserDialog() { oneLogin_.disconnectClient(); }
+
+void UserDialog::connectOneLogin() {
+  const ServerAddress address = ServerAddress::parse(oneLoginServer_);
+  oneLoginHost_ = address.host;
+  oneLoginPort_ = static_cast<quint16>(address.port > 0 ? address.port : 0);
+  connect(&oneLogin_, &ForOneLogin::_connect2msgs_state, this, &UserDialog::__connect2msgs_state,
+          Qt::QueuedConnection);
+  connect(&oneLogin_, &ForOneLogin::signal_disconnect_from_oneLogin, this,
+          &UserDialog::disconnect_from_oneLogin, Qt::QueuedConnection);
+  connect(&oneLogin_, &ForOneLogin::signal_SelfLogin, this, &UserDialog::selflogin, Qt::QueuedConnection);
+  if (QNMessageBox* box = QNMessageBox::global())
+    connect(this, &UserDialog::_reConToChatServer, box, &QDialog::accept, Qt::UniqueConnection);
+  oneLogin_.connectTo(oneLoginHost_, oneLoginPort_);
+}
+
+void UserDialog::__connect2msgs_state(int state) {
+  if (state == 1) {
+    oneLogin_.announce();
+    emit _reConToChatServer();
+    return;
+  }
+  reconnectOneLogin(QStringLiteral("您已掉线，重连中..."), false);
+}
+
+void UserDialog::disconnect_from_oneLogin() {
+  reconnectOneLogin(QStringLiteral("您已掉线，重连中…"), true);
+}
+
+void UserDialog::reconnectOneLogin(const QString& text, bool modal) {
+  oneLogin_.disconnectClient();
+  QPointer<UserDialog> self(this);
+  QTimer::singleShot(kReconnectDelayMs, this, [self] {
+    if (self && !self->oneLogin_.hasClient()) self->oneLogin_.connectTo(self->oneLoginHost_, self->oneLoginPort_);
+  });
+  QNMessageBox* box = QNMessageBox::global();
+  if (!box) return;
+  // One box at a time: a box already up just keeps waiting for the reconnection.
+  if (box->isVisible()) return;
+  box->setMessage(text, QString(), QString(), -1);
+  if (modal)
+    box->exec();
+  else
+    box->show();
+}
+
+void UserDialog::selflogin() {
+  LoginInfo::current().loggedInElsewhere = true;
+  if (classroom_ && !classroom_->isLeaving()) classroom_->close();
+  close();
+  if (LoginDialog* login = LoginDialog::current()) login->show();
+  emit signal_exit();
+  emit signal_jidiao();
+}
 
 QWidget* UserDialog::buildRoomPage(QGridLayout*& grid, PagingWidget*& pager, QLabel*& empty) {
   auto* page = new QWidget(pages_);

@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include "ClassInformationWidget.h"
+#include "ForOneLogin.h"
 #include "Classroom.h"
 class PagingWidget;
 class QGridLayout;
@@ -37,6 +38,10 @@ public:
   QString versionText() const;
   bool entryPending() const { return pendingEntry_ != nullptr; }
   Classroom* classroom() const { return classroom_; }
+  ForOneLogin& oneLogin() { return oneLogin_; }
+  // Pause before the one-login client is made again after a failure, so a
+  // server that refuses at once does not make the lobby spin.
+  static constexpr int kReconnectDelayMs = 1000;
 
 signals:
   void signal_jidiao();
@@ -67,6 +72,10 @@ public slots:
   void slot_GetDiscount(QJsonObject answer, void* card);
   void slot_HtmlEncrypt(QJsonObject answer, void* page);
   void slot_CardSettings(ClassInformationWidget* card);
+  // The one-login channel.
+  void selflogin();
+  void disconnect_from_oneLogin();
+  void __connect2msgs_state(int state);
 
 private:
   QWidget* buildRoomPage(QGridLayout*& grid, PagingWidget*& pager, QLabel*& empty);
@@ -76,6 +85,8 @@ private:
   ClassInformationWidget* findCard(void* card) const;
   void toast(const QString& text);
   void openClassroom(const QJsonObject& answer, ClassInformationWidget* card);
+  void connectOneLogin();
+  void reconnectOneLogin(const QString& text, bool modal);
 
   QString displayName_;
   QString serverHost_;
@@ -100,4 +111,7 @@ private:
   QPointer<ClassInformationWidget> pendingEntry_;
   QJsonArray assistants_;  // of the room being entered
   QPointer<Classroom> classroom_;
+  ForOneLogin oneLogin_;
+  QString oneLoginHost_;
+  quint16 oneLoginPort_ = 0;
 };

@@ -1,0 +1,75 @@
+// Message server: relays text between the connections of one channel.
+//
+//   msgserver::Config cfg;          // 127.0.0.1:27801 by default
+//   cfg.listen_port = 0;            // let the system choose
+//   msgserver::Server server(cfg);
+//   uint16_t port = server.start(); // 0 on failure, see error()
+//   ...
+//   server.stop();                  // also done by the destructor
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace msgserver {
+
+// The one-login channel; messages on it never go to the chat history.
+constexpr std::uint32_t kOneLoginChannel = 100000;
+
+struct Config {
+  std::string listen_host = "127.0.0.1";  // numeric address
+  std::uint16_t listen_port = 27801;      // 0: an ephemeral port
+  // Chat history: e.g. "http://127.0.0.1:27800"; empty leaves chat history off.
+  std::string service_url;
+  std::string internal_token;
+  // Bytes waiting for one connection before it counts as a slow consumer and is cut off.
+  std::size_t max_queue_bytes = 4u << 20;
+  // A connection that sends nothing for this long is dropped (clients ping).
+  std::chrono::milliseconds idle_timeout{30000};
+  // Chat records waiting for the service; beyond it new records are dropped and logged.
+  std::size_t history_queue_limit = 1024;
+  bool verbose = false;  // log every connection, not only faults
+};
+
+struct Stats {
+  std::uint64_t connections = 0;  // open now
+  std::uint64_t accepted = 0;
+  std::uint64_t messages = 0;    // send frames relayed
+  std::uint64_t deliveries = 0;  // deliver frames queued
+  std::uint64_t protocol_errors = 0;
+  std::uint64_t slow_consumers = 0;
+  std::uint64_t idle_drops = 0;
+  std::uint64_t chat_forwarded = 0;  // accepted by the service
+  std::uint64_t chat_failed = 0;     // refused or unreachable service
+  std::uint64_t chat_dropped = 0;    // queue full or shutting down
+};
+
+class Server {
+public:
+  explicit Server(Config config);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds, starts the relay thread (and the chat-history worker) and returns the
+  // bound port; 0 when the address cannot be bound. Calling it again while
+  // running returns the same port.
+  std::uint16_t start();
+  // Closes every connection and joins the threads. Safe to call twice.
+  void stop();
+
+  std::uint16_t port() const;
+  const std::string& error() const;
+  Stats stats() const;
+
+private:
+  class Impl;
+  Config config_;
+  std::unique_ptr<Impl> impl_;
+  std::string error_;
+};
+
+}  // namespace msgserver

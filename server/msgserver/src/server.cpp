@@ -1,0 +1,55 @@
+#include "msgserver/server.h"
+
+#include "log.h"
+#include "relay.h"
+
+namespace msgserver {
+
+class Server::Impl : public Relay {
+public:
+  using Relay::Relay;
+};
+
+Server::Server(Config config) : config_(std::move(config)) {}
+
+Server::~Server() {
+  stop();
+}
+
+std::uint16_t Server::start() {
+  if (impl_ && impl_->port() != 0)
+    return impl_->port();
+  if (config_.verbose)
+    log::set_verbose(true);
+  error_.clear();
+  auto impl = std::make_unique<Impl>(config_);
+  const std::uint16_t port = impl->start(error_);
+  if (port == 0) {
+    log::warn(error_);
+    return 0;
+  }
+  impl_ = std::move(impl);
+  log::info("listening on " + config_.listen_host + ":" + std::to_string(port) +
+            (config_.service_url.empty() ? std::string(", chat history off")
+                                         : ", chat history to " + config_.service_url));
+  return port;
+}
+
+void Server::stop() {
+  if (impl_)
+    impl_->stop();
+}
+
+std::uint16_t Server::port() const {
+  return impl_ ? impl_->port() : 0;
+}
+
+const std::string& Server::error() const {
+  return error_;
+}
+
+Stats Server::stats() const {
+  return impl_ ? impl_->stats() : Stats{};
+}
+
+}  // namespace msgserver

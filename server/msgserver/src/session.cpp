@@ -1,0 +1,242 @@
+#include "session.h"
+
+#include "log.h"
+#include "relay.h"
+
+namespace msgserver {
+
+namespace wire = corda::wire;
+
+namespace {
+
+constexpr auto kCloseGrace = std::chrono::seconds(2);
+constexpr std::size_t kMaxBuffersPerWrite = 64;
+
+}  // namespace
+
+Session::Session(asio::ip::tcp::socket socket, Relay& relay, std::uint64_t id)
+    : socket_(std::move(socket)), idle_timer_(socket_.get_executor()), relay_(relay), id_(id) {}
+
+void Session::start() {
+  asio::error_code ec;
+  const auto remote = socket_.remote_endpoint(ec);
+  peer_ =
+      ec ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
+  socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+  last_rx_ = std::chrono::steady_clock::now();
+  log::debug("connection #" + std::to_string(id_) + " from " + peer_);
+  arm_idle_timer();
+  read_more();
+}
+
+void Session::read_more() {
+  socket_.async_read_some(asio::buffer(chunk_),
+                          [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
+                            self->on_read(ec, n);
+                          });
+}
+
+void Session::on_read(const asio::error_code& ec, std::size_t n) {
+  if (closing_ || closed_)
+    return;
+  if (ec) {
+    log::debug("connection #" + std::to_string(id_) + " ended: " + ec.message());
+    close_now();
+    return;
+  }
+  last_rx_ = std::chrono::steady_clock::now();
+  rx_.append(chunk_.data(), n);
+  std::vector<wire::Frame> frames;
+  const wire::DecodeResult result = wire::decode_frames(rx_, frames);
+  for (const wire::Frame& frame : frames) {
+    if (!handle_frame(frame))
+      return;
+  }
+  if (result.status != wire::DecodeStatus::ok) {
+    protocol_error(wire::to_string(result.status));
+    return;
+  }
+  rx_.erase(0, result.consumed);
+  read_more();
+}
+
+bool Session::handle_frame(const wire::Frame& frame) {
+  if (frame.type == wire::FrameType::hello) {
+    if (registered_) {
+      protocol_error("repeated hello");
+      return false;
+    }
+    const auto hello = wire::decode_hello(frame.payload);
+    if (!hello) {
+      protocol_error("malformed hello");
+      return false;
+    }
+    if (hello->version != wire::kProtocolVersion) {
+      ++relay_.protocol_errors;
+      log::warn("connection #" + std::to_string(id_) + " from " + peer_ + ": protocol version " +
+                std::to_string(hello->version) + " not supported; closed");
+      close_with(wire::CloseCode::unsupported_version, "unsupported protocol version");
+      return false;
+    }
+    registered_ = true;
+    user_id_ = hello->user_id;
+    channel_id_ = hello->channel_id;
+    log::debug("connection #" + std::to_string(id_) + ": user " + std::to_string(user_id_) +
+               " on channel " + std::to_string(channel_id_));
+    relay_.on_registered(shared_from_this());
+    const auto idle_ms = static_cast<std::uint32_t>(relay_.config().idle_timeout.count());
+    queue(std::make_shared<const std::string>(
+        wire::encode_welcome({wire::kProtocolVersion, idle_ms})));
+    return true;
+  }
+  if (!registered_) {
+    protocol_error("frame before hello");
+    return false;
+  }
+  switch (frame.type) {
+    case wire::FrameType::send: {
+      const auto msg = wire::decode_send(frame.payload);
+      if (!msg) {
+        protocol_error("malformed send frame");
+        return false;
+      }
+      if (!wire::valid_target(msg->target)) {
+        protocol_error("bad target");
+        return false;
+      }
+      relay_.on_send(*this, *msg);
+      return !closing_ && !closed_;
+    }
+    case wire::FrameType::ping:
+      if (frame.payload.size() > wire::kMaxPingPayload) {
+        protocol_error("oversized ping");
+        return false;
+      }
+      queue(std::make_shared<const std::string>(
+          wire::encode_frame(wire::FrameType::pong, frame.payload)));
+      return true;
+    case wire::FrameType::pong:
+      return true;
+    default:
+      protocol_error("unexpected frame type " + std::to_string(static_cast<int>(frame.type)));
+      return false;
+  }
+}
+
+void Session::protocol_error(const std::string& what) {
+  ++relay_.protocol_errors;
+  std::string who = "connection #" + std::to_string(id_) + " from " + peer_;
+  if (registered_)
+    who += " (user " + std::to_string(user_id_) + ", channel " + std::to_string(channel_id_) + ")";
+  log::warn(who + ": " + what + "; closed");
+  close_with(wire::CloseCode::protocol_error, what);
+}
+
+void Session::deliver(const FramePtr& frame) {
+  if (closing_ || closed_)
+    return;
+  if (queued_bytes_ > 0 && queued_bytes_ + frame->size() > relay_.config().max_queue_bytes) {
+    ++relay_.slow_consumers;
+    log::warn("connection #" + std::to_string(id_) + " (user " + std::to_string(user_id_) +
+              ", channel " + std::to_string(channel_id_) +
+              ") is not reading: " + std::to_string(queued_bytes_) + " bytes waiting; cut off");
+    close_now();
+    return;
+  }
+  queue(frame);
+}
+
+void Session::queue(FramePtr frame) {
+  queued_bytes_ += frame->size();
+  tx_queue_.push_back(std::move(frame));
+  if (tx_in_flight_ == 0)
+    write_more();
+}
+
+void Session::write_more() {
+  if (tx_queue_.empty() || closed_)
+    return;
+  tx_buffers_.clear();
+  for (const FramePtr& frame : tx_queue_) {
+    if (tx_buffers_.size() == kMaxBuffersPerWrite)
+      break;
+    tx_buffers_.push_back(asio::buffer(*frame));
+  }
+  tx_in_flight_ = tx_buffers_.size();
+  asio::async_write(socket_, tx_buffers_,
+                    [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
+                      self->on_written(ec);
+                    });
+}
+
+void Session::on_written(const asio::error_code& ec) {
+  if (closed_)
+    return;
+  if (ec) {
+    log::debug("connection #" + std::to_string(id_) + " write failed: " + ec.message());
+    close_now();
+    return;
+  }
+  for (; tx_in_flight_ > 0; --tx_in_flight_) {
+    queued_bytes_ -= tx_queue_.front()->size();
+    tx_queue_.pop_front();
+  }
+  if (closing_ && tx_queue_.empty()) {
+    close_now();
+    return;
+  }
+  write_more();
+}
+
+void Session::close_with(wire::CloseCode code, const std::string& reason) {
+  if (closing_ || closed_)
+    return;
+  closing_ = true;
+  closing_since_ = std::chrono::steady_clock::now();
+  relay_.on_closed(*this);
+  // Whatever is not yet on its way is dropped; the close frame goes right after.
+  while (tx_queue_.size() > tx_in_flight_) {
+    queued_bytes_ -= tx_queue_.back()->size();
+    tx_queue_.pop_back();
+  }
+  queue(std::make_shared<const std::string>(wire::encode_close(code, reason)));
+  arm_idle_timer();  // now guards the close frame's delivery
+}
+
+void Session::close_now() {
+  if (closed_)
+    return;
+  closed_ = true;
+  closing_ = true;
+  relay_.on_closed(*this);
+  asio::error_code ignored;
+  idle_timer_.cancel();
+  socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+  socket_.close(ignored);
+  // The queue stays: a write in flight may still point into its frames.
+}
+
+void Session::arm_idle_timer() {
+  const auto deadline =
+      closing_ ? closing_since_ + kCloseGrace : last_rx_ + relay_.config().idle_timeout;
+  idle_timer_.expires_at(deadline);
+  idle_timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+    if (ec || self->closed_)
+      return;
+    const auto now = std::chrono::steady_clock::now();
+    if (self->closing_) {
+      self->close_now();
+      return;
+    }
+    if (now - self->last_rx_ >= self->relay_.config().idle_timeout) {
+      ++self->relay_.idle_drops;
+      log::warn("connection #" + std::to_string(self->id_) + " from " + self->peer_ +
+                " silent too long; closed");
+      self->close_with(wire::CloseCode::idle_timeout, "silent too long");
+      return;
+    }
+    self->arm_idle_timer();
+  });
+}
+
+}  // namespace msgserver

@@ -1,0 +1,74 @@
+// One client connection: reads frames, answers pings, queues deliveries.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <asio.hpp>
+
+#include "msg_wire.h"
+
+namespace msgserver {
+
+class Relay;
+
+class Session : public std::enable_shared_from_this<Session> {
+public:
+  using FramePtr = std::shared_ptr<const std::string>;
+
+  Session(asio::ip::tcp::socket socket, Relay& relay, std::uint64_t id);
+
+  void start();
+  // Queues a frame. A connection whose queue is full is cut off at once.
+  void deliver(const FramePtr& frame);
+  // Sends a close frame with the reason, then closes.
+  void close_with(corda::wire::CloseCode code, const std::string& reason);
+  // Closes without a word.
+  void close_now();
+
+  std::uint64_t id() const { return id_; }
+  bool registered() const { return registered_; }
+  std::uint32_t user_id() const { return user_id_; }
+  std::uint32_t channel_id() const { return channel_id_; }
+  const std::string& peer() const { return peer_; }
+
+private:
+  void read_more();
+  void on_read(const asio::error_code& ec, std::size_t n);
+  // False when the frame ended the connection.
+  bool handle_frame(const corda::wire::Frame& frame);
+  void protocol_error(const std::string& what);
+  void queue(FramePtr frame);
+  void write_more();
+  void on_written(const asio::error_code& ec);
+  void arm_idle_timer();
+
+  asio::ip::tcp::socket socket_;
+  asio::steady_timer idle_timer_;
+  Relay& relay_;
+  const std::uint64_t id_;
+  std::string peer_;
+
+  bool registered_ = false;
+  std::uint32_t user_id_ = 0;
+  std::uint32_t channel_id_ = 0;
+  bool closing_ = false;  // close frame queued; no more reading or delivering
+  bool closed_ = false;
+  std::chrono::steady_clock::time_point last_rx_;
+  std::chrono::steady_clock::time_point closing_since_;
+
+  std::string rx_;
+  std::array<char, 64 * 1024> chunk_{};
+
+  std::deque<FramePtr> tx_queue_;
+  std::vector<asio::const_buffer> tx_buffers_;
+  std::size_t tx_in_flight_ = 0;  // frames of the write in progress
+  std::size_t queued_bytes_ = 0;  // in flight included
+};
+
+}  // namespace msgserver
