@@ -10,6 +10,7 @@ ServerAddress ServerAddress::parse(const QString& text) {
   address.host = text.left(colon);
   bool ok = false;
   const int port = text.mid(colon + 1).toInt(&ok);
-  if (ok && port > 0 && port <= 65535) address.port = port;
+  if (ok && port > 0 && port <= 65535)
+    address.port = port;
   return address;
 }

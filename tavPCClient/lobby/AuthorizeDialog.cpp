@@ -10,7 +10,9 @@
 #include "WndDragFilter.h"
 
 AuthorizeDialog::AuthorizeDialog(const QString& authCode, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), authCode_(authCode), code_(new QLineEdit(this)) {
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      authCode_(authCode),
+      code_(new QLineEdit(this)) {
   setObjectName(QStringLiteral("AuthorizeDialog"));
   setAttribute(Qt::WA_StyledBackground);
   setModal(true);

@@ -11,7 +11,8 @@
 namespace {
 QString text(const QJsonObject& o, const char* key) {
   const QJsonValue v = o.value(QLatin1String(key));
-  return v.isString() ? v.toString() : (v.isDouble() ? QString::number(v.toVariant().toLongLong()) : QString());
+  return v.isString() ? v.toString()
+                      : (v.isDouble() ? QString::number(v.toVariant().toLongLong()) : QString());
 }
 
 quint32 idOf(const QJsonValue& v) {
@@ -20,7 +21,8 @@ quint32 idOf(const QJsonValue& v) {
 }
 }  // namespace
 
-ClassInformationWidget::ClassInformationWidget(const QJsonObject& room, bool ownRoom, QWidget* parent)
+ClassInformationWidget::ClassInformationWidget(const QJsonObject& room, bool ownRoom,
+                                               QWidget* parent)
     : QWidget(parent),
       room_(room),
       ownRoom_(ownRoom),
@@ -93,15 +95,22 @@ ClassInformationWidget::ClassInformationWidget(const QJsonObject& room, bool own
 
 quint32 ClassInformationWidget::roomId() const {
   // Joined-room entries carry the room in "roomId"; own rooms in "id".
-  if (room_.contains(QLatin1String("roomId"))) return idOf(room_.value(QLatin1String("roomId")));
+  if (room_.contains(QLatin1String("roomId")))
+    return idOf(room_.value(QLatin1String("roomId")));
   return idOf(room_.value(QLatin1String("id")));
 }
 
-quint32 ClassInformationWidget::ownerId() const { return idOf(room_.value(QLatin1String("globalId"))); }
+quint32 ClassInformationWidget::ownerId() const {
+  return idOf(room_.value(QLatin1String("globalId")));
+}
 
-QString ClassInformationWidget::roomName() const { return text(room_, "roomName"); }
+QString ClassInformationWidget::roomName() const {
+  return text(room_, "roomName");
+}
 
-QString ClassInformationWidget::imagePath() const { return text(room_, "imagePath"); }
+QString ClassInformationWidget::imagePath() const {
+  return text(room_, "imagePath");
+}
 
 QString ClassInformationWidget::posterPath() const {
   const QString path = imagePath();
@@ -109,21 +118,32 @@ QString ClassInformationWidget::posterPath() const {
 }
 
 void ClassInformationWidget::setPoster(const QPixmap& poster) {
-  if (poster.isNull()) return;  // keep the placeholder
-  poster_->setPixmap(poster.scaled(poster_->size(), Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
-                         .copy(QRect(QPoint(0, 0), poster_->size())));
+  if (poster.isNull())
+    return;  // keep the placeholder
+  poster_->setPixmap(
+      poster.scaled(poster_->size(), Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
+          .copy(QRect(QPoint(0, 0), poster_->size())));
 }
 
-void ClassInformationWidget::setEnterEnabled(bool enabled) { enter_->setEnabled(enabled); }
+void ClassInformationWidget::setEnterEnabled(bool enabled) {
+  enter_->setEnabled(enabled);
+}
 
-bool ClassInformationWidget::enterEnabled() const { return enter_->isEnabled(); }
+bool ClassInformationWidget::enterEnabled() const {
+  return enter_->isEnabled();
+}
 
-QString ClassInformationWidget::synopsisText() const { return synopsis_->text(); }
+QString ClassInformationWidget::synopsisText() const {
+  return synopsis_->text();
+}
 
-QString ClassInformationWidget::timeText() const { return time_->text(); }
+QString ClassInformationWidget::timeText() const {
+  return time_->text();
+}
 
 QString ClassInformationWidget::cutSynopsis(const QString& synopsis) {
-  if (synopsis.size() <= kSynopsisLimit) return synopsis;
+  if (synopsis.size() <= kSynopsisLimit)
+    return synopsis;
   return synopsis.left(kSynopsisLimit) + QStringLiteral("……");
 }
 

@@ -72,7 +72,8 @@ CreatedClassSetDialog::CreatedClassSetDialog(quint32 userId, quint32 roomId, int
   auto* areaGroup = new QButtonGroup(this);
   areaGroup->addButton(contentAndVideo_);
   areaGroup->addButton(contentOnly_);
-  (recordingArea == QLatin1String("contentArea") ? contentOnly_ : contentAndVideo_)->setChecked(true);
+  (recordingArea == QLatin1String("contentArea") ? contentOnly_ : contentAndVideo_)
+      ->setChecked(true);
 
   auto* assistants = new QGridLayout;
   for (int i = 0; i < kMaxAssistants; ++i) {
@@ -122,12 +123,17 @@ CreatedClassSetDialog::CreatedClassSetDialog(quint32 userId, quint32 roomId, int
                    FormBody(ServiceApi::kFindManageById.body).arg(roomId_), HttpRequest::kJson);
 }
 
-int CreatedClassSetDialog::openStyle() const { return private_->isChecked() ? 2 : 1; }
+int CreatedClassSetDialog::openStyle() const {
+  return private_->isChecked() ? 2 : 1;
+}
 
-QString CreatedClassSetDialog::authCode() const { return code_->text(); }
+QString CreatedClassSetDialog::authCode() const {
+  return code_->text();
+}
 
 QString CreatedClassSetDialog::recordingArea() const {
-  return contentOnly_->isChecked() ? QStringLiteral("contentArea") : QStringLiteral("contentAndVideoArea");
+  return contentOnly_->isChecked() ? QStringLiteral("contentArea")
+                                   : QStringLiteral("contentAndVideoArea");
 }
 
 void CreatedClassSetDialog::slot_GetAssistants_reply(QJsonArray assistants) {
@@ -135,18 +141,24 @@ void CreatedClassSetDialog::slot_GetAssistants_reply(QJsonArray assistants) {
     const QJsonObject a = assistants.at(i).toObject();
     assistantIds_[i] = idOf(a.value(QLatin1String("globalId")));
     const QString name = a.value(QLatin1String("nickName")).toString();
-    assistantNames_[i]->setText(assistantIds_[i] ? (name.isEmpty() ? QString::number(assistantIds_[i]) : name)
-                                                 : QStringLiteral("（无）"));
+    assistantNames_[i]->setText(assistantIds_[i]
+                                    ? (name.isEmpty() ? QString::number(assistantIds_[i]) : name)
+                                    : QStringLiteral("（无）"));
     revoke_[i]->setEnabled(assistantIds_[i] != 0);
   }
 }
 
-void CreatedClassSetDialog::slot_PButtonRevoke1() { revoke(0); }
+void CreatedClassSetDialog::slot_PButtonRevoke1() {
+  revoke(0);
+}
 
-void CreatedClassSetDialog::slot_PButtonRevoke2() { revoke(1); }
+void CreatedClassSetDialog::slot_PButtonRevoke2() {
+  revoke(1);
+}
 
 void CreatedClassSetDialog::revoke(int slot) {
-  if (!assistantIds_[slot]) return;
+  if (!assistantIds_[slot])
+    return;
   auto* request = new HttpRequest;
   connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
           [this, slot](const QJsonObject& answer) { onRevokeReply(slot, answer); });
@@ -164,7 +176,8 @@ void CreatedClassSetDialog::onRevokeReply(int slot, const QJsonObject& answer) {
   }
   if (answer.value(QLatin1String("code")).toInt(-1) != 0) {
     Prompt::instance()->showMessage(
-        this, QStringLiteral("撤销助教失败！%1").arg(answer.value(QLatin1String("msg")).toString()));
+        this,
+        QStringLiteral("撤销助教失败！%1").arg(answer.value(QLatin1String("msg")).toString()));
     revoke_[slot]->setEnabled(true);
     return;
   }
@@ -182,10 +195,12 @@ void CreatedClassSetDialog::slot_ButtonSave() {
   auto* request = new HttpRequest;
   connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
           &CreatedClassSetDialog::slot_SetClassAuthorize_reply);
-  const QString body = private_->isChecked()
-                           ? FormBody(ServiceApi::kUpdateRoomPrivate.body).arg(roomId_).arg(code).toString()
-                           : FormBody(ServiceApi::kUpdateRoomPublic.body).arg(roomId_).toString();
-  request->request(HttpRequest::serviceUrl(ServiceApi::kUpdateRoomPublic.path), body, HttpRequest::kJson);
+  const QString body =
+      private_->isChecked()
+          ? FormBody(ServiceApi::kUpdateRoomPrivate.body).arg(roomId_).arg(code).toString()
+          : FormBody(ServiceApi::kUpdateRoomPublic.body).arg(roomId_).toString();
+  request->request(HttpRequest::serviceUrl(ServiceApi::kUpdateRoomPublic.path), body,
+                   HttpRequest::kJson);
 }
 
 void CreatedClassSetDialog::slot_SetClassAuthorize_reply(QJsonObject answer) {

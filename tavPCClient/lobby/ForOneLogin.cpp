@@ -7,41 +7,38 @@
 #include "LoginInfo.h"
 #include "RoomMessage.h"
 
-namespace {
-// At most one one-login client exists in the process.
-QMutex clientMutex;
-velmsg::velmsgs* client = nullptr;
-}  // namespace
-
 ForOneLogin::ForOneLogin(quint32 ownUserId, const QString& ownAddress, QObject* parent)
     : QObject(parent),
       ownUserId_(ownUserId),
       ownAddress_(ownAddress.isEmpty() ? ownIPv4Address() : ownAddress) {}
 
-ForOneLogin::~ForOneLogin() { disconnectClient(); }
+ForOneLogin::~ForOneLogin() {
+  disconnectClient();
+}
 
 void ForOneLogin::connectTo(const QString& host, quint16 port) {
   disconnectClient();
   velmsg::velmsgs* fresh =
       velmsg::velmsgs::create(this, ownUserId_, kChannel, host.toUtf8().constData(), port);
-  QMutexLocker lock(&clientMutex);
-  client = fresh;
+  QMutexLocker lock(&clientMutex_);
+  client_ = fresh;
 }
 
 void ForOneLogin::disconnectClient() {
   velmsg::velmsgs* old = nullptr;
   {
-    QMutexLocker lock(&clientMutex);
-    std::swap(old, client);
+    QMutexLocker lock(&clientMutex_);
+    std::swap(old, client_);
   }
   // Outside the lock: destroying joins the client's thread, which may be
   // waiting to deliver a callback.
-  if (old) old->destroy(1);
+  if (old)
+    old->destroy(1);
 }
 
 bool ForOneLogin::hasClient() const {
-  QMutexLocker lock(&clientMutex);
-  return client != nullptr;
+  QMutexLocker lock(&clientMutex_);
+  return client_ != nullptr;
 }
 
 QByteArray ForOneLogin::announcement(quint32 userId, const QString& ownAddress) {
@@ -57,26 +54,36 @@ QByteArray ForOneLogin::announcement(quint32 userId, const QString& ownAddress) 
 bool ForOneLogin::announce() {
   const QByteArray text = announcement(ownUserId_, ownAddress_);
   const QByteArray target = QByteArray::number(ownUserId_);
-  QMutexLocker lock(&clientMutex);
-  return client && client->send(text.constData(), target.constData()) == velmsg::send_queued;
+  QMutexLocker lock(&clientMutex_);
+  return client_ && client_->send(text.constData(), target.constData()) == velmsg::send_queued;
 }
 
-bool ForOneLogin::isLoginElsewhere(const QByteArray& text, quint32 userId, const QString& ownAddress) {
+bool ForOneLogin::isLoginElsewhere(const QByteArray& text, quint32 userId,
+                                   const QString& ownAddress) {
   const QJsonDocument doc = QJsonDocument::fromJson(text);
-  if (!doc.isObject()) return false;
+  if (!doc.isObject())
+    return false;
   const QJsonObject message = doc.object();
   const QJsonValue type = message.value(QStringLiteral("typeId"));
-  if (!type.isString() || type.toString() != QLatin1String("1")) return false;
+  if (!type.isString() || type.toString() != QLatin1String("1"))
+    return false;
   const auto sender = roommsg::senderOf(message);
-  if (!sender || *sender != userId) return false;
+  if (!sender || *sender != userId)
+    return false;
   return message.value(QStringLiteral("content")).toString() != ownAddress;
 }
 
 void ForOneLogin::recv_msg(const char* msg) {
-  if (!msg) return;
-  if (isLoginElsewhere(QByteArray(msg), ownUserId_, ownAddress_)) emit signal_SelfLogin();
+  if (!msg)
+    return;
+  if (isLoginElsewhere(QByteArray(msg), ownUserId_, ownAddress_))
+    emit signal_SelfLogin();
 }
 
-void ForOneLogin::connect2msgs_state(int state) { emit _connect2msgs_state(state); }
+void ForOneLogin::connect2msgs_state(int state) {
+  emit _connect2msgs_state(state);
+}
 
-void ForOneLogin::disconnect_from_msgs() { emit signal_disconnect_from_oneLogin(); }
+void ForOneLogin::disconnect_from_msgs() {
+  emit signal_disconnect_from_oneLogin();
+}

@@ -1,8 +1,10 @@
 // The one-login channel: announces this login on the message server and
 // notices when the same account announces a login from another address.
 // Callbacks arrive on the message library's thread and only emit signals.
+// The lobby holds the one instance, so the process has at most one client.
 #pragma once
 
+#include <QMutex>
 #include <QObject>
 #include <QString>
 
@@ -19,7 +21,7 @@ public:
                        QObject* parent = nullptr);
   ~ForOneLogin() override;
 
-  // (Re)creates the process-wide client on host:port; the old one is destroyed.
+  // (Re)creates the client on host:port; the old one is destroyed.
   void connectTo(const QString& host, quint16 port);
   void disconnectClient();
   bool hasClient() const;
@@ -44,6 +46,8 @@ signals:
   void _connect2msgs_state(int state);
 
 private:
+  mutable QMutex clientMutex_;
+  velmsg::velmsgs* client_ = nullptr;
   const quint32 ownUserId_;
   const QString ownAddress_;  // read on the library's thread, so never changed
 };

@@ -3,12 +3,12 @@
 #include <QAction>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QJsonValue>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QJsonValue>
 #include <QVBoxLayout>
 
 #include "FormBody.h"
@@ -133,9 +133,13 @@ QPointer<LoginDialog>& currentLogin() {
 }
 }  // namespace
 
-LoginDialog* LoginDialog::current() { return currentLogin(); }
+LoginDialog* LoginDialog::current() {
+  return currentLogin();
+}
 
-void LoginDialog::setCurrent(LoginDialog* dialog) { currentLogin() = dialog; }
+void LoginDialog::setCurrent(LoginDialog* dialog) {
+  currentLogin() = dialog;
+}
 
 LoginDialog* LoginDialog::replaceCurrent() {
   if (LoginDialog* old = currentLogin()) {
@@ -148,12 +152,15 @@ LoginDialog* LoginDialog::replaceCurrent() {
   return fresh;
 }
 
-UserDialog* LoginDialog::lobby() const { return static_cast<UserDialog*>(lobby_.data()); }
+UserDialog* LoginDialog::lobby() const {
+  return static_cast<UserDialog*>(lobby_.data());
+}
 
 void LoginDialog::loadAccounts() {
   accounts_ = AccountStore::readAccounts();
   const QSignalBlocker block(account_);
-  for (const AccountRecord& record : accounts_) account_->addItem(record.userName);
+  for (const AccountRecord& record : accounts_)
+    account_->addItem(record.userName);
   if (!accounts_.isEmpty()) {
     account_->setCurrentIndex(0);
     password_->setText(accounts_.first().password);
@@ -166,7 +173,8 @@ void LoginDialog::showStatus(const QString& text) {
 }
 
 void LoginDialog::slot_currentIndexChanged(int index) {
-  if (index >= 0 && index < accounts_.size()) password_->setText(accounts_[index].password);
+  if (index >= 0 && index < accounts_.size())
+    password_->setText(accounts_[index].password);
 }
 
 void LoginDialog::slot_editTextChanged(const QString& text) {
@@ -180,7 +188,8 @@ void LoginDialog::slot_editTextChanged(const QString& text) {
 }
 
 void LoginDialog::slot_ButtonLogin() {
-  if (!login_->isEnabled()) return;
+  if (!login_->isEnabled())
+    return;
   const QString account = account_->currentText();
   if (account.isEmpty()) {
     showStatus(QStringLiteral("请输入用户名......"));
@@ -224,9 +233,14 @@ void LoginDialog::slot_login_reply(QJsonObject answer) {
   info.userIdText = QString::number(info.userId);
   info.ticket = body.value(QStringLiteral("ticketId")).toString();
   info.displayName = body.value(QStringLiteral("nickName")).toString();
-  if (info.displayName.isEmpty()) info.displayName = body.value(QStringLiteral("phone")).toString();
+  if (info.displayName.isEmpty())
+    info.displayName = body.value(QStringLiteral("phone")).toString();
   info.roleName = body.value(QStringLiteral("roleName")).toString();
-  info.orgId = answer.value(QStringLiteral("orgInfo")).toObject().value(QStringLiteral("id")).toVariant().toLongLong();
+  info.orgId = answer.value(QStringLiteral("orgInfo"))
+                   .toObject()
+                   .value(QStringLiteral("id"))
+                   .toVariant()
+                   .toLongLong();
   info.avatarPath = body.value(QStringLiteral("imagePath")).toString();
   info.oneLoginServer = answer.value(QStringLiteral("chat_server")).toString();
 
@@ -251,4 +265,6 @@ void LoginDialog::slot_ButtonShortMessage() {
   platform::openUrl(HttpRequest::serviceUrl(ServiceApi::kPageShortMessageLogin).toStdString());
 }
 
-void LoginDialog::slot_jidiao() { showStatus(QStringLiteral("您的账号已在其他地方登陆！")); }
+void LoginDialog::slot_jidiao() {
+  showStatus(QStringLiteral("您的账号已在其他地方登陆！"));
+}

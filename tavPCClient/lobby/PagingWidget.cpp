@@ -4,7 +4,9 @@
 #include <QPushButton>
 
 PagingWidget::PagingWidget(QWidget* parent)
-    : QWidget(parent), layout_(new QHBoxLayout(this)), more_(new QPushButton(QStringLiteral("…"), this)) {
+    : QWidget(parent),
+      layout_(new QHBoxLayout(this)),
+      more_(new QPushButton(QStringLiteral("…"), this)) {
   setObjectName(QStringLiteral("PagingWidget"));
   layout_->setContentsMargins(0, 0, 0, 0);
   layout_->setSpacing(6);
@@ -15,7 +17,8 @@ PagingWidget::PagingWidget(QWidget* parent)
     button->setCheckable(true);
     button->setFixedSize(30, 28);
     button->setCursor(Qt::PointingHandCursor);
-    connect(button, &QPushButton::clicked, this, [this, button] { slot_SelectPage(button->text().toUInt()); });
+    connect(button, &QPushButton::clicked, this,
+            [this, button] { slot_SelectPage(button->text().toUInt()); });
     buttons_ << button;
     layout_->addWidget(button);
   }
@@ -38,12 +41,14 @@ void PagingWidget::setPageCount(uint count) {
 QList<uint> PagingWidget::shownPages() const {
   QList<uint> pages;
   for (QPushButton* b : buttons_)
-    if (!b->isHidden()) pages << b->text().toUInt();
+    if (!b->isHidden())
+      pages << b->text().toUInt();
   return pages;
 }
 
 void PagingWidget::slot_SelectPage(uint page) {
-  if (page < 1 || page > count_) return;
+  if (page < 1 || page > count_)
+    return;
   current_ = page;
   rebuild();
   emit signal_SendPageMark(page);
@@ -53,7 +58,8 @@ void PagingWidget::slot_ButtonMore() {
   // The window moves on to the pages after the last one shown and selects the
   // first of them; past the end it wraps to the start.
   uint next = first_ + kVisibleButtons;
-  if (next > count_) next = 1;
+  if (next > count_)
+    next = 1;
   first_ = next;
   slot_SelectPage(next);
 }

@@ -1,13 +1,13 @@
 #include "UserDialog.h"
 
 #include <QApplication>
-#include <QJsonDocument>
-#include <QTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "AccountStore.h"
@@ -48,9 +48,13 @@ QPushButton* headerButton(const QString& text, const char* name, QWidget* parent
   return b;
 }
 
-bool answerFailed(const QJsonObject& answer) { return answer.value(QLatin1String("code")).toInt(-1) != 0; }
+bool answerFailed(const QJsonObject& answer) {
+  return answer.value(QLatin1String("code")).toInt(-1) != 0;
+}
 
-QString answerMessage(const QJsonObject& answer) { return answer.value(QLatin1String("msg")).toString(); }
+QString answerMessage(const QJsonObject& answer) {
+  return answer.value(QLatin1String("msg")).toString();
+}
 }  // namespace
 
 UserDialog::UserDialog(const QString& displayName, const QString& serverHost, quint32 userId,
@@ -79,8 +83,8 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
   auto* header = new QWidget(this);
   header->setObjectName(QStringLiteral("lobbyHeader"));
   auto* logo = new QLabel(header);
-  logo->setPixmap(QPixmap(QStringLiteral(":/res/tav_add/logo.png")).scaled(36, 36, Qt::KeepAspectRatio,
-                                                                           Qt::SmoothTransformation));
+  logo->setPixmap(QPixmap(QStringLiteral(":/res/tav_add/logo.png"))
+                      .scaled(36, 36, Qt::KeepAspectRatio, Qt::SmoothTransformation));
   greeting_->setObjectName(QStringLiteral("lobbyGreeting"));
   version_->setObjectName(QStringLiteral("lobbyVersion"));
   auto* userName = headerButton(displayName, "lobbyLink", header);
@@ -153,7 +157,9 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
   QMetaObject::invokeMethod(this, &UserDialog::slot_init_resources, Qt::QueuedConnection);
 }
 
-UserDialog::~UserDialog() { oneLogin_.disconnectClient(); }
+UserDialog::~UserDialog() {
+  oneLogin_.disconnectClient();
+}
 
 void UserDialog::connectOneLogin() {
   const ServerAddress address = ServerAddress::parse(oneLoginServer_);
@@ -163,7 +169,8 @@ void UserDialog::connectOneLogin() {
           Qt::QueuedConnection);
   connect(&oneLogin_, &ForOneLogin::signal_disconnect_from_oneLogin, this,
           &UserDialog::disconnect_from_oneLogin, Qt::QueuedConnection);
-  connect(&oneLogin_, &ForOneLogin::signal_SelfLogin, this, &UserDialog::selflogin, Qt::QueuedConnection);
+  connect(&oneLogin_, &ForOneLogin::signal_SelfLogin, this, &UserDialog::selflogin,
+          Qt::QueuedConnection);
   if (QNMessageBox* box = QNMessageBox::global())
     connect(this, &UserDialog::_reConToChatServer, box, &QDialog::accept, Qt::UniqueConnection);
   oneLogin_.connectTo(oneLoginHost_, oneLoginPort_);
@@ -186,12 +193,15 @@ void UserDialog::reconnectOneLogin(const QString& text, bool modal) {
   oneLogin_.disconnectClient();
   QPointer<UserDialog> self(this);
   QTimer::singleShot(kReconnectDelayMs, this, [self] {
-    if (self && !self->oneLogin_.hasClient()) self->oneLogin_.connectTo(self->oneLoginHost_, self->oneLoginPort_);
+    if (self && !self->oneLogin_.hasClient())
+      self->oneLogin_.connectTo(self->oneLoginHost_, self->oneLoginPort_);
   });
   QNMessageBox* box = QNMessageBox::global();
-  if (!box) return;
+  if (!box)
+    return;
   // One box at a time: a box already up just keeps waiting for the reconnection.
-  if (box->isVisible()) return;
+  if (box->isVisible())
+    return;
   box->setMessage(text, QString(), QString(), -1);
   if (modal)
     box->exec();
@@ -201,9 +211,11 @@ void UserDialog::reconnectOneLogin(const QString& text, bool modal) {
 
 void UserDialog::selflogin() {
   LoginInfo::current().loggedInElsewhere = true;
-  if (classroom_ && !classroom_->isLeaving()) classroom_->close();
+  if (classroom_ && !classroom_->isLeaving())
+    classroom_->close();
   close();
-  if (LoginDialog* login = LoginDialog::current()) login->show();
+  if (LoginDialog* login = LoginDialog::current())
+    login->show();
   emit signal_exit();
   emit signal_jidiao();
 }
@@ -214,7 +226,8 @@ QWidget* UserDialog::buildRoomPage(QGridLayout*& grid, PagingWidget*& pager, QLa
   grid = new QGridLayout(cards);
   grid->setContentsMargins(24, 24, 24, 0);
   grid->setHorizontalSpacing(24);
-  for (int i = 0; i < kCardsPerPage; ++i) grid->setColumnMinimumWidth(i, 250);
+  for (int i = 0; i < kCardsPerPage; ++i)
+    grid->setColumnMinimumWidth(i, 250);
   empty = new QLabel(QStringLiteral("暂无教室"), page);
   empty->setObjectName(QStringLiteral("lobbyEmpty"));
   empty->setAlignment(Qt::AlignCenter);
@@ -228,13 +241,18 @@ QWidget* UserDialog::buildRoomPage(QGridLayout*& grid, PagingWidget*& pager, QLa
   return page;
 }
 
-QString UserDialog::versionText() const { return version_->text(); }
+QString UserDialog::versionText() const {
+  return version_->text();
+}
 
-void UserDialog::toast(const QString& text) { Prompt::instance()->showMessage(this, text); }
+void UserDialog::toast(const QString& text) {
+  Prompt::instance()->showMessage(this, text);
+}
 
 void UserDialog::slot_init_resources() {
   auto* version = new HttpRequest;
-  connect(version, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this, &UserDialog::slot_GetVersion_reply);
+  connect(version, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
+          &UserDialog::slot_GetVersion_reply);
   version->request(HttpRequest::serviceUrl(ServiceApi::kGetSoftwareVersionsTop.path),
                    ServiceApi::kGetSoftwareVersionsTop.body, HttpRequest::kJson);
 
@@ -258,16 +276,21 @@ void UserDialog::slot_GetVersion_reply(QJsonObject answer) {
   }
   const QJsonObject body = answer.value(QLatin1String("body")).toObject();
   QString info = body.value(QLatin1String("info")).toString();
-  if (info.isEmpty()) info = answer.value(QLatin1String("info")).toString();
+  if (info.isEmpty())
+    info = answer.value(QLatin1String("info")).toString();
   if (!info.isEmpty())
     version_->setText(QStringLiteral("版本：") + info);
   else
     toast(answerMessage(answer));
 }
 
-void UserDialog::slot_FindCreateRoom_reply(QJsonObject answer) { fillCards(answer, true); }
+void UserDialog::slot_FindCreateRoom_reply(QJsonObject answer) {
+  fillCards(answer, true);
+}
 
-void UserDialog::slot_FindJoinRoom_reply(QJsonObject answer) { fillCards(answer, false); }
+void UserDialog::slot_FindJoinRoom_reply(QJsonObject answer) {
+  fillCards(answer, false);
+}
 
 void UserDialog::fillCards(const QJsonObject& answer, bool ownRooms) {
   if (answer.isEmpty()) {
@@ -283,18 +306,21 @@ void UserDialog::fillCards(const QJsonObject& answer, bool ownRooms) {
   cards.clear();
   const QJsonArray rooms = answer.value(QLatin1String("body")).toArray();
   for (const QJsonValue& value : rooms) {
-    if (!value.isObject()) continue;
+    if (!value.isObject())
+      continue;
     auto* card = new ClassInformationWidget(value.toObject(), ownRooms, this);
     card->hide();
     card->setRecordingArea(AccountStore::readRoomSetting(userId_, card->roomId()));
-    connect(card, &ClassInformationWidget::signal_EnterClassroom, this, &UserDialog::slot_EnterClassroom);
+    connect(card, &ClassInformationWidget::signal_EnterClassroom, this,
+            &UserDialog::slot_EnterClassroom);
     connect(card, &ClassInformationWidget::signal_PLPoster, this, &UserDialog::slot_PLPoster);
     connect(card, &ClassInformationWidget::signal_Settings, this, &UserDialog::slot_CardSettings);
     if (!card->imagePath().isEmpty()) {
       auto* poster = new HttpRequest;
       connect(poster, qOverload<QPixmap, void*>(&HttpRequest::requestFinshed), this,
               &UserDialog::slot_GetClassPoster_reply);
-      poster->request(HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kUploadPrefix) + card->posterPath()),
+      poster->request(HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kUploadPrefix) +
+                                              card->posterPath()),
                       QString(), HttpRequest::kImage, card);
     }
     cards << card;
@@ -305,9 +331,11 @@ void UserDialog::fillCards(const QJsonObject& answer, bool ownRooms) {
   showPage(cards, ownRooms ? teachGrid_ : studyGrid_, 1);
 }
 
-void UserDialog::showPage(const QList<ClassInformationWidget*>& cards, QGridLayout* grid, uint page) {
+void UserDialog::showPage(const QList<ClassInformationWidget*>& cards, QGridLayout* grid,
+                          uint page) {
   while (QLayoutItem* item = grid->takeAt(0)) {
-    if (item->widget()) item->widget()->hide();
+    if (item->widget())
+      item->widget()->hide();
     delete item;
   }
   const int first = static_cast<int>(page - 1) * kCardsPerPage;
@@ -318,21 +346,28 @@ void UserDialog::showPage(const QList<ClassInformationWidget*>& cards, QGridLayo
   }
 }
 
-void UserDialog::slot_PWidgetTeach(uint page) { showPage(createdCards_, teachGrid_, page); }
+void UserDialog::slot_PWidgetTeach(uint page) {
+  showPage(createdCards_, teachGrid_, page);
+}
 
-void UserDialog::slot_PWidgetStudy(uint page) { showPage(joinedCards_, studyGrid_, page); }
+void UserDialog::slot_PWidgetStudy(uint page) {
+  showPage(joinedCards_, studyGrid_, page);
+}
 
 ClassInformationWidget* UserDialog::findCard(void* card) const {
   // The card may have gone with a list refresh while its answer was on the way.
   for (ClassInformationWidget* c : createdCards_)
-    if (c == card) return c;
+    if (c == card)
+      return c;
   for (ClassInformationWidget* c : joinedCards_)
-    if (c == card) return c;
+    if (c == card)
+      return c;
   return nullptr;
 }
 
 void UserDialog::slot_GetClassPoster_reply(QPixmap poster, void* card) {
-  if (ClassInformationWidget* c = findCard(card)) c->setPoster(poster);
+  if (ClassInformationWidget* c = findCard(card))
+    c->setPoster(poster);
 }
 
 void UserDialog::slot_ButtonTeachClass() {
@@ -350,16 +385,20 @@ void UserDialog::slot_ButtonStudyClass() {
 }
 
 void UserDialog::slot_ButtonPrepare() {
-  if (pages_->count() > 2) pages_->setCurrentIndex(2);
+  if (pages_->count() > 2)
+    pages_->setCurrentIndex(2);
   teachTab_->setChecked(false);
   studyTab_->setChecked(false);
   prepareTab_->setChecked(true);
 }
 
-void UserDialog::slot_ButtonMinimize() { showMinimized(); }
+void UserDialog::slot_ButtonMinimize() {
+  showMinimized();
+}
 
 void UserDialog::slot_EnterClassroom(ClassInformationWidget* card) {
-  if (pendingEntry_ || !card || classroom_) return;
+  if (pendingEntry_ || !card || classroom_)
+    return;
   pendingEntry_ = card;
   card->setEnterEnabled(false);
   loading_->setGeometry(rect());
@@ -377,8 +416,10 @@ void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
   ClassInformationWidget* card = findCard(cardData);
   pendingEntry_ = nullptr;
   loading_->hide();
-  if (card) card->setEnterEnabled(true);
-  if (!card) return;
+  if (card)
+    card->setEnterEnabled(true);
+  if (!card)
+    return;
 
   if (answer.isEmpty()) {
     toast(QString::fromUtf8(kNetworkWeak));
@@ -389,7 +430,8 @@ void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
     return;
   }
   const QJsonValue owner = answer.value(QLatin1String("globalId"));
-  const qint64 ownerId = owner.isString() ? owner.toString().toLongLong() : owner.toVariant().toLongLong();
+  const qint64 ownerId =
+      owner.isString() ? owner.toString().toLongLong() : owner.toVariant().toLongLong();
   const int status = answer.value(QLatin1String("status")).toVariant().toInt();
   if (ownerId == userId_) {
     if (status == 3) {
@@ -404,19 +446,22 @@ void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
   if (!card->isOwnRoom() && answer.value(QLatin1String("openStyle")).toVariant().toInt() == 2) {
     AuthorizeDialog dialog(answer.value(QLatin1String("authCode")).toString(), this);
     connect(this, &UserDialog::signal_exit, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (dialog.exec() != QDialog::Accepted)
+      return;
   }
   auto* assistants = new HttpRequest;
   connect(assistants, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
           &UserDialog::slot_GetAssistants_reply);
   assistants->request(HttpRequest::serviceUrl(ServiceApi::kFindManageById.path),
-                      FormBody(ServiceApi::kFindManageById.body).arg(card->roomId()), HttpRequest::kJson);
+                      FormBody(ServiceApi::kFindManageById.body).arg(card->roomId()),
+                      HttpRequest::kJson);
   openClassroom(answer, card);
 }
 
 void UserDialog::slot_GetAssistants_reply(QJsonArray assistants) {
   assistants_ = assistants;
-  if (classroom_) classroom_->setAssistants(assistants);
+  if (classroom_)
+    classroom_->setAssistants(assistants);
 }
 
 void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget* card) {
@@ -457,7 +502,8 @@ void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget
   classroom_ = new Classroom(entry);
   connect(classroom_, &Classroom::signal_exit_classroom, this, [this] {
     // Back to the lobby when the class window goes.
-    if (!LoginInfo::current().loggedInElsewhere) show();
+    if (!LoginInfo::current().loggedInElsewhere)
+      show();
   });
   classroom_->show();
   hide();
@@ -465,9 +511,11 @@ void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget
 
 void UserDialog::slot_CardSettings(ClassInformationWidget* card) {
   const QJsonObject& room = card->room();
-  CreatedClassSetDialog dialog(userId_, card->roomId(), room.value(QLatin1String("openStyle")).toVariant().toInt(),
-                               room.value(QLatin1String("authCode")).toString(), card->recordingArea(), this);
-  if (dialog.exec() == QDialog::Accepted) card->setRecordingArea(dialog.recordingArea());
+  CreatedClassSetDialog dialog(
+      userId_, card->roomId(), room.value(QLatin1String("openStyle")).toVariant().toInt(),
+      room.value(QLatin1String("authCode")).toString(), card->recordingArea(), this);
+  if (dialog.exec() == QDialog::Accepted)
+    card->setRecordingArea(dialog.recordingArea());
 }
 
 void UserDialog::slot_ButtonRecharge() {
@@ -484,14 +532,16 @@ void UserDialog::slot_LabelUserName() {
 
 void UserDialog::slot_PLPoster(ClassInformationWidget* card) {
   auto* request = new HttpRequest;
-  connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this, &UserDialog::slot_GetDiscount);
-  request->request(HttpRequest::serviceUrl(ServiceApi::kQuerySettings.path), ServiceApi::kQuerySettings.body,
-                   HttpRequest::kJson, card);
+  connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this,
+          &UserDialog::slot_GetDiscount);
+  request->request(HttpRequest::serviceUrl(ServiceApi::kQuerySettings.path),
+                   ServiceApi::kQuerySettings.body, HttpRequest::kJson, card);
 }
 
 void UserDialog::slot_GetDiscount(QJsonObject answer, void* cardData) {
   ClassInformationWidget* card = findCard(cardData);
-  if (!card) return;
+  if (!card)
+    return;
   if (answer.isEmpty()) {
     toast(QString::fromUtf8(kNetworkError));
     return;
@@ -516,7 +566,8 @@ void UserDialog::slot_GetDiscount(QJsonObject answer, void* cardData) {
 
 void UserDialog::requestPageKey(WebPage page, const QString& body) {
   auto* request = new HttpRequest;
-  connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this, &UserDialog::slot_HtmlEncrypt);
+  connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this,
+          &UserDialog::slot_HtmlEncrypt);
   // The page rides along as the request's user data.
   request->request(HttpRequest::serviceUrl(ServiceApi::kPutRedis.path), body, HttpRequest::kJson,
                    reinterpret_cast<void*>(static_cast<quintptr>(page)));
@@ -561,11 +612,15 @@ void UserDialog::slot_ButtonExit() {
   LoginDialog* login = LoginDialog::current();
   if (!LoginInfo::current().loggedInElsewhere) {
     QNMessageBox* box = QNMessageBox::global();
-    if (!box) return;
-    box->setMessage(QStringLiteral("退出程序？"), QStringLiteral("确定"), QStringLiteral("取消"), -1);
-    if (box->exec() != QDialog::Accepted) return;
+    if (!box)
+      return;
+    box->setMessage(QStringLiteral("退出程序？"), QStringLiteral("确定"), QStringLiteral("取消"),
+                    -1);
+    if (box->exec() != QDialog::Accepted)
+      return;
     close();
-    if (login) login->close();
+    if (login)
+      login->close();
     platform::terminateProcessByName(platform::executableName("TavUpdate"));
     LocalDatabase::close();
     QNMessageBox::setGlobal(nullptr);
@@ -573,14 +628,17 @@ void UserDialog::slot_ButtonExit() {
     return;
   }
   close();
-  if (login) login->close();
+  if (login)
+    login->close();
 }
 
 void UserDialog::slot_ButtonLogOff() {
   QNMessageBox* box = QNMessageBox::global();
-  if (!box) return;
+  if (!box)
+    return;
   box->setMessage(QStringLiteral("注销用户？"), QStringLiteral("确定"), QStringLiteral("取消"), -1);
-  if (box->exec() != QDialog::Accepted) return;
+  if (box->exec() != QDialog::Accepted)
+    return;
   close();
   LoginDialog::replaceCurrent();
 }

@@ -10,8 +10,8 @@
 #include <QPointer>
 
 #include "ClassInformationWidget.h"
-#include "ForOneLogin.h"
 #include "Classroom.h"
+#include "ForOneLogin.h"
 class PagingWidget;
 class QGridLayout;
 class QLabel;

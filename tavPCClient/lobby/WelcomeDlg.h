@@ -13,7 +13,7 @@ class QTimer;
 class WelcomeDlg : public QDialog {
   Q_OBJECT
 
- public:
+public:
   static constexpr int kPageCount = 4;
   static constexpr int kTurnMs = 3000;
 
@@ -21,11 +21,11 @@ class WelcomeDlg : public QDialog {
 
   int currentPage() const;
 
- public slots:
+public slots:
   void slot_ButtonPrevious();
   void slot_ButtonNext();
 
- private:
+private:
   void showPage(int page);
 
   QStackedWidget* pages_;

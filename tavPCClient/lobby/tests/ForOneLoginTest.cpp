@@ -20,9 +20,12 @@ TEST(ForOneLogin, OnlyAnotherAddressOfTheSameAccountCounts) {
   EXPECT_FALSE(ForOneLogin::isLoginElsewhere(ForOneLogin::announcement(42, mine), 42, mine));
   // Other accounts, other types, a number typeId, a string sender id, junk.
   EXPECT_FALSE(ForOneLogin::isLoginElsewhere(ForOneLogin::announcement(43, "10.0.0.9"), 42, mine));
-  EXPECT_FALSE(ForOneLogin::isLoginElsewhere(R"({"typeId":"0","sendUserId":42,"content":"x"})", 42, mine));
-  EXPECT_FALSE(ForOneLogin::isLoginElsewhere(R"({"typeId":1,"sendUserId":42,"content":"x"})", 42, mine));
-  EXPECT_TRUE(ForOneLogin::isLoginElsewhere(R"({"typeId":"1","sendUserId":"42","content":"x"})", 42, mine));
+  EXPECT_FALSE(
+      ForOneLogin::isLoginElsewhere(R"({"typeId":"0","sendUserId":42,"content":"x"})", 42, mine));
+  EXPECT_FALSE(
+      ForOneLogin::isLoginElsewhere(R"({"typeId":1,"sendUserId":42,"content":"x"})", 42, mine));
+  EXPECT_TRUE(
+      ForOneLogin::isLoginElsewhere(R"({"typeId":"1","sendUserId":"42","content":"x"})", 42, mine));
   EXPECT_FALSE(ForOneLogin::isLoginElsewhere("not json", 42, mine));
   EXPECT_FALSE(ForOneLogin::isLoginElsewhere("[1,2]", 42, mine));
 }

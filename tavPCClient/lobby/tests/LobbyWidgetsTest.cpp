@@ -38,7 +38,8 @@ QJsonObject room(int id, const QString& name) {
 
 QJsonObject roomList(int count) {
   QJsonArray rooms;
-  for (int i = 1; i <= count; ++i) rooms.append(room(i, QStringLiteral("教室%1").arg(i)));
+  for (int i = 1; i <= count; ++i)
+    rooms.append(room(i, QStringLiteral("教室%1").arg(i)));
   return QJsonObject{{"code", 0}, {"msg", ""}, {"body", rooms}};
 }
 
@@ -53,14 +54,16 @@ struct CountingService {
     server.listen(QHostAddress::LocalHost, 0);
     LocalConfig::instance()->setServerIP(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
     QObject::connect(&server, &QTcpServer::newConnection, [this] {
-      while (server.nextPendingConnection()) ++connections;
+      while (server.nextPendingConnection())
+        ++connections;
     });
   }
 };
 
 int visibleCards(const QList<ClassInformationWidget*>& cards) {
   int n = 0;
-  for (auto* c : cards) n += c->isVisible() ? 1 : 0;
+  for (auto* c : cards)
+    n += c->isVisible() ? 1 : 0;
   return n;
 }
 }  // namespace
@@ -139,8 +142,12 @@ TEST(UserDialog, OwnerGetsStatusMessagesOthersAreAdmitted) {
   lobby.show();
   lobby.slot_FindCreateRoom_reply(roomList(1));
   ClassInformationWidget* card = lobby.createdCards().first();
-  const QJsonObject base{{"code", 0}, {"globalId", 500}, {"openStyle", "1"}, {"roomName", "r"},
-                         {"mcu_ip_address", "127.0.0.1"}, {"port", "27802"}};
+  const QJsonObject base{{"code", 0},
+                         {"globalId", 500},
+                         {"openStyle", "1"},
+                         {"roomName", "r"},
+                         {"mcu_ip_address", "127.0.0.1"},
+                         {"port", "27802"}};
   QJsonObject inactive = base;
   inactive["status"] = 3;
   lobby.slot_EnterClassroom_reply(inactive, card);
