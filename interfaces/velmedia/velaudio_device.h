@@ -3,6 +3,11 @@
 // Microphone and speaker indexes count from 0 in the order of this class's lists; the same
 // indexes are used by velsample_encode_open (microphone), velaudira and libvocalia_play
 // (speaker) and libvocalia_record (microphone).
+//
+// When the environment variable TAV_FAKE_MICROPHONE is set (normally "1"; empty or "0" is
+// off), a synthetic microphone named "虚拟麦克风 (测试)" is listed after the real ones: a
+// 440 Hz tone, or the WAV file named by TAV_FAKE_MICROPHONE_WAV played in a loop, made at
+// real-time pace.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +22,8 @@ public:
   // slot 1: one block of about 10 ms of recorded audio: `sample_count` sample frames of
   // `channels` interleaved signed samples of `bytes_per_sample` bytes each (2: 16-bit), so
   // the block holds sample_count * channels samples. `samples` is valid only during the call.
-  // The result is ignored; return 0.
+  // The result is ignored; return 0. (This engine always delivers 480 frames of 16-bit
+  // stereo at 48000 Hz, whatever the device records.)
   virtual int recorded_data_available(const void* samples, unsigned sample_count,
                                       unsigned bytes_per_sample, unsigned channels,
                                       unsigned sample_rate) = 0;
@@ -32,7 +38,8 @@ public:
 // Lists the audio devices and records from one microphone. Deleting the object stops it.
 class velaudio_device {
 public:
-  // Null when the audio layer cannot be used at all.
+  // Null when the audio layer cannot be used at all (SDL audio does not start and there is
+  // no synthetic microphone). A machine without sound devices still gets an object.
   static velaudio_device* create();
 
   // slot 0: stops recording and frees the object.
@@ -55,6 +62,6 @@ public:
   // does not open; 0 when already recording.
   virtual int start_recording() = 0;
   // slot 8: stops recording; when it returns no transport call is running or will follow.
-  // 0 done, also when not recording.
+  // 0 done, also when not recording; -1 when called from inside the transport.
   virtual int stop_recording() = 0;
 };

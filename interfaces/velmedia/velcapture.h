@@ -1,8 +1,9 @@
 // velmedia: camera capture.
 //
-// Cameras are the system's video devices. When the environment variable
-// VELMEDIA_TEST_CAMERA is set (any value), a synthetic camera (a moving test picture) is
-// listed after them, so machines without a camera can run the camera path.
+// Cameras are the system's video devices. When the environment variable TAV_FAKE_CAMERA
+// is set (normally "1"; empty or "0" is off), a synthetic camera named "虚拟摄像头 (测试)"
+// (a moving test picture with a running clock) is listed after them, so machines without a
+// camera can run the camera path. The list is read again by every get_device_count.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,7 @@ public:
   virtual int open(int index, int* width, int* height, int* fps,
                    velcapture_data_callback* sink) = 0;
   // slot 4: stops the capture; when it returns no call of the sink is running or will follow
-  // (so it must not be called from inside the sink). 0 done, also when not open.
+  // (so it must not be called from inside the sink: there it is refused with -1). 0 done, also
+  // when not open.
   virtual int close() = 0;
 };
