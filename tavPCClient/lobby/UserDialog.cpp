@@ -123,6 +123,7 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
 
   pages_->addWidget(buildRoomPage(teachGrid_, teachPager_, teachEmpty_));
   pages_->addWidget(buildRoomPage(studyGrid_, studyPager_, studyEmpty_));
+  pages_->addWidget(buildDevicePage());
 
   loading_->setObjectName(QStringLiteral("lobbyLoading"));
   loading_->setAlignment(Qt::AlignCenter);
@@ -267,6 +268,8 @@ void UserDialog::slot_init_resources() {
           &UserDialog::slot_FindJoinRoom_reply);
   joined->request(HttpRequest::serviceUrl(ServiceApi::kFindMyJoinRoom.path),
                   FormBody(ServiceApi::kFindMyJoinRoom.body).arg(userId_), HttpRequest::kJson);
+
+  fillDeviceLists();
 }
 
 void UserDialog::slot_GetVersion_reply(QJsonObject answer) {

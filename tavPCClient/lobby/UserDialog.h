@@ -6,13 +6,20 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QMediaPlayer>
 #include <QPixmap>
 #include <QPointer>
+#include <string>
+#include <vector>
 
 #include "ClassInformationWidget.h"
 #include "Classroom.h"
 #include "ForOneLogin.h"
 class PagingWidget;
+class QComboBox;
+class QProgressBar;
+class audio_test;
+class video_test;
 class QGridLayout;
 class QLabel;
 class QPushButton;
@@ -37,6 +44,12 @@ public:
   PagingWidget* studyPager() const { return studyPager_; }
   QString versionText() const;
   bool entryPending() const { return pendingEntry_ != nullptr; }
+  QComboBox* cameraList() const { return cameras_; }
+  QComboBox* microphoneList() const { return microphones_; }
+  bool cameraTestRunning() const { return cameraTest_ != nullptr; }
+  bool microphoneTestRunning() const { return microphoneTest_ != nullptr; }
+  QLabel* cameraPreview() const { return preview_; }
+  int levelValue() const;
   Classroom* classroom() const { return classroom_; }
   ForOneLogin& oneLogin() { return oneLogin_; }
   // Pause before the one-login client is made again after a failure, so a
@@ -44,6 +57,9 @@ public:
   static constexpr int kReconnectDelayMs = 1000;
 
 signals:
+  // Device test callbacks, re-emitted on the GUI thread.
+  void signal_PBarAudioDisplay(ushort level);
+  void signal_CameraPreview(QImage frame);
   void signal_jidiao();
   void signal_exit();
   void _reConToChatServer();
@@ -72,6 +88,17 @@ public slots:
   void slot_GetDiscount(QJsonObject answer, void* card);
   void slot_HtmlEncrypt(QJsonObject answer, void* page);
   void slot_CardSettings(ClassInformationWidget* card);
+  // Device test page.
+  void slot_ButtonOpenCamera();
+  void slot_ButtonCloseCamera();
+  void slot_PBarAudioDisplay(ushort level);
+  void slot_CIC_CBoxInputAudio();
+  void slot_ButtonSpeckOrNot(bool on);
+  void slot_ButtonSave();
+  void slot_CIC_CBoxChoiceCamera();
+  void slot_ButtonPlayTestAudio(bool play);
+  void slot_QN_MediaPlayer(QMediaPlayer::State state);
+  void slot_CIC_CBoxOutputAudio();
   // The one-login channel.
   void selflogin();
   void disconnect_from_oneLogin();
@@ -86,6 +113,11 @@ private:
   void toast(const QString& text);
   void openClassroom(const QJsonObject& answer, ClassInformationWidget* card);
   void connectOneLogin();
+  QWidget* buildDevicePage();
+  void fillDeviceLists();
+  void startCameraTest();
+  void stopCameraTest();
+  void stopMicrophoneTest();
   void reconnectOneLogin(const QString& text, bool modal);
 
   QString displayName_;
@@ -112,6 +144,21 @@ private:
   QJsonArray assistants_;  // of the room being entered
   QPointer<Classroom> classroom_;
   ForOneLogin oneLogin_;
+
+  // Device test page.
+  QComboBox* cameras_ = nullptr;
+  QComboBox* microphones_ = nullptr;
+  QComboBox* speakers_ = nullptr;
+  QLabel* preview_ = nullptr;
+  QPushButton* openCamera_ = nullptr;
+  QPushButton* closeCamera_ = nullptr;
+  QPushButton* speak_ = nullptr;
+  QPushButton* playSound_ = nullptr;
+  QProgressBar* level_ = nullptr;
+  video_test* cameraTest_ = nullptr;
+  audio_test* microphoneTest_ = nullptr;
+  QMediaPlayer* player_ = nullptr;
+  std::vector<std::string> speakerIds_;
   QString oneLoginHost_;
   quint16 oneLoginPort_ = 0;
 };

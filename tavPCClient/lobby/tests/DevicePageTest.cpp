@@ -1,0 +1,98 @@
+// The lobby's device page with the synthetic camera and microphone.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QTcpServer>
+
+#include "DataFolder.h"
+#include "LocalConfig.h"
+#include "Prompt.h"
+#include "TestSupport.h"
+#include "UserDialog.h"
+
+using testsupport::TempHome;
+using testsupport::waitUntil;
+
+namespace {
+struct FakeDevices {
+  FakeDevices() {
+    qputenv("TAV_FAKE_CAMERA", "1");
+    qputenv("TAV_FAKE_MICROPHONE", "1");
+    qputenv("SDL_AUDIODRIVER", "dummy");
+  }
+  ~FakeDevices() {
+    qunsetenv("TAV_FAKE_CAMERA");
+    qunsetenv("TAV_FAKE_MICROPHONE");
+  }
+};
+
+// A lobby whose service calls go nowhere (a port that never answers).
+struct QuietLobby {
+  TempHome home;
+  QTcpServer sink;
+  std::unique_ptr<UserDialog> lobby;
+  QuietLobby() {
+    DataFolder::setPath(home.clientDataFolder());
+    sink.listen(QHostAddress::LocalHost, 0);
+    LocalConfig::instance()->setServerIP(QStringLiteral("127.0.0.1:%1").arg(sink.serverPort()));
+    lobby = std::make_unique<UserDialog>("t", "127.0.0.1:1", 500, "127.0.0.1:1");
+    lobby->show();
+  }
+};
+
+QImage previewImage(UserDialog& lobby) {
+  return lobby.cameraPreview()->pixmap(Qt::ReturnByValue).toImage();
+}
+}  // namespace
+
+TEST(DevicePage, StoredIndexBeyondTheListSelectsTheFirst) {
+  FakeDevices fake;
+  QuietLobby q;
+  LocalConfig::instance()->setValue("conf/cmbCamera", 99);
+  LocalConfig::instance()->setValue("conf/microphoneIndex", -3);
+  q.lobby->slot_init_resources();
+  ASSERT_GE(q.lobby->cameraList()->count(), 1);
+  EXPECT_EQ(q.lobby->cameraList()->currentIndex(), 0);
+  EXPECT_EQ(q.lobby->microphoneList()->currentIndex(), 0);
+
+  // Saving writes what is selected now.
+  q.lobby->cameraList()->setCurrentIndex(q.lobby->cameraList()->count() - 1);
+  q.lobby->slot_ButtonSave();
+  EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("保存成功！"));
+  EXPECT_EQ(LocalConfig::instance()->value("conf/cmbCamera").toInt(),
+            q.lobby->cameraList()->count() - 1);
+}
+
+TEST(DevicePage, SyntheticCameraPreviewMoves) {
+  FakeDevices fake;
+  QuietLobby q;
+  q.lobby->slot_init_resources();
+  const int fake_index = q.lobby->cameraList()->findText(QStringLiteral("虚拟摄像头 (测试)"));
+  ASSERT_GE(fake_index, 0);
+  q.lobby->cameraList()->setCurrentIndex(fake_index);
+  const QImage placeholder = previewImage(*q.lobby);
+  q.lobby->slot_ButtonOpenCamera();
+  ASSERT_TRUE(q.lobby->cameraTestRunning());
+  ASSERT_TRUE(waitUntil([&] { return previewImage(*q.lobby) != placeholder; }));
+  const QImage first = previewImage(*q.lobby);
+  ASSERT_TRUE(waitUntil([&] { return previewImage(*q.lobby) != first; }));
+  q.lobby->slot_ButtonCloseCamera();
+  EXPECT_FALSE(q.lobby->cameraTestRunning());
+  EXPECT_EQ(previewImage(*q.lobby), placeholder);
+}
+
+TEST(DevicePage, SyntheticMicrophoneLightsTheLevelBar) {
+  FakeDevices fake;
+  QuietLobby q;
+  q.lobby->slot_init_resources();
+  const int fake_index = q.lobby->microphoneList()->findText(QStringLiteral("虚拟麦克风 (测试)"));
+  ASSERT_GE(fake_index, 0);
+  q.lobby->microphoneList()->setCurrentIndex(fake_index);
+  q.lobby->slot_ButtonSpeckOrNot(true);
+  ASSERT_TRUE(q.lobby->microphoneTestRunning());
+  ASSERT_TRUE(waitUntil([&] { return q.lobby->levelValue() > 0; }));
+  q.lobby->slot_ButtonSpeckOrNot(false);
+  EXPECT_FALSE(q.lobby->microphoneTestRunning());
+  EXPECT_EQ(q.lobby->levelValue(), 0);
+}
