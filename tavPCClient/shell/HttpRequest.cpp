@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "LocalConfig.h"
+#include "LoginInfo.h"
 
 namespace {
 // Qt only accepts an object or an array at the top; a lone number, string,
@@ -33,6 +34,9 @@ void HttpRequest::request(const QString& url, const QString& body, int kind, voi
   QNetworkRequest req{QUrl(url)};
   req.setHeader(QNetworkRequest::ContentTypeHeader,
                 QStringLiteral("application/x-www-form-urlencoded"));
+  // Names the signed-in user to the service, which checks its rights by it.
+  const QString& ticket = LoginInfo::current().ticket;
+  if (!ticket.isEmpty()) req.setRawHeader("X-Tav-Ticket", ticket.toUtf8());
   kind_ = kind;
   userData_ = userData;
   body_ = body;

@@ -22,9 +22,9 @@ inline constexpr ServiceEndpoint kUserJoinRoom{"rms/service/room/userJoinRoom",
                                                "roomId=%1&globalId=%2"};
 inline constexpr ServiceEndpoint kOpenRoom{"rms/service/room/openRoom", "roomId=%1&globalId=%2"};
 inline constexpr ServiceEndpoint kHeartbeatPresence{"rms/service/room/heartbeat",
-                                                    "globalId=%1&roomId=%2&type=1"};
-inline constexpr ServiceEndpoint kHeartbeatTeaching{"rms/service/room/heartbeat",
                                                     "globalId=%1&roomId=%2&type=2"};
+inline constexpr ServiceEndpoint kHeartbeatTeaching{"rms/service/room/heartbeat",
+                                                    "globalId=%1&roomId=%2&type=1"};
 inline constexpr ServiceEndpoint kFindRoomOnlineUser{"rms/service/room/findRoomOnlineUser",
                                                      "roomId=%1"};
 inline constexpr ServiceEndpoint kFindRoomUserTypeById{"rms/service/room/findRoomUserTypeById",

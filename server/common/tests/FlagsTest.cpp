@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tavsrv/Flags.h"
+#include "tavsrv/HostPort.h"
+
+using tavsrv::Flags;
+
+namespace {
+Flags makeFlags() {
+  Flags flags;
+  flags.define("port", "27800", "port");
+  flags.define("data", "", "data folder");
+  flags.defineSwitch("verbose", "more output");
+  return flags;
+}
+}  // namespace
+
+TEST(FlagsTest, ParsesBothFormsSwitchesAndDefaults) {
+  Flags flags = makeFlags();
+  const char* argv[] = {"prog", "--port", "123", "--data=/tmp/x", "--verbose"};
+  std::string error;
+  ASSERT_TRUE(flags.parse(5, argv, &error)) << error;
+  long long port = 0;
+  EXPECT_TRUE(flags.getInt("port", 0, 65535, &port));
+  EXPECT_EQ(port, 123);
+  EXPECT_EQ(flags.get("data"), "/tmp/x");
+  EXPECT_TRUE(flags.getSwitch("verbose"));
+
+  Flags defaults = makeFlags();
+  const char* none[] = {"prog"};
+  ASSERT_TRUE(defaults.parse(1, none, &error));
+  EXPECT_EQ(defaults.get("port"), "27800");
+  EXPECT_FALSE(defaults.isSet("port"));
+}
+
+TEST(FlagsTest, RefusesUnknownFlagsMissingValuesAndBadNumbers) {
+  std::string error;
+  Flags a = makeFlags();
+  const char* unknown[] = {"prog", "--nope", "1"};
+  EXPECT_FALSE(a.parse(3, unknown, &error));
+  EXPECT_NE(error.find("--nope"), std::string::npos);
+  Flags b = makeFlags();
+  const char* missing[] = {"prog", "--port"};
+  EXPECT_FALSE(b.parse(2, missing, &error));
+  Flags c = makeFlags();
+  const char* bad[] = {"prog", "--port=12x"};
+  ASSERT_TRUE(c.parse(2, bad, &error));
+  long long port = 0;
+  EXPECT_FALSE(c.getInt("port", 0, 65535, &port));
+}
+
+TEST(FlagsTest, ConfigFileFillsWhatTheCommandLineLeavesOpen) {
+  const auto path = std::filesystem::temp_directory_path() / "tav_flags_test.conf";
+  {
+    std::ofstream out(path);
+    out << "# comment\nport = 999\n\ndata /srv/data\n";
+  }
+  Flags flags = makeFlags();
+  const std::string config = "--config=" + path.string();
+  const char* argv[] = {"prog", "--port", "1", config.c_str()};
+  std::string error;
+  ASSERT_TRUE(flags.parse(4, argv, &error)) << error;
+  EXPECT_EQ(flags.get("port"), "1");
+  EXPECT_EQ(flags.get("data"), "/srv/data");
+  std::filesystem::remove(path);
+}
+
+TEST(FlagsTest, HostPortParsing) {
+  auto hp = tavsrv::parseHostPort("127.0.0.1:27801");
+  ASSERT_TRUE(hp);
+  EXPECT_EQ(hp->host, "127.0.0.1");
+  EXPECT_EQ(hp->port, 27801);
+  EXPECT_EQ(hp->str(), "127.0.0.1:27801");
+  EXPECT_FALSE(tavsrv::parseHostPort("host"));
+  EXPECT_FALSE(tavsrv::parseHostPort("host:70000"));
+  EXPECT_FALSE(tavsrv::parseHostPort("host:0"));
+  EXPECT_TRUE(tavsrv::parseHostPort("host:0", true));
+  EXPECT_FALSE(tavsrv::parseHostPort(":80"));
+}

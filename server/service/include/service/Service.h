@@ -1,0 +1,86 @@
+// The HTTP JSON service: accounts, rooms, presence, moderation, gifts, medals,
+// balances, chat history, shared documents, courseware, announcements, files and
+// the web pages, over cpp-httplib with an SQLite store in a data folder.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tavsrv/Clock.h"
+#include "tavsrv/Flags.h"
+#include "tavsrv/HostPort.h"
+#include "tavsrv/Role.h"
+
+namespace tavsvc {
+
+enum class PasswordStrength {
+  Interactive,  // libsodium's interactive Argon2id limits (the default)
+  Minimum,      // the smallest limits libsodium allows: for tests only
+};
+
+struct ServiceConfig {
+  std::string host = tavsrv::kLoopback;
+  int port = tavsrv::defaultPort(tavsrv::RolePort::Service);  // 0: any free port
+  std::string dataDir = "tav-service-data";
+
+  // Addresses handed out to clients (room entry, login).
+  tavsrv::HostPort msgServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Msg)};
+  tavsrv::HostPort mcu{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::McuControl)};
+  tavsrv::HostPort convertServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Convert)};
+  tavsrv::HostPort videoServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Video)};
+  // Empty host: the service's own address (it serves the files itself).
+  tavsrv::HostPort fileServer;
+
+  // Secret expected in X-Tav-Internal-Token from the other roles; empty turns
+  // the internal endpoints off.
+  std::string internalToken;
+
+  bool seedDemo = true;
+  // With the demo data, make short courseware videos (needs the ffmpeg program).
+  bool demoVideos = true;
+  int threads = 64;       // request threads (one per open connection)
+  int dbConnections = 4;  // SQLite connections in the pool
+  int hashThreads = 2;    // password hashes computed at the same time (Argon2id is memory-hard)
+  PasswordStrength passwordStrength = PasswordStrength::Interactive;
+  // Largest form body. cpp-httplib itself refuses form-encoded bodies above
+  // 8 KiB (CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH of the system library),
+  // so the same limit holds for bodies sent with any other content type.
+  size_t formLimit = 8192;
+  size_t uploadLimit = 64u << 20;  // largest uploaded file
+  // Time source for bans, presence and key expiry; null means the system clock.
+  std::shared_ptr<tavsrv::Clock> clock;
+};
+
+// The flags of tav-service (and the service part of tav-server).
+void defineServiceFlags(tavsrv::Flags& flags);
+// Fills config from parsed flags; false with *error on a bad value.
+bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, std::string* error);
+
+class Service {
+public:
+  explicit Service(ServiceConfig config);
+  ~Service();
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+
+  // Opens (and if empty, seeds) the store, binds and starts answering on a
+  // thread of its own. False with *error set when any step fails.
+  bool start(std::string* error);
+  void stop();
+
+  int port() const;
+  const ServiceConfig& config() const;
+  // The demo accounts, one line each, for the launcher's banner.
+  static std::vector<std::string> demoAccountLines();
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The service as a role of the all-in-one launcher; base carries the settings
+// that are not part of RoleSettings (threads, password strength, ...).
+std::unique_ptr<tavsrv::Role> makeServiceRole(ServiceConfig base = {});
+
+}  // namespace tavsvc

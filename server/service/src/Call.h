@@ -1,0 +1,87 @@
+// One service request while its handler runs: the decoded form, a pooled store
+// connection taken on first use, the caller's identity, and the checks handlers
+// share. A handler refuses by throwing Refusal; the router turns it into the
+// answer {"code", "msg"} and nothing the handler started is committed.
+#pragma once
+
+#include <httplib.h>
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "Context.h"
+#include "Identity.h"
+#include "tavsrv/Answer.h"
+#include "tavsrv/Form.h"
+
+namespace tavsvc {
+
+using tavsrv::json;
+
+class Refusal : public std::runtime_error {
+public:
+  Refusal(int code, const std::string& msg) : std::runtime_error(msg), code(code) {}
+  int code;
+};
+
+extern const char* const kNoRight;  // "没有权限！"
+
+class Call {
+public:
+  Call(Context& ctx, const httplib::Request& req, tavsrv::Form form);
+
+  Context& ctx;
+  const httplib::Request& req;
+  tavsrv::Form form;
+
+  tavsrv::Connection& db();
+  // Gives the connection back early (before slow work such as password hashing).
+  void releaseDb() { lease_.reset(); }
+  int64_t now() const { return ctx.now(); }
+
+  // Refuses with the form's first problem, if there was one.
+  void checkForm();
+  const Caller& caller();
+  // The caller must be allowed to act as userId.
+  void requireSelf(uint32_t userId);
+  // The caller must own the room, or be one of its assistants when allowed;
+  // returns the user acting (the owner when several candidates qualify).
+  uint32_t requireRoomManager(uint32_t roomId, bool allowAssistant);
+  // Internal endpoints: the header X-Tav-Internal-Token must match the configured token.
+  void requireInternalToken();
+  // "http://host:port" as the client reached us (for absolute links in answers).
+  std::string baseUrl() const;
+
+private:
+  std::optional<tavsrv::ConnectionPool::Lease> lease_;
+  std::optional<Caller> caller_;
+};
+
+using Handler = std::function<json(Call&)>;
+
+class Router {
+public:
+  Router(httplib::Server& server, Context& ctx) : server_(server), ctx_(ctx) {}
+  // A POST endpoint with a form body below "/" (path without the leading '/').
+  // embedded: the answer holds objects as strings for the client's un-nesting.
+  // The handler builds such answers with tavsrv::embedObject / embedSafe; the
+  // router makes its refusals safe for the un-nesting too.
+  void post(const std::string& path, Handler handler, bool embedded = false);
+
+  httplib::Server& server() { return server_; }
+  Context& ctx() { return ctx_; }
+
+private:
+  httplib::Server& server_;
+  Context& ctx_;
+};
+
+// Money: hundredths of a star bean in the store, a decimal number in answers.
+inline double money(int64_t cents) {
+  return static_cast<double>(cents) / 100.0;
+}
+std::string moneyText(int64_t cents);  // "985", "985.5", "0.25"
+
+}  // namespace tavsvc

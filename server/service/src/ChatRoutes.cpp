@@ -1,0 +1,119 @@
+#include "Domain.h"
+#include "Routes.h"
+#include "Schema.h"
+
+namespace tavsvc {
+
+namespace {
+using tavsrv::code::kBadRequest;
+
+bool isDay(const std::string& text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+    return false;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (text[i] < '0' || text[i] > '9')
+      return false;
+  return true;
+}
+
+// Stored chat messages of a room, newest first, page by page (pages count from 1).
+json getChatRecord(Call& call) {
+  const uint32_t roomId = call.form.id("chatRoomId");
+  const int64_t page = call.form.integer("page", 0, 1000000);
+  const int64_t rows = call.form.integer("rows", 1, 100);
+  const std::optional<uint32_t> userId = call.form.optionalId("userId");
+  const std::optional<std::string> day = call.form.optionalText("date", 10);
+  call.checkForm();
+  if (day && !day->empty() && !isDay(*day))
+    throw Refusal(kBadRequest, "参数格式错误：date");
+  const bool byUser = userId.has_value();
+  const bool byDay = day && !day->empty();
+  auto st = call.db().prepare(
+      "SELECT id, message FROM chat_records WHERE room_id = ?1 "
+      "AND (?2 = 0 OR user_id = ?3) AND (?4 = 0 OR day = ?5) "
+      "ORDER BY id DESC LIMIT ?6 OFFSET ?7");
+  st.bind(roomId, byUser ? 1 : 0, byUser ? static_cast<int64_t>(*userId) : 0, byDay ? 1 : 0,
+          byDay ? *day : std::string(), rows + 1, (page > 0 ? page - 1 : 0) * rows);
+  json result = json::array();
+  bool hasNext = false;
+  while (st.step()) {
+    if (static_cast<int64_t>(result.size()) == rows) {
+      hasNext = true;
+      break;
+    }
+    json record = json::parse(st.text(1), nullptr, false);
+    if (!record.is_object())
+      record = json::object();
+    record["id"] = st.int64(0);
+    result.push_back(std::move(record));
+  }
+  return json{{"code", 0},
+              {"msg", ""},
+              {"result", result},
+              {"hasNext", hasNext},
+              {"body", {{"page", page}, {"rows", rows}}}};
+}
+
+// The message server hands over every chat message it relays (internal).
+json addChatRecord(Call& call) {
+  call.requireInternalToken();
+  const uint32_t roomId = call.form.id("chatRoomId");
+  const uint32_t userId = call.form.id("userId");
+  const int64_t typeId = call.form.integer("typeId", 0, 20);
+  const std::string content = call.form.text("content", 6000);
+  call.checkForm();
+  if (typeId != 0 && typeId != 10 && typeId != 20)
+    throw Refusal(kBadRequest, "参数超出范围：typeId");
+  json message = json::parse(content, nullptr, false);
+  if (!message.is_object())
+    message = json{{"content", content}};
+  // The record answers with the keys of a room chat message; fill in what is missing.
+  message["typeId"] = std::to_string(typeId);
+  if (!message.contains("sendUserId"))
+    message["sendUserId"] = userId;
+  if (!message.contains("roomId"))
+    message["roomId"] = std::to_string(roomId);
+  if (!message.contains("msgSendTime"))
+    message["msgSendTime"] = tavsrv::formatLocalTime(call.now());
+  if (!message.contains("sendUsername") || !message.contains("sendUserImg")) {
+    if (const auto user = loadUser(call.db(), userId)) {
+      if (!message.contains("sendUsername"))
+        message["sendUsername"] = user->displayName();
+      if (!message.contains("sendUserImg"))
+        message["sendUserImg"] = user->imagePath;
+    }
+  }
+  call.db().run(
+      "INSERT INTO chat_records(room_id, user_id, type_id, message, day, created_ms) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+      roomId, userId, typeId, tavsrv::dumpJson(message),
+      tavsrv::formatLocalTime(call.now(), "%Y-%m-%d"), call.now());
+  return tavsrv::ok(json{{"id", call.db().lastInsertId()}});
+}
+
+// Usage reports: chat, hands, tag, tool, gift (with a count).
+json addHistory(Call& call) {
+  const std::string type = call.form.text("type", 10);
+  const uint32_t roomId = call.form.id("roomId");
+  const uint32_t userId = call.form.id("globalId");
+  const int64_t count = call.form.optionalInteger("count", 1, 1000000).value_or(1);
+  call.checkForm();
+  if (type != "chat" && type != "hands" && type != "tag" && type != "tool" && type != "gift")
+    throw Refusal(kBadRequest, "参数超出范围：type");
+  requireRoom(call.db(), roomId);
+  requireUser(call.db(), userId);
+  call.db().run(
+      "INSERT INTO usage_reports(type, room_id, user_id, count, created_ms) VALUES(?1, ?2, ?3, ?4, "
+      "?5)",
+      type, roomId, userId, count, call.now());
+  return tavsrv::ok();
+}
+}  // namespace
+
+void addChatRoutes(Router& router) {
+  router.post("cs/service/chatRecord/getChatRecord", getChatRecord);
+  router.post("internal/chatRecord/add", addChatRecord);
+  router.post("report/service/roomReport/addHistory", addHistory);
+}
+
+}  // namespace tavsvc

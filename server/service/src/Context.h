@@ -1,0 +1,45 @@
+// What every request handler of the service shares.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "LoginThrottle.h"
+#include "Passwords.h"
+#include "Presence.h"
+#include "service/Service.h"
+#include "tavsrv/Database.h"
+
+namespace tavsvc {
+
+struct Context {
+  ServiceConfig config;
+  std::shared_ptr<tavsrv::Clock> clock;
+  std::unique_ptr<tavsrv::ConnectionPool> pool;
+  std::unique_ptr<PasswordHasher> hasher;
+  Presence presence;
+  LoginThrottle loginThrottle;
+  std::string uploadsDir;    // files served below uds/upload/
+  std::string downloadsDir;  // installers served below download/
+  tavsrv::HostPort self;     // the address actually bound
+
+  // Verified against when an account name is unknown, so that answer takes as
+  // long as a wrong password and does not reveal which names exist.
+  std::once_flag dummyHashOnce;
+  std::string dummyHash;
+
+  int64_t now() const { return clock->nowMs(); }
+  // The file service handed out to clients: the configured one, else this
+  // service (on loopback when it listens on every address; set --file-server
+  // for clients on other machines).
+  tavsrv::HostPort fileServer() const {
+    if (!config.fileServer.host.empty())
+      return config.fileServer;
+    if (self.host == "0.0.0.0" || self.host == "::")
+      return tavsrv::HostPort{tavsrv::kLoopback, self.port};
+    return self;
+  }
+};
+
+}  // namespace tavsvc

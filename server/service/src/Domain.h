@@ -1,0 +1,59 @@
+// Rows of the store the handlers keep reading, and the JSON they become.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "Call.h"
+
+namespace tavsvc {
+
+struct UserRow {
+  uint32_t id = 0;
+  std::string userName, nickName, phone, roleName, imagePath;
+  int level = 1;
+  int64_t balanceCents = 0;
+  std::optional<uint32_t> orgId;
+  std::optional<uint32_t> linkedUserId;
+
+  // The name shown for the user: the nickname, or the phone when it is empty.
+  std::string displayName() const { return nickName.empty() ? phone : nickName; }
+};
+
+struct RoomRow {
+  uint32_t id = 0;
+  uint32_t ownerId = 0;
+  std::string name, synopsis, tag;
+  int usableNumbers = 0;
+  int status = 1;
+  int openStyle = 1;
+  std::string authCode, planStart, planEnd, posterPath;
+};
+
+std::optional<UserRow> loadUser(tavsrv::Connection& db, uint32_t id);
+UserRow requireUser(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "用户不存在！"
+std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id);
+RoomRow requireRoom(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "教室不存在！"
+
+bool isAssistant(tavsrv::Connection& db, uint32_t roomId, uint32_t userId);
+// The member's role in the room: 1 for the owner, the stored role for members,
+// 0 for someone who never entered.
+int storedRole(tavsrv::Connection& db, const RoomRow& room, uint32_t userId);
+// The role a user has on entering: the stored one, the inspector's for users
+// with that site role, otherwise auditor.
+int entryRole(tavsrv::Connection& db, const RoomRow& room, const UserRow& user);
+bool isMuted(tavsrv::Connection& db, uint32_t roomId, uint32_t userId);
+// Milliseconds of entry ban left after a removal (0 when none).
+int64_t banLeftMs(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int64_t nowMs);
+
+// A room card of the lobby lists.
+json roomJson(const RoomRow& room, bool withSecrets);
+// A member as the classroom's member list reads it.
+json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user);
+
+// Display texts that go out in answers some clients un-nest: no quote,
+// backslash, brace or control character, 1..maxChars characters.
+bool isSafeDisplayText(const std::string& text, size_t maxChars);
+
+}  // namespace tavsvc

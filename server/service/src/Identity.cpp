@@ -1,0 +1,66 @@
+#include "Identity.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+
+#include "Call.h"
+#include "tavsrv/Random.h"
+
+namespace tavsvc {
+
+bool Caller::canActAs(uint32_t userId) const {
+  return std::find(users.begin(), users.end(), userId) != users.end();
+}
+
+Caller identify(tavsrv::Connection& db, const httplib::Request& req, int64_t nowMs) {
+  Caller caller;
+  if (req.has_header(kTicketHeader)) {
+    const std::string ticket = req.get_header_value(kTicketHeader);
+    std::optional<int64_t> user;
+    if (ticket.size() == 32)
+      user = db.queryInt("SELECT user_id FROM tickets WHERE ticket = ?1 AND expires_ms > ?2",
+                         ticket, nowMs);
+    if (!user)
+      throw Refusal(tavsrv::code::kNotLoggedIn, "登录已失效，请重新登录！");
+    caller.viaTicket = true;
+    caller.users.push_back(static_cast<uint32_t>(*user));
+    return caller;
+  }
+  auto st = db.prepare(
+      "SELECT DISTINCT user_id FROM tickets WHERE remote_addr = ?1 AND expires_ms > ?2 "
+      "ORDER BY user_id LIMIT 256");
+  st.bind(req.remote_addr, nowMs);
+  while (st.step())
+    caller.users.push_back(static_cast<uint32_t>(st.int64(0)));
+  return caller;
+}
+
+std::string issueTicket(tavsrv::Connection& db, uint32_t userId, const std::string& remoteAddr,
+                        int64_t nowMs) {
+  const std::string ticket = tavsrv::randomHex(16);
+  db.run("DELETE FROM tickets WHERE expires_ms <= ?1", nowMs);
+  // A user keeps its newest tickets only, which also bounds the users an
+  // address stands for.
+  db.run(
+      "DELETE FROM tickets WHERE user_id = ?1 AND ticket NOT IN "
+      "(SELECT ticket FROM tickets WHERE user_id = ?1 "
+      "ORDER BY created_ms DESC, rowid DESC LIMIT ?2)",
+      userId, kTicketsPerUser - 1);
+  db.run(
+      "INSERT INTO tickets(ticket, user_id, remote_addr, created_ms, expires_ms) "
+      "VALUES(?1, ?2, ?3, ?4, ?5)",
+      ticket, userId, remoteAddr, nowMs, nowMs + kTicketLifetimeMs);
+  return ticket;
+}
+
+bool ticketBelongsTo(tavsrv::Connection& db, const std::string& ticket, uint32_t userId,
+                     int64_t nowMs) {
+  if (ticket.size() != 32)
+    return false;
+  const auto owner = db.queryInt(
+      "SELECT user_id FROM tickets WHERE ticket = ?1 AND expires_ms > ?2", ticket, nowMs);
+  return owner && static_cast<uint32_t>(*owner) == userId;
+}
+
+}  // namespace tavsvc

@@ -1,0 +1,139 @@
+#include "Domain.h"
+#include "Routes.h"
+#include "Schema.h"
+
+namespace tavsvc {
+
+namespace {
+using tavsrv::code::kFailed;
+using tavsrv::code::kForbidden;
+
+constexpr int kMaxAssistants = 2;
+
+struct BlackRequest {
+  uint32_t target;
+  uint32_t roomId;
+  int type;
+};
+
+BlackRequest readBlackRequest(Call& call) {
+  BlackRequest r;
+  r.target = call.form.id("globalId");
+  r.roomId = call.form.id("roomId");
+  r.type = static_cast<int>(call.form.integer("type", 1, 2));
+  // The client names the room's owner as the operator; the actual operator is
+  // the caller, checked below, so the value is only validated.
+  call.form.id("optionUser");
+  call.checkForm();
+  return r;
+}
+
+// Mute (type 1) or remove (type 2, with a 15-minute ban on entering again).
+json addRoomBlack(Call& call) {
+  const BlackRequest r = readBlackRequest(call);
+  const uint32_t actor = call.requireRoomManager(r.roomId, true);
+  auto& db = call.db();
+  const RoomRow room = requireRoom(db, r.roomId);
+  requireUser(db, r.target);
+  if (r.target == room.ownerId)
+    throw Refusal(kForbidden, "不能对老师进行此操作！");
+  if (r.target == actor)
+    throw Refusal(kFailed, "不可以对自己进行此操作！");
+  if (actor != room.ownerId && isAssistant(db, r.roomId, r.target))
+    throw Refusal(kForbidden, kNoRight);
+  const int64_t until = r.type == kBlackRemove ? call.now() + kRemovalBanMs : 0;  // 0: until lifted
+  db.run(
+      "INSERT INTO room_blacklist(room_id, user_id, type, operator_id, created_ms, until_ms) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, NULLIF(?6, 0)) ON CONFLICT(room_id, user_id, type) DO UPDATE SET "
+      "operator_id = excluded.operator_id, created_ms = excluded.created_ms, until_ms = "
+      "excluded.until_ms",
+      r.roomId, r.target, r.type, actor, call.now(), until);
+  if (r.type == kBlackRemove)
+    call.ctx.presence.leave(r.roomId, r.target);
+  return tavsrv::ok();
+}
+
+// Restore a muted member (type 1) or lift a removal ban early (type 2).
+json removeRoomBlack(Call& call) {
+  const BlackRequest r = readBlackRequest(call);
+  const uint32_t actor = call.requireRoomManager(r.roomId, true);
+  auto& db = call.db();
+  const RoomRow room = requireRoom(db, r.roomId);
+  if (actor != room.ownerId && isAssistant(db, r.roomId, r.target))
+    throw Refusal(kForbidden, kNoRight);
+  db.run("DELETE FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = ?3", r.roomId,
+         r.target, r.type);
+  return tavsrv::ok();
+}
+
+// The room's assistants; a bare array.
+json findManageById(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  call.checkForm();
+  requireRoom(call.db(), roomId);
+  json list = json::array();
+  auto st = call.db().prepare(
+      "SELECT u.id, u.nick_name, u.phone, u.image_path FROM room_assistants a "
+      "JOIN users u ON u.id = a.user_id WHERE a.room_id = ?1 ORDER BY a.created_ms, u.id");
+  st.bind(roomId);
+  while (st.step()) {
+    list.push_back(json{{"globalId", st.int64(0)},
+                        {"nickName", st.text(1).empty() ? st.text(2) : st.text(1)},
+                        {"phone", st.text(2)},
+                        {"imagePath", st.text(3)},
+                        {"roomId", roomId}});
+  }
+  return list;
+}
+
+json addManage(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  const uint32_t target = call.form.id("globalId");
+  const uint32_t creator = call.form.id("createGlobalId");
+  call.checkForm();
+  call.requireSelf(creator);
+  auto& db = call.db();
+  const RoomRow room = requireRoom(db, roomId);
+  if (room.ownerId != creator)
+    throw Refusal(kForbidden, kNoRight);
+  const UserRow user = requireUser(db, target);
+  if (target == room.ownerId)
+    throw Refusal(kFailed, "不能将老师设为助教！");
+  tavsrv::Transaction tx(db);
+  if (isAssistant(db, roomId, target))
+    throw Refusal(kFailed, "该用户已经是助教了！");
+  if (db.queryInt("SELECT COUNT(*) FROM room_assistants WHERE room_id = ?1", roomId).value_or(0) >=
+      kMaxAssistants)
+    throw Refusal(kFailed, "每个教室最多设置两名助教！");
+  if (storedRole(db, room, target) == 0)
+    db.run("INSERT INTO room_members(room_id, user_id, role, joined_ms) VALUES(?1, ?2, ?3, ?4)",
+           roomId, target, static_cast<int>(kRoleStudent), call.now());
+  db.run(
+      "INSERT INTO room_assistants(room_id, user_id, created_by, created_ms) VALUES(?1, ?2, ?3, "
+      "?4)",
+      roomId, target, creator, call.now());
+  tx.commit();
+  return tavsrv::ok(json{{"globalId", user.id}, {"nickName", user.displayName()}});
+}
+
+json removeManagePC(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  const uint32_t target = call.form.id("globalId");
+  call.checkForm();
+  call.requireRoomManager(roomId, false);
+  call.db().run("DELETE FROM room_assistants WHERE room_id = ?1 AND user_id = ?2", roomId, target);
+  if (call.db().changes() == 0)
+    throw Refusal(kFailed, "该用户不是助教！");
+  return tavsrv::ok();
+}
+}  // namespace
+
+void addModerationRoutes(Router& router) {
+  router.post("rms/service/room/addRoomBlack", addRoomBlack);
+  router.post("rms/service/room/removeRoomBlack", removeRoomBlack);
+  router.post("rms/service/manage/findManageById", findManageById);
+  router.post("rms/service/manage/addManage", addManage);
+  router.post("rms/service/manage/removeManagePC", removeManagePC);
+}
+
+}  // namespace tavsvc

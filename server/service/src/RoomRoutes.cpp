@@ -1,0 +1,250 @@
+#include "Domain.h"
+#include "Routes.h"
+#include "Schema.h"
+
+namespace tavsvc {
+
+namespace {
+using tavsrv::code::kBadRequest;
+using tavsrv::code::kFailed;
+using tavsrv::code::kForbidden;
+
+json findRoomByGlobalId(Call& call) {
+  const uint32_t userId = call.form.id("globalId");
+  call.checkForm();
+  const bool own = call.caller().canActAs(userId);
+  json rooms = json::array();
+  auto st = call.db().prepare("SELECT id FROM rooms WHERE owner_id = ?1 ORDER BY id");
+  st.bind(userId);
+  while (st.step()) {
+    const auto room = loadRoom(call.db(), static_cast<uint32_t>(st.int64(0)));
+    if (!room)
+      continue;
+    json card = roomJson(*room, own);
+    card["inClass"] = call.ctx.presence.teacherOnDuty(room->id, call.now()) != 0;
+    rooms.push_back(std::move(card));
+  }
+  return tavsrv::ok(rooms);
+}
+
+json findMyJoinRoom(Call& call) {
+  const uint32_t userId = call.form.id("globalId");
+  call.checkForm();
+  json rooms = json::array();
+  auto st = call.db().prepare(
+      "SELECT m.room_id, u.nick_name, u.phone FROM room_members m "
+      "JOIN rooms r ON r.id = m.room_id JOIN users u ON u.id = r.owner_id "
+      "WHERE m.user_id = ?1 AND r.owner_id <> ?1 ORDER BY m.joined_ms, m.room_id");
+  st.bind(userId);
+  while (st.step()) {
+    const auto room = loadRoom(call.db(), static_cast<uint32_t>(st.int64(0)));
+    if (!room)
+      continue;
+    json card = roomJson(*room, false);
+    card["roomId"] = room->id;
+    card["nickName"] = st.text(1).empty() ? st.text(2) : st.text(1);
+    card["inClass"] = call.ctx.presence.teacherOnDuty(room->id, call.now()) != 0;
+    rooms.push_back(std::move(card));
+  }
+  return tavsrv::ok(rooms);
+}
+
+json userJoinRoom(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  const uint32_t userId = call.form.id("globalId");
+  call.checkForm();
+  call.requireSelf(userId);
+  auto& db = call.db();
+  const RoomRow room = requireRoom(db, roomId);
+  const UserRow user = requireUser(db, userId);
+  const bool owner = room.ownerId == userId;
+  if (!owner) {
+    if (room.status == kRoomClosed)
+      throw Refusal(kFailed, "该教室已关闭！");
+    const int64_t left = banLeftMs(db, roomId, userId, call.now());
+    if (left > 0) {
+      const int64_t minutes = (left + 59999) / 60000;
+      throw Refusal(kForbidden,
+                    "您已被老师请出教室，请" + std::to_string(minutes) + "分钟后再进入！");
+    }
+  }
+  const int role = entryRole(db, room, user);
+  if (!owner && storedRole(db, room, userId) == 0) {
+    db.run(
+        "INSERT OR IGNORE INTO room_members(room_id, user_id, role, joined_ms) VALUES(?1, ?2, ?3, "
+        "?4)",
+        roomId, userId, role, call.now());
+  }
+  call.ctx.presence.enter(roomId, userId, call.now());
+
+  const UserRow teacher = requireUser(db, room.ownerId);
+  std::string son = "-1";
+  if (user.linkedUserId)
+    son = tavsrv::dumpJson(json{{"globalId", *user.linkedUserId}});
+  const tavsrv::HostPort files = call.ctx.fileServer();
+  json answer{{"code", 0},
+              {"msg", ""},
+              {"id", room.id},
+              {"roomName", room.name},
+              {"status", room.status},
+              {"globalId", room.ownerId},
+              {"openStyle", std::to_string(room.openStyle)},
+              // The client checks a private room's code itself, so it needs the code.
+              {"authCode", room.authCode},
+              {"nickNameT", teacher.nickName},
+              {"phoneT", teacher.phone},
+              {"isAssistant", !owner && isAssistant(db, roomId, userId)},
+              {"role", roomRoleText(role)},
+              {"roleCode", role},
+              {"mcu_ip_address", call.ctx.config.mcu.host},
+              {"port", call.ctx.config.mcu.port},
+              {"chat_server", call.ctx.config.msgServer.str()},
+              {"courseware_file_server", files.str()},
+              {"chat_file_server", files.str()},
+              {"file_server", files.str()},
+              {"video_server", call.ctx.config.videoServer.str()},
+              {"document_server", call.ctx.config.convertServer.str()},
+              {"level_detailed", "LV" + std::to_string(user.level)},
+              {"son", son}};
+  answer["body"] = roomJson(room, false);
+  return answer;
+}
+
+json openRoom(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  const uint32_t userId = call.form.id("globalId");
+  call.checkForm();
+  call.requireSelf(userId);
+  const RoomRow room = requireRoom(call.db(), roomId);
+  if (room.ownerId != userId && !isAssistant(call.db(), roomId, userId))
+    throw Refusal(kForbidden, kNoRight);
+  call.db().run("INSERT INTO room_sessions(room_id, opened_by, opened_ms) VALUES(?1, ?2, ?3)",
+                roomId, userId, call.now());
+  call.ctx.presence.heartbeat(roomId, userId, call.now(), true);
+  return tavsrv::ok(json{{"sessionId", call.db().lastInsertId()}});
+}
+
+// Presence report, every 30 s from every member. Both types keep the member
+// present; type 1 also marks the member as teaching (the client's two heartbeats).
+json heartbeat(Call& call) {
+  const uint32_t userId = call.form.id("globalId");
+  const uint32_t roomId = call.form.id("roomId");
+  const int64_t type = call.form.integer("type", 1, 2);
+  call.checkForm();
+  call.requireSelf(userId);
+  if (!call.ctx.presence.heartbeat(roomId, userId, call.now(), type == 1))
+    throw Refusal(tavsrv::code::kNotPresent, "您已不在教室中！");
+  return tavsrv::ok();
+}
+
+json findRoomOnlineUser(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  call.checkForm();
+  const RoomRow room = requireRoom(call.db(), roomId);
+  json members = json::array();
+  for (uint32_t userId : call.ctx.presence.present(roomId, call.now())) {
+    const auto user = loadUser(call.db(), userId);
+    if (user)
+      members.push_back(tavsrv::embedObject(memberJson(call.db(), room, *user)));
+  }
+  return json{{"code", 0}, {"msg", ""}, {"onlineUser", members}};
+}
+
+json findRoomUserTypeById(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  const uint32_t userId = call.form.id("globalId");
+  call.checkForm();
+  const RoomRow room = requireRoom(call.db(), roomId);
+  const UserRow user = requireUser(call.db(), userId);
+  return json{
+      {"code", 0}, {"msg", ""}, {"body", tavsrv::embedObject(memberJson(call.db(), room, user))}};
+}
+
+// Users who joined the room, for the chat filter. The answer is a bare array.
+json selectJoinRoomByRoomId(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  call.form.optionalText("flag", 10);
+  const int64_t page = call.form.optionalInteger("page", 0, 1000000).value_or(0);
+  call.checkForm();
+  requireRoom(call.db(), roomId);
+  constexpr int kPageSize = 500;
+  json users = json::array();
+  auto st = call.db().prepare(
+      "SELECT u.id, u.nick_name, u.phone, m.role FROM room_members m JOIN users u ON u.id = "
+      "m.user_id "
+      "WHERE m.room_id = ?1 ORDER BY m.joined_ms, u.id LIMIT ?2 OFFSET ?3");
+  st.bind(roomId, kPageSize, (page > 0 ? page - 1 : 0) * kPageSize);
+  while (st.step()) {
+    const std::string name = st.text(1).empty() ? st.text(2) : st.text(1);
+    users.push_back(json{{"globalId", st.int64(0)},
+                         {"nickName", name},
+                         {"role", roomRoleText(static_cast<int>(st.int64(3)))}});
+  }
+  return users;
+}
+
+json updateRoom(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  const int64_t openStyle = call.form.integer("openStyle", 1, 2);
+  std::string authCode;
+  if (openStyle == 2)
+    authCode = call.form.text("authCode", 6);
+  call.checkForm();
+  if (openStyle == 2 && !isSafeDisplayText(authCode, 6))
+    throw Refusal(kBadRequest, "授权码不合要求！");
+  call.requireRoomManager(roomId, false);
+  call.db().run("UPDATE rooms SET open_style = ?1, auth_code = ?2 WHERE id = ?3", openStyle,
+                authCode, roomId);
+  return tavsrv::ok();
+}
+// Following a room (roomAssociated).
+json addRoomAssociated(Call& call) {
+  const uint32_t userId = call.form.id("globalId");
+  const uint32_t roomId = call.form.id("roomId");
+  call.checkForm();
+  call.requireSelf(userId);
+  requireRoom(call.db(), roomId);
+  call.db().run("INSERT OR IGNORE INTO follows(user_id, room_id, created_ms) VALUES(?1, ?2, ?3)",
+                userId, roomId, call.now());
+  return tavsrv::ok(json{{"followed", true}});
+}
+
+json deleteRoomAssociated(Call& call) {
+  const uint32_t userId = call.form.id("globalId");
+  const uint32_t roomId = call.form.id("roomId");
+  call.checkForm();
+  call.requireSelf(userId);
+  requireRoom(call.db(), roomId);
+  call.db().run("DELETE FROM follows WHERE user_id = ?1 AND room_id = ?2", userId, roomId);
+  return tavsrv::ok(json{{"followed", false}});
+}
+
+json selectRoomAssociatedByIds(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  const uint32_t userId = call.form.id("globalId");
+  call.checkForm();
+  requireRoom(call.db(), roomId);
+  const bool followed =
+      call.db()
+          .queryInt("SELECT 1 FROM follows WHERE user_id = ?1 AND room_id = ?2", userId, roomId)
+          .has_value();
+  return tavsrv::ok(json{{"followed", followed}, {"roomId", roomId}, {"globalId", userId}});
+}
+}  // namespace
+
+void addRoomRoutes(Router& router) {
+  router.post("rms/service/roomAssociated/addRoomAssociated", addRoomAssociated);
+  router.post("rms/service/roomAssociated/deleteRoomAssociated", deleteRoomAssociated);
+  router.post("rms/service/roomAssociated/selectRoomAssociatedByIds", selectRoomAssociatedByIds);
+  router.post("rms/service/room/findRoomByGlobalId", findRoomByGlobalId);
+  router.post("rms/service/room/findMyJoinRoom", findMyJoinRoom);
+  router.post("rms/service/room/userJoinRoom", userJoinRoom);
+  router.post("rms/service/room/openRoom", openRoom);
+  router.post("rms/service/room/heartbeat", heartbeat);
+  router.post("rms/service/room/findRoomOnlineUser", findRoomOnlineUser, /*embedded=*/true);
+  router.post("rms/service/room/findRoomUserTypeById", findRoomUserTypeById, /*embedded=*/true);
+  router.post("rms/service/room/selectJoinRoomByRoomId", selectJoinRoomByRoomId);
+  router.post("rms/service/room/updateRoom", updateRoom);
+}
+
+}  // namespace tavsvc

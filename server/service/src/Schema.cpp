@@ -1,0 +1,269 @@
+#include "Schema.h"
+
+#include <string>
+
+namespace tavsvc {
+
+namespace {
+const char* kSchema = R"SQL(
+CREATE TABLE orgs(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL);
+
+CREATE TABLE users(
+  id INTEGER PRIMARY KEY,                       -- globalId
+  user_name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  nick_name TEXT NOT NULL DEFAULT '',
+  phone TEXT NOT NULL DEFAULT '',
+  pwd_hash TEXT NOT NULL,                       -- Argon2id string (crypto_pwhash_str)
+  role_name TEXT NOT NULL DEFAULT '学生',        -- site role title; '巡管' is the inspector
+  image_path TEXT NOT NULL DEFAULT '',          -- avatar below uds/upload/
+  level INTEGER NOT NULL DEFAULT 1,
+  balance_cents INTEGER NOT NULL DEFAULT 0 CHECK(balance_cents >= 0),
+  org_id INTEGER REFERENCES orgs(id),
+  linked_user_id INTEGER REFERENCES users(id),  -- a parent's child account
+  created_ms INTEGER NOT NULL);
+CREATE INDEX users_phone ON users(phone);
+
+CREATE TABLE tickets(
+  ticket TEXT PRIMARY KEY,                      -- 128 random bits, hexadecimal
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  remote_addr TEXT NOT NULL,
+  created_ms INTEGER NOT NULL,
+  expires_ms INTEGER NOT NULL);
+CREATE INDEX tickets_addr ON tickets(remote_addr, expires_ms);
+CREATE INDEX tickets_user ON tickets(user_id);
+
+CREATE TABLE web_keys(                          -- putRedis: short-lived keys for the web pages
+  key TEXT PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  room_id INTEGER,
+  type_name TEXT NOT NULL DEFAULT '',
+  discount TEXT NOT NULL DEFAULT '',
+  expires_ms INTEGER NOT NULL);
+
+CREATE TABLE rooms(
+  id INTEGER PRIMARY KEY,
+  owner_id INTEGER NOT NULL REFERENCES users(id),
+  room_name TEXT NOT NULL,
+  synopsis TEXT NOT NULL DEFAULT '',
+  tag TEXT NOT NULL DEFAULT '',
+  usable_numbers INTEGER NOT NULL DEFAULT 6,
+  status INTEGER NOT NULL DEFAULT 1 CHECK(status IN (1, 2, 3, 4)),
+  open_style INTEGER NOT NULL DEFAULT 1 CHECK(open_style IN (1, 2)),
+  auth_code TEXT NOT NULL DEFAULT '',
+  plan_start TEXT NOT NULL DEFAULT '',          -- "yyyy.MM.dd hh:mm"
+  plan_end TEXT NOT NULL DEFAULT '',
+  poster_path TEXT NOT NULL DEFAULT '',         -- below uds/upload, starting with '/'
+  created_ms INTEGER NOT NULL);
+CREATE INDEX rooms_owner ON rooms(owner_id);
+
+CREATE TABLE room_members(
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  role INTEGER NOT NULL CHECK(role BETWEEN 1 AND 5),
+  joined_ms INTEGER NOT NULL,
+  PRIMARY KEY(room_id, user_id));
+CREATE INDEX room_members_user ON room_members(user_id);
+
+CREATE TABLE room_assistants(
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  created_by INTEGER NOT NULL,
+  created_ms INTEGER NOT NULL,
+  PRIMARY KEY(room_id, user_id));
+
+CREATE TABLE room_blacklist(
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  type INTEGER NOT NULL CHECK(type IN (1, 2)),
+  operator_id INTEGER NOT NULL,
+  created_ms INTEGER NOT NULL,
+  until_ms INTEGER,                             -- NULL: until lifted
+  PRIMARY KEY(room_id, user_id, type));
+
+CREATE TABLE room_sessions(                     -- openRoom: each class start
+  id INTEGER PRIMARY KEY,
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  opened_by INTEGER NOT NULL,
+  opened_ms INTEGER NOT NULL);
+
+CREATE TABLE appointments(                      -- bookings of a class
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  created_ms INTEGER NOT NULL,
+  PRIMARY KEY(room_id, user_id));
+
+CREATE TABLE gifts(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL,
+  img_path TEXT NOT NULL,
+  price_cents INTEGER NOT NULL CHECK(price_cents > 0),
+  sort INTEGER NOT NULL DEFAULT 0);
+
+CREATE TABLE medals(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL,
+  img_path TEXT NOT NULL DEFAULT '');
+
+CREATE TABLE user_medals(
+  id INTEGER PRIMARY KEY,
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  medal_id INTEGER NOT NULL REFERENCES medals(id),
+  awarded_by INTEGER NOT NULL,
+  created_ms INTEGER NOT NULL);
+CREATE INDEX user_medals_room ON user_medals(room_id, user_id);
+
+CREATE TABLE consumptions(                      -- gifts bought and given
+  id INTEGER PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  target_user_id INTEGER NOT NULL REFERENCES users(id),
+  gift_id INTEGER NOT NULL REFERENCES gifts(id),
+  count INTEGER NOT NULL CHECK(count > 0),
+  amount_cents INTEGER NOT NULL,
+  created_ms INTEGER NOT NULL);
+
+CREATE TABLE recharges(
+  id INTEGER PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  amount_cents INTEGER NOT NULL CHECK(amount_cents > 0),
+  source TEXT NOT NULL,
+  created_ms INTEGER NOT NULL);
+
+CREATE TABLE follows(                           -- roomAssociated
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  created_ms INTEGER NOT NULL,
+  PRIMARY KEY(user_id, room_id));
+
+CREATE TABLE announcements(
+  id INTEGER PRIMARY KEY,
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  title TEXT NOT NULL,
+  content TEXT NOT NULL,
+  author_id INTEGER NOT NULL,
+  created_ms INTEGER NOT NULL);
+CREATE INDEX announcements_room ON announcements(room_id, id);
+
+CREATE TABLE bulletins(
+  id INTEGER PRIMARY KEY,
+  title TEXT NOT NULL,
+  content TEXT NOT NULL DEFAULT '',
+  created_ms INTEGER NOT NULL);
+
+CREATE TABLE notifications(
+  id INTEGER PRIMARY KEY,
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  title TEXT NOT NULL,
+  content TEXT NOT NULL DEFAULT '',
+  is_read INTEGER NOT NULL DEFAULT 0,
+  created_ms INTEGER NOT NULL);
+CREATE INDEX notifications_user ON notifications(user_id, id);
+
+CREATE TABLE shared_docs(                       -- roomSharing: converted lesson plans
+  id INTEGER PRIMARY KEY,
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  sharing_name TEXT NOT NULL,
+  file_name TEXT NOT NULL,
+  page_count INTEGER NOT NULL CHECK(page_count >= 0),
+  sort_order INTEGER NOT NULL,                  -- larger first
+  created_by INTEGER NOT NULL,
+  created_ms INTEGER NOT NULL);
+CREATE INDEX shared_docs_room ON shared_docs(room_id, sort_order);
+
+CREATE TABLE coursewares(
+  id INTEGER PRIMARY KEY,
+  room_id INTEGER NOT NULL REFERENCES rooms(id) ON DELETE CASCADE,
+  owner_id INTEGER NOT NULL REFERENCES users(id),
+  name TEXT NOT NULL,
+  description TEXT NOT NULL DEFAULT '',
+  price INTEGER NOT NULL DEFAULT 0 CHECK(price >= 0),   -- whole star beans
+  grade TEXT NOT NULL DEFAULT '',
+  video_path TEXT NOT NULL DEFAULT '',          -- below uds/upload/
+  play_count INTEGER NOT NULL DEFAULT 0,
+  created_ms INTEGER NOT NULL);
+CREATE INDEX coursewares_room ON coursewares(room_id, id);
+
+CREATE TABLE courseware_orders(
+  id INTEGER PRIMARY KEY,
+  courseware_id INTEGER NOT NULL REFERENCES coursewares(id) ON DELETE CASCADE,
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  amount_cents INTEGER NOT NULL,
+  pay_way INTEGER NOT NULL,
+  created_ms INTEGER NOT NULL,
+  UNIQUE(courseware_id, user_id));
+
+CREATE TABLE chat_records(
+  id INTEGER PRIMARY KEY,
+  room_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  type_id INTEGER NOT NULL,
+  message TEXT NOT NULL,                        -- the room message as sent (a JSON object)
+  day TEXT NOT NULL,                            -- "yyyy-MM-dd" of arrival, for the day filter
+  created_ms INTEGER NOT NULL);
+CREATE INDEX chat_records_room ON chat_records(room_id, id);
+CREATE INDEX chat_records_filter ON chat_records(room_id, day, user_id, id);
+
+CREATE TABLE scores(                            -- teacher evaluations
+  id INTEGER PRIMARY KEY,
+  user_id INTEGER NOT NULL,
+  user_role INTEGER NOT NULL,
+  teacher_id INTEGER NOT NULL,
+  teacher_role INTEGER NOT NULL,
+  room_id INTEGER NOT NULL,
+  score INTEGER NOT NULL,
+  content TEXT NOT NULL,
+  created_ms INTEGER NOT NULL);
+
+CREATE TABLE usage_reports(                     -- roomReport/addHistory
+  id INTEGER PRIMARY KEY,
+  type TEXT NOT NULL,
+  room_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  count INTEGER NOT NULL DEFAULT 1,
+  created_ms INTEGER NOT NULL);
+
+CREATE TABLE software_versions(
+  id INTEGER PRIMARY KEY,
+  type TEXT NOT NULL,                           -- "pc"
+  version TEXT NOT NULL,
+  url TEXT NOT NULL,                            -- absolute, or a path below the service
+  created_ms INTEGER NOT NULL);
+
+CREATE TABLE settings(                          -- querySettings, by type
+  type TEXT PRIMARY KEY,
+  value TEXT NOT NULL);                         -- a JSON object
+)SQL";
+}  // namespace
+
+void ensureSchema(tavsrv::Connection& db) {
+  const int64_t version = db.queryInt("PRAGMA user_version").value_or(0);
+  if (version == kSchemaVersion)
+    return;
+  if (version > kSchemaVersion)
+    throw tavsrv::DbError(
+        0, "the store was written by a newer service (schema " + std::to_string(version) + ")");
+  tavsrv::Transaction tx(db);
+  db.exec(kSchema);
+  db.exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+  tx.commit();
+}
+
+const char* roomRoleText(int role) {
+  switch (role) {
+    case kRoleTeacher:
+      return "老师";
+    case kRoleStudent:
+      return "学生";
+    case kRoleParent:
+      return "家长";
+    case kRoleAuditor:
+      return "旁听";
+    case kRoleInspector:
+      return "巡管";
+  }
+  return "其他";
+}
+
+}  // namespace tavsvc

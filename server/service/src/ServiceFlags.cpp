@@ -1,0 +1,107 @@
+#include "service/Service.h"
+
+namespace tavsvc {
+
+using tavsrv::HostPort;
+using tavsrv::RolePort;
+
+void defineServiceFlags(tavsrv::Flags& flags) {
+  flags.define("host", tavsrv::kLoopback, "address to listen on");
+  flags.define("port", "", "port to listen on, 0 for any free port (default: port base + 0)");
+  flags.define("data", "tav-service-data", "data folder (SQLite store, uploads, downloads)");
+  flags.define("port-base", std::to_string(tavsrv::kDefaultPortBase),
+               "first port of the port table: service +0, msg +1, mcu +2, convert +3, video +4");
+  flags.define("msg-server", "", "message server handed to clients (default: host:base+1)");
+  flags.define("mcu", "", "MCU handed to clients (default: host:base+2)");
+  flags.define("convert-server", "", "conversion server handed to clients (default: host:base+3)");
+  flags.define("video-server", "",
+               "video/recording server handed to clients (default: host:base+4)");
+  flags.define("file-server", "", "file server handed to clients (default: this service)");
+  flags.define("internal-token", "",
+               "secret the other roles send in X-Tav-Internal-Token "
+               "(empty: internal endpoints refused)");
+  flags.defineSwitch("no-seed", "do not put demo data into an empty store");
+  flags.defineSwitch("no-demo-videos",
+                     "with the demo data, do not make courseware videos with ffmpeg");
+  flags.define("threads", "64", "request threads (each serves one open connection)");
+  flags.define("db-connections", "4", "SQLite connections");
+  flags.define("pwhash", "interactive", "password hash strength: interactive or min (tests only)");
+  flags.define("log-file", "", "also append the log to this file");
+  flags.defineSwitch("verbose", "log refusals too");
+}
+
+bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, std::string* error) {
+  long long base = 0, port = 0, threads = 0, connections = 0;
+  if (!flags.getInt("port-base", 1, 65535 - 20, &base)) {
+    *error = "--port-base must be a port number";
+    return false;
+  }
+  const int b = static_cast<int>(base);
+  config->host = flags.get("host");
+  if (flags.get("port").empty()) {
+    config->port = tavsrv::defaultPort(RolePort::Service, b);
+  } else if (flags.getInt("port", 0, 65535, &port)) {
+    config->port = static_cast<int>(port);
+  } else {
+    *error = "--port must be a port number (0: any free port)";
+    return false;
+  }
+  config->dataDir = flags.get("data");
+  if (config->dataDir.empty()) {
+    *error = "--data must name a folder";
+    return false;
+  }
+  const std::string clientHost = config->host == "0.0.0.0" ? tavsrv::kLoopback : config->host;
+  struct Address {
+    const char* flag;
+    RolePort role;
+    HostPort* target;
+  };
+  const Address addresses[] = {{"msg-server", RolePort::Msg, &config->msgServer},
+                               {"mcu", RolePort::McuControl, &config->mcu},
+                               {"convert-server", RolePort::Convert, &config->convertServer},
+                               {"video-server", RolePort::Video, &config->videoServer}};
+  for (const auto& address : addresses) {
+    const std::string text = flags.get(address.flag);
+    if (text.empty()) {
+      *address.target = HostPort{clientHost, tavsrv::defaultPort(address.role, b)};
+      continue;
+    }
+    const auto parsed = tavsrv::parseHostPort(text);
+    if (!parsed) {
+      *error = std::string("--") + address.flag + " must be host:port";
+      return false;
+    }
+    *address.target = *parsed;
+  }
+  if (!flags.get("file-server").empty()) {
+    const auto parsed = tavsrv::parseHostPort(flags.get("file-server"));
+    if (!parsed) {
+      *error = "--file-server must be host:port";
+      return false;
+    }
+    config->fileServer = *parsed;
+  }
+  config->internalToken = flags.get("internal-token");
+  config->seedDemo = !flags.getSwitch("no-seed");
+  config->demoVideos = !flags.getSwitch("no-demo-videos");
+  if (!flags.getInt("threads", 2, 1024, &threads) ||
+      !flags.getInt("db-connections", 1, 64, &connections)) {
+    *error = "--threads must be 2..1024 and --db-connections 1..64";
+    return false;
+  }
+  config->threads = static_cast<int>(threads);
+  config->dbConnections = static_cast<int>(connections);
+  const std::string strength = flags.get("pwhash");
+  if (strength == "interactive") {
+    config->passwordStrength = PasswordStrength::Interactive;
+  } else if (strength == "min") {
+    config->passwordStrength = PasswordStrength::Minimum;
+  } else {
+    *error = "--pwhash must be interactive or min";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tavsvc

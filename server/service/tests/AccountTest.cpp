@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "ServiceHarness.h"
+
+using namespace tavtest;
+
+TEST(AccountTest, LoginAnswerUnnestsIntoTheObjectsTheClientReads) {
+  ServiceHarness service;
+  auto res =
+      service.raw("aas/service/user/login", form({{"userName", "TEACHER"}, {"userPwd", "123456"}}));
+  ASSERT_TRUE(res);
+  // The body travels as a string...
+  const json wire = json::parse(res->body);
+  ASSERT_TRUE(wire["body"].is_string());
+  // ...and the client's three replacements turn the answer into nested objects.
+  const json answer = json::parse(tavsrv::unnest(res->body));
+  EXPECT_EQ(answer["code"], 0);
+  const json& body = answer["body"];
+  EXPECT_EQ(body["globalId"], kTeacher);
+  EXPECT_EQ(body["nickName"], "王老师");
+  EXPECT_EQ(body["roleName"], "老师");
+  EXPECT_EQ(body["phone"], "13800005001");
+  EXPECT_EQ(body["imagePath"], "avatar/user-10001.bmp");
+  EXPECT_EQ(body["ticketId"].get<std::string>().size(), 32u);
+  EXPECT_EQ(answer["orgInfo"]["id"], 1);
+  EXPECT_EQ(answer["chat_server"], "127.0.0.1:27801");
+  // Each login gets its own ticket.
+  EXPECT_NE(service.login("teacher").ticket, body["ticketId"]);
+  // The phone number logs in too.
+  EXPECT_EQ(service.login("13800005003").id, kStudent1);
+}
+
+TEST(AccountTest, WrongPasswordsAreRefusedAndRepeatedGuessesSlowedDown) {
+  ServiceHarness service;
+  for (int i = 0; i < 5; ++i) {
+    const json a =
+        service.post("aas/service/user/login", "userName=student2&userPwd=wrong", "", true);
+    EXPECT_EQ(a["code"], 1);
+    EXPECT_EQ(a["msg"], "用户名或密码错误！");
+  }
+  json a = service.post("aas/service/user/login", "userName=student2&userPwd=123456", "", true);
+  EXPECT_EQ(a["msg"], "密码错误次数过多，请5分钟后再试！");
+  service.clock().advance(5 * 60 * 1000 + 1);
+  EXPECT_EQ(service.login("student2").id, kStudent2);
+  a = service.post("aas/service/user/login", "userName=nobody&userPwd=123456", "", true);
+  EXPECT_EQ(a["msg"], "用户名或密码错误！");
+  a = service.post("aas/service/user/login", "userName=teacher", "", true);
+  EXPECT_EQ(a["code"], 400);
+  EXPECT_EQ(a["msg"], "缺少参数：userPwd");
+}
+
+TEST(AccountTest, IdentityComesFromTheTicketHeaderOrTheLoginAddress) {
+  ServiceHarness service;
+  // Nobody logged in from here: personal calls are refused.
+  json a = service.post("aas/service/user/putRedis", "globalId=10003");
+  EXPECT_EQ(a["code"], 401);
+  EXPECT_EQ(a["msg"], "请先登录！");
+  const Login student = service.login("student1");
+  // Without the header the login from this address counts ...
+  EXPECT_EQ(service.post("aas/service/user/putRedis", "globalId=10003")["code"], 0);
+  // ... but only for that user.
+  EXPECT_EQ(service.post("aas/service/user/putRedis", "globalId=10001")["code"], 403);
+  // With the header exactly the ticket's user may act.
+  EXPECT_EQ(service.post("aas/service/user/putRedis", "globalId=10003", student.ticket)["code"], 0);
+  a = service.post("aas/service/user/putRedis", "globalId=10001", student.ticket);
+  EXPECT_EQ(a["code"], 403);
+  EXPECT_EQ(a["msg"], "没有权限！");
+  a = service.post("aas/service/user/putRedis", "globalId=10003",
+                   "00000000000000000000000000000000");
+  EXPECT_EQ(a["code"], 401);
+  EXPECT_EQ(a["msg"], "登录已失效，请重新登录！");
+  // A user keeps its 20 newest tickets.
+  for (int i = 0; i < 20; ++i)
+    service.login("student1");
+  EXPECT_EQ(service.post("aas/service/user/putRedis", "globalId=10003", student.ticket)["code"],
+            401);
+  const Login recent = service.login("student1");
+  EXPECT_EQ(service.post("aas/service/user/putRedis", "globalId=10003", recent.ticket)["code"], 0);
+  // Tickets expire after a week.
+  service.clock().advance(7LL * 24 * 3600 * 1000 + 1);
+  EXPECT_EQ(service.post("aas/service/user/putRedis", "globalId=10003", student.ticket)["code"],
+            401);
+}
+
+TEST(AccountTest, BalanceIsOnlyShownToItsOwner) {
+  ServiceHarness service;
+  const Login student = service.login("student1");
+  json a = service.post("aas/service/user/findUserInfoById", "id=10003", student.ticket);
+  EXPECT_EQ(a["body"]["money"], 1000.0);
+  a = service.post("aas/service/user/findUserInfoById", "id=10004", student.ticket);
+  EXPECT_EQ(a["code"], 0);
+  EXPECT_EQ(a["body"]["nickName"], "刘小红");
+  EXPECT_FALSE(a["body"].contains("money"));
+  EXPECT_FALSE(a["body"].contains("phone"));
+  EXPECT_EQ(service.post("aas/service/user/findUserInfoById", "id=99")["code"], 404);
+}
+
+TEST(AccountTest, TeacherScoresAreCheckedBeforeTheyAreStored) {
+  ServiceHarness service;
+  const Login student = service.login("student1");
+  const auto score = [&](const std::string& param) {
+    return service.post("aas/service/user/saveScores", form({{"param", param}}), student.ticket);
+  };
+  EXPECT_EQ(
+      score(
+          R"({"uId":10003,"uRole":1,"tId":10001,"tRole":1,"roomId":1001,"score":100,"content":"讲得很好"})")
+          ["code"],
+      0);
+  EXPECT_EQ(
+      score(
+          R"({"uId":10003,"uRole":1,"tId":10001,"tRole":1,"roomId":1001,"score":55,"content":""})")
+          ["code"],
+      400);
+  EXPECT_EQ(
+      score(R"({"uId":10003,"uRole":1,"tId":10001,"tRole":1,"roomId":1001,"score":20,"content":)" +
+            json(std::string(201, 'x')).dump() + "}")["code"],
+      400);
+  EXPECT_EQ(
+      score(
+          R"({"uId":10004,"uRole":1,"tId":10001,"tRole":1,"roomId":1001,"score":20,"content":""})")
+          ["code"],
+      403);
+  EXPECT_EQ(score("not json")["code"], 400);
+  EXPECT_EQ(score(R"({"uId":"10003"})")["code"], 400);
+}

@@ -1,0 +1,200 @@
+// The real tav-service killed with SIGKILL while clients write: every write it
+// acknowledged is in the store afterwards, money is neither made nor lost, and
+// the store passes its integrity check.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tavsrv/Answer.h"
+#include "tavsrv/Database.h"
+#include "tavsrv/Form.h"
+
+namespace fs = std::filesystem;
+using tavsrv::json;
+
+namespace {
+constexpr const char* kToken = "feedfacefeedfacefeedfacefeedface";
+
+// tav-service as a child process; its port is read from its first output line.
+class ServiceProcess {
+public:
+  explicit ServiceProcess(const fs::path& data) {
+    int out[2];
+    if (::pipe(out) != 0)
+      return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      const std::string dataArg = data.string();
+      execl(TAV_SERVICE_BIN, "tav-service", "--data", dataArg.c_str(), "--port", "0", "--pwhash",
+            "min", "--internal-token", kToken, "--threads", "32", "--no-demo-videos",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ::close(out[1]);
+    readFd_ = out[0];
+    std::string line;
+    // Up to 30 s for "tav-service: listening on 127.0.0.1:PORT".
+    while (line.find('\n') == std::string::npos) {
+      pollfd p{readFd_, POLLIN, 0};
+      if (::poll(&p, 1, 30000) <= 0)
+        break;
+      char buffer[256];
+      const ssize_t n = ::read(readFd_, buffer, sizeof buffer);
+      if (n <= 0)
+        break;
+      line.append(buffer, static_cast<size_t>(n));
+    }
+    const auto colon = line.rfind(':');
+    if (line.find("listening on") != std::string::npos && colon != std::string::npos)
+      port_ = std::atoi(line.c_str() + colon + 1);
+  }
+  ~ServiceProcess() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (readFd_ >= 0)
+      ::close(readFd_);
+  }
+  int port() const { return port_; }
+  void kill(int signal) { ::kill(pid_, signal); }
+  int wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    reaped_ = true;
+    return status;
+  }
+
+private:
+  pid_t pid_ = -1;
+  int readFd_ = -1;
+  int port_ = 0;
+  bool reaped_ = false;
+};
+
+json post(httplib::Client& client, const std::string& path, const std::string& body,
+          const httplib::Headers& headers = {}) {
+  auto res = client.Post(("/" + path).c_str(), headers, body, "application/x-www-form-urlencoded");
+  if (!res)
+    return nullptr;
+  return json::parse(tavsrv::unnest(res->body), nullptr, false);
+}
+}  // namespace
+
+TEST(CrashTest, KilledServiceKeepsEveryAcknowledgedWrite) {
+  std::string pattern = (fs::temp_directory_path() / "tavcrashXXXXXX").string();
+  const fs::path dir(mkdtemp(pattern.data()));
+  const fs::path data = dir / "data";
+
+  std::map<int64_t, std::string> ackedChats;  // record id -> content
+  int ackedGifts = 0;
+  int64_t moneyBefore = -1;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ServiceProcess service(data);
+    ASSERT_GT(service.port(), 0) << "tav-service did not start";
+    httplib::Client setup("127.0.0.1", service.port());
+    setup.set_read_timeout(30, 0);
+    const json login = post(setup, "aas/service/user/login", "userName=student1&userPwd=123456");
+    ASSERT_EQ(login["code"], 0);
+    const std::string ticket = login["body"]["ticketId"];
+    if (moneyBefore < 0) {
+      tavsrv::Connection db((data / "service.db").string());
+      moneyBefore = db.queryInt("SELECT SUM(balance_cents) FROM users").value();
+    }
+
+    std::mutex mutex;
+    std::condition_variable progress;
+    int acked = 0;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 6; ++w) {
+      writers.emplace_back([&, w] {
+        httplib::Client client("127.0.0.1", service.port());
+        client.set_read_timeout(10, 0);
+        for (int n = 0; !stop && n < 100000; ++n) {
+          if (w == 0) {
+            // A gift: money moves between two users in one transaction.
+            const json a = post(client, "mbs/service/consume/addConsume",
+                                "consumeGlobalId=10004&ticketId=" + ticket +
+                                    "&giftId=1&count=1&money=1&globalId=10003");
+            if (!a.is_object())
+              return;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (a["code"] == 0)
+              ++ackedGifts;
+            continue;
+          }
+          const std::string content =
+              "r" + std::to_string(round) + "w" + std::to_string(w) + "n" + std::to_string(n);
+          const json a = post(client, "internal/chatRecord/add",
+                              "chatRoomId=1001&userId=10003&typeId=0&content=" + content,
+                              {{"X-Tav-Internal-Token", kToken}});
+          if (!a.is_object() || a["code"] != 0)
+            return;  // the service is gone
+          std::lock_guard<std::mutex> lock(mutex);
+          ackedChats[a["body"]["id"].get<int64_t>()] = content;
+          ++acked;
+          progress.notify_all();
+        }
+      });
+    }
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      ASSERT_TRUE(progress.wait_for(lock, std::chrono::seconds(60), [&] { return acked >= 150; }));
+    }
+    service.kill(SIGKILL);  // writers are mid-request
+    const int status = service.wait();
+    EXPECT_TRUE(WIFSIGNALED(status));
+    stop = true;
+    for (auto& writer : writers)
+      writer.join();
+
+    // Opening the store replays its log; then everything acknowledged must be there.
+    tavsrv::Connection db((data / "service.db").string());
+    EXPECT_EQ(tavsrv::integrityCheck(db), "ok");
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& [id, content] : ackedChats) {
+      const auto stored = db.queryText("SELECT message FROM chat_records WHERE id = ?1", id);
+      ASSERT_TRUE(stored) << "acknowledged record " << id << " lost";
+      EXPECT_EQ(json::parse(*stored)["content"], content);
+    }
+    EXPECT_EQ(db.queryInt("SELECT SUM(balance_cents) FROM users").value(), moneyBefore);
+    const int64_t gifts = db.queryInt("SELECT COUNT(*) FROM consumptions").value();
+    EXPECT_GE(gifts, ackedGifts);
+    EXPECT_EQ(db.queryInt("SELECT balance_cents FROM users WHERE id = 10003").value(),
+              100000 - gifts * 100);
+    std::printf(
+        "round %d: %d records and %d gifts acknowledged in all before the kill, %lld gifts "
+        "stored\n",
+        round, static_cast<int>(ackedChats.size()), ackedGifts, static_cast<long long>(gifts));
+  }
+
+  // A restarted service serves the surviving data and stops cleanly on SIGTERM.
+  ServiceProcess service(data);
+  ASSERT_GT(service.port(), 0);
+  httplib::Client client("127.0.0.1", service.port());
+  client.set_read_timeout(30, 0);
+  const json page =
+      post(client, "cs/service/chatRecord/getChatRecord", "chatRoomId=1001&page=1&rows=1");
+  ASSERT_EQ(page["code"], 0);
+  EXPECT_GE(page["result"][0]["id"].get<int64_t>(), ackedChats.rbegin()->first);
+  service.kill(SIGTERM);
+  const int status = service.wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  fs::remove_all(dir);
+}

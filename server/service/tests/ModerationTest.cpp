@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include "ServiceHarness.h"
+
+using namespace tavtest;
+
+namespace {
+json black(ServiceHarness& s, const char* action, uint32_t target, int type, const Login& who) {
+  return s.post(std::string("rms/service/room/") + action,
+                form({{"globalId", std::to_string(target)},
+                      {"roomId", "1001"},
+                      {"type", std::to_string(type)},
+                      {"optionUser", "10001"}}),
+                who.ticket);
+}
+json enter(ServiceHarness& s, const Login& who) {
+  return s.post("rms/service/room/userJoinRoom",
+                form({{"roomId", "1001"}, {"globalId", std::to_string(who.id)}}), who.ticket);
+}
+}  // namespace
+
+TEST(ModerationTest, RemovalBansEntryForFifteenMinutes) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  const Login student = service.login("student2");
+  ASSERT_EQ(enter(service, student)["code"], 0);
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent2, 2, teacher)["code"], 0);
+
+  // The removed member is no longer present: the next heartbeat says -1 ...
+  EXPECT_EQ(service.post("rms/service/room/heartbeat", "globalId=10004&roomId=1001&type=2",
+                         student.ticket)["code"],
+            -1);
+  // ... and entering again is refused, with the minutes left.
+  json a = enter(service, student);
+  EXPECT_NE(a["code"], 0);
+  EXPECT_EQ(a["msg"], "您已被老师请出教室，请15分钟后再进入！");
+  service.clock().advance(14 * 60 * 1000);
+  EXPECT_EQ(enter(service, student)["msg"], "您已被老师请出教室，请1分钟后再进入！");
+  service.clock().advance(60 * 1000 - 1);
+  EXPECT_NE(enter(service, student)["code"], 0);
+  service.clock().advance(1);
+  EXPECT_EQ(enter(service, student)["code"], 0);
+
+  // The owner can lift a ban early.
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent2, 2, teacher)["code"], 0);
+  EXPECT_NE(enter(service, student)["code"], 0);
+  ASSERT_EQ(black(service, "removeRoomBlack", kStudent2, 2, teacher)["code"], 0);
+  EXPECT_EQ(enter(service, student)["code"], 0);
+  // Other rooms are not affected by a ban.
+  EXPECT_EQ(service.post("rms/service/room/userJoinRoom", "roomId=1002&globalId=10004",
+                         student.ticket)["code"],
+            0);
+}
+
+TEST(ModerationTest, MuteAndRestoreShowInTheMemberRecord) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  const auto sendFlag = [&] {
+    return service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10005", "",
+                        true)["body"]["sendFlag"];
+  };
+  EXPECT_EQ(sendFlag(), 1);
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent3, 1, teacher)["code"], 0);
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent3, 1, teacher)["code"], 0);  // twice is harmless
+  EXPECT_EQ(sendFlag(), 0);
+  // A mute does not keep the member out.
+  EXPECT_EQ(enter(service, service.login("student3"))["code"], 0);
+  ASSERT_EQ(black(service, "removeRoomBlack", kStudent3, 1, teacher)["code"], 0);
+  EXPECT_EQ(sendFlag(), 1);
+}
+
+TEST(ModerationTest, RightsOfOwnerAssistantAndStudents) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  const Login assistant = service.login("assistant");
+  const Login student = service.login("student1");
+  // A student moderates nobody.
+  json a = black(service, "addRoomBlack", kStudent2, 1, student);
+  EXPECT_EQ(a["code"], 403);
+  EXPECT_EQ(a["msg"], "没有权限！");
+  // The assistant mutes students, but not the teacher, another assistant or itself.
+  EXPECT_EQ(black(service, "addRoomBlack", kStudent2, 1, assistant)["code"], 0);
+  EXPECT_EQ(black(service, "addRoomBlack", kTeacher, 2, assistant)["code"], 403);
+  EXPECT_NE(black(service, "addRoomBlack", kAssistant, 1, assistant)["code"], 0);
+  // Granting the assistant right is the owner's, and at most two hold it.
+  a = service.post("rms/service/manage/addManage",
+                   "roomId=1001&globalId=10004&createGlobalId=10002", assistant.ticket);
+  EXPECT_EQ(a["code"], 403);
+  a = service.post("rms/service/manage/addManage",
+                   "roomId=1001&globalId=10004&createGlobalId=10001", student.ticket);
+  EXPECT_EQ(a["code"], 403);  // the body names the owner, but the caller is not the owner
+  EXPECT_EQ(service.post("rms/service/manage/addManage",
+                         "roomId=1001&globalId=10004&createGlobalId=10001", teacher.ticket)["code"],
+            0);
+  a = service.post("rms/service/manage/addManage",
+                   "roomId=1001&globalId=10005&createGlobalId=10001", teacher.ticket);
+  EXPECT_EQ(a["msg"], "每个教室最多设置两名助教！");
+  EXPECT_EQ(service.post("rms/service/manage/findManageById", "roomId=1001").size(), 2u);
+  // An assistant cannot act on the other assistant; the owner can.
+  EXPECT_EQ(black(service, "addRoomBlack", kStudent2, 2, assistant)["code"], 403);
+  EXPECT_EQ(black(service, "addRoomBlack", kStudent2, 2, teacher)["code"], 0);
+  // Revoking is the owner's too.
+  EXPECT_EQ(service.post("rms/service/manage/removeManagePC", "roomId=1001&globalId=10004",
+                         assistant.ticket)["code"],
+            403);
+  EXPECT_EQ(service.post("rms/service/manage/removeManagePC", "roomId=1001&globalId=10004",
+                         teacher.ticket)["code"],
+            0);
+  EXPECT_NE(service.post("rms/service/manage/removeManagePC", "roomId=1001&globalId=10004",
+                         teacher.ticket)["code"],
+            0);
+  const json type =
+      service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10004", "", true);
+  EXPECT_EQ(type["body"]["isAssistant"], false);
+  // Room content follows the same rule: announcements, documents, courseware.
+  EXPECT_EQ(service.post("rms/service/room/insertAnnouncement",
+                         "roomId=1001&announcement=x&title=y", student.ticket)["code"],
+            403);
+  EXPECT_EQ(service.post("rms/service/room/insertAnnouncement",
+                         "roomId=1001&announcement=x&title=y", assistant.ticket)["code"],
+            0);
+  EXPECT_EQ(service.post("rms/service/room/deleteAnnouncement", "id=1", student.ticket)["code"],
+            403);
+  EXPECT_EQ(service.post("rms/service/roomSharing/AddSharingInfo",
+                         "roomId=1001&sharingName=a&fileName=a&page=1", student.ticket)["code"],
+            403);
+  EXPECT_EQ(service.post("rms/service/courseware/deleteCourseware", "id=1", student.ticket)["code"],
+            403);
+  EXPECT_EQ(service.post("rms/service/userMedal/addUserMedal",
+                         "globalId=10004&medalId=1&roomId=1001", student.ticket)["code"],
+            403);
+  EXPECT_EQ(service.post("rms/service/room/openRoom", "roomId=1001&globalId=10003",
+                         student.ticket)["code"],
+            403);
+}
+
+// Without the ticket header the service falls back to the users logged in from
+// the caller's address: a lone student on a machine cannot moderate.
+TEST(ModerationTest, AddressFallbackGrantsOnlyWhatTheLoggedInUsersMay) {
+  ServiceHarness service;
+  EXPECT_EQ(service.post("rms/service/room/addRoomBlack",
+                         "globalId=10004&roomId=1001&type=1&optionUser=10001")["code"],
+            401);
+  service.login("student1");
+  EXPECT_EQ(service.post("rms/service/room/addRoomBlack",
+                         "globalId=10004&roomId=1001&type=1&optionUser=10001")["code"],
+            403);
+  service.login("teacher");
+  EXPECT_EQ(service.post("rms/service/room/addRoomBlack",
+                         "globalId=10004&roomId=1001&type=1&optionUser=10001")["code"],
+            0);
+}

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "ServiceHarness.h"
+
+using namespace tavtest;
+
+namespace {
+json enter(ServiceHarness& s, uint32_t room, const Login& who) {
+  return s.post("rms/service/room/userJoinRoom",
+                form({{"roomId", std::to_string(room)}, {"globalId", std::to_string(who.id)}}),
+                who.ticket);
+}
+json heartbeat(ServiceHarness& s, uint32_t room, const Login& who, int type = 2) {
+  return s.post("rms/service/room/heartbeat",
+                form({{"globalId", std::to_string(who.id)},
+                      {"roomId", std::to_string(room)},
+                      {"type", std::to_string(type)}}),
+                who.ticket);
+}
+std::set<uint32_t> onlineIds(ServiceHarness& s, uint32_t room) {
+  const json a =
+      s.post("rms/service/room/findRoomOnlineUser", "roomId=" + std::to_string(room), "", true);
+  std::set<uint32_t> ids;
+  for (const auto& member : a["onlineUser"])
+    ids.insert(member["globalId"].get<uint32_t>());
+  return ids;
+}
+}  // namespace
+
+TEST(RoomTest, RoomListsPageAndHideAccessCodesFromOthers) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  json own = service.post("rms/service/room/findRoomByGlobalId", "globalId=10001", teacher.ticket);
+  ASSERT_EQ(own["body"].size(), 7u);  // three pages of three in the lobby
+  std::set<int> statuses;
+  std::string privateCode;
+  for (const auto& room : own["body"]) {
+    statuses.insert(room["status"].get<int>());
+    if (room["openStyle"] == "2")
+      privateCode = room["authCode"];
+    EXPECT_EQ(room["imagePath"].get<std::string>()[0], '/');
+  }
+  EXPECT_EQ(statuses, (std::set<int>{1, 3, 4}));
+  EXPECT_EQ(privateCode, "2468");
+  const Login student = service.login("student1");
+  json seen = service.post("rms/service/room/findRoomByGlobalId", "globalId=10001", student.ticket);
+  for (const auto& room : seen["body"])
+    EXPECT_EQ(room["authCode"], "");
+  json joined = service.post("rms/service/room/findMyJoinRoom", "globalId=10003", student.ticket);
+  ASSERT_GE(joined["body"].size(), 4u);
+  EXPECT_EQ(joined["body"][0]["nickName"], "王老师");
+  EXPECT_EQ(joined["body"][0]["roomId"], joined["body"][0]["id"]);
+}
+
+TEST(RoomTest, EntryAnswerCarriesRoomServersRolesAndLinkedAccount) {
+  ServiceHarness service;
+  const Login parent = service.login("parent");
+  const json a = enter(service, kMathRoom, parent);
+  ASSERT_EQ(a["code"], 0) << a.dump();
+  EXPECT_EQ(a["id"], kMathRoom);
+  EXPECT_EQ(a["globalId"], kTeacher);
+  EXPECT_EQ(a["status"], 1);
+  EXPECT_EQ(a["openStyle"], "1");
+  EXPECT_EQ(a["nickNameT"], "王老师");
+  EXPECT_EQ(a["isAssistant"], false);
+  EXPECT_EQ(a["mcu_ip_address"], "127.0.0.1");
+  EXPECT_EQ(a["port"], 27802);
+  EXPECT_EQ(a["chat_server"], "127.0.0.1:27801");
+  EXPECT_EQ(a["video_server"], "127.0.0.1:27804");
+  EXPECT_EQ(a["document_server"], "127.0.0.1:27803");
+  const std::string files = "127.0.0.1:" + std::to_string(service.port());
+  for (const char* key : {"file_server", "chat_file_server", "courseware_file_server"})
+    EXPECT_EQ(a[key], files);
+  EXPECT_EQ(a["role"], "家长");
+  EXPECT_EQ(json::parse(a["son"].get<std::string>())["globalId"], kStudent1);
+  EXPECT_FALSE(a["level_detailed"].get<std::string>().empty());
+
+  const Login assistant = service.login("assistant");
+  EXPECT_EQ(enter(service, kMathRoom, assistant)["isAssistant"], true);
+  EXPECT_EQ(enter(service, kMathRoom, assistant)["son"], "-1");
+  // A private room hands its code to the client, which asks the user for it.
+  const Login student = service.login("student1");
+  const json priv = enter(service, kPrivateRoom, student);
+  EXPECT_EQ(priv["openStyle"], "2");
+  EXPECT_EQ(priv["authCode"], "2468");
+  // Rooms not activated or under review admit others; the owner sees the status.
+  const Login teacher = service.login("teacher");
+  EXPECT_EQ(enter(service, kReviewRoom, student)["status"], 4);
+  EXPECT_EQ(enter(service, kNotActivatedRoom, teacher)["status"], 3);
+  // A visitor enters as auditor and an inspector as inspector.
+  const Login inspector = service.login("inspector");
+  EXPECT_EQ(enter(service, kEnglishRoom, inspector)["role"], "巡管");
+  const Login student4 = service.login("student4");
+  EXPECT_EQ(enter(service, kEnglishRoom, student4)["role"], "旁听");
+  // Nobody enters for somebody else or into a room that does not exist.
+  EXPECT_EQ(service.post("rms/service/room/userJoinRoom", "roomId=1001&globalId=10004",
+                         student.ticket)["code"],
+            403);
+  EXPECT_EQ(enter(service, 4242, student)["msg"], "教室不存在！");
+}
+
+TEST(RoomTest, HeartbeatAnswersMinusOneAfterNinetySecondsOfSilence) {
+  ServiceHarness service;
+  const Login student = service.login("student1");
+  const Login teacher = service.login("teacher");
+  EXPECT_EQ(heartbeat(service, kMathRoom, student)["code"], -1);  // never entered
+  ASSERT_EQ(enter(service, kMathRoom, student)["code"], 0);
+  ASSERT_EQ(enter(service, kMathRoom, teacher)["code"], 0);
+  EXPECT_EQ(onlineIds(service, kMathRoom), (std::set<uint32_t>{kStudent1, kTeacher}));
+
+  // Reports every 30 s keep the member present.
+  for (int i = 0; i < 4; ++i) {
+    service.clock().advance(30 * 1000);
+    EXPECT_EQ(heartbeat(service, kMathRoom, student)["code"], 0);
+  }
+  // The teacher stayed silent for 120 s: no longer counted, and told so.
+  EXPECT_EQ(onlineIds(service, kMathRoom), (std::set<uint32_t>{kStudent1}));
+  EXPECT_EQ(heartbeat(service, kMathRoom, teacher, 1)["code"], -1);
+  // Exactly at 90 s the member still counts; just after, no longer.
+  service.clock().advance(90 * 1000);
+  EXPECT_EQ(onlineIds(service, kMathRoom), (std::set<uint32_t>{kStudent1}));
+  service.clock().advance(1);
+  const json late = heartbeat(service, kMathRoom, student);
+  EXPECT_EQ(late["code"], -1);
+  EXPECT_FALSE(late["msg"].get<std::string>().empty());
+  // Entering again (what the client does on -1) makes the member present again.
+  ASSERT_EQ(enter(service, kMathRoom, student)["code"], 0);
+  EXPECT_EQ(heartbeat(service, kMathRoom, student)["code"], 0);
+}
+
+TEST(RoomTest, MemberObjectsUnnestIntoRolesAssistantAndMuteFlags) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  for (const char* name : {"student1", "assistant", "auditor"})
+    enter(service, kMathRoom, service.login(name));
+  service.post("rms/service/room/addRoomBlack",
+               "globalId=10008&roomId=1001&type=1&optionUser=10001", teacher.ticket);
+  const json a = service.post("rms/service/room/findRoomOnlineUser", "roomId=1001", "", true);
+  ASSERT_EQ(a["onlineUser"].size(), 3u);
+  std::map<uint32_t, json> byId;
+  for (const auto& m : a["onlineUser"])
+    byId[m["globalId"].get<uint32_t>()] = m;
+  EXPECT_EQ(byId[kStudent1]["role"], "学生");
+  EXPECT_EQ(byId[kStudent1]["medals"], "积极发言");
+  EXPECT_EQ(byId[kAssistant]["isAssistant"], true);
+  EXPECT_EQ(byId[kAuditor]["role"], "旁听");
+  EXPECT_EQ(byId[kAuditor]["sendFlag"], 0);
+  EXPECT_EQ(byId[kStudent1]["sendFlag"], 1);
+
+  const json type =
+      service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10001", "", true);
+  EXPECT_EQ(type["body"]["role"], "老师");
+  EXPECT_EQ(type["body"]["nickName"], "王老师");
+  EXPECT_EQ(service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=77", "",
+                         true)["code"],
+            404);
+}
+
+TEST(RoomTest, OnlyTheOwnerChangesTheEntryRule) {
+  ServiceHarness service;
+  const Login student = service.login("student1");
+  const Login teacher = service.login("teacher");
+  json a = service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=2&authCode=1234",
+                        student.ticket);
+  EXPECT_EQ(a["code"], 403);
+  EXPECT_EQ(a["msg"], "没有权限！");
+  a = service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=2&authCode=1234567",
+                   teacher.ticket);
+  EXPECT_EQ(a["code"], 400);
+  a = service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=2", teacher.ticket);
+  EXPECT_EQ(a["msg"], "缺少参数：authCode");
+  EXPECT_EQ(service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=2&authCode=9876",
+                         teacher.ticket)["code"],
+            0);
+  a = enter(service, kMathRoom, student);
+  EXPECT_EQ(a["openStyle"], "2");
+  EXPECT_EQ(a["authCode"], "9876");
+  EXPECT_EQ(service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=1",
+                         teacher.ticket)["code"],
+            0);
+  EXPECT_EQ(enter(service, kMathRoom, student)["authCode"], "");
+  // The assistant may not change it either.
+  const Login assistant = service.login("assistant");
+  EXPECT_EQ(service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=1",
+                         assistant.ticket)["code"],
+            403);
+}

@@ -1,0 +1,97 @@
+#include "ServiceHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "tavsrv/Form.h"
+
+namespace fs = std::filesystem;
+
+namespace tavtest {
+
+fs::path makeTempDir() {
+  std::string pattern = (fs::temp_directory_path() / "tavsvcXXXXXX").string();
+  return fs::path(mkdtemp(pattern.data()));
+}
+
+ServiceHarness::ServiceHarness(bool seed) : dir_(makeTempDir()) {
+  using namespace std::chrono;
+  clock_ = std::make_shared<tavsrv::ManualClock>(
+      duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+  tavsvc::ServiceConfig config;
+  config.port = 0;
+  config.dataDir = (dir_ / "data").string();
+  config.internalToken = kInternalToken;
+  config.seedDemo = seed;
+  config.demoVideos = false;
+  config.threads = 16;
+  config.passwordStrength = tavsvc::PasswordStrength::Minimum;
+  config.clock = clock_;
+  service_ = std::make_unique<tavsvc::Service>(config);
+  std::string error;
+  if (!service_->start(&error))
+    ADD_FAILURE() << "service did not start: " << error;
+  client_ = std::make_unique<httplib::Client>("127.0.0.1", service_->port());
+  client_->set_read_timeout(30, 0);
+  client_->set_connection_timeout(20, 0);
+  client_->set_tcp_nodelay(true);
+}
+
+ServiceHarness::~ServiceHarness() {
+  client_.reset();
+  service_->stop();
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+httplib::Result ServiceHarness::raw(const std::string& path, const std::string& body,
+                                    const httplib::Headers& headers) {
+  return client_->Post(("/" + path).c_str(), headers, body, "application/x-www-form-urlencoded");
+}
+
+httplib::Result ServiceHarness::get(const std::string& path) {
+  return client_->Get(("/" + path).c_str());
+}
+
+json ServiceHarness::post(const std::string& path, const std::string& body,
+                          const std::string& ticket, bool unnest) {
+  httplib::Headers headers;
+  if (!ticket.empty())
+    headers.emplace("X-Tav-Ticket", ticket);
+  auto res = raw(path, body, headers);
+  if (!res) {
+    ADD_FAILURE() << path << ": no answer";
+    return nullptr;
+  }
+  const json answer = json::parse(unnest ? tavsrv::unnest(res->body) : res->body, nullptr, false);
+  if (answer.is_discarded())
+    ADD_FAILURE() << path << ": not JSON: " << res->body;
+  return answer.is_discarded() ? json(nullptr) : answer;
+}
+
+Login ServiceHarness::login(const std::string& userName, const std::string& password) {
+  const json answer = post("aas/service/user/login",
+                           form({{"userName", userName}, {"userPwd", password}}), "", true);
+  Login result;
+  if (!answer.is_object() || answer["code"] != 0) {
+    ADD_FAILURE() << "login " << userName << " failed: " << answer.dump();
+    return result;
+  }
+  result.id = answer["body"]["globalId"].get<uint32_t>();
+  result.ticket = answer["body"]["ticketId"].get<std::string>();
+  return result;
+}
+
+std::string form(std::initializer_list<std::pair<std::string, std::string>> fields) {
+  std::string out;
+  for (const auto& field : fields) {
+    if (!out.empty())
+      out += '&';
+    out += field.first + "=" + tavsrv::percentEncode(field.second);
+  }
+  return out;
+}
+
+}  // namespace tavtest
