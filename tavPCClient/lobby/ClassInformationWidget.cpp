@@ -32,7 +32,7 @@ ClassInformationWidget::ClassInformationWidget(const QJsonObject& room, bool own
       enter_(new QPushButton(QStringLiteral("进入教室"), this)) {
   setObjectName(QStringLiteral("ClassInformationWidget"));
   setAttribute(Qt::WA_StyledBackground);
-  setFixedSize(250, 330);
+  setFixedSize(250, 350);
 
   poster_->setObjectName(QStringLiteral("cardPoster"));
   poster_->setFixedSize(234, 132);
@@ -66,6 +66,7 @@ ClassInformationWidget::ClassInformationWidget(const QJsonObject& room, bool own
   }
 
   time_->setObjectName(QStringLiteral("cardTime"));
+  time_->setWordWrap(true);
   time_->setText(classTime(text(room_, "planStartDate"), text(room_, "planEndDate")));
 
   enter_->setObjectName(QStringLiteral("primaryButton"));

@@ -2,6 +2,7 @@
 // checked without clicking through the program.
 //   tav-gallery OUTPUT_DIR
 #include <QApplication>
+#include <functional>
 #include <QDir>
 #include <QFile>
 #include <QPalette>
@@ -10,12 +11,30 @@
 #include <QTimer>
 
 #include "ClientStartup.h"
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "ClassInformationWidget.h"
+#include "DataFolder.h"
+#include "LocalConfig.h"
 #include "LoginDialog.h"
+#include "UserDialog.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
 #include "WelcomeDlg.h"
 
 namespace {
+bool waitFor(const std::function<bool()>& condition, int ms) {
+  QDeadlineTimer deadline(ms);
+  while (!condition()) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return true;
+}
+
 bool save(QWidget& widget, const QString& dir, const QString& name) {
   widget.show();
   QApplication::processEvents();
@@ -60,5 +79,34 @@ int main(int argc, char** argv) {
 
   WelcomeDlg welcome;
   ok &= save(welcome, dir, "welcome");
+
+  // With a running service: sign in and show the lobby as a user sees it.
+  //   tav-gallery DIR HOST:PORT ACCOUNT PASSWORD
+  if (argc >= 5) {
+    LocalConfig::instance()->setServerIP(QString::fromLocal8Bit(argv[2]));
+    auto* login = new LoginDialog;
+    LoginDialog::setCurrent(login);
+    login->show();
+    login->accountBox()->setEditText(QString::fromLocal8Bit(argv[3]));
+    login->passwordEdit()->setText(QString::fromLocal8Bit(argv[4]));
+    login->loginButton()->click();
+    if (!waitFor([&] { return login->lobby() && login->lobby()->isVisible(); }, 20000)) {
+      QTextStream(stderr) << "login failed: " << login->statusLabel()->text() << '\n';
+      return 1;
+    }
+    UserDialog* lobby = login->lobby();
+    waitFor([&] { return !lobby->createdCards().isEmpty() && !lobby->versionText().isEmpty(); }, 10000);
+    waitFor([] { return false; }, 1500);  // posters
+    ok &= save(*lobby, dir, "lobby-teach");
+    lobby->slot_ButtonStudyClass();
+    ok &= save(*lobby, dir, "lobby-study");
+    lobby->slot_ButtonPrepare();
+    const int fake = lobby->cameraList()->findText(QStringLiteral("虚拟摄像头 (测试)"));
+    if (fake >= 0) lobby->cameraList()->setCurrentIndex(fake);
+    lobby->slot_ButtonOpenCamera();
+    waitFor([] { return false; }, 1500);
+    ok &= save(*lobby, dir, "lobby-devices");
+    lobby->slot_ButtonCloseCamera();
+  }
   return ok ? 0 : 1;
 }
