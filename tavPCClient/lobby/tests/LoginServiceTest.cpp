@@ -1,0 +1,189 @@
+// The login window and the lobby against the real service and message server.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpServer>
+
+#include "AccountStore.h"
+#include "ClassInformationWidget.h"
+#include "DataFolder.h"
+#include "LocalConfig.h"
+#include "LocalDatabase.h"
+#include "LoginDialog.h"
+#include "LoginInfo.h"
+#include "PagingWidget.h"
+#include "Prompt.h"
+#include "TestSupport.h"
+#include "UserDialog.h"
+#include "msgserver/server.h"
+#include "service/Service.h"
+
+using testsupport::TempHome;
+using testsupport::waitUntil;
+
+namespace {
+// The service with demo data and the message server, on ephemeral ports.
+class Servers {
+public:
+  Servers() {
+    msgserver::Config msg;
+    msg.listen_port = 0;
+    msg_ = std::make_unique<msgserver::Server>(msg);
+    const quint16 msgPort = msg_->start();
+
+    tavsvc::ServiceConfig config;
+    config.port = 0;
+    config.dataDir = (dir_.path() + "/service").toStdString();
+    config.msgServer = {"127.0.0.1", msgPort};
+    config.demoVideos = false;
+    config.passwordStrength = tavsvc::PasswordStrength::Minimum;
+    service_ = std::make_unique<tavsvc::Service>(config);
+    std::string error;
+    started_ = msgPort != 0 && service_->start(&error);
+  }
+  bool started() const { return started_; }
+  QString host() const { return QStringLiteral("127.0.0.1:%1").arg(service_->port()); }
+  void stopService() { service_->stop(); }
+
+private:
+  QTemporaryDir dir_;
+  std::unique_ptr<msgserver::Server> msg_;
+  std::unique_ptr<tavsvc::Service> service_;
+  bool started_ = false;
+};
+
+// A client data folder with its database, pointed at host.
+struct ClientHome {
+  TempHome home;
+  explicit ClientHome(const QString& host) {
+    QDir().mkpath(home.clientDataFolder());
+    DataFolder::setPath(home.clientDataFolder());
+    LocalDatabase::open(home.clientDataFolder() + "tavQN");
+    LocalConfig::instance()->setServerIP(host);
+    LoginInfo::current() = LoginInfo();
+  }
+  ~ClientHome() { LocalDatabase::close(); }
+};
+
+void typeAndLogin(LoginDialog& login, const QString& account, const QString& password) {
+  login.accountBox()->setEditText(account);
+  login.passwordEdit()->setText(password);
+  login.loginButton()->click();
+}
+}  // namespace
+
+TEST(LoginService, FailureTextsOfEachKind) {
+  Servers servers;
+  ASSERT_TRUE(servers.started());
+  ClientHome client(servers.host());
+  LoginDialog login;
+  login.show();
+
+  typeAndLogin(login, "", "x");
+  EXPECT_EQ(login.statusLabel()->text(), QStringLiteral("请输入用户名......"));
+  typeAndLogin(login, "teacher", "");
+  EXPECT_EQ(login.statusLabel()->text(), QStringLiteral("请输入密码......"));
+
+  typeAndLogin(login, "teacher", "wrong");
+  EXPECT_EQ(login.statusLabel()->text(), QStringLiteral("正在登录......"));
+  EXPECT_FALSE(login.loginButton()->isEnabled());
+  ASSERT_TRUE(waitUntil([&] { return login.loginButton()->isEnabled(); }));
+  // The server's own words are shown as they come.
+  EXPECT_FALSE(login.statusLabel()->text().isEmpty());
+  EXPECT_NE(login.statusLabel()->text(), QStringLiteral("正在登录......"));
+  EXPECT_EQ(login.lobby(), nullptr);
+
+  servers.stopService();
+  typeAndLogin(login, "teacher", "123456");
+  ASSERT_TRUE(waitUntil([&] { return login.loginButton()->isEnabled(); }));
+  EXPECT_EQ(login.statusLabel()->text(), QStringLiteral("网络异常，登录失败！"));
+}
+
+TEST(LoginService, SuccessOpensTheLobbyAndRemembersTheAccount) {
+  Servers servers;
+  ASSERT_TRUE(servers.started());
+  ClientHome client(servers.host());
+  {
+    LoginDialog login;
+    login.show();
+    typeAndLogin(login, "teacher", "123456");
+    ASSERT_TRUE(waitUntil([&] { return login.lobby() != nullptr; }));
+    EXPECT_FALSE(login.isVisible());
+    EXPECT_TRUE(login.lobby()->isVisible());
+    EXPECT_GT(LoginInfo::current().userId, 0u);
+    EXPECT_FALSE(LoginInfo::current().ticket.isEmpty());
+
+    // The lobby fills its lists from the service: seven own rooms, three pages.
+    UserDialog* lobby = login.lobby();
+    ASSERT_TRUE(waitUntil([&] { return lobby->createdCards().size() == 7; }));
+    EXPECT_EQ(lobby->teachPager()->pageCount(), 3u);
+    EXPECT_TRUE(waitUntil([&] { return !lobby->versionText().isEmpty(); }));
+    lobby->close();
+  }
+
+  // The account is remembered under its display name, and a fresh login
+  // window offers it with the password; another letter case finds it too.
+  const QList<AccountRecord> accounts = AccountStore::readAccounts();
+  ASSERT_EQ(accounts.size(), 1);
+  EXPECT_EQ(accounts[0].password, QString("123456"));
+  LoginDialog again;
+  ASSERT_EQ(again.accountBox()->count(), 1);
+  EXPECT_EQ(again.passwordEdit()->text(), QString("123456"));
+  again.accountBox()->setEditText("someone else");
+  EXPECT_TRUE(again.passwordEdit()->text().isEmpty());
+
+  // Names are matched without regard to letter case.
+  ASSERT_TRUE(
+      AccountStore::writeAccount(77, "Anna", "pw-anna", QDateTime::currentDateTime().addDays(-1)));
+  LoginDialog third;
+  ASSERT_EQ(third.accountBox()->count(), 2);
+  third.accountBox()->setEditText("aNNA");
+  EXPECT_EQ(third.passwordEdit()->text(), QString("pw-anna"));
+
+  // Logging in with the remembered name works as well.
+  again.show();
+  typeAndLogin(again, accounts[0].userName, "123456");
+  ASSERT_TRUE(waitUntil([&] { return again.lobby() != nullptr; }));
+  again.lobby()->close();
+}
+
+TEST(LoginService, RoomEntryRulesFromTheService) {
+  Servers servers;
+  ASSERT_TRUE(servers.started());
+  ClientHome client(servers.host());
+  LoginDialog login;
+  login.show();
+  typeAndLogin(login, "teacher", "123456");
+  ASSERT_TRUE(waitUntil([&] { return login.lobby() != nullptr; }));
+  UserDialog* lobby = login.lobby();
+  ASSERT_TRUE(waitUntil([&] { return lobby->createdCards().size() == 7; }));
+
+  // The owner of a room that is not activated is told so and stays in the lobby.
+  ClassInformationWidget* inactive = nullptr;
+  for (ClassInformationWidget* c : lobby->createdCards())
+    if (c->roomId() == 1004)
+      inactive = c;
+  ASSERT_NE(inactive, nullptr);
+  lobby->slot_EnterClassroom(inactive);
+  ASSERT_TRUE(waitUntil([&] { return !lobby->entryPending(); }));
+  EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("您的教室未激活，请激活！"));
+  EXPECT_EQ(lobby->classroom(), nullptr);
+
+  // An ordinary room opens the classroom with the servers of the answer.
+  ClassInformationWidget* math = nullptr;
+  for (ClassInformationWidget* c : lobby->createdCards())
+    if (c->roomId() == 1001)
+      math = c;
+  ASSERT_NE(math, nullptr);
+  lobby->slot_EnterClassroom(math);
+  ASSERT_TRUE(waitUntil([&] { return lobby->classroom() != nullptr; }));
+  EXPECT_GT(lobby->classroom()->entry().chatServer.port, 0);
+  EXPECT_FALSE(lobby->classroom()->entry().mcuAddress.isEmpty());
+  lobby->classroom()->close();
+  lobby->close();
+}
