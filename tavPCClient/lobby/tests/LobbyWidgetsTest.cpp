@@ -85,6 +85,20 @@ TEST(ClassInformationWidget, TextsOfACard) {
   EXPECT_EQ(joinedCard.posterPath(), QString("/poster/a.png"));
 }
 
+TEST(ClassInformationWidget, PosterThatIsNoImageKeepsThePlaceholder) {
+  ClassInformationWidget card(room(1, "x"), true);
+  auto* poster = card.findChild<QLabel*>("cardPoster");
+  ASSERT_NE(poster, nullptr);
+  const QImage placeholder = poster->pixmap(Qt::ReturnByValue).toImage();
+  ASSERT_FALSE(placeholder.isNull());
+  card.setPoster(QPixmap());
+  EXPECT_EQ(poster->pixmap(Qt::ReturnByValue).toImage(), placeholder);
+  QPixmap red(400, 200);
+  red.fill(Qt::red);
+  card.setPoster(red);
+  EXPECT_NE(poster->pixmap(Qt::ReturnByValue).toImage(), placeholder);
+}
+
 TEST(PagingWidget, PagesAndEllipsis) {
   PagingWidget pager;
   pager.setPageCount(12);
