@@ -7,11 +7,14 @@
 #include <QNetworkRequest>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
 
 #include "LocalConfig.h"
 #include "LoginInfo.h"
 
 namespace {
+std::atomic<int> pendingRequests{0};
+
 // Qt only accepts an object or an array at the top; a lone number, string,
 // boolean or null is still JSON.
 bool isJsonScalar(const QByteArray& data) {
@@ -26,6 +29,15 @@ HttpRequest::HttpRequest() : QObject(nullptr) {
   connect(&manager_, &QNetworkAccessManager::finished, this, &HttpRequest::onFinshed);
 }
 
+HttpRequest::~HttpRequest() {
+  if (pending_)
+    --pendingRequests;
+}
+
+int HttpRequest::pendingCount() {
+  return pendingRequests.load();
+}
+
 QString HttpRequest::serviceUrl(const QString& path) {
   return QStringLiteral("http://%1/%2").arg(LocalConfig::instance()->serverIP(), path);
 }
@@ -36,7 +48,8 @@ void HttpRequest::request(const QString& url, const QString& body, int kind, voi
                 QStringLiteral("application/x-www-form-urlencoded"));
   // Names the signed-in user to the service, which checks its rights by it.
   const QString& ticket = LoginInfo::current().ticket;
-  if (!ticket.isEmpty()) req.setRawHeader("X-Tav-Ticket", ticket.toUtf8());
+  if (!ticket.isEmpty())
+    req.setRawHeader("X-Tav-Ticket", ticket.toUtf8());
   kind_ = kind;
   userData_ = userData;
   body_ = body;
@@ -51,6 +64,8 @@ void HttpRequest::request(const QString& url, const QString& body, int kind, voi
     deleteLater();
     return;
   }
+  pending_ = true;
+  ++pendingRequests;
   if (timeoutMs_ > 0) {
     timer_ = new QTimer(this);
     timer_->setSingleShot(true);

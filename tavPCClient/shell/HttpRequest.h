@@ -18,11 +18,12 @@ class QTimer;
 class HttpRequest : public QObject {
   Q_OBJECT
 
- public:
+public:
   enum Kind { kJson = 0, kImage = 1 };
   static constexpr int kDefaultTimeoutMs = 15000;
 
   HttpRequest();
+  ~HttpRequest() override;
 
   // "http://<serverIP>/" + path, with serverIP from the local settings.
   static QString serviceUrl(const QString& path);
@@ -34,10 +35,13 @@ class HttpRequest : public QObject {
   // Sends the request. Other kinds send nothing (and the object goes away).
   void request(const QString& url, const QString& body, int kind, void* userData = nullptr);
 
+  // Requests sent and not yet answered, in the whole process.
+  static int pendingCount();
+
   // The textual un-nesting of answers that embed objects as JSON strings.
   static QByteArray unnest(QByteArray body);
 
- signals:
+signals:
   // Declaration order is part of the interface; the void* overloads are used
   // when user data was given, the others when it was null.
   void requestFinshed(QJsonArray);
@@ -47,10 +51,10 @@ class HttpRequest : public QObject {
   void requestFinshed(QPixmap);
   void requestFinshed(QPixmap, void*);
 
- private slots:
+private slots:
   void onFinshed(QNetworkReply* reply);
 
- private:
+private:
   void emitJson(const QJsonObject& object);
   void emitJson(const QJsonArray& array);
   void emitImage(const QPixmap& pixmap);
@@ -61,4 +65,5 @@ class HttpRequest : public QObject {
   QString body_;
   int timeoutMs_ = kDefaultTimeoutMs;
   QTimer* timer_ = nullptr;
+  bool pending_ = false;
 };

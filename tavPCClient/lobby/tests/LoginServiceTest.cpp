@@ -1,17 +1,23 @@
 // The login window and the lobby against the real service and message server.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTcpServer>
+#include <QTimer>
 
 #include "AccountStore.h"
+#include "AuthorizeDialog.h"
 #include "ClassInformationWidget.h"
 #include "DataFolder.h"
+#include "HttpRequest.h"
 #include "LocalConfig.h"
 #include "LocalDatabase.h"
 #include "LoginDialog.h"
@@ -49,6 +55,8 @@ public:
   bool started() const { return started_; }
   QString host() const { return QStringLiteral("127.0.0.1:%1").arg(service_->port()); }
   void stopService() { service_->stop(); }
+  // Messages the message server relayed so far.
+  quint64 relayed() const { return msg_->stats().messages; }
 
 private:
   QTemporaryDir dir_;
@@ -67,7 +75,14 @@ struct ClientHome {
     LocalConfig::instance()->setServerIP(host);
     LoginInfo::current() = LoginInfo();
   }
-  ~ClientHome() { LocalDatabase::close(); }
+  ~ClientHome() {
+    // Requests still on their way are finished first: a request cut off half
+    // sent would keep the service waiting for its rest when it stops.
+    waitUntil([] { return HttpRequest::pendingCount() == 0; });
+    for (int i = 0; i < 3; ++i)
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    LocalDatabase::close();
+  }
 };
 
 void typeAndLogin(LoginDialog& login, const QString& account, const QString& password) {
@@ -186,4 +201,73 @@ TEST(LoginService, RoomEntryRulesFromTheService) {
   EXPECT_FALSE(lobby->classroom()->entry().mcuAddress.isEmpty());
   lobby->classroom()->close();
   lobby->close();
+}
+
+TEST(LoginService, PrivateRoomCancelLeavesTheLobbyAsItWas) {
+  Servers servers;
+  ASSERT_TRUE(servers.started());
+  ClientHome client(servers.host());
+  LoginDialog login;
+  login.show();
+  typeAndLogin(login, "student1", "123456");
+  ASSERT_TRUE(waitUntil([&] { return login.lobby() != nullptr; }));
+  UserDialog* lobby = login.lobby();
+  ASSERT_TRUE(waitUntil([&] { return !lobby->joinedCards().isEmpty(); }));
+  ClassInformationWidget* privateRoom = nullptr;
+  for (ClassInformationWidget* c : lobby->joinedCards())
+    if (c->roomId() == 1003)
+      privateRoom = c;
+  ASSERT_NE(privateRoom, nullptr);
+
+  // The code dialog comes up; a wrong code keeps it there, Cancel ends the entry.
+  bool sawDialog = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<AuthorizeDialog*>(QApplication::activeModalWidget());
+    if (!dialog)
+      return;
+    sawDialog = true;
+    dialog->codeEdit()->setText("0000");
+    dialog->slot_ButtonOK();
+    if (dialog->isVisible())
+      dialog->reject();
+  });
+  poll.start(20);
+  lobby->slot_EnterClassroom(privateRoom);
+  ASSERT_TRUE(waitUntil([&] { return sawDialog && !lobby->entryPending(); }));
+  poll.stop();
+  EXPECT_EQ(lobby->classroom(), nullptr);
+  EXPECT_TRUE(lobby->isVisible());
+  EXPECT_TRUE(privateRoom->enterEnabled());
+  lobby->close();
+}
+
+TEST(LoginService, LoginElsewhereSendsTheLobbyBackToTheLoginWindow) {
+  Servers servers;
+  ASSERT_TRUE(servers.started());
+  ClientHome client(servers.host());
+  auto* login = new LoginDialog;
+  LoginDialog::setCurrent(login);
+  login->show();
+  typeAndLogin(*login, "teacher", "123456");
+  ASSERT_TRUE(waitUntil([&] { return login->lobby() != nullptr; }));
+  QPointer<UserDialog> lobby = login->lobby();
+  const LoginInfo info = LoginInfo::current();
+  const ServerAddress msg = ServerAddress::parse(info.oneLoginServer);
+  ASSERT_GT(msg.port, 0);
+  // Wait until the lobby's own announcement is out, then sign in from elsewhere.
+  ASSERT_TRUE(waitUntil([&] { return servers.relayed() >= 1; }));
+
+  ForOneLogin elsewhere(info.userId, QStringLiteral("10.99.99.99"));
+  QSignalSpy states(&elsewhere, &ForOneLogin::_connect2msgs_state);
+  elsewhere.connectTo(msg.host, static_cast<quint16>(msg.port));
+  ASSERT_TRUE(waitUntil([&] { return states.count() > 0; }));
+  ASSERT_TRUE(elsewhere.announce());
+
+  ASSERT_TRUE(waitUntil([&] { return lobby.isNull() || !lobby->isVisible(); }));
+  EXPECT_TRUE(login->isVisible());
+  EXPECT_EQ(login->statusLabel()->text(), QStringLiteral("您的账号已在其他地方登陆！"));
+  EXPECT_TRUE(LoginInfo::current().loggedInElsewhere);
+  LoginDialog::setCurrent(nullptr);
+  delete login;
 }
