@@ -17,6 +17,7 @@
 #include "CreatedClassSetDialog.h"
 #include "FormBody.h"
 #include "HttpRequest.h"
+#include "LoadingWidget.h"
 #include "LocalDatabase.h"
 #include "LoginDialog.h"
 #include "LoginInfo.h"
@@ -70,7 +71,7 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
       teachTab_(tabButton(QStringLiteral("我的教室"), this)),
       studyTab_(tabButton(QStringLiteral("我的学习"), this)),
       prepareTab_(tabButton(QStringLiteral("设备检测"), this)),
-      loading_(new QLabel(QStringLiteral("正在进入教室..."), this)),
+      loading_(new LoadingWidget(QStringLiteral("正在进入教室..."), this)),
       oneLogin_(userId) {
   setObjectName(QStringLiteral("UserDialog"));
   setAttribute(Qt::WA_StyledBackground);
@@ -124,10 +125,6 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
   pages_->addWidget(buildRoomPage(teachGrid_, teachPager_, teachEmpty_));
   pages_->addWidget(buildRoomPage(studyGrid_, studyPager_, studyEmpty_));
   pages_->addWidget(buildDevicePage());
-
-  loading_->setObjectName(QStringLiteral("lobbyLoading"));
-  loading_->setAlignment(Qt::AlignCenter);
-  loading_->hide();
 
   auto* body = new QHBoxLayout;
   body->setContentsMargins(0, 0, 0, 0);
@@ -404,9 +401,7 @@ void UserDialog::slot_EnterClassroom(ClassInformationWidget* card) {
     return;
   pendingEntry_ = card;
   card->setEnterEnabled(false);
-  loading_->setGeometry(rect());
-  loading_->show();
-  loading_->raise();
+  loading_->start();
   auto* request = new HttpRequest;
   connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this,
           &UserDialog::slot_EnterClassroom_reply);
@@ -418,7 +413,7 @@ void UserDialog::slot_EnterClassroom(ClassInformationWidget* card) {
 void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
   ClassInformationWidget* card = findCard(cardData);
   pendingEntry_ = nullptr;
-  loading_->hide();
+  loading_->stop();
   if (card)
     card->setEnterEnabled(true);
   if (!card)

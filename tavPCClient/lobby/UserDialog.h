@@ -15,6 +15,7 @@
 #include "ClassInformationWidget.h"
 #include "Classroom.h"
 #include "ForOneLogin.h"
+class LoadingWidget;
 class PagingWidget;
 class QComboBox;
 class QProgressBar;
@@ -137,7 +138,7 @@ private:
   PagingWidget* studyPager_ = nullptr;
   QLabel* teachEmpty_ = nullptr;
   QLabel* studyEmpty_ = nullptr;
-  QLabel* loading_;
+  LoadingWidget* loading_;
   QList<ClassInformationWidget*> createdCards_;
   QList<ClassInformationWidget*> joinedCards_;
   QPointer<ClassInformationWidget> pendingEntry_;

@@ -2,34 +2,36 @@
 // checked without clicking through the program.
 //   tav-gallery OUTPUT_DIR
 #include <QApplication>
-#include <functional>
 #include <QDir>
 #include <QFile>
 #include <QPalette>
 #include <QPixmap>
 #include <QTextStream>
 #include <QTimer>
+#include <functional>
 
-#include "ClientStartup.h"
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include "ClientStartup.h"
 
 #include "ClassInformationWidget.h"
 #include "DataFolder.h"
+#include "LoadingWidget.h"
 #include "LocalConfig.h"
 #include "LoginDialog.h"
-#include "UserDialog.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
+#include "UserDialog.h"
 #include "WelcomeDlg.h"
 
 namespace {
 bool waitFor(const std::function<bool()>& condition, int ms) {
   QDeadlineTimer deadline(ms);
   while (!condition()) {
-    if (deadline.hasExpired()) return false;
+    if (deadline.hasExpired())
+      return false;
     QApplication::processEvents(QEventLoop::AllEvents, 50);
   }
   return true;
@@ -80,6 +82,15 @@ int main(int argc, char** argv) {
   WelcomeDlg welcome;
   ok &= save(welcome, dir, "welcome");
 
+  QWidget veiled;
+  veiled.resize(480, 300);
+  veiled.setObjectName("backdrop");
+  veiled.setStyleSheet("QWidget#backdrop { background: #f5f7fa; }");
+  LoadingWidget loading(QStringLiteral("正在进入教室..."), &veiled);
+  veiled.show();
+  loading.start();
+  ok &= save(veiled, dir, "loading");
+
   // With a running service: sign in and show the lobby as a user sees it.
   //   tav-gallery DIR HOST:PORT ACCOUNT PASSWORD
   if (argc >= 5) {
@@ -95,14 +106,16 @@ int main(int argc, char** argv) {
       return 1;
     }
     UserDialog* lobby = login->lobby();
-    waitFor([&] { return !lobby->createdCards().isEmpty() && !lobby->versionText().isEmpty(); }, 10000);
+    waitFor([&] { return !lobby->createdCards().isEmpty() && !lobby->versionText().isEmpty(); },
+            10000);
     waitFor([] { return false; }, 1500);  // posters
     ok &= save(*lobby, dir, "lobby-teach");
     lobby->slot_ButtonStudyClass();
     ok &= save(*lobby, dir, "lobby-study");
     lobby->slot_ButtonPrepare();
     const int fake = lobby->cameraList()->findText(QStringLiteral("虚拟摄像头 (测试)"));
-    if (fake >= 0) lobby->cameraList()->setCurrentIndex(fake);
+    if (fake >= 0)
+      lobby->cameraList()->setCurrentIndex(fake);
     lobby->slot_ButtonOpenCamera();
     waitFor([] { return false; }, 1500);
     ok &= save(*lobby, dir, "lobby-devices");
