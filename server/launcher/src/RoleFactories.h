@@ -11,5 +11,8 @@ namespace tavlaunch {
 #ifdef TAV_LAUNCHER_HAS_MSGSERVER
 std::unique_ptr<tavsrv::Role> makeMsgServerRole();
 #endif
+#ifdef TAV_LAUNCHER_HAS_MCU
+std::unique_ptr<tavsrv::Role> makeMcuRole();
+#endif
 
 }  // namespace tavlaunch

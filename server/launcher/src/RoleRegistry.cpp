@@ -18,7 +18,11 @@ const std::vector<RoleEntry>& knownRoles() {
 #else
       {"msg", tavsrv::RolePort::Msg, nullptr, "message server"},
 #endif
+#ifdef TAV_LAUNCHER_HAS_MCU
+      {"mcu", tavsrv::RolePort::McuControl, makeMcuRole, "media server (MCU)"},
+#else
       {"mcu", tavsrv::RolePort::McuControl, nullptr, "media server (MCU)"},
+#endif
       {"convert", tavsrv::RolePort::Convert, nullptr, "document conversion"},
       {"video", tavsrv::RolePort::Video, nullptr, "video/recording server"},
   };

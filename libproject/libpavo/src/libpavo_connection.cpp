@@ -1,0 +1,122 @@
+// The connection thread: room join on the main port, login on the room port, then receive
+// and dispatch until the connection ends.
+#include <vector>
+
+#include "device_query.h"
+#include "libpavo_impl.h"
+#include "pavo_protocol.h"
+#include "woblog/woblog.h"
+
+using namespace pavo;
+
+namespace {
+// Time-outs in a row after which the MCU counts as gone.
+constexpr int max_timeouts = 3;
+}  // namespace
+
+kcp_client* libpavo::connect_to(uint16_t port) {
+  kcp_client* client = kcp_client::create(mcu_ip_.c_str(), port);
+  if (!client) {
+    qn::log("no connection object for %s:%u", mcu_ip_.c_str(), unsigned{port});
+    return nullptr;
+  }
+  client->set_recv_timeout(recv_timeout_ms_);
+  if (!link_.attach(client))
+    return nullptr;  // shutting down
+  if (client->connect() < 0) {
+    qn::log("cannot connect to the MCU at %s:%u", mcu_ip_.c_str(), unsigned{port});
+    return nullptr;
+  }
+  return client;
+}
+
+bool libpavo::join_room(uint16_t* room_port) {
+  uint8_t payload[4];
+  put_u32(payload, room_id_);
+  if (send_msg(msg_join_room, payload, sizeof payload) != 0)
+    return false;
+  std::vector<uint8_t> reply(max_join_reply_payload);
+  kcp_header_t header{};
+  bool timed_out = false;
+  const int size =
+      link_.receiver()->recv(&header, reply.data(), max_join_reply_payload, &timed_out);
+  if (size < 0) {
+    qn::log("no answer to the room join (%s)", timed_out ? "time-out" : "error");
+    return false;
+  }
+  if (size != header.length + 8 || header.type != msg_room_port || header.length < 2) {
+    qn::log("room join answered with type %u, %u bytes", header.type, unsigned{header.length});
+    return false;
+  }
+  *room_port = get_u16(reply.data());
+  return true;
+}
+
+void libpavo::run() {
+  if (!running_)
+    return;
+  if (!connect_to(port_)) {
+    disconnect_procedure();
+    return;
+  }
+  uint16_t room_port = 0;
+  const bool joined = join_room(&room_port);
+  link_.release();
+  if (!joined) {
+    disconnect_procedure();
+    return;
+  }
+  if (!running_)
+    return;
+  if (!connect_to(room_port)) {
+    disconnect_procedure();
+    return;
+  }
+  uint8_t login[8];
+  put_u32(login, pavo::device_mask());
+  put_u32(login + 4, user_id_);
+  send_msg(msg_login, login, sizeof login);
+  qn::log("joined room %u on port %u, logging in", room_id_, unsigned{room_port});
+  receive_loop();
+  if (running_)
+    disconnect_procedure();
+}
+
+void libpavo::receive_loop() {
+  kcp_client* client = link_.receiver();
+  std::vector<uint8_t> buffer(max_recv_payload);
+  int timeouts = 0;
+  while (running_) {
+    kcp_header_t header{};
+    bool timed_out = false;
+    const int size = client->recv(&header, buffer.data(), max_recv_payload, &timed_out);
+    if (size < 0) {
+      if (!timed_out || !running_)
+        break;
+      send_msg(msg_keep_alive, nullptr, 0);
+      if (++timeouts >= max_timeouts) {
+        qn::log("the MCU stayed silent %d times in a row", timeouts);
+        break;
+      }
+      continue;
+    }
+    timeouts = 0;
+    if (size != header.length + 8)
+      continue;  // the transport promises whole messages; never trust a length twice
+    dispatch_.dispatch(header.type, buffer.data(), header.length);
+  }
+}
+
+void libpavo::disconnect_procedure() {
+  if (!running_.exchange(false))
+    return;  // teardown under way, or done already
+  link_.close();
+  connected_ = false;
+  stop_all_media();
+  {
+    std::lock_guard<std::mutex> lock(media_mutex_);
+    local_.reset();
+  }
+  qn::log("disconnected from the MCU");
+  observer_->on_media_event(pavo_event_disconnected, nullptr);
+}

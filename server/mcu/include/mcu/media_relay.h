@@ -1,0 +1,31 @@
+// The MCU's media side as the control side uses it: UDP ports for published and subscribed
+// streams, and the feedback the forwarding needs. The control side decides who publishes
+// and who listens; a media_relay moves the datagrams. Calls may come from any room's thread.
+#pragma once
+
+#include <cstdint>
+
+namespace mcu {
+
+class media_relay {
+public:
+  virtual ~media_relay() = default;
+
+  // The port a publisher sends its stream of `kind` to; 0 when no port is free.
+  virtual uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind) = 0;
+  virtual void close_publisher(uint32_t room, uint32_t user, uint32_t kind) = 0;
+  // The port `listener` receives (publisher, kind) from. Audio is one mixed stream per
+  // listener: it is opened with publisher 0 and carries every audio publisher of the room.
+  virtual uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
+                                   uint32_t kind) = 0;
+  virtual void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
+                                uint32_t kind) = 0;
+
+  // Message 18: the publisher's video sender runs, with its minimum bitrate (kbit/s).
+  virtual void sender_started(uint32_t room, uint32_t user, uint32_t kind, uint32_t min_kbps) = 0;
+  // Message 15: a listener's missing packet numbers ({publisher, kind, n, listener, u16[n]}).
+  virtual void loss_report(uint32_t room, uint32_t listener, const uint8_t* report,
+                           unsigned length) = 0;
+};
+
+}  // namespace mcu

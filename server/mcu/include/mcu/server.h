@@ -1,0 +1,94 @@
+// The MCU's control side: room join on the main KCP port, one KCP endpoint per room, login,
+// user lists, class / share / tag floors, peer message routing, media open / close /
+// subscribe with UDP ports from a media_relay.
+//
+//   mcu::Config cfg;               // 127.0.0.1:27802, media ports from 27810
+//   cfg.listen_port = 0;           // let the system choose
+//   mcu::Server server(cfg);
+//   uint16_t port = server.start(); // 0 on failure, see error()
+//   ...
+//   server.stop();                 // also done by the destructor
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mcu/media_relay.h"
+
+namespace mcu {
+
+struct Config {
+  std::string listen_host = "127.0.0.1";  // numeric IPv4; rooms listen there too
+  uint16_t listen_port = 27802;           // 0: an ephemeral port
+  // Media UDP ports are taken from [media_port_base, media_port_base + media_port_count);
+  // base 0 lets the system choose each one.
+  uint16_t media_port_base = 27810;
+  uint16_t media_port_count = 1000;
+  // A client silent this long counts as gone (clients send a keep-alive every 5 s).
+  uint32_t session_idle_ms = 30000;
+  // Every member is probed (message 8) this often to refresh its device mask; 0: never.
+  uint32_t probe_interval_ms = 30000;
+  // A room without members closes after this long.
+  uint32_t empty_room_ms = 60000;
+  std::size_t max_rooms = 256;
+  std::size_t max_members = 500;  // per room
+  // The media side; null: a port pool that reserves real UDP ports and moves nothing yet.
+  std::shared_ptr<media_relay> relay;
+  bool verbose = false;  // log every message, not only faults and changes
+};
+
+struct Stats {
+  uint64_t joins = 0;       // room joins answered
+  uint64_t logins = 0;      // logins accepted
+  uint64_t messages = 0;    // control messages received in rooms
+  uint64_t dropped = 0;     // malformed, unknown or unroutable messages
+  std::size_t rooms = 0;    // open now
+  std::size_t members = 0;  // logged in now, all rooms
+};
+
+struct MemberInfo {
+  uint32_t user_id = 0;
+  uint32_t device_mask = 0;
+  uint32_t published = 0;      // media kinds, or-ed
+  uint32_t subscriptions = 0;  // video streams received, plus 1 for the room audio
+};
+
+struct RoomInfo {
+  uint32_t room_id = 0;
+  uint16_t port = 0;
+  bool class_running = false;
+  uint32_t class_starter = 0;
+  int64_t sharer = -1;              // -1: nobody
+  int64_t tag_holder = -1;          // -1: nobody
+  std::vector<MemberInfo> members;  // in login order
+};
+
+class Server {
+public:
+  explicit Server(Config config);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds the main port and starts serving; the bound port, 0 on failure (see error()).
+  // Calling it again while running returns the same port.
+  uint16_t start();
+  // Closes every room and joins every thread. Safe to call twice.
+  void stop();
+
+  uint16_t port() const;
+  const std::string& error() const;
+  Stats stats() const;
+  std::vector<RoomInfo> rooms() const;
+  // Tells a member to disconnect (message 70) and ends its session. False if not present.
+  bool disconnect_user(uint32_t room_id, uint32_t user_id);
+
+private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace mcu

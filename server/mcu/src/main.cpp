@@ -1,0 +1,127 @@
+// tav-mcu: the MCU's control side as a program of its own.
+#include <cstdio>
+#include <functional>
+#include <iostream>
+
+#include "mcu/server.h"
+#include "tavsrv/Flags.h"
+#include "tavsrv/HostPort.h"
+#include "tavsrv/Log.h"
+#include "tavsrv/Signals.h"
+
+namespace {
+
+void define_flags(tavsrv::Flags& flags) {
+  flags.define("listen", "",
+               "address of the main (room join) port, HOST:PORT; port 0 picks one "
+               "(default: 127.0.0.1:<port base + 2>)");
+  flags.define("port-base", std::to_string(tavsrv::kDefaultPortBase),
+               "port table base: the main port is base + 2, media ports start at base + 10");
+  flags.define("media-port-base", "",
+               "first media UDP port (default: port base + 10); 0 lets the system choose");
+  flags.define("media-port-count", "1000", "how many media ports from the first one");
+  flags.define("idle-timeout-ms", "30000", "a client silent this long counts as gone");
+  flags.define("probe-interval-ms", "30000", "device probe of every member; 0 turns it off");
+  flags.define("empty-room-ms", "60000", "a room without members closes after this long");
+  flags.define("max-rooms", "256", "rooms open at once");
+  flags.define("max-members", "500", "members of one room");
+  flags.define("log-file", "", "also log to this file");
+  flags.defineSwitch("verbose", "log dropped messages too");
+}
+
+bool config_from_flags(const tavsrv::Flags& flags, mcu::Config* config, std::string* error) {
+  long long base = 0, value = 0;
+  if (!flags.getInt("port-base", 1, 65535 - 1010, &base)) {
+    *error = "bad --port-base";
+    return false;
+  }
+  config->listen_host = tavsrv::kLoopback;
+  config->listen_port = static_cast<uint16_t>(
+      tavsrv::defaultPort(tavsrv::RolePort::McuControl, static_cast<int>(base)));
+  if (!flags.get("listen").empty()) {
+    auto listen = tavsrv::parseHostPort(flags.get("listen"), true);
+    if (!listen) {
+      *error = "bad --listen (HOST:PORT)";
+      return false;
+    }
+    config->listen_host = listen->host;
+    config->listen_port = static_cast<uint16_t>(listen->port);
+  }
+  config->media_port_base = static_cast<uint16_t>(
+      tavsrv::defaultPort(tavsrv::RolePort::McuMediaFirst, static_cast<int>(base)));
+  if (!flags.get("media-port-base").empty()) {
+    if (!flags.getInt("media-port-base", 0, 65535, &value)) {
+      *error = "bad --media-port-base";
+      return false;
+    }
+    config->media_port_base = static_cast<uint16_t>(value);
+  }
+  struct numeric {
+    const char* name;
+    long long min, max;
+    std::function<void(long long)> set;
+  };
+  const numeric numbers[] = {
+      {"media-port-count", 1, 65535,
+       [&](long long v) { config->media_port_count = static_cast<uint16_t>(v); }},
+      {"idle-timeout-ms", 1000, 3600000,
+       [&](long long v) { config->session_idle_ms = static_cast<uint32_t>(v); }},
+      {"probe-interval-ms", 0, 3600000,
+       [&](long long v) { config->probe_interval_ms = static_cast<uint32_t>(v); }},
+      {"empty-room-ms", 0, 86400000,
+       [&](long long v) { config->empty_room_ms = static_cast<uint32_t>(v); }},
+      {"max-rooms", 1, 100000, [&](long long v) { config->max_rooms = static_cast<size_t>(v); }},
+      {"max-members", 1, 100000,
+       [&](long long v) { config->max_members = static_cast<size_t>(v); }},
+  };
+  for (const auto& n : numbers) {
+    if (!flags.getInt(n.name, n.min, n.max, &value)) {
+      *error = std::string("bad --") + n.name;
+      return false;
+    }
+    n.set(value);
+  }
+  config->verbose = flags.getSwitch("verbose");
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tavsrv::blockTerminationSignals();
+  tavsrv::Flags flags;
+  define_flags(flags);
+  std::string error;
+  if (!flags.parse(argc, argv, &error)) {
+    std::cerr << "tav-mcu: " << error << "\n(try --help)\n";
+    return 2;
+  }
+  if (flags.helpRequested()) {
+    std::cout << flags.usage("tav-mcu", "The MCU of the live-class system (control side).");
+    return 0;
+  }
+  mcu::Config config;
+  if (!config_from_flags(flags, &config, &error)) {
+    std::cerr << "tav-mcu: " << error << "\n";
+    return 2;
+  }
+  if (config.verbose)
+    tavsrv::setLogLevel(tavsrv::LogLevel::Debug);
+  if (!flags.get("log-file").empty() && !tavsrv::setLogFile(flags.get("log-file"))) {
+    std::cerr << "tav-mcu: cannot open log file " << flags.get("log-file") << "\n";
+    return 2;
+  }
+  mcu::Server server(config);
+  const uint16_t port = server.start();
+  if (port == 0) {
+    std::cerr << "tav-mcu: " << server.error() << "\n";
+    return 1;
+  }
+  // Scripts and tests wait for this line.
+  std::printf("tav-mcu: listening on %s:%u\n", config.listen_host.c_str(), unsigned{port});
+  std::fflush(stdout);
+  const int signal = tavsrv::waitForTerminationSignal();
+  tavsrv::logInfo("signal " + std::to_string(signal) + ": stopping");
+  server.stop();
+  return 0;
+}

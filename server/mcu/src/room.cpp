@@ -1,0 +1,121 @@
+#include "room.h"
+
+#include "tavsrv/Log.h"
+
+namespace mcu {
+
+room::room(uint32_t id, const Config& config, media_relay& relay, room_counters& counters)
+    : id_(id), config_(config), counters_(counters), logic_(id, relay, config.max_members) {}
+
+room::~room() {
+  stop();
+}
+
+bool room::start(std::string* error) {
+  netra::kcp_server_options options;
+  options.ip = config_.listen_host;
+  options.port = 0;
+  options.idle_timeout_ms = config_.session_idle_ms;
+  netra::kcp_server::handlers handlers;
+  handlers.on_accept = [](uint64_t, const netra::kcp_peer_address&) { return true; };
+  handlers.on_message = [this](uint64_t session, const kcp_header_t& header, const uint8_t* payload,
+                               unsigned length) { on_message(session, header, payload, length); };
+  handlers.on_close = [this](uint64_t session, netra::kcp_close_reason) { on_close(session); };
+  handlers.on_log = [this](const std::string& line) {
+    tavsrv::logDebug("mcu: room " + std::to_string(id_) + ": " + line);
+  };
+  server_ = std::make_unique<netra::kcp_server>(options, handlers);
+  if (server_->start() != 0) {
+    *error = "cannot open a port for room " + std::to_string(id_);
+    server_.reset();
+    return false;
+  }
+  port_ = server_->port();
+  return true;
+}
+
+void room::stop() {
+  if (server_)
+    server_->stop();
+}
+
+void room::on_message(uint64_t session, const kcp_header_t& header, const uint8_t* payload,
+                      unsigned length) {
+  ++counters_.messages;
+  std::lock_guard<std::mutex> lock(mutex_);
+  outbox out;
+  if (!logic_.on_message(session, header.type, payload, length, out)) {
+    ++counters_.dropped;
+    if (config_.verbose)
+      tavsrv::logDebug("mcu: room " + std::to_string(id_) + ": dropped message " +
+                       std::to_string(header.type) + " of " + std::to_string(length) + " bytes");
+  } else if (header.type == login) {
+    ++counters_.logins;
+  }
+  apply(out);
+}
+
+void room::on_close(uint64_t session) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  outbox out;
+  logic_.on_closed(session, out);
+  apply(out);
+}
+
+void room::apply(outbox& out) {
+  for (const outgoing& message : out.sends) {
+    kcp_header_t header{0, static_cast<uint16_t>(message.payload.size()), message.type};
+    if (message.payload.size() > kcp_max_payload ||
+        server_->send(message.to, header, message.payload.data(),
+                      static_cast<unsigned>(message.payload.size())) != 0) {
+      if (config_.verbose)
+        tavsrv::logDebug("mcu: room " + std::to_string(id_) + ": message " +
+                         std::to_string(message.type) + " not sent");
+    }
+  }
+  for (session_id session : out.closes)
+    server_->close(session);
+}
+
+uint64_t room::empty_for(uint64_t now_ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (logic_.member_count() > 0) {
+    last_used_ms_ = now_ms;
+    return 0;
+  }
+  return now_ms - last_used_ms_;
+}
+
+void room::joined(uint64_t now_ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  last_used_ms_ = now_ms;
+}
+
+void room::probe() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  outbox out;
+  logic_.probe_all(out);
+  apply(out);
+}
+
+bool room::disconnect(uint32_t user_id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  outbox out;
+  const bool found = logic_.disconnect(user_id, out);
+  apply(out);
+  return found;
+}
+
+RoomInfo room::info() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  RoomInfo info = logic_.info();
+  info.port = port_;
+  return info;
+}
+
+std::size_t room::member_count() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return logic_.member_count();
+}
+
+}  // namespace mcu

@@ -1,0 +1,62 @@
+// A room's KCP endpoint: its own port, on which the members log in, with the room's logic
+// behind it. Handlers run on the endpoint's network thread; the lock also admits the
+// server's housekeeping (probes, disconnects, snapshots).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "mcu/server.h"
+#include "netra/kcp_server.h"
+#include "room_logic.h"
+
+namespace mcu {
+
+struct room_counters {
+  std::atomic<uint64_t> logins{0};
+  std::atomic<uint64_t> messages{0};
+  std::atomic<uint64_t> dropped{0};
+};
+
+class room {
+public:
+  room(uint32_t id, const Config& config, media_relay& relay, room_counters& counters);
+  ~room();
+  room(const room&) = delete;
+  room& operator=(const room&) = delete;
+
+  // Binds the room's port. False with *error set when it cannot.
+  bool start(std::string* error);
+  void stop();
+  uint16_t port() const { return port_; }
+  uint32_t id() const { return id_; }
+
+  // Milliseconds (steady clock) since the room last had members or handed out its port; 0
+  // while it has members.
+  uint64_t empty_for(uint64_t now_ms);
+  void joined(uint64_t now_ms);  // its port was just handed to a client
+  void probe();
+  bool disconnect(uint32_t user_id);
+  RoomInfo info();
+  std::size_t member_count();
+
+private:
+  void on_message(uint64_t session, const kcp_header_t& header, const uint8_t* payload,
+                  unsigned length);
+  void on_close(uint64_t session);
+  void apply(outbox& out);  // under mutex_
+
+  const uint32_t id_;
+  const Config& config_;
+  room_counters& counters_;
+  std::unique_ptr<netra::kcp_server> server_;
+  uint16_t port_ = 0;
+  std::mutex mutex_;
+  room_logic logic_;
+  uint64_t last_used_ms_ = 0;
+};
+
+}  // namespace mcu

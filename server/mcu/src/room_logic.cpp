@@ -1,0 +1,225 @@
+// Membership: login, leave, user lists, keep-alive and probes, and the per-type dispatch.
+#include "room_logic.h"
+
+#include <algorithm>
+#include <string>
+
+#include "tavsrv/Log.h"
+
+namespace mcu {
+
+room_logic::~room_logic() {
+  outbox ignored;
+  for (auto& entry : members_)
+    release_media(entry.second, ignored);
+}
+
+bool room_logic::on_message(session_id from, uint32_t type, const uint8_t* p, unsigned length,
+                            outbox& out) {
+  if (!p)
+    length = 0;
+  if (type == keep_alive) {
+    out.send(from, ping);
+    return true;
+  }
+  if (type == pong)
+    return true;
+  if (type == login)
+    return handle_login(from, p, length, out);
+  auto it = members_.find(from);
+  if (it == members_.end())
+    return false;  // nothing before the login
+  return member_message(it->second, type, p, length, out);
+}
+
+bool room_logic::member_message(member& m, uint32_t type, const uint8_t* p, unsigned length,
+                                outbox& out) {
+  switch (type) {
+    case leave: {
+      const session_id session = m.session;  // `m` goes with the member
+      remove_member(session, out);
+      out.closes.push_back(session);
+      return true;
+    }
+    case reserved:
+      if (length < 4)
+        return false;
+      out.send(m.session, reserved, words({get_u32(p), static_cast<uint32_t>(members_.size())}));
+      return true;
+    case user_list:
+      out.send(m.session, user_list, user_pairs());
+      return true;
+    case probe:
+      if (length < 8)
+        return false;
+      m.mask = get_u32(p + 4);
+      return true;
+    case open_media:
+      return length >= 8 && publish(get_u32(p), get_u32(p + 4), out);
+    case close_media:
+      return length >= 8 && close_stream(m, get_u32(p), get_u32(p + 4), out);
+    case subscribe:
+      return length >= 8 && add_listener(m, get_u32(p), get_u32(p + 4), out);
+    case unsubscribe:
+      return length >= 8 && remove_listener(m, get_u32(p), get_u32(p + 4));
+    case sender_started:
+      if (length < 12 || get_u32(p) != m.user_id)
+        return false;
+      relay_.sender_started(room_id_, m.user_id, get_u32(p + 4), get_u32(p + 8));
+      return true;
+    case loss_report:
+      if (length < 16)
+        return false;
+      relay_.loss_report(room_id_, m.user_id, p, length);
+      return true;
+    case p2p:
+    case p2all:
+    case p2p_fragment:
+    case p2all_fragment:
+    case p2p_ack:
+    case p2all_ack:
+    case p2p_fragment_ack:
+    case p2all_fragment_ack:
+      return route_peer(m, type, p, length, out);
+    case application_share_ack:
+    case cancel_application_ack:
+    case reply_share_ack:
+      return true;  // the members' receipts of 38, 40, 42: the MCU answered the asker itself
+    default:
+      return floor_message(m, type, p, length, out);
+  }
+}
+
+bool room_logic::handle_login(session_id from, const uint8_t* p, unsigned length, outbox& out) {
+  if (length < 8 || members_.count(from))
+    return false;
+  const uint32_t mask = get_u32(p), user_id = get_u32(p + 4);
+  if (member* old = find_user(user_id)) {
+    // The same user again (a new connection): the old session goes.
+    tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
+                    " logged in again, dropping the old session");
+    const session_id old_session = old->session;
+    out.send(old_session, kick);
+    remove_member(old_session, out);
+    out.closes.push_back(old_session);
+  }
+  if (members_.size() >= max_members_) {
+    tavsrv::logWarn("mcu: room " + std::to_string(room_id_) + " full, refusing user " +
+                    std::to_string(user_id));
+    out.send(from, kick);
+    out.closes.push_back(from);
+    return false;
+  }
+  member& m = members_[from];
+  m.session = from;
+  m.user_id = user_id;
+  m.mask = mask;
+  order_.push_back(from);
+
+  out.send(from, login, user_pairs());
+  to_others(out, m, user_login, words({mask, user_id}));
+  bytes published;
+  for (session_id s : order_) {
+    const member& other = members_.at(s);
+    uint32_t kinds = 0;
+    for (const auto& stream : other.published)
+      kinds |= stream.first;
+    if (kinds) {
+      append_u32(published, other.user_id);
+      append_u32(published, kinds);
+    }
+  }
+  out.send(from, existing_media, std::move(published));
+  tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
+                  " logged in, " + std::to_string(members_.size()) + " present");
+  return true;
+}
+
+void room_logic::on_closed(session_id session, outbox& out) {
+  if (members_.count(session))
+    remove_member(session, out);
+}
+
+void room_logic::remove_member(session_id session, outbox& out) {
+  auto it = members_.find(session);
+  if (it == members_.end())
+    return;
+  member& m = it->second;
+  const uint32_t user_id = m.user_id;
+  release_floors(m, out);
+  release_media(m, out);
+  members_.erase(it);
+  order_.erase(std::remove(order_.begin(), order_.end(), session), order_.end());
+  for (const auto& entry : members_)
+    out.send(entry.first, leave, words({user_id}));
+  if (members_.empty())
+    reset_floors(out);
+  tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
+                  " left, " + std::to_string(members_.size()) + " present");
+}
+
+void room_logic::probe_all(outbox& out) {
+  ++probe_sequence_;
+  for (const auto& entry : members_)
+    out.send(entry.first, probe, words({probe_sequence_}));
+}
+
+bool room_logic::disconnect(uint32_t user_id, outbox& out) {
+  member* m = find_user(user_id);
+  if (!m)
+    return false;
+  const session_id session = m->session;
+  out.send(session, kick);
+  remove_member(session, out);
+  out.closes.push_back(session);
+  return true;
+}
+
+room_logic::member* room_logic::find_user(uint32_t user_id) {
+  for (auto& entry : members_)
+    if (entry.second.user_id == user_id)
+      return &entry.second;
+  return nullptr;
+}
+
+bytes room_logic::user_pairs() const {
+  bytes out;
+  for (session_id s : order_) {
+    const member& m = members_.at(s);
+    append_u32(out, m.mask);
+    append_u32(out, m.user_id);
+  }
+  return out;
+}
+
+void room_logic::to_all(outbox& out, uint32_t type, const bytes& payload) const {
+  for (session_id s : order_)
+    out.send(s, type, payload);
+}
+
+void room_logic::to_others(outbox& out, const member& except, uint32_t type,
+                           const bytes& payload) const {
+  for (session_id s : order_)
+    if (s != except.session)
+      out.send(s, type, payload);
+}
+
+RoomInfo room_logic::info() const {
+  RoomInfo info;
+  info.room_id = room_id_;
+  info.class_running = class_running_;
+  info.class_starter = class_starter_;
+  info.sharer = sharer_ ? int64_t{*sharer_} : -1;
+  info.tag_holder = tag_holder_ ? int64_t{*tag_holder_} : -1;
+  for (session_id s : order_) {
+    const member& m = members_.at(s);
+    MemberInfo entry{m.user_id, m.mask, 0, 0};
+    for (const auto& stream : m.published)
+      entry.published |= stream.first;
+    entry.subscriptions = static_cast<uint32_t>(m.subscribed.size()) + (m.audio_port ? 1 : 0);
+    info.members.push_back(entry);
+  }
+  return info;
+}
+
+}  // namespace mcu

@@ -1,0 +1,250 @@
+// The main port (room join: 30 -> 31 {room port}), the rooms, and their housekeeping.
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "mcu/server.h"
+#include "netra/kcp_server.h"
+#include "room.h"
+#include "tavsrv/Log.h"
+#include "udp_port_pool.h"
+
+namespace mcu {
+
+namespace {
+
+uint64_t steady_ms() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+// How often the housekeeping looks at the rooms.
+constexpr auto housekeeping_period = std::chrono::milliseconds(500);
+
+}  // namespace
+
+class Server::Impl {
+public:
+  explicit Impl(Config config) : config_(std::move(config)) {
+    relay_ = config_.relay;
+    if (!relay_)
+      relay_ = std::make_shared<udp_port_pool>(config_.listen_host, config_.media_port_base,
+                                               config_.media_port_count);
+  }
+  ~Impl() { stop(); }
+
+  uint16_t start();
+  void stop();
+  Stats stats();
+  std::vector<RoomInfo> rooms();
+  bool disconnect_user(uint32_t room_id, uint32_t user_id);
+
+  uint16_t port_ = 0;
+  std::string error_;
+
+private:
+  void on_join(uint64_t session, const kcp_header_t& header, const uint8_t* payload,
+               unsigned length);
+  // The port of the room, opened if needed; 0 when it cannot be. Read under the registry's
+  // lock: the housekeeping may close an empty room right after.
+  uint16_t room_port_for(uint32_t room_id);
+  void housekeeping();
+
+  Config config_;
+  std::shared_ptr<media_relay> relay_;
+  room_counters counters_;
+  std::atomic<uint64_t> joins_{0};
+  std::unique_ptr<netra::kcp_server> main_;
+
+  std::mutex rooms_mutex_;
+  std::map<uint32_t, std::unique_ptr<room>> rooms_;
+
+  std::mutex stop_mutex_;
+  std::condition_variable stop_signal_;
+  bool stopping_ = false;
+  std::thread housekeeper_;
+};
+
+uint16_t Server::Impl::start() {
+  if (main_)
+    return port_;
+  netra::kcp_server_options options;
+  options.ip = config_.listen_host;
+  options.port = config_.listen_port;
+  options.idle_timeout_ms = config_.session_idle_ms;
+  netra::kcp_server::handlers handlers;
+  handlers.on_accept = [](uint64_t, const netra::kcp_peer_address&) { return true; };
+  handlers.on_message = [this](uint64_t session, const kcp_header_t& header, const uint8_t* payload,
+                               unsigned length) { on_join(session, header, payload, length); };
+  handlers.on_log = [](const std::string& line) { tavsrv::logDebug("mcu: " + line); };
+  main_ = std::make_unique<netra::kcp_server>(options, handlers);
+  if (main_->start() != 0) {
+    error_ = "cannot listen on " + config_.listen_host + ":" + std::to_string(config_.listen_port);
+    main_.reset();
+    return 0;
+  }
+  port_ = main_->port();
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    stopping_ = false;
+  }
+  housekeeper_ = std::thread([this] { housekeeping(); });
+  tavsrv::logInfo("mcu: listening on " + config_.listen_host + ":" + std::to_string(port_));
+  return port_;
+}
+
+void Server::Impl::stop() {
+  if (!main_)
+    return;
+  main_->stop();
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    stopping_ = true;
+  }
+  stop_signal_.notify_all();
+  if (housekeeper_.joinable())
+    housekeeper_.join();
+  std::map<uint32_t, std::unique_ptr<room>> rooms;
+  {
+    std::lock_guard<std::mutex> lock(rooms_mutex_);
+    rooms.swap(rooms_);
+  }
+  rooms.clear();  // each stops its endpoint and gives its ports back
+  main_.reset();
+}
+
+void Server::Impl::on_join(uint64_t session, const kcp_header_t& header, const uint8_t* payload,
+                           unsigned length) {
+  if (header.type == keep_alive) {
+    kcp_header_t ping_header{0, 0, ping};
+    main_->send(session, ping_header, nullptr, 0);
+    return;
+  }
+  if (header.type != join_room || length < 4) {
+    tavsrv::logDebug("mcu: main port: ignored message " + std::to_string(header.type));
+    return;
+  }
+  const uint16_t port = room_port_for(get_u32(payload));
+  if (!port) {
+    main_->close(session);
+    return;
+  }
+  ++joins_;  // counted before the answer, which a client may act on at once
+  bytes reply;
+  append_u16(reply, port);
+  kcp_header_t reply_header{0, static_cast<uint16_t>(reply.size()), room_port};
+  main_->send(session, reply_header, reply.data(), static_cast<unsigned>(reply.size()));
+  main_->close(session);  // the client goes on to the room's port
+}
+
+uint16_t Server::Impl::room_port_for(uint32_t room_id) {
+  std::lock_guard<std::mutex> lock(rooms_mutex_);
+  auto found = rooms_.find(room_id);
+  if (found != rooms_.end()) {
+    found->second->joined(steady_ms());
+    return found->second->port();
+  }
+  if (rooms_.size() >= config_.max_rooms) {
+    tavsrv::logWarn("mcu: room limit reached, refusing room " + std::to_string(room_id));
+    return 0;
+  }
+  auto created = std::make_unique<room>(room_id, config_, *relay_, counters_);
+  std::string error;
+  if (!created->start(&error)) {
+    tavsrv::logError("mcu: " + error);
+    return 0;
+  }
+  created->joined(steady_ms());
+  const uint16_t port = created->port();
+  tavsrv::logInfo("mcu: room " + std::to_string(room_id) + " opened on port " +
+                  std::to_string(port));
+  rooms_[room_id] = std::move(created);
+  return port;
+}
+
+void Server::Impl::housekeeping() {
+  uint64_t last_probe = steady_ms();
+  std::unique_lock<std::mutex> lock(stop_mutex_);
+  while (!stop_signal_.wait_for(lock, housekeeping_period, [this] { return stopping_; })) {
+    lock.unlock();
+    const uint64_t now = steady_ms();
+    const bool probe_now =
+        config_.probe_interval_ms > 0 && now - last_probe >= config_.probe_interval_ms;
+    if (probe_now)
+      last_probe = now;
+    std::vector<std::unique_ptr<room>> closed;
+    {
+      std::lock_guard<std::mutex> rooms_lock(rooms_mutex_);
+      for (auto it = rooms_.begin(); it != rooms_.end();) {
+        if (it->second->empty_for(now) > config_.empty_room_ms) {
+          tavsrv::logInfo("mcu: room " + std::to_string(it->first) + " closed (empty)");
+          closed.push_back(std::move(it->second));
+          it = rooms_.erase(it);
+          continue;
+        }
+        if (probe_now)
+          it->second->probe();
+        ++it;
+      }
+    }
+    closed.clear();  // stopped outside the registry's lock
+    lock.lock();
+  }
+}
+
+Stats Server::Impl::stats() {
+  Stats stats;
+  stats.joins = joins_;
+  stats.logins = counters_.logins;
+  stats.messages = counters_.messages;
+  stats.dropped = counters_.dropped;
+  std::lock_guard<std::mutex> lock(rooms_mutex_);
+  stats.rooms = rooms_.size();
+  for (auto& entry : rooms_)
+    stats.members += entry.second->member_count();
+  return stats;
+}
+
+std::vector<RoomInfo> Server::Impl::rooms() {
+  std::vector<RoomInfo> out;
+  std::lock_guard<std::mutex> lock(rooms_mutex_);
+  for (auto& entry : rooms_)
+    out.push_back(entry.second->info());
+  return out;
+}
+
+bool Server::Impl::disconnect_user(uint32_t room_id, uint32_t user_id) {
+  std::lock_guard<std::mutex> lock(rooms_mutex_);
+  auto found = rooms_.find(room_id);
+  return found != rooms_.end() && found->second->disconnect(user_id);
+}
+
+Server::Server(Config config) : impl_(std::make_unique<Impl>(std::move(config))) {}
+Server::~Server() = default;
+
+uint16_t Server::start() {
+  return impl_->start();
+}
+void Server::stop() {
+  impl_->stop();
+}
+uint16_t Server::port() const {
+  return impl_->port_;
+}
+const std::string& Server::error() const {
+  return impl_->error_;
+}
+Stats Server::stats() const {
+  return impl_->stats();
+}
+std::vector<RoomInfo> Server::rooms() const {
+  return impl_->rooms();
+}
+bool Server::disconnect_user(uint32_t room_id, uint32_t user_id) {
+  return impl_->disconnect_user(room_id, user_id);
+}
+
+}  // namespace mcu

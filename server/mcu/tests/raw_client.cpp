@@ -1,0 +1,99 @@
+#include "raw_client.h"
+
+namespace mcu_test {
+
+bytes be32(std::initializer_list<uint32_t> words) {
+  bytes out;
+  for (uint32_t w : words)
+    for (int shift = 24; shift >= 0; shift -= 8)
+      out.push_back(static_cast<uint8_t>(w >> shift));
+  return out;
+}
+
+bytes operator+(bytes a, const bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+uint32_t word(const bytes& data, std::size_t at) {
+  if (data.size() < at + 4)
+    return 0xFFFFFFFFu;
+  return (uint32_t(data[at]) << 24) | (uint32_t(data[at + 1]) << 16) |
+         (uint32_t(data[at + 2]) << 8) | data[at + 3];
+}
+
+uint16_t half(const bytes& data, std::size_t at) {
+  if (data.size() < at + 2)
+    return 0;
+  return static_cast<uint16_t>((data[at] << 8) | data[at + 1]);
+}
+
+raw_client::raw_client(uint16_t port, unsigned recv_timeout_ms)
+    : client_(kcp_client::create("127.0.0.1", port)) {
+  if (!client_)
+    return;
+  client_->set_recv_timeout(recv_timeout_ms);
+  connected_ = client_->connect() >= 0;
+}
+
+int raw_client::send(uint32_t type, const bytes& payload) {
+  if (!client_)
+    return -1;
+  kcp_header_t header{0, static_cast<uint16_t>(payload.size()), type};
+  return client_->send(&header, payload.data(), static_cast<unsigned>(payload.size()));
+}
+
+std::optional<message> raw_client::expect(uint32_t type, std::chrono::milliseconds limit) {
+  for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+    if (it->type == type) {
+      message found = std::move(*it);
+      kept_.erase(it);
+      return found;
+    }
+  }
+  if (!client_)
+    return std::nullopt;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bytes buffer(65535);
+  while (std::chrono::steady_clock::now() < deadline) {
+    kcp_header_t header{};
+    bool timed_out = false;
+    const int size = client_->recv(&header, buffer.data(), 65535, &timed_out);
+    if (size < 0) {
+      if (!timed_out)
+        return std::nullopt;
+      send(100000);
+      continue;
+    }
+    message received{header.type, bytes(buffer.begin(), buffer.begin() + header.length)};
+    if (header.type == 100002 && type != 100002) {
+      send(100003);
+      continue;
+    }
+    if (header.type == type)
+      return received;
+    kept_.push_back(std::move(received));
+  }
+  return std::nullopt;
+}
+
+uint16_t join_room(uint16_t main_port, uint32_t room_id) {
+  raw_client join(main_port);
+  if (!join.connected() || join.send(30, be32({room_id})) != 0)
+    return 0;
+  auto reply = join.expect(31);
+  return reply ? half(reply->payload, 0) : 0;
+}
+
+std::unique_ptr<raw_client> member(uint16_t main_port, uint32_t room, uint32_t user,
+                                   uint32_t mask) {
+  const uint16_t port = join_room(main_port, room);
+  if (!port)
+    return nullptr;
+  auto client = std::make_unique<raw_client>(port);
+  if (!client->connected() || client->send(0, be32({mask, user})) != 0 || !client->expect(0))
+    return nullptr;
+  return client;
+}
+
+}  // namespace mcu_test

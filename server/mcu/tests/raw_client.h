@@ -1,0 +1,56 @@
+// A scripted client on a real kcp_client: joins rooms, logs in, sends chosen bytes and waits
+// for chosen messages, keeping its session alive as libpavo does.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "libnetra/kcp_client.h"
+
+namespace mcu_test {
+
+using bytes = std::vector<uint8_t>;
+
+bytes be32(std::initializer_list<uint32_t> words);
+bytes operator+(bytes a, const bytes& b);
+uint32_t word(const bytes& data, std::size_t at);
+uint16_t half(const bytes& data, std::size_t at);
+
+struct message {
+  uint32_t type = 0;
+  bytes payload;
+};
+
+class raw_client {
+public:
+  // Connected to 127.0.0.1:port, or not (see connected()).
+  explicit raw_client(uint16_t port, unsigned recv_timeout_ms = 300);
+  bool connected() const { return connected_; }
+
+  int send(uint32_t type, const bytes& payload = {});
+  // The next message of `type`; others that arrive meanwhile are kept for later. Answers
+  // pings and sends a keep-alive on every receive time-out, as libpavo does.
+  std::optional<message> expect(uint32_t type,
+                                std::chrono::milliseconds limit = std::chrono::seconds(20));
+  // Ends the connection without a leave message (as a crashed client would).
+  void drop() { client_.reset(); }
+
+private:
+  std::unique_ptr<kcp_client> client_;
+  bool connected_ = false;
+  std::deque<message> kept_;
+};
+
+// Asks the main port for the room's port; 0 on failure.
+uint16_t join_room(uint16_t main_port, uint32_t room_id);
+
+// A member of `room`: joined, logged in as `user` with `mask`, the login answer taken.
+std::unique_ptr<raw_client> member(uint16_t main_port, uint32_t room, uint32_t user,
+                                   uint32_t mask = 3);
+
+}  // namespace mcu_test
