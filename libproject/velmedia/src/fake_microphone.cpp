@@ -47,15 +47,15 @@ void fake_microphone::stop() {
 }
 
 bool fake_microphone::load_wav() {
-  SDL_AudioSpec spec{};
+  SDL_AudioSpec wav_format{};
   Uint8* buffer = nullptr;
   Uint32 length = 0;
-  if (!SDL_LoadWAV(wav_path_.c_str(), &spec, &buffer, &length)) {
+  if (!SDL_LoadWAV(wav_path_.c_str(), &wav_format, &buffer, &length)) {
     qn::log("velmedia: synthetic microphone cannot read %s: %s", wav_path_.c_str(), SDL_GetError());
     return false;
   }
   SDL_AudioCVT cvt;
-  if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS,
+  if (SDL_BuildAudioCVT(&cvt, wav_format.format, wav_format.channels, wav_format.freq, AUDIO_S16SYS,
                         static_cast<Uint8>(record_channels), static_cast<int>(record_rate)) < 0) {
     qn::log("velmedia: synthetic microphone cannot convert %s: %s", wav_path_.c_str(),
             SDL_GetError());
