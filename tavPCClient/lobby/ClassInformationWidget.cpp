@@ -1,4 +1,5 @@
 #include "ClassInformationWidget.h"
+#include "RoomMessage.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -15,10 +16,6 @@ QString text(const QJsonObject& o, const char* key) {
                       : (v.isDouble() ? QString::number(v.toVariant().toLongLong()) : QString());
 }
 
-quint32 idOf(const QJsonValue& v) {
-  const qint64 id = v.isString() ? v.toString().toLongLong() : v.toVariant().toLongLong();
-  return id > 0 && id <= 0xffffffffLL ? static_cast<quint32>(id) : 0;
-}
 }  // namespace
 
 ClassInformationWidget::ClassInformationWidget(const QJsonObject& room, bool ownRoom,
@@ -97,12 +94,12 @@ ClassInformationWidget::ClassInformationWidget(const QJsonObject& room, bool own
 quint32 ClassInformationWidget::roomId() const {
   // Joined-room entries carry the room in "roomId"; own rooms in "id".
   if (room_.contains(QLatin1String("roomId")))
-    return idOf(room_.value(QLatin1String("roomId")));
-  return idOf(room_.value(QLatin1String("id")));
+    return roommsg::userIdOf(room_.value(QLatin1String("roomId"))).value_or(0);
+  return roommsg::userIdOf(room_.value(QLatin1String("id"))).value_or(0);
 }
 
 quint32 ClassInformationWidget::ownerId() const {
-  return idOf(room_.value(QLatin1String("globalId")));
+  return roommsg::userIdOf(room_.value(QLatin1String("globalId"))).value_or(0);
 }
 
 QString ClassInformationWidget::roomName() const {

@@ -1,4 +1,5 @@
 #include "CreatedClassSetDialog.h"
+#include "RoomMessage.h"
 
 #include <QButtonGroup>
 #include <QGridLayout>
@@ -23,10 +24,6 @@ QLabel* sectionTitle(const QString& text, QWidget* parent) {
   return label;
 }
 
-quint32 idOf(const QJsonValue& v) {
-  const qint64 id = v.isString() ? v.toString().toLongLong() : v.toVariant().toLongLong();
-  return id > 0 && id <= 0xffffffffLL ? static_cast<quint32>(id) : 0;
-}
 }  // namespace
 
 CreatedClassSetDialog::CreatedClassSetDialog(quint32 userId, quint32 roomId, int openStyle,
@@ -139,7 +136,7 @@ QString CreatedClassSetDialog::recordingArea() const {
 void CreatedClassSetDialog::slot_GetAssistants_reply(QJsonArray assistants) {
   for (int i = 0; i < kMaxAssistants; ++i) {
     const QJsonObject a = assistants.at(i).toObject();
-    assistantIds_[i] = idOf(a.value(QLatin1String("globalId")));
+    assistantIds_[i] = roommsg::userIdOf(a.value(QLatin1String("globalId"))).value_or(0);
     const QString name = a.value(QLatin1String("nickName")).toString();
     assistantNames_[i]->setText(assistantIds_[i]
                                     ? (name.isEmpty() ? QString::number(assistantIds_[i]) : name)

@@ -15,6 +15,7 @@
 #include "HttpRequest.h"
 #include "LocalConfig.h"
 #include "LoginInfo.h"
+#include "RoomMessage.h"
 #include "ServiceApi.h"
 #include "UserDialog.h"
 #include "WndDragFilter.h"
@@ -220,16 +221,15 @@ void LoginDialog::slot_login_reply(QJsonObject answer) {
     return;
   }
   const QJsonObject body = answer.value(QStringLiteral("body")).toObject();
-  const QJsonValue id = body.value(QStringLiteral("globalId"));
-  const qint64 userId = id.isString() ? id.toString().toLongLong() : id.toVariant().toLongLong();
-  if (userId <= 0 || userId > 0xffffffffLL) {
+  const quint32 userId = roommsg::userIdOf(body.value(QStringLiteral("globalId"))).value_or(0);
+  if (userId == 0) {
     // A success without a usable account id cannot be signed in with.
     showStatus(QStringLiteral("网络异常，登录失败！"));
     return;
   }
 
   LoginInfo& info = LoginInfo::current();
-  info.userId = static_cast<quint32>(userId);
+  info.userId = userId;
   info.userIdText = QString::number(info.userId);
   info.ticket = body.value(QStringLiteral("ticketId")).toString();
   info.displayName = body.value(QStringLiteral("nickName")).toString();

@@ -24,6 +24,7 @@
 #include "PagingWidget.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
+#include "RoomMessage.h"
 #include "ServiceApi.h"
 #include "WndDragFilter.h"
 #include "platform/platform.h"
@@ -247,6 +248,18 @@ void UserDialog::toast(const QString& text) {
   Prompt::instance()->showMessage(this, text);
 }
 
+bool UserDialog::answerUsable(const QJsonObject& answer, const char* networkText) {
+  if (answer.isEmpty()) {
+    toast(QString::fromUtf8(networkText));
+    return false;
+  }
+  if (answerFailed(answer)) {
+    toast(answerMessage(answer));
+    return false;
+  }
+  return true;
+}
+
 void UserDialog::slot_init_resources() {
   auto* version = new HttpRequest;
   connect(version, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
@@ -293,14 +306,8 @@ void UserDialog::slot_FindJoinRoom_reply(QJsonObject answer) {
 }
 
 void UserDialog::fillCards(const QJsonObject& answer, bool ownRooms) {
-  if (answer.isEmpty()) {
-    toast(QString::fromUtf8(kNetworkError));
+  if (!answerUsable(answer, kNetworkError))
     return;
-  }
-  if (answerFailed(answer)) {
-    toast(answerMessage(answer));
-    return;
-  }
   QList<ClassInformationWidget*>& cards = ownRooms ? createdCards_ : joinedCards_;
   qDeleteAll(cards);
   cards.clear();
@@ -419,17 +426,9 @@ void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
   if (!card)
     return;
 
-  if (answer.isEmpty()) {
-    toast(QString::fromUtf8(kNetworkWeak));
+  if (!answerUsable(answer, kNetworkWeak))
     return;
-  }
-  if (answerFailed(answer)) {
-    toast(answerMessage(answer));
-    return;
-  }
-  const QJsonValue owner = answer.value(QLatin1String("globalId"));
-  const qint64 ownerId =
-      owner.isString() ? owner.toString().toLongLong() : owner.toVariant().toLongLong();
+  const quint32 ownerId = roommsg::userIdOf(answer.value(QLatin1String("globalId"))).value_or(0);
   const int status = answer.value(QLatin1String("status")).toVariant().toInt();
   if (ownerId == userId_) {
     if (status == 3) {
@@ -491,9 +490,8 @@ void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget
   const QString son = text("son");
   if (!son.isEmpty() && son != QLatin1String("-1")) {
     const QJsonObject linked = QJsonDocument::fromJson(son.toUtf8()).object();
-    const QJsonValue id = linked.value(QLatin1String("globalId"));
-    const qint64 value = id.isString() ? id.toString().toLongLong() : id.toVariant().toLongLong();
-    entry.linkedAccountId = value > 0 ? value : -1;
+    const quint32 id = roommsg::userIdOf(linked.value(QLatin1String("globalId"))).value_or(0);
+    entry.linkedAccountId = id > 0 ? static_cast<qint64>(id) : -1;
   }
   entry.assistants = assistants_;
 
@@ -540,14 +538,8 @@ void UserDialog::slot_GetDiscount(QJsonObject answer, void* cardData) {
   ClassInformationWidget* card = findCard(cardData);
   if (!card)
     return;
-  if (answer.isEmpty()) {
-    toast(QString::fromUtf8(kNetworkError));
+  if (!answerUsable(answer, kNetworkError))
     return;
-  }
-  if (answerFailed(answer)) {
-    toast(answerMessage(answer));
-    return;
-  }
   const QJsonObject body = answer.value(QLatin1String("body")).toObject();
   const QString typeName = body.value(QLatin1String("typename")).toString();
   if (typeName.isEmpty()) {
@@ -572,14 +564,8 @@ void UserDialog::requestPageKey(WebPage page, const QString& body) {
 }
 
 void UserDialog::slot_HtmlEncrypt(QJsonObject answer, void* pageData) {
-  if (answer.isEmpty()) {
-    toast(QString::fromUtf8(kNetworkError));
+  if (!answerUsable(answer, kNetworkError))
     return;
-  }
-  if (answerFailed(answer)) {
-    toast(answerMessage(answer));
-    return;
-  }
   const QString key = answer.value(QLatin1String("body")).toVariant().toString();
   const char* pattern = nullptr;
   switch (static_cast<int>(reinterpret_cast<quintptr>(pageData))) {

@@ -112,6 +112,8 @@ private:
   void requestPageKey(WebPage page, const QString& body);
   ClassInformationWidget* findCard(void* card) const;
   void toast(const QString& text);
+  // False, after the matching toast, for an empty (network error) or refused answer.
+  bool answerUsable(const QJsonObject& answer, const char* networkText);
   void openClassroom(const QJsonObject& answer, ClassInformationWidget* card);
   void connectOneLogin();
   QWidget* buildDevicePage();
