@@ -51,7 +51,7 @@ libpavo::libpavo(const pavo_options& options, velmcu2ui* observer, unsigned user
       port_(port),
       role_(role),
       recv_timeout_ms_(options.recv_timeout_ms),
-      factory_(options.factory ? *options.factory : pending_media_factory()),
+      factory_(options.factory ? *options.factory : default_media_factory()),
       dispatch_(*observer, *this, *this) {
   running_ = true;
   local_ = std::make_unique<local_media>(user_id_, factory_, this);

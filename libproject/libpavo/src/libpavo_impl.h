@@ -31,7 +31,7 @@
 // What tests and tools may change; Libpavo::create uses the defaults.
 struct pavo_options {
   unsigned recv_timeout_ms = kcp_default_recv_timeout_ms;
-  media_factory* factory = nullptr;  // null: the stand-ins of pending_media_factory()
+  media_factory* factory = nullptr;  // null: default_media_factory()
 };
 
 class libpavo : public Libpavo,

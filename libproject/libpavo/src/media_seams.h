@@ -2,9 +2,9 @@
 //
 // The control side decides when a stream starts and stops (MCU messages 9, 10, 11, 12, 21,
 // media_ctrl 5, 6, 14-18, 30, 31) and routes the MCU's feedback (14, 16, 17); the objects
-// that move media are made by a media_factory. Until the media paths exist,
-// pending_media_factory() makes stand-ins that take a stream's place (kind, address, port)
-// and move no media.
+// that move media are made by a media_factory: default_media_factory() makes the real audio
+// and video paths, pending_media_factory() stand-ins that take a stream's place (kind,
+// address, port) and move no media.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +63,8 @@ public:
 };
 
 namespace pavo {
-// The stand-ins used until the audio and video paths are built.
+// The audio and video paths (audio_media.h, video_media.h).
+media_factory& default_media_factory();
+// Stand-ins that move no media.
 media_factory& pending_media_factory();
 }  // namespace pavo
