@@ -381,10 +381,15 @@ void kcp_session::flush() {
   const uint32_t rtomin = cfg_.nodelay ? 0 : rx_rto_ >> 3;
   bool lost = false;
   bool change = false;
+  bool fresh = false;  // new data goes out in this flush
+  std::vector<bool> sent_now(snd_buf_.size(), false);
+  std::size_t index = 0;
   for (segment& seg : snd_buf_) {
+    const std::size_t position = index++;
     bool needsend = false;
     if (seg.xmit == 0) {
       needsend = true;
+      fresh = true;
       seg.rto = rx_rto_;
       seg.resendts = now + seg.rto + rtomin;
     } else if (diff(now, seg.resendts) >= 0) {
@@ -406,6 +411,7 @@ void kcp_session::flush() {
     }
     if (!needsend)
       continue;
+    sent_now[position] = true;
     ++seg.xmit;
     seg.ts = now;
     put(buf, kcp_cmd_push, seg.frg, wnd, seg.ts, seg.sn, rcv_nxt_, seg.data.data(),
@@ -414,6 +420,8 @@ void kcp_session::flush() {
     if (seg.xmit >= cfg_.dead_link)
       dead_ = true;
   }
+  if (fresh && cfg_.bundle > 0)
+    bundle_unacked(buf, wnd, sent_now);
   emit(buf);
 
   if (change) {
@@ -430,6 +438,28 @@ void kcp_session::flush() {
   if (cwnd_ < 1) {
     cwnd_ = 1;
     incr_ = mss_;
+  }
+}
+
+void kcp_session::bundle_unacked(std::vector<uint8_t>& buf, uint16_t wnd,
+                                 const std::vector<bool>& sent_now) {
+  // Oldest first: the oldest unacknowledged segment is the one holding up in-order delivery.
+  // Copies carry the current time so that their acks measure a true round trip; they do not
+  // count as transmissions (no back-off, no dead link) and never add a datagram.
+  uint32_t copies = 0;
+  std::size_t index = 0;
+  for (const segment& seg : snd_buf_) {
+    if (copies >= cfg_.bundle)
+      break;
+    const std::size_t position = index++;
+    if (sent_now[position] || seg.xmit == 0 || seg.data.size() > cfg_.bundle_max_bytes)
+      continue;
+    if (buf.empty() || buf.size() + kcp_overhead + seg.data.size() > cfg_.mtu)
+      continue;
+    put(buf, kcp_cmd_push, seg.frg, wnd, current_, seg.sn, rcv_nxt_, seg.data.data(),
+        static_cast<uint32_t>(seg.data.size()));
+    ++copies;
+    ++stats_.bundled_copies;
   }
 }
 

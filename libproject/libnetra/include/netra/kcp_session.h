@@ -26,6 +26,12 @@ struct kcp_config {
   bool congestion_window = false;  // false: only the send and remote windows limit
   uint32_t dead_link = 20;         // transmissions of one segment after which the link is dead
   uint32_t max_queued = 8192;      // segments waiting to be sent before send() refuses
+  // Redundant bundling for thin streams: a datagram that carries new data also carries
+  // copies of up to this many older unacknowledged segments of at most bundle_max_bytes, as
+  // long as they fit without another datagram. A lost small message then arrives with the
+  // next one instead of a round trip later. Peers just acknowledge the duplicates. 0: off.
+  uint32_t bundle = 4;
+  uint32_t bundle_max_bytes = 256;
 };
 
 struct kcp_stats {
@@ -33,6 +39,7 @@ struct kcp_stats {
   uint64_t segments_out = 0;  // data segments, first transmissions and resends
   uint64_t timeout_resends = 0;
   uint64_t fast_resends = 0;
+  uint64_t bundled_copies = 0;     // older segments repeated beside new data
   uint64_t datagrams_in = 0;       // accepted
   uint64_t datagrams_dropped = 0;  // refused by input()
   uint64_t messages_dropped = 0;   // could never be reassembled
@@ -118,6 +125,8 @@ private:
   void put(std::vector<uint8_t>& buf, uint8_t cmd, uint8_t frg, uint16_t wnd, uint32_t ts,
            uint32_t sn, uint32_t una, const uint8_t* data, uint32_t len);
   void emit(std::vector<uint8_t>& buf);
+  // Copies older unacknowledged segments into the room left in `buf` (see kcp_config::bundle).
+  void bundle_unacked(std::vector<uint8_t>& buf, uint16_t wnd, const std::vector<bool>& sent_now);
 
   uint32_t conv_;
   output_fn output_;
