@@ -1,7 +1,8 @@
 # tav_add_gtest(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
 # One GoogleTest executable registered as one CTest test. Tests never touch the
 # real user folders: HOME, XDG_* and the runtime folder point into the build tree,
-# and Qt widgets render offscreen.
+# and Qt widgets render offscreen. Under the sanitizers, leaks of Qt's own offscreen
+# plugin are suppressed (tests/support/lsan.supp); tests may set their own LSAN_OPTIONS.
 function(tav_add_gtest name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -16,5 +17,5 @@ function(tav_add_gtest name)
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
-    ENVIRONMENT "HOME=${home};XDG_DATA_HOME=${home}/.local/share;XDG_RUNTIME_DIR=${home}/run;XDG_CONFIG_HOME=${home}/.config;QT_QPA_PLATFORM=offscreen;TAV_BIN_DIR=${TAV_BIN_DIR};TAV_TEST_SOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}")
+    ENVIRONMENT "HOME=${home};XDG_DATA_HOME=${home}/.local/share;XDG_RUNTIME_DIR=${home}/run;XDG_CONFIG_HOME=${home}/.config;QT_QPA_PLATFORM=offscreen;TAV_BIN_DIR=${TAV_BIN_DIR};TAV_TEST_SOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp")
 endfunction()

@@ -5,7 +5,7 @@
 #include <QByteArray>
 
 class RoomChannel {
- public:
+public:
   virtual ~RoomChannel() = default;
   // text: one UTF-8 JSON object without line feeds; target: a decimal user id
   // or "*", in Latin-1. Delivery is the server's; nothing comes back.
@@ -16,12 +16,12 @@ class RoomChannel {
 // texts (text, target), such as velmsg::velmsgs. The client is not owned.
 template <typename Client>
 class RoomChannelOver : public RoomChannel {
- public:
+public:
   explicit RoomChannelOver(Client* client) : client_(client) {}
   void send(const QByteArray& text, const QByteArray& target) override {
     client_->send(text.constData(), target.constData());
   }
 
- private:
+private:
   Client* client_;
 };

@@ -25,7 +25,7 @@
 class RoomMessenger : public QObject {
   Q_OBJECT
 
- public:
+public:
   explicit RoomMessenger(quint32 ownUserId, QObject* parent = nullptr);
 
   quint32 ownUserId() const { return ownUserId_; }
@@ -61,11 +61,11 @@ class RoomMessenger : public QObject {
   // produced (the phone assistant's). Types outside the room catalogue are ignored.
   void dispatchRoomMessage(const QJsonObject& msg);
 
- signals:
+signals:
   void signal_ChatMsgArrived(const QJsonObject& msg);
   void signal_AnnoMsgArrived(const QJsonObject& msg);
 
- private:
+private:
   struct Outgoing {
     int typeId = 0;
     roommsg::Target target;

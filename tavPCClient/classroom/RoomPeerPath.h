@@ -6,7 +6,7 @@
 #include <cstdint>
 
 class RoomPeerPath {
- public:
+public:
   virtual ~RoomPeerPath() = default;
   // Both return 0 when sent and a negative value when refused; length is the
   // byte length of data.
@@ -18,7 +18,7 @@ class RoomPeerPath {
 // Libpavo. The library object is not owned.
 template <typename Library>
 class RoomPeerPathOver : public RoomPeerPath {
- public:
+public:
   explicit RoomPeerPathOver(Library* library) : library_(library) {}
   int send_p2p_msg(uint32_t targetUserId, const uint8_t* data, unsigned length) override {
     return library_->send_p2p_msg(targetUserId, data, length);
@@ -27,6 +27,6 @@ class RoomPeerPathOver : public RoomPeerPath {
     return library_->send_p2all_msg(data, length);
   }
 
- private:
+private:
   Library* library_;
 };

@@ -1,0 +1,396 @@
+// The classroom window against the real service, message server and MCU on
+// loopback, with other members joining the MCU as media library clients.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "Classroom.h"
+#include "DataFolder.h"
+#include "FormBody.h"
+#include "HttpRequest.h"
+#include "LocalConfig.h"
+#include "LocalDatabase.h"
+#include "LoginInfo.h"
+#include "MemberListWidget.h"
+#include "Prompt.h"
+#include "QNMessageBox.h"
+#include "RoomChannelClient.h"
+#include "RoomMessage.h"
+#include "RoomMessageTypes.h"
+#include "RoomMessenger.h"
+#include "ServiceApi.h"
+#include "TestSupport.h"
+#include "UserItem.h"
+#include "VideoFrameQueue.h"
+#include "VideoGroup.h"
+#include "libcorda/velmsgs.h"
+#include "mcu/server.h"
+#include "msgserver/server.h"
+#include "recording_observer.h"
+#include "service/Service.h"
+
+using testsupport::TempHome;
+using testsupport::waitUntil;
+
+namespace {
+
+constexpr quint32 kRoom = 1001;  // owned by "teacher"; "assistant" assists in it
+
+QJsonObject postAndWait(const ServiceEndpoint& endpoint, const QString& body) {
+  QJsonObject answer;
+  bool done = false;
+  auto* request = new HttpRequest;
+  QObject::connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed),
+                   [&](QJsonObject a) {
+                     answer = a;
+                     done = true;
+                   });
+  request->request(HttpRequest::serviceUrl(endpoint.path), body, HttpRequest::kJson);
+  waitUntil([&] { return done; });
+  return answer;
+}
+
+// Service with demo data, message server and MCU, each on an ephemeral port.
+class Servers {
+public:
+  Servers() {
+    msgserver::Config msg;
+    msg.listen_port = 0;
+    msg_ = std::make_unique<msgserver::Server>(msg);
+    msgPort_ = msg_->start();
+
+    mcu::Config mcuConfig;
+    mcuConfig.listen_port = 0;
+    mcuConfig.media_port_base = 0;
+    mcu_ = std::make_unique<mcu::Server>(mcuConfig);
+    mcuPort_ = mcu_->start();
+
+    tavsvc::ServiceConfig config;
+    config.port = 0;
+    config.dataDir = (dir_.path() + "/service").toStdString();
+    config.msgServer = {"127.0.0.1", msgPort_};
+    config.mcu = {"127.0.0.1", mcuPort_};
+    config.demoVideos = false;
+    config.passwordStrength = tavsvc::PasswordStrength::Minimum;
+    service_ = std::make_unique<tavsvc::Service>(config);
+    std::string error;
+    started_ = msgPort_ != 0 && mcuPort_ != 0 && service_->start(&error);
+  }
+  bool started() const { return started_; }
+  QString host() const { return QStringLiteral("127.0.0.1:%1").arg(service_->port()); }
+  quint16 msgPort() const { return msgPort_; }
+  quint16 mcuPort() const { return mcuPort_; }
+  mcu::Server& mcu() { return *mcu_; }
+
+private:
+  QTemporaryDir dir_;
+  std::unique_ptr<msgserver::Server> msg_;
+  std::unique_ptr<mcu::Server> mcu_;
+  std::unique_ptr<tavsvc::Service> service_;
+  quint16 msgPort_ = 0;
+  quint16 mcuPort_ = 0;
+  bool started_ = false;
+};
+
+// Another member: a media library client logged in to the room's MCU.
+class Bot {
+public:
+  Bot(quint32 userId, quint16 mcuPort) {
+    library_ = Libpavo::create(&observer_, userId, kRoom, "127.0.0.1", mcuPort, user_role_student);
+    observer_.owner = library_;
+  }
+  ~Bot() { Libpavo::destory(library_); }
+  bool connected() {
+    auto state = observer_.next_event(pavo_event_connect_state);
+    return state && !state->args.empty() && state->args[0] == 1;
+  }
+
+private:
+  pavo_test::recording_observer observer_;
+  Libpavo* library_ = nullptr;
+};
+
+class ClassroomTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(servers_.started());
+    QDir().mkpath(home_.clientDataFolder());
+    DataFolder::setPath(home_.clientDataFolder());
+    LocalDatabase::open(home_.clientDataFolder() + "tavQN");
+    LocalConfig::instance()->setServerIP(servers_.host());
+    LoginInfo::current() = LoginInfo();
+  }
+  void TearDown() override {
+    if (classroom_) {
+      LoginInfo::current().loggedInElsewhere = true;  // leave without the question
+      classroom_->close();
+      waitUntil([&] { return classroom_.isNull(); });
+    }
+    bots_.clear();
+    waitUntil([] { return HttpRequest::pendingCount() == 0; });
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QNMessageBox*>(w))
+        w->deleteLater();
+    for (int i = 0; i < 3; ++i)
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    LocalDatabase::close();
+    LoginInfo::current() = LoginInfo();
+  }
+
+  // Signs in as account, joins the room as the lobby does and opens the classroom.
+  Classroom* enter(const QString& account) {
+    const QJsonObject login = postAndWait(
+        ServiceApi::kLogin, FormBody(ServiceApi::kLogin.body).arg(account).arg("123456"));
+    const QJsonObject body = login.value("body").toObject();
+    LoginInfo& info = LoginInfo::current();
+    info.userId = body.value("globalId").toVariant().toUInt();
+    info.ticket = body.value("ticketId").toString();
+    info.displayName = body.value("nickName").toString();
+    if (info.userId == 0)
+      return nullptr;
+    const QJsonObject join =
+        postAndWait(ServiceApi::kUserJoinRoom,
+                    FormBody(ServiceApi::kUserJoinRoom.body).arg(kRoom).arg(info.userId));
+    ClassroomEntry entry;
+    entry.roomId = kRoom;
+    entry.roomName = QStringLiteral("测试教室");
+    entry.ownUserId = info.userId;
+    entry.ownName = info.displayName;
+    entry.ownerId = join.value("globalId").toVariant().toUInt();
+    entry.ownerName = join.value("nickNameT").toString();
+    entry.isAssistant = join.value("isAssistant").toVariant().toBool();
+    entry.mcuAddress = "127.0.0.1";
+    entry.mcuPort = servers_.mcuPort();
+    entry.chatServer = ServerAddress::parse(QStringLiteral("127.0.0.1:%1").arg(servers_.msgPort()));
+    classroom_ = new Classroom(entry);
+    classroom_->show();
+    return classroom_;
+  }
+
+  bool connected() {
+    return waitUntil([&] { return classroom_ && classroom_->mcuConnected(); }) && waitUntil([&] {
+             return classroom_->roomChannel() && classroom_->roomChannel()->hasClient();
+           });
+  }
+
+  // Bots for these users join the MCU; the classroom lists each one.
+  bool addBots(std::initializer_list<quint32> ids) {
+    for (quint32 id : ids) {
+      bots_.push_back(std::make_unique<Bot>(id, servers_.mcuPort()));
+      if (!bots_.back()->connected())
+        return false;
+    }
+    return waitUntil([&] {
+      for (quint32 id : ids)
+        if (!classroom_->members().contains(id))
+          return false;
+      return true;
+    });
+  }
+
+  // Rejects (or accepts) the next modal message box once it is shown.
+  void answerNextBox(bool accept, QString* text = nullptr) {
+    QTimer::singleShot(0, [accept, text] {
+      waitUntil([] { return qobject_cast<QNMessageBox*>(QApplication::activeModalWidget()); },
+                5000);
+      auto* box = qobject_cast<QNMessageBox*>(QApplication::activeModalWidget());
+      if (!box)
+        return;
+      if (text)
+        *text = box->message();
+      accept ? box->accept() : box->reject();
+    });
+  }
+
+  mcu::MemberInfo mcuMember(quint32 userId) {
+    for (const mcu::RoomInfo& room : servers_.mcu().rooms())
+      if (room.room_id == kRoom)
+        for (const mcu::MemberInfo& m : room.members)
+          if (m.user_id == userId)
+            return m;
+    return {};
+  }
+
+  Servers servers_;
+  TempHome home_;
+  QPointer<Classroom> classroom_;
+  std::vector<std::unique_ptr<Bot>> bots_;
+};
+
+constexpr quint32 kTeacher = 10001;
+constexpr quint32 kStudents[] = {10003, 10004, 10005, 10006};
+
+TEST_F(ClassroomTest, StartsUpWithRoleAndMembersAndCancelOnCloseKeepsEverything) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  EXPECT_EQ(classroom_->windowTitle(), QStringLiteral("互动教室"));
+  EXPECT_EQ(RoomContext::current().ownRole, RoomContext::kTeacher);
+  EXPECT_TRUE(RoomContext::current().isOwner);
+  EXPECT_TRUE(classroom_->startClassButton()->isVisibleTo(classroom_));
+  EXPECT_TRUE(classroom_->presenceTimer()->isActive());
+  EXPECT_EQ(classroom_->presenceTimer()->interval(), Classroom::kHeartbeatMs);
+  ASSERT_TRUE(addBots({kStudents[0], kStudents[1]}));
+  EXPECT_EQ(classroom_->memberList()->groupOf(kStudents[0]), MemberListWidget::Student);
+  EXPECT_EQ(classroom_->memberList()->groupOf(kTeacher), MemberListWidget::Teacher);
+
+  QSignalSpy exits(classroom_.data(), &Classroom::signal_exit_classroom);
+  QString question;
+  answerNextBox(false, &question);
+  EXPECT_FALSE(classroom_->close());
+  EXPECT_EQ(question, QStringLiteral("您确定要退出教室吗？"));
+  EXPECT_EQ(exits.count(), 0);
+  ASSERT_FALSE(classroom_.isNull());
+  EXPECT_FALSE(classroom_->isLeaving());
+  EXPECT_NE(classroom_->media(), nullptr);
+  EXPECT_TRUE(classroom_->mcuConnected());
+  EXPECT_TRUE(classroom_->roomChannel()->hasClient());
+  EXPECT_TRUE(classroom_->presenceTimer()->isActive());
+
+  // Starting the class: the MCU knows it runs and the own camera and microphone are published.
+  classroom_->startClassButton()->click();
+  ASSERT_TRUE(waitUntil([&] { return RoomContext::current().classInProgress; }));
+  EXPECT_EQ(RoomContext::current().classStarterId, kTeacher);
+  EXPECT_TRUE(classroom_->teachingTimer()->isActive());
+  ASSERT_TRUE(waitUntil([&] { return (mcuMember(kTeacher).published & 3u) == 3u; }));
+
+  // The teacher opens both students' cameras: each gets a tile in the students' strip.
+  classroom_->onOperateVideo(kStudents[0]);
+  classroom_->onOperateVideo(kStudents[1]);
+  ASSERT_TRUE(waitUntil([&] {
+    return classroom_->studentVideos()->tile(kStudents[0]) &&
+           classroom_->studentVideos()->tile(kStudents[1]);
+  }));
+  EXPECT_TRUE(classroom_->memberList()->findUser(kStudents[0])->isVideoOn());
+  const QString shot = qEnvironmentVariable("TAV_CLASSROOM_SCREENSHOT");
+  if (!shot.isEmpty()) {
+    classroom_->memberList()->findUser(kStudents[0])->setHandUp(true);
+    waitUntil([] { return false; }, 1500);  // let the frames of the own preview arrive
+    classroom_->grab().save(shot);
+  }
+}
+
+TEST_F(ClassroomTest, LoggedInElsewhereLeavesWithoutAsking) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  QSignalSpy exits(classroom_.data(), &Classroom::signal_exit_classroom);
+  LoginInfo::current().loggedInElsewhere = true;
+  EXPECT_TRUE(classroom_->close());  // no box: close() would not return before an answer
+  EXPECT_EQ(exits.count(), 1);
+  EXPECT_TRUE(waitUntil([&] { return classroom_.isNull(); }));
+  EXPECT_EQ(Classroom::current(), nullptr);
+}
+
+// The room switched to access-code entry: students go, assistants and the owner stay.
+TEST_F(ClassroomTest, AccessCodeEntrySendsStudentsOut) {
+  struct Case {
+    const char* account;
+    bool leaves;
+  };
+  for (const Case& c : {Case{"student1", true}, Case{"assistant", false}, Case{"teacher", false}}) {
+    SCOPED_TRACE(c.account);
+    ASSERT_TRUE(enter(c.account));
+    ASSERT_TRUE(connected());
+    QSignalSpy exits(classroom_.data(), &Classroom::signal_exit_classroom);
+    // The teacher's message on the room channel, from another connection.
+    RoomChannelClient teacher(kTeacher, kRoom);
+    QSignalSpy up(&teacher, &RoomChannelClient::__connect2msgs_state);
+    teacher.connectTo("127.0.0.1", servers_.msgPort());
+    ASSERT_TRUE(waitUntil([&] { return up.count() > 0; }));
+    QJsonObject msg = roommsg::newMessage(MSG_ROOM_TYPE);
+    msg.insert("roomType", "2");
+    teacher.send(roommsg::serialize(msg), "*");
+    // A chat line after it shows the room message has been handled by then.
+    QSignalSpy chats(classroom_->messenger(), &RoomMessenger::signal_ChatMsgArrived);
+    QJsonObject chat = roommsg::newMessage(MSG_CHAT_TEXT);
+    chat.insert("content", "hello");
+    teacher.send(roommsg::serialize(chat), "*");
+    if (c.leaves) {
+      EXPECT_TRUE(waitUntil([&] { return classroom_.isNull(); }));
+      EXPECT_EQ(exits.count(), 1);
+    } else {
+      ASSERT_TRUE(waitUntil([&] { return chats.count() >= 2; }));
+      EXPECT_FALSE(classroom_.isNull());
+      EXPECT_EQ(exits.count(), 0);
+      LoginInfo::current().loggedInElsewhere = true;
+      classroom_->close();
+      waitUntil([&] { return classroom_.isNull(); });
+      LoginInfo::current().loggedInElsewhere = false;
+    }
+  }
+}
+
+TEST_F(ClassroomTest, AudioLimitBulkButtonsAndFrames) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  ASSERT_TRUE(addBots({kStudents[0], kStudents[1], kStudents[2], kStudents[3], 10007}));
+
+  // Four members with sound on (as the library reports it): a fifth is refused, nothing sent.
+  for (quint32 id : kStudents)
+    classroom_->slot_new_media_coming(id, media_kind_audio);
+  const uint64_t before = servers_.mcu().stats().messages;
+  classroom_->onOperateAudio(10007);
+  EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("最多只能打开4路声音！"));
+  EXPECT_EQ(servers_.mcu().stats().messages, before);
+  EXPECT_EQ(mcuMember(10007).published & media_kind_audio, 0u);
+
+  // Two on: open-all opens two more, the first ticked in list order.
+  classroom_->slot_close_media(kStudents[0], media_kind_audio);
+  classroom_->slot_close_media(kStudents[1], media_kind_audio);
+  for (UserItem* item : classroom_->memberList()->items())
+    item->setChecked(item->userId() != kTeacher);
+  QList<quint32> order;
+  for (UserItem* item : classroom_->memberList()->items())
+    if (item->userId() != kTeacher && item->userId() != kStudents[2] &&
+        item->userId() != kStudents[3])
+      order.push_back(item->userId());
+  ASSERT_EQ(order.size(), 3);
+  QElapsedTimer clock;
+  clock.start();
+  classroom_->openAllAudioButton()->click();
+  EXPECT_FALSE(classroom_->openAllAudioButton()->isEnabled());
+  EXPECT_FALSE(classroom_->closeAllAudioButton()->isEnabled());
+  ASSERT_TRUE(waitUntil([&] {
+    return (mcuMember(order[0]).published & media_kind_audio) &&
+           (mcuMember(order[1]).published & media_kind_audio);
+  }));
+  ASSERT_TRUE(waitUntil([&] { return classroom_->openAllAudioButton()->isEnabled(); }));
+  EXPECT_GE(clock.elapsed(), Classroom::kBulkButtonPauseMs - 5);  // a precise timer is never early
+  EXPECT_TRUE(classroom_->closeAllAudioButton()->isEnabled());
+  EXPECT_EQ(mcuMember(order[2]).published & media_kind_audio, 0u);
+
+  // A frame for somebody without a tile goes straight back; the queue holds at most ten.
+  const int returned = classroom_->framesReturned();
+  video_frame_t frame{4, 2, new uint8_t[4 * 2 * 3](), 424242, media_kind_video};
+  classroom_->on_media_event(pavo_event_video_frame, &frame);
+  EXPECT_TRUE(waitUntil([&] { return classroom_->framesReturned() == returned + 1; }));
+  EXPECT_EQ(classroom_->frameQueue()->size(), 0u);
+}
+
+TEST_F(ClassroomTest, LosingTheMcuClosesOnceEvenIfRepeated) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  QSignalSpy exits(classroom_.data(), &Classroom::signal_exit_classroom);
+  classroom_->on_media_event(pavo_event_disconnected, nullptr);
+  classroom_->on_media_event(pavo_event_disconnected, nullptr);
+  ASSERT_TRUE(waitUntil([&] { return classroom_.isNull(); }));
+  int boxes = 0;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QNMessageBox*>(w);
+    if (box && box->isVisible() &&
+        box->message() == QStringLiteral("当前网络不给力,请检查网络后重试！")) {
+      ++boxes;
+      EXPECT_FALSE(box->buttonsVisible());
+    }
+  }
+  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(exits.count(), 1);
+}
+
+}  // namespace
