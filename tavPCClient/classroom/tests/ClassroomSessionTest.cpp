@@ -393,4 +393,40 @@ TEST_F(ClassroomTest, LosingTheMcuClosesOnceEvenIfRepeated) {
   EXPECT_EQ(exits.count(), 1);
 }
 
+TEST_F(ClassroomTest, RoomChannelDropIsRecreatedSilently) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  RoomChannelClient* channel = classroom_->roomChannel();
+  const int before = channel->connectCount();
+  channel->disconnect_from_msgs();  // as the message library reports a dropped connection
+  ASSERT_TRUE(waitUntil([&] { return channel->connectCount() == before + 1; }));
+  EXPECT_TRUE(channel->hasClient());
+  EXPECT_FALSE(classroom_->isLeaving());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  // The new connection carries room messages again.
+  QSignalSpy chats(classroom_->messenger(), &RoomMessenger::signal_ChatMsgArrived);
+  RoomChannelClient other(kStudents[0], kRoom);
+  QSignalSpy up(&other, &RoomChannelClient::__connect2msgs_state);
+  other.connectTo("127.0.0.1", servers_.msgPort());
+  ASSERT_TRUE(waitUntil([&] { return up.count() > 0; }));
+  QJsonObject chat = roommsg::newMessage(MSG_CHAT_TEXT);
+  chat.insert("content", "still there?");
+  other.send(roommsg::serialize(chat), "*");
+  EXPECT_TRUE(waitUntil([&] { return chats.count() > 0; }));
+}
+
+TEST_F(ClassroomTest, NoMemberListClosesWithTheNetworkMessage) {
+  ASSERT_TRUE(enter("teacher"));
+  QSignalSpy exits(classroom_.data(), &Classroom::signal_exit_classroom);
+  classroom_->onGetUserList(QJsonObject());  // what a network error delivers
+  ASSERT_TRUE(waitUntil([&] { return classroom_.isNull(); }));
+  EXPECT_EQ(exits.count(), 1);
+  bool boxShown = false;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* box = qobject_cast<QNMessageBox*>(w))
+      boxShown |= box->isVisible() &&
+                  box->message() == QStringLiteral("当前网络不给力,请检查网络后重试！");
+  EXPECT_TRUE(boxShown);
+}
+
 }  // namespace
