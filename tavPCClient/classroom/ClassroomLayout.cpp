@@ -223,6 +223,7 @@ QWidget* Classroom::buildSidePanel() {
             for (quint32 id : shown)
               ctrl(media_cmd_subscribe, id, media_kind_video);
           });
+  otherVideos_->hide();  // shown while somebody of the other roles has a tile
   layout->addWidget(otherVideos_);
 
   auto* panel = new QWidget(column);

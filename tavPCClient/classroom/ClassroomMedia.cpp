@@ -297,6 +297,7 @@ void Classroom::placeVideo(quint32 userId) {
     added.tile->setAudioOn(member != members_.constEnd() && member->audioOn);
     added.tile->setHoverAllowed(context_.hasTeacherRights() || own);
   }
+  otherVideos_->setVisible(!otherVideos_->displayed().isEmpty());
   if (added.bumpedId != 0) {
     qDebug() << "切换中停止 " << added.bumpedId << nameOf(added.bumpedId) << " 的视频流";
     ctrl(media_cmd_unsubscribe, added.bumpedId, media_kind_video);
@@ -318,6 +319,7 @@ void Classroom::freeVideo(quint32 userId) {
       ctrl(media_cmd_subscribe, promoted, media_kind_video);
     }
   }
+  otherVideos_->setVisible(!otherVideos_->displayed().isEmpty());
 }
 
 VideoRenderWidget* Classroom::videoTarget(quint32 userId, int kind) const {

@@ -75,7 +75,11 @@ void Classroom::connectLibrarySignals() {
       [this](int state) {
         if (state != 1)
           return;
-        context_.classInProgress = true;
+        if (!context_.classInProgress) {
+          context_.classInProgress = true;
+          showBlankWhiteboard();
+          replayExistingMedia();
+        }
         refreshClassButtons();
         if (media_)
           media_->get_classing_user();
@@ -277,6 +281,7 @@ void Classroom::__get_classing_user_ack(int code, quint32 userId) {
   context_.classStarterId = userId;
   context_.screenSharerId = userId;
   refreshRoleControls();
+  refreshClassButtons();
   QJsonObject query = roommsg::newMessage(MSG_SHARE_STATE_QUERY);
   messenger_->sendRoomMsg(query, QString::number(userId));
   if (userId != entry_.ownUserId) {
@@ -407,8 +412,10 @@ void Classroom::classStarted(quint32 starterId) {
   context_.classStarterId = starterId;
   refreshClassButtons();
   refreshRoleControls();
-  if (!wasRunning)
+  if (!wasRunning) {
+    showBlankWhiteboard();
     replayExistingMedia();
+  }
 }
 
 // Stopping the class.
@@ -440,6 +447,7 @@ void Classroom::classStopped() {
   context_.resetTeaching();
   emit _stopTimerHeartBeatTeaching();
   sharedArea_->setPixmap(QPixmap());
+  sharedArea_->setStyleSheet(QString());
   sharedArea_->setText(QStringLiteral("等待老师上课"));
   refreshClassButtons();
   refreshRoleControls();

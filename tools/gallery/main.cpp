@@ -1,6 +1,9 @@
 // tav-gallery: renders the client's windows into PNG files so their look can be
 // checked without clicking through the program.
-//   tav-gallery OUTPUT_DIR
+//   tav-gallery OUTPUT_DIR [SERVICE_HOST ACCOUNT PASSWORD [ROOM_ID]]
+// With a room id it also enters that room (from the program's folder, where the media
+// library finds its settings), starts the class when the account may, and renders the
+// classroom.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -17,12 +20,14 @@
 #include "ClientStartup.h"
 
 #include "ClassInformationWidget.h"
+#include "Classroom.h"
 #include "DataFolder.h"
 #include "LoadingWidget.h"
 #include "LocalConfig.h"
 #include "LoginDialog.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
+#include "RoomContext.h"
 #include "UserDialog.h"
 #include "WelcomeDlg.h"
 
@@ -44,6 +49,42 @@ bool save(QWidget& widget, const QString& dir, const QString& name) {
   QTextStream(stdout) << (ok ? "wrote " : "FAILED ") << dir << '/' << name << ".png\n";
   return ok;
 }
+bool saveClassroom(UserDialog& lobby, quint32 roomId, const QString& dir) {
+  lobby.slot_ButtonTeachClass();
+  ClassInformationWidget* card = nullptr;
+  for (auto* list : {&lobby.createdCards(), &lobby.joinedCards()})
+    for (ClassInformationWidget* c : *list)
+      if (c->roomId() == roomId)
+        card = c;
+  if (!card) {
+    QTextStream(stderr) << "room " << roomId << " is not in the lobby\n";
+    return false;
+  }
+  lobby.slot_EnterClassroom(card);
+  if (!waitFor([&] { return lobby.classroom() && lobby.classroom()->mcuConnected(); }, 20000)) {
+    QTextStream(stderr) << "the classroom did not connect to the media server\n";
+    return false;
+  }
+  Classroom* room = lobby.classroom();
+  if (RoomContext::current().hasTeacherRights() && !RoomContext::current().classInProgress) {
+    room->btnStartClass_clicked();
+    waitFor([] { return RoomContext::current().classInProgress; }, 10000);
+  }
+  // Others may still be coming in; then open every member's camera the way the teacher
+  // would, and let pictures arrive.
+  waitFor([&] { return room->members().size() >= 3; }, 40000);
+  for (quint32 id : room->members().keys())
+    if (id != room->entry().ownUserId && !room->members().value(id).videoOn)
+      room->onOperateVideo(id);
+  waitFor([] { return false; }, 4000);
+  const bool saved = save(*room, dir, "classroom");
+  // End the class so the room is left as it was found.
+  if (RoomContext::current().classStarterId == room->entry().ownUserId && room->media())
+    room->media()->stop_class(room->entry().ownUserId);
+  waitFor([] { return !RoomContext::current().classInProgress; }, 5000);
+  return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,6 +161,8 @@ int main(int argc, char** argv) {
     waitFor([] { return false; }, 1500);
     ok &= save(*lobby, dir, "lobby-devices");
     lobby->slot_ButtonCloseCamera();
+    if (argc >= 6)
+      ok &= saveClassroom(*lobby, QString::fromLocal8Bit(argv[5]).toUInt(), dir);
   }
   return ok ? 0 : 1;
 }
