@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QTimer>
 
+#include "CheckSelfDevice.h"
 #include "HeartbeatInRoom.h"
 #include "LoginInfo.h"
 #include "QNMessageBox.h"
@@ -95,6 +96,9 @@ void Classroom::releaseEverything() {
   emit _stopTimerHeartBeatTeaching();
   if (supplementTimer_)
     supplementTimer_->stop();
+  // The device check asks the library; it must be done before the library goes.
+  if (deviceCheck_)
+    deviceCheck_->wait();
   // Frames go back to the library before it goes: first stop the delivery.
   if (media_)
     media_->media_ctrl(media_cmd_video_off, nullptr);

@@ -25,6 +25,7 @@
 #include "RoomMember.h"
 #include "libpavo/libpavo.h"
 
+class CheckSelfDevice;
 class HeartbeatInRoom;
 class MemberListWidget;
 class PlayWnd;
@@ -291,6 +292,7 @@ private:
   std::unique_ptr<RoomPeerPath> peerPath_;
   RoomChannelClient* channel_ = nullptr;
   HeartbeatInRoom* heartbeat_ = nullptr;
+  QPointer<CheckSelfDevice> deviceCheck_;
   QTimer* presenceTimer_ = nullptr;
   QTimer* teachingTimer_ = nullptr;
   QTimer* supplementTimer_ = nullptr;
@@ -338,6 +340,7 @@ private:
   QPushButton* ownAudioButton_ = nullptr;
   QWidget* teacherOnly_ = nullptr;
   QWidget* bulkButtons_ = nullptr;
+  QWidget* ownControls_ = nullptr;
   QWidget* chatPanel_ = nullptr;
   QLabel* chatMutedLabel_ = nullptr;
   QPushButton* sendButton_ = nullptr;

@@ -155,6 +155,7 @@ QWidget* Classroom::buildStage() {
   layout->addWidget(studentVideos_);
 
   auto* own = new QWidget(column);
+  ownControls_ = own;
   own->setObjectName(QStringLiteral("ownControls"));
   auto* ownRow = new QHBoxLayout(own);
   ownRow->setContentsMargins(0, 0, 0, 0);
@@ -330,6 +331,7 @@ void Classroom::refreshRoleControls() {
   const bool teacher = context_.hasTeacherRights();
   teacherOnly_->setVisible(teacher);
   bulkButtons_->setVisible(teacher);
+  ownControls_->setVisible(teacher);
   for (VideoGroup* group : {studentVideos_, otherVideos_})
     group->setHoverAllowed(teacher);
   // The own tile always offers its own controls.

@@ -160,6 +160,7 @@ void Classroom::initMedia() {
   presenceTimer_->start(kHeartbeatMs);
 
   auto* check = new CheckSelfDevice(media_);
+  deviceCheck_ = check;
   connect(check, &CheckSelfDevice::VideoDeviceStatus, this, &Classroom::initSelfVideoDeviceStatus);
   connect(check, &CheckSelfDevice::AudioDeviceStatus, this, &Classroom::initSelfAudioDeviceStatus);
   check->start(QThread::InheritPriority);
