@@ -42,7 +42,9 @@ struct common_data_t {
 
 // Decodes Opus frames as velsample_encode (velmedia) makes them, mono or stereo at any of its
 // rates, and plays them on one speaker. A short playout buffer smooths the arrival; when it
-// runs dry the speaker plays silence.
+// runs dry the speaker plays silence. The player keeps its own delay small: sound that
+// arrives in a burst (a jitter buffer handing over its backlog) is dropped or played slightly
+// faster until the buffer is back near its target.
 class velaudira {
 public:
   // Plays on speaker `speaker_index` (the velaudio_device speaker list; an index beyond it
@@ -55,4 +57,12 @@ public:
   // slot 1: decodes one frame and queues its sound. The frame stays the caller's. 0 done;
   // -1 for a null or empty frame or data the decoder rejects (dropped).
   virtual int play(const common_data_t* frame) = 0;
+
+  // slot 2: `count` frames were lost and will not come: plays that many concealment frames
+  // (the decoder's loss concealment, at most 5), so a gap is smoothed instead of cut out. 0
+  // done; -1 when the player has nothing to conceal from (no frame played yet) or cannot.
+  virtual int conceal(unsigned count) {
+    (void)count;
+    return -1;
+  }
 };

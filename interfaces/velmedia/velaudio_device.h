@@ -1,4 +1,4 @@
-// velmedia: the machine's audio devices and microphone recording.
+// velmedia: the machine's audio devices, microphone recording and speaker playout.
 //
 // Microphone and speaker indexes count from 0 in the order of this class's lists; the same
 // indexes are used by velsample_encode_open (microphone), velaudira and libvocalia_play
@@ -28,8 +28,9 @@ public:
                                       unsigned bytes_per_sample, unsigned channels,
                                       unsigned sample_rate) = 0;
   // slot 2: playout request for `sample_count` sample frames into `samples`, writing the
-  // frames provided to *samples_out. The device only records, so it never asks; an
-  // implementation returns 0.
+  // frames provided to *samples_out. Asked only while playout runs (velaudio_device slot 10),
+  // on the speaker's thread, for 16-bit stereo at 48000 Hz; frames not provided play as
+  // silence. A transport that only records returns 0.
   virtual int need_more_play_data(unsigned sample_count, unsigned bytes_per_sample,
                                   unsigned channels, unsigned sample_rate, void* samples,
                                   unsigned* samples_out) = 0;
@@ -64,4 +65,14 @@ public:
   // slot 8: stops recording; when it returns no transport call is running or will follow.
   // 0 done, also when not recording; -1 when called from inside the transport.
   virtual int stop_recording() = 0;
+  // Playout, added after the recording slots; a device without it refuses (-1).
+  // slot 9: selects the speaker for the next start_playout; an index beyond the speaker list
+  // plays on the default output. 0 done, -1 negative index.
+  virtual int select_speaker(int) { return -1; }
+  // slot 10: starts playout: the transport's need_more_play_data fills the speaker. 0 done,
+  // also when already playing; -1 no output device or it does not open.
+  virtual int start_playout() { return -1; }
+  // slot 11: stops playout; when it returns no playout request is running or will follow.
+  // 0 done, also when not playing; -1 when called from inside the transport.
+  virtual int stop_playout() { return 0; }
 };

@@ -2,7 +2,9 @@
 //
 // The estimate starts at the configured start rate and follows the receivers' loss reports
 // (MCU message 16): little loss raises it step by step towards the maximum, heavy loss lowers
-// it towards the minimum. It always stays within [min, max].
+// it towards the minimum. Queuing delay measured on the way to the MCU (growing delay means
+// the link is full before any packet is lost) lowers it too and holds it from rising. It
+// always stays within [min, max].
 #pragma once
 
 #include <cstdint>
@@ -37,4 +39,11 @@ public:
   // slot 4: one receiver report: `loss` is the fraction of packets lost since the last report
   // in 1/256 units (0 none, 255 nearly all). 0 done, -1 not configured.
   virtual int on_receiver_feedback(uint32_t loss) = 0;
+  // slot 5: the queuing delay of the stream's packets on the way to the MCU, in ms (their
+  // transit time above the smallest seen lately). 0 done, -1 not configured (or, for an
+  // estimator without a delay part, not supported).
+  virtual int on_delay_feedback(uint32_t queue_delay_ms) {
+    (void)queue_delay_ms;
+    return -1;
+  }
 };

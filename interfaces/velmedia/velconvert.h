@@ -5,7 +5,8 @@
 
 #include "velmedia/velmedia_types.h"
 
-// Converts an I420 picture of width x height into packed BGR24 (bytes B, G, R per pixel,
-// rows of width*3 bytes without padding; velmedia_bgr24_size bytes). 0 done, -1 null
-// buffers or a non-positive size.
+// Converts an I420 picture of width x height into packed 24-bit pixels: bytes R, G, B per pixel
+// (the layout Qt calls RGB888, as the client shows event-12 frames; the name is historical),
+// rows of width*3 bytes without padding; velmedia_bgr24_size bytes. 0 done, -1 null buffers
+// or a non-positive size.
 int yuv4202bgr24(const uint8_t* i420, uint8_t* bgr24, int width, int height);

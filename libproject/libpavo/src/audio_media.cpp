@@ -1,16 +1,19 @@
 #include "audio_media.h"
 
-#include "pending_media.h"
+#include "audio_rtp_recv.h"
+#include "audio_sender.h"
 
 namespace pavo {
 
-std::unique_ptr<audio_ctrl> make_audio_sender(int, int, uint16_t) {
-  return std::make_unique<pending_audio_sender>();
+std::unique_ptr<audio_ctrl> make_audio_sender(int channels, int sample_rate,
+                                              uint16_t microphone_index) {
+  return std::make_unique<audio_sender>(channels, sample_rate, microphone_index);
 }
 
-std::unique_ptr<media_receiver> make_audio_receiver(const char* ip, uint16_t port, uint32_t,
-                                                    int) {
-  return std::make_unique<pending_receiver>(ip, port, 0, 2);
+std::unique_ptr<media_receiver> make_audio_receiver(const char* ip, uint16_t port, uint32_t own_id,
+                                                    int speaker_index) {
+  return std::make_unique<audio_rtp_recv>(
+      ip, port, own_id, std::unique_ptr<velaudira>(velaudira::create(speaker_index)));
 }
 
 }  // namespace pavo

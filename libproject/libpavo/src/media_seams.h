@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "sendmsg2mcu.h"
 #include "sendmsg2ui.h"
@@ -43,6 +44,13 @@ public:
 class media_receiver {
 public:
   virtual ~media_receiver() = default;
+  // For the loss report (MCU message 15): true with the stream's kind and the packet numbers
+  // it misses (possibly none); false for a receiver that reports nothing (audio).
+  virtual bool loss_list(int* kind, std::vector<uint16_t>* missing) {
+    (void)kind;
+    (void)missing;
+    return false;
+  }
 };
 
 class media_factory {

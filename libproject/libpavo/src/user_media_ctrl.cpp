@@ -1,10 +1,63 @@
 #include "user_media_ctrl.h"
 
+#include <vector>
+
+#include "pavo_protocol.h"
+#include "woblog/woblog.h"
+
+namespace {
+constexpr unsigned loss_report_period_ms = 50;
+}  // namespace
+
+user_media_ctrl::user_media_ctrl(uint32_t remote_id, uint32_t own_id, sendmsg2ui* ui,
+                                 sendmsg2mcu* mcu, media_factory& factory)
+    : remote_id_(remote_id), own_id_(own_id), ui_(ui), mcu_(mcu), factory_(factory) {
+  if (start() != 0)
+    qn::log("user %u: no loss report thread", remote_id);
+}
+
 user_media_ctrl::~user_media_ctrl() {
+  quit();  // the clock first: it reads the receivers
   std::map<int, std::unique_ptr<media_receiver>> receivers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     receivers.swap(receivers_);
+  }
+}
+
+void user_media_ctrl::run() {
+  while (!quit_requested()) {
+    if (clock_.wait(loss_report_period_ms) == 0 && quit_requested())
+      return;
+    send_loss_reports();
+  }
+}
+
+void user_media_ctrl::send_loss_reports() {
+  struct report {
+    int kind;
+    std::vector<uint16_t> missing;
+  };
+  std::vector<report> reports;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& entry : receivers_) {
+      report r{0, {}};
+      if (entry.second->loss_list(&r.kind, &r.missing) && !r.missing.empty() &&
+          r.missing.size() <= max_report_numbers)
+        reports.push_back(std::move(r));
+    }
+  }
+  // Sent outside the lock: a stop of a receiver never waits for the connection.
+  for (const report& r : reports) {
+    std::vector<uint8_t> payload(16 + 2 * r.missing.size());
+    pavo::put_u32(payload.data(), remote_id_);
+    pavo::put_u32(payload.data() + 4, static_cast<uint32_t>(r.kind));
+    pavo::put_u32(payload.data() + 8, static_cast<uint32_t>(r.missing.size()));
+    pavo::put_u32(payload.data() + 12, own_id_);
+    for (std::size_t i = 0; i < r.missing.size(); ++i)
+      pavo::put_u16(payload.data() + 16 + 2 * i, r.missing[i]);
+    mcu_->send_msg(pavo::msg_loss_report, payload.data(), static_cast<unsigned>(payload.size()));
   }
 }
 

@@ -1,21 +1,25 @@
 #include "video_media.h"
 
-#include "pending_media.h"
+#include "screen_capture.h"
+#include "velvideo_capture.h"
+#include "video_rtp_recv.h"
 
 namespace pavo {
 
-std::shared_ptr<video_ctrl> make_camera_sender(sendmsg2ui*, uint16_t) {
-  return std::make_shared<pending_video_sender>("camera");
+std::shared_ptr<video_ctrl> make_camera_sender(sendmsg2ui* ui, uint16_t camera_index) {
+  return std::make_shared<velvideo_capture>(ui, camera_index);
 }
 
-std::shared_ptr<video_ctrl> make_screen_sender(sendmsg2ui*) {
-  return std::make_shared<pending_video_sender>("screen");
+std::shared_ptr<video_ctrl> make_screen_sender(sendmsg2ui* ui) {
+  return std::make_shared<screen_capture>(ui);
 }
 
-std::unique_ptr<media_receiver> make_video_receiver(const char* ip, uint16_t port, uint32_t,
-                                                    uint32_t remote_id, int kind, sendmsg2ui*,
+std::unique_ptr<media_receiver> make_video_receiver(const char* ip, uint16_t port, uint32_t own_id,
+                                                    uint32_t remote_id, int kind, sendmsg2ui* ui,
                                                     sendmsg2mcu*) {
-  return std::make_unique<pending_receiver>(ip, port, remote_id, kind);
+  // A receiver whose socket did not open stays inert in its place (the stream still counts as
+  // subscribed, as the control side expects).
+  return std::make_unique<video_rtp_recv>(ip, port, own_id, ui, remote_id, kind);
 }
 
 }  // namespace pavo

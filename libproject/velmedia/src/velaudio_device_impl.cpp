@@ -13,6 +13,7 @@
 #include "fake_microphone.h"
 #include "media_runtime.h"
 #include "sdl_microphone.h"
+#include "sdl_speaker.h"
 #include "velmedia/velaudio_device.h"
 #include "woblog/woblog.h"
 
@@ -24,6 +25,7 @@ public:
   explicit audio_device_impl(bool sdl) : sdl_(sdl) {}
   ~audio_device_impl() override {
     stop_source();
+    stop_speaker();
     if (sdl_)
       sdl_audio_release();
   }
@@ -93,8 +95,67 @@ public:
     return 0;
   }
 
+  int select_speaker(int index) override {
+    if (index < 0)
+      return -1;
+    speaker_index_ = index;
+    return 0;
+  }
+
+  int start_playout() override {
+    if (inside_transport())
+      return 0;
+    std::lock_guard<std::mutex> lock(speaker_mutex_);
+    if (speaker_)
+      return 0;
+    if (!sdl_)
+      return -1;
+    const std::vector<std::string> names = sdl_names(false);
+    const int index = speaker_index_;
+    // Beyond the list: SDL's default output (also the only one some drivers offer).
+    auto speaker = std::make_unique<sdl_speaker>(
+        index < static_cast<int>(names.size()) ? names[index] : std::string());
+    if (!speaker->start(
+            [this](int16_t* samples, unsigned frames) { return pull(samples, frames); }))
+      return -1;
+    speaker_ = std::move(speaker);
+    return 0;
+  }
+
+  int stop_playout() override {
+    if (inside_transport()) {
+      qn::log("velmedia: stop_playout refused inside the transport");
+      return -1;
+    }
+    stop_speaker();
+    return 0;
+  }
+
 private:
-  bool inside_transport() const { return delivering_.load() == std::this_thread::get_id(); }
+  bool inside_transport() const {
+    const std::thread::id self = std::this_thread::get_id();
+    return delivering_.load() == self || playing_.load() == self;
+  }
+
+  void stop_speaker() {
+    std::lock_guard<std::mutex> lock(speaker_mutex_);
+    if (speaker_) {
+      speaker_->stop();
+      speaker_.reset();
+    }
+  }
+
+  unsigned pull(int16_t* samples, unsigned frames) {
+    std::lock_guard<std::mutex> lock(transport_mutex_);
+    if (!transport_)
+      return 0;
+    playing_ = std::this_thread::get_id();
+    unsigned written = 0;
+    transport_->need_more_play_data(frames, sizeof(int16_t), record_channels, record_rate, samples,
+                                    &written);
+    playing_ = std::thread::id();
+    return written;
+  }
 
   void stop_source() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -150,6 +211,11 @@ private:
   std::mutex transport_mutex_;
   velAudioTransport* transport_ = nullptr;
   std::atomic<std::thread::id> delivering_{};
+
+  std::atomic<int> speaker_index_{0};
+  std::mutex speaker_mutex_;  // the running speaker
+  std::unique_ptr<sdl_speaker> speaker_;
+  std::atomic<std::thread::id> playing_{};
 };
 
 }  // namespace

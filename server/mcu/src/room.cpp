@@ -106,6 +106,16 @@ bool room::disconnect(uint32_t user_id) {
   return found;
 }
 
+bool room::send_to_member(uint32_t user_id, uint32_t type, const uint8_t* payload,
+                          unsigned length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  session_id session = 0;
+  if (!server_ || length > kcp_max_payload || !logic_.session_of(user_id, &session))
+    return false;
+  kcp_header_t header{0, static_cast<uint16_t>(length), type};
+  return server_->send(session, header, payload, length) == 0;
+}
+
 RoomInfo room::info() {
   std::lock_guard<std::mutex> lock(mutex_);
   RoomInfo info = logic_.info();

@@ -40,6 +40,8 @@ public:
   void joined(uint64_t now_ms);  // its port was just handed to a client
   void probe();
   bool disconnect(uint32_t user_id);
+  // A message of the media relay to a member; false when the member is not here.
+  bool send_to_member(uint32_t user_id, uint32_t type, const uint8_t* payload, unsigned length);
   RoomInfo info();
   std::size_t member_count();
 

@@ -182,6 +182,16 @@ room_logic::member* room_logic::find_user(uint32_t user_id) {
   return nullptr;
 }
 
+bool room_logic::session_of(uint32_t user_id, session_id* out) const {
+  for (const auto& entry : members_) {
+    if (entry.second.user_id == user_id) {
+      *out = entry.first;
+      return true;
+    }
+  }
+  return false;
+}
+
 bytes room_logic::user_pairs() const {
   bytes out;
   for (session_id s : order_) {

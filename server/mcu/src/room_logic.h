@@ -41,6 +41,8 @@ public:
   bool disconnect(uint32_t user_id, outbox& out);
 
   std::size_t member_count() const { return members_.size(); }
+  // The session of a logged-in member; false when not here.
+  bool session_of(uint32_t user_id, session_id* out) const;
   RoomInfo info() const;
 
 private:

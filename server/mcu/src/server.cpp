@@ -5,11 +5,11 @@
 #include <mutex>
 #include <thread>
 
+#include "mcu/media_router.h"
 #include "mcu/server.h"
 #include "netra/kcp_server.h"
 #include "room.h"
 #include "tavsrv/Log.h"
-#include "udp_port_pool.h"
 
 namespace mcu {
 
@@ -30,9 +30,13 @@ class Server::Impl {
 public:
   explicit Impl(Config config) : config_(std::move(config)) {
     relay_ = config_.relay;
-    if (!relay_)
-      relay_ = std::make_shared<udp_port_pool>(config_.listen_host, config_.media_port_base,
-                                               config_.media_port_count);
+    if (!relay_) {
+      media_router_options options;
+      options.host = config_.listen_host;
+      options.port_base = config_.media_port_base;
+      options.port_count = config_.media_port_count;
+      relay_ = std::make_shared<media_router>(options);
+    }
   }
   ~Impl() { stop(); }
 
@@ -52,6 +56,9 @@ private:
   // lock: the housekeeping may close an empty room right after.
   uint16_t room_port_for(uint32_t room_id);
   void housekeeping();
+  // The relay's control messages (retransmission requests, feedback) to a member.
+  void send_to_member(uint32_t room_id, uint32_t user_id, uint32_t type, const uint8_t* payload,
+                      unsigned length);
 
   Config config_;
   std::shared_ptr<media_relay> relay_;
@@ -87,6 +94,9 @@ uint16_t Server::Impl::start() {
     return 0;
   }
   port_ = main_->port();
+  relay_->set_control_sender(
+      [this](uint32_t room_id, uint32_t user_id, uint32_t type, const uint8_t* payload,
+             unsigned length) { send_to_member(room_id, user_id, type, payload, length); });
   {
     std::lock_guard<std::mutex> lock(stop_mutex_);
     stopping_ = false;
@@ -99,6 +109,7 @@ uint16_t Server::Impl::start() {
 void Server::Impl::stop() {
   if (!main_)
     return;
+  relay_->set_control_sender({});  // waits for a message being sent to a room
   main_->stop();
   {
     std::lock_guard<std::mutex> lock(stop_mutex_);
@@ -163,6 +174,14 @@ uint16_t Server::Impl::room_port_for(uint32_t room_id) {
                   std::to_string(port));
   rooms_[room_id] = std::move(created);
   return port;
+}
+
+void Server::Impl::send_to_member(uint32_t room_id, uint32_t user_id, uint32_t type,
+                                  const uint8_t* payload, unsigned length) {
+  std::lock_guard<std::mutex> lock(rooms_mutex_);
+  auto found = rooms_.find(room_id);
+  if (found != rooms_.end())
+    found->second->send_to_member(user_id, type, payload, length);
 }
 
 void Server::Impl::housekeeping() {

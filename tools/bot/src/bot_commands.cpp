@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "bot_audio.h"
 #include "bot_options.h"
 #include "bot_output.h"
 
@@ -62,6 +63,8 @@ std::string command_help() {
          "  sendsize <user|*> <bytes> peer message of that many digits 0123456789...\n"
          "  open <kind> [user] | close <kind> [user]   kind: video audio screen doc or 1 2 4 32\n"
          "  subscribe <user> <kind> | unsubscribe <user> <kind>\n"
+         "  dump <user> <kind> <file>  the newest picture of a stream as a PPM image\n"
+         "  microphone <index|last> | speaker <index|last>   before open audio / the room audio\n"
          "  apply | cancel-apply | reply <user> <reply> | share-start | share-stop <user>\n"
          "  share-users | share-cancel <user> | tag-start | tag-stop <user> | tag-users";
 }
@@ -94,6 +97,9 @@ command_result run_command(const std::string& line, Libpavo& library, bot_observ
   } else if (cmd == "frames") {
     print_line(observer.frame_counts());
     return command_result::done;
+  } else if (cmd == "dump" && words.size() == 4 && to_u32(words[1], &user) &&
+             parse_kind(words[2])) {
+    result = observer.newest_frames.dump_ppm(user, parse_kind(words[2]), words[3]);
   } else if (cmd == "devices") {
     print_line("devices " +
                std::to_string(library.media_ctrl(media_cmd_device_count,
@@ -127,6 +133,8 @@ command_result run_command(const std::string& line, Libpavo& library, bot_observ
     user_media_kind_t stream{user, parse_kind(arg(2))};
     result = library.media_ctrl(cmd == "subscribe" ? media_cmd_subscribe : media_cmd_unsubscribe,
                                 &stream);
+  } else if ((cmd == "microphone" || cmd == "speaker") && words.size() == 2) {
+    result = select_audio_device(library, cmd, words[1]);
   } else if (cmd == "apply") {
     result = library.application_share();
   } else if (cmd == "cancel-apply") {

@@ -91,6 +91,7 @@ void bot_observer::on_media_event(int event, void* data) {
         std::lock_guard<std::mutex> lock(frames_mutex_);
         ++frames_[{frame->user_id, frame->kind}];
       }
+      newest_frames.keep(frame->user_id, frame->kind, frame->width, frame->height, frame->pixels);
       if (Libpavo* lib = library.load())
         lib->media_ctrl(media_cmd_free_frame, frame->pixels);
       break;

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "bot_frames.h"
 #include "libpavo/libpavo.h"
 
 namespace bot {
@@ -24,6 +25,8 @@ public:
 
   // "frames <user>:<kind>:<count> ..." for every stream seen so far.
   std::string frame_counts();
+  // The newest picture of every stream.
+  frame_store newest_frames;
 
   void on_media_event(int event, void* data) override;
   void ss_start_class(uint32_t id) override;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace mcu {
 
@@ -26,6 +27,15 @@ public:
   // Message 15: a listener's missing packet numbers ({publisher, kind, n, listener, u16[n]}).
   virtual void loss_report(uint32_t room, uint32_t listener, const uint8_t* report,
                            unsigned length) = 0;
+
+  // How the relay reaches a member over its control connection (14 retransmission requests,
+  // 16 bandwidth feedback, 17 quality levels): room, user, type, big-endian payload.
+  using control_sender = std::function<void(uint32_t room, uint32_t user, uint32_t type,
+                                            const uint8_t* payload, unsigned length)>;
+  // The server sets it before the first room opens and clears it (empty function) when it
+  // stops; once that call returns the old sender is not running and will not be called. The
+  // relay never calls it under its own locks, so the sender may take the rooms' locks.
+  virtual void set_control_sender(control_sender sender) { (void)sender; }
 };
 
 }  // namespace mcu

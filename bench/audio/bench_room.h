@@ -1,0 +1,61 @@
+// A room on an in-process MCU for the audio benchmarks: members on the control port, their
+// audio ports, and plain UDP sockets for the media.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mcu/server.h"
+#include "raw_client.h"
+
+namespace bench_audio {
+
+constexpr uint32_t room_id = 3001;
+
+class bench_room {
+public:
+  bench_room();  // starts the MCU on ephemeral loopback ports
+  bool ok() const { return port_ != 0; }
+  uint16_t port() const { return port_; }
+
+  // A member that publishes audio; its publisher port, 0 on failure.
+  uint16_t add_speaker(uint32_t user);
+  // A member subscribed to the room audio (the first speaker must exist); its listening
+  // port, 0 on failure.
+  uint16_t add_listener(uint32_t user, uint32_t speaker);
+
+private:
+  std::unique_ptr<mcu::Server> server_;
+  uint16_t port_ = 0;
+  std::vector<std::unique_ptr<mcu_test::raw_client>> members_;
+};
+
+// A UDP socket on 127.0.0.1 talking to one MCU port.
+class udp_link {
+public:
+  explicit udp_link(uint16_t mcu_port);
+  ~udp_link();
+  udp_link(const udp_link&) = delete;
+  udp_link& operator=(const udp_link&) = delete;
+  int fd() const { return fd_; }
+  void send(const uint8_t* data, std::size_t length);
+  void send(const std::vector<uint8_t>& data) { send(data.data(), data.size()); }
+  // Reads one waiting datagram into `buffer`; its length, or -1 when none waits.
+  long receive(std::vector<uint8_t>& buffer);
+
+private:
+  int fd_ = -1;
+  sockaddr_in to_{};
+};
+
+// 4-byte big-endian user id: the registration a listener sends until data comes.
+std::vector<uint8_t> registration(uint32_t user);
+
+// Percentile of a sorted list.
+double percentile(const std::vector<double>& sorted, double p);
+
+}  // namespace bench_audio

@@ -1,0 +1,60 @@
+// The room's audio receiver: one mixed stream from the MCU's audio port, reordered in a
+// jitter buffer and played through velaudira. Until the first datagram arrives it registers
+// itself (its user id, 4 bytes big-endian) every 100 ms, which tells the MCU where to send.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "audio_jitter_buffer.h"
+#include "audio_rtp_packet.h"
+#include "audira/velaudira.h"
+#include "libnetra/udp_client.h"
+#include "media_seams.h"
+#include "velthread/velthread.h"
+
+class audio_rtp_recv : public media_receiver,
+                       public lthread,
+                       public network_data,
+                       private audio_jitter_buffer::sink {
+public:
+  // Plays through `player`; inert (nothing opened or started) when the player is null or the
+  // socket does not open.
+  audio_rtp_recv(const char* ip, uint16_t port, uint32_t own_id, std::unique_ptr<velaudira> player);
+  ~audio_rtp_recv() override;
+
+  bool active() const { return active_; }
+
+  void on_network_data(const uint8_t* data, unsigned length) override;
+
+  static constexpr unsigned register_interval_ms = 100;
+  // Datagrams waiting for the receive thread; beyond this the oldest are dropped.
+  static constexpr std::size_t max_queued = 512;
+
+protected:
+  void run() override;
+  void on_quit() override { wake_.post(); }
+
+private:
+  void send_registration();
+  void handle(const std::vector<uint8_t>& datagram);
+  void play_frame(const uint8_t* data, unsigned length) override;
+  void frames_lost(unsigned count) override;
+
+  const uint32_t own_id_;
+  std::unique_ptr<velaudira> player_;
+  std::unique_ptr<udp_client> udp_;
+  bool active_ = false;
+
+  std::mutex queue_mutex_;
+  std::deque<std::vector<uint8_t>> queue_;
+  velsemaphore wake_;
+
+  // Receive thread only.
+  bool arrived_ = false;
+  audio_jitter_buffer jitter_{*this};
+  std::vector<audio_frame_ref> blocks_;
+};

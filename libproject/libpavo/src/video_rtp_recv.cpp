@@ -1,0 +1,132 @@
+#include "video_rtp_recv.h"
+
+#include <chrono>
+
+#include "woblog/woblog.h"
+
+namespace pavo {
+
+namespace {
+
+constexpr int red_pt = 100, fec_pt = 101;
+// Datagrams of this size or more are not ours.
+constexpr unsigned max_datagram = 1500;
+// The registration is repeated this often until the first datagram arrives.
+constexpr auto registration_period = std::chrono::milliseconds(100);
+// Queued datagrams beyond this are dropped (a receiver thread that stalls must not grow
+// without bound); retransmission asks for them again.
+constexpr std::size_t max_queued = 8192;
+
+}  // namespace
+
+video_rtp_recv::video_rtp_recv(const char* ip, uint16_t port, uint32_t own_id, sendmsg2ui* ui,
+                               uint32_t remote_id, int kind)
+    : own_id_(own_id), remote_id_(remote_id), kind_(kind), ui_(ui) {
+  decoder_ = std::make_unique<velvideo_decode>(ui, remote_id, kind);
+  fec_.reset(received_fec_packet::create(red_pt, fec_pt, kind, &video_rtp_recv::on_media, this));
+  udp_.reset(udp_client::create(ip, port));
+  if (!fec_ || !udp_ || udp_->open() != 0) {
+    qn::log("video receiver of %u kind %d: no socket towards %s:%u", remote_id, kind, ip ? ip : "",
+            unsigned{port});
+    return;
+  }
+  running_ = true;
+  if (start() != 0) {
+    running_ = false;
+    qn::log("video receiver of %u kind %d: no thread", remote_id, kind);
+  }
+}
+
+video_rtp_recv::~video_rtp_recv() {
+  running_ = false;
+  if (udp_)
+    udp_->stop();  // no datagram is handed over after this
+  quit();
+  if (decoder_)
+    decoder_->stop();
+}
+
+void video_rtp_recv::on_quit() {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    stopping_ = true;
+  }
+  queue_changed_.notify_all();
+}
+
+void video_rtp_recv::send_registration() {
+  const uint8_t id[4] = {static_cast<uint8_t>(own_id_ >> 24), static_cast<uint8_t>(own_id_ >> 16),
+                         static_cast<uint8_t>(own_id_ >> 8), static_cast<uint8_t>(own_id_)};
+  udp_->send(id, sizeof id);
+}
+
+void video_rtp_recv::on_network_data(const uint8_t* data, unsigned length) {
+  if (!data || length == 0 || length >= max_datagram)
+    return;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (stopping_ || queue_.size() >= max_queued)
+      return;
+    queue_.emplace_back(data, data + length);
+  }
+  queue_changed_.notify_one();
+}
+
+void video_rtp_recv::run() {
+  send_registration();
+  if (udp_->start_recv(this) != 0) {
+    qn::log("video receiver of %u kind %d: receiving does not start", remote_id_, kind_);
+    return;
+  }
+  while (running_) {
+    std::vector<uint8_t> datagram;
+    {
+      std::unique_lock<std::mutex> lock(queue_mutex_);
+      if (!queue_changed_.wait_for(lock, registration_period,
+                                   [this] { return stopping_ || !queue_.empty(); })) {
+        lock.unlock();
+        if (!arrived_)
+          send_registration();
+        continue;
+      }
+      if (stopping_)
+        return;
+      datagram = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    arrived_ = true;
+    if (datagram.size() < velrtp_header_size)
+      continue;
+    rtp_frame_assembler::output out;
+    {
+      std::lock_guard<std::mutex> lock(assembler_mutex_);
+      const uint16_t sequence = static_cast<uint16_t>((datagram[2] << 8) | datagram[3]);
+      // Late and duplicate packets go before any FEC work.
+      if (assembler_.drop_early(sequence))
+        continue;
+      fec_->feed(datagram.data(), static_cast<unsigned>(datagram.size()));
+      out = std::move(pending_);
+      pending_ = rtp_frame_assembler::output{};
+    }
+    for (auto& frame : out.frames)
+      decoder_->push(std::move(frame));
+    for (int state : out.net_states)
+      ui_->net_state(remote_id_, state);
+  }
+}
+
+// From inside fec_->feed, under assembler_mutex_.
+void video_rtp_recv::on_media(const velrtp_header* header, const uint8_t* payload, unsigned length,
+                              void* user) {
+  auto* self = static_cast<video_rtp_recv*>(user);
+  self->assembler_.on_packet(*header, payload, length, &self->pending_);
+}
+
+bool video_rtp_recv::loss_list(int* kind, std::vector<uint16_t>* missing) {
+  std::lock_guard<std::mutex> lock(assembler_mutex_);
+  *kind = kind_;
+  *missing = assembler_.loss_list();
+  return true;
+}
+
+}  // namespace pavo

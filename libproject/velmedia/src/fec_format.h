@@ -1,0 +1,61 @@
+// The FEC packets of the video stream: XOR parity over a group of media packets, in the
+// spirit of RFC 5109. A group is a run of consecutive media packets (base .. base + count - 1)
+// protected by `stride` FEC packets; FEC packet j covers the members j, j + stride, ... so a
+// burst of up to `stride` losses still leaves one loss per FEC packet to rebuild.
+//
+// FEC payload (after the 12-byte RTP header, big-endian):
+//   0  u16 base sequence number     2  u16 count of media packets in the group
+//   4  u8  stride                   5  u8  index of this FEC packet (< stride)
+//   6  u8  media kind of the stream 7  u8  XOR of the members' marker bits
+//   8  u32 XOR of the members' timestamps
+//  12  u16 XOR of the members' payload lengths
+//  14  XOR of the members' payloads (RED byte included), as long as the longest
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "velmedia/velfec.h"
+
+namespace velmedia_internal {
+
+constexpr unsigned fec_header_size = 14;
+// Largest media payload (RED byte and data) such that its FEC packet fits velfec_max_packet.
+constexpr unsigned fec_max_media_payload = velfec_max_packet - velrtp_header_size - fec_header_size;
+// Media packets a receiver keeps for rebuilding, and the largest group (a power of two that
+// divides 65536, so a number maps to one slot).
+constexpr unsigned fec_window = 1024;
+
+inline void put_be16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+inline void put_be32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+inline uint16_t get_be16(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+inline uint32_t get_be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+// Writes the 12-byte RTP header.
+inline void write_rtp_header(uint8_t* p, bool marker, int payload_type, uint16_t sequence,
+                             uint32_t timestamp, uint32_t ssrc) {
+  p[0] = 0x80;
+  p[1] = static_cast<uint8_t>((marker ? 0x80 : 0) | (payload_type & 0x7f));
+  put_be16(p + 2, sequence);
+  put_be32(p + 4, timestamp);
+  put_be32(p + 8, ssrc);
+}
+
+// True when `a` is after `b` in 16-bit wrap-around order.
+inline bool fec_seq_newer(uint16_t a, uint16_t b) {
+  return a != b && static_cast<uint16_t>(a - b) < 0x8000;
+}
+
+}  // namespace velmedia_internal

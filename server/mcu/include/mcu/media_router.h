@@ -1,0 +1,80 @@
+// The MCU's media relay: one UDP socket per publisher port and per subscriber port, served by
+// one network thread.
+//
+// - Video (kinds 1, 4, 32): each media or FEC packet a publisher sends is forwarded to every
+//   listener of that (publisher, kind) whose address is known. A listener's address is
+//   learned from its 4-byte registration (its user id, big-endian), which it repeats until
+//   data comes; a new listener first gets the packets from the stream's newest key frame on,
+//   so it can show a picture at once. Media packets are kept (a few seconds' worth): a
+//   listener's loss report (15) is answered from them, and what is not kept is asked of the
+//   publisher (14). Once a second each publisher gets the loss of its worst listener (or of
+//   its own uplink, when higher) as bandwidth feedback (16) and quality level (17).
+// - Audio (kind 2): publishers' datagrams go to the room's audio_mixer, which sends every
+//   listener its own mix through the listener's port.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "mcu/media_relay.h"
+
+namespace mcu {
+
+class audio_mixer;
+
+struct media_router_options {
+  std::string host = "127.0.0.1";
+  // Ports from [port_base, port_base + port_count); base 0: the system picks each port.
+  uint16_t port_base = 27810;
+  uint16_t port_count = 1000;
+  // Fault injection for tests and benchmarks: the share of media datagrams dropped on the
+  // way in from publishers and on the way out to listeners (0 none), from a seeded
+  // generator.
+  double drop_from_publishers = 0;
+  double drop_to_listeners = 0;
+  uint32_t drop_seed = 1;
+  // How often publishers get feedback (16, 17).
+  uint32_t feedback_period_ms = 1000;
+};
+
+struct media_router_stats {
+  uint64_t datagrams_in = 0;   // from publishers, accepted
+  uint64_t datagrams_out = 0;  // to listeners: forwarded, resent and key-frame bursts
+  uint64_t bytes_out = 0;
+  uint64_t resent = 0;          // answered from the cache
+  uint64_t asked = 0;           // numbers asked of publishers (14)
+  uint64_t dropped = 0;         // malformed or foreign datagrams
+  uint64_t injected_drops = 0;  // dropped by the fault injection
+};
+
+class media_router : public media_relay {
+public:
+  // Mixes with make_audio_mixer().
+  explicit media_router(media_router_options options);
+  // Mixes with `mixer` (null: make_audio_mixer()).
+  media_router(media_router_options options, std::unique_ptr<audio_mixer> mixer);
+  ~media_router() override;
+  media_router(const media_router&) = delete;
+  media_router& operator=(const media_router&) = delete;
+
+  uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind) override;
+  void close_publisher(uint32_t room, uint32_t user, uint32_t kind) override;
+  uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
+                           uint32_t kind) override;
+  void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
+                        uint32_t kind) override;
+  void sender_started(uint32_t room, uint32_t user, uint32_t kind, uint32_t min_kbps) override;
+  void loss_report(uint32_t room, uint32_t listener, const uint8_t* report,
+                   unsigned length) override;
+  void set_control_sender(control_sender sender) override;
+
+  std::size_t ports_in_use() const;
+  media_router_stats stats() const;
+
+private:
+  struct impl;
+  std::unique_ptr<impl> impl_;
+};
+
+}  // namespace mcu

@@ -1,0 +1,550 @@
+#include "mcu/media_router.h"
+
+#include <asio.hpp>
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "audio_mixer.h"
+#include "mcu_wire.h"
+#include "tavsrv/Log.h"
+#include "video_stream.h"
+
+namespace mcu {
+
+namespace {
+
+using udp = asio::ip::udp;
+
+// Without a range the system picks ports; this bounds how many we hold.
+constexpr std::size_t max_ephemeral_ports = 4096;
+// A listener repeats its loss report every 50 ms until the packet arrives: a number just
+// sent again to it is not sent once more before this.
+constexpr uint32_t resend_gap_ms = 80;
+// A number asked of the publisher is not asked again before this.
+constexpr uint32_t ask_gap_ms = 200;
+// Fewer packets in a feedback period say nothing about loss.
+constexpr uint32_t min_feedback_packets = 5;
+// Datagrams read per wake-up of one socket, so that one busy port cannot starve the others.
+constexpr unsigned drain_batch = 64;
+// Message 14: {kind, count, u16[count]} within a 4096-byte payload.
+constexpr unsigned max_request_numbers = (4096 - 8) / 2;
+constexpr uint32_t retransmit_request = 14;
+constexpr uint32_t bandwidth_feedback = 16;
+constexpr uint32_t quality_level = 17;
+
+uint64_t now_ms() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+bool is_video(uint32_t kind) {
+  return kind == 1 || kind == 4 || kind == 32;
+}
+
+// room, listening (false for a publisher's port), listener, publisher, kind
+using port_key = std::tuple<uint32_t, bool, uint32_t, uint32_t, uint32_t>;
+// room, publisher, kind
+using stream_key = std::tuple<uint32_t, uint32_t, uint32_t>;
+
+struct port_entry {
+  explicit port_entry(asio::io_context& io) : socket(io) {}
+  udp::socket socket;
+  uint16_t port = 0;
+  bool listening = false;
+  uint32_t room = 0, listener = 0, publisher = 0, kind = 0;
+  bool removed = false;   // given back (under the router's mutex)
+  bool closed = false;    // socket closed (network thread only)
+  bool has_peer = false;  // a listener's address is known (under the mutex)
+  udp::endpoint peer;
+  listener_losses losses;  // video listeners
+};
+
+struct stream_state {
+  video_stream cache;
+  bool published = false;
+  uint32_t min_kbps = 0;
+  std::vector<std::shared_ptr<port_entry>> listeners;
+};
+
+struct control_message {
+  uint32_t room, user, type;
+  bytes payload;
+};
+
+}  // namespace
+
+struct media_router::impl {
+  impl(media_router_options o, std::unique_ptr<audio_mixer> m)
+      : options(std::move(o)),
+        mixer(m ? std::move(m) : make_audio_mixer()),
+        work(asio::make_work_guard(io)),
+        timer(io),
+        rng(options.drop_seed),
+        buffer(65536) {}
+
+  uint16_t open(const port_key& key);
+  void close(const port_key& key);
+  void arm(const std::shared_ptr<port_entry>& port);
+  void drain(const std::shared_ptr<port_entry>& port);
+  void on_publisher_datagram(const std::shared_ptr<port_entry>& port, const uint8_t* data,
+                             std::size_t length);
+  void on_listener_datagram(const std::shared_ptr<port_entry>& port, const uint8_t* data,
+                            std::size_t length, const udp::endpoint& from);
+  void on_loss_report(uint32_t room, uint32_t listener, const bytes& report);
+  void send_to_listener(port_entry& port, const uint8_t* data, std::size_t length);
+  void arm_feedback();
+  void feedback(std::vector<control_message>& out);
+  void flush(std::vector<control_message>& out);
+  bool drop(double share) {
+    if (share <= 0)
+      return false;
+    return std::uniform_real_distribution<double>(0.0, 1.0)(rng) < share;
+  }
+
+  const media_router_options options;
+  std::unique_ptr<audio_mixer> mixer;
+  asio::io_context io;
+  asio::executor_work_guard<asio::io_context::executor_type> work;
+  asio::steady_timer timer;
+  std::thread thread;
+  std::mt19937 rng;             // network thread only
+  std::vector<uint8_t> buffer;  // network thread only
+
+  mutable std::mutex mutex;
+  std::map<port_key, std::shared_ptr<port_entry>> ports;
+  std::map<stream_key, stream_state> streams;  // video only
+  uint32_t next = 0;                           // where the search for a free port starts
+
+  std::mutex sender_mutex;  // held while the control sender runs
+  control_sender sender;
+
+  std::atomic<uint64_t> datagrams_in{0}, datagrams_out{0}, bytes_out{0}, resent{0}, asked{0},
+      dropped{0}, injected_drops{0};
+};
+
+uint16_t media_router::impl::open(const port_key& key) {
+  std::shared_ptr<port_entry> entry;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = ports.find(key);
+    if (found != ports.end())
+      return found->second->port;
+    asio::error_code ec;
+    const auto address = asio::ip::make_address_v4(options.host, ec);
+    if (ec)
+      return 0;
+    const uint16_t base = options.port_base, count = options.port_count;
+    if (base == 0 && ports.size() >= max_ephemeral_ports)
+      return 0;
+    const uint32_t attempts = base == 0 ? 1 : count;
+    for (uint32_t i = 0; i < attempts && !entry; ++i) {
+      const uint32_t candidate = base == 0 ? 0 : base + (next + i) % count;
+      if (candidate > 65535)
+        continue;
+      auto port = std::make_shared<port_entry>(io);
+      port->socket.open(udp::v4(), ec);
+      if (ec)
+        return 0;
+      port->socket.bind(udp::endpoint(address, static_cast<uint16_t>(candidate)), ec);
+      if (ec)
+        continue;  // taken by somebody else
+      port->socket.non_blocking(true, ec);
+      // Key frames arrive as bursts; room for them (the system may cap it).
+      port->socket.set_option(asio::socket_base::receive_buffer_size(1 << 20), ec);
+      port->socket.set_option(asio::socket_base::send_buffer_size(1 << 20), ec);
+      port->port = port->socket.local_endpoint(ec).port();
+      if (ec)
+        continue;
+      if (base != 0)
+        next = (next + i + 1) % count;
+      entry = std::move(port);
+    }
+    if (!entry) {
+      tavsrv::logWarn("mcu: no free media port");
+      return 0;
+    }
+    entry->room = std::get<0>(key);
+    entry->listening = std::get<1>(key);
+    entry->listener = std::get<2>(key);
+    entry->publisher = std::get<3>(key);
+    entry->kind = std::get<4>(key);
+    ports[key] = entry;
+    if (is_video(entry->kind)) {
+      stream_state& stream = streams[stream_key{entry->room, entry->publisher, entry->kind}];
+      if (entry->listening) {
+        stream.listeners.push_back(entry);
+      } else {
+        stream.cache.reset();  // a new sender numbers from 0 again
+        stream.published = true;
+      }
+    } else if (entry->kind == 2 && !entry->listening && mixer) {
+      mixer->add_publisher(entry->room, entry->publisher);
+    }
+  }
+  asio::post(io, [this, entry] { arm(entry); });
+  return entry->port;
+}
+
+void media_router::impl::close(const port_key& key) {
+  std::shared_ptr<port_entry> entry;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = ports.find(key);
+    if (found == ports.end())
+      return;
+    entry = std::move(found->second);
+    ports.erase(found);
+    entry->removed = true;
+    if (is_video(entry->kind)) {
+      auto stream = streams.find(stream_key{entry->room, entry->publisher, entry->kind});
+      if (stream != streams.end()) {
+        auto& listeners = stream->second.listeners;
+        if (entry->listening) {
+          for (auto it = listeners.begin(); it != listeners.end(); ++it) {
+            if (*it == entry) {
+              listeners.erase(it);
+              break;
+            }
+          }
+        } else {
+          stream->second.published = false;
+          stream->second.cache.reset();
+        }
+        if (!stream->second.published && listeners.empty())
+          streams.erase(stream);
+      }
+    } else if (entry->kind == 2 && mixer) {
+      if (entry->listening)
+        mixer->remove_listener(entry->room, entry->listener);
+      else
+        mixer->remove_publisher(entry->room, entry->publisher);
+    }
+  }
+  // The socket belongs to the network thread, which closes it.
+  asio::post(io, [entry] {
+    entry->closed = true;
+    asio::error_code ignored;
+    entry->socket.close(ignored);
+  });
+}
+
+void media_router::impl::arm(const std::shared_ptr<port_entry>& port) {
+  if (port->closed)
+    return;
+  port->socket.async_wait(udp::socket::wait_read, [this, port](const asio::error_code& ec) {
+    if (ec || port->closed)
+      return;
+    drain(port);
+    arm(port);
+  });
+}
+
+void media_router::impl::drain(const std::shared_ptr<port_entry>& port) {
+  for (unsigned i = 0; i < drain_batch && !port->closed; ++i) {
+    udp::endpoint from;
+    asio::error_code ec;
+    const std::size_t length = port->socket.receive_from(asio::buffer(buffer), from, 0, ec);
+    if (ec)
+      break;  // would block, or an error the next wait reports again
+    if (port->listening)
+      on_listener_datagram(port, buffer.data(), length, from);
+    else
+      on_publisher_datagram(port, buffer.data(), length);
+  }
+}
+
+void media_router::impl::on_publisher_datagram(const std::shared_ptr<port_entry>& port,
+                                               const uint8_t* data, std::size_t length) {
+  if (length == 0 || length > max_media_datagram) {
+    ++dropped;
+    return;
+  }
+  if (port->kind == 2) {
+    if (drop(options.drop_from_publishers)) {
+      ++injected_drops;
+      return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (port->removed || !mixer)
+      return;
+    ++datagrams_in;
+    mixer->publisher_datagram(port->room, port->publisher, data, length);
+    return;
+  }
+  rtp_fields rtp;
+  if (!parse_rtp(data, length, &rtp) ||
+      (rtp.payload_type != video_red_pt && rtp.payload_type != video_fec_pt) ||
+      rtp.ssrc != port->publisher) {
+    ++dropped;
+    return;
+  }
+  if (drop(options.drop_from_publishers)) {
+    ++injected_drops;
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mutex);
+  if (port->removed)
+    return;
+  auto found = streams.find(stream_key{port->room, port->publisher, port->kind});
+  if (found == streams.end())
+    return;
+  stream_state& stream = found->second;
+  // A media packet the relay holds already (a retransmission crossing a copy) goes no further.
+  if (rtp.payload_type == video_red_pt && !stream.cache.store(rtp, data, length, now_ms()))
+    return;
+  ++datagrams_in;
+  for (const auto& listener : stream.listeners)
+    if (listener->has_peer)
+      send_to_listener(*listener, data, length);
+}
+
+void media_router::impl::on_listener_datagram(const std::shared_ptr<port_entry>& port,
+                                              const uint8_t* data, std::size_t length,
+                                              const udp::endpoint& from) {
+  // Listeners send nothing but their registration.
+  if (length != 4 || get_u32(data) != port->listener) {
+    ++dropped;
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mutex);
+  if (port->removed || (port->has_peer && port->peer == from))
+    return;
+  const bool first = !port->has_peer;
+  port->has_peer = true;
+  port->peer = from;
+  if (!first)
+    return;  // the listener's socket moved: the stream follows it
+  if (port->kind == 2) {
+    if (!mixer)
+      return;
+    std::weak_ptr<port_entry> weak = port;
+    mixer->add_listener(port->room, port->listener,
+                        [this, weak](const uint8_t* bytes_in, std::size_t n) {
+                          if (!bytes_in || n == 0 || n > max_media_datagram)
+                            return;
+                          asio::post(io, [this, weak, copy = bytes(bytes_in, bytes_in + n)] {
+                            auto target = weak.lock();
+                            if (target && !target->closed && target->has_peer)
+                              send_to_listener(*target, copy.data(), copy.size());
+                          });
+                        });
+    return;
+  }
+  // A newcomer starts at the newest key frame the relay holds.
+  auto found = streams.find(stream_key{port->room, port->publisher, port->kind});
+  if (found == streams.end())
+    return;
+  video_stream& cache = found->second.cache;
+  for (uint16_t sequence : cache.from_last_key_frame()) {
+    const std::vector<uint8_t>* packet = cache.find(sequence);
+    send_to_listener(*port, packet->data(), packet->size());
+  }
+}
+
+// Network thread.
+void media_router::impl::send_to_listener(port_entry& port, const uint8_t* data,
+                                          std::size_t length) {
+  if (drop(options.drop_to_listeners)) {
+    ++injected_drops;
+    return;
+  }
+  asio::error_code ec;
+  port.socket.send_to(asio::buffer(data, length), port.peer, 0, ec);
+  if (!ec) {
+    ++datagrams_out;
+    bytes_out += length;
+  }
+}
+
+void media_router::impl::on_loss_report(uint32_t room, uint32_t listener, const bytes& report) {
+  const uint32_t publisher = get_u32(report.data()), kind = get_u32(report.data() + 4);
+  const uint32_t count = get_u32(report.data() + 8);
+  std::vector<control_message> out;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto port = ports.find(port_key{room, true, listener, publisher, kind});
+    auto stream = streams.find(stream_key{room, publisher, kind});
+    if (port == ports.end() || !port->second->has_peer || stream == streams.end() ||
+        !stream->second.published)
+      return;
+    port_entry& target = *port->second;
+    video_stream& cache = stream->second.cache;
+    const uint64_t now = now_ms();
+    std::vector<uint16_t> ask;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* at = report.data() + 16 + 2 * i;
+      const uint16_t sequence = static_cast<uint16_t>((at[0] << 8) | at[1]);
+      bool is_new = false;
+      if (!target.losses.reported(sequence, now, resend_gap_ms, &is_new))
+        continue;
+      if (const std::vector<uint8_t>* packet = cache.find(sequence)) {
+        send_to_listener(target, packet->data(), packet->size());
+        ++resent;
+      } else if (cache.should_ask(sequence, now, ask_gap_ms)) {
+        ask.push_back(sequence);
+      }
+    }
+    asked += ask.size();
+    for (std::size_t at = 0; at < ask.size(); at += max_request_numbers) {
+      const std::size_t n = std::min<std::size_t>(max_request_numbers, ask.size() - at);
+      bytes payload = words({kind, static_cast<uint32_t>(n)});
+      for (std::size_t i = 0; i < n; ++i)
+        append_u16(payload, ask[at + i]);
+      out.push_back({room, publisher, retransmit_request, std::move(payload)});
+    }
+  }
+  flush(out);
+}
+
+void media_router::impl::arm_feedback() {
+  timer.expires_after(std::chrono::milliseconds(options.feedback_period_ms));
+  timer.async_wait([this](const asio::error_code& ec) {
+    if (ec)
+      return;
+    std::vector<control_message> out;
+    feedback(out);
+    flush(out);
+    arm_feedback();
+  });
+}
+
+void media_router::impl::feedback(std::vector<control_message>& out) {
+  std::lock_guard<std::mutex> lock(mutex);
+  for (auto& entry : streams) {
+    stream_state& stream = entry.second;
+    uint32_t worst = 0;
+    for (const auto& listener : stream.listeners) {
+      const uint32_t losses = listener->losses.take_new_losses();
+      if (listener->has_peer)
+        worst = std::max(worst, losses);
+    }
+    const video_stream::period period = stream.cache.take_period();
+    uint32_t loss_256 = 0, level = 0;
+    if (!stream.published || !period_feedback(period.received, period.missing, worst,
+                                              min_feedback_packets, &loss_256, &level))
+      continue;
+    const uint32_t room = std::get<0>(entry.first), publisher = std::get<1>(entry.first),
+                   kind = std::get<2>(entry.first);
+    // The loss in the low byte, the queuing delay on the way in (ms) above it.
+    const uint32_t delay = std::min<uint32_t>(period.queue_delay_ms(), 0xffffff);
+    out.push_back({room, publisher, bandwidth_feedback, words({kind, loss_256 | (delay << 8)})});
+    out.push_back({room, publisher, quality_level, words({kind, level})});
+  }
+}
+
+void media_router::impl::flush(std::vector<control_message>& out) {
+  if (out.empty())
+    return;
+  std::lock_guard<std::mutex> lock(sender_mutex);
+  if (!sender)
+    return;
+  for (const control_message& m : out)
+    sender(m.room, m.user, m.type, m.payload.data(), static_cast<unsigned>(m.payload.size()));
+}
+
+media_router::media_router(media_router_options options)
+    : media_router(std::move(options), nullptr) {}
+
+media_router::media_router(media_router_options options, std::unique_ptr<audio_mixer> mixer)
+    : impl_(std::make_unique<impl>(std::move(options), std::move(mixer))) {
+  if (impl_->options.feedback_period_ms > 0)
+    impl_->arm_feedback();
+  impl_->thread = std::thread([this] { impl_->io.run(); });
+}
+
+media_router::~media_router() {
+  std::unique_ptr<audio_mixer> mixer;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    mixer = std::move(impl_->mixer);
+  }
+  mixer.reset();  // its thread ends: no sink is called from now on
+  asio::post(impl_->io, [this] {
+    impl_->timer.cancel();
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    for (auto& entry : impl_->ports) {
+      entry.second->closed = true;
+      asio::error_code ignored;
+      entry.second->socket.close(ignored);
+    }
+  });
+  impl_->work.reset();
+  impl_->thread.join();  // returns once every wait has ended
+  impl_->streams.clear();
+  impl_->ports.clear();
+}
+
+uint16_t media_router::open_publisher(uint32_t room, uint32_t user, uint32_t kind) {
+  return impl_->open(port_key{room, false, 0, user, kind});
+}
+
+void media_router::close_publisher(uint32_t room, uint32_t user, uint32_t kind) {
+  impl_->close(port_key{room, false, 0, user, kind});
+}
+
+uint16_t media_router::open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
+                                       uint32_t kind) {
+  return impl_->open(port_key{room, true, listener, publisher, kind});
+}
+
+void media_router::close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
+                                    uint32_t kind) {
+  impl_->close(port_key{room, true, listener, publisher, kind});
+}
+
+void media_router::sender_started(uint32_t room, uint32_t user, uint32_t kind, uint32_t min_kbps) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    auto stream = impl_->streams.find(stream_key{room, user, kind});
+    if (stream != impl_->streams.end())
+      stream->second.min_kbps = min_kbps;
+  }
+  tavsrv::logDebug("mcu: room " + std::to_string(room) + " user " + std::to_string(user) +
+                   " sends kind " + std::to_string(kind) + ", at least " +
+                   std::to_string(min_kbps) + " kbit/s");
+}
+
+void media_router::loss_report(uint32_t room, uint32_t listener, const uint8_t* report,
+                               unsigned length) {
+  // {publisher, kind, n, listener, u16[n]}: exactly that long, and about the one who sent it.
+  if (!report || length < 16)
+    return;
+  const uint32_t count = get_u32(report + 8);
+  if (count == 0 || count > 2000 || length != 16 + 2 * count || get_u32(report + 12) != listener ||
+      !is_video(get_u32(report + 4)))
+    return;
+  asio::post(impl_->io, [this, room, listener, copy = bytes(report, report + length)] {
+    impl_->on_loss_report(room, listener, copy);
+  });
+}
+
+void media_router::set_control_sender(control_sender sender) {
+  std::lock_guard<std::mutex> lock(impl_->sender_mutex);
+  impl_->sender = std::move(sender);
+}
+
+std::size_t media_router::ports_in_use() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->ports.size();
+}
+
+media_router_stats media_router::stats() const {
+  media_router_stats s;
+  s.datagrams_in = impl_->datagrams_in;
+  s.datagrams_out = impl_->datagrams_out;
+  s.bytes_out = impl_->bytes_out;
+  s.resent = impl_->resent;
+  s.asked = impl_->asked;
+  s.dropped = impl_->dropped;
+  s.injected_drops = impl_->injected_drops;
+  return s;
+}
+
+}  // namespace mcu
