@@ -337,6 +337,7 @@ VideoRenderWidget* Classroom::videoTarget(quint32 userId, int kind) const {
 }
 
 void Classroom::slot_new_media_coming(quint32 userId, int kind) {
+  mediaKinds_[userId] |= kind;
   if (kind == media_kind_video) {
     setItemMedia(userId, kind, true);
     placeVideo(userId);
@@ -354,6 +355,7 @@ void Classroom::slot_new_media_coming(quint32 userId, int kind) {
 }
 
 void Classroom::slot_close_media(quint32 userId, int kind) {
+  mediaKinds_[userId] &= ~kind;
   if (kind == media_kind_video) {
     setItemMedia(userId, kind, false);
     freeVideo(userId);
@@ -407,8 +409,11 @@ void Classroom::timerSupplement_timeout() {
 void Classroom::slot_user_leave_from_room(quint32 userId) {
   supplement_.removeAll(userId);
   supplementMasks_.remove(userId);
-  if (userId != entry_.ownUserId)
-    removeMember(userId);
+  if (userId == entry_.ownUserId)
+    return;
+  mediaKinds_.remove(userId);
+  freeVideo(userId);  // also a tile of somebody never listed
+  removeMember(userId);
 }
 
 void Classroom::slot_existing_media(MediaUserList media) {

@@ -17,6 +17,7 @@
 #include "LocalConfig.h"
 #include "LoginInfo.h"
 #include "MemberListWidget.h"
+#include "PlayWnd.h"
 #include "QNMessageBox.h"
 #include "RoomChannelClient.h"
 #include "RoomMessage.h"
@@ -492,8 +493,32 @@ void Classroom::addMember(const RoomMember& member) {
     showMember(updated);
     return;
   }
-  members_.insert(member.userId, member);
-  showMember(member);
+  // Media may have been announced before the member was known (a member who is only in the
+  // media server's list, or published media replayed on entry).
+  RoomMember added = member;
+  const int kinds = mediaKinds_.value(member.userId);
+  added.videoOn = (kinds & media_kind_video) != 0;
+  added.audioOn = (kinds & media_kind_audio) != 0;
+  members_.insert(added.userId, added);
+  showMember(added);
+  if (added.userId == mainVideoUser_)
+    mainVideoName_->setText(added.nickName);
+  // A tile placed before the role was known may sit in the wrong strip.
+  VideoGroup* right = groupFor(added.userId);
+  VideoGroup* wrong = right == studentVideos_ ? otherVideos_ : studentVideos_;
+  if (wrong->contains(added.userId)) {
+    const quint32 promoted = wrong->remove(added.userId);
+    if (promoted != 0)
+      ctrl(media_cmd_subscribe, promoted, media_kind_video);
+    otherVideos_->setVisible(!otherVideos_->displayed().isEmpty());
+    placeVideo(added.userId);
+  }
+  for (VideoGroup* group : {studentVideos_, otherVideos_}) {
+    if (PlayWnd* tile = group->tile(added.userId)) {
+      tile->setUser(added.userId, added.nickName, added.roleCode);
+      tile->setAudioOn(added.audioOn);
+    }
+  }
 }
 
 void Classroom::removeMember(quint32 userId) {

@@ -19,6 +19,7 @@
 #include "LocalDatabase.h"
 #include "LoginInfo.h"
 #include "MemberListWidget.h"
+#include "PlayWnd.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
 #include "RoomChannelClient.h"
@@ -393,6 +394,25 @@ TEST_F(ClassroomTest, LosingTheMcuClosesOnceEvenIfRepeated) {
   EXPECT_EQ(exits.count(), 1);
 }
 
+// Media announced before the member is known (replayed on entry, or a member the service
+// does not list yet) shows once the member arrives: row, tile strip and name.
+TEST_F(ClassroomTest, MediaAnnouncedBeforeTheMemberIsKept) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  classroom_->slot_new_media_coming(kStudents[0], media_kind_video);
+  classroom_->slot_new_media_coming(kStudents[0], media_kind_audio);
+  ASSERT_TRUE(addBots({kStudents[0]}));
+  UserItem* item = classroom_->memberList()->findUser(kStudents[0]);
+  ASSERT_NE(item, nullptr);
+  EXPECT_TRUE(item->isVideoOn());
+  EXPECT_TRUE(item->isAudioOn());
+  PlayWnd* tile = classroom_->studentVideos()->tile(kStudents[0]);
+  ASSERT_NE(tile, nullptr);
+  EXPECT_FALSE(classroom_->otherVideos()->contains(kStudents[0]));
+  EXPECT_EQ(tile->userName(), classroom_->members().value(kStudents[0]).nickName);
+  EXPECT_TRUE(tile->isAudioOn());
+}
+
 TEST_F(ClassroomTest, RoomChannelDropIsRecreatedSilently) {
   ASSERT_TRUE(enter("teacher"));
   ASSERT_TRUE(connected());
@@ -424,8 +444,8 @@ TEST_F(ClassroomTest, NoMemberListClosesWithTheNetworkMessage) {
   bool boxShown = false;
   for (QWidget* w : QApplication::topLevelWidgets())
     if (auto* box = qobject_cast<QNMessageBox*>(w))
-      boxShown |= box->isVisible() &&
-                  box->message() == QStringLiteral("当前网络不给力,请检查网络后重试！");
+      boxShown |=
+          box->isVisible() && box->message() == QStringLiteral("当前网络不给力,请检查网络后重试！");
   EXPECT_TRUE(boxShown);
 }
 
