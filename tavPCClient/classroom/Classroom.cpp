@@ -49,6 +49,7 @@ Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
 
 Classroom::~Classroom() {
   releaseEverything();
+  qDeleteAll(pendingEnters_);
   if (currentClassroom == this)
     currentClassroom = nullptr;
 }

@@ -301,7 +301,8 @@ private:
   QMap<quint32, RoomMember> members_;
   QList<quint32> supplement_;
   QHash<quint32, quint32> supplementMasks_;
-  QHash<quint32, int> mediaKinds_;  // published kinds per user, as the library announced them
+  QList<MediaUser*> pendingEnters_;  // member lookups on their way
+  QHash<quint32, int> mediaKinds_;   // published kinds per user, as the library announced them
   quint32 mainVideoUser_ = 0;
   quint32 giftReceiverId_ = 0;
   int framesReturned_ = 0;

@@ -93,7 +93,9 @@ QWidget* Classroom::buildHeader() {
 
   titleLabel_ = new QLabel(entry_.roomName, header);
   titleLabel_->setObjectName(QStringLiteral("classroomTitle"));
+  titleLabel_->setTextFormat(Qt::PlainText);  // names come from the service as users typed them
   auto* teacher = new QLabel(QStringLiteral("老师：") + entry_.ownerName, header);
+  teacher->setTextFormat(Qt::PlainText);
   classStateLabel_ = new QLabel(header);
   classStateLabel_->setObjectName(QStringLiteral("classState"));
   classStateLabel_->setFixedHeight(24);
@@ -206,6 +208,7 @@ QWidget* Classroom::buildSidePanel() {
   mainVideo_ = new VideoRenderWidget(mainBox);
   mainVideoName_ = new QLabel(QStringLiteral("老师视频"), mainBox);
   mainVideoName_->setObjectName(QStringLiteral("mainVideoName"));
+  mainVideoName_->setTextFormat(Qt::PlainText);
   auto* mainLayout = new QVBoxLayout(mainBox);
   mainLayout->setContentsMargins(0, 0, 0, 0);
   mainLayout->setSpacing(0);

@@ -294,6 +294,7 @@ void Classroom::__get_classing_user_ack(int code, quint32 userId) {
 
 void Classroom::slot_user_enter_room(MediaUser user) {
   auto* data = new MediaUser(user);
+  pendingEnters_.append(data);  // freed with the answer, or with the window
   auto* request = new HttpRequest;
   connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this,
           &Classroom::onGetEnterUser);
@@ -304,8 +305,11 @@ void Classroom::slot_user_enter_room(MediaUser user) {
 }
 
 void Classroom::onGetEnterUser(QJsonObject answer, void* userData) {
-  std::unique_ptr<MediaUser> user(static_cast<MediaUser*>(userData));
-  if (!user || answer.isEmpty() || answerFailed(answer) || leaving_)
+  auto* pending = static_cast<MediaUser*>(userData);
+  if (!pendingEnters_.removeOne(pending))
+    return;
+  std::unique_ptr<MediaUser> user(pending);
+  if (answer.isEmpty() || answerFailed(answer) || leaving_)
     return;
   const QJsonValue body = answer.value(QLatin1String("body"));
   std::optional<RoomMember> member =

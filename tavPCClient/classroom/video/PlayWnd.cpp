@@ -102,6 +102,7 @@ PlayWnd::PlayWnd(QWidget* parent)
   m_roleBadge->setAlignment(Qt::AlignCenter);
   m_roleBadge->hide();
   m_nameLabel->setObjectName(QStringLiteral("playWndName"));
+  m_nameLabel->setTextFormat(Qt::PlainText);  // names come from other users
   auto* shadow = new QGraphicsDropShadowEffect(m_nameLabel);
   shadow->setBlurRadius(4);
   shadow->setOffset(0, 1);
@@ -157,7 +158,7 @@ void PlayWnd::setUser(quint32 id, const QString& name, int roleCode) {
   m_userName = name;
   m_roleCode = roleCode;
   m_nameLabel->setText(name);
-  m_nameLabel->setToolTip(name);
+  m_nameLabel->setToolTip(QStringLiteral("<qt>%1</qt>").arg(name.toHtmlEscaped()));
   QString badge;
   if (roleCode == 1) {
     badge = QStringLiteral("老师");

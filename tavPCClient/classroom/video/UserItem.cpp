@@ -62,6 +62,9 @@ UserItem::UserItem(quint32 userId, const QString& name, int roleCode, QWidget* p
   m_levelLabel->setAlignment(Qt::AlignCenter);
   m_levelLabel->hide();
   m_nameLabel->setObjectName(QStringLiteral("userName"));
+  // Names come from other users: never read them as rich text.
+  m_nameLabel->setTextFormat(Qt::PlainText);
+  m_levelLabel->setTextFormat(Qt::PlainText);
   m_nameLabel->setMinimumWidth(40);
   m_btnVideo->setObjectName(QStringLiteral("btnUserVideo"));
   m_btnAudio->setObjectName(QStringLiteral("btnUserAudio"));
@@ -93,7 +96,7 @@ UserItem::UserItem(quint32 userId, const QString& name, int roleCode, QWidget* p
 void UserItem::setUserName(const QString& name) {
   m_userName = name;
   m_nameLabel->setText(name);
-  m_nameLabel->setToolTip(name);
+  m_nameLabel->setToolTip(QStringLiteral("<qt>%1</qt>").arg(name.toHtmlEscaped()));
 }
 
 void UserItem::setVideoOn(bool on) {

@@ -1,11 +1,14 @@
 #include "MemberListWidget.h"
+#include "PlayWnd.h"
 #include "UserItem.h"
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 namespace {
@@ -70,6 +73,27 @@ TEST(UserItemTest, ClicksAndMarks) {
   EXPECT_TRUE(item.isHandUp());
   EXPECT_TRUE(item.isMuted());
   EXPECT_EQ(item.level(), QStringLiteral("Lv3"));
+}
+
+// Names are typed by other users: markup in one stays text, on the row and on the tile.
+TEST(UserItemTest, NamesAreNeverMarkup) {
+  const QString name = QStringLiteral("<b>小明</b><img src=x>");
+  UserItem item(7, name, 2);
+  PlayWnd tile;
+  tile.setUser(7, name, 2);
+  for (QWidget* owner : {static_cast<QWidget*>(&item), static_cast<QWidget*>(&tile)}) {
+    bool found = false;
+    for (QLabel* label : owner->findChildren<QLabel*>()) {
+      if (label->text() != name)
+        continue;
+      found = true;
+      EXPECT_EQ(label->textFormat(), Qt::PlainText);
+      QTextDocument tip;
+      tip.setHtml(label->toolTip());
+      EXPECT_EQ(tip.toPlainText(), name);
+    }
+    EXPECT_TRUE(found);
+  }
 }
 
 TEST(MemberListWidgetTest, GroupsInOrderWithCounts) {
