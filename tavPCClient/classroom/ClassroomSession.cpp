@@ -38,15 +38,10 @@ bool answerFailed(const QJsonObject& answer) {
 }
 
 template <typename Receiver, typename Slot>
-void post(const ServiceEndpoint& endpoint, const QString& body, Receiver* receiver, Slot slot,
-          void* userData = nullptr) {
+void post(const ServiceEndpoint& endpoint, const QString& body, Receiver* receiver, Slot slot) {
   auto* request = new HttpRequest;
-  if (userData)
-    QObject::connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), receiver,
-                     slot);
-  else
-    QObject::connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), receiver, slot);
-  request->request(HttpRequest::serviceUrl(endpoint.path), body, HttpRequest::kJson, userData);
+  QObject::connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), receiver, slot);
+  request->request(HttpRequest::serviceUrl(endpoint.path), body, HttpRequest::kJson);
 }
 
 }  // namespace
@@ -90,14 +85,13 @@ void Classroom::connectLibrarySignals() {
   connect(this, &Classroom::_p2all_msg, this, &Classroom::slot_peer_message, q);
 }
 
-// 2. The member list.
+// Start-up: the member list first, then the media library.
 void Classroom::initUserList() {
   post(ServiceApi::kFindRoomOnlineUser,
        FormBody(ServiceApi::kFindRoomOnlineUser.body).arg(entry_.roomId), this,
        &Classroom::onGetUserList);
 }
 
-// 3.
 void Classroom::onGetUserList(QJsonObject answer) {
   if (answer.isEmpty()) {
     if (!leaving_)
@@ -131,7 +125,6 @@ void Classroom::onGetUserList(QJsonObject answer) {
   QTimer::singleShot(0, this, &Classroom::initMedia);
 }
 
-// 4.
 void Classroom::initMedia() {
   if (leaving_ || media_)
     return;
@@ -242,7 +235,7 @@ void Classroom::fireStartRequests() {
   }
 }
 
-// 5.
+// Connections.
 void Classroom::slot_connect2MCU_state(int state) {
   if (state != 1)
     return;
@@ -276,7 +269,7 @@ void Classroom::__disconect_from_msg() {
   });
 }
 
-// 6.
+// The member who started a running class, asked for after entering.
 void Classroom::__get_classing_user_ack(int code, quint32 userId) {
   if (code != 0 || !context_.classInProgress)
     return;
