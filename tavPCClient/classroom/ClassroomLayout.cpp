@@ -335,6 +335,7 @@ void Classroom::refreshRoleControls() {
   teacherOnly_->setVisible(teacher);
   bulkButtons_->setVisible(teacher);
   ownControls_->setVisible(teacher);
+  memberList_->setSelectable(teacher);
   for (VideoGroup* group : {studentVideos_, otherVideos_})
     group->setHoverAllowed(teacher);
   // The own tile always offers its own controls.

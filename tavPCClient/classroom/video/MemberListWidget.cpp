@@ -81,6 +81,7 @@ UserItem* MemberListWidget::addUser(quint32 userId, const QString& name, int rol
   }
   Section& section = m_sections[group];
   auto* item = new UserItem(userId, name, roleCode, section.body);
+  item->setCheckVisible(m_selectable);
   connect(item, &UserItem::signalContextMenu, this, &MemberListWidget::signalContextMenu);
   connect(item, &UserItem::signalVideoClicked, this, &MemberListWidget::signalVideoClicked);
   connect(item, &UserItem::signalAudioClicked, this, &MemberListWidget::signalAudioClicked);
@@ -90,6 +91,12 @@ UserItem* MemberListWidget::addUser(quint32 userId, const QString& name, int rol
   refreshSection(group);
   refreshCount();
   return item;
+}
+
+void MemberListWidget::setSelectable(bool selectable) {
+  m_selectable = selectable;
+  for (UserItem* item : items())
+    item->setCheckVisible(selectable);
 }
 
 bool MemberListWidget::removeUser(quint32 userId) {

@@ -34,6 +34,9 @@ public:
   // The group of a listed user; -1 when the id is not listed.
   int groupOf(quint32 userId) const { return m_groupOf.value(userId, -1); }
   void clear();
+  // Whether rows show their tick boxes (for the bulk buttons); applies to later rows too.
+  void setSelectable(bool selectable);
+  bool isSelectable() const { return m_selectable; }
 
   // Every row in display order: groups in order, each in the order added.
   QList<UserItem*> items() const;
@@ -63,4 +66,5 @@ private:
   Section m_sections[kGroupCount];
   QHash<quint32, int> m_groupOf;
   QLabel* m_countLabel;
+  bool m_selectable = true;
 };

@@ -125,6 +125,16 @@ void UserItem::setDeviceMask(quint32 mask) {
   refreshIcons();
 }
 
+void UserItem::setCheckVisible(bool visible) {
+  m_check->setVisible(visible);
+  if (!visible)
+    m_check->setChecked(false);
+}
+
+bool UserItem::isCheckVisible() const {
+  return !m_check->isHidden();
+}
+
 bool UserItem::isChecked() const {
   return m_check->isChecked();
 }

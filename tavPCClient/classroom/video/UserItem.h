@@ -36,6 +36,9 @@ public:
 
   bool isChecked() const;
   void setChecked(bool checked);
+  // The tick box serves the bulk buttons; members without them do not see it.
+  void setCheckVisible(bool visible);
+  bool isCheckVisible() const;
   bool isHandUp() const { return m_handUp; }
   void setHandUp(bool up);
   bool isMuted() const { return m_muted; }

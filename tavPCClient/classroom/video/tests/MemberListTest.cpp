@@ -141,6 +141,21 @@ TEST(MemberListWidgetTest, GroupsInOrderWithCounts) {
   EXPECT_FALSE(list.isSectionShown(MemberListWidget::Student));
 }
 
+// Members without the bulk buttons see no tick boxes, on rows made before and after.
+TEST(MemberListWidgetTest, TickBoxesOnlyWhenSelectable) {
+  MemberListWidget list;
+  UserItem* before = list.addUser(1, QStringLiteral("a"), 2, MemberListWidget::Student);
+  before->setChecked(true);
+  list.setSelectable(false);
+  UserItem* after = list.addUser(2, QStringLiteral("b"), 2, MemberListWidget::Student);
+  EXPECT_FALSE(before->isCheckVisible());
+  EXPECT_FALSE(before->isChecked());  // a hidden tick must not drive a bulk action
+  EXPECT_FALSE(after->isCheckVisible());
+  list.setSelectable(true);
+  EXPECT_TRUE(before->isCheckVisible());
+  EXPECT_TRUE(after->isCheckVisible());
+}
+
 TEST(MemberListWidgetTest, ForwardsRowSignals) {
   MemberListWidget list;
   UserItem* item = list.addUser(5, QStringLiteral("小李"), 2, MemberListWidget::Student);
