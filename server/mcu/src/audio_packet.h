@@ -1,14 +1,17 @@
-// The room audio datagram as the clients send and receive it (big-endian fields):
-//   0x90 | payload type 2 | u16 sequence | u32 timestamp | u32 SSRC | u16 length L | L bytes,
-// then 0-2 redundancy blocks, oldest first: u16 length n | u16 sequence | u32 timestamp | n bytes.
+// The room audio datagram as the MCU reads and writes it; the format itself is the clients'
+// (audio_rtp_packet.h): 0x90 | payload type 2 | u16 sequence | u32 timestamp | u32 SSRC |
+// u16 length L | L bytes, then 0-2 redundancy blocks, oldest first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "audio_rtp_packet.h"
+
 namespace mcu {
 
-constexpr unsigned audio_datagram_max = 1500;
+constexpr unsigned audio_datagram_max = audio_max_datagram;
 
 struct audio_frame_view {
   uint16_t seq = 0;
@@ -27,24 +30,17 @@ bool parse_audio_frames(const uint8_t* data, std::size_t length,
 // the current one, repeated in each datagram.
 class audio_stream_packetizer {
 public:
-  explicit audio_stream_packetizer(uint32_t ssrc) : ssrc_(ssrc) {}
+  explicit audio_stream_packetizer(uint32_t ssrc) : packetizer_(ssrc) {}
 
   // The datagram for the next frame (`samples` long at 48 kHz), empty when the frame does
   // not fit a datagram even alone. Redundancy that does not fit is left out, newest kept.
   std::vector<uint8_t> next(const uint8_t* frame, unsigned length, uint32_t samples);
 
-  uint16_t next_sequence() const { return seq_; }
+  uint16_t next_sequence() const { return packetizer_.next_sequence(); }
 
 private:
-  struct earlier {
-    std::vector<uint8_t> frame;
-    uint16_t seq = 0;
-    uint32_t timestamp = 0;
-  };
-  const uint32_t ssrc_;
-  uint16_t seq_ = 0;
+  audio_rtp_packetizer packetizer_;
   uint32_t timestamp_ = 0;
-  std::vector<earlier> history_;  // oldest first, at most 2
 };
 
 }  // namespace mcu
