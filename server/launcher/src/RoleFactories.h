@@ -1,5 +1,5 @@
-// Factories of the roles whose libraries are part of this build (each adapts the
-// role's own server class to tavsrv::Role).
+// Factories of the roles that run in the launcher (each adapts the role's own
+// server class to tavsrv::Role).
 #pragma once
 
 #include <memory>
@@ -8,11 +8,7 @@
 
 namespace tavlaunch {
 
-#ifdef TAV_LAUNCHER_HAS_MSGSERVER
 std::unique_ptr<tavsrv::Role> makeMsgServerRole();
-#endif
-#ifdef TAV_LAUNCHER_HAS_MCU
 std::unique_ptr<tavsrv::Role> makeMcuRole();
-#endif
 
 }  // namespace tavlaunch

@@ -34,19 +34,34 @@ int freePort() {
   ::close(fd);
   return ntohs(addr.sin_port);
 }
+
+// Starts the launcher on ports base, base+1, ... The system handed out only the base: in a
+// parallel test run another test may hold one of the ports above it, so a start that could not
+// bind is tried again on a fresh base.
+bool startOnFreePorts(tavlaunch::Launcher& launcher, tavlaunch::LaunchOptions& options,
+                      std::string* error, std::vector<std::string>* notes) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    options.portBase = freePort();
+    notes->clear();
+    if (launcher.start(options, error, notes))
+      return true;
+    if (error->rfind("cannot start ", 0) != 0)
+      return false;  // not a port taken: a real failure
+  }
+  return false;
+}
 }  // namespace
 
 TEST(LauncherTest, StartsTheServiceWritesEndpointsAndCleansUp) {
   const fs::path dir = tempDir();
   tavlaunch::LaunchOptions options;
   options.dataDir = dir.string();
-  options.portBase = freePort();
   options.roles = {"service"};
   options.demoMedia = false;
   tavlaunch::Launcher launcher;
   std::string error;
   std::vector<std::string> notes;
-  ASSERT_TRUE(launcher.start(options, &error, &notes)) << error;
+  ASSERT_TRUE(startOnFreePorts(launcher, options, &error, &notes)) << error;
 
   std::ifstream in(dir / "endpoints.json");
   const json endpoints = json::parse(in, nullptr, false);
@@ -84,12 +99,11 @@ TEST(LauncherTest, AllBuiltRolesStartTogether) {
   const fs::path dir = tempDir();
   tavlaunch::LaunchOptions options;
   options.dataDir = dir.string();
-  options.portBase = freePort();
   options.demoMedia = false;
   tavlaunch::Launcher launcher;
   std::string error;
   std::vector<std::string> notes;
-  ASSERT_TRUE(launcher.start(options, &error, &notes)) << error;
+  ASSERT_TRUE(startOnFreePorts(launcher, options, &error, &notes)) << error;
   std::ifstream in(dir / "endpoints.json");
   const json endpoints = json::parse(in, nullptr, false);
   size_t built = 0;
