@@ -28,6 +28,7 @@
 #include "ServiceApi.h"
 #include "WndDragFilter.h"
 #include "platform/platform.h"
+#include "probix/probix.h"
 
 namespace {
 const char kNetworkError[] = "网络异常，请检查网络后重试！";
@@ -157,6 +158,9 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
 }
 
 UserDialog::~UserDialog() {
+  // No device test may call back once the dialog starts going away.
+  cameraTest_.reset();
+  microphoneTest_.reset();
   oneLogin_.disconnectClient();
 }
 

@@ -9,6 +9,7 @@
 #include <QMediaPlayer>
 #include <QPixmap>
 #include <QPointer>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ class PagingWidget;
 class QComboBox;
 class QProgressBar;
 class audio_test;
+class device_test;
 class video_test;
 class QGridLayout;
 class QLabel;
@@ -158,8 +160,13 @@ private:
   QPushButton* speak_ = nullptr;
   QPushButton* playSound_ = nullptr;
   QProgressBar* level_ = nullptr;
-  video_test* cameraTest_ = nullptr;
-  audio_test* microphoneTest_ = nullptr;
+  // A running device test calls back into this dialog from its own thread, with the
+  // dialog as its user pointer: it is stopped and freed before the dialog goes.
+  struct DeviceTestCloser {
+    void operator()(device_test* test) const;
+  };
+  std::unique_ptr<video_test, DeviceTestCloser> cameraTest_;
+  std::unique_ptr<audio_test, DeviceTestCloser> microphoneTest_;
   QMediaPlayer* player_ = nullptr;
   std::vector<std::string> speakerIds_;
   QString oneLoginHost_;

@@ -172,8 +172,11 @@ void UserDialog::fillDeviceLists() {
       speakerIds_.push_back(output.id);
       speakers_->addItem(QString::fromStdString(output.name));
     }
-    if (speakerIds_.empty())
+    if (speakerIds_.empty()) {
+      // Without a sound server there is nothing to choose; say so instead of an empty list.
       qInfo() << "no audio outputs listed:" << QString::fromStdString(error);
+      speakers_->setPlaceholderText(QStringLiteral("未找到扬声器"));
+    }
     speakers_->setCurrentIndex(
         config->deviceIndex(QStringLiteral("conf/speakerIndex"), speakers_->count()));
   }
@@ -189,8 +192,14 @@ int UserDialog::levelValue() const {
   return level_->value();
 }
 
+void UserDialog::DeviceTestCloser::operator()(device_test* test) const {
+  // destroy() returns only when no callback runs any more.
+  test->stop();
+  test->destroy(1);
+}
+
 void UserDialog::startCameraTest() {
-  cameraTest_ = video_test::create(onCameraFrame, this);
+  cameraTest_.reset(video_test::create(onCameraFrame, this));
   if (!cameraTest_)
     return;
   if (cameraTest_->select_device(cameras_->currentIndex()) != 0 || cameraTest_->start() != 0) {
@@ -203,11 +212,7 @@ void UserDialog::startCameraTest() {
 }
 
 void UserDialog::stopCameraTest() {
-  if (cameraTest_) {
-    cameraTest_->stop();
-    cameraTest_->destroy(1);
-    cameraTest_ = nullptr;
-  }
+  cameraTest_.reset();
 }
 
 void UserDialog::slot_ButtonOpenCamera() {
@@ -238,7 +243,7 @@ void UserDialog::slot_ButtonSpeckOrNot(bool on) {
   }
   if (microphoneTest_)
     return;
-  microphoneTest_ = audio_test::create(onMicrophoneLevel, this);
+  microphoneTest_.reset(audio_test::create(onMicrophoneLevel, this));
   if (!microphoneTest_ || microphoneTest_->select_device(microphones_->currentIndex()) != 0 ||
       microphoneTest_->start() != 0) {
     stopMicrophoneTest();
@@ -249,11 +254,7 @@ void UserDialog::slot_ButtonSpeckOrNot(bool on) {
 }
 
 void UserDialog::stopMicrophoneTest() {
-  if (microphoneTest_) {
-    microphoneTest_->stop();
-    microphoneTest_->destroy(1);
-    microphoneTest_ = nullptr;
-  }
+  microphoneTest_.reset();
   if (level_)
     level_->setValue(0);
 }

@@ -96,3 +96,30 @@ TEST(DevicePage, SyntheticMicrophoneLightsTheLevelBar) {
   EXPECT_FALSE(q.lobby->microphoneTestRunning());
   EXPECT_EQ(q.lobby->levelValue(), 0);
 }
+
+// Logging off or leaving with both tests running frees the lobby while the device threads
+// are still calling back; nothing may call into the freed dialog (run under the sanitizers,
+// a call would be reported; without them it crashed).
+TEST(DevicePage, ClosingTheLobbyWithBothTestsRunning) {
+  FakeDevices fake;
+  for (int round = 0; round < 3; ++round) {
+    QuietLobby q;
+    q.lobby->slot_init_resources();
+    q.lobby->cameraList()->setCurrentIndex(
+        q.lobby->cameraList()->findText(QStringLiteral("虚拟摄像头 (测试)")));
+    q.lobby->microphoneList()->setCurrentIndex(
+        q.lobby->microphoneList()->findText(QStringLiteral("虚拟麦克风 (测试)")));
+    q.lobby->slot_ButtonOpenCamera();
+    q.lobby->slot_ButtonSpeckOrNot(true);
+    ASSERT_TRUE(q.lobby->cameraTestRunning());
+    ASSERT_TRUE(q.lobby->microphoneTestRunning());
+    // Both are delivering by now.
+    const QImage placeholder = previewImage(*q.lobby);
+    ASSERT_TRUE(waitUntil([&] {
+      return q.lobby->levelValue() > 0 && previewImage(*q.lobby) != placeholder;
+    }));
+    q.lobby.reset();
+    // Callbacks issued just before would arrive now, as queued events.
+    QCoreApplication::processEvents();
+  }
+}
