@@ -2,17 +2,13 @@
 
 #include <cstring>
 
+#include "wirebytes/byte_reader.h"
+#include "wirebytes/byte_writer.h"
+
 namespace netra {
 
 void encode_control_header(const kcp_header_t& h, uint8_t* out) {
-  out[0] = static_cast<uint8_t>(h.reserved >> 8);
-  out[1] = static_cast<uint8_t>(h.reserved);
-  out[2] = static_cast<uint8_t>(h.length >> 8);
-  out[3] = static_cast<uint8_t>(h.length);
-  out[4] = static_cast<uint8_t>(h.type >> 24);
-  out[5] = static_cast<uint8_t>(h.type >> 16);
-  out[6] = static_cast<uint8_t>(h.type >> 8);
-  out[7] = static_cast<uint8_t>(h.type);
+  wirebytes::span_writer(out, control_header_size).u16(h.reserved).u16(h.length).u32(h.type);
 }
 
 std::vector<uint8_t> make_control_message(const kcp_header_t& header, const void* payload,
@@ -27,14 +23,14 @@ std::vector<uint8_t> make_control_message(const kcp_header_t& header, const void
 }
 
 bool decode_control_message(const uint8_t* data, std::size_t size, kcp_header_t* header) {
-  if (!data || !header || size < control_header_size)
+  if (!header)
     return false;
+  wirebytes::byte_reader in(data, size);
   kcp_header_t h;
-  h.reserved = static_cast<uint16_t>((data[0] << 8) | data[1]);
-  h.length = static_cast<uint16_t>((data[2] << 8) | data[3]);
-  h.type = (static_cast<uint32_t>(data[4]) << 24) | (static_cast<uint32_t>(data[5]) << 16) |
-           (static_cast<uint32_t>(data[6]) << 8) | static_cast<uint32_t>(data[7]);
-  if (h.length != size - control_header_size)
+  h.reserved = in.u16();
+  h.length = in.u16();
+  h.type = in.u32();
+  if (!in.ok() || h.length != in.remaining())
     return false;
   *header = h;
   return true;

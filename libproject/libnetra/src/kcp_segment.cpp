@@ -1,54 +1,38 @@
 #include "netra/kcp_segment.h"
 
+#include "wirebytes/byte_reader.h"
+#include "wirebytes/byte_writer.h"
+
 namespace netra {
 
-namespace {
-
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint16_t get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-}  // namespace
-
 void encode_segment_header(const kcp_segment_header& h, uint8_t* out) {
-  put32(out, h.conv);
-  out[4] = h.cmd;
-  out[5] = h.frg;
-  put16(out + 6, h.wnd);
-  put32(out + 8, h.ts);
-  put32(out + 12, h.sn);
-  put32(out + 16, h.una);
-  put32(out + 20, h.len);
+  wirebytes::span_writer(out, kcp_overhead)
+      .le32(h.conv)
+      .u8(h.cmd)
+      .u8(h.frg)
+      .le16(h.wnd)
+      .le32(h.ts)
+      .le32(h.sn)
+      .le32(h.una)
+      .le32(h.len);
 }
 
 bool decode_segment_header(const uint8_t* data, std::size_t size, kcp_segment_header* h) {
-  if (!data || !h || size < kcp_overhead)
+  if (!h)
     return false;
-  h->conv = get32(data);
-  h->cmd = data[4];
-  h->frg = data[5];
-  h->wnd = get16(data + 6);
-  h->ts = get32(data + 8);
-  h->sn = get32(data + 12);
-  h->una = get32(data + 16);
-  h->len = get32(data + 20);
+  wirebytes::byte_reader in(data, size);
+  kcp_segment_header read;
+  read.conv = in.le32();
+  read.cmd = in.u8();
+  read.frg = in.u8();
+  read.wnd = in.le16();
+  read.ts = in.le32();
+  read.sn = in.le32();
+  read.una = in.le32();
+  read.len = in.le32();
+  if (!in.ok())
+    return false;
+  *h = read;
   return true;
 }
 
