@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "velmedia/velfec.h"
+#include "wirebytes/byte_writer.h"
 
 namespace velmedia_internal {
 
@@ -26,31 +27,15 @@ constexpr unsigned fec_max_media_payload = velfec_max_packet - velrtp_header_siz
 // divides 65536, so a number maps to one slot).
 constexpr unsigned fec_window = 1024;
 
-inline void put_be16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-inline void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-inline uint16_t get_be16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-inline uint32_t get_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 // Writes the 12-byte RTP header.
 inline void write_rtp_header(uint8_t* p, bool marker, int payload_type, uint16_t sequence,
                              uint32_t timestamp, uint32_t ssrc) {
-  p[0] = 0x80;
-  p[1] = static_cast<uint8_t>((marker ? 0x80 : 0) | (payload_type & 0x7f));
-  put_be16(p + 2, sequence);
-  put_be32(p + 4, timestamp);
-  put_be32(p + 8, ssrc);
+  wirebytes::span_writer(p, velrtp_header_size)
+      .u8(0x80)
+      .u8(static_cast<uint8_t>((marker ? 0x80 : 0) | (payload_type & 0x7f)))
+      .u16(sequence)
+      .u32(timestamp)
+      .u32(ssrc);
 }
 
 // True when `a` is after `b` in 16-bit wrap-around order.

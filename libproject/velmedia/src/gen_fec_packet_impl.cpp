@@ -118,14 +118,15 @@ private:
         parity[b] ^= m.payload[b];
       last = &m;
     }
-    put_be16(header, group_.front().sequence);
-    put_be16(header + 2, static_cast<uint16_t>(group_.size()));
-    header[4] = static_cast<uint8_t>(stride);
-    header[5] = static_cast<uint8_t>(index);
-    header[6] = static_cast<uint8_t>(media_kind_);
-    header[7] = marker;
-    put_be32(header + 8, timestamp);
-    put_be16(header + 12, length);
+    wirebytes::span_writer(header, fec_header_size)
+        .u16(group_.front().sequence)
+        .u16(static_cast<uint16_t>(group_.size()))
+        .u8(static_cast<uint8_t>(stride))
+        .u8(static_cast<uint8_t>(index))
+        .u8(static_cast<uint8_t>(media_kind_))
+        .u8(marker)
+        .u32(timestamp)
+        .u16(length);
     // Carries the number and time of the last media packet it covers.
     write_rtp_header(packet, false, fec_pt_, last->sequence, last->timestamp, ssrc_);
     const unsigned size = static_cast<unsigned>(velrtp_header_size + fec_header_size + longest);

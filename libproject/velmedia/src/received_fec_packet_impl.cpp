@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fec_format.h"
+#include "wirebytes/byte_reader.h"
 
 namespace velmedia_internal {
 namespace {
@@ -87,19 +88,21 @@ private:
   bool take_fec(const velrtp_header& header, const uint8_t* p, unsigned length) {
     if (length <= fec_header_size || length - fec_header_size > fec_max_media_payload)
       return false;
+    wirebytes::byte_reader in(p, length);
     fec f;
     f.ssrc = header.ssrc;
-    f.base = get_be16(p);
-    f.count = get_be16(p + 2);
-    f.stride = p[4];
-    f.index = p[5];
-    f.marker = p[7] & 1;
-    f.timestamp = get_be32(p + 8);
-    f.length = get_be16(p + 12);
-    if (f.count == 0 || f.count > fec_window || f.stride == 0 || f.index >= f.stride ||
-        f.index >= f.count || p[6] != static_cast<uint8_t>(media_kind_))
+    f.base = in.u16();
+    f.count = in.u16();
+    f.stride = in.u8();
+    f.index = in.u8();
+    const uint8_t kind = in.u8();
+    f.marker = in.u8() & 1;
+    f.timestamp = in.u32();
+    f.length = in.u16();
+    if (!in.ok() || f.count == 0 || f.count > fec_window || f.stride == 0 || f.index >= f.stride ||
+        f.index >= f.count || kind != static_cast<uint8_t>(media_kind_))
       return false;
-    f.parity.assign(p + fec_header_size, p + length);
+    f.parity.assign(in.here(), in.here() + in.remaining());
     if (too_old(f))
       return true;  // its group is past: nothing left to rebuild
     pending_.push_back(std::move(f));
