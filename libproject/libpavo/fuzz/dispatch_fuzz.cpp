@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "control_wire.h"
 #include "mcu_dispatch.h"
-#include "pavo_protocol.h"
 
 namespace {
 
@@ -117,8 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     dispatch.dispatch(type, message.empty() ? nullptr : message.data(),
                       static_cast<unsigned>(message.size()));
     at += length;
-    if (dispatch.peer_fragments().buffered_bytes() > 8 * pavo::peer_message_max ||
-        dispatch.broadcast_fragments().buffered_bytes() > 8 * pavo::peer_message_max ||
+    if (dispatch.peer_fragments().buffered_bytes() > 8 * pavo_wire::peer_message_max ||
+        dispatch.broadcast_fragments().buffered_bytes() > 8 * pavo_wire::peer_message_max ||
         dispatch.peer_fragments().entries() > 64 || dispatch.broadcast_fragments().entries() > 64)
       std::abort();
   }

@@ -1,5 +1,6 @@
 #include "audio_rtp_recv.h"
 
+#include "wirebytes/byte_order.h"
 #include "woblog/woblog.h"
 
 audio_rtp_recv::audio_rtp_recv(const char* ip, uint16_t port, uint32_t own_id,
@@ -27,8 +28,8 @@ audio_rtp_recv::~audio_rtp_recv() {
 }
 
 void audio_rtp_recv::send_registration() {
-  const uint8_t id[4] = {static_cast<uint8_t>(own_id_ >> 24), static_cast<uint8_t>(own_id_ >> 16),
-                         static_cast<uint8_t>(own_id_ >> 8), static_cast<uint8_t>(own_id_)};
+  uint8_t id[4];
+  wirebytes::put_be32(id, own_id_);
   udp_->send(id, sizeof id);
 }
 

@@ -11,7 +11,7 @@
 #include <map>
 #include <vector>
 
-#include "pavo_protocol.h"
+#include "control_wire.h"
 
 // One message being reassembled.
 struct msg_con_t {
@@ -26,8 +26,9 @@ class fragment_table {
 public:
   enum result { partial, complete, dropped };
 
-  explicit fragment_table(std::size_t max_entries = 64, uint32_t max_total = peer_message_max,
-                          std::size_t max_bytes = 8 * peer_message_max)
+  explicit fragment_table(std::size_t max_entries = 64,
+                          uint32_t max_total = pavo_wire::peer_message_max,
+                          std::size_t max_bytes = 8 * pavo_wire::peer_message_max)
       : max_entries_(max_entries), max_total_(max_total), max_bytes_(max_bytes) {}
 
   // One piece from `sender`. On `complete` the whole message is moved into *message and the

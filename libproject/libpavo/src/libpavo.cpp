@@ -3,15 +3,17 @@
 
 #include <cstring>
 
+#include "control_wire.h"
 #include "frame_buffer.h"
 #include "pavo_log.h"
-#include "pavo_protocol.h"
 #include "peer_sender.h"
 #include "velmedia/velmedia.h"
 #include "video_param.h"
+#include "wirebytes/byte_order.h"
 #include "woblog/woblog.h"
 
 using namespace pavo;
+using namespace pavo_wire;
 
 namespace {
 constexpr std::size_t max_address = 128;
@@ -95,7 +97,7 @@ int libpavo::send_if_connected(uint32_t type, const void* payload, unsigned leng
 
 int libpavo::send_user_id(uint32_t type, uint32_t user_id) {
   uint8_t payload[4];
-  put_u32(payload, user_id);
+  wirebytes::put_be32(payload, user_id);
   return send_if_connected(type, payload, sizeof payload);
 }
 
@@ -124,8 +126,8 @@ int libpavo::cancel_application() {
 
 int libpavo::reply_share(uint32_t user_id, int reply) {
   uint8_t payload[8];
-  put_u32(payload, static_cast<uint32_t>(reply));
-  put_u32(payload + 4, user_id);
+  wirebytes::put_be32(payload, static_cast<uint32_t>(reply));
+  wirebytes::put_be32(payload + 4, user_id);
   return send_if_connected(msg_reply_share, payload, sizeof payload);
 }
 

@@ -2,12 +2,14 @@
 // and dispatch until the connection ends.
 #include <vector>
 
+#include "control_wire.h"
 #include "device_query.h"
 #include "libpavo_impl.h"
-#include "pavo_protocol.h"
+#include "wirebytes/byte_order.h"
 #include "woblog/woblog.h"
 
 using namespace pavo;
+using namespace pavo_wire;
 
 namespace {
 // Time-outs in a row after which the MCU counts as gone.
@@ -32,7 +34,7 @@ kcp_client* libpavo::connect_to(uint16_t port) {
 
 bool libpavo::join_room(uint16_t* room_port) {
   uint8_t payload[4];
-  put_u32(payload, room_id_);
+  wirebytes::put_be32(payload, room_id_);
   if (send_msg(msg_join_room, payload, sizeof payload) != 0)
     return false;
   std::vector<uint8_t> reply(max_join_reply_payload);
@@ -48,7 +50,7 @@ bool libpavo::join_room(uint16_t* room_port) {
     qn::log("room join answered with type %u, %u bytes", header.type, unsigned{header.length});
     return false;
   }
-  *room_port = get_u16(reply.data());
+  *room_port = wirebytes::get_be16(reply.data());
   return true;
 }
 
@@ -73,8 +75,8 @@ void libpavo::run() {
     return;
   }
   uint8_t login[8];
-  put_u32(login, pavo::device_mask());
-  put_u32(login + 4, user_id_);
+  wirebytes::put_be32(login, pavo::device_mask());
+  wirebytes::put_be32(login + 4, user_id_);
   send_msg(msg_login, login, sizeof login);
   qn::log("joined room %u on port %u, logging in", room_id_, unsigned{room_port});
   receive_loop();

@@ -1,12 +1,14 @@
 // What MCU messages change in the library: users, the own senders, remote streams and the
 // room's audio.
+#include "control_wire.h"
 #include "device_query.h"
 #include "libpavo_impl.h"
-#include "pavo_protocol.h"
 #include "video_param.h"
+#include "wirebytes/byte_order.h"
 #include "woblog/woblog.h"
 
 using namespace pavo;
+using namespace pavo_wire;
 
 namespace {
 
@@ -90,9 +92,9 @@ void libpavo::on_open_sender(uint32_t kind, uint16_t port) {
     return;
   if (kind != media_kind_audio) {
     uint8_t payload[12];
-    put_u32(payload, user_id_);
-    put_u32(payload + 4, kind);
-    put_u32(payload + 8, static_cast<uint32_t>(min_kbps));
+    wirebytes::put_be32(payload, user_id_);
+    wirebytes::put_be32(payload + 4, kind);
+    wirebytes::put_be32(payload + 8, static_cast<uint32_t>(min_kbps));
     send_msg(msg_sender_started, payload, sizeof payload);
   }
   notify_stream(pavo_event_media_open, user_id_, kind);
@@ -206,8 +208,8 @@ void libpavo::add_audio_publisher(uint32_t user_id) {
   if (first) {
     // One mixed stream serves the whole room: subscribe once, for the first publisher.
     uint8_t payload[8];
-    put_u32(payload, user_id);
-    put_u32(payload + 4, media_kind_audio);
+    wirebytes::put_be32(payload, user_id);
+    wirebytes::put_be32(payload + 4, media_kind_audio);
     send_msg(msg_subscribe, payload, sizeof payload);
   }
 }

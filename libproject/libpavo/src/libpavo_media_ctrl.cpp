@@ -2,13 +2,15 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "control_wire.h"
 #include "device_query.h"
 #include "frame_buffer.h"
 #include "libpavo_impl.h"
-#include "pavo_protocol.h"
+#include "wirebytes/byte_order.h"
 #include "woblog/woblog.h"
 
 using namespace pavo;
+using namespace pavo_wire;
 
 namespace {
 
@@ -28,7 +30,7 @@ int clip_seconds(const char* path) {
   std::fclose(file);
   if (got != sizeof head)
     return -1;
-  return static_cast<int>(get_u32(head + 5));
+  return static_cast<int>(wirebytes::get_be32(head + 5));
 }
 
 }  // namespace
@@ -63,7 +65,7 @@ int libpavo::media_ctrl(unsigned cmd, void* arg) {
       return send_msg(msg_user_list, nullptr, 0);
     case media_cmd_reserved: {
       uint8_t payload[4];
-      put_u32(payload, static_cast<uint32_t>(scalar(arg)));
+      wirebytes::put_be32(payload, static_cast<uint32_t>(scalar(arg)));
       return send_msg(msg_reserved, payload, sizeof payload);
     }
     case media_cmd_subscribe:
@@ -177,8 +179,8 @@ int libpavo::open_media(const user_media_kind_t* arg) {
       return -1;
   }
   uint8_t payload[8];
-  put_u32(payload, arg->user_id);
-  put_u32(payload + 4, static_cast<uint32_t>(arg->kind));
+  wirebytes::put_be32(payload, arg->user_id);
+  wirebytes::put_be32(payload + 4, static_cast<uint32_t>(arg->kind));
   return send_msg(msg_open_media, payload, sizeof payload);
 }
 
@@ -196,8 +198,8 @@ int libpavo::close_media(const user_media_kind_t* arg) {
     notify_stream(pavo_event_media_close, user_id_, static_cast<uint32_t>(arg->kind));
   }
   uint8_t payload[8];
-  put_u32(payload, arg->user_id);
-  put_u32(payload + 4, static_cast<uint32_t>(arg->kind));
+  wirebytes::put_be32(payload, arg->user_id);
+  wirebytes::put_be32(payload + 4, static_cast<uint32_t>(arg->kind));
   return send_msg(msg_close_media, payload, sizeof payload);
 }
 
@@ -211,8 +213,8 @@ int libpavo::subscribe(const user_media_kind_t* arg) {
       return -1;
   }
   uint8_t payload[8];
-  put_u32(payload, arg->user_id);
-  put_u32(payload + 4, static_cast<uint32_t>(arg->kind));
+  wirebytes::put_be32(payload, arg->user_id);
+  wirebytes::put_be32(payload + 4, static_cast<uint32_t>(arg->kind));
   return send_msg(msg_subscribe, payload, sizeof payload);
 }
 
@@ -228,15 +230,15 @@ int libpavo::unsubscribe(const user_media_kind_t* arg) {
       it->second->stop_receiver(arg->kind);
   }
   uint8_t payload[8];
-  put_u32(payload, arg->user_id);
-  put_u32(payload + 4, static_cast<uint32_t>(arg->kind));
+  wirebytes::put_be32(payload, arg->user_id);
+  wirebytes::put_be32(payload + 4, static_cast<uint32_t>(arg->kind));
   return send_msg(msg_unsubscribe, payload, sizeof payload);
 }
 
 int libpavo::share_command(unsigned cmd, void* arg) {
   uint8_t payload[8];
-  put_u32(payload, user_id_);
-  put_u32(payload + 4, media_kind_screen);
+  wirebytes::put_be32(payload, user_id_);
+  wirebytes::put_be32(payload + 4, media_kind_screen);
   switch (cmd) {
     case media_cmd_share_source: {
       const auto* source = static_cast<const share_source_t*>(arg);

@@ -1,9 +1,11 @@
 #include "mcu_link.h"
 
-#include "pavo_protocol.h"
+#include "control_wire.h"
 #include "woblog/woblog.h"
 
 namespace pavo {
+
+using namespace pavo_wire;
 
 mcu_link::~mcu_link() {
   delete client_;

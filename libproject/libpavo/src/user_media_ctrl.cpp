@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "pavo_protocol.h"
+#include "control_wire.h"
+#include "wirebytes/byte_writer.h"
 #include "woblog/woblog.h"
 
 namespace {
@@ -50,14 +51,15 @@ void user_media_ctrl::send_loss_reports() {
   }
   // Sent outside the lock: a stop of a receiver never waits for the connection.
   for (const report& r : reports) {
-    std::vector<uint8_t> payload(16 + 2 * r.missing.size());
-    pavo::put_u32(payload.data(), remote_id_);
-    pavo::put_u32(payload.data() + 4, static_cast<uint32_t>(r.kind));
-    pavo::put_u32(payload.data() + 8, static_cast<uint32_t>(r.missing.size()));
-    pavo::put_u32(payload.data() + 12, own_id_);
-    for (std::size_t i = 0; i < r.missing.size(); ++i)
-      pavo::put_u16(payload.data() + 16 + 2 * i, r.missing[i]);
-    mcu_->send_msg(pavo::msg_loss_report, payload.data(), static_cast<unsigned>(payload.size()));
+    std::vector<uint8_t> payload;
+    payload.reserve(pavo_wire::loss_report_header + 2 * r.missing.size());
+    wirebytes::byte_writer out(payload);
+    out.u32(remote_id_).u32(static_cast<uint32_t>(r.kind));
+    out.u32(static_cast<uint32_t>(r.missing.size())).u32(own_id_);
+    for (uint16_t sequence : r.missing)
+      out.u16(sequence);
+    mcu_->send_msg(pavo_wire::msg_loss_report, payload.data(),
+                   static_cast<unsigned>(payload.size()));
   }
 }
 

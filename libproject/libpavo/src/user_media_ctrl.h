@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "control_wire.h"
 #include "media_seams.h"
 #include "velthread/velthread.h"
 
@@ -32,7 +33,7 @@ public:
   void send_loss_reports();
 
   // A report of more numbers than this is not sent.
-  static constexpr std::size_t max_report_numbers = 2000;
+  static constexpr std::size_t max_report_numbers = pavo_wire::loss_report_max_numbers;
 
 private:
   void run() override;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "wirebytes/byte_order.h"
 #include "woblog/woblog.h"
 
 namespace pavo {
@@ -55,8 +56,8 @@ void video_rtp_recv::on_quit() {
 }
 
 void video_rtp_recv::send_registration() {
-  const uint8_t id[4] = {static_cast<uint8_t>(own_id_ >> 24), static_cast<uint8_t>(own_id_ >> 16),
-                         static_cast<uint8_t>(own_id_ >> 8), static_cast<uint8_t>(own_id_)};
+  uint8_t id[4];
+  wirebytes::put_be32(id, own_id_);
   udp_->send(id, sizeof id);
 }
 
@@ -95,14 +96,14 @@ void video_rtp_recv::run() {
       queue_.pop_front();
     }
     arrived_ = true;
-    if (datagram.size() < velrtp_header_size)
+    velrtp_header header;
+    if (!velrtp_read_header(datagram.data(), static_cast<unsigned>(datagram.size()), &header))
       continue;
     rtp_frame_assembler::output out;
     {
       std::lock_guard<std::mutex> lock(assembler_mutex_);
-      const uint16_t sequence = static_cast<uint16_t>((datagram[2] << 8) | datagram[3]);
       // Late and duplicate packets go before any FEC work.
-      if (assembler_.drop_early(sequence))
+      if (assembler_.drop_early(header.sequence))
         continue;
       fec_->feed(datagram.data(), static_cast<unsigned>(datagram.size()));
       out = std::move(pending_);

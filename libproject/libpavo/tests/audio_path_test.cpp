@@ -16,6 +16,7 @@
 #include "audio_rtp_recv.h"
 #include "audio_test_support.h"
 #include "velmedia/velaudio_device.h"
+#include "wirebytes/byte_order.h"
 
 namespace {
 
@@ -27,19 +28,14 @@ using frame_bytes = std::vector<uint8_t>;
 // A frame that names its sequence number, `size` bytes long.
 frame_bytes frame_of(uint16_t seq, unsigned size = 40) {
   frame_bytes f(size, static_cast<uint8_t>(seq * 7));
-  f[0] = static_cast<uint8_t>(seq >> 8);
-  f[1] = static_cast<uint8_t>(seq);
+  wirebytes::put_be16(f.data(), seq);
   return f;
 }
 uint16_t seq_of(const frame_bytes& f) {
-  return static_cast<uint16_t>((f[0] << 8) | f[1]);
+  return wirebytes::get_be16(f.data());
 }
-uint16_t be16_at(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-uint32_t be32_at(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
+using wirebytes::get_be16;
+using wirebytes::get_be32;
 
 // Records what the jitter buffer releases, by sequence number.
 struct played_log : audio_jitter_buffer::sink {
@@ -71,27 +67,27 @@ TEST(AudioPacketizer, WritesTheFrameThenUpToTwoEarlierFramesOldestFirst) {
   ASSERT_EQ(packetizer.packetize(f0.data(), 10, 0, out), 14u + 10);
   EXPECT_EQ(out[0], 0x90);
   EXPECT_EQ(out[1], 2);
-  EXPECT_EQ(be16_at(out + 2), 0);
-  EXPECT_EQ(be32_at(out + 4), 0u);
-  EXPECT_EQ(be32_at(out + 8), 0x01020304u);
-  EXPECT_EQ(be16_at(out + 12), 10);
+  EXPECT_EQ(get_be16(out + 2), 0);
+  EXPECT_EQ(get_be32(out + 4), 0u);
+  EXPECT_EQ(get_be32(out + 8), 0x01020304u);
+  EXPECT_EQ(get_be16(out + 12), 10);
   EXPECT_EQ(frame_bytes(out + 14, out + 24), f0);
 
   ASSERT_EQ(packetizer.packetize(f1.data(), 11, 960, out), 14u + 11 + 8 + 10);
   ASSERT_EQ(packetizer.packetize(f2.data(), 12, 1920, out), 14u + 12 + 8 + 10 + 8 + 11);
   const unsigned size = packetizer.packetize(f3.data(), 13, 2880, out);
   ASSERT_EQ(size, 14u + 13 + 8 + 11 + 8 + 12);  // f0 has left the history
-  EXPECT_EQ(be16_at(out + 2), 3);
-  EXPECT_EQ(be32_at(out + 4), 2880u);
+  EXPECT_EQ(get_be16(out + 2), 3);
+  EXPECT_EQ(get_be32(out + 4), 2880u);
   const uint8_t* block = out + 14 + 13;
-  EXPECT_EQ(be16_at(block), 11);
-  EXPECT_EQ(be16_at(block + 2), 1);
-  EXPECT_EQ(be32_at(block + 4), 960u);
+  EXPECT_EQ(get_be16(block), 11);
+  EXPECT_EQ(get_be16(block + 2), 1);
+  EXPECT_EQ(get_be32(block + 4), 960u);
   EXPECT_EQ(frame_bytes(block + 8, block + 8 + 11), f1);
   block += 8 + 11;
-  EXPECT_EQ(be16_at(block), 12);
-  EXPECT_EQ(be16_at(block + 2), 2);
-  EXPECT_EQ(be32_at(block + 4), 1920u);
+  EXPECT_EQ(get_be16(block), 12);
+  EXPECT_EQ(get_be16(block + 2), 2);
+  EXPECT_EQ(get_be32(block + 4), 1920u);
   EXPECT_EQ(frame_bytes(block + 8, block + 8 + 12), f2);
 }
 
@@ -105,7 +101,7 @@ TEST(AudioPacketizer, NeverWritesPastFifteenHundredBytes) {
   // 14 + 600 + 2 * 608 would be 1830: only the newest earlier frame rides along.
   const unsigned size = packetizer.packetize(big.data(), 600, 1920, buffer.data());
   EXPECT_EQ(size, 14u + 600 + 608);
-  EXPECT_EQ(be16_at(buffer.data() + 614 + 2), 1);
+  EXPECT_EQ(get_be16(buffer.data() + 614 + 2), 1);
   // A frame that fills the datagram alone goes without redundancy.
   const frame_bytes full = frame_of(3, audio_max_datagram - 14);
   EXPECT_EQ(
@@ -341,7 +337,7 @@ TEST(AudioSender, SendsTheSyntheticMicrophoneAsNumberedDatagramsWithRedundancy) 
                                      &primary, &blocks));
     EXPECT_EQ(primary.seq, expected);
     EXPECT_EQ(primary.timestamp, expected * 960u);
-    EXPECT_EQ(be32_at(datagram->data() + 8), 10001u);
+    EXPECT_EQ(get_be32(datagram->data() + 8), 10001u);
     ASSERT_EQ(blocks.size(), std::min<std::size_t>(expected, 2));
     if (!blocks.empty()) {
       EXPECT_EQ(blocks.back().seq, expected - 1);

@@ -2,21 +2,22 @@
 
 #include <cstring>
 
+#include "wirebytes/byte_writer.h"
+
 namespace pavo_test {
 
 bytes be32(std::initializer_list<uint32_t> words) {
   bytes out;
-  for (uint32_t w : words) {
-    out.push_back(static_cast<uint8_t>(w >> 24));
-    out.push_back(static_cast<uint8_t>(w >> 16));
-    out.push_back(static_cast<uint8_t>(w >> 8));
-    out.push_back(static_cast<uint8_t>(w));
-  }
+  wirebytes::byte_writer writer(out);
+  for (uint32_t w : words)
+    writer.u32(w);
   return out;
 }
 
 bytes be16(uint16_t value) {
-  return {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  bytes out;
+  wirebytes::byte_writer(out).u16(value);
+  return out;
 }
 
 bytes operator+(bytes a, const bytes& b) {
@@ -27,8 +28,7 @@ bytes operator+(bytes a, const bytes& b) {
 uint32_t word(const bytes& data, std::size_t at) {
   if (data.size() < at + 4)
     return 0xFFFFFFFFu;
-  return (uint32_t(data[at]) << 24) | (uint32_t(data[at + 1]) << 16) |
-         (uint32_t(data[at + 2]) << 8) | data[at + 3];
+  return wirebytes::get_be32(data.data() + at);
 }
 
 fake_mcu::fake_mcu() {

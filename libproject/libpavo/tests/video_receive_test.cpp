@@ -5,13 +5,14 @@
 #include <memory>
 #include <set>
 
+#include "control_wire.h"
 #include "libpavo/libpavo.h"
-#include "pavo_protocol.h"
 #include "user_media_ctrl.h"
 #include "velmedia/velfec.h"
 #include "velmedia/velvideo_enc.h"
 #include "video_rtp_recv.h"
 #include "video_test_support.h"
+#include "wirebytes/byte_order.h"
 
 namespace {
 
@@ -87,15 +88,15 @@ TEST(LossReports, AreSentForEachReceiverWithAtMost2000Numbers) {
   set_list(screen, many);
   auto report = mcu.next();  // the 50 ms clock sends it by itself
   ASSERT_TRUE(report);
-  EXPECT_EQ(report->type, pavo::msg_loss_report);
+  EXPECT_EQ(report->type, pavo_wire::msg_loss_report);
   ASSERT_EQ(report->payload.size(), 16u + 2 * 2000);
   const uint8_t* p = report->payload.data();
-  EXPECT_EQ(pavo::get_u32(p), remote_id);
-  EXPECT_EQ(pavo::get_u32(p + 4), static_cast<uint32_t>(media_kind_screen));
-  EXPECT_EQ(pavo::get_u32(p + 8), 2000u);
-  EXPECT_EQ(pavo::get_u32(p + 12), own_id);
-  EXPECT_EQ(pavo::get_u16(p + 16), 65000);
-  EXPECT_EQ(pavo::get_u16(p + 16 + 2 * 1999), static_cast<uint16_t>(65000 + 1999));
+  EXPECT_EQ(wirebytes::get_be32(p), remote_id);
+  EXPECT_EQ(wirebytes::get_be32(p + 4), static_cast<uint32_t>(media_kind_screen));
+  EXPECT_EQ(wirebytes::get_be32(p + 8), 2000u);
+  EXPECT_EQ(wirebytes::get_be32(p + 12), own_id);
+  EXPECT_EQ(wirebytes::get_be16(p + 16), 65000);
+  EXPECT_EQ(wirebytes::get_be16(p + 16 + 2 * 1999), static_cast<uint16_t>(65000 + 1999));
 
   // 2001 numbers: nothing at all; an empty list: nothing.
   many.push_back(7);
@@ -146,7 +147,7 @@ protected:
                       static_cast<uint32_t>(66 * i), sink.frames[i].second);
   }
 
-  static uint16_t seq_of(const bytes& p) { return static_cast<uint16_t>((p[2] << 8) | p[3]); }
+  static uint16_t seq_of(const bytes& p) { return wirebytes::get_be16(p.data() + 2); }
 
   encoded_sink sink;
   std::unique_ptr<gen_fec_packet> gen;
@@ -167,8 +168,7 @@ TEST_F(ReceiveStream, RegistersUntilDataComesThenDecodesAndAsksForWhatIsMissing)
   // Everything but the media packets of frame 7 (its FEC packets too: no protection here).
   std::set<uint16_t> dropped;
   for (const bytes& p : packets) {
-    const uint32_t ts =
-        (uint32_t(p[4]) << 24) | (uint32_t(p[5]) << 16) | (uint32_t(p[6]) << 8) | p[7];
+    const uint32_t ts = wirebytes::get_be32(p.data() + 4);
     if ((p[1] & 0x7f) == 100 && ts == 66 * 7) {
       dropped.insert(seq_of(p));
       continue;

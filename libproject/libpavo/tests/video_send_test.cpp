@@ -10,6 +10,7 @@
 #include "video_quality.h"
 #include "video_rtp_send.h"
 #include "video_test_support.h"
+#include "wirebytes/byte_order.h"
 
 namespace {
 
@@ -18,10 +19,10 @@ using namespace video_test;
 constexpr uint32_t own_id = 4242;
 
 uint16_t seq_of(const bytes& p) {
-  return static_cast<uint16_t>((p[2] << 8) | p[3]);
+  return wirebytes::get_be16(p.data() + 2);
 }
 uint32_t ts_of(const bytes& p) {
-  return (uint32_t(p[4]) << 24) | (uint32_t(p[5]) << 16) | (uint32_t(p[6]) << 8) | p[7];
+  return wirebytes::get_be32(p.data() + 4);
 }
 int pt_of(const bytes& p) {
   return p[1] & 0x7f;

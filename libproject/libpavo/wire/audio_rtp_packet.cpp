@@ -2,26 +2,8 @@
 
 #include <cstring>
 
-namespace {
-
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-uint16_t get16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-uint32_t get32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-}  // namespace
+#include "wirebytes/byte_reader.h"
+#include "wirebytes/byte_writer.h"
 
 unsigned audio_rtp_packetizer::packetize(const uint8_t* frame, unsigned length, uint32_t timestamp,
                                          uint8_t* out) {
@@ -38,22 +20,14 @@ unsigned audio_rtp_packetizer::packetize(const uint8_t* frame, unsigned length, 
       break;
   }
   const uint16_t seq = next_seq_++;
-  out[0] = audio_rtp_first_byte;
-  out[1] = audio_payload_type;
-  put16(out + 2, seq);
-  put32(out + 4, timestamp);
-  put32(out + 8, ssrc_);
-  put16(out + 12, static_cast<uint16_t>(length));
-  std::memcpy(out + audio_primary_offset, frame, length);
-  unsigned at = audio_primary_offset + length;
+  wirebytes::span_writer w(out, audio_max_datagram);
+  w.u8(audio_rtp_first_byte).u8(audio_payload_type).u16(seq).u32(timestamp).u32(ssrc_);
+  w.u16(static_cast<uint16_t>(length)).bytes(frame, length);
   for (unsigned i = first; i < history_count_; ++i) {
     const his_rtp_data_t& h = history_[i];
-    put16(out + at, static_cast<uint16_t>(h.length));
-    put16(out + at + 2, h.seq);
-    put32(out + at + 4, h.timestamp);
-    std::memcpy(out + at + audio_block_header_size, h.data, h.length);
-    at += audio_block_header_size + h.length;
+    w.u16(static_cast<uint16_t>(h.length)).u16(h.seq).u32(h.timestamp).bytes(h.data, h.length);
   }
+  const unsigned at = static_cast<unsigned>(w.position());
 
   if (history_count_ == history_size) {
     history_[0] = history_[1];
@@ -70,27 +44,30 @@ unsigned audio_rtp_packetizer::packetize(const uint8_t* frame, unsigned length, 
 bool parse_audio_datagram(const uint8_t* data, unsigned length, audio_frame_ref* primary,
                           std::vector<audio_frame_ref>* redundancy) {
   redundancy->clear();
-  if (!data || length < audio_primary_offset || data[0] != audio_rtp_first_byte ||
-      (data[1] & 0x7f) != audio_payload_type)
+  wirebytes::byte_reader in(data, length);
+  const uint8_t first = in.u8(), payload_type = in.u8();
+  if (first != audio_rtp_first_byte || (payload_type & 0x7f) != audio_payload_type)
     return false;
-  const unsigned frame_length = get16(data + 12);
-  if (frame_length == 0 || frame_length > length - audio_primary_offset)
+  const uint16_t seq = in.u16();
+  const uint32_t timestamp = in.u32();
+  in.skip(4);  // SSRC
+  const unsigned frame_length = in.u16();
+  const uint8_t* frame = in.bytes(frame_length);
+  if (!in.ok() || frame_length == 0)
     return false;
-  primary->seq = get16(data + 2);
-  primary->timestamp = get32(data + 4);
-  primary->data = data + audio_primary_offset;
+  primary->seq = seq;
+  primary->timestamp = timestamp;
+  primary->data = frame;
   primary->length = frame_length;
-  unsigned at = audio_primary_offset + frame_length;
-  while (length - at >= audio_block_header_size) {
+  while (in.remaining() >= audio_block_header_size) {
     audio_frame_ref block;
-    block.length = get16(data + at);
-    if (block.length == 0 || block.length > length - at - audio_block_header_size)
+    block.length = in.u16();
+    block.seq = in.u16();
+    block.timestamp = in.u32();
+    block.data = in.bytes(block.length);
+    if (block.length == 0 || !block.data)
       break;
-    block.seq = get16(data + at + 2);
-    block.timestamp = get32(data + at + 4);
-    block.data = data + at + audio_block_header_size;
     redundancy->push_back(block);
-    at += audio_block_header_size + block.length;
   }
   return true;
 }

@@ -1,36 +1,38 @@
-// Control messages between libpavo and the MCU: types, limits and big-endian fields.
+// The control channel between libpavo and the MCU: message types and the limits and layouts
+// both ends rely on. Each message is one netra control message (netra/kcp_frame.h: the 8-byte
+// header {reserved u16, length u16, type u32} in network order, then `length` payload bytes);
+// all payload fields are big-endian.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
-namespace pavo {
+namespace pavo_wire {
 
-// Message types (sent, received or both).
-enum mcu_msg : uint32_t {
-  msg_login = 0,  // sent {mask, id}; received: the users present
-  msg_leave = 1,
+// Message types. The comments name the payload; "->" marks what the MCU answers or sends.
+enum msg_type : uint32_t {
+  msg_login = 0,  // {mask, id} -> {mask, id}* of the users present
+  msg_leave = 1,  // none -> {id} to the others
   msg_reserved = 3,
-  msg_open_media = 4,
-  msg_close_media = 5,
-  msg_user_list = 6,
-  msg_probe = 8,
-  msg_open_sender = 9,
+  msg_open_media = 4,   // {user, kind}
+  msg_close_media = 5,  // {user, kind}
+  msg_user_list = 6,    // none -> {mask, id}*
+  msg_probe = 8,        // -> {sequence}; answered {sequence, device mask}
+  msg_open_sender = 9,  // -> {0, kind, u16 port}
   msg_close_sender = 10,
   msg_media_published = 11,
   msg_media_unpublished = 12,
   msg_user_login = 13,
-  msg_retransmit = 14,
-  msg_loss_report = 15,
-  msg_bandwidth = 16,
-  msg_quality = 17,
-  msg_sender_started = 18,
+  msg_retransmit = 14,      // -> {kind, n, u16[n]}: packets a publisher sends again
+  msg_loss_report = 15,     // {publisher, kind, n, listener, u16[n]}
+  msg_bandwidth = 16,       // -> {kind, loss/256 | queuing delay ms << 8}
+  msg_quality = 17,         // -> {kind, loss in percent}
+  msg_sender_started = 18,  // {user, kind, minimum kbit/s}
   msg_subscribe = 19,
   msg_unsubscribe = 20,
-  msg_media_port = 21,
+  msg_media_port = 21,  // -> {publisher, kind, u16 port}
   msg_existing_media = 29,
-  msg_join_room = 30,
-  msg_room_port = 31,
+  msg_join_room = 30,  // {room}, on the main port -> 31
+  msg_room_port = 31,  // {u16 port}
   msg_start_class = 32,
   msg_start_class_ack = 33,
   msg_stop_class = 34,
@@ -73,7 +75,8 @@ enum mcu_msg : uint32_t {
   msg_pong = 100003
 };
 
-// Payloads above this are not sent.
+// Payloads above this are not sent by a client; the MCU keeps its retransmission requests
+// within it too.
 constexpr unsigned max_send_payload = 4096;
 // Largest received message (the 16-bit length field).
 constexpr unsigned max_recv_payload = 65535;
@@ -89,21 +92,11 @@ constexpr unsigned fragment_max = fragment_header + fragment_data_max;  // 1400
 // receiver, which bounds what one reassembly entry may hold.
 constexpr unsigned peer_message_max = 1u << 20;
 
-inline uint32_t get_u32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-inline uint16_t get_u16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-inline void put_u32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-inline void put_u16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
+// Message 15: {publisher, kind, n, listener} then n u16 packet numbers.
+constexpr unsigned loss_report_header = 16;
+constexpr unsigned loss_report_max_numbers = 2000;
+// Message 14: {kind, n} then n u16 packet numbers, within max_send_payload.
+constexpr unsigned retransmit_header = 8;
+constexpr unsigned retransmit_max_numbers = (max_send_payload - retransmit_header) / 2;
 
-}  // namespace pavo
+}  // namespace pavo_wire
