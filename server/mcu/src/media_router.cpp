@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "audio_mixer.h"
-#include "mcu_wire.h"
+#include "outbox.h"
 #include "tavsrv/Log.h"
 #include "video_stream.h"
+#include "wirebytes/byte_order.h"
+#include "wirebytes/byte_reader.h"
+#include "wirebytes/byte_writer.h"
 
 namespace mcu {
 
@@ -32,11 +35,6 @@ constexpr uint32_t ask_gap_ms = 200;
 constexpr uint32_t min_feedback_packets = 5;
 // Datagrams read per wake-up of one socket, so that one busy port cannot starve the others.
 constexpr unsigned drain_batch = 64;
-// Message 14: {kind, count, u16[count]} within a 4096-byte payload.
-constexpr unsigned max_request_numbers = (4096 - 8) / 2;
-constexpr uint32_t retransmit_request = 14;
-constexpr uint32_t bandwidth_feedback = 16;
-constexpr uint32_t quality_level = 17;
 
 uint64_t now_ms() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -278,8 +276,8 @@ void media_router::impl::on_publisher_datagram(const std::shared_ptr<port_entry>
     mixer->publisher_datagram(port->room, port->publisher, data, length);
     return;
   }
-  rtp_fields rtp;
-  if (!parse_rtp(data, length, &rtp) ||
+  velrtp_header rtp;
+  if (!velrtp_read_header(data, static_cast<unsigned>(length), &rtp) ||
       (rtp.payload_type != video_red_pt && rtp.payload_type != video_fec_pt) ||
       rtp.ssrc != port->publisher) {
     ++dropped;
@@ -309,7 +307,7 @@ void media_router::impl::on_listener_datagram(const std::shared_ptr<port_entry>&
                                               const uint8_t* data, std::size_t length,
                                               const udp::endpoint& from) {
   // Listeners send nothing but their registration.
-  if (length != 4 || get_u32(data) != port->listener) {
+  if (length != 4 || wirebytes::get_be32(data) != port->listener) {
     ++dropped;
     return;
   }
@@ -364,8 +362,10 @@ void media_router::impl::send_to_listener(port_entry& port, const uint8_t* data,
 }
 
 void media_router::impl::on_loss_report(uint32_t room, uint32_t listener, const bytes& report) {
-  const uint32_t publisher = get_u32(report.data()), kind = get_u32(report.data() + 4);
-  const uint32_t count = get_u32(report.data() + 8);
+  // Checked by loss_report() before it was posted here.
+  wirebytes::byte_reader in(report.data(), report.size());
+  const uint32_t publisher = in.u32(), kind = in.u32(), count = in.u32();
+  in.skip(4);  // the listener
   std::vector<control_message> out;
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -378,9 +378,8 @@ void media_router::impl::on_loss_report(uint32_t room, uint32_t listener, const 
     video_stream& cache = stream->second.cache;
     const uint64_t now = now_ms();
     std::vector<uint16_t> ask;
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint8_t* at = report.data() + 16 + 2 * i;
-      const uint16_t sequence = static_cast<uint16_t>((at[0] << 8) | at[1]);
+    for (uint32_t i = 0; i < count && in.has(2); ++i) {
+      const uint16_t sequence = in.u16();
       bool is_new = false;
       if (!target.losses.reported(sequence, now, resend_gap_ms, &is_new))
         continue;
@@ -392,12 +391,14 @@ void media_router::impl::on_loss_report(uint32_t room, uint32_t listener, const 
       }
     }
     asked += ask.size();
-    for (std::size_t at = 0; at < ask.size(); at += max_request_numbers) {
-      const std::size_t n = std::min<std::size_t>(max_request_numbers, ask.size() - at);
+    for (std::size_t at = 0; at < ask.size(); at += pavo_wire::retransmit_max_numbers) {
+      const std::size_t n =
+          std::min<std::size_t>(pavo_wire::retransmit_max_numbers, ask.size() - at);
       bytes payload = words({kind, static_cast<uint32_t>(n)});
+      wirebytes::byte_writer writer(payload);
       for (std::size_t i = 0; i < n; ++i)
-        append_u16(payload, ask[at + i]);
-      out.push_back({room, publisher, retransmit_request, std::move(payload)});
+        writer.u16(ask[at + i]);
+      out.push_back({room, publisher, pavo_wire::msg_retransmit, std::move(payload)});
     }
   }
   flush(out);
@@ -434,8 +435,9 @@ void media_router::impl::feedback(std::vector<control_message>& out) {
                    kind = std::get<2>(entry.first);
     // The loss in the low byte, the queuing delay on the way in (ms) above it.
     const uint32_t delay = std::min<uint32_t>(period.queue_delay_ms(), 0xffffff);
-    out.push_back({room, publisher, bandwidth_feedback, words({kind, loss_256 | (delay << 8)})});
-    out.push_back({room, publisher, quality_level, words({kind, level})});
+    out.push_back(
+        {room, publisher, pavo_wire::msg_bandwidth, words({kind, loss_256 | (delay << 8)})});
+    out.push_back({room, publisher, pavo_wire::msg_quality, words({kind, level})});
   }
 }
 
@@ -514,11 +516,11 @@ void media_router::sender_started(uint32_t room, uint32_t user, uint32_t kind, u
 void media_router::loss_report(uint32_t room, uint32_t listener, const uint8_t* report,
                                unsigned length) {
   // {publisher, kind, n, listener, u16[n]}: exactly that long, and about the one who sent it.
-  if (!report || length < 16)
-    return;
-  const uint32_t count = get_u32(report + 8);
-  if (count == 0 || count > 2000 || length != 16 + 2 * count || get_u32(report + 12) != listener ||
-      !is_video(get_u32(report + 4)))
+  wirebytes::byte_reader in(report, length);
+  in.skip(4);  // the publisher
+  const uint32_t kind = in.u32(), count = in.u32(), from = in.u32();
+  if (!in.ok() || count == 0 || count > pavo_wire::loss_report_max_numbers ||
+      in.remaining() != 2u * count || from != listener || !is_video(kind))
     return;
   asio::post(impl_->io, [this, room, listener, copy = bytes(report, report + length)] {
     impl_->on_loss_report(room, listener, copy);

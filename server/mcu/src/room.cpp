@@ -4,6 +4,8 @@
 
 namespace mcu {
 
+using namespace pavo_wire;
+
 room::room(uint32_t id, const Config& config, media_relay& relay, room_counters& counters)
     : id_(id), config_(config), counters_(counters), logic_(id, relay, config.max_members) {}
 
@@ -49,7 +51,7 @@ void room::on_message(uint64_t session, const kcp_header_t& header, const uint8_
     if (config_.verbose)
       tavsrv::logDebug("mcu: room " + std::to_string(id_) + ": dropped message " +
                        std::to_string(header.type) + " of " + std::to_string(length) + " bytes");
-  } else if (header.type == login) {
+  } else if (header.type == msg_login) {
     ++counters_.logins;
   }
   apply(out);

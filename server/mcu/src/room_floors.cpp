@@ -1,7 +1,10 @@
 // The class and the two floors: share (38-49, 56, 57) and tag (50-55).
 #include "room_logic.h"
+#include "wirebytes/byte_reader.h"
 
 namespace mcu {
+
+using namespace pavo_wire;
 
 namespace {
 constexpr uint32_t done = 0;
@@ -16,123 +19,125 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
                                outbox& out) {
   const session_id s = m.session;
   const uint32_t self = m.user_id;
+  wirebytes::byte_reader in(p, length);
   switch (type) {
-    case start_class:
+    case msg_start_class:
       if (!class_running_) {
         class_running_ = true;
         class_starter_ = self;
-        out.send(s, start_class_ack, words({done}));
-        to_all(out, start_class, words({self}));
+        out.send(s, msg_start_class_ack, words({done}));
+        to_all(out, msg_start_class, words({self}));
       } else {
-        out.send(s, start_class_ack, words({class_starter_ == self ? done : refused}));
+        out.send(s, msg_start_class_ack, words({class_starter_ == self ? done : refused}));
       }
       return true;
-    case stop_class: {
-      if (length < 4)
+    case msg_stop_class: {
+      const uint32_t user = in.u32();
+      if (!in.ok())
         return false;
       if (!class_running_) {
-        out.send(s, stop_class_ack, words({refused}));
+        out.send(s, msg_stop_class_ack, words({refused}));
         return true;
       }
       class_running_ = false;
       class_starter_ = 0;
-      out.send(s, stop_class_ack, words({done}));
-      to_all(out, stop_class, words({get_u32(p)}));
+      out.send(s, msg_stop_class_ack, words({done}));
+      to_all(out, msg_stop_class, words({user}));
       stop_all_media(out);
       reset_floors(out);
       return true;
     }
-    case class_state:
-      out.send(s, class_state_ack, words({class_running_ ? 1u : 0u}));
+    case msg_class_state:
+      out.send(s, msg_class_state_ack, words({class_running_ ? 1u : 0u}));
       return true;
-    case classing_user:
-      out.send(s, classing_user_ack,
+    case msg_classing_user:
+      out.send(s, msg_classing_user_ack,
                class_running_ ? words({0, 1, class_starter_}) : words({1, 0}));
       return true;
 
-    case application_share:
+    case msg_application_share:
       applicants_.insert(self);
-      out.send(s, application_share_ack, words({done}));
-      to_all(out, application_share, words({self}));
+      out.send(s, msg_application_share_ack, words({done}));
+      to_all(out, msg_application_share, words({self}));
       return true;
-    case cancel_application:
+    case msg_cancel_application:
       applicants_.erase(self);
-      out.send(s, cancel_application_ack, words({done}));
-      to_all(out, cancel_application, words({self}));
+      out.send(s, msg_cancel_application_ack, words({done}));
+      to_all(out, msg_cancel_application, words({self}));
       return true;
-    case reply_share: {
-      if (length < 8)
+    case msg_reply_share: {
+      const uint32_t reply = in.u32(), user = in.u32();
+      if (!in.ok())
         return false;
-      const uint32_t reply = get_u32(p), user = get_u32(p + 4);
       applicants_.erase(user);
       if (reply == 1)
         tool_holder_ = user;
-      out.send(s, reply_share_ack, words({reply, user}));
-      to_all(out, reply_share, words({reply, user}));
+      out.send(s, msg_reply_share_ack, words({reply, user}));
+      to_all(out, msg_reply_share, words({reply, user}));
       return true;
     }
-    case start_share:
+    case msg_start_share:
       if (sharer_ && *sharer_ != self)
-        to_all(out, stop_share, words({*sharer_}));
+        to_all(out, msg_stop_share, words({*sharer_}));
       sharer_ = self;
-      out.send(s, start_share_ack, words({done}));
-      to_all(out, start_share, words({self}));
+      out.send(s, msg_start_share_ack, words({done}));
+      to_all(out, msg_start_share, words({self}));
       return true;
-    case stop_share: {
-      if (length < 4)
+    case msg_stop_share: {
+      const uint32_t user = in.u32();
+      if (!in.ok())
         return false;
-      const uint32_t user = get_u32(p);
       if (sharer_ != user) {
-        out.send(s, stop_share_ack, words({refused}));
+        out.send(s, msg_stop_share_ack, words({refused}));
         return true;
       }
       sharer_.reset();
-      out.send(s, stop_share_ack, words({done}));
-      to_all(out, stop_share, words({user}));
+      out.send(s, msg_stop_share_ack, words({done}));
+      to_all(out, msg_stop_share, words({user}));
       return true;
     }
-    case share_users:
-      out.send(s, share_users_ack, id_list(sharer_));
+    case msg_share_users:
+      out.send(s, msg_share_users_ack, id_list(sharer_));
       return true;
-    case cancel_share: {
-      if (length < 4)
-        return false;
+    case msg_cancel_share: {
       // The teaching tool taken back from a member: its approval, request and share end.
-      const uint32_t user = get_u32(p);
+      const uint32_t user = in.u32();
+      if (!in.ok())
+        return false;
       if (tool_holder_ == user)
         tool_holder_.reset();
       applicants_.erase(user);
       if (sharer_ == user) {
         sharer_.reset();
-        to_all(out, stop_share, words({user}));
+        to_all(out, msg_stop_share, words({user}));
       }
-      out.send(s, cancel_share_ack, words({done}));
-      to_all(out, cancel_share, words({user}));
+      out.send(s, msg_cancel_share_ack, words({done}));
+      to_all(out, msg_cancel_share, words({user}));
       return true;
     }
 
-    case start_tag:
+    case msg_start_tag:
       if (tag_holder_ && *tag_holder_ != self)
-        to_all(out, stop_tag, words({*tag_holder_}));
+        to_all(out, msg_stop_tag, words({*tag_holder_}));
       tag_holder_ = self;
-      out.send(s, start_tag_ack, words({done}));
-      to_all(out, start_tag, words({self}));
+      out.send(s, msg_start_tag_ack, words({done}));
+      to_all(out, msg_start_tag, words({self}));
       return true;
-    case stop_tag: {
-      if (length < 4)
+    case msg_stop_tag: {
+      const uint32_t user = in.u32();
+      if (!in.ok())
         return false;
-      const uint32_t user = get_u32(p);
       if (tag_holder_ != user) {
-        out.send(s, stop_tag_ack, words({refused}));
+        out.send(s, msg_stop_tag_ack, words({refused}));
         return true;
       }
       tag_holder_.reset();
-      out.send(s, stop_tag_ack, words({done}));
-      to_all(out, stop_tag, words({user}));
+      out.send(s, msg_stop_tag_ack, words({done}));
+      to_all(out, msg_stop_tag, words({user}));
       return true;
     }
-    case tag_users:
-      out.send(s, tag_users_ack, id_list(tag_holder_));
+    case msg_tag_users:
+      out.send(s, msg_tag_users_ack, id_list(tag_holder_));
       return true;
     default:
       return false;
@@ -144,14 +149,14 @@ void room_logic::release_floors(const member& m, outbox& out) {
   const uint32_t user = m.user_id;
   if (tag_holder_ == user) {
     tag_holder_.reset();
-    to_others(out, m, stop_tag, words({user}));
+    to_others(out, m, msg_stop_tag, words({user}));
   }
   if (sharer_ == user) {
     sharer_.reset();
-    to_others(out, m, stop_share, words({user}));
+    to_others(out, m, msg_stop_share, words({user}));
   }
   if (applicants_.erase(user))
-    to_others(out, m, cancel_application, words({user}));
+    to_others(out, m, msg_cancel_application, words({user}));
   if (tool_holder_ == user)
     tool_holder_.reset();
 }
@@ -159,9 +164,9 @@ void room_logic::release_floors(const member& m, outbox& out) {
 // The class stopped or the room emptied: nobody shares or writes any more.
 void room_logic::reset_floors(outbox& out) {
   if (tag_holder_)
-    to_all(out, stop_tag, words({*tag_holder_}));
+    to_all(out, msg_stop_tag, words({*tag_holder_}));
   if (sharer_)
-    to_all(out, stop_share, words({*sharer_}));
+    to_all(out, msg_stop_share, words({*sharer_}));
   tag_holder_.reset();
   sharer_.reset();
   tool_holder_.reset();

@@ -5,8 +5,12 @@
 #include <string>
 
 #include "tavsrv/Log.h"
+#include "wirebytes/byte_reader.h"
+#include "wirebytes/byte_writer.h"
 
 namespace mcu {
+
+using namespace pavo_wire;
 
 room_logic::~room_logic() {
   outbox ignored;
@@ -18,13 +22,13 @@ bool room_logic::on_message(session_id from, uint32_t type, const uint8_t* p, un
                             outbox& out) {
   if (!p)
     length = 0;
-  if (type == keep_alive) {
-    out.send(from, ping);
+  if (type == msg_keep_alive) {
+    out.send(from, msg_ping);
     return true;
   }
-  if (type == pong)
+  if (type == msg_pong)
     return true;
-  if (type == login)
+  if (type == msg_login)
     return handle_login(from, p, length, out);
   auto it = members_.find(from);
   if (it == members_.end())
@@ -34,56 +38,73 @@ bool room_logic::on_message(session_id from, uint32_t type, const uint8_t* p, un
 
 bool room_logic::member_message(member& m, uint32_t type, const uint8_t* p, unsigned length,
                                 outbox& out) {
+  // Fields are read through `in`, which refuses anything past the end: a short message is
+  // dropped (in.ok() false) before anything is done with it.
+  wirebytes::byte_reader in(p, length);
   switch (type) {
-    case leave: {
+    case msg_leave: {
       const session_id session = m.session;  // `m` goes with the member
       remove_member(session, out);
       out.closes.push_back(session);
       return true;
     }
-    case reserved:
-      if (length < 4)
+    case msg_reserved: {
+      const uint32_t value = in.u32();
+      if (!in.ok())
         return false;
-      out.send(m.session, reserved, words({get_u32(p), static_cast<uint32_t>(members_.size())}));
+      out.send(m.session, msg_reserved, words({value, static_cast<uint32_t>(members_.size())}));
       return true;
-    case user_list:
-      out.send(m.session, user_list, user_pairs());
+    }
+    case msg_user_list:
+      out.send(m.session, msg_user_list, user_pairs());
       return true;
-    case probe:
-      if (length < 8)
+    case msg_probe: {
+      in.skip(4);  // the probe's sequence number
+      const uint32_t mask = in.u32();
+      if (!in.ok())
         return false;
-      m.mask = get_u32(p + 4);
+      m.mask = mask;
       return true;
-    case open_media:
-      return length >= 8 && publish(get_u32(p), get_u32(p + 4), out);
-    case close_media:
-      return length >= 8 && close_stream(m, get_u32(p), get_u32(p + 4), out);
-    case subscribe:
-      return length >= 8 && add_listener(m, get_u32(p), get_u32(p + 4), out);
-    case unsubscribe:
-      return length >= 8 && remove_listener(m, get_u32(p), get_u32(p + 4));
-    case sender_started:
-      if (length < 12 || get_u32(p) != m.user_id)
+    }
+    case msg_open_media:
+    case msg_close_media:
+    case msg_subscribe:
+    case msg_unsubscribe: {
+      const uint32_t user = in.u32(), kind = in.u32();
+      if (!in.ok())
         return false;
-      relay_.sender_started(room_id_, m.user_id, get_u32(p + 4), get_u32(p + 8));
+      if (type == msg_open_media)
+        return publish(user, kind, out);
+      if (type == msg_close_media)
+        return close_stream(m, user, kind, out);
+      if (type == msg_subscribe)
+        return add_listener(m, user, kind, out);
+      return remove_listener(m, user, kind);
+    }
+    case msg_sender_started: {
+      const uint32_t user = in.u32(), kind = in.u32(), min_kbps = in.u32();
+      if (!in.ok() || user != m.user_id)
+        return false;
+      relay_.sender_started(room_id_, m.user_id, kind, min_kbps);
       return true;
-    case loss_report:
-      if (length < 16)
+    }
+    case msg_loss_report:
+      if (length < loss_report_header)
         return false;
       relay_.loss_report(room_id_, m.user_id, p, length);
       return true;
-    case p2p:
-    case p2all:
-    case p2p_fragment:
-    case p2all_fragment:
-    case p2p_ack:
-    case p2all_ack:
-    case p2p_fragment_ack:
-    case p2all_fragment_ack:
+    case msg_p2p:
+    case msg_p2all:
+    case msg_p2p_fragment:
+    case msg_p2all_fragment:
+    case msg_p2p_ack:
+    case msg_p2all_ack:
+    case msg_p2p_fragment_ack:
+    case msg_p2all_fragment_ack:
       return route_peer(m, type, p, length, out);
-    case application_share_ack:
-    case cancel_application_ack:
-    case reply_share_ack:
+    case msg_application_share_ack:
+    case msg_cancel_application_ack:
+    case msg_reply_share_ack:
       return true;  // the members' receipts of 38, 40, 42: the MCU answered the asker itself
     default:
       return floor_message(m, type, p, length, out);
@@ -91,22 +112,23 @@ bool room_logic::member_message(member& m, uint32_t type, const uint8_t* p, unsi
 }
 
 bool room_logic::handle_login(session_id from, const uint8_t* p, unsigned length, outbox& out) {
-  if (length < 8 || members_.count(from))
+  wirebytes::byte_reader in(p, length);
+  const uint32_t mask = in.u32(), user_id = in.u32();
+  if (!in.ok() || members_.count(from))
     return false;
-  const uint32_t mask = get_u32(p), user_id = get_u32(p + 4);
   if (member* old = find_user(user_id)) {
     // The same user again (a new connection): the old session goes.
     tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
                     " logged in again, dropping the old session");
     const session_id old_session = old->session;
-    out.send(old_session, kick);
+    out.send(old_session, msg_kick);
     remove_member(old_session, out);
     out.closes.push_back(old_session);
   }
   if (members_.size() >= max_members_) {
     tavsrv::logWarn("mcu: room " + std::to_string(room_id_) + " full, refusing user " +
                     std::to_string(user_id));
-    out.send(from, kick);
+    out.send(from, msg_kick);
     out.closes.push_back(from);
     return false;
   }
@@ -116,8 +138,8 @@ bool room_logic::handle_login(session_id from, const uint8_t* p, unsigned length
   m.mask = mask;
   order_.push_back(from);
 
-  out.send(from, login, user_pairs());
-  to_others(out, m, user_login, words({mask, user_id}));
+  out.send(from, msg_login, user_pairs());
+  to_others(out, m, msg_user_login, words({mask, user_id}));
   bytes published;
   for (session_id s : order_) {
     const member& other = members_.at(s);
@@ -125,11 +147,10 @@ bool room_logic::handle_login(session_id from, const uint8_t* p, unsigned length
     for (const auto& stream : other.published)
       kinds |= stream.first;
     if (kinds) {
-      append_u32(published, other.user_id);
-      append_u32(published, kinds);
+      wirebytes::byte_writer(published).u32(other.user_id).u32(kinds);
     }
   }
-  out.send(from, existing_media, std::move(published));
+  out.send(from, msg_existing_media, std::move(published));
   tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
                   " logged in, " + std::to_string(members_.size()) + " present");
   return true;
@@ -151,7 +172,7 @@ void room_logic::remove_member(session_id session, outbox& out) {
   members_.erase(it);
   order_.erase(std::remove(order_.begin(), order_.end(), session), order_.end());
   for (const auto& entry : members_)
-    out.send(entry.first, leave, words({user_id}));
+    out.send(entry.first, msg_leave, words({user_id}));
   if (members_.empty())
     reset_floors(out);
   tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
@@ -161,7 +182,7 @@ void room_logic::remove_member(session_id session, outbox& out) {
 void room_logic::probe_all(outbox& out) {
   ++probe_sequence_;
   for (const auto& entry : members_)
-    out.send(entry.first, probe, words({probe_sequence_}));
+    out.send(entry.first, msg_probe, words({probe_sequence_}));
 }
 
 bool room_logic::disconnect(uint32_t user_id, outbox& out) {
@@ -169,7 +190,7 @@ bool room_logic::disconnect(uint32_t user_id, outbox& out) {
   if (!m)
     return false;
   const session_id session = m->session;
-  out.send(session, kick);
+  out.send(session, msg_kick);
   remove_member(session, out);
   out.closes.push_back(session);
   return true;
@@ -196,8 +217,7 @@ bytes room_logic::user_pairs() const {
   bytes out;
   for (session_id s : order_) {
     const member& m = members_.at(s);
-    append_u32(out, m.mask);
-    append_u32(out, m.user_id);
+    wirebytes::byte_writer(out).u32(m.mask).u32(m.user_id);
   }
   return out;
 }

@@ -17,7 +17,7 @@
 
 #include "mcu/media_relay.h"
 #include "mcu/server.h"
-#include "mcu_wire.h"
+#include "outbox.h"
 
 namespace mcu {
 

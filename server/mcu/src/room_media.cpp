@@ -4,8 +4,11 @@
 
 #include "room_logic.h"
 #include "tavsrv/Log.h"
+#include "wirebytes/byte_writer.h"
 
 namespace mcu {
+
+using namespace pavo_wire;
 
 namespace {
 
@@ -15,7 +18,7 @@ bool valid_kind(uint32_t kind) {
 
 bytes port_message(uint32_t first, uint32_t kind, uint16_t port) {
   bytes payload = words({first, kind});
-  append_u16(payload, port);
+  wirebytes::byte_writer(payload).u16(port);
   return payload;
 }
 
@@ -30,7 +33,7 @@ bool room_logic::publish(uint32_t user_id, uint32_t kind, outbox& out) {
     return false;
   auto existing = publisher->published.find(kind);
   if (existing != publisher->published.end()) {
-    out.send(publisher->session, open_sender, port_message(0, kind, existing->second));
+    out.send(publisher->session, msg_open_sender, port_message(0, kind, existing->second));
     return true;
   }
   const uint16_t port = relay_.open_publisher(room_id_, user_id, kind);
@@ -40,8 +43,8 @@ bool room_logic::publish(uint32_t user_id, uint32_t kind, outbox& out) {
     return false;
   }
   publisher->published[kind] = port;
-  out.send(publisher->session, open_sender, port_message(0, kind, port));
-  to_others(out, *publisher, media_published, words({user_id, kind}));
+  out.send(publisher->session, msg_open_sender, port_message(0, kind, port));
+  to_others(out, *publisher, msg_media_published, words({user_id, kind}));
   return true;
 }
 
@@ -76,9 +79,9 @@ void room_logic::unpublish(member& publisher, uint32_t kind, bool tell_publisher
     }
   }
   if (tell_publisher)
-    out.send(publisher.session, close_sender, words({publisher.user_id, kind}));
+    out.send(publisher.session, msg_close_sender, words({publisher.user_id, kind}));
   if (tell_others)
-    to_others(out, publisher, media_unpublished, words({publisher.user_id, kind}));
+    to_others(out, publisher, msg_media_unpublished, words({publisher.user_id, kind}));
 }
 
 // Message 19. Audio: the room's mixed stream, one port per listener whoever is named; video:
@@ -93,7 +96,7 @@ bool room_logic::add_listener(member& listener, uint32_t publisher_id, uint32_t 
       if (!listener.audio_port)
         return false;
     }
-    out.send(listener.session, media_port, port_message(publisher_id, 2, listener.audio_port));
+    out.send(listener.session, msg_media_port, port_message(publisher_id, 2, listener.audio_port));
     return true;
   }
   if (publisher->session == listener.session)
@@ -105,7 +108,7 @@ bool room_logic::add_listener(member& listener, uint32_t publisher_id, uint32_t 
     listener.subscribed.erase({publisher_id, kind});
     return false;
   }
-  out.send(listener.session, media_port, port_message(publisher_id, kind, port));
+  out.send(listener.session, msg_media_port, port_message(publisher_id, kind, port));
   return true;
 }
 

@@ -10,8 +10,12 @@
 #include "netra/kcp_server.h"
 #include "room.h"
 #include "tavsrv/Log.h"
+#include "wirebytes/byte_reader.h"
+#include "wirebytes/byte_writer.h"
 
 namespace mcu {
+
+using namespace pavo_wire;
 
 namespace {
 
@@ -129,24 +133,26 @@ void Server::Impl::stop() {
 
 void Server::Impl::on_join(uint64_t session, const kcp_header_t& header, const uint8_t* payload,
                            unsigned length) {
-  if (header.type == keep_alive) {
-    kcp_header_t ping_header{0, 0, ping};
+  if (header.type == msg_keep_alive) {
+    kcp_header_t ping_header{0, 0, msg_ping};
     main_->send(session, ping_header, nullptr, 0);
     return;
   }
-  if (header.type != join_room || length < 4) {
+  wirebytes::byte_reader in(payload, length);
+  const uint32_t room_id = in.u32();
+  if (header.type != msg_join_room || !in.ok()) {
     tavsrv::logDebug("mcu: main port: ignored message " + std::to_string(header.type));
     return;
   }
-  const uint16_t port = room_port_for(get_u32(payload));
+  const uint16_t port = room_port_for(room_id);
   if (!port) {
     main_->close(session);
     return;
   }
   ++joins_;  // counted before the answer, which a client may act on at once
   bytes reply;
-  append_u16(reply, port);
-  kcp_header_t reply_header{0, static_cast<uint16_t>(reply.size()), room_port};
+  wirebytes::byte_writer(reply).u16(port);
+  kcp_header_t reply_header{0, static_cast<uint16_t>(reply.size()), msg_room_port};
   main_->send(session, reply_header, reply.data(), static_cast<unsigned>(reply.size()));
   main_->close(session);  // the client goes on to the room's port
 }

@@ -11,22 +11,9 @@ constexpr uint16_t slot_mask = video_stream::cache_slots - 1;
 constexpr uint64_t min_transit_window_ms = 5000;
 }  // namespace
 
-bool parse_rtp(const uint8_t* data, std::size_t length, rtp_fields* out) {
-  if (!data || length < rtp_header_size || (data[0] >> 6) != 2)
-    return false;
-  out->marker = (data[1] & 0x80) != 0;
-  out->payload_type = data[1] & 0x7f;
-  out->sequence = static_cast<uint16_t>((data[2] << 8) | data[3]);
-  out->timestamp = (uint32_t(data[4]) << 24) | (uint32_t(data[5]) << 16) |
-                   (uint32_t(data[6]) << 8) | uint32_t(data[7]);
-  out->ssrc = (uint32_t(data[8]) << 24) | (uint32_t(data[9]) << 16) | (uint32_t(data[10]) << 8) |
-              uint32_t(data[11]);
-  return true;
-}
-
 bool opens_key_frame(const uint8_t* packet, std::size_t length) {
   // header, RED byte, then 00 00 01 or 00 00 00 01 and the NAL header
-  const std::size_t at = rtp_header_size + 1;
+  const std::size_t at = velrtp_header_size + 1;
   if (length < at + 4)
     return false;
   const uint8_t* p = packet + at;
@@ -41,7 +28,7 @@ bool opens_key_frame(const uint8_t* packet, std::size_t length) {
   return type == 5 || type == 7 || type == 8;
 }
 
-bool video_stream::store(const rtp_fields& rtp, const uint8_t* packet, std::size_t length,
+bool video_stream::store(const velrtp_header& rtp, const uint8_t* packet, std::size_t length,
                          uint64_t now_ms) {
   slot& s = slots_[rtp.sequence & slot_mask];
   if (s.used && s.sequence == rtp.sequence)

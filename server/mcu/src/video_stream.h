@@ -9,26 +9,15 @@
 #include <limits>
 #include <vector>
 
+#include "velmedia/velfec.h"
+
 namespace mcu {
 
 // Payload types of the video packets: media (RED) packets and FEC packets.
 constexpr uint8_t video_red_pt = 100;
 constexpr uint8_t video_fec_pt = 101;
-constexpr std::size_t rtp_header_size = 12;
 // Largest media datagram accepted; anything longer is not ours.
 constexpr std::size_t max_media_datagram = 1500;
-
-struct rtp_fields {
-  bool marker = false;
-  uint8_t payload_type = 0;
-  uint16_t sequence = 0;
-  uint32_t timestamp = 0;
-  uint32_t ssrc = 0;
-};
-
-// Reads the RTP header (version 2, no CSRC or extension needed). False when too short or
-// not version 2.
-bool parse_rtp(const uint8_t* data, std::size_t length, rtp_fields* out);
 
 // True when `a` is after `b` in 16-bit wrap-around order.
 inline bool seq_newer(uint16_t a, uint16_t b) {
@@ -46,7 +35,8 @@ public:
 
   // A media packet from the publisher, arrived at `now_ms`. False when that number is already
   // held (a copy the relay has forwarded before): it is then not forwarded again.
-  bool store(const rtp_fields& rtp, const uint8_t* packet, std::size_t length, uint64_t now_ms);
+  // `rtp` is the packet's header as velrtp_read_header reads it.
+  bool store(const velrtp_header& rtp, const uint8_t* packet, std::size_t length, uint64_t now_ms);
   // The held packet of `sequence`; null when not held.
   const std::vector<uint8_t>* find(uint16_t sequence) const;
   // The numbers held from the newest key frame's first packet to the newest packet, in

@@ -14,6 +14,7 @@
 #include "audio_mixer.h"
 #include "mcu/media_router.h"
 #include "video_stream.h"
+#include "wirebytes/byte_writer.h"
 
 namespace {
 
@@ -26,12 +27,9 @@ bytes rtp_packet(uint8_t pt, uint16_t seq, uint32_t ts, uint32_t ssrc, bool mark
   bytes p(12 + payload.size());
   p[0] = 0x80;
   p[1] = static_cast<uint8_t>((marker ? 0x80 : 0) | pt);
-  p[2] = static_cast<uint8_t>(seq >> 8);
-  p[3] = static_cast<uint8_t>(seq);
-  for (int i = 0; i < 4; ++i) {
-    p[4 + i] = static_cast<uint8_t>(ts >> (24 - 8 * i));
-    p[8 + i] = static_cast<uint8_t>(ssrc >> (24 - 8 * i));
-  }
+  wirebytes::put_be16(p.data() + 2, seq);
+  wirebytes::put_be32(p.data() + 4, ts);
+  wirebytes::put_be32(p.data() + 8, ssrc);
   std::copy(payload.begin(), payload.end(), p.begin() + 12);
   return p;
 }
@@ -48,15 +46,15 @@ bytes middle_payload() {
 }
 
 uint16_t seq_of(const bytes& p) {
-  return static_cast<uint16_t>((p[2] << 8) | p[3]);
+  return wirebytes::get_be16(p.data() + 2);
 }
 
 TEST(VideoStream, KeepsPacketsOnceAndStartsNewcomersAtTheNewestKeyFrame) {
   mcu::video_stream stream;
   auto store = [&](uint16_t seq, uint32_t ts, const bytes& payload) {
     bytes p = rtp_packet(100, seq, ts, 7, false, payload);
-    mcu::rtp_fields rtp;
-    EXPECT_TRUE(mcu::parse_rtp(p.data(), p.size(), &rtp));
+    velrtp_header rtp;
+    EXPECT_TRUE(velrtp_read_header(p.data(), static_cast<unsigned>(p.size()), &rtp));
     return stream.store(rtp, p.data(), p.size(), 10000 + ts);
   };
   EXPECT_TRUE(stream.from_last_key_frame().empty());
@@ -89,8 +87,8 @@ TEST(VideoStream, MeasuresQueuingDelayAboveTheSmallestTransit) {
   mcu::video_stream stream;
   auto frame = [&](uint16_t seq, uint32_t ts, uint64_t arrival) {
     bytes p = rtp_packet(100, seq, ts, 7, true, delta_payload());
-    mcu::rtp_fields rtp;
-    mcu::parse_rtp(p.data(), p.size(), &rtp);
+    velrtp_header rtp;
+    velrtp_read_header(p.data(), static_cast<unsigned>(p.size()), &rtp);
     stream.store(rtp, p.data(), p.size(), arrival);
   };
   // Frames every 66 ms, arriving 20 ms after their timestamp: no queue.
@@ -163,8 +161,9 @@ public:
                     udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), port));
   }
   void register_at(uint16_t port, uint32_t user) {
-    send(port, {static_cast<uint8_t>(user >> 24), static_cast<uint8_t>(user >> 16),
-                static_cast<uint8_t>(user >> 8), static_cast<uint8_t>(user)});
+    bytes hello(4);
+    wirebytes::put_be32(hello.data(), user);
+    send(port, hello);
   }
   std::optional<bytes> next(std::chrono::milliseconds limit = wait_limit) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -253,20 +252,16 @@ private:
 };
 
 uint32_t word(const bytes& p, std::size_t at) {
-  return (uint32_t(p[at]) << 24) | (uint32_t(p[at + 1]) << 16) | (uint32_t(p[at + 2]) << 8) |
-         p[at + 3];
+  return wirebytes::get_be32(p.data() + at);
 }
 
 bytes loss_report(uint32_t publisher, uint32_t kind, uint32_t listener,
                   std::vector<uint16_t> seqs) {
   bytes r;
-  for (uint32_t w : {publisher, kind, static_cast<uint32_t>(seqs.size()), listener})
-    for (int shift = 24; shift >= 0; shift -= 8)
-      r.push_back(static_cast<uint8_t>(w >> shift));
-  for (uint16_t s : seqs) {
-    r.push_back(static_cast<uint8_t>(s >> 8));
-    r.push_back(static_cast<uint8_t>(s));
-  }
+  wirebytes::byte_writer writer(r);
+  writer.u32(publisher).u32(kind).u32(static_cast<uint32_t>(seqs.size())).u32(listener);
+  for (uint16_t s : seqs)
+    writer.u16(s);
   return r;
 }
 

@@ -1,12 +1,14 @@
 #include "raw_client.h"
 
+#include "wirebytes/byte_writer.h"
+
 namespace mcu_test {
 
 bytes be32(std::initializer_list<uint32_t> words) {
   bytes out;
+  wirebytes::byte_writer writer(out);
   for (uint32_t w : words)
-    for (int shift = 24; shift >= 0; shift -= 8)
-      out.push_back(static_cast<uint8_t>(w >> shift));
+    writer.u32(w);
   return out;
 }
 
@@ -18,14 +20,13 @@ bytes operator+(bytes a, const bytes& b) {
 uint32_t word(const bytes& data, std::size_t at) {
   if (data.size() < at + 4)
     return 0xFFFFFFFFu;
-  return (uint32_t(data[at]) << 24) | (uint32_t(data[at + 1]) << 16) |
-         (uint32_t(data[at + 2]) << 8) | data[at + 3];
+  return wirebytes::get_be32(data.data() + at);
 }
 
 uint16_t half(const bytes& data, std::size_t at) {
   if (data.size() < at + 2)
     return 0;
-  return static_cast<uint16_t>((data[at] << 8) | data[at + 1]);
+  return wirebytes::get_be16(data.data() + at);
 }
 
 raw_client::raw_client(uint16_t port, unsigned recv_timeout_ms)

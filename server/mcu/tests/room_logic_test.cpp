@@ -6,6 +6,8 @@
 #include <tuple>
 
 #include "room_logic.h"
+#include "wirebytes/byte_order.h"
+#include "wirebytes/byte_writer.h"
 
 namespace mcu {
 namespace {
@@ -81,7 +83,7 @@ protected:
   }
   static bytes port_payload(uint32_t first, uint32_t kind, uint16_t port) {
     bytes b = words({first, kind});
-    append_u16(b, port);
+    wirebytes::byte_writer(b).u16(port);
     return b;
   }
 
@@ -307,7 +309,7 @@ TEST_F(RoomLogicTest, MediaOpenSubscribeAndClose) {
   EXPECT_EQ(to(out, 2)[0].first, 9u);
   const bytes nine = to(out, 2)[0].second;
   ASSERT_EQ(nine.size(), 10u);
-  const uint16_t port = static_cast<uint16_t>((nine[8] << 8) | nine[9]);
+  const uint16_t port = wirebytes::get_be16(nine.data() + 8);
   EXPECT_EQ(nine, port_payload(0, 1, port));
   EXPECT_EQ(receivers(out, 11), (std::set<session_id>{1, 3}));
   // Asked again: the same port again, nobody else told twice.
