@@ -3,6 +3,7 @@
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -11,45 +12,30 @@
 #include <vector>
 
 #include "audio_mixer.h"
-#include "outbox.h"
 #include "tavsrv/Log.h"
-#include "video_stream.h"
+#include "video_relay.h"
 #include "wirebytes/byte_order.h"
-#include "wirebytes/byte_reader.h"
-#include "wirebytes/byte_writer.h"
 
 namespace mcu {
 
 namespace {
 
 using udp = asio::ip::udp;
+using bytes = std::vector<uint8_t>;
 
 // Without a range the system picks ports; this bounds how many we hold.
 constexpr std::size_t max_ephemeral_ports = 4096;
-// A listener repeats its loss report every 50 ms until the packet arrives: a number just
-// sent again to it is not sent once more before this.
-constexpr uint32_t resend_gap_ms = 80;
-// A number asked of the publisher is not asked again before this.
-constexpr uint32_t ask_gap_ms = 200;
-// Fewer packets in a feedback period say nothing about loss.
-constexpr uint32_t min_feedback_packets = 5;
 // Datagrams read per wake-up of one socket, so that one busy port cannot starve the others.
 constexpr unsigned drain_batch = 64;
 
-uint64_t now_ms() {
+uint64_t steady_now_ms() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
 }
 
-bool is_video(uint32_t kind) {
-  return kind == 1 || kind == 4 || kind == 32;
-}
-
 // room, listening (false for a publisher's port), listener, publisher, kind
 using port_key = std::tuple<uint32_t, bool, uint32_t, uint32_t, uint32_t>;
-// room, publisher, kind
-using stream_key = std::tuple<uint32_t, uint32_t, uint32_t>;
 
 struct port_entry {
   explicit port_entry(asio::io_context& io) : socket(io) {}
@@ -61,31 +47,32 @@ struct port_entry {
   bool closed = false;    // socket closed (network thread only)
   bool has_peer = false;  // a listener's address is known (under the mutex)
   udp::endpoint peer;
-  listener_losses losses;  // video listeners
+  video_listener_key video_key() const { return {room, listener, publisher, kind}; }
 };
 
-struct stream_state {
-  video_stream cache;
-  bool published = false;
-  uint32_t min_kbps = 0;
-  std::vector<std::shared_ptr<port_entry>> listeners;
-};
-
-struct control_message {
-  uint32_t room, user, type;
-  bytes payload;
-};
+video_relay_options relay_options(const media_router_options& o) {
+  video_relay_options r;
+  r.feedback_period_ms = o.feedback_period_ms;
+  return r;
+}
 
 }  // namespace
 
 struct media_router::impl {
   impl(media_router_options o, std::unique_ptr<audio_mixer> m)
       : options(std::move(o)),
+        clock(options.clock ? options.clock : steady_now_ms),
         mixer(m ? std::move(m) : make_audio_mixer()),
         work(asio::make_work_guard(io)),
         timer(io),
         rng(options.drop_seed),
-        buffer(65536) {}
+        buffer(65536),
+        video(relay_options(options),
+              [this](const video_listener_key& to, const uint8_t* data, std::size_t length) {
+                auto port = ports.find(port_key{to.room, true, to.listener, to.publisher, to.kind});
+                if (port != ports.end() && port->second->has_peer)
+                  send_to_listener(*port->second, data, length);
+              }) {}
 
   uint16_t open(const port_key& key);
   void close(const port_key& key);
@@ -98,8 +85,7 @@ struct media_router::impl {
   void on_loss_report(uint32_t room, uint32_t listener, const bytes& report);
   void send_to_listener(port_entry& port, const uint8_t* data, std::size_t length);
   void arm_feedback();
-  void feedback(std::vector<control_message>& out);
-  void flush(std::vector<control_message>& out);
+  void flush(std::vector<relay_control>& out);
   bool drop(double share) {
     if (share <= 0)
       return false;
@@ -107,6 +93,7 @@ struct media_router::impl {
   }
 
   const media_router_options options;
+  const std::function<uint64_t()> clock;
   std::unique_ptr<audio_mixer> mixer;
   asio::io_context io;
   asio::executor_work_guard<asio::io_context::executor_type> work;
@@ -117,14 +104,15 @@ struct media_router::impl {
 
   mutable std::mutex mutex;
   std::map<port_key, std::shared_ptr<port_entry>> ports;
-  std::map<stream_key, stream_state> streams;  // video only
-  uint32_t next = 0;                           // where the search for a free port starts
+  // Under the mutex; it is fed on the network thread, so its sink sends from there.
+  video_relay video;
+  uint32_t next = 0;  // where the search for a free port starts
 
   std::mutex sender_mutex;  // held while the control sender runs
   control_sender sender;
 
-  std::atomic<uint64_t> datagrams_in{0}, datagrams_out{0}, bytes_out{0}, resent{0}, asked{0},
-      dropped{0}, injected_drops{0};
+  std::atomic<uint64_t> datagrams_in{0}, datagrams_out{0}, bytes_out{0}, dropped{0},
+      injected_drops{0};
 };
 
 uint16_t media_router::impl::open(const port_key& key) {
@@ -174,14 +162,11 @@ uint16_t media_router::impl::open(const port_key& key) {
     entry->publisher = std::get<3>(key);
     entry->kind = std::get<4>(key);
     ports[key] = entry;
-    if (is_video(entry->kind)) {
-      stream_state& stream = streams[stream_key{entry->room, entry->publisher, entry->kind}];
-      if (entry->listening) {
-        stream.listeners.push_back(entry);
-      } else {
-        stream.cache.reset();  // a new sender numbers from 0 again
-        stream.published = true;
-      }
+    if (is_video_kind(entry->kind)) {
+      if (entry->listening)
+        video.open_listener(entry->video_key());
+      else
+        video.open_publisher(entry->room, entry->publisher, entry->kind);
     } else if (entry->kind == 2 && !entry->listening && mixer) {
       mixer->add_publisher(entry->room, entry->publisher);
     }
@@ -200,24 +185,11 @@ void media_router::impl::close(const port_key& key) {
     entry = std::move(found->second);
     ports.erase(found);
     entry->removed = true;
-    if (is_video(entry->kind)) {
-      auto stream = streams.find(stream_key{entry->room, entry->publisher, entry->kind});
-      if (stream != streams.end()) {
-        auto& listeners = stream->second.listeners;
-        if (entry->listening) {
-          for (auto it = listeners.begin(); it != listeners.end(); ++it) {
-            if (*it == entry) {
-              listeners.erase(it);
-              break;
-            }
-          }
-        } else {
-          stream->second.published = false;
-          stream->second.cache.reset();
-        }
-        if (!stream->second.published && listeners.empty())
-          streams.erase(stream);
-      }
+    if (is_video_kind(entry->kind)) {
+      if (entry->listening)
+        video.close_listener(entry->video_key());
+      else
+        video.close_publisher(entry->room, entry->publisher, entry->kind);
     } else if (entry->kind == 2 && mixer) {
       if (entry->listening)
         mixer->remove_listener(entry->room, entry->listener);
@@ -277,9 +249,7 @@ void media_router::impl::on_publisher_datagram(const std::shared_ptr<port_entry>
     return;
   }
   velrtp_header rtp;
-  if (!velrtp_read_header(data, static_cast<unsigned>(length), &rtp) ||
-      (rtp.payload_type != video_red_pt && rtp.payload_type != video_fec_pt) ||
-      rtp.ssrc != port->publisher) {
+  if (!video_relay::stream_packet(data, length, port->publisher, &rtp)) {
     ++dropped;
     return;
   }
@@ -290,17 +260,8 @@ void media_router::impl::on_publisher_datagram(const std::shared_ptr<port_entry>
   std::lock_guard<std::mutex> lock(mutex);
   if (port->removed)
     return;
-  auto found = streams.find(stream_key{port->room, port->publisher, port->kind});
-  if (found == streams.end())
-    return;
-  stream_state& stream = found->second;
-  // A media packet the relay holds already (a retransmission crossing a copy) goes no further.
-  if (rtp.payload_type == video_red_pt && !stream.cache.store(rtp, data, length, now_ms()))
-    return;
-  ++datagrams_in;
-  for (const auto& listener : stream.listeners)
-    if (listener->has_peer)
-      send_to_listener(*listener, data, length);
+  if (video.publisher_packet(port->room, port->publisher, port->kind, rtp, data, length, clock()))
+    ++datagrams_in;
 }
 
 void media_router::impl::on_listener_datagram(const std::shared_ptr<port_entry>& port,
@@ -335,15 +296,7 @@ void media_router::impl::on_listener_datagram(const std::shared_ptr<port_entry>&
                         });
     return;
   }
-  // A newcomer starts at the newest key frame the relay holds.
-  auto found = streams.find(stream_key{port->room, port->publisher, port->kind});
-  if (found == streams.end())
-    return;
-  video_stream& cache = found->second.cache;
-  for (uint16_t sequence : cache.from_last_key_frame()) {
-    const std::vector<uint8_t>* packet = cache.find(sequence);
-    send_to_listener(*port, packet->data(), packet->size());
-  }
+  video.listener_ready(port->video_key());
 }
 
 // Network thread.
@@ -362,92 +315,42 @@ void media_router::impl::send_to_listener(port_entry& port, const uint8_t* data,
 }
 
 void media_router::impl::on_loss_report(uint32_t room, uint32_t listener, const bytes& report) {
-  // Checked by loss_report() before it was posted here.
-  wirebytes::byte_reader in(report.data(), report.size());
-  const uint32_t publisher = in.u32(), kind = in.u32(), count = in.u32();
-  in.skip(4);  // the listener
-  std::vector<control_message> out;
+  std::vector<relay_control> out;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    auto port = ports.find(port_key{room, true, listener, publisher, kind});
-    auto stream = streams.find(stream_key{room, publisher, kind});
-    if (port == ports.end() || !port->second->has_peer || stream == streams.end() ||
-        !stream->second.published)
-      return;
-    port_entry& target = *port->second;
-    video_stream& cache = stream->second.cache;
-    const uint64_t now = now_ms();
-    std::vector<uint16_t> ask;
-    for (uint32_t i = 0; i < count && in.has(2); ++i) {
-      const uint16_t sequence = in.u16();
-      bool is_new = false;
-      if (!target.losses.reported(sequence, now, resend_gap_ms, &is_new))
-        continue;
-      if (const std::vector<uint8_t>* packet = cache.find(sequence)) {
-        send_to_listener(target, packet->data(), packet->size());
-        ++resent;
-      } else if (cache.should_ask(sequence, now, ask_gap_ms)) {
-        ask.push_back(sequence);
-      }
-    }
-    asked += ask.size();
-    for (std::size_t at = 0; at < ask.size(); at += pavo_wire::retransmit_max_numbers) {
-      const std::size_t n =
-          std::min<std::size_t>(pavo_wire::retransmit_max_numbers, ask.size() - at);
-      bytes payload = words({kind, static_cast<uint32_t>(n)});
-      wirebytes::byte_writer writer(payload);
-      for (std::size_t i = 0; i < n; ++i)
-        writer.u16(ask[at + i]);
-      out.push_back({room, publisher, pavo_wire::msg_retransmit, std::move(payload)});
-    }
+    video.loss_report(room, listener, report.data(), report.size(), clock(), out);
   }
   flush(out);
 }
 
+// The relay decides when feedback is due; the timer only wakes it then.
 void media_router::impl::arm_feedback() {
-  timer.expires_after(std::chrono::milliseconds(options.feedback_period_ms));
+  uint32_t wait_ms = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    wait_ms = video.until_next_feedback(clock());
+  }
+  timer.expires_after(std::chrono::milliseconds(wait_ms));
   timer.async_wait([this](const asio::error_code& ec) {
     if (ec)
       return;
-    std::vector<control_message> out;
-    feedback(out);
+    std::vector<relay_control> out;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      video.tick(clock(), out);
+    }
     flush(out);
     arm_feedback();
   });
 }
 
-void media_router::impl::feedback(std::vector<control_message>& out) {
-  std::lock_guard<std::mutex> lock(mutex);
-  for (auto& entry : streams) {
-    stream_state& stream = entry.second;
-    uint32_t worst = 0;
-    for (const auto& listener : stream.listeners) {
-      const uint32_t losses = listener->losses.take_new_losses();
-      if (listener->has_peer)
-        worst = std::max(worst, losses);
-    }
-    const video_stream::period period = stream.cache.take_period();
-    uint32_t loss_256 = 0, level = 0;
-    if (!stream.published || !period_feedback(period.received, period.missing, worst,
-                                              min_feedback_packets, &loss_256, &level))
-      continue;
-    const uint32_t room = std::get<0>(entry.first), publisher = std::get<1>(entry.first),
-                   kind = std::get<2>(entry.first);
-    // The loss in the low byte, the queuing delay on the way in (ms) above it.
-    const uint32_t delay = std::min<uint32_t>(period.queue_delay_ms(), 0xffffff);
-    out.push_back(
-        {room, publisher, pavo_wire::msg_bandwidth, words({kind, loss_256 | (delay << 8)})});
-    out.push_back({room, publisher, pavo_wire::msg_quality, words({kind, level})});
-  }
-}
-
-void media_router::impl::flush(std::vector<control_message>& out) {
+void media_router::impl::flush(std::vector<relay_control>& out) {
   if (out.empty())
     return;
   std::lock_guard<std::mutex> lock(sender_mutex);
   if (!sender)
     return;
-  for (const control_message& m : out)
+  for (const relay_control& m : out)
     sender(m.room, m.user, m.type, m.payload.data(), static_cast<unsigned>(m.payload.size()));
 }
 
@@ -456,8 +359,11 @@ media_router::media_router(media_router_options options)
 
 media_router::media_router(media_router_options options, std::unique_ptr<audio_mixer> mixer)
     : impl_(std::make_unique<impl>(std::move(options), std::move(mixer))) {
-  if (impl_->options.feedback_period_ms > 0)
+  if (impl_->options.feedback_period_ms > 0) {
+    std::vector<relay_control> none;
+    impl_->video.tick(impl_->clock(), none);  // the first period starts now
     impl_->arm_feedback();
+  }
   impl_->thread = std::thread([this] { impl_->io.run(); });
 }
 
@@ -479,7 +385,6 @@ media_router::~media_router() {
   });
   impl_->work.reset();
   impl_->thread.join();  // returns once every wait has ended
-  impl_->streams.clear();
   impl_->ports.clear();
 }
 
@@ -502,12 +407,6 @@ void media_router::close_subscriber(uint32_t room, uint32_t listener, uint32_t p
 }
 
 void media_router::sender_started(uint32_t room, uint32_t user, uint32_t kind, uint32_t min_kbps) {
-  {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    auto stream = impl_->streams.find(stream_key{room, user, kind});
-    if (stream != impl_->streams.end())
-      stream->second.min_kbps = min_kbps;
-  }
   tavsrv::logDebug("mcu: room " + std::to_string(room) + " user " + std::to_string(user) +
                    " sends kind " + std::to_string(kind) + ", at least " +
                    std::to_string(min_kbps) + " kbit/s");
@@ -515,12 +414,7 @@ void media_router::sender_started(uint32_t room, uint32_t user, uint32_t kind, u
 
 void media_router::loss_report(uint32_t room, uint32_t listener, const uint8_t* report,
                                unsigned length) {
-  // {publisher, kind, n, listener, u16[n]}: exactly that long, and about the one who sent it.
-  wirebytes::byte_reader in(report, length);
-  in.skip(4);  // the publisher
-  const uint32_t kind = in.u32(), count = in.u32(), from = in.u32();
-  if (!in.ok() || count == 0 || count > pavo_wire::loss_report_max_numbers ||
-      in.remaining() != 2u * count || from != listener || !is_video(kind))
+  if (!video_relay::valid_loss_report(listener, report, length))
     return;
   asio::post(impl_->io, [this, room, listener, copy = bytes(report, report + length)] {
     impl_->on_loss_report(room, listener, copy);
@@ -542,8 +436,11 @@ media_router_stats media_router::stats() const {
   s.datagrams_in = impl_->datagrams_in;
   s.datagrams_out = impl_->datagrams_out;
   s.bytes_out = impl_->bytes_out;
-  s.resent = impl_->resent;
-  s.asked = impl_->asked;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    s.resent = impl_->video.resent();
+    s.asked = impl_->video.asked();
+  }
   s.dropped = impl_->dropped;
   s.injected_drops = impl_->injected_drops;
   return s;

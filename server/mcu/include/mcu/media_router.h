@@ -8,12 +8,14 @@
 //   so it can show a picture at once. Media packets are kept (a few seconds' worth): a
 //   listener's loss report (15) is answered from them, and what is not kept is asked of the
 //   publisher (14). Once a second each publisher gets the loss of its worst listener (or of
-//   its own uplink, when higher) as bandwidth feedback (16) and quality level (17).
+//   its own uplink, when higher) as bandwidth feedback (16) and quality level (17). Those
+//   rules are video_relay's (src/video_relay.h); the router gives it sockets and the time.
 // - Audio (kind 2): publishers' datagrams go to the room's audio_mixer, which sends every
 //   listener its own mix through the listener's port.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,8 +36,11 @@ struct media_router_options {
   double drop_from_publishers = 0;
   double drop_to_listeners = 0;
   uint32_t drop_seed = 1;
-  // How often publishers get feedback (16, 17).
+  // How often publishers get feedback (16, 17); 0: never.
   uint32_t feedback_period_ms = 1000;
+  // Milliseconds of a steady clock: the arrival times of packets, the gaps between answers
+  // to loss reports and the feedback periods. Empty: std::chrono::steady_clock.
+  std::function<uint64_t()> clock;
 };
 
 struct media_router_stats {
