@@ -1,5 +1,7 @@
 #include "bot_observer.h"
 
+#include <unistd.h>
+
 #include <string>
 
 #include "bot_output.h"
@@ -67,6 +69,7 @@ void bot_observer::on_media_event(int event, void* data) {
       disconnected = true;
       connected = false;
       print_line("disconnected");
+      wake();
       break;
     case pavo_event_reserved: {
       const auto* v = static_cast<const uint32_t*>(data);
@@ -83,6 +86,7 @@ void bot_observer::on_media_event(int event, void* data) {
       if (state == 1)
         connected = true;
       print_line(state == 1 ? "connected" : "connect_state " + n(state));
+      wake();
       break;
     }
     case pavo_event_video_frame: {
@@ -110,6 +114,15 @@ void bot_observer::on_media_event(int event, void* data) {
       say("event", {event});
       break;
   }
+}
+
+void bot_observer::wake() {
+  const int fd = wake_fd.load();
+  if (fd < 0)
+    return;
+  const char byte = 1;
+  // A full pipe already holds a wake-up.
+  [[maybe_unused]] const ssize_t ignored = write(fd, &byte, 1);
 }
 
 std::string bot_observer::frame_counts() {

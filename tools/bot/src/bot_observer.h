@@ -22,6 +22,9 @@ public:
   std::atomic<bool> auto_subscribe{false};
   std::atomic<bool> connected{false};
   std::atomic<bool> disconnected{false};
+  // Written to (one byte) when the connection comes up or goes, so the main loop, which
+  // polls it beside standard input, acts on it at once. -1: none.
+  std::atomic<int> wake_fd{-1};
 
   // "frames <user>:<kind>:<count> ..." for every stream seen so far.
   std::string frame_counts();
@@ -60,6 +63,8 @@ public:
   void user_net_state(uint32_t id, int state) override;
 
 private:
+  void wake();
+
   std::mutex frames_mutex_;
   std::map<std::pair<uint32_t, int>, uint64_t> frames_;
 };

@@ -24,6 +24,7 @@ bool parse_number(const std::string& text, unsigned long long max, unsigned long
 std::string usage() {
   return "usage: pavo-bot --room N --user N [--mcu HOST:PORT] [--role ROLE] [--workdir DIR]\n"
          "                [--open KINDS] [--auto-subscribe] [--exit-on-disconnect]\n"
+         "                [--real-devices]\n"
          "  --mcu HOST:PORT       the MCU's main port (default 127.0.0.1:27802)\n"
          "  --role ROLE           teacher, student, parent or other (default student)\n"
          "  --workdir DIR         folder holding videoparam.conf (default: the current one,\n"
@@ -32,6 +33,10 @@ std::string usage() {
          "separated\n"
          "  --auto-subscribe      receive every video stream that is announced\n"
          "  --exit-on-disconnect  end (exit code 3) when the MCU connection is lost\n"
+         "  --real-devices        use the machine's camera and microphone. Without it the bot\n"
+         "                        turns on the synthetic ones (TAV_FAKE_CAMERA=1 and\n"
+         "                        TAV_FAKE_MICROPHONE=1 where the environment does not set\n"
+         "                        them) and picks them\n"
          "Commands on standard input, one per line (help lists them); events on standard\n"
          "output, one per line.\n";
 }
@@ -67,6 +72,10 @@ bool parse_options(int argc, const char* const* argv, options* out, bool* help,
     }
     if (arg == "--exit-on-disconnect") {
       out->exit_on_disconnect = true;
+      continue;
+    }
+    if (arg == "--real-devices") {
+      out->real_devices = true;
       continue;
     }
     if (i + 1 >= argc) {

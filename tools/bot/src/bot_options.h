@@ -18,6 +18,8 @@ struct options {
   std::string open;             // media to open once connected: "audio", "video", "audio,video"
   bool auto_subscribe = false;  // subscribe to every video stream announced
   bool exit_on_disconnect = false;
+  // The machine's own camera and microphone instead of the synthetic ones.
+  bool real_devices = false;
 };
 
 // False with *error set on a bad or missing flag; *help set for --help.

@@ -1,11 +1,15 @@
 // pavo-bot: a headless member of a class on libpavo, driven by commands on standard input
 // and reporting every event on standard output, one line each. For end-to-end and load
 // tests, and for looking at the MCU by hand.
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -35,6 +39,43 @@ bool enter_workdir(const std::string& workdir) {
   std::string dir(self, static_cast<std::size_t>(length));
   dir = dir.substr(0, dir.rfind('/'));
   return chdir(dir.c_str()) == 0;
+}
+
+bool env_on(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value && std::strcmp(value, "0") != 0;
+}
+
+// A bot publishes synthetic media unless told otherwise: the synthetic camera and microphone
+// are turned on where the environment does not say, and chosen (they are listed after the
+// machine's own devices).
+void use_synthetic_devices() {
+  setenv("TAV_FAKE_CAMERA", "1", 0);
+  setenv("TAV_FAKE_MICROPHONE", "1", 0);
+}
+
+void select_synthetic_devices(Libpavo& library) {
+  const struct {
+    const char* env;
+    int kind;
+  } devices[] = {{"TAV_FAKE_CAMERA", media_kind_video}, {"TAV_FAKE_MICROPHONE", media_kind_audio}};
+  for (const auto& device : devices) {
+    if (!env_on(device.env))
+      continue;
+    const int count =
+        library.media_ctrl(media_cmd_device_count, reinterpret_cast<void*>(intptr_t{device.kind}));
+    if (count <= 0)
+      continue;
+    device_select_t select{device.kind, static_cast<uint16_t>(count - 1)};
+    library.media_ctrl(media_cmd_select_device, &select);
+  }
+}
+
+// Drains the wake-up pipe (non-blocking).
+void drain(int fd) {
+  char bytes[64];
+  while (read(fd, bytes, sizeof bytes) > 0) {
+  }
 }
 
 void open_on_connect(Libpavo& library, const std::string& kinds, uint32_t own_id) {
@@ -73,8 +114,18 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  if (!options.real_devices)
+    use_synthetic_devices();
+
+  // The observer wakes the loop below through this pipe when the connection comes or goes.
+  int wake[2] = {-1, -1};
+  if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::cerr << "pavo-bot: no pipe: " << std::strerror(errno) << "\n";
+    return 1;
+  }
   bot::bot_observer observer;
   observer.auto_subscribe = options.auto_subscribe;
+  observer.wake_fd = wake[1];
   Libpavo* library = Libpavo::create(&observer, options.user, options.room,
                                      options.mcu_host.c_str(), options.mcu_port, options.role);
   if (!library) {
@@ -82,6 +133,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   observer.library = library;
+  if (!options.real_devices)
+    select_synthetic_devices(*library);
   bot::print_line("created " + std::to_string(options.user) + " " + std::to_string(options.room));
 
   int exit_code = 0;  // 3 when leaving because the connection was lost
@@ -94,8 +147,13 @@ int main(int argc, char** argv) {
     }
     if (options.exit_on_disconnect && observer.disconnected)
       break;
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    if (poll(&input, 1, 100) <= 0)
+    // No time-out: every event the loop acts on wakes it.
+    pollfd fds[2] = {{wake[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    if (poll(fds, 2, -1) <= 0)
+      continue;
+    if (fds[0].revents & POLLIN)
+      drain(wake[0]);
+    if (!(fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
       continue;
     char chunk[4096];
     const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
@@ -117,6 +175,9 @@ int main(int argc, char** argv) {
     exit_code = 3;
   observer.library = nullptr;
   Libpavo::destory(library);
+  observer.wake_fd = -1;
+  close(wake[0]);
+  close(wake[1]);
   bot::print_line("bye");
   return exit_code;
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "eventually.h"
+
 namespace bot_test {
 
 class bot_process {
@@ -21,7 +23,7 @@ public:
   // The first line starting with `prefix` (earlier lines that do not match are kept for
   // later calls); empty when the limit passes or the output ends.
   std::optional<std::string> expect(const std::string& prefix,
-                                    std::chrono::milliseconds limit = std::chrono::seconds(20));
+                                    std::chrono::milliseconds limit = testsupport::wait_limit());
   // Closes its input and returns its exit code (128 + signal when killed).
   int finish();
 

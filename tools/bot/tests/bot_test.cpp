@@ -1,8 +1,12 @@
 // pavo-bot driven through its standard input and output, in a room of the real MCU.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "bot_process.h"
 #include "mcu/server.h"
@@ -86,14 +90,76 @@ TEST_F(BotTest, TwoBotsHoldAClass) {
   EXPECT_EQ(teacher->finish(), 0);  // end of input leaves too
 }
 
+// The camera and microphone come from the synthetic devices the bot turns on itself (the
+// test sets no TAV_FAKE_* variables).
 TEST_F(BotTest, OpensMediaAndSubscribes) {
   auto teacher = join(10001, "teacher", {"--open", "audio,video"});
+  // Both senders run before the student joins, so it learns of them on entry.
+  ASSERT_TRUE(teacher->expect("media_open 10001 2"));
+  ASSERT_TRUE(teacher->expect("media_open 10001 1"));
   auto student = join(10003, "student", {"--auto-subscribe"});
-  EXPECT_TRUE(teacher->expect("media_open 10001 2"));
-  EXPECT_TRUE(teacher->expect("media_open 10001 1"));
   auto existing = student->expect("existing_media");
   ASSERT_TRUE(existing);
   EXPECT_EQ(*existing, "existing_media 10001:3");
+}
+
+// "devices <cameras> <microphones> <speakers>" of a bot started with `args`.
+std::vector<int> device_counts(const std::vector<std::string>& args) {
+  std::vector<std::string> all{"--room", "1", "--user", "1", "--mcu", "127.0.0.1:1"};
+  all.insert(all.end(), args.begin(), args.end());
+  bot_process bot(all);
+  EXPECT_TRUE(bot.started());
+  EXPECT_TRUE(bot.expect("created"));
+  bot.send("devices");
+  auto line = bot.expect("devices ");
+  std::vector<int> counts;
+  if (line) {
+    std::istringstream words(line->substr(8));
+    for (int n; words >> n;)
+      counts.push_back(n);
+  }
+  bot.send("quit");
+  EXPECT_TRUE(bot.expect("bye"));
+  return counts;
+}
+
+// Sets an environment variable for the bots this test starts, and puts it back after.
+class scoped_env {
+public:
+  scoped_env(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name))
+      old_ = old;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~scoped_env() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(BotDevices, TurnsOnTheSyntheticCameraAndMicrophoneUnlessToldOtherwise) {
+  scoped_env no_camera("TAV_FAKE_CAMERA", nullptr), no_microphone("TAV_FAKE_MICROPHONE", nullptr);
+  const std::vector<int> machine = device_counts({"--real-devices"});
+  const std::vector<int> synthetic = device_counts({});
+  ASSERT_EQ(machine.size(), 3u);
+  ASSERT_EQ(synthetic.size(), 3u);
+  EXPECT_EQ(synthetic[0], machine[0] + 1);
+  EXPECT_EQ(synthetic[1], machine[1] + 1);
+  // What the environment says stands: here, no synthetic camera.
+  scoped_env camera_off("TAV_FAKE_CAMERA", "0");
+  const std::vector<int> told = device_counts({});
+  ASSERT_EQ(told.size(), 3u);
+  EXPECT_EQ(told[0], machine[0]);
+  EXPECT_EQ(told[1], machine[1] + 1);
 }
 
 TEST_F(BotTest, ExitsWhenDisconnectedIfAsked) {
@@ -114,6 +180,7 @@ TEST(BotFlags, RefusesBadFlags) {
   }
   bot_process help({"--help"});
   EXPECT_TRUE(help.expect("usage: pavo-bot"));
+  EXPECT_TRUE(help.expect("  --real-devices"));
   EXPECT_EQ(help.finish(), 0);
 }
 
