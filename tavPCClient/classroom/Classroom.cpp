@@ -1,18 +1,21 @@
 #include "Classroom.h"
 
 #include <QCloseEvent>
-#include <QDebug>
 #include <QTimer>
 
 #include "CheckSelfDevice.h"
+#include "ClassControl.h"
+#include "ClassroomComponent.h"
+#include "ClassroomContext.h"
 #include "HeartbeatInRoom.h"
 #include "LoginInfo.h"
+#include "MediaEventBridge.h"
 #include "QNMessageBox.h"
 #include "RoomChannelClient.h"
+#include "RoomDispatch.h"
 #include "RoomMessenger.h"
 #include "RoomPeerPath.h"
-#include "VideoFrameQueue.h"
-#include "WndDragFilter.h"
+#include "RoomSession.h"
 
 namespace {
 QPointer<Classroom> currentClassroom;
@@ -21,41 +24,44 @@ QPointer<Classroom> currentClassroom;
 Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       entry_(entry),
-      context_(RoomContext::reset(entry.roomId)) {
-  qRegisterMetaType<MediaUser>("MediaUser");
-  qRegisterMetaType<MediaUserList>("MediaUserList");
-  qRegisterMetaType<QVector<quint32>>("QVector<quint32>");
+      room_(RoomContext::reset(entry.roomId)),
+      session_(new RoomSession(entry.ownUserId, entry.ownerId, room_, this)),
+      messenger_(new RoomMessenger(entry.ownUserId, this)),
+      dispatch_(new RoomDispatch(this)),
+      bridge_(new MediaEventBridge(this)),
+      context_(new ClassroomContext(entry_, *session_, *messenger_, *dispatch_, this)) {
   currentClassroom = this;
-  context_.isOwner = entry_.ownerId != 0 && entry_.ownerId == entry_.ownUserId;
-  context_.isAssistant = entry_.isAssistant;
+  room_.isOwner = entry_.ownerId != 0 && entry_.ownerId == entry_.ownUserId;
+  room_.isAssistant = entry_.isAssistant;
+  messenger_->setObjectName(QStringLiteral("roomMessenger"));
+  context_->setWindow(this);
 
   setObjectName(QStringLiteral("Classroom"));
   setAttribute(Qt::WA_StyledBackground);
   // The application-sharing list leaves this window out by its title.
   setWindowTitle(QStringLiteral("互动教室"));
-  installEventFilter(new WndDragFilter(this));
 
-  frames_ = std::make_unique<VideoFrameQueue>([this](uint8_t* pixels) {
-    if (media_)
-      media_->media_ctrl(media_cmd_free_frame, pixels);
-  });
-  messenger_ = new RoomMessenger(entry_.ownUserId, this);
-  connect(messenger_, &RoomMessenger::signal_ChatMsgArrived, this, &Classroom::slot_ChatMsgArrived);
+  connect(messenger_, &RoomMessenger::signal_ChatMsgArrived, dispatch_, &RoomDispatch::dispatch);
+  connect(messenger_, &RoomMessenger::signal_AnnoMsgArrived, dispatch_, &RoomDispatch::dispatch);
+  dispatch_->handle({MSG_ROOM_TYPE}, this, [this](const QJsonObject& msg) { onRoomTypeMessage(msg); });
 
   buildWindow();
-  connectLibrarySignals();
+  connectMediaEvents();
   QTimer::singleShot(0, this, &Classroom::initUserList);
 }
 
 Classroom::~Classroom() {
   releaseEverything();
-  qDeleteAll(pendingEnters_);
   if (currentClassroom == this)
     currentClassroom = nullptr;
 }
 
 Classroom* Classroom::current() {
   return currentClassroom.data();
+}
+
+bool Classroom::mcuConnected() const {
+  return context_->mcuConnected();
 }
 
 void Classroom::closeEvent(QCloseEvent* event) {
@@ -69,21 +75,12 @@ void Classroom::closeEvent(QCloseEvent* event) {
     }
   }
   leaving_ = true;
-  const qint64 ownId = entry_.ownUserId;
-  if (context_.classInProgress && context_.classStarterId != ownId) {
-    if (context_.screenSharerId == ownId || context_.pictureSharerId == ownId) {
-      if (sharing_)
-        sharing_->endOwnShare();
-    }
-    if (context_.annotatingId == ownId && annotation_)
-      annotation_->endOwnAnnotation();
-  }
-  if (mcuConnected_ && context_.classInProgress && context_.classStarterId == ownId && media_)
-    media_->stop_class(entry_.ownUserId);
-  if (recording_ && recording_->isRecording())
-    recording_->stopRecording();
-  if (phoneLink_)
-    phoneLink_->closeLink();
+  // What is the member's own ends while the library is still there.
+  for (ClassroomComponent* component : components_)
+    component->leaving();
+  const quint32 own = entry_.ownUserId;
+  if (media_ && context_->mcuConnected() && room_.classInProgress && session_->isClassStarter(own))
+    media_->stop_class(own);
   releaseEverything();
   emit signal_exit_classroom();
   if (currentClassroom == this)
@@ -94,27 +91,26 @@ void Classroom::closeEvent(QCloseEvent* event) {
 
 void Classroom::releaseEverything() {
   emit _stopTimerHeartBeatInRoom();
-  emit _stopTimerHeartBeatTeaching();
-  if (supplementTimer_)
-    supplementTimer_->stop();
+  if (classControl_)
+    emit classControl_->_stopTimerHeartBeatTeaching();
   // The device check asks the library; it must be done before the library goes.
   if (deviceCheck_)
     deviceCheck_->wait();
   // Frames go back to the library before it goes: first stop the delivery.
   if (media_)
     media_->media_ctrl(media_cmd_video_off, nullptr);
-  if (frames_)
-    frames_->clear();
+  bridge_->frames().clear();
   messenger_->setPeerPath(nullptr);
-  messenger_->setMediaConnected(false);
+  context_->setMcuConnected(false);
   if (media_) {
+    context_->setMedia(nullptr);
     Libpavo* media = media_;
-    Libpavo::destory(media);
     media_ = nullptr;
+    Libpavo::destory(media);  // no callback follows once it returns
+    bridge_->setLibrary(nullptr);
   }
   peerPath_.reset();
   messenger_->setRoomChannel(nullptr);
   if (channel_)
     channel_->disconnectClient();
-  mcuConnected_ = false;
 }

@@ -19,8 +19,13 @@
 #include <QPushButton>
 #include "ClientStartup.h"
 
+#include "ClassControl.h"
 #include "ClassInformationWidget.h"
 #include "Classroom.h"
+#include "ClassroomContext.h"
+#include "MediaControl.h"
+#include "RoomSession.h"
+#include "libpavo/libpavo.h"
 #include "DataFolder.h"
 #include "LoadingWidget.h"
 #include "LocalConfig.h"
@@ -66,21 +71,24 @@ bool saveClassroom(UserDialog& lobby, quint32 roomId, const QString& dir) {
     return false;
   }
   Classroom* room = lobby.classroom();
+  auto* session = room->findChild<RoomSession*>();
+  auto* control = room->findChild<MediaControl*>();
+  auto* context = room->findChild<ClassroomContext*>();
   if (RoomContext::current().hasTeacherRights() && !RoomContext::current().classInProgress) {
-    room->btnStartClass_clicked();
+    room->findChild<ClassControl*>()->btnStartClass_clicked();
     waitFor([] { return RoomContext::current().classInProgress; }, 10000);
   }
   // Others may still be coming in; then open every member's camera the way the teacher
   // would, and let pictures arrive.
-  waitFor([&] { return room->members().size() >= 3; }, 40000);
-  for (quint32 id : room->members().keys())
-    if (id != room->entry().ownUserId && !room->members().value(id).videoOn)
-      room->onOperateVideo(id);
+  waitFor([&] { return session->members().size() >= 3; }, 40000);
+  for (quint32 id : session->members().keys())
+    if (id != room->entry().ownUserId && !session->members().value(id).videoOn)
+      control->onOperateVideo(id);
   waitFor([] { return false; }, 4000);
   const bool saved = save(*room, dir, "classroom");
   // End the class so the room is left as it was found.
-  if (RoomContext::current().classStarterId == room->entry().ownUserId && room->media())
-    room->media()->stop_class(room->entry().ownUserId);
+  if (session->isClassStarter(room->entry().ownUserId) && context->media())
+    context->media()->stop_class(room->entry().ownUserId);
   waitFor([] { return !RoomContext::current().classInProgress; }, 5000);
   return saved;
 }

@@ -4,7 +4,6 @@
 #include "VideoRenderWidget.h"
 
 #include <QEvent>
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -77,7 +76,9 @@ PlayWnd::PlayWnd(QWidget* parent)
   setMouseTracking(true);
   setStyleSheet(QStringLiteral(
       "QWidget#PlayWnd { background-color: #1f2229; border: 1px solid #2c313a; }"
-      "QLabel#playWndName { color: #ffffff; font-size: 12px; }"
+      // A backdrop instead of a shadow effect: an effect is re-rendered with every frame.
+      "QLabel#playWndName { color: #ffffff; font-size: 12px; background-color: rgba(0,0,0,110);"
+      " border-radius: 3px; padding: 0px 4px; }"
       "QWidget#playWndHoverBar QPushButton { background-color: rgba(20,22,28,170);"
       " border: 1px solid rgba(255,255,255,40); border-radius: 18px; }"
       "QWidget#playWndHoverBar QPushButton:hover { background-color: rgba(0,114,202,220); }"
@@ -103,11 +104,6 @@ PlayWnd::PlayWnd(QWidget* parent)
   m_roleBadge->hide();
   m_nameLabel->setObjectName(QStringLiteral("playWndName"));
   m_nameLabel->setTextFormat(Qt::PlainText);  // names come from other users
-  auto* shadow = new QGraphicsDropShadowEffect(m_nameLabel);
-  shadow->setBlurRadius(4);
-  shadow->setOffset(0, 1);
-  shadow->setColor(QColor(0, 0, 0, 200));
-  m_nameLabel->setGraphicsEffect(shadow);
   m_audioIcon->setFixedSize(20, 20);
   m_audioIcon->setScaledContents(true);
   m_videoIcon->setFixedSize(20, 20);

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "PlayWndOperation.h"
+
 class AudioActivityIndicator;
 class QLabel;
 class QPushButton;
@@ -17,7 +19,11 @@ class PlayWnd : public QWidget {
 
 public:
   // Operations sent with signalPlayWndOpr.
-  enum Operation { OprCloseMedia = 1, OprAudio = 2, OprGift = 3 };
+  enum Operation {
+    OprCloseMedia = PlayWndOperation::CloseMedia,
+    OprAudio = PlayWndOperation::Audio,
+    OprGift = PlayWndOperation::Gift
+  };
   static constexpr int kButtonSide = 36;
 
   explicit PlayWnd(QWidget* parent = nullptr);

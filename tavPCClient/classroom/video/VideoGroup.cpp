@@ -1,18 +1,21 @@
 #include "VideoGroup.h"
 
-#include "PlayWnd.h"
-
 #include <QHBoxLayout>
 #include <QPushButton>
 
-VideoGroup::VideoGroup(int maxDisplayed, QWidget* parent)
+#include "PlayWnd.h"
+#include "VideoLineup.h"
+
+namespace {
+constexpr int kMargin = 6;
+}
+
+VideoGroup::VideoGroup(VideoLineup& lineup, QWidget* parent)
     : QWidget(parent),
-      m_maxDisplayed(qMax(1, maxDisplayed)),
-      m_tileLayout(new QHBoxLayout),
-      m_btnPrevious(new QPushButton(this)),
-      m_btnNext(new QPushButton(this)) {
-  // The scroll signal carries id lists, also across queued connections.
-  qRegisterMetaType<QList<quint32>>("QList<quint32>");
+      lineup_(lineup),
+      tileLayout_(new QHBoxLayout),
+      btnPrevious_(new QPushButton(this)),
+      btnNext_(new QPushButton(this)) {
   setObjectName(QStringLiteral("VideoGroup"));
   setAttribute(Qt::WA_StyledBackground);
   setStyleSheet(QStringLiteral(
@@ -21,193 +24,97 @@ VideoGroup::VideoGroup(int maxDisplayed, QWidget* parent)
       " border: none; border-radius: 4px; }"
       "QPushButton#btnVideoPrevious:hover, QPushButton#btnVideoNext:hover {"
       " background-color: #0072ca; }"));
-  m_btnPrevious->setObjectName(QStringLiteral("btnVideoPrevious"));
-  m_btnNext->setObjectName(QStringLiteral("btnVideoNext"));
-  m_btnPrevious->setIcon(QIcon(QStringLiteral(":/res/tav_add/arrow_left.png")));
-  m_btnNext->setIcon(QIcon(QStringLiteral(":/res/tav_add/arrow_right.png")));
-  for (QPushButton* button : {m_btnPrevious, m_btnNext}) {
+  btnPrevious_->setObjectName(QStringLiteral("btnVideoPrevious"));
+  btnNext_->setObjectName(QStringLiteral("btnVideoNext"));
+  btnPrevious_->setIcon(QIcon(QStringLiteral(":/res/tav_add/arrow_left.png")));
+  btnNext_->setIcon(QIcon(QStringLiteral(":/res/tav_add/arrow_right.png")));
+  for (QPushButton* button : {btnPrevious_, btnNext_}) {
     button->setFixedWidth(24);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     button->setCursor(Qt::PointingHandCursor);
     button->setFocusPolicy(Qt::NoFocus);
-    button->hide();
+    button->setVisible(lineup_.hasWaiting());
   }
-  connect(m_btnPrevious, &QPushButton::clicked, this, &VideoGroup::scrollPrevious);
-  connect(m_btnNext, &QPushButton::clicked, this, &VideoGroup::scrollNext);
+  connect(btnPrevious_, &QPushButton::clicked, &lineup_, &VideoLineup::scrollPrevious);
+  connect(btnNext_, &QPushButton::clicked, &lineup_, &VideoLineup::scrollNext);
 
-  m_tileLayout->setContentsMargins(0, 0, 0, 0);
-  m_tileLayout->setSpacing(6);
+  tileLayout_->setContentsMargins(0, 0, 0, 0);
+  tileLayout_->setSpacing(kMargin);
+  tileLayout_->addStretch(1);
   auto* layout = new QHBoxLayout(this);
-  layout->setContentsMargins(6, 6, 6, 6);
-  layout->setSpacing(6);
-  layout->addWidget(m_btnPrevious);
-  layout->addLayout(m_tileLayout, 1);
-  layout->addWidget(m_btnNext);
+  layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+  layout->setSpacing(kMargin);
+  layout->addWidget(btnPrevious_);
+  layout->addLayout(tileLayout_, 1);
+  layout->addWidget(btnNext_);
+
+  connect(&lineup_, &VideoLineup::shown, this, &VideoGroup::showTile);
+  connect(&lineup_, &VideoLineup::hidden, this, &VideoGroup::hideTile);
+  connect(&lineup_, &VideoLineup::waitingChanged, this, [this](bool waiting) {
+    btnPrevious_->setVisible(waiting);
+    btnNext_->setVisible(waiting);
+  });
+  const QList<quint32> shown = lineup_.displayed();
+  for (int i = 0; i < shown.size(); ++i)
+    showTile(shown.at(i), i);
 }
 
 VideoGroup::~VideoGroup() = default;
 
-VideoGroup::AddResult VideoGroup::add(quint32 id, const QString& name, int role, bool pinFirst) {
-  AddResult result;
-  if (id == 0 || contains(id))
-    return result;
-  Member member;
-  member.id = id;
-  member.name = name;
-  member.role = role;
-  if (pinFirst) {
-    m_displayed.prepend(member);
-    showMember(m_displayed.first(), 0);
-    if (m_displayed.size() > m_maxDisplayed)
-      result.bumpedId = moveLastDisplayedToWaitingFront();
-    result.placement = AddResult::Displayed;
-    result.tile = m_displayed.first().tile;
-  } else if (m_displayed.size() < m_maxDisplayed) {
-    m_displayed.append(member);
-    showMember(m_displayed.last(), m_displayed.size() - 1);
-    result.placement = AddResult::Displayed;
-    result.tile = m_displayed.last().tile;
-  } else {
-    m_waiting.append(member);
-    result.placement = AddResult::Waiting;
-  }
-  refreshScrollButtons();
-  return result;
-}
-
-quint32 VideoGroup::remove(quint32 id) {
-  for (int i = 0; i < m_waiting.size(); ++i) {
-    if (m_waiting.at(i).id == id) {
-      m_waiting.removeAt(i);
-      refreshScrollButtons();
-      return 0;
-    }
-  }
-  quint32 promoted = 0;
-  for (int i = 0; i < m_displayed.size(); ++i) {
-    if (m_displayed.at(i).id != id)
-      continue;
-    hideMember(m_displayed[i]);
-    m_displayed.removeAt(i);
-    if (!m_waiting.isEmpty() && m_displayed.size() < m_maxDisplayed) {
-      m_displayed.append(m_waiting.takeFirst());
-      showMember(m_displayed.last(), m_displayed.size() - 1);
-      promoted = m_displayed.last().id;
-    }
-    break;
-  }
-  refreshScrollButtons();
-  return promoted;
-}
-
-quint32 VideoGroup::moveLastDisplayedToWaitingFront() {
-  if (m_displayed.isEmpty())
-    return 0;
-  Member member = m_displayed.takeLast();
-  hideMember(member);
-  m_waiting.prepend(member);
-  refreshScrollButtons();
-  return member.id;
-}
-
-void VideoGroup::clear() {
-  for (Member& member : m_displayed)
-    hideMember(member);
-  m_displayed.clear();
-  m_waiting.clear();
-  refreshScrollButtons();
-}
-
-PlayWnd* VideoGroup::tile(quint32 id) const {
-  for (const Member& member : m_displayed) {
-    if (member.id == id)
-      return member.tile;
-  }
-  return nullptr;
-}
-
-bool VideoGroup::contains(quint32 id) const {
-  for (const QList<Member>* list : {&m_displayed, &m_waiting}) {
-    for (const Member& member : *list) {
-      if (member.id == id)
-        return true;
-    }
-  }
-  return false;
-}
-
-QList<quint32> VideoGroup::displayed() const {
-  QList<quint32> ids;
-  for (const Member& member : m_displayed)
-    ids.append(member.id);
-  return ids;
-}
-
-QList<quint32> VideoGroup::waiting() const {
-  QList<quint32> ids;
-  for (const Member& member : m_waiting)
-    ids.append(member.id);
-  return ids;
+QList<PlayWnd*> VideoGroup::tiles() const {
+  QList<PlayWnd*> list;
+  for (quint32 id : lineup_.displayed())
+    if (PlayWnd* t = tiles_.value(id))
+      list.append(t);
+  return list;
 }
 
 bool VideoGroup::scrollButtonsShown() const {
-  return !m_btnNext->isHidden();
+  return !btnNext_->isHidden();
+}
+
+QSize VideoGroup::tileSize() const {
+  const int h = qMax(1, height() - 2 * kMargin);
+  return QSize(qRound(h * kTileAspect), h);
 }
 
 void VideoGroup::setHoverAllowed(bool allowed) {
-  m_hoverAllowed = allowed;
-  for (Member& member : m_displayed)
-    member.tile->setHoverAllowed(allowed);
+  hoverAllowed_ = allowed;
+  for (PlayWnd* t : qAsConst(tiles_))
+    t->setHoverAllowed(allowed);
 }
 
-void VideoGroup::scrollNext() {
-  if (m_waiting.isEmpty() || m_displayed.isEmpty())
-    return;
-  Member leaving = m_displayed.takeFirst();
-  hideMember(leaving);
-  m_waiting.append(leaving);
-  m_displayed.append(m_waiting.takeFirst());
-  showMember(m_displayed.last(), m_displayed.size() - 1);
-  emit signalScrolled({leaving.id}, {m_displayed.last().id});
+void VideoGroup::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int width = tileSize().width();
+  for (PlayWnd* t : qAsConst(tiles_))
+    t->setFixedWidth(width);
 }
 
-void VideoGroup::scrollPrevious() {
-  if (m_waiting.isEmpty() || m_displayed.isEmpty())
-    return;
-  Member leaving = m_displayed.takeLast();
-  hideMember(leaving);
-  m_waiting.prepend(leaving);
-  m_displayed.prepend(m_waiting.takeLast());
-  showMember(m_displayed.first(), 0);
-  emit signalScrolled({leaving.id}, {m_displayed.first().id});
-}
-
-void VideoGroup::showMember(Member& member, int position) {
+void VideoGroup::showTile(quint32 id, int position) {
+  hideTile(id);
   auto* wnd = new PlayWnd(this);
-  wnd->setUser(member.id, member.name, member.role);
+  wnd->setUser(id, QString(), 0);
   wnd->setVideoOn(true);
-  wnd->setAudioOn(member.audioOn);
-  wnd->setHoverAllowed(m_hoverAllowed);
+  wnd->setHoverAllowed(hoverAllowed_);
+  // As high as the strip (the layout gives that) and as wide as a 4:3 picture of
+  // that height; the tile never makes the strip taller.
+  wnd->setMinimumHeight(1);
+  wnd->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+  wnd->setFixedWidth(tileSize().width());
   connect(wnd, &PlayWnd::signalPlayWndOpr, this, &VideoGroup::signalPlayWndOpr);
-  member.tile = wnd;
-  m_tileLayout->insertWidget(position, wnd);
+  tiles_.insert(id, wnd);
+  tileLayout_->insertWidget(position, wnd);
   wnd->show();
+  emit tileShown(wnd);
 }
 
-void VideoGroup::hideMember(Member& member) {
-  if (!member.tile)
+void VideoGroup::hideTile(quint32 id) {
+  PlayWnd* wnd = tiles_.take(id);
+  if (!wnd)
     return;
-  // The audio mark comes back with the tile when the user is shown again.
-  member.audioOn = member.tile->isAudioOn();
-  m_tileLayout->removeWidget(member.tile);
+  tileLayout_->removeWidget(wnd);
   // Later: the request to drop the tile may come from one of its own buttons.
-  member.tile->hide();
-  member.tile->deleteLater();
-  member.tile = nullptr;
-}
-
-void VideoGroup::refreshScrollButtons() {
-  const bool show = !m_waiting.isEmpty();
-  m_btnPrevious->setVisible(show);
-  m_btnNext->setVisible(show);
+  wnd->hide();
+  wnd->deleteLater();
 }

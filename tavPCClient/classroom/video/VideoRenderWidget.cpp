@@ -1,9 +1,9 @@
 #include "VideoRenderWidget.h"
 
 #include <QDebug>
-#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <cstring>
 
 VideoRenderWidget::VideoRenderWidget(QWidget* parent) : QLabel(parent) {
   setObjectName(QStringLiteral("VideoRenderWidget"));
@@ -12,54 +12,58 @@ VideoRenderWidget::VideoRenderWidget(QWidget* parent) : QLabel(parent) {
   setMinimumSize(1, 1);
 }
 
-bool VideoRenderWidget::showFrame(const uint8_t* pixels, int width, int height) {
-  if (!pixels || width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) {
+bool VideoRenderWidget::showFrame(const uint8_t* pixels, int width, int height,
+                                  int bytesPerPixel) {
+  if (!pixels || width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide ||
+      (bytesPerPixel != 3 && bytesPerPixel != 4)) {
     qWarning() << "VideoRenderWidget::showFrame: refused frame" << width << "x" << height;
     return false;
   }
-  const QImage image(pixels, width, height, width * 3, QImage::Format_RGB888);
-  if (image.isNull()) {
-    qWarning() << "Classroom::slot_onVideoFrameArrived:image.isNull()";
-    return false;
+  if (bytesPerPixel == 4) {
+    // Already in the painted layout: one copy into the held frame, whose
+    // buffer is reused while the size stays.
+    if (m_frame.size() != QSize(width, height) || m_frame.format() != QImage::Format_RGB32)
+      m_frame = QImage(width, height, QImage::Format_RGB32);
+    if (m_frame.isNull()) {
+      qWarning() << "Classroom::slot_onVideoFrameArrived:image.isNull()";
+      return false;
+    }
+    const int rowBytes = width * 4;
+    for (int y = 0; y < height; ++y)
+      std::memcpy(m_frame.scanLine(y), pixels + static_cast<size_t>(y) * rowBytes, rowBytes);
+  } else {
+    const QImage wrapped(pixels, width, height, width * 3, QImage::Format_RGB888);
+    if (wrapped.isNull()) {
+      qWarning() << "Classroom::slot_onVideoFrameArrived:image.isNull()";
+      return false;
+    }
+    m_frame = wrapped.convertToFormat(QImage::Format_RGB32);  // a copy
   }
-  // convertToFormat always copies here (the formats differ), so nothing below
-  // keeps pointing into the library's buffer.
-  QImage owned = image.convertToFormat(QImage::Format_RGB32);
-  if (size().width() > 0 && size().height() > 0)
-    owned = owned.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  const QPixmap pix = QPixmap::fromImage(owned);
-  if (pix.isNull()) {
-    qWarning() << "Classroom::slot_onVideoFrameArrived:pix.isNull()";
-    return false;
-  }
-  m_pixmap = pix;
   update();
   return true;
 }
 
-void VideoRenderWidget::setHeldPixmap(const QPixmap& pixmap) {
-  m_pixmap = pixmap;
-  update();
+QRect VideoRenderWidget::frameRect() const {
+  if (m_frame.isNull() || width() <= 0 || height() <= 0)
+    return QRect();
+  const QSize fitted = m_frame.size().scaled(size(), Qt::KeepAspectRatio);
+  return QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
 }
 
 void VideoRenderWidget::clear() {
-  m_pixmap = QPixmap();
+  m_frame = QImage();
   QLabel::clear();
   update();
 }
 
 void VideoRenderWidget::paintEvent(QPaintEvent* event) {
   QLabel::paintEvent(event);
-  if (m_pixmap.isNull())
+  const QRect target = frameRect();
+  if (target.isEmpty())
     return;
   QPainter painter(this);
-  painter.drawPixmap(0, 0, m_pixmap);
-}
-
-void VideoRenderWidget::resizeEvent(QResizeEvent* event) {
-  QLabel::resizeEvent(event);
-  if (!m_pixmap.isNull() && width() > 0 && height() > 0)
-    m_pixmap = m_pixmap.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, m_frame);
 }
 
 void VideoRenderWidget::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -1,8 +1,9 @@
-// Paints one member's video: the last frame, stretched to the widget.
+// Paints one member's video: the last frame, as large as fits the widget with
+// its own aspect ratio kept (the spare space stays the widget's background).
 #pragma once
 
+#include <QImage>
 #include <QLabel>
-#include <QPixmap>
 #include <cstdint>
 
 class VideoRenderWidget : public QLabel {
@@ -15,13 +16,15 @@ public:
 
   explicit VideoRenderWidget(QWidget* parent = nullptr);
 
-  // Shows width x height pixels of 3 bytes each (read as RGB888, rows packed),
-  // scaled to the widget's size. The pixels are copied, so the caller may give
-  // the buffer back at once. False when refused or when Qt could not wrap them.
-  bool showFrame(const uint8_t* pixels, int width, int height);
-  // The picture held for painting (already at the widget's size).
-  QPixmap heldPixmap() const { return m_pixmap; }
-  void setHeldPixmap(const QPixmap& pixmap);
+  // Shows width x height pixels, rows packed: 4 bytes per pixel in the
+  // layout painted without conversion (QImage::Format_RGB32), or 3 bytes read
+  // as RGB888. The pixels are copied, so the caller may give the buffer back
+  // at once. False when refused.
+  bool showFrame(const uint8_t* pixels, int width, int height, int bytesPerPixel = 3);
+  // The frame held for painting, at its own size.
+  const QImage& heldFrame() const { return m_frame; }
+  // Where the frame is painted: centred, its aspect ratio kept.
+  QRect frameRect() const;
   void clear();
 
 signals:
@@ -29,9 +32,8 @@ signals:
 
 protected:
   void paintEvent(QPaintEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-  QPixmap m_pixmap;
+  QImage m_frame;
 };

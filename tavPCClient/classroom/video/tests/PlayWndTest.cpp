@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QTextDocument>
+
 #include <QApplication>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -109,8 +112,26 @@ TEST(PlayWndTest, RoleBadgeAndMediaMarks) {
   uint8_t px[12] = {255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0};
   ASSERT_TRUE(wnd.renderWidget()->showFrame(px, 2, 2));
   wnd.setVideoOn(false);
-  EXPECT_TRUE(wnd.renderWidget()->heldPixmap().isNull());
+  EXPECT_TRUE(wnd.renderWidget()->heldFrame().isNull());
   EXPECT_TRUE(wnd.isPlaceholderShown());
+}
+
+// Names are typed by other users: markup in one stays text.
+TEST(PlayWndTest, NamesAreNeverMarkup) {
+  const QString name = QStringLiteral("<b>小明</b><img src=x>");
+  PlayWnd tile;
+  tile.setUser(7, name, 2);
+  bool found = false;
+  for (QLabel* label : tile.findChildren<QLabel*>()) {
+    if (label->text() != name)
+      continue;
+    found = true;
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    QTextDocument tip;
+    tip.setHtml(label->toolTip());
+    EXPECT_EQ(tip.toPlainText(), name);
+  }
+  EXPECT_TRUE(found);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // Renders the widgets to PNG files for a look by eye; runs only when
 // TAV_VIDEO_SNAPSHOT_DIR names a folder.
-#include "MemberListWidget.h"
 #include "PlayWnd.h"
-#include "UserItem.h"
 #include "VideoGroup.h"
+#include "VideoLineup.h"
 #include "VideoRenderWidget.h"
 
 #include <gtest/gtest.h>
@@ -33,43 +32,30 @@ TEST(SnapshotTest, RenderWidgets) {
     GTEST_SKIP() << "TAV_VIDEO_SNAPSHOT_DIR not set";
   QDir().mkpath(dir);
 
-  VideoGroup group(4);
+  VideoLineup lineup(4);
+  VideoGroup group(lineup);
   group.resize(1100, 200);
   group.setHoverAllowed(true);
-  group.add(1, QStringLiteral("王老师"), 1);
-  group.add(2, QStringLiteral("李家长"), 3);
-  group.add(3, QStringLiteral("张小明"), 2);
-  group.add(4, QStringLiteral("赵小红"), 2);
-  group.add(5, QStringLiteral("孙小刚"), 2);
+  const QStringList names{QStringLiteral("王老师"), QStringLiteral("李家长"),
+                          QStringLiteral("张小明"), QStringLiteral("赵小红"),
+                          QStringLiteral("孙小刚")};
+  const int roles[] = {1, 3, 2, 2, 2};
+  for (quint32 id = 1; id <= 5; ++id) {
+    lineup.add(id);
+    if (PlayWnd* tile = group.tile(id))
+      tile->setUser(id, names.at(int(id) - 1), roles[id - 1]);
+  }
   group.show();
   QApplication::processEvents();
-  const std::vector<uint8_t> frame = gradient(320, 180);
+  const std::vector<uint8_t> frame = gradient(320, 240);
   group.tile(1)->setAudioOn(true);
-  group.tile(1)->renderWidget()->showFrame(frame.data(), 320, 180);
-  group.tile(2)->renderWidget()->showFrame(frame.data(), 320, 180);
+  group.tile(1)->renderWidget()->showFrame(frame.data(), 320, 240);
+  group.tile(2)->renderWidget()->showFrame(frame.data(), 320, 240);
   group.tile(4)->setVideoOn(false);
   QEvent enter(QEvent::Enter);
   QApplication::sendEvent(group.tile(2), &enter);
   QApplication::processEvents();
   EXPECT_TRUE(group.grab().save(dir + "/video_group.png"));
-
-  MemberListWidget list;
-  list.resize(300, 420);
-  list.addUser(1, QStringLiteral("王老师"), 1, MemberListWidget::Teacher)->setVideoOn(true);
-  UserItem* a = list.addUser(6, QStringLiteral("周助教"), 2, MemberListWidget::Assistant);
-  a->setAssistant(true);
-  UserItem* s = list.addUser(3, QStringLiteral("张小明"), 2, MemberListWidget::Student);
-  s->setHandUp(true);
-  s->setAudioOn(true);
-  s->setLevel(QStringLiteral("Lv5"));
-  list.addUser(4, QStringLiteral("赵小红"), 2, MemberListWidget::Student)->setDeviceMask(0);
-  UserItem* m = list.addUser(5, QStringLiteral("孙小刚"), 2, MemberListWidget::Student);
-  m->setMuted(true);
-  m->setChecked(true);
-  list.addUser(2, QStringLiteral("李家长"), 3, MemberListWidget::Parent);
-  list.show();
-  QApplication::processEvents();
-  EXPECT_TRUE(list.grab().save(dir + "/member_list.png"));
 }
 
 }  // namespace

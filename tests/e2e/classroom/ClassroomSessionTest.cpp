@@ -10,14 +10,19 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <thread>
 
 #include "Classroom.h"
+#include "ClassroomContext.h"
 #include "DataFolder.h"
 #include "FormBody.h"
 #include "HttpRequest.h"
 #include "LocalConfig.h"
 #include "LocalDatabase.h"
 #include "LoginInfo.h"
+#include "MainVideoBox.h"
+#include "MediaControl.h"
+#include "MediaEventBridge.h"
 #include "MemberListWidget.h"
 #include "PlayWnd.h"
 #include "Prompt.h"
@@ -26,11 +31,12 @@
 #include "RoomMessage.h"
 #include "RoomMessageTypes.h"
 #include "RoomMessenger.h"
+#include "RoomSession.h"
 #include "ServiceApi.h"
 #include "TestSupport.h"
 #include "UserItem.h"
-#include "VideoFrameQueue.h"
 #include "VideoGroup.h"
+#include "VideoRenderWidget.h"
 #include "libcorda/velmsgs.h"
 #include "mcu/server.h"
 #include "msgserver/server.h"
@@ -176,9 +182,8 @@ protected:
   }
 
   bool connected() {
-    return waitUntil([&] { return classroom_ && classroom_->mcuConnected(); }) && waitUntil([&] {
-             return classroom_->roomChannel() && classroom_->roomChannel()->hasClient();
-           });
+    return waitUntil([&] { return classroom_ && classroom_->mcuConnected(); }) &&
+           waitUntil([&] { return roomChannel() && roomChannel()->hasClient(); });
   }
 
   // Bots for these users join the MCU; the classroom lists each one.
@@ -190,7 +195,7 @@ protected:
     }
     return waitUntil([&] {
       for (quint32 id : ids)
-        if (!classroom_->members().contains(id))
+        if (!session().contains(id))
           return false;
       return true;
     });
@@ -208,6 +213,22 @@ protected:
         *text = box->message();
       accept ? box->accept() : box->reject();
     });
+  }
+
+  // The window's parts, found as a user of the window would: by name.
+  template <typename T>
+  T* part(const char* name = nullptr) {
+    return name ? classroom_->findChild<T*>(QLatin1String(name)) : classroom_->findChild<T*>();
+  }
+  RoomSession& session() { return *part<RoomSession>(); }
+  MediaControl& control() { return *part<MediaControl>(); }
+  MemberListWidget& memberList() { return *part<MemberListWidget>("memberList"); }
+  VideoGroup& students() { return *part<VideoGroup>("studentVideos"); }
+  RoomChannelClient* roomChannel() { return part<RoomChannelClient>("roomChannel"); }
+  // As the media library announces it, from its own thread.
+  void announce(int event, quint32 userId, int kind) {
+    media_stream_t stream{userId, static_cast<uint32_t>(kind)};
+    std::thread([&] { part<MediaEventBridge>()->on_media_event(event, &stream); }).join();
   }
 
   mcu::MemberInfo mcuMember(quint32 userId) {
@@ -234,12 +255,15 @@ TEST_F(ClassroomTest, StartsUpWithRoleAndMembersAndCancelOnCloseKeepsEverything)
   EXPECT_EQ(classroom_->windowTitle(), QStringLiteral("互动教室"));
   EXPECT_EQ(RoomContext::current().ownRole, RoomContext::kTeacher);
   EXPECT_TRUE(RoomContext::current().isOwner);
-  EXPECT_TRUE(classroom_->startClassButton()->isVisibleTo(classroom_));
-  EXPECT_TRUE(classroom_->presenceTimer()->isActive());
-  EXPECT_EQ(classroom_->presenceTimer()->interval(), Classroom::kHeartbeatMs);
+  auto* start = part<QPushButton>("btnStartClass");
+  EXPECT_TRUE(start->isVisibleTo(classroom_));
+  auto* presence = part<QTimer>("presenceTimer");
+  ASSERT_NE(presence, nullptr);
+  EXPECT_TRUE(presence->isActive());
+  EXPECT_EQ(presence->interval(), Classroom::kHeartbeatMs);
   ASSERT_TRUE(addBots({kStudents[0], kStudents[1]}));
-  EXPECT_EQ(classroom_->memberList()->groupOf(kStudents[0]), MemberListWidget::Student);
-  EXPECT_EQ(classroom_->memberList()->groupOf(kTeacher), MemberListWidget::Teacher);
+  EXPECT_EQ(memberList().groupOf(kStudents[0]), MemberListWidget::Student);
+  EXPECT_EQ(memberList().groupOf(kTeacher), MemberListWidget::Teacher);
 
   QSignalSpy exits(classroom_.data(), &Classroom::signal_exit_classroom);
   QString question;
@@ -249,32 +273,59 @@ TEST_F(ClassroomTest, StartsUpWithRoleAndMembersAndCancelOnCloseKeepsEverything)
   EXPECT_EQ(exits.count(), 0);
   ASSERT_FALSE(classroom_.isNull());
   EXPECT_FALSE(classroom_->isLeaving());
-  EXPECT_NE(classroom_->media(), nullptr);
+  EXPECT_NE(part<ClassroomContext>()->media(), nullptr);
   EXPECT_TRUE(classroom_->mcuConnected());
-  EXPECT_TRUE(classroom_->roomChannel()->hasClient());
-  EXPECT_TRUE(classroom_->presenceTimer()->isActive());
+  EXPECT_TRUE(roomChannel()->hasClient());
+  EXPECT_TRUE(presence->isActive());
 
   // Starting the class: the MCU knows it runs and the own camera and microphone are published.
-  classroom_->startClassButton()->click();
+  start->click();
   ASSERT_TRUE(waitUntil([&] { return RoomContext::current().classInProgress; }));
   EXPECT_EQ(RoomContext::current().classStarterId, kTeacher);
-  EXPECT_TRUE(classroom_->teachingTimer()->isActive());
+  EXPECT_TRUE(part<QTimer>("teachingTimer")->isActive());
   ASSERT_TRUE(waitUntil([&] { return (mcuMember(kTeacher).published & 3u) == 3u; }));
+  auto* ownVideo = part<QPushButton>("btnOwnVideo");
+  ASSERT_TRUE(waitUntil([&] { return ownVideo->isChecked(); }));
 
   // The teacher opens both students' cameras: each gets a tile in the students' strip.
-  classroom_->onOperateVideo(kStudents[0]);
-  classroom_->onOperateVideo(kStudents[1]);
+  control().onOperateVideo(kStudents[0]);
+  control().onOperateVideo(kStudents[1]);
   ASSERT_TRUE(waitUntil([&] {
-    return classroom_->studentVideos()->tile(kStudents[0]) &&
-           classroom_->studentVideos()->tile(kStudents[1]);
+    return students().tile(kStudents[0]) && students().tile(kStudents[1]);
   }));
-  EXPECT_TRUE(classroom_->memberList()->findUser(kStudents[0])->isVideoOn());
+  EXPECT_TRUE(memberList().findUser(kStudents[0])->isVideoOn());
+  // The own preview reaches the main window.
+  auto* main = part<MainVideoBox>("mainVideoBox");
+  ASSERT_TRUE(waitUntil([&] { return !main->renderWidget()->heldFrame().isNull(); }));
   const QString shot = qEnvironmentVariable("TAV_CLASSROOM_SCREENSHOT");
   if (!shot.isEmpty()) {
-    classroom_->memberList()->findUser(kStudents[0])->setHandUp(true);
-    waitUntil([] { return false; }, 1500);  // let the frames of the own preview arrive
+    memberList().findUser(kStudents[0])->setHandUp(true);
+    waitUntil([&] { return false; }, 1500);  // let more frames arrive
     classroom_->grab().save(shot);
   }
+
+  // Stopping the class turns every picture and the own buttons off.
+  answerNextBox(true, &question);
+  part<QPushButton>("btnStopClass")->click();
+  EXPECT_EQ(question, QStringLiteral("确定要停课吗？"));
+  ASSERT_TRUE(waitUntil([&] { return !RoomContext::current().classInProgress; }));
+  EXPECT_FALSE(ownVideo->isChecked());
+  EXPECT_FALSE(part<QPushButton>("btnOwnAudio")->isChecked());
+  EXPECT_TRUE(main->renderWidget()->heldFrame().isNull());
+  EXPECT_EQ(students().tile(kStudents[0]), nullptr);
+  EXPECT_FALSE(memberList().findUser(kStudents[0])->isVideoOn());
+  EXPECT_FALSE(part<QTimer>("teachingTimer")->isActive());
+}
+
+// Members already in the room when the classroom opens are looked up at once,
+// not only by the 30-second supplement.
+TEST_F(ClassroomTest, MembersAlreadyPresentAreListedAtOnce) {
+  bots_.push_back(std::make_unique<Bot>(kStudents[2], servers_.mcuPort()));
+  ASSERT_TRUE(bots_.back()->connected());
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  EXPECT_TRUE(waitUntil([&] { return session().contains(kStudents[2]); }, 25000));
+  EXPECT_FALSE(session().nameOf(kStudents[2]).isEmpty());
 }
 
 TEST_F(ClassroomTest, LoggedInElsewhereLeavesWithoutAsking) {
@@ -308,7 +359,7 @@ TEST_F(ClassroomTest, AccessCodeEntrySendsStudentsOut) {
     msg.insert("roomType", "2");
     teacher.send(roommsg::serialize(msg), "*");
     // A chat line after it shows the room message has been handled by then.
-    QSignalSpy chats(classroom_->messenger(), &RoomMessenger::signal_ChatMsgArrived);
+    QSignalSpy chats(part<RoomMessenger>("roomMessenger"), &RoomMessenger::signal_ChatMsgArrived);
     QJsonObject chat = roommsg::newMessage(MSG_CHAT_TEXT);
     chat.insert("content", "hello");
     teacher.send(roommsg::serialize(chat), "*");
@@ -327,59 +378,51 @@ TEST_F(ClassroomTest, AccessCodeEntrySendsStudentsOut) {
   }
 }
 
-TEST_F(ClassroomTest, AudioLimitBulkButtonsAndFrames) {
+TEST_F(ClassroomTest, AudioLimitAndBulkButtonsAgainstTheMediaServer) {
   ASSERT_TRUE(enter("teacher"));
   ASSERT_TRUE(connected());
   ASSERT_TRUE(addBots({kStudents[0], kStudents[1], kStudents[2], kStudents[3], 10007}));
 
-  // Four members with sound on (as the library reports it): a fifth is refused, nothing sent.
+  // Four members with sound on (as the library reports it): a fifth is refused.
   for (quint32 id : kStudents)
-    classroom_->slot_new_media_coming(id, media_kind_audio);
-  const uint64_t before = servers_.mcu().stats().messages;
-  classroom_->onOperateAudio(10007);
+    announce(pavo_event_media_open, id, media_kind_audio);
+  ASSERT_TRUE(waitUntil([&] { return session().audioOnCount() == 4; }));
+  control().onOperateAudio(10007);
   EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("最多只能打开4路声音！"));
-  EXPECT_EQ(servers_.mcu().stats().messages, before);
-  EXPECT_EQ(mcuMember(10007).published & media_kind_audio, 0u);
 
-  // Two on: open-all opens two more, the first ticked in list order.
-  classroom_->slot_close_media(kStudents[0], media_kind_audio);
-  classroom_->slot_close_media(kStudents[1], media_kind_audio);
-  for (UserItem* item : classroom_->memberList()->items())
+  // Two on: open-all opens two more at the media server, the first ticked in list order.
+  announce(pavo_event_media_close, kStudents[0], media_kind_audio);
+  announce(pavo_event_media_close, kStudents[1], media_kind_audio);
+  ASSERT_TRUE(waitUntil([&] { return session().audioOnCount() == 2; }));
+  for (UserItem* item : memberList().items())
     item->setChecked(item->userId() != kTeacher);
   QList<quint32> order;
-  for (UserItem* item : classroom_->memberList()->items())
+  for (UserItem* item : memberList().items())
     if (item->userId() != kTeacher && item->userId() != kStudents[2] &&
         item->userId() != kStudents[3])
       order.push_back(item->userId());
   ASSERT_EQ(order.size(), 3);
-  QElapsedTimer clock;
-  clock.start();
-  classroom_->openAllAudioButton()->click();
-  EXPECT_FALSE(classroom_->openAllAudioButton()->isEnabled());
-  EXPECT_FALSE(classroom_->closeAllAudioButton()->isEnabled());
+  auto* openAll = part<QPushButton>("btnOpenAllAudio");
+  openAll->click();
+  EXPECT_FALSE(openAll->isEnabled());
+  EXPECT_FALSE(part<QPushButton>("btnCloseAllAudio")->isEnabled());
   ASSERT_TRUE(waitUntil([&] {
     return (mcuMember(order[0]).published & media_kind_audio) &&
            (mcuMember(order[1]).published & media_kind_audio);
   }));
-  ASSERT_TRUE(waitUntil([&] { return classroom_->openAllAudioButton()->isEnabled(); }));
-  EXPECT_GE(clock.elapsed(), Classroom::kBulkButtonPauseMs - 5);  // a precise timer is never early
-  EXPECT_TRUE(classroom_->closeAllAudioButton()->isEnabled());
+  ASSERT_TRUE(waitUntil([&] { return openAll->isEnabled(); }));
   EXPECT_EQ(mcuMember(order[2]).published & media_kind_audio, 0u);
-
-  // A frame for somebody without a tile goes straight back; the queue holds at most ten.
-  const int returned = classroom_->framesReturned();
-  video_frame_t frame{4, 2, new uint8_t[4 * 2 * 3](), 424242, media_kind_video};
-  classroom_->on_media_event(pavo_event_video_frame, &frame);
-  EXPECT_TRUE(waitUntil([&] { return classroom_->framesReturned() == returned + 1; }));
-  EXPECT_EQ(classroom_->frameQueue()->size(), 0u);
 }
 
 TEST_F(ClassroomTest, LosingTheMcuClosesOnceEvenIfRepeated) {
   ASSERT_TRUE(enter("teacher"));
   ASSERT_TRUE(connected());
   QSignalSpy exits(classroom_.data(), &Classroom::signal_exit_classroom);
-  classroom_->on_media_event(pavo_event_disconnected, nullptr);
-  classroom_->on_media_event(pavo_event_disconnected, nullptr);
+  std::thread([&] {
+    auto* bridge = part<MediaEventBridge>();
+    bridge->on_media_event(pavo_event_disconnected, nullptr);
+    bridge->on_media_event(pavo_event_disconnected, nullptr);
+  }).join();
   ASSERT_TRUE(waitUntil([&] { return classroom_.isNull(); }));
   int boxes = 0;
   for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -399,24 +442,24 @@ TEST_F(ClassroomTest, LosingTheMcuClosesOnceEvenIfRepeated) {
 TEST_F(ClassroomTest, MediaAnnouncedBeforeTheMemberIsKept) {
   ASSERT_TRUE(enter("teacher"));
   ASSERT_TRUE(connected());
-  classroom_->slot_new_media_coming(kStudents[0], media_kind_video);
-  classroom_->slot_new_media_coming(kStudents[0], media_kind_audio);
+  announce(pavo_event_media_open, kStudents[0], media_kind_video);
+  announce(pavo_event_media_open, kStudents[0], media_kind_audio);
   ASSERT_TRUE(addBots({kStudents[0]}));
-  UserItem* item = classroom_->memberList()->findUser(kStudents[0]);
+  UserItem* item = memberList().findUser(kStudents[0]);
   ASSERT_NE(item, nullptr);
   EXPECT_TRUE(item->isVideoOn());
   EXPECT_TRUE(item->isAudioOn());
-  PlayWnd* tile = classroom_->studentVideos()->tile(kStudents[0]);
+  PlayWnd* tile = students().tile(kStudents[0]);
   ASSERT_NE(tile, nullptr);
-  EXPECT_FALSE(classroom_->otherVideos()->contains(kStudents[0]));
-  EXPECT_EQ(tile->userName(), classroom_->members().value(kStudents[0]).nickName);
+  EXPECT_FALSE(part<VideoGroup>("otherVideos")->tile(kStudents[0]));
+  EXPECT_EQ(tile->userName(), session().nameOf(kStudents[0]));
   EXPECT_TRUE(tile->isAudioOn());
 }
 
 TEST_F(ClassroomTest, RoomChannelDropIsRecreatedSilently) {
   ASSERT_TRUE(enter("teacher"));
   ASSERT_TRUE(connected());
-  RoomChannelClient* channel = classroom_->roomChannel();
+  RoomChannelClient* channel = roomChannel();
   const int before = channel->connectCount();
   channel->disconnect_from_msgs();  // as the message library reports a dropped connection
   ASSERT_TRUE(waitUntil([&] { return channel->connectCount() == before + 1; }));
@@ -424,7 +467,7 @@ TEST_F(ClassroomTest, RoomChannelDropIsRecreatedSilently) {
   EXPECT_FALSE(classroom_->isLeaving());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   // The new connection carries room messages again.
-  QSignalSpy chats(classroom_->messenger(), &RoomMessenger::signal_ChatMsgArrived);
+  QSignalSpy chats(part<RoomMessenger>("roomMessenger"), &RoomMessenger::signal_ChatMsgArrived);
   RoomChannelClient other(kStudents[0], kRoom);
   QSignalSpy up(&other, &RoomChannelClient::__connect2msgs_state);
   other.connectTo("127.0.0.1", servers_.msgPort());

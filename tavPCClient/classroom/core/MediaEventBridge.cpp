@@ -1,9 +1,4 @@
-// The media library's callbacks: each copies what it is given and emits the
-// matching signal; the work happens in the GUI thread.
-#include <QByteArray>
-
-#include "Classroom.h"
-#include "VideoFrameQueue.h"
+#include "MediaEventBridge.h"
 
 namespace {
 
@@ -33,7 +28,26 @@ QByteArray copyBytes(const char* data, unsigned length) {
 
 }  // namespace
 
-void Classroom::on_media_event(int event, void* data) {
+MediaEventBridge::MediaEventBridge(QObject* parent)
+    : QObject(parent), frames_([this](uint8_t* pixels) {
+        if (Libpavo* library = library_.load())
+          library->media_ctrl(media_cmd_free_frame, pixels);
+      }) {
+  qRegisterMetaType<MediaUser>("MediaUser");
+  qRegisterMetaType<MediaUserList>("MediaUserList");
+  qRegisterMetaType<QVector<quint32>>("QVector<quint32>");
+  setObjectName(QStringLiteral("mediaEventBridge"));
+}
+
+MediaEventBridge::~MediaEventBridge() {
+  frames_.clear();
+}
+
+void MediaEventBridge::setLibrary(Libpavo* library) {
+  library_.store(library);
+}
+
+void MediaEventBridge::on_media_event(int event, void* data) {
   switch (event) {
     case pavo_event_media_open:
       if (data) {
@@ -73,7 +87,7 @@ void Classroom::on_media_event(int event, void* data) {
     case pavo_event_video_frame:
       if (data) {
         const auto* frame = static_cast<const video_frame_t*>(data);
-        if (frames_->push(VideoFrameRecord{frame->width, frame->height, frame->pixels,
+        if (frames_.push(VideoFrameRecord{frame->width, frame->height, frame->pixels,
                                            frame->user_id, frame->kind}))
           emit signal_videoData_arrived();
       }
@@ -96,91 +110,91 @@ void Classroom::on_media_event(int event, void* data) {
   }
 }
 
-void Classroom::ss_start_class(uint32_t user_id) {
+void MediaEventBridge::ss_start_class(uint32_t user_id) {
   emit _ss_start_class(user_id);
 }
-void Classroom::start_class_ack(int result) {
+void MediaEventBridge::start_class_ack(int result) {
   emit _start_class_ack(result);
 }
-void Classroom::ss_stop_class(uint32_t user_id) {
+void MediaEventBridge::ss_stop_class(uint32_t user_id) {
   emit _ss_stop_class(user_id);
 }
-void Classroom::stop_class_ack(int result) {
+void MediaEventBridge::stop_class_ack(int result) {
   emit _stop_class_ack(result);
 }
-void Classroom::get_class_state_ack(int state) {
+void MediaEventBridge::get_class_state_ack(int state) {
   emit _get_class_state_ack(state);
 }
-void Classroom::ss_application_share(uint32_t user_id) {
+void MediaEventBridge::ss_application_share(uint32_t user_id) {
   emit _ss_application_share(user_id);
 }
-void Classroom::application_share_ack(int result) {
+void MediaEventBridge::application_share_ack(int result) {
   emit _application_share_ack(result);
 }
-void Classroom::ss_cancel_application(uint32_t user_id) {
+void MediaEventBridge::ss_cancel_application(uint32_t user_id) {
   emit _ss_cancel_application(user_id);
 }
-void Classroom::cancel_application_ack(int result) {
+void MediaEventBridge::cancel_application_ack(int result) {
   emit _cancel_application_ack(result);
 }
-void Classroom::ss_reply_share(uint32_t user_id, int reply) {
+void MediaEventBridge::ss_reply_share(uint32_t user_id, int reply) {
   emit _ss_reply_share(user_id, reply);
 }
-void Classroom::reply_share_ack(uint32_t user_id, int reply) {
+void MediaEventBridge::reply_share_ack(uint32_t user_id, int reply) {
   emit _reply_share_ack(user_id, reply);
 }
-void Classroom::ss_start_share(uint32_t user_id) {
+void MediaEventBridge::ss_start_share(uint32_t user_id) {
   emit _ss_start_share(user_id);
 }
-void Classroom::start_share_ack(int result) {
+void MediaEventBridge::start_share_ack(int result) {
   emit _start_share_ack(result);
 }
-void Classroom::ss_stop_share(uint32_t user_id) {
+void MediaEventBridge::ss_stop_share(uint32_t user_id) {
   emit _ss_stop_share(user_id);
 }
-void Classroom::stop_share_ack(int result) {
+void MediaEventBridge::stop_share_ack(int result) {
   emit _stop_share_ack(result);
 }
-void Classroom::get_share_users_ack(int value, int count, const uint32_t* ids) {
+void MediaEventBridge::get_share_users_ack(int value, int count, const uint32_t* ids) {
   emit _get_share_users_ack(value, copyIds(ids, count));
 }
-void Classroom::ss_start_tag(uint32_t user_id) {
+void MediaEventBridge::ss_start_tag(uint32_t user_id) {
   emit _ss_start_tag(user_id);
 }
-void Classroom::start_tag_ack(int result) {
+void MediaEventBridge::start_tag_ack(int result) {
   emit _start_tag_ack(result);
 }
-void Classroom::ss_stop_tag(uint32_t user_id) {
+void MediaEventBridge::ss_stop_tag(uint32_t user_id) {
   emit _ss_stop_tag(user_id);
 }
-void Classroom::stop_tag_ack(int result) {
+void MediaEventBridge::stop_tag_ack(int result) {
   emit _stop_tag_ack(result);
 }
-void Classroom::get_tag_users_ack(int value, int count, const uint32_t* ids) {
+void MediaEventBridge::get_tag_users_ack(int value, int count, const uint32_t* ids) {
   emit _get_tag_users_ack(value, copyIds(ids, count));
 }
-void Classroom::ss_cancel_share(uint32_t user_id) {
+void MediaEventBridge::ss_cancel_share(uint32_t user_id) {
   emit _ss_cancel_share(user_id);
 }
-void Classroom::cancel_share_ack(int result) {
+void MediaEventBridge::cancel_share_ack(int result) {
   emit _cancel_share_ack(result);
 }
-void Classroom::p2p_msg(uint32_t sender_id, const char* data, unsigned length) {
+void MediaEventBridge::p2p_msg(uint32_t sender_id, const char* data, unsigned length) {
   emit _p2p_msg(sender_id, copyBytes(data, length));
 }
-void Classroom::p2all_msg(uint32_t sender_id, const char* data, unsigned length) {
+void MediaEventBridge::p2all_msg(uint32_t sender_id, const char* data, unsigned length) {
   emit _p2all_msg(sender_id, copyBytes(data, length));
 }
-void Classroom::get_classing_user_ack(int code, uint32_t user_id) {
+void MediaEventBridge::get_classing_user_ack(int code, uint32_t user_id) {
   emit _get_classing_user_ack(code, user_id);
 }
-void Classroom::p2p_msg_ack(uint32_t id, const char* data, unsigned length) {
+void MediaEventBridge::p2p_msg_ack(uint32_t id, const char* data, unsigned length) {
   emit _p2p_msg_ack(id, copyBytes(data, length));
 }
-void Classroom::p2all_msg_ack(uint32_t id, const char* data, unsigned length) {
+void MediaEventBridge::p2all_msg_ack(uint32_t id, const char* data, unsigned length) {
   emit _p2all_msg_ack(id, copyBytes(data, length));
 }
-void Classroom::user_net_state(uint32_t user_id, int state) {
+void MediaEventBridge::user_net_state(uint32_t user_id, int state) {
   if (state == 1)
     emit _user_net_error(user_id);
 }

@@ -1,0 +1,52 @@
+// Starting and stopping the class: the teacher's buttons, the media server's
+// answers and announcements, what a member entering a running class learns,
+// and the teaching reports while the own class runs.
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+
+class ClassroomComponent;
+class ClassroomContext;
+class ClassroomHeader;
+class HeartbeatInRoom;
+class QTimer;
+class RoomSession;
+
+class ClassControl : public QObject {
+  Q_OBJECT
+
+public:
+  static constexpr int kTeachingMs = 30000;
+
+  // components: asked whether the class may start and told when it stops.
+  ClassControl(ClassroomContext& context, ClassroomHeader& header,
+               const QList<ClassroomComponent*>& components, QObject* parent = nullptr);
+
+  // The teaching reports go through heartbeat (made when the media starts).
+  void setHeartbeat(HeartbeatInRoom* heartbeat);
+
+public slots:
+  void btnStartClass_clicked();
+  void btnStopClass_clicked();
+  void HttpRequest_StartClass();
+  void onStartClass(QJsonObject answer);
+  // From the media server, through the media events.
+  void slot_start_class_ack(int result);
+  void slot_ss_start_class(quint32 userId);
+  void slot_ss_stop_class(quint32 userId);
+  void slot_get_class_state_ack(int state);
+  void __get_classing_user_ack(int code, quint32 userId);
+
+signals:
+  void _stopTimerHeartBeatTeaching();
+
+private:
+  ClassroomContext& context_;
+  RoomSession& session_;
+  ClassroomHeader& header_;
+  const QList<ClassroomComponent*>& components_;
+  HeartbeatInRoom* heartbeat_ = nullptr;
+  QTimer* teachingTimer_;
+};

@@ -1,0 +1,39 @@
+// The teaching area in the middle of the classroom: before the class a
+// waiting text, during it the board (the blank whiteboard until a feature
+// shows something else), and the teaching-tool share when somebody shares a
+// screen or window.
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+
+class QLabel;
+class QStackedWidget;
+class RoomSession;
+class VideoRenderWidget;
+
+class ClassStage : public QWidget {
+  Q_OBJECT
+
+public:
+  static constexpr const char* kBlankBoard = "./wbtemplete/whitepaper.png";
+
+  explicit ClassStage(RoomSession& session, QWidget* parent = nullptr);
+
+  VideoRenderWidget* toolView() const { return toolView_; }
+  bool showsToolView() const;
+  QString waitingText() const;
+
+protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+private:
+  void classStateChanged(bool running);
+  void showBoard();
+
+  RoomSession& session_;
+  QStackedWidget* pages_;
+  QLabel* sharedArea_;
+  VideoRenderWidget* toolView_;
+  QPixmap board_;
+};

@@ -1,0 +1,94 @@
+#include "ClassroomHeader.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+
+#include "RoomSession.h"
+#include "WndDragFilter.h"
+
+namespace {
+
+QPushButton* headerButton(const QString& text, const char* name, QWidget* parent) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setCursor(Qt::PointingHandCursor);
+  return b;
+}
+
+}  // namespace
+
+ClassroomHeader::ClassroomHeader(const QString& roomName, const QString& teacherName,
+                                 RoomSession& session, QWidget* parent)
+    : QWidget(parent), session_(session) {
+  setObjectName(QStringLiteral("classroomHeader"));
+  setAttribute(Qt::WA_StyledBackground);
+  setFixedHeight(52);
+  // Dragging moves the window from here only, not from the teaching area.
+  installEventFilter(new WndDragFilter(this));
+
+  auto* title = new QLabel(roomName, this);
+  title->setObjectName(QStringLiteral("classroomTitle"));
+  title->setTextFormat(Qt::PlainText);  // names come from the service as users typed them
+  auto* teacher = new QLabel(QStringLiteral("老师：") + teacherName, this);
+  teacher->setObjectName(QStringLiteral("classroomTeacher"));
+  teacher->setTextFormat(Qt::PlainText);
+  classState_ = new QLabel(this);
+  classState_->setObjectName(QStringLiteral("classState"));
+  classState_->setFixedHeight(24);
+  classState_->setAlignment(Qt::AlignCenter);
+
+  toolSelector_ = new QComboBox(this);
+  toolSelector_->setObjectName(QStringLiteral("toolSelector"));
+  toolSelector_->setPlaceholderText(QStringLiteral("教具选择"));
+  toolSelector_->setCurrentIndex(-1);
+  start_ = headerButton(QStringLiteral("上课"), "btnStartClass", this);
+  stop_ = headerButton(QStringLiteral("下课"), "btnStopClass", this);
+  auto* leave = headerButton(QStringLiteral("✕"), "btnLeave", this);
+  leave->setToolTip(QStringLiteral("离开教室"));
+  connect(start_, &QPushButton::clicked, this, &ClassroomHeader::startClassClicked);
+  connect(stop_, &QPushButton::clicked, this, &ClassroomHeader::stopClassClicked);
+  connect(leave, &QPushButton::clicked, this, &ClassroomHeader::leaveClicked);
+
+  teacherOnly_ = new QWidget(this);
+  teacherOnly_->setObjectName(QStringLiteral("teacherControls"));
+  auto* teacherRow = new QHBoxLayout(teacherOnly_);
+  teacherRow->setContentsMargins(0, 0, 0, 0);
+  teacherRow->setSpacing(8);
+  teacherRow->addWidget(toolSelector_);
+  teacherRow->addWidget(start_);
+  teacherRow->addWidget(stop_);
+
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(16, 0, 8, 0);
+  row->setSpacing(12);
+  row->addWidget(title);
+  row->addWidget(teacher);
+  row->addWidget(classState_);
+  row->addStretch(1);
+  row->addWidget(teacherOnly_);
+  row->addSpacing(12);
+  row->addWidget(leave);
+
+  connect(&session_, &RoomSession::classStateChanged, this, &ClassroomHeader::refresh);
+  connect(&session_, &RoomSession::rolesChanged, this, &ClassroomHeader::refresh);
+  refresh();
+}
+
+void ClassroomHeader::setStartEnabled(bool enabled) {
+  start_->setEnabled(enabled);
+}
+
+void ClassroomHeader::refresh() {
+  const bool running = session_.classInProgress();
+  classState_->setText(running ? QStringLiteral("上课中") : QStringLiteral("未上课"));
+  classState_->setProperty("running", running);
+  classState_->style()->unpolish(classState_);
+  classState_->style()->polish(classState_);
+  teacherOnly_->setVisible(session_.hasTeacherRights());
+  start_->setVisible(!running);
+  start_->setEnabled(!running);
+  stop_->setVisible(running && session_.isClassStarter(session_.ownUserId()));
+}

@@ -1,0 +1,38 @@
+// The classroom's title bar: room and teacher, whether the class runs, and
+// for members with the teacher's rights the teaching-tool selector and the
+// start and stop buttons; the leave button for everybody. The window is
+// dragged by this bar.
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class RoomSession;
+
+class ClassroomHeader : public QWidget {
+  Q_OBJECT
+
+public:
+  ClassroomHeader(const QString& roomName, const QString& teacherName, RoomSession& session,
+                  QWidget* parent = nullptr);
+
+  QComboBox* toolSelector() const { return toolSelector_; }
+  void setStartEnabled(bool enabled);
+
+signals:
+  void startClassClicked();
+  void stopClassClicked();
+  void leaveClicked();
+
+private:
+  void refresh();
+
+  RoomSession& session_;
+  QLabel* classState_;
+  QComboBox* toolSelector_;
+  QPushButton* start_;
+  QPushButton* stop_;
+  QWidget* teacherOnly_;
+};

@@ -1,0 +1,47 @@
+#include "ClassroomContext.h"
+
+#include "Prompt.h"
+#include "RoomMessenger.h"
+#include "libpavo/libpavo.h"
+
+ClassroomContext::ClassroomContext(const ClassroomEntry& entry, RoomSession& session,
+                                   RoomMessenger& messenger, RoomDispatch& dispatch,
+                                   QObject* parent)
+    : QObject(parent), entry_(entry), session_(session), messenger_(messenger), dispatch_(dispatch) {
+  setObjectName(QStringLiteral("classroomContext"));
+}
+
+int ClassroomContext::sendRoomMsg(const QJsonObject& msg, const QString& target) {
+  return messenger_.sendRoomMsg(msg, target);
+}
+
+int ClassroomContext::sendRoomJson(const QJsonObject& msg, const QString& target) {
+  return messenger_.sendRoomJson(msg, target);
+}
+
+void ClassroomContext::keepStartAnswer(const QString& path, const QJsonObject& answer) {
+  startAnswers_.insert(path, answer);
+  emit startAnswerArrived(path, answer);
+}
+
+void ClassroomContext::toast(const QString& text) const {
+  if (window_)
+    Prompt::instance()->showMessage(window_, text);
+}
+
+void ClassroomContext::setMcuConnected(bool connected) {
+  if (mcuConnected_ == connected)
+    return;
+  mcuConnected_ = connected;
+  messenger_.setMediaConnected(connected);
+  emit mcuConnectedChanged(connected);
+}
+
+int ClassroomContext::mediaCtrl(unsigned cmd, void* arg) const {
+  return media_ ? media_->media_ctrl(cmd, arg) : -1;
+}
+
+int ClassroomContext::userMediaCtrl(unsigned cmd, quint32 userId, int kind) const {
+  user_media_kind_t arg{userId, kind};
+  return mediaCtrl(cmd, &arg);
+}

@@ -1,0 +1,113 @@
+// What a part of the classroom may reach of the room it runs in: the entry
+// values and the session, sending room messages on the room channel or the
+// peer path, the message dispatch, service calls, the toast and the window
+// for dialogs, the media library's operations, and the small interfaces one
+// part offers another. The Classroom makes one and hands it to every part;
+// nothing else of the window is visible to them. GUI thread only.
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QWidget>
+#include <QString>
+#include <typeindex>
+
+#include "ClassroomEntry.h"
+#include "HttpRequest.h"
+#include "RoomDispatch.h"
+#include "RoomSession.h"
+#include "ServiceApi.h"
+
+class Libpavo;
+class RoomMessenger;
+
+
+class ClassroomContext : public QObject {
+  Q_OBJECT
+
+public:
+  ClassroomContext(const ClassroomEntry& entry, RoomSession& session, RoomMessenger& messenger,
+                   RoomDispatch& dispatch, QObject* parent = nullptr);
+
+  const ClassroomEntry& entry() const { return entry_; }
+  quint32 ownUserId() const { return entry_.ownUserId; }
+  quint32 roomId() const { return entry_.roomId; }
+  RoomSession& session() const { return session_; }
+  RoomMessenger& messenger() const { return messenger_; }
+
+  // Room send (the type decides the transport) and the peer path for board
+  // messages; target "*" or a decimal user id. 0 sent, negative dropped.
+  int sendRoomMsg(const QJsonObject& msg, const QString& target);
+  int sendRoomJson(const QJsonObject& msg, const QString& target);
+  // Room and board messages of these types go to handler while owner exists.
+  void handleRoomMessages(std::initializer_list<int> typeIds, QObject* owner,
+                          RoomDispatch::Handler handler) {
+    dispatch_.handle(typeIds, owner, std::move(handler));
+  }
+
+  // A service call whose JSON answer goes to receiver's slot (not called when
+  // the receiver is gone by then).
+  template <typename Receiver, typename Slot>
+  void post(const ServiceEndpoint& endpoint, const QString& body, Receiver* receiver, Slot slot) {
+    auto* request = new HttpRequest;
+    QObject::connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), receiver,
+                     slot);
+    request->request(HttpRequest::serviceUrl(QString::fromLatin1(endpoint.path)), body,
+                     HttpRequest::kJson);
+  }
+
+  // The answers of the requests the classroom fires at start-up (gifts,
+  // medals, counters, bulletins, notifications, follow state, balance, shared
+  // documents), by endpoint path, for the parts that read them.
+  void keepStartAnswer(const QString& path, const QJsonObject& answer);
+  QJsonObject startAnswer(const QString& path) const { return startAnswers_.value(path); }
+  void setOwnAvatar(const QPixmap& avatar) { ownAvatar_ = avatar; }
+  QPixmap ownAvatar() const { return ownAvatar_; }
+
+  // The window dialogs are shown over, and the toast over it.
+  void setWindow(QWidget* window) { window_ = window; }
+  QWidget* window() const { return window_; }
+  void toast(const QString& text) const;
+
+  // The media library while it exists (null before start-up and after leaving)
+  // and whether it is logged in to the media server.
+  void setMedia(Libpavo* media) { media_ = media; }
+  Libpavo* media() const { return media_; }
+  void setMcuConnected(bool connected);
+  bool mcuConnected() const { return mcuConnected_; }
+  // media_ctrl; -1 while there is no library.
+  int mediaCtrl(unsigned cmd, void* arg = nullptr) const;
+  // media_ctrl with a {user id, kind} argument (open, close, subscribe, unsubscribe).
+  int userMediaCtrl(unsigned cmd, quint32 userId, int kind) const;
+
+  // What one part offers the others (an interface of its own, declared in a
+  // small header of this folder): provided once, found by anybody; null while
+  // the providing part does not exist.
+  template <typename Interface>
+  void provide(Interface* implementation) {
+    services_.insert(std::type_index(typeid(Interface)), implementation);
+  }
+  template <typename Interface>
+  Interface* find() const {
+    return static_cast<Interface*>(services_.value(std::type_index(typeid(Interface))));
+  }
+
+signals:
+  void mcuConnectedChanged(bool connected);
+  void startAnswerArrived(const QString& path, const QJsonObject& answer);
+
+private:
+  const ClassroomEntry& entry_;
+  RoomSession& session_;
+  RoomMessenger& messenger_;
+  RoomDispatch& dispatch_;
+  QPointer<QWidget> window_;
+  Libpavo* media_ = nullptr;
+  bool mcuConnected_ = false;
+  QHash<std::type_index, void*> services_;
+  QHash<QString, QJsonObject> startAnswers_;
+  QPixmap ownAvatar_;
+};

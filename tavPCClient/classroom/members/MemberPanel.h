@@ -1,0 +1,53 @@
+// The members tab: the member list grouped by role with every member's media
+// state, the context menu, and the teacher's bulk buttons that open or close
+// the ticked members' sound and video. It follows the session and asks
+// MediaControl for every change.
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+class ClassroomContext;
+class MediaControl;
+class MemberListWidget;
+class QPushButton;
+class QTimer;
+class RoomSession;
+struct RoomMember;
+
+class MemberPanel : public QWidget {
+  Q_OBJECT
+
+public:
+  static constexpr int kBulkButtonPauseMs = 2000;
+
+  MemberPanel(ClassroomContext& context, MediaControl& control, QWidget* parent = nullptr);
+
+public slots:
+  void btnOpenAllAudio_clicked();
+  void btnOpenAllVideo_clicked();
+  void btnCloseAllAudio_clicked();
+  void btnCloseAllVideo_clicked();
+  void setAllAudioBtnEnabled();
+  void setAllVideoBtnEnabled();
+
+private:
+  void showMember(quint32 userId);
+  void showMemberMenu(quint32 userId, const QPoint& globalPos);
+  void refreshRoles();
+  QList<quint32> tickedInListOrder() const;
+  void pauseAudioButtons();
+  void pauseVideoButtons();
+
+  ClassroomContext& context_;
+  RoomSession& session_;
+  MediaControl& control_;
+  MemberListWidget* list_ = nullptr;
+  QWidget* bulkButtons_ = nullptr;
+  QPushButton* openAllAudio_ = nullptr;
+  QPushButton* closeAllAudio_ = nullptr;
+  QPushButton* openAllVideo_ = nullptr;
+  QPushButton* closeAllVideo_ = nullptr;
+  QTimer* audioPause_ = nullptr;
+  QTimer* videoPause_ = nullptr;
+};
