@@ -169,6 +169,7 @@ TEST_F(StartDetachedTest, OpenUrlHandsUrlToXdgOpenUnchanged) {
                 received + "'\n",
             0755);
   env.set("PATH", (tmp / "bin") + ":" + std::getenv("PATH"));
+  env.set("BROWSER", "tav-test-browser");
 
   const std::string url = "https://example.com/a b?x=1&y='2'#\"frag\"";
   ASSERT_TRUE(platform::openUrl(url));
@@ -176,9 +177,16 @@ TEST_F(StartDetachedTest, OpenUrlHandsUrlToXdgOpenUnchanged) {
   EXPECT_EQ(readFile(received), url);
 }
 
-TEST_F(StartDetachedTest, OpenUrlFailsWithoutXdgOpen) {
+TEST_F(StartDetachedTest, OpenUrlFailsWithoutXdgOpenOrABrowser) {
   env.set("PATH", tmp / "bin");
+  env.set("BROWSER", "tav-test-browser");
   EXPECT_FALSE(platform::openUrl("https://example.com/"));
+  // xdg-open alone, with no browser behind it, cannot open a web page.
+  writeFile(tmp / "bin/xdg-open", "#!/bin/sh\nexit 3\n", 0755);
+  env.set("BROWSER", "");
+  EXPECT_FALSE(platform::openUrl("https://example.com/"));
+  env.set("BROWSER", "tav-test-browser");
+  EXPECT_TRUE(platform::openUrl("https://example.com/"));
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ ClassInformationWidget::ClassInformationWidget(const QJsonObject& room, bool own
       enter_(new QPushButton(QStringLiteral("进入教室"), this)) {
   setObjectName(QStringLiteral("ClassInformationWidget"));
   setAttribute(Qt::WA_StyledBackground);
-  setFixedSize(250, 350);
+  setFixedSize(kWidth, kHeight);
 
   poster_->setObjectName(QStringLiteral("cardPoster"));
   poster_->setFixedSize(234, 132);

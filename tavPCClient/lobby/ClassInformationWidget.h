@@ -14,6 +14,8 @@ class ClassInformationWidget : public QWidget {
 
 public:
   static constexpr int kSynopsisLimit = 149;
+  static constexpr int kWidth = 250;
+  static constexpr int kHeight = 350;
 
   // room: one entry of a room list answer; ownRoom: from the created-rooms list.
   ClassInformationWidget(const QJsonObject& room, bool ownRoom, QWidget* parent = nullptr);

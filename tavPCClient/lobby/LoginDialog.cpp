@@ -15,6 +15,7 @@
 #include "HttpRequest.h"
 #include "LocalConfig.h"
 #include "LoginInfo.h"
+#include "OpenInBrowser.h"
 #include "RoomMessage.h"
 #include "ServiceApi.h"
 #include "UserDialog.h"
@@ -258,11 +259,11 @@ void LoginDialog::slot_login_reply(QJsonObject answer) {
 }
 
 void LoginDialog::slot_ButtonRegister() {
-  platform::openUrl(HttpRequest::serviceUrl(ServiceApi::kPageRegister).toStdString());
+  openInBrowser(this, HttpRequest::serviceUrl(ServiceApi::kPageRegister));
 }
 
 void LoginDialog::slot_ButtonShortMessage() {
-  platform::openUrl(HttpRequest::serviceUrl(ServiceApi::kPageShortMessageLogin).toStdString());
+  openInBrowser(this, HttpRequest::serviceUrl(ServiceApi::kPageShortMessageLogin));
 }
 
 void LoginDialog::slot_jidiao() {

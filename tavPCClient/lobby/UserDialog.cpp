@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -21,6 +22,7 @@
 #include "LocalDatabase.h"
 #include "LoginDialog.h"
 #include "LoginInfo.h"
+#include "OpenInBrowser.h"
 #include "PagingWidget.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
@@ -79,7 +81,6 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
   setAttribute(Qt::WA_StyledBackground);
   setWindowTitle(QStringLiteral("在线课堂"));
   setAttribute(Qt::WA_DeleteOnClose);
-  resize(960, 640);
   installEventFilter(new WndDragFilter(this));
 
   // Header: logo, greeting, version, personal pages, window buttons.
@@ -139,6 +140,8 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
   layout->setSpacing(0);
   layout->addWidget(header);
   layout->addLayout(body, 1);
+  // Its size is known before it is first shown, so it is placed once and never jumps.
+  resize(QSize(960, 640).expandedTo(layout->minimumSize()));
 
   connect(teachTab_, &QPushButton::clicked, this, &UserDialog::slot_ButtonTeachClass);
   connect(studyTab_, &QPushButton::clicked, this, &UserDialog::slot_ButtonStudyClass);
@@ -229,8 +232,10 @@ QWidget* UserDialog::buildRoomPage(QGridLayout*& grid, PagingWidget*& pager, QLa
   grid = new QGridLayout(cards);
   grid->setContentsMargins(24, 24, 24, 0);
   grid->setHorizontalSpacing(24);
+  // Room for a full page from the start, so the window keeps one size whatever it shows.
   for (int i = 0; i < kCardsPerPage; ++i)
-    grid->setColumnMinimumWidth(i, 250);
+    grid->setColumnMinimumWidth(i, ClassInformationWidget::kWidth);
+  grid->setRowMinimumHeight(0, ClassInformationWidget::kHeight);
   empty = new QLabel(QStringLiteral("暂无教室"), page);
   empty->setObjectName(QStringLiteral("lobbyEmpty"));
   empty->setAlignment(Qt::AlignCenter);
@@ -500,11 +505,17 @@ void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget
   entry.assistants = assistants_;
 
   classroom_ = new Classroom(entry);
-  connect(classroom_, &Classroom::signal_exit_classroom, this, [this] {
-    // Back to the lobby when the class window goes.
-    if (!LoginInfo::current().loggedInElsewhere)
-      show();
+  const QPoint lobbyPlace = pos();
+  connect(classroom_, &Classroom::signal_exit_classroom, this, [this, lobbyPlace] {
+    // Back to the lobby, where it was, when the class window goes.
+    if (LoginInfo::current().loggedInElsewhere)
+      return;
+    show();
+    move(lobbyPlace);
   });
+  // The classroom opens in the middle of the lobby's screen.
+  if (const QScreen* screen = this->screen())
+    classroom_->move(screen->availableGeometry().center() - classroom_->rect().center());
   classroom_->show();
   hide();
 }
@@ -593,7 +604,7 @@ void UserDialog::slot_HtmlEncrypt(QJsonObject answer, void* pageData) {
     return;
   }
   const QString url = HttpRequest::serviceUrl(FormBody(QString::fromLatin1(pattern)).arg(key));
-  platform::openUrl(url.toStdString());
+  openInBrowser(this, url);
 }
 
 void UserDialog::slot_ButtonExit() {

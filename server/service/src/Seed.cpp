@@ -96,9 +96,7 @@ void writePicture(const fs::path& path, const Bitmap& picture) {
 Bitmap poster(const DemoRoom& room) {
   Bitmap b(320, 180, room.top);
   b.verticalGradient(room.top, room.bottom);
-  b.fillRect(0, 140, 320, 40, Rgb{255, 255, 255});
-  b.fillStar(160, 70, 50, Rgb{255, 255, 255});
-  b.fillCircle(40 + static_cast<int>(room.id % 8) * 30, 160, 10, room.top);
+  b.fillStar(160, 90, 56, Rgb{255, 255, 255});
   return b;
 }
 

@@ -19,7 +19,7 @@ VideoGroup::VideoGroup(VideoLineup& lineup, QWidget* parent)
   setObjectName(QStringLiteral("VideoGroup"));
   setAttribute(Qt::WA_StyledBackground);
   setStyleSheet(QStringLiteral(
-      "QWidget#VideoGroup { background-color: #16181d; }"
+      "VideoGroup { background-color: #16181d; border-radius: 6px; }"
       "QPushButton#btnVideoPrevious, QPushButton#btnVideoNext { background-color: #2c313a;"
       " border: none; border-radius: 4px; }"
       "QPushButton#btnVideoPrevious:hover, QPushButton#btnVideoNext:hover {"

@@ -224,3 +224,22 @@ TEST(CreatedClassSetDialog, LongCodeRefusedBeforeAnyRequest) {
   EXPECT_EQ(service.connections, afterOpen);
   EXPECT_EQ(dialog.recordingArea(), QString("contentArea"));
 }
+
+// Without a browser the personal pages cannot open: the user is told where to go.
+TEST(UserDialog, NoBrowserToastsTheAddress) {
+  CountingService service;
+  const QByteArray path = qgetenv("PATH");
+  const QByteArray browser = qgetenv("BROWSER");
+  qputenv("PATH", service.home.home().toUtf8());  // no xdg-open, no browser
+  qunsetenv("BROWSER");
+  UserDialog lobby("t", "127.0.0.1:1", 500, "127.0.0.1:2");
+  lobby.show();
+  lobby.slot_HtmlEncrypt(QJsonObject{{"code", 0}, {"body", "k42"}},
+                         reinterpret_cast<void*>(quintptr(UserDialog::kPageRecharge)));
+  const QString text = Prompt::instance()->text();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("无法打开浏览器"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("k42"))) << text.toStdString();
+  qputenv("PATH", path);
+  if (!browser.isNull())
+    qputenv("BROWSER", browser);
+}
