@@ -9,6 +9,7 @@
 #include <opus.h>
 
 #include "audira/velaudira.h"
+#include "eventually.h"
 #include "velaudira_player.h"
 
 namespace {
@@ -33,16 +34,7 @@ std::vector<std::vector<uint8_t>> tone_frames(int count) {
   return frames;
 }
 
-template <typename Condition>
-bool eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+using testsupport::eventually;
 
 TEST(Velaudira, RefusesWhatItCannotPlay) {
   std::unique_ptr<velaudira> player(velaudira::create(0));

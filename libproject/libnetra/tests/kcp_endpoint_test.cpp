@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "libnetra/kcp_client.h"
 #include "netra/kcp_frame.h"
 #include "netra/kcp_segment.h"
@@ -26,7 +27,7 @@ using asio::ip::udp;
 using netra::kcp_close_reason;
 using netra::kcp_server;
 using session_id = kcp_server::session_id;
-constexpr auto patience = std::chrono::seconds(20);
+const std::chrono::milliseconds patience = testsupport::wait_limit();
 
 // A server that records what happens and echoes every message with type + 1.
 struct echo_server {

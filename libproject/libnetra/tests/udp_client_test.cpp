@@ -11,12 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "libnetra/udp_client.h"
 
 namespace {
 
 using asio::ip::udp;
-constexpr auto patience = std::chrono::seconds(20);
+const std::chrono::milliseconds patience = testsupport::wait_limit();
 
 // Collects datagrams and lets the test wait for a count.
 class recording_sink : public network_data {

@@ -58,7 +58,7 @@ int recording_player::conceal(unsigned count) {
 
 bool recording_player::wait_played(std::size_t count) {
   std::unique_lock<std::mutex> lock(mutex);
-  return changed.wait_for(lock, std::chrono::seconds(20), [&] { return played.size() >= count; });
+  return changed.wait_for(lock, testsupport::wait_limit(), [&] { return played.size() >= count; });
 }
 
 }  // namespace pavo_test

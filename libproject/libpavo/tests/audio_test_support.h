@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audira/velaudira.h"
+#include "eventually.h"
 
 namespace pavo_test {
 
@@ -22,7 +23,7 @@ public:
   uint16_t port() const { return port_; }
   // The next datagram (and where it came from), or nothing within `limit`.
   std::optional<std::vector<uint8_t>> receive(
-      std::chrono::milliseconds limit = std::chrono::seconds(20));
+      std::chrono::milliseconds limit = testsupport::wait_limit());
   const sockaddr_in& last_sender() const { return from_; }
   void send_to(const sockaddr_in& to, const std::vector<uint8_t>& data);
 

@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "eventually.h"
 #include "libpavo/libpavo.h"
 
 namespace pavo_test {
 
 using bytes = std::vector<uint8_t>;
-constexpr std::chrono::seconds wait_limit{20};
+// Generous, and scaled for slow machines (TAV_TEST_WAIT_SCALE).
+inline const std::chrono::milliseconds wait_limit = testsupport::wait_limit();
 
 // One observer callback: its name, integer arguments and data bytes.
 struct ui_call {

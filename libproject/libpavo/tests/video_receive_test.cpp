@@ -6,6 +6,7 @@
 #include <set>
 
 #include "control_wire.h"
+#include "eventually.h"
 #include "libpavo/libpavo.h"
 #include "user_media_ctrl.h"
 #include "velmedia/velfec.h"
@@ -21,16 +22,7 @@ using namespace video_test;
 constexpr uint32_t own_id = 10003, remote_id = 10001;
 
 // Polls what another thread changes, up to the generous limit.
-template <typename Condition>
-bool eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + wait_limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
+using testsupport::eventually;
 
 // Receivers whose loss lists the test sets.
 class listed_receiver : public media_receiver {

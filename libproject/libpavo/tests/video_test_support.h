@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "frame_buffer.h"
 #include "sendmsg2mcu.h"
 #include "sendmsg2ui.h"
@@ -22,7 +23,7 @@
 namespace video_test {
 
 using bytes = std::vector<uint8_t>;
-constexpr auto wait_limit = std::chrono::seconds(20);
+inline const std::chrono::milliseconds wait_limit = testsupport::wait_limit();
 
 // Records what the media threads tell the observer.
 class recording_ui : public sendmsg2ui {

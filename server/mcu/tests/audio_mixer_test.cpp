@@ -13,6 +13,7 @@
 #include "audio_packet.h"
 #include "audio_publisher.h"
 #include "audio_tones.h"
+#include "eventually.h"
 
 namespace {
 
@@ -235,7 +236,7 @@ TEST(AudioMixerClock, MixesOnItsOwnThread) {
     arrived.notify_all();
   });
   std::unique_lock<std::mutex> lock(mutex);
-  EXPECT_TRUE(arrived.wait_for(lock, std::chrono::seconds(20), [&] { return received >= 5; }));
+  EXPECT_TRUE(arrived.wait_for(lock, testsupport::wait_limit(), [&] { return received >= 5; }));
   lock.unlock();
   mixer->remove_listener(room, 2);
   mixer.reset();

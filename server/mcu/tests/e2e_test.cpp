@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "eventually.h"
 #include "libpavo/libpavo.h"
 #include "mcu/server.h"
 #include "recording_observer.h"
@@ -26,16 +27,7 @@ struct member {
 };
 
 // Polls what the MCU's threads change, up to a generous limit.
-template <typename Condition>
-bool eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
+using testsupport::eventually;
 
 class McuEndToEnd : public ::testing::Test {
 protected:

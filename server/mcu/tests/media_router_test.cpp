@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "audio_mixer.h"
+#include "eventually.h"
 #include "mcu/media_router.h"
 #include "video_stream.h"
 #include "wirebytes/byte_writer.h"
@@ -20,7 +21,7 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 using udp = asio::ip::udp;
-constexpr auto wait_limit = std::chrono::seconds(20);
+const std::chrono::milliseconds wait_limit = testsupport::wait_limit();
 
 bytes rtp_packet(uint8_t pt, uint16_t seq, uint32_t ts, uint32_t ssrc, bool marker,
                  const bytes& payload) {

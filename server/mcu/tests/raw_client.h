@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "eventually.h"
 #include "libnetra/kcp_client.h"
 
 namespace mcu_test {
@@ -36,7 +37,7 @@ public:
   // The next message of `type`; others that arrive meanwhile are kept for later. Answers
   // pings and sends a keep-alive on every receive time-out, as libpavo does.
   std::optional<message> expect(uint32_t type,
-                                std::chrono::milliseconds limit = std::chrono::seconds(20));
+                                std::chrono::milliseconds limit = testsupport::wait_limit());
   // Ends the connection without a leave message (as a crashed client would).
   void drop() { client_.reset(); }
 

@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "eventually.h"
 #include "mcu/server.h"
 #include "raw_client.h"
 
@@ -21,16 +22,7 @@ mcu::Config test_config() {
 }
 
 // Polls a condition the server changes on its own threads, up to a generous limit.
-template <typename Condition>
-bool eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
+using testsupport::eventually;
 
 TEST(McuServer, JoinHandsOutOnePortPerRoom) {
   mcu::Server server(test_config());

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "chat_forwarder.h"
+#include "eventually.h"
 #include "fake_service.h"
 #include "msgserver/server.h"
 #include "raw_client.h"
@@ -15,17 +16,8 @@ namespace {
 using msgtest::FakeService;
 using msgtest::RawClient;
 
-// Polls a counter the server only exposes as a number; bounded by 20 s.
-template <class Pred>
-bool eventually(Pred pred) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+// The server exposes what it forwarded only as counters: they are polled.
+using testsupport::eventually;
 
 std::unique_ptr<msgserver::Server> start_server(const std::string& url) {
   msgserver::Config config;

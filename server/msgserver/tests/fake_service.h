@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
+
 namespace msgtest {
 
 struct ChatPost {
@@ -44,7 +46,7 @@ public:
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     // stop() is lost on a server that has not entered its loop yet.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + testsupport::wait_limit();
     while (!server_.is_running() && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -83,7 +85,7 @@ private:
   template <class Pred>
   bool wait(Pred pred) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(20), pred);
+    return changed_.wait_for(lock, testsupport::wait_limit(), pred);
   }
 
   const std::string token_;

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "eventually.h"
 #include "raw_client.h"
 
 namespace {
@@ -58,7 +59,7 @@ TEST(ProgramTest, AnnouncesItsPortRelaysAndStopsOnSigterm) {
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
   EXPECT_TRUE(client.wait_closed());
   int status = -1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto deadline = std::chrono::steady_clock::now() + testsupport::wait_limit();
   while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(WIFEXITED(status)) << "still running or killed";
