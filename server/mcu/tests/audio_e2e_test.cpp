@@ -34,6 +34,7 @@
 #include "audio_rtp_recv.h"
 #include "audio_test_support.h"
 #include "audio_tones.h"
+#include "eventually.h"
 #include "mcu/media_router.h"
 #include "mcu/server.h"
 #include "raw_client.h"
@@ -48,16 +49,7 @@ using clock_type = std::chrono::steady_clock;
 
 constexpr uint32_t room_id = 2001;
 
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::seconds limit = std::chrono::seconds(30)) {
-  const auto deadline = clock_type::now() + limit;
-  while (!condition()) {
-    if (clock_type::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using testsupport::eventually;
 
 // A one-second 16-bit stereo 48 kHz WAV of a tone, looped by the synthetic microphone.
 void write_tone_wav(const fs::path& path, double frequency) {
@@ -144,7 +136,7 @@ public:
       in_ = -1;
     }
     int status = 0;
-    const auto deadline = clock_type::now() + std::chrono::seconds(30);
+    const auto deadline = clock_type::now() + testsupport::wait_limit();
     while (waitpid(pid_, &status, WNOHANG) == 0) {
       if (clock_type::now() > deadline) {
         kill(pid_, SIGKILL);
@@ -247,18 +239,26 @@ protected:
       fs::remove_all(dir, ec);
   }
 
+  // A bot that publishes the synthetic microphone (playing `wav`) from the moment it is
+  // connected, or only listens (no `wav`).
   bot_child& start_bot(uint32_t user, const std::string& wav) {
     std::map<std::string, std::string> env{
         {"SDL_AUDIODRIVER", "disk"},
         {"SDL_DISKAUDIOFILE", (dir / ("heard_" + std::to_string(user) + ".raw")).string()},
         {"TAV_FAKE_MICROPHONE", "1"}};
-    if (!wav.empty())
+    std::vector<std::string> args{"--mcu",     "127.0.0.1:" + std::to_string(port),
+                                  "--room",    std::to_string(room_id),
+                                  "--user",    std::to_string(user),
+                                  "--workdir", dir.string()};
+    if (!wav.empty()) {
       env["TAV_FAKE_MICROPHONE_WAV"] = wav;
-    bots.push_back(std::make_unique<bot_child>(
-        std::vector<std::string>{"--mcu", "127.0.0.1:" + std::to_string(port), "--room",
-                                 std::to_string(room_id), "--user", std::to_string(user),
-                                 "--workdir", dir.string()},
-        env, dir / ("bot_" + std::to_string(user) + ".log")));
+      // Opened from the connect event: a command sent once the MCU lists the member could
+      // reach the bot before its library has seen the login answer, and be refused.
+      args.push_back("--open");
+      args.push_back("audio");
+    }
+    bots.push_back(
+        std::make_unique<bot_child>(args, env, dir / ("bot_" + std::to_string(user) + ".log")));
     return *bots.back();
   }
   fs::path heard(uint32_t user) const { return dir / ("heard_" + std::to_string(user) + ".raw"); }
@@ -275,17 +275,13 @@ TEST_F(RoomAudio, EachMemberHearsTheOthersButNotItself) {
   write_tone_wav(low, 440);
   write_tone_wav(high, 1000);
   const uint32_t a = 30001, b = 30002, c = 30003;
-  bot_child& bot_a = start_bot(a, low.string());
-  bot_child& bot_b = start_bot(b, high.string());
+  start_bot(a, low.string());
+  start_bot(b, high.string());
   start_bot(c, "");
   for (const auto& bot : bots)
     ASSERT_TRUE(bot->started());
   ASSERT_TRUE(eventually(
       [&] { return is_member(*server, a) && is_member(*server, b) && is_member(*server, c); }));
-  for (bot_child* bot : {&bot_a, &bot_b}) {
-    bot->send("microphone last");
-    bot->send("open audio");
-  }
   ASSERT_TRUE(
       eventually([&] { return publishes_audio(*server, a) && publishes_audio(*server, b); }));
   // Three seconds of what c plays, after everyone hears someone.
@@ -444,17 +440,39 @@ loss_figure measure_loss(uint16_t mcu_port, uint32_t first_id, double loss, int 
   mcu::audio_stream_packetizer packetizer(speaker);
   // The microphone's pace: one frame per 20 ms.
   auto next = clock_type::now();
-  for (int i = 0; i < frames; ++i) {
+  auto send_frame = [&] {
     const auto frame = tone.next();
     uplink.send_to(to, packetizer.next(frame.data(), static_cast<unsigned>(frame.size()), 960));
     next += std::chrono::milliseconds(20);
     std::this_thread::sleep_until(next);
-  }
-  std::lock_guard<std::mutex> lock(plays->mutex);
-  figure.played = plays->played.size();
-  figure.concealed = plays->concealed;
-  figure.dropped = proxy.dropped();
-  figure.forwarded = proxy.forwarded();
+  };
+  auto accounted = [&] {
+    std::lock_guard<std::mutex> lock(plays->mutex);
+    return std::make_pair(uint64_t{plays->played.size()}, uint64_t{plays->concealed});
+  };
+  // The MCU learns where the listener is from its registration; until a first frame plays,
+  // the stream is not through and nothing sent counts.
+  if (!testsupport::eventually([&] {
+        send_frame();
+        return accounted().first > 0;
+      }))
+    return figure;
+  const auto before = accounted();
+  const uint64_t dropped_before = proxy.dropped(), forwarded_before = proxy.forwarded();
+  next = clock_type::now();
+  for (int i = 0; i < frames; ++i)
+    send_frame();
+  // Every frame sent ends up played or concealed; the last few may still be on their way or
+  // in the jitter buffer.
+  testsupport::eventually([&] {
+    const auto now = accounted();
+    return now.first + now.second >= before.first + before.second + frames - 10;
+  });
+  const auto after = accounted();
+  figure.played = after.first - before.first;
+  figure.concealed = after.second - before.second;
+  figure.dropped = proxy.dropped() - dropped_before;
+  figure.forwarded = proxy.forwarded() - forwarded_before;
   return figure;
 }
 
