@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "eventually.h"
 #include "velmedia/velconvert.h"
 #include "velmedia/velscreen.h"
 
@@ -20,7 +21,11 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-// Starts "Xvfb -displayfd": the server writes its display number once it accepts clients.
+// Starts "Xvfb -displayfd": the server writes its display number once it listens. It is then
+// connected to (retried: a loaded machine may still refuse the first attempts) and that
+// connection is held for as long as the server runs. With -noreset the server does not
+// regenerate when its last client leaves, which refuses connections for a while: a test's
+// window opened just after the previous test's grabber went would otherwise fail.
 class virtual_display {
 public:
   virtual_display() {
@@ -32,7 +37,7 @@ public:
       close(fds[0]);
       const std::string fd = std::to_string(fds[1]);
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
+             "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -42,27 +47,37 @@ public:
     }
     std::string number;
     pollfd wait{fds[0], POLLIN, 0};
-    while (poll(&wait, 1, 20000) > 0) {
+    while (poll(&wait, 1, static_cast<int>(testsupport::wait_limit().count())) > 0) {
       char c = 0;
       if (read(fds[0], &c, 1) != 1 || c == '\n')
         break;
       number += c;
     }
     close(fds[0]);
-    if (!number.empty())
-      display_ = ":" + number;
+    if (number.empty())
+      return;
+    display_ = ":" + number;
+    testsupport::eventually([this] {
+      connection_ = XOpenDisplay(display_.c_str());
+      return connection_ != nullptr;
+    });
   }
   ~virtual_display() {
+    if (connection_)
+      XCloseDisplay(connection_);
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
     }
   }
+  // Empty when Xvfb is not here (or did not start).
   const std::string& name() const { return display_; }
+  bool accepts_clients() const { return connection_ != nullptr; }
 
 private:
   pid_t pid_ = -1;
   std::string display_;
+  Display* connection_ = nullptr;
 };
 
 class Screen : public ::testing::Test {
@@ -79,6 +94,8 @@ protected:
   void SetUp() override {
     if (server_->name().empty())
       GTEST_SKIP() << "no Xvfb here";
+    ASSERT_TRUE(server_->accepts_clients())
+        << "Xvfb on " << server_->name() << " never accepted a connection";
   }
 
   static virtual_display* server_;
@@ -90,6 +107,7 @@ class solid_window {
 public:
   solid_window(unsigned long rgb, int width, int height) {
     display_ = XOpenDisplay(nullptr);
+    EXPECT_NE(display_, nullptr) << "cannot connect to " << std::getenv("DISPLAY");
     if (!display_)
       return;
     const int screen = DefaultScreen(display_);
