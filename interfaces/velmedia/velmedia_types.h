@@ -24,3 +24,10 @@ inline unsigned velmedia_bgr24_size(int width, int height) {
     return 0;
   return static_cast<unsigned>(width) * static_cast<unsigned>(height) * 3;
 }
+
+// Bytes of a picture of 32-bit pixels of the given size (0 for non-positive sizes).
+inline unsigned velmedia_rgb32_size(int width, int height) {
+  if (width <= 0 || height <= 0)
+    return 0;
+  return static_cast<unsigned>(width) * static_cast<unsigned>(height) * 4;
+}

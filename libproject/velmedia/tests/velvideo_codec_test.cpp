@@ -1,4 +1,4 @@
-// The H.264 encoder and decoder together, and the colour conversion the client shows.
+// The H.264 encoder and decoder together, and the colour conversions the client shows.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -179,6 +179,16 @@ void expect_pixel(const uint8_t* p, const colour& c, const char* where) {
   EXPECT_NEAR(p[2], c.b, 12) << c.name << " B " << where;
 }
 
+// One 32-bit pixel read as the native word Qt's RGB32 reads: 0xffRRGGBB.
+void expect_word(const uint8_t* p, const colour& c, const char* where) {
+  uint32_t word = 0;
+  std::memcpy(&word, p, 4);
+  EXPECT_EQ(word >> 24, 0xffu) << c.name << " alpha " << where;
+  EXPECT_NEAR((word >> 16) & 0xff, c.r, 12) << c.name << " R " << where;
+  EXPECT_NEAR((word >> 8) & 0xff, c.g, 12) << c.name << " G " << where;
+  EXPECT_NEAR(word & 0xff, c.b, 12) << c.name << " B " << where;
+}
+
 // The client shows the 3 bytes of each pixel as R, G, B (Qt's RGB888).
 TEST(VideoConvert, ProducesRedGreenBlueBytesPerPixel) {
   EXPECT_EQ(yuv4202bgr24(nullptr, nullptr, 4, 4), -1);
@@ -198,6 +208,50 @@ TEST(VideoConvert, ProducesRedGreenBlueBytesPerPixel) {
   expect_pixel(odd_out.data() + 3 * 14, colours[0], "odd size");
 }
 
+// The 32-bit layout: every pixel an opaque native-endian word, rows packed, nothing written
+// past the picture.
+TEST(VideoConvert, ProducesOpaqueNativeWordsPerPixel) {
+  EXPECT_EQ(yuv4202rgb32(nullptr, nullptr, 4, 4), -1);
+  bytes in = flat(6, 4, 81, 90, 240);
+  bytes out(velmedia_rgb32_size(6, 4));
+  EXPECT_EQ(velmedia_rgb32_size(6, 4), 6u * 4u * 4u);
+  EXPECT_EQ(yuv4202rgb32(in.data(), nullptr, 6, 4), -1);
+  EXPECT_EQ(yuv4202rgb32(in.data(), out.data(), 6, 0), -1);
+  for (const colour& c : colours) {
+    const bytes picture = flat(6, 4, c.y, c.u, c.v);
+    ASSERT_EQ(yuv4202rgb32(picture.data(), out.data(), 6, 4), 0);
+    for (int i = 0; i < 6 * 4; ++i)
+      expect_word(out.data() + 4 * i, c, "direct");
+  }
+  // An odd size, with guard bytes after the picture.
+  constexpr uint8_t guard = 0xab;
+  bytes odd = flat(5, 3, 145, 54, 34);
+  bytes odd_out(velmedia_rgb32_size(5, 3) + 64, guard);
+  ASSERT_EQ(yuv4202rgb32(odd.data(), odd_out.data(), 5, 3), 0);
+  expect_word(odd_out.data() + 4 * 14, colours[1], "odd size, last pixel");
+  for (std::size_t i = velmedia_rgb32_size(5, 3); i < odd_out.size(); ++i)
+    ASSERT_EQ(odd_out[i], guard) << "written past the picture at " << i;
+}
+
+// Both layouts on one thread, in turns: each keeps its own scaler and they agree.
+TEST(VideoConvert, BothLayoutsAgreeWhenUsedInTurns) {
+  constexpr int w = 32, h = 18;
+  const bytes picture = test_picture(w, h, 3);
+  bytes rgb24(velmedia_bgr24_size(w, h)), rgb32(velmedia_rgb32_size(w, h));
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(yuv4202bgr24(picture.data(), rgb24.data(), w, h), 0);
+    ASSERT_EQ(yuv4202rgb32(picture.data(), rgb32.data(), w, h), 0);
+    for (int i = 0; i < w * h; ++i) {
+      uint32_t word = 0;
+      std::memcpy(&word, rgb32.data() + 4 * i, 4);
+      const uint8_t* p = rgb24.data() + 3 * i;
+      ASSERT_NEAR((word >> 16) & 0xff, p[0], 2) << "pixel " << i;
+      ASSERT_NEAR((word >> 8) & 0xff, p[1], 2) << "pixel " << i;
+      ASSERT_NEAR(word & 0xff, p[2], 2) << "pixel " << i;
+    }
+  }
+}
+
 // Through the whole road: encoder, decoder, conversion.
 TEST(VideoConvert, ColoursSurviveTheCodec) {
   constexpr int w = 64, h = 48;
@@ -215,6 +269,9 @@ TEST(VideoConvert, ColoursSurviveTheCodec) {
     bytes rgb(velmedia_bgr24_size(w, h));
     ASSERT_EQ(yuv4202bgr24(decoded.pictures[0].data(), rgb.data(), w, h), 0);
     expect_pixel(rgb.data() + 3 * (w * h / 2 + w / 2), c, "after the codec");
+    bytes words(velmedia_rgb32_size(w, h));
+    ASSERT_EQ(yuv4202rgb32(decoded.pictures[0].data(), words.data(), w, h), 0);
+    expect_word(words.data() + 4 * (w * h / 2 + w / 2), c, "after the codec, 32-bit");
   }
 }
 
