@@ -3,6 +3,7 @@
 // concurrent keep-alive clients for a fixed time. Starts its own service on a
 // temporary store unless --host/--port name a running one (seeded demo data).
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>

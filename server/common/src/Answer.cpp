@@ -1,8 +1,13 @@
 #include "tavsrv/Answer.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 namespace tavsrv {
+
+json ok() {
+  return ok(json::object());
+}
 
 json ok(json body) {
   return json{{"code", code::kOk}, {"msg", ""}, {"body", std::move(body)}};

@@ -2,6 +2,8 @@
 
 #include "tavsrv/Answer.h"
 
+#include <nlohmann/json.hpp>
+
 using namespace tavsrv;
 
 // The client un-nests an embedded object with three textual replacements; the

@@ -1,6 +1,7 @@
 #include "Launcher.h"
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <fstream>
 
 #include <fcntl.h>

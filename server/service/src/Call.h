@@ -5,6 +5,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <optional>

@@ -1,6 +1,7 @@
 #include "Seed.h"
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "Accounts.h"
 #include "Bitmap.h"

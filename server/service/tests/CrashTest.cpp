@@ -3,6 +3,7 @@
 // the store passes its integrity check.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <condition_variable>

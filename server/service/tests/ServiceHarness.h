@@ -3,6 +3,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <memory>

@@ -1,7 +1,9 @@
 // JSON answers in the service's common shape: {"code", "msg", "body"}.
 #pragma once
 
-#include <nlohmann/json.hpp>
+// The declarations only: most users of this header build JSON and include
+// <nlohmann/json.hpp> themselves (it is precompiled for the server targets).
+#include <nlohmann/json_fwd.hpp>
 
 #include <string>
 
@@ -27,7 +29,8 @@ constexpr int kTooLarge = 413;
 constexpr int kInternal = 500;
 }  // namespace code
 
-json ok(json body = json::object());
+json ok();  // with an empty object as the body
+json ok(json body);
 json refusal(int code, const std::string& msg);
 
 // Some answers carry an object as a JSON text inside a string, for clients that
