@@ -71,6 +71,7 @@ public:
   void media_event(int event, void* data) override;
   void deliver_frame(int width, int height, uint8_t* pixels, uint32_t user_id, int kind) override;
   void net_state(uint32_t user_id, int state) override;
+  int frame_format() override { return frame_format_; }
 
   bool connected() const { return connected_; }
 
@@ -139,6 +140,7 @@ private:
   std::atomic<bool> connected_{false};
   std::atomic<bool> running_{false};
   std::atomic<bool> video_delivery_{true};
+  std::atomic<int> frame_format_{pavo_frame_rgb24};  // media_cmd_frame_format
 
   pavo::mcu_link link_;
   pavo::mcu_dispatch dispatch_;

@@ -51,6 +51,14 @@ int libpavo::media_ctrl(unsigned cmd, void* arg) {
       // Frames are returned also after a disconnection; refusing them would leak them.
       frame_free(arg);
       return 0;
+    case media_cmd_frame_format: {
+      // Chosen before the first picture can arrive, so also without a connection.
+      const int format = scalar(arg);
+      if (format != pavo_frame_rgb24 && format != pavo_frame_rgb32)
+        return -1;
+      frame_format_ = format;
+      return 0;
+    }
     default:
       break;
   }

@@ -5,7 +5,6 @@
 #include "frame_buffer.h"
 #include "libpavo/libpavo.h"
 #include "platform/platform.h"
-#include "velmedia/velconvert.h"
 #include "video_param.h"
 #include "woblog/woblog.h"
 
@@ -92,12 +91,8 @@ void screen_capture::tick() {
   work_.resize(velmedia_i420_size(width_, height_));
   if (grabber_->grab(work_.data(), static_cast<unsigned>(work_.size())) != 0)
     return;
-  if (uint8_t* pixels = frame_alloc(velmedia_bgr24_size(width_, height_))) {
-    if (yuv4202bgr24(work_.data(), pixels, width_, height_) == 0)
-      ui_->deliver_frame(width_, height_, pixels, ssrc_, media_kind_screen);
-    else
-      frame_free(pixels);
-  }
+  if (uint8_t* pixels = frame_from_i420(work_.data(), width_, height_, ui_->frame_format()))
+    ui_->deliver_frame(width_, height_, pixels, ssrc_, media_kind_screen);
   last_frame_ = work_;
   queue_.push(last_frame_.data(), static_cast<unsigned>(last_frame_.size()), platform::tickMs());
 }

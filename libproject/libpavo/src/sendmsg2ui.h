@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "libpavo/libpavo.h"
+
 class sendmsg2ui {
 public:
   virtual ~sendmsg2ui() = default;
@@ -15,4 +17,6 @@ public:
                              int kind) = 0;
   // velmcu2ui::user_net_state.
   virtual void net_state(uint32_t user_id, int state) = 0;
+  // The pixel layout frames are made in (pavo_frame_format); read for every frame.
+  virtual int frame_format() { return pavo_frame_rgb24; }
 };

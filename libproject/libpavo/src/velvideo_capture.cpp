@@ -3,7 +3,6 @@
 #include "frame_buffer.h"
 #include "libpavo/libpavo.h"
 #include "platform/platform.h"
-#include "velmedia/velconvert.h"
 #include "woblog/woblog.h"
 
 namespace pavo {
@@ -74,13 +73,8 @@ void velvideo_capture::on_capture_data(const uint8_t* i420, unsigned length, int
                                        int height) {
   if (!i420 || width <= 0 || height <= 0 || length < velmedia_i420_size(width, height))
     return;
-  uint8_t* pixels = frame_alloc(velmedia_bgr24_size(width, height));
-  if (pixels) {
-    if (yuv4202bgr24(i420, pixels, width, height) == 0)
-      ui_->deliver_frame(width, height, pixels, ssrc_, media_kind_video);
-    else
-      frame_free(pixels);
-  }
+  if (uint8_t* pixels = frame_from_i420(i420, width, height, ui_->frame_format()))
+    ui_->deliver_frame(width, height, pixels, ssrc_, media_kind_video);
   if (accepting_)
     queue_.push(i420, velmedia_i420_size(width, height), platform::tickMs());
 }

@@ -1,7 +1,6 @@
 #include "velvideo_decode.h"
 
 #include "frame_buffer.h"
-#include "velmedia/velconvert.h"
 #include "woblog/woblog.h"
 
 namespace pavo {
@@ -61,13 +60,9 @@ void velvideo_decode::run() {
 }
 
 void velvideo_decode::on_decoded_data(const uint8_t* i420, int width, int height) {
-  uint8_t* pixels = frame_alloc(velmedia_bgr24_size(width, height));
+  uint8_t* pixels = frame_from_i420(i420, width, height, ui_->frame_format());
   if (!pixels)
     return;
-  if (yuv4202bgr24(i420, pixels, width, height) != 0) {
-    frame_free(pixels);
-    return;
-  }
   // Freed there at once when delivery is off or the library is going down.
   ui_->deliver_frame(width, height, pixels, remote_id_, kind_);
 }

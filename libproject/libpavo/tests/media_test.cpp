@@ -352,6 +352,23 @@ TEST_F(ClientTest, ScreenShareCommands) {
   EXPECT_EQ(close->payload, be32({own_id, 4}));
 }
 
+// The layout is chosen before connecting (the client does it as it creates the library) and
+// is what the media threads make their pictures in.
+TEST_F(ClientTest, TheFrameLayoutIsChosenWithoutAConnection) {
+  mcu.set_answer_login(false);
+  start_client();
+  sendmsg2ui* ui = client.get();
+  EXPECT_EQ(ui->frame_format(), pavo_frame_rgb24);
+  EXPECT_EQ(client->media_ctrl(media_cmd_frame_format, reinterpret_cast<void*>(4)), 0);
+  EXPECT_EQ(ui->frame_format(), pavo_frame_rgb32);
+  for (intptr_t refused : {0, 1, 2, 5, 24, 32, -4})
+    EXPECT_EQ(client->media_ctrl(media_cmd_frame_format, reinterpret_cast<void*>(refused)), -1)
+        << refused;
+  EXPECT_EQ(ui->frame_format(), pavo_frame_rgb32);
+  EXPECT_EQ(client->media_ctrl(media_cmd_frame_format, reinterpret_cast<void*>(3)), 0);
+  EXPECT_EQ(ui->frame_format(), pavo_frame_rgb24);
+}
+
 TEST_F(ClientTest, FramesAreDeliveredOnlyWhileVideoIsOn) {
   log_in();
   sendmsg2ui* ui = client.get();

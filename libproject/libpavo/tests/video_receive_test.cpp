@@ -2,6 +2,8 @@
 // comes, and the loss reports its user_media_ctrl sends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -189,6 +191,53 @@ TEST_F(ReceiveStream, RegistersUntilDataComesThenDecodesAndAsksForWhatIsMissing)
   EXPECT_EQ(frames[0].width, 160);
   receiver.loss_list(&kind, &missing);
   EXPECT_TRUE(missing.empty());
+}
+
+// A red picture through encoder, FEC packetiser, receiver and decoder, delivered as the
+// observer asked: opaque 32-bit words, converted once.
+TEST(ReceiveLayout, DeliversDecodedPicturesAsWordsWhenAsked) {
+  std::vector<bytes> packets;
+  std::unique_ptr<gen_fec_packet> gen(gen_fec_packet::create(
+      remote_id,
+      [](const uint8_t* p, unsigned n, uint32_t, uint16_t, void* user) {
+        static_cast<std::vector<bytes>*>(user)->emplace_back(p, p + n);
+      },
+      &packets));
+  gen->set_payload_types(1, 100, 101, media_kind_video);
+  struct sink : velcode_enc_data {
+    std::vector<bytes> frames;
+    void on_encoded_data(const uint8_t* d, unsigned n, uint32_t, int) override {
+      frames.emplace_back(d, d + n);
+    }
+  } encoded;
+  std::unique_ptr<velvideo_enc> enc(velvideo_enc::create(64, 48, 15, 300, &encoded, false));
+  bytes red(velmedia_i420_size(64, 48));
+  std::fill(red.begin(), red.begin() + 64 * 48, 81);
+  std::fill(red.begin() + 64 * 48, red.begin() + 64 * 48 + 32 * 24, 90);
+  std::fill(red.begin() + 64 * 48 + 32 * 24, red.end(), 240);
+  ASSERT_EQ(enc->encode(red.data(), static_cast<unsigned>(red.size()), 0), 0);
+  ASSERT_EQ(encoded.frames.size(), 1u);
+  gen->send_frame(encoded.frames[0].data(), static_cast<unsigned>(encoded.frames[0].size()), 0,
+                  true);
+
+  recording_ui ui;
+  ui.keep_pixels(true);
+  ui.set_frame_format(pavo_frame_rgb32);
+  media_port port;
+  pavo::video_rtp_recv receiver("127.0.0.1", port.port(), own_id, &ui, remote_id, media_kind_video);
+  ASSERT_TRUE(port.next());  // the registration: the sender knows where to send
+  for (const bytes& p : packets)
+    port.reply(p);
+  ASSERT_TRUE(ui.wait_frames(1));
+  const auto frames = ui.take_frames();
+  ASSERT_EQ(frames[0].width, 64);
+  ASSERT_EQ(frames[0].pixels.size(), 64u * 48u * 4u);
+  uint32_t word = 0;
+  std::memcpy(&word, frames[0].pixels.data() + 4 * (24 * 64 + 32), 4);
+  EXPECT_EQ(word >> 24, 0xffu);
+  EXPECT_GT((word >> 16) & 0xff, 220u);
+  EXPECT_LT((word >> 8) & 0xff, 40u);
+  EXPECT_LT(word & 0xff, 40u);
 }
 
 TEST_F(ReceiveStream, DropsWhatIsNotOurs) {

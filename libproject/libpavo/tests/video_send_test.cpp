@@ -2,6 +2,7 @@
 // senders with scripted devices, and the bitrate and FEC rules of the MCU's feedback.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 #include "libpavo/libpavo.h"
@@ -156,6 +157,31 @@ TEST_F(CameraSender, ShowsEncodesAndSendsEachPicture) {
   sender->stop();
   EXPECT_FALSE(camera_state->open);
   sender->stop();  // twice is harmless
+}
+
+// The preview comes in the layout the observer chose, converted once: here 32-bit words.
+TEST_F(CameraSender, ShowsThePictureInTheChosenLayout) {
+  ui.set_frame_format(pavo_frame_rgb32);
+  ui.keep_pixels(true);
+  ASSERT_EQ(sender->start("127.0.0.1", mcu.port(), own_id, 500, 100), 0);
+  ASSERT_TRUE(push_picture(*camera_state, 81, 90, 240));  // red
+  ASSERT_TRUE(ui.wait_frames(1));
+  const auto previews = ui.take_frames();
+  ASSERT_EQ(previews[0].pixels.size(), 160u * 120u * 4u);
+  uint32_t word = 0;
+  std::memcpy(&word, previews[0].pixels.data() + 4 * (60 * 160 + 80), 4);
+  EXPECT_EQ(word >> 24, 0xffu);
+  EXPECT_GT((word >> 16) & 0xff, 230u);
+  EXPECT_LT((word >> 8) & 0xff, 25u);
+  EXPECT_LT(word & 0xff, 25u);
+  // Back to the default: 3 bytes, R first.
+  ui.set_frame_format(pavo_frame_rgb24);
+  ASSERT_TRUE(push_picture(*camera_state, 81, 90, 240));
+  ASSERT_TRUE(ui.wait_frames(1));
+  const auto rgb = ui.take_frames();
+  ASSERT_EQ(rgb[0].pixels.size(), 160u * 120u * 3u);
+  EXPECT_GT(rgb[0].pixels[3 * (60 * 160 + 80)], 230u);
+  sender->stop();
 }
 
 TEST_F(CameraSender, StepsDownAndBackUpWithTheFecShare) {

@@ -2,6 +2,7 @@
 // loopback standing in for the MCU's media port, and scripted devices.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -42,8 +43,10 @@ public:
   }
   void deliver_frame(int width, int height, uint8_t* pixels, uint32_t user, int kind) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    frames_.push_back({width, height, user, kind,
-                       keep_pixels_ ? bytes(pixels, pixels + width * height * 3) : bytes()});
+    const std::size_t size =
+        static_cast<std::size_t>(width) * height * (format_ == pavo_frame_rgb32 ? 4 : 3);
+    frames_.push_back(
+        {width, height, user, kind, keep_pixels_ ? bytes(pixels, pixels + size) : bytes()});
     pavo::frame_free(pixels);
     changed_.notify_all();
   }
@@ -53,10 +56,13 @@ public:
     changed_.notify_all();
   }
 
+  int frame_format() override { return format_; }
+
   void keep_pixels(bool keep) {
     std::lock_guard<std::mutex> lock(mutex_);
     keep_pixels_ = keep;
   }
+  void set_frame_format(int format) { format_ = format; }
   // Waits until `ready` holds (checked under the lock); false after the limit.
   bool wait(const std::function<bool()>& ready) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -102,6 +108,7 @@ private:
   std::deque<frame_info> frames_;
   std::vector<std::pair<uint32_t, int>> net_states_;
   bool keep_pixels_ = false;
+  std::atomic<int> format_{pavo_frame_rgb24};
 };
 
 // Records the control messages a part sends to the MCU.
@@ -193,13 +200,17 @@ private:
   std::shared_ptr<state> state_;
 };
 
-// Delivers one flat grey picture through an open scripted camera, as its capture thread would.
-inline bool push_picture(scripted_camera::state& s, uint8_t luma) {
+// Delivers one flat picture (grey unless chroma is given) through an open scripted camera, as
+// its capture thread would.
+inline bool push_picture(scripted_camera::state& s, uint8_t luma, uint8_t u = 128,
+                         uint8_t v = 128) {
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.open || !s.sink)
     return false;
-  bytes picture(velmedia_i420_size(s.width, s.height), 128);
+  bytes picture(velmedia_i420_size(s.width, s.height), u);
   std::fill(picture.begin(), picture.begin() + s.width * s.height, luma);
+  const int chroma = ((s.width + 1) / 2) * ((s.height + 1) / 2);
+  std::fill(picture.begin() + s.width * s.height + chroma, picture.end(), v);
   s.sink->on_capture_data(picture.data(), static_cast<unsigned>(picture.size()), s.width, s.height);
   return true;
 }

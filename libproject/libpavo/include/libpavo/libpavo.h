@@ -77,8 +77,19 @@ struct media_list_t {  // event 13: {user id, published kinds}
   user_media_t* list;
 };
 
-// Event 12: one BGR24 picture, width*height*3 bytes. The pixels belong to the observer from
-// the event on and must be returned with media_ctrl(media_cmd_free_frame, pixels).
+// Pixel layouts of event-12 pictures (media_cmd_frame_format), rows packed without padding.
+enum pavo_frame_format : int {
+  // 3 bytes per pixel, R, G, B (Qt's RGB888): width*height*3 bytes. The default.
+  pavo_frame_rgb24 = 3,
+  // One native-endian 32-bit word 0xffRRGGBB per pixel (Qt's RGB32, painted without
+  // conversion): width*height*4 bytes.
+  pavo_frame_rgb32 = 4
+};
+
+// Event 12: one picture (the camera and screen previews and every received stream) in the
+// layout chosen with media_cmd_frame_format: width*height*3 bytes by default, *4 for
+// pavo_frame_rgb32. The pixels belong to the observer from the event on and must be
+// returned with media_ctrl(media_cmd_free_frame, pixels).
 struct video_frame_t {
   int width;
   int height;
@@ -110,7 +121,10 @@ enum media_ctrl_cmd : unsigned {
   media_cmd_record_source = 30,   // share_source_t* or null (resume the grabber)
   media_cmd_pause_grab = 31,      // none
   media_cmd_video_on = 32,        // none: deliver event 12
-  media_cmd_video_off = 33        // none: drop frames instead
+  media_cmd_video_off = 33,       // none: drop frames instead
+  // arg: pavo_frame_rgb24 (3) or pavo_frame_rgb32 (4), the layout of event-12 pictures from
+  // now on; -1 for anything else. Usable without a connection.
+  media_cmd_frame_format = 34
 };
 
 constexpr unsigned pavo_name_size = 128;
