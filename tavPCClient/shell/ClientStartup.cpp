@@ -46,6 +46,7 @@ bool ClientStartup::openDatabase(const QString& dataFolder) {
 }
 
 int ClientStartup::run(int argc, char** argv) {
+  platform::returnFreedMemory();  // before any thread exists
   QApplication app(argc, argv);
   applyLook(app);
   platform::installCrashHandler();

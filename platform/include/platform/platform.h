@@ -59,6 +59,12 @@ class SingleInstance {
 // written when a debugger is attached. Safe to call more than once.
 void installCrashHandler();
 
+// Makes the heap give memory back: a program whose threads come and go with
+// every class (media senders, receivers, decoders) and that passes large
+// buffers between them would otherwise keep freed memory in per-thread pools
+// and grow class by class. Call once at start-up, before threads exist.
+void returnFreedMemory();
+
 // Terminates the first running process whose executable file name equals
 // exeName (byte for byte, case-sensitive). Returns 0 when one was terminated
 // or none matched, -1 when the process list cannot be read or termination fails.
