@@ -99,6 +99,10 @@ void Classroom::initMedia() {
   if (media_) {
     bridge_->setLibrary(media_);
     context_->setMedia(media_);
+    // Pictures in the layout that is painted as it is: one conversion per frame, in the library.
+    const bool painted = media_->media_ctrl(media_cmd_frame_format,
+                                            reinterpret_cast<void*>(intptr_t{pavo_frame_rgb32})) == 0;
+    videoPresenter_->setBytesPerPixel(painted ? 4 : 3);
     applySavedDevices();
     peerPath_ = std::make_unique<RoomPeerPathOver<Libpavo>>(media_);
     messenger_->setPeerPath(peerPath_.get());

@@ -28,9 +28,17 @@ bool VideoRenderWidget::showFrame(const uint8_t* pixels, int width, int height,
       qWarning() << "Classroom::slot_onVideoFrameArrived:image.isNull()";
       return false;
     }
-    const int rowBytes = width * 4;
-    for (int y = 0; y < height; ++y)
-      std::memcpy(m_frame.scanLine(y), pixels + static_cast<size_t>(y) * rowBytes, rowBytes);
+    // One detach for the whole picture: scanLine() detaches on every row, and a
+    // painted image runs Qt's cache hooks on each detach.
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    uchar* target = m_frame.bits();
+    const size_t stride = static_cast<size_t>(m_frame.bytesPerLine());
+    if (stride == rowBytes) {
+      std::memcpy(target, pixels, rowBytes * static_cast<size_t>(height));
+    } else {
+      for (int y = 0; y < height; ++y)
+        std::memcpy(target + y * stride, pixels + y * rowBytes, rowBytes);
+    }
   } else {
     const QImage wrapped(pixels, width, height, width * 3, QImage::Format_RGB888);
     if (wrapped.isNull()) {
