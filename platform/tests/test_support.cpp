@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "eventually.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -24,7 +26,7 @@ extern char** environ;
 namespace testing_support {
 namespace {
 
-constexpr auto kTimeout = std::chrono::seconds(20);
+const auto kTimeout = testsupport::wait_limit();
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
 int removeEntry(const char* path, const struct stat*, int, FTW*) {
@@ -119,13 +121,7 @@ int waitForExit(pid_t pid) {
 }
 
 bool waitFor(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kTimeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline)
-      return false;
-    std::this_thread::sleep_for(kPollInterval);
-  }
-  return true;
+  return testsupport::eventually(condition);
 }
 
 bool waitForFile(const std::string& path) {

@@ -27,14 +27,12 @@ ClassStage::ClassStage(RoomSession& session, QWidget* parent)
   connect(&session_, &RoomSession::classStateChanged, this, &ClassStage::classStateChanged);
   connect(&session_, &RoomSession::rolesChanged, this,
           [this] { classStateChanged(session_.classInProgress()); });
-  connect(&session_, &RoomSession::mediaChanged, this, [this](quint32 userId, int kind, bool on) {
-    if (kind != RoomSession::kScreen)
-      return;
-    if (!on)
-      pages_->setCurrentWidget(sharedArea_);
-    else if (static_cast<qint64>(userId) == session_.room().screenSharerId)
-      pages_->setCurrentWidget(toolView_);
+  connect(&session_, &RoomSession::mediaChanged, this, [this](quint32, int kind) {
+    if (kind == RoomSession::kScreen)
+      showSharer();
   });
+  // A member entering a running class learns who shares after the share itself.
+  connect(&session_, &RoomSession::floorsChanged, this, &ClassStage::showSharer);
   classStateChanged(session_.classInProgress());
 }
 
@@ -46,6 +44,12 @@ QString ClassStage::waitingText() const {
   // The teacher starts the class; everybody else waits for it.
   return session_.hasTeacherRights() ? QStringLiteral("点击右上角的“上课”开始上课")
                                      : QStringLiteral("等待老师上课");
+}
+
+void ClassStage::showSharer() {
+  const qint64 sharer = session_.room().screenSharerId;
+  const bool shared = sharer > 0 && session_.isOn(static_cast<quint32>(sharer), RoomSession::kScreen);
+  pages_->setCurrentWidget(shared ? static_cast<QWidget*>(toolView_) : sharedArea_);
 }
 
 void ClassStage::classStateChanged(bool running) {

@@ -29,6 +29,8 @@ protected:
 
 private:
   void classStateChanged(bool running);
+  // The teaching-tool view while the current sharer's screen comes in, else the board.
+  void showSharer();
   void showBoard();
 
   RoomSession& session_;

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "eventually.h"
 #include "libcorda/velmsgs.h"
 #include "msgserver/server.h"
 #include "service/Service.h"
@@ -25,16 +26,6 @@ public:
   std::atomic<int> state{0};
 };
 
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::seconds limit = std::chrono::seconds(20)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 }  // namespace
 
 TEST(ChatHistoryE2E, RelayedChatIsStoredNewestFirst) {
@@ -61,7 +52,7 @@ TEST(ChatHistoryE2E, RelayedChatIsStoredNewestFirst) {
   velmsg::velmsgs* client =
       velmsg::velmsgs::create(&observer, kTeacher, kRoom, "127.0.0.1", msgPort);
   ASSERT_NE(client, nullptr);
-  ASSERT_TRUE(waitFor([&] { return observer.state.load() != 0; }));
+  ASSERT_TRUE(testsupport::eventually([&] { return observer.state.load() != 0; }));
   ASSERT_EQ(observer.state.load(), 1);
   for (const char* text : {"第一条", "second & third = 3%"}) {
     const nlohmann::json chat = {{"typeId", "0"},
@@ -75,7 +66,7 @@ TEST(ChatHistoryE2E, RelayedChatIsStoredNewestFirst) {
 
   httplib::Client http("127.0.0.1", service.port());
   nlohmann::json answer;
-  ASSERT_TRUE(waitFor([&] {
+  ASSERT_TRUE(testsupport::eventually([&] {
     auto res = http.Post("/cs/service/chatRecord/getChatRecord", "chatRoomId=1001&page=1&rows=10",
                          "application/x-www-form-urlencoded");
     if (!res || res->status != 200)

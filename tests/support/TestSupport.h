@@ -8,11 +8,14 @@
 #include <QThread>
 #include <functional>
 
+#include "eventually.h"
+
 namespace testsupport {
 
-// Runs the event loop until pred() holds or timeoutMs passes; true when it held.
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 20000) {
-  QDeadlineTimer deadline(timeoutMs);
+// Runs the event loop until pred() holds or timeoutMs passes (by default the
+// generous, scalable limit of eventually.h); true when it held.
+inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = -1) {
+  QDeadlineTimer deadline(timeoutMs >= 0 ? timeoutMs : static_cast<int>(wait_limit().count()));
   while (!pred()) {
     if (deadline.hasExpired())
       return false;

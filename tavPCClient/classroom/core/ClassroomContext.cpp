@@ -34,7 +34,6 @@ void ClassroomContext::setMcuConnected(bool connected) {
     return;
   mcuConnected_ = connected;
   messenger_.setMediaConnected(connected);
-  emit mcuConnectedChanged(connected);
 }
 
 int ClassroomContext::mediaCtrl(unsigned cmd, void* arg) const {

@@ -96,7 +96,6 @@ public:
   }
 
 signals:
-  void mcuConnectedChanged(bool connected);
   void startAnswerArrived(const QString& path, const QJsonObject& answer);
 
 private:

@@ -103,7 +103,13 @@ TEST(ClassStageTest, WaitingTextBoardAndToolView) {
   EXPECT_TRUE(own.showsToolView());
   teacher.session.mediaClosed(kStudent, media_kind_screen);
   EXPECT_FALSE(own.showsToolView());
+  // Entering a running class: the share is announced before the sharer is known.
+  teacher.session.mediaOpened(10001, media_kind_screen);
+  EXPECT_FALSE(own.showsToolView());
+  teacher.session.setClassingUser(10001);
+  EXPECT_TRUE(own.showsToolView());
   teacher.session.classStopped();
+  EXPECT_FALSE(own.showsToolView());
   EXPECT_FALSE(label(own, "sharedArea")->text().isEmpty());
 }
 
