@@ -99,8 +99,10 @@ public:
   virtual ~received_fec_packet() = default;
 
   // slot 1: takes one datagram. A media packet goes to the callback at once; any packets it
-  // or an FEC packet lets the receiver rebuild follow. A sequence number already delivered
-  // among the last 1024 is not delivered again. 0 done; -1 for a datagram that is not a
-  // packet of this stream (too short, not RTP, unknown payload type); it is dropped.
+  // or an FEC packet lets the receiver rebuild follow. The receiver holds the packets of the
+  // last 1024 numbers (a number 1024 away takes a held one's place); a held number is not
+  // delivered again. 0 done; -1 for a datagram that is not a
+  // packet of this stream (too short, not RTP, unknown payload type, a media packet without
+  // payload); it is dropped.
   virtual int feed(const uint8_t* datagram, unsigned length) = 0;
 };

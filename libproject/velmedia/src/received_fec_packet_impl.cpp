@@ -32,6 +32,9 @@ public:
     if (!datagram || length > max_datagram || !velrtp_read_header(datagram, length, &header))
       return -1;
     if (header.payload_type == red_pt_) {
+      // A media packet carries at least its RED byte; an empty one is not from our sender.
+      if (length == velrtp_header_size)
+        return -1;
       if (!held(header.sequence))
         deliver(header, datagram + velrtp_header_size, length - velrtp_header_size);
       recover();

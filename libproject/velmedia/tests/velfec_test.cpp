@@ -267,6 +267,11 @@ TEST(VideoFec, DropsForeignAndForgedDatagrams) {
   EXPECT_EQ(r.feed(other_type), -1);
   EXPECT_EQ(r.fec->feed(nullptr, 10), -1);
   EXPECT_EQ(r.feed(bytes(1600, 0x80)), -1);  // longer than any packet of ours
+  bytes empty_media(velrtp_header_size, 0);  // a media packet without even its RED byte
+  empty_media[0] = 0x80;
+  empty_media[1] = 100;
+  EXPECT_EQ(r.feed(empty_media), -1);
+  EXPECT_TRUE(r.packets.empty());
 
   // FEC packets with impossible groups, or of another stream's kind.
   sender s;
