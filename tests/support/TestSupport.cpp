@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include <QLabel>
+#include <QTextDocument>
+
 #include <QDir>
 #include <QFile>
 #include <cstdlib>
@@ -37,6 +40,20 @@ QString binDir() {
   if (!fromEnv.isEmpty())
     return QString::fromUtf8(fromEnv);
   return QCoreApplication::applicationDirPath() + "/../bin";
+}
+
+bool showsAsPlainText(const QWidget& owner, const QString& text) {
+  bool found = false;
+  for (const QLabel* label : owner.findChildren<QLabel*>()) {
+    if (label->text() != text)
+      continue;
+    QTextDocument tip;
+    tip.setHtml(label->toolTip());
+    if (label->textFormat() != Qt::PlainText || tip.toPlainText() != text)
+      return false;
+    found = true;
+  }
+  return found;
 }
 
 }  // namespace testsupport

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QString>
+#include <QWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
@@ -28,6 +29,11 @@ inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = -1) {
   }
   return true;
 }
+
+// Whether owner shows text in a label as plain text (never as markup), with a
+// tooltip that reads as the same text: names other users typed must not be
+// interpreted. False when no label shows exactly text.
+bool showsAsPlainText(const QWidget& owner, const QString& text);
 
 // A fresh HOME for one test: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and
 // XDG_RUNTIME_DIR point into a temporary folder while the object lives.

@@ -315,22 +315,23 @@ void RoomSession::resetTeaching() {
   emit floorsChanged();
 }
 
-void RoomSession::setScreenSharer(qint64 userId) {
-  room_.screenSharerId = userId;
+void RoomSession::setFloor(qint64 RoomContext::*floor, qint64 userId) {
+  room_.*floor = userId;
   emit floorsChanged();
+}
+
+void RoomSession::setScreenSharer(qint64 userId) {
+  setFloor(&RoomContext::screenSharerId, userId);
 }
 
 void RoomSession::setPictureSharer(qint64 userId) {
-  room_.pictureSharerId = userId;
-  emit floorsChanged();
+  setFloor(&RoomContext::pictureSharerId, userId);
 }
 
 void RoomSession::setAnnotating(qint64 userId) {
-  room_.annotatingId = userId;
-  emit floorsChanged();
+  setFloor(&RoomContext::annotatingId, userId);
 }
 
 void RoomSession::setToolHolder(qint64 userId) {
-  room_.toolHolderId = userId;
-  emit floorsChanged();
+  setFloor(&RoomContext::toolHolderId, userId);
 }

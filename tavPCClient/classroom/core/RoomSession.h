@@ -146,6 +146,7 @@ private:
   void freeVideo(quint32 userId);
   void replayExistingMedia();
   void setMemberMedia(quint32 userId, int kind, bool on);
+  void setFloor(qint64 RoomContext::*floor, qint64 userId);
 
   const quint32 ownUserId_;
   const quint32 ownerId_;

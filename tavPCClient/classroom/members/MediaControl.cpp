@@ -81,46 +81,37 @@ void MediaControl::openAllAudio(const QList<quint32>& ticked) {
     context_.toast(QStringLiteral("最多只能打开%1路声音！").arg(RoomSession::kAudioLimit));
     return;
   }
-  int opened = 0;
-  for (quint32 id : ticked) {
-    if (opened >= free)
-      break;
-    const RoomMember* member = session_.member(id);
-    if (!member || member->audioOn || !member->hasMicrophone)
-      continue;
-    qDebug() << "勾选打开声音中打开 " << id << member->nickName << " 的声音";
-    ctrl(media_cmd_open_media, id, media_kind_audio);
-    ++opened;
-  }
+  bulk(ticked, media_kind_audio, true, free);
 }
 
 void MediaControl::openAllVideo(const QList<quint32>& ticked) {
-  for (quint32 id : ticked) {
-    const RoomMember* member = session_.member(id);
-    if (!member || member->videoOn || !member->hasCamera)
-      continue;
-    qDebug() << "勾选打开视频中打开 " << id << member->nickName << " 的视频";
-    ctrl(media_cmd_open_media, id, media_kind_video);
-  }
+  bulk(ticked, media_kind_video, true, ticked.size());
 }
 
 void MediaControl::closeAllAudio(const QList<quint32>& ticked) {
-  for (quint32 id : ticked) {
-    const RoomMember* member = session_.member(id);
-    if (!member || !member->audioOn)
-      continue;
-    qDebug() << "勾选关闭声音中关闭 " << id << member->nickName << " 的声音";
-    ctrl(media_cmd_close_media, id, media_kind_audio);
-  }
+  bulk(ticked, media_kind_audio, false, ticked.size());
 }
 
 void MediaControl::closeAllVideo(const QList<quint32>& ticked) {
+  bulk(ticked, media_kind_video, false, ticked.size());
+}
+
+void MediaControl::bulk(const QList<quint32>& ticked, int kind, bool open, int most) {
+  const bool video = kind == media_kind_video;
+  int asked = 0;
   for (quint32 id : ticked) {
+    if (asked >= most)
+      break;
     const RoomMember* member = session_.member(id);
-    if (!member || !member->videoOn)
+    if (!member || (video ? member->videoOn : member->audioOn) == open)
       continue;
-    qDebug() << "勾选关闭视频中关闭 " << id << member->nickName << " 的视频";
-    ctrl(media_cmd_close_media, id, media_kind_video);
+    if (open && !(video ? member->hasCamera : member->hasMicrophone))
+      continue;
+    qDebug() << (open ? (video ? "勾选打开视频中打开 " : "勾选打开声音中打开 ")
+                      : (video ? "勾选关闭视频中关闭 " : "勾选关闭声音中关闭 "))
+             << id << member->nickName << (video ? " 的视频" : " 的声音");
+    ctrl(open ? media_cmd_open_media : media_cmd_close_media, id, kind);
+    ++asked;
   }
 }
 

@@ -41,6 +41,8 @@ public slots:
 
 private:
   int ctrl(unsigned cmd, quint32 userId, int kind);
+  // Opens or closes one kind for the ticked members that need it, at most `most`.
+  void bulk(const QList<quint32>& ticked, int kind, bool open, int most);
 
   ClassroomContext& context_;
   RoomSession& session_;

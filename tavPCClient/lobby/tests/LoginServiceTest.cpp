@@ -21,14 +21,13 @@
 #include "HttpRequest.h"
 #include "LocalConfig.h"
 #include "LocalDatabase.h"
+#include "InProcessServers.h"
 #include "LoginDialog.h"
 #include "LoginInfo.h"
 #include "PagingWidget.h"
 #include "Prompt.h"
 #include "TestSupport.h"
 #include "UserDialog.h"
-#include "msgserver/server.h"
-#include "service/Service.h"
 
 using testsupport::TempHome;
 using testsupport::waitUntil;
@@ -43,37 +42,7 @@ void acceptLeaveQuestion() {
       box->accept();
   });
 }
-// The service with demo data and the message server, on ephemeral ports.
-class Servers {
-public:
-  Servers() {
-    msgserver::Config msg;
-    msg.listen_port = 0;
-    msg_ = std::make_unique<msgserver::Server>(msg);
-    const quint16 msgPort = msg_->start();
-
-    tavsvc::ServiceConfig config;
-    config.port = 0;
-    config.dataDir = (dir_.path() + "/service").toStdString();
-    config.msgServer = {"127.0.0.1", msgPort};
-    config.demoVideos = false;
-    config.passwordStrength = tavsvc::PasswordStrength::Minimum;
-    service_ = std::make_unique<tavsvc::Service>(config);
-    std::string error;
-    started_ = msgPort != 0 && service_->start(&error);
-  }
-  bool started() const { return started_; }
-  QString host() const { return QStringLiteral("127.0.0.1:%1").arg(service_->port()); }
-  void stopService() { service_->stop(); }
-  // Messages the message server relayed so far.
-  quint64 relayed() const { return msg_->stats().messages; }
-
-private:
-  QTemporaryDir dir_;
-  std::unique_ptr<msgserver::Server> msg_;
-  std::unique_ptr<tavsvc::Service> service_;
-  bool started_ = false;
-};
+using Servers = testsupport::InProcessServers;
 
 // A client data folder with its database, pointed at host.
 struct ClientHome {

@@ -17,6 +17,7 @@
 #include "DataFolder.h"
 #include "FormBody.h"
 #include "HttpRequest.h"
+#include "InProcessServers.h"
 #include "LocalConfig.h"
 #include "LocalDatabase.h"
 #include "LoginInfo.h"
@@ -39,9 +40,7 @@
 #include "VideoRenderWidget.h"
 #include "libcorda/velmsgs.h"
 #include "mcu/server.h"
-#include "msgserver/server.h"
 #include "recording_observer.h"
-#include "service/Service.h"
 
 using testsupport::TempHome;
 using testsupport::waitUntil;
@@ -65,45 +64,8 @@ QJsonObject postAndWait(const ServiceEndpoint& endpoint, const QString& body) {
 }
 
 // Service with demo data, message server and MCU, each on an ephemeral port.
-class Servers {
-public:
-  Servers() {
-    msgserver::Config msg;
-    msg.listen_port = 0;
-    msg_ = std::make_unique<msgserver::Server>(msg);
-    msgPort_ = msg_->start();
-
-    mcu::Config mcuConfig;
-    mcuConfig.listen_port = 0;
-    mcuConfig.media_port_base = 0;
-    mcu_ = std::make_unique<mcu::Server>(mcuConfig);
-    mcuPort_ = mcu_->start();
-
-    tavsvc::ServiceConfig config;
-    config.port = 0;
-    config.dataDir = (dir_.path() + "/service").toStdString();
-    config.msgServer = {"127.0.0.1", msgPort_};
-    config.mcu = {"127.0.0.1", mcuPort_};
-    config.demoVideos = false;
-    config.passwordStrength = tavsvc::PasswordStrength::Minimum;
-    service_ = std::make_unique<tavsvc::Service>(config);
-    std::string error;
-    started_ = msgPort_ != 0 && mcuPort_ != 0 && service_->start(&error);
-  }
-  bool started() const { return started_; }
-  QString host() const { return QStringLiteral("127.0.0.1:%1").arg(service_->port()); }
-  quint16 msgPort() const { return msgPort_; }
-  quint16 mcuPort() const { return mcuPort_; }
-  mcu::Server& mcu() { return *mcu_; }
-
-private:
-  QTemporaryDir dir_;
-  std::unique_ptr<msgserver::Server> msg_;
-  std::unique_ptr<mcu::Server> mcu_;
-  std::unique_ptr<tavsvc::Service> service_;
-  quint16 msgPort_ = 0;
-  quint16 mcuPort_ = 0;
-  bool started_ = false;
+struct Servers : testsupport::InProcessServers {
+  Servers() : InProcessServers(kWithMcu) {}
 };
 
 // Another member: a media library client logged in to the room's MCU.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <QLabel>
 #include <QPixmap>
 #include <QSignalSpy>
@@ -78,17 +80,7 @@ TEST(UserItemTest, ClicksAndMarks) {
 TEST(UserItemTest, NamesAreNeverMarkup) {
   const QString name = QStringLiteral("<b>小明</b><img src=x>");
   UserItem item(7, name, 2);
-  bool found = false;
-  for (QLabel* label : item.findChildren<QLabel*>()) {
-    if (label->text() != name)
-      continue;
-    found = true;
-    EXPECT_EQ(label->textFormat(), Qt::PlainText);
-    QTextDocument tip;
-    tip.setHtml(label->toolTip());
-    EXPECT_EQ(tip.toPlainText(), name);
-  }
-  EXPECT_TRUE(found);
+  EXPECT_TRUE(testsupport::showsAsPlainText(item, name));
 }
 
 TEST(MemberListWidgetTest, GroupsInOrderWithCounts) {

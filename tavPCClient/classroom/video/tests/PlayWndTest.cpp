@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <QLabel>
 #include <QTextDocument>
 
@@ -121,17 +123,7 @@ TEST(PlayWndTest, NamesAreNeverMarkup) {
   const QString name = QStringLiteral("<b>小明</b><img src=x>");
   PlayWnd tile;
   tile.setUser(7, name, 2);
-  bool found = false;
-  for (QLabel* label : tile.findChildren<QLabel*>()) {
-    if (label->text() != name)
-      continue;
-    found = true;
-    EXPECT_EQ(label->textFormat(), Qt::PlainText);
-    QTextDocument tip;
-    tip.setHtml(label->toolTip());
-    EXPECT_EQ(tip.toPlainText(), name);
-  }
-  EXPECT_TRUE(found);
+  EXPECT_TRUE(testsupport::showsAsPlainText(tile, name));
 }
 
 }  // namespace

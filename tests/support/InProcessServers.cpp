@@ -1,0 +1,52 @@
+#include "InProcessServers.h"
+
+#include <string>
+
+#include "mcu/server.h"
+#include "msgserver/server.h"
+#include "service/Service.h"
+
+namespace testsupport {
+
+InProcessServers::InProcessServers(Media media) {
+  msgserver::Config msg;
+  msg.listen_port = 0;
+  msg_ = std::make_unique<msgserver::Server>(msg);
+  msgPort_ = msg_->start();
+
+  if (media == kWithMcu) {
+    mcu::Config mcuConfig;
+    mcuConfig.listen_port = 0;
+    mcuConfig.media_port_base = 0;
+    mcu_ = std::make_unique<mcu::Server>(mcuConfig);
+    mcuPort_ = mcu_->start();
+  }
+
+  tavsvc::ServiceConfig config;
+  config.port = 0;
+  config.dataDir = (dir_.path() + "/service").toStdString();
+  config.msgServer = {"127.0.0.1", msgPort_};
+  if (mcu_)
+    config.mcu = {"127.0.0.1", mcuPort_};
+  config.demoVideos = false;
+  config.passwordStrength = tavsvc::PasswordStrength::Minimum;
+  service_ = std::make_unique<tavsvc::Service>(config);
+  std::string error;
+  started_ = msgPort_ != 0 && (!mcu_ || mcuPort_ != 0) && service_->start(&error);
+}
+
+InProcessServers::~InProcessServers() = default;
+
+QString InProcessServers::host() const {
+  return QStringLiteral("127.0.0.1:%1").arg(service_->port());
+}
+
+quint64 InProcessServers::relayed() const {
+  return msg_->stats().messages;
+}
+
+void InProcessServers::stopService() {
+  service_->stop();
+}
+
+}  // namespace testsupport

@@ -1,0 +1,48 @@
+// The servers a client test talks to, in the test's own process on ephemeral
+// loopback ports: the service with its demo data, the message server and, when
+// asked for, the MCU.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace mcu {
+class Server;
+}
+namespace msgserver {
+class Server;
+}
+namespace tavsvc {
+class Service;
+}
+
+namespace testsupport {
+
+class InProcessServers {
+public:
+  enum Media { kNoMcu, kWithMcu };
+  explicit InProcessServers(Media media = kNoMcu);
+  ~InProcessServers();
+
+  bool started() const { return started_; }
+  // "127.0.0.1:port" of the service, as the client's settings name it.
+  QString host() const;
+  quint16 msgPort() const { return msgPort_; }
+  quint16 mcuPort() const { return mcuPort_; }
+  mcu::Server& mcu() { return *mcu_; }
+  // Messages the message server relayed so far.
+  quint64 relayed() const;
+  void stopService();
+
+private:
+  QTemporaryDir dir_;
+  std::unique_ptr<msgserver::Server> msg_;
+  std::unique_ptr<mcu::Server> mcu_;
+  std::unique_ptr<tavsvc::Service> service_;
+  quint16 msgPort_ = 0;
+  quint16 mcuPort_ = 0;
+  bool started_ = false;
+};
+
+}  // namespace testsupport
