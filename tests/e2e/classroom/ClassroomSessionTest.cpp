@@ -280,14 +280,21 @@ TEST_F(ClassroomTest, StartsUpWithRoleAndMembersAndCancelOnCloseKeepsEverything)
 }
 
 // Members already in the room when the classroom opens are looked up at once,
-// not only by the 30-second supplement.
-TEST_F(ClassroomTest, MembersAlreadyPresentAreListedAtOnce) {
+// not only by the 30-second supplement; also when the classroom is entered again.
+TEST_F(ClassroomTest, MembersAlreadyPresentAreListedAtOnceOnEveryVisit) {
   bots_.push_back(std::make_unique<Bot>(kStudents[2], servers_.mcuPort()));
   ASSERT_TRUE(bots_.back()->connected());
-  ASSERT_TRUE(enter("teacher"));
-  ASSERT_TRUE(connected());
-  EXPECT_TRUE(waitUntil([&] { return session().contains(kStudents[2]); }, 25000));
-  EXPECT_FALSE(session().nameOf(kStudents[2]).isEmpty());
+  for (int visit = 1; visit <= 2; ++visit) {
+    SCOPED_TRACE(visit);
+    ASSERT_TRUE(enter("teacher"));
+    ASSERT_TRUE(connected());
+    EXPECT_TRUE(waitUntil([&] { return session().contains(kStudents[2]); }, 25000));
+    EXPECT_FALSE(session().nameOf(kStudents[2]).isEmpty());
+    EXPECT_NE(memberList().findUser(kStudents[2]), nullptr);
+    answerNextBox(true);
+    classroom_->close();
+    ASSERT_TRUE(waitUntil([&] { return classroom_.isNull(); }));
+  }
 }
 
 TEST_F(ClassroomTest, LoggedInElsewhereLeavesWithoutAsking) {
