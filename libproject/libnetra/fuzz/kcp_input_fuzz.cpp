@@ -13,6 +13,7 @@
 #include "netra/kcp_frame.h"
 #include "netra/kcp_segment.h"
 #include "netra/kcp_session.h"
+#include "wirebytes/byte_order.h"
 
 namespace {
 
@@ -30,8 +31,7 @@ void touch(const uint8_t* data, std::size_t length) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 4)
     return 0;
-  const uint32_t conv =
-      data[0] | (uint32_t{data[1]} << 8) | (uint32_t{data[2]} << 16) | (uint32_t{data[3]} << 24);
+  const uint32_t conv = wirebytes::get_le32(data);
   netra::kcp_config config;
   netra::kcp_session session(conv, [&](const uint8_t* out, std::size_t n) {
     if (n > config.mtu)
