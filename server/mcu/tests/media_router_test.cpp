@@ -423,9 +423,12 @@ public:
   void remove_publisher(uint32_t r, uint32_t user) override { log("remove_publisher", r, user); }
   void publisher_datagram(uint32_t r, uint32_t user, const uint8_t* data,
                           std::size_t length) override {
+    {
+      // Kept before the call is logged: the test reads it as soon as the log shows the call.
+      std::lock_guard<std::mutex> lock(mutex_);
+      last_ = bytes(data, data + length);
+    }
     log("datagram", r, user);
-    std::lock_guard<std::mutex> lock(mutex_);
-    last_ = bytes(data, data + length);
   }
   void add_listener(uint32_t r, uint32_t listener, datagram_sink sink) override {
     {
