@@ -18,6 +18,7 @@
 #include "bot_options.h"
 #include "bot_output.h"
 #include "libpavo/libpavo.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -98,6 +99,8 @@ void open_on_connect(Libpavo& library, const std::string& kinds, uint32_t own_id
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Media threads come and go with every open and close; freed buffers go back.
+  platform::returnFreedMemory();
   bot::options options;
   bool help = false;
   std::string error;
