@@ -98,6 +98,10 @@ struct media_router::impl {
   asio::io_context io;
   asio::executor_work_guard<asio::io_context::executor_type> work;
   asio::steady_timer timer;
+  // Set by the shutdown (network thread only). A cancel does not reach a wait
+  // that has already expired and whose handler is queued: that handler must not
+  // arm the timer again, or the network thread never runs out of work.
+  bool stopping = false;
   std::thread thread;
   std::mt19937 rng;             // network thread only
   std::vector<uint8_t> buffer;  // network thread only
@@ -325,6 +329,8 @@ void media_router::impl::on_loss_report(uint32_t room, uint32_t listener, const 
 
 // The relay decides when feedback is due; the timer only wakes it then.
 void media_router::impl::arm_feedback() {
+  if (stopping)
+    return;
   uint32_t wait_ms = 0;
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -332,7 +338,7 @@ void media_router::impl::arm_feedback() {
   }
   timer.expires_after(std::chrono::milliseconds(wait_ms));
   timer.async_wait([this](const asio::error_code& ec) {
-    if (ec)
+    if (ec || stopping)
       return;
     std::vector<relay_control> out;
     {
@@ -375,6 +381,7 @@ media_router::~media_router() {
   }
   mixer.reset();  // its thread ends: no sink is called from now on
   asio::post(impl_->io, [this] {
+    impl_->stopping = true;
     impl_->timer.cancel();
     std::lock_guard<std::mutex> lock(impl_->mutex);
     for (auto& entry : impl_->ports) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -531,6 +533,26 @@ TEST(MediaRouter, InjectedLossDropsTheConfiguredShare) {
   const double dropped = double(after.injected_drops - before.injected_drops) / 400.0;
   EXPECT_GT(dropped, 0.35);
   EXPECT_LT(dropped, 0.65);
+}
+
+// The feedback timer may expire just as the router shuts down, its handler already queued
+// past the cancel; the router must still stop (it used to re-arm the timer and hang).
+TEST(MediaRouter, StopsWhileItsFeedbackTimerFires) {
+  std::atomic<bool> done{false};
+  std::thread([&done] {
+    auto options = loopback_options();
+    options.feedback_period_ms = 1;
+    for (int i = 0; i < 300; ++i) {
+      mcu::media_router router(options);
+      // Vary how long each one lives, so the shutdown meets the timer at every phase.
+      std::this_thread::sleep_for(std::chrono::microseconds(i % 7 * 250));
+    }
+    done = true;
+  }).detach();
+  if (!testsupport::eventually([&] { return done.load(); })) {
+    ADD_FAILURE() << "a media router did not stop";
+    std::abort();  // the stuck thread cannot be joined
+  }
 }
 
 }  // namespace
