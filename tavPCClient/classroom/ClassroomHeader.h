@@ -18,7 +18,6 @@ public:
   ClassroomHeader(const QString& roomName, const QString& teacherName, RoomSession& session,
                   QWidget* parent = nullptr);
 
-  QComboBox* toolSelector() const { return toolSelector_; }
   void setStartEnabled(bool enabled);
 
 signals:

@@ -41,11 +41,3 @@ void SidePanel::setCurrentTab(int index) {
     pages_->setCurrentIndex(index);
   }
 }
-
-int SidePanel::currentTab() const {
-  return pages_->currentIndex();
-}
-
-QPushButton* SidePanel::tab(int index) const {
-  return qobject_cast<QPushButton*>(group_->button(index));
-}

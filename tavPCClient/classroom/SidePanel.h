@@ -18,8 +18,6 @@ public:
   // Adds page under a tab titled title; its index.
   int addTab(const QString& title, QWidget* page, const QString& objectName);
   void setCurrentTab(int index);
-  int currentTab() const;
-  QPushButton* tab(int index) const;
 
 private:
   QButtonGroup* group_;

@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <QString>
 #include <typeindex>
+#include <unordered_map>
 
 #include "ClassroomEntry.h"
 #include "HttpRequest.h"
@@ -88,11 +89,12 @@ public:
   // the providing part does not exist.
   template <typename Interface>
   void provide(Interface* implementation) {
-    services_.insert(std::type_index(typeid(Interface)), implementation);
+    services_[std::type_index(typeid(Interface))] = implementation;
   }
   template <typename Interface>
   Interface* find() const {
-    return static_cast<Interface*>(services_.value(std::type_index(typeid(Interface))));
+    const auto found = services_.find(std::type_index(typeid(Interface)));
+    return found == services_.end() ? nullptr : static_cast<Interface*>(found->second);
   }
 
 signals:
@@ -106,7 +108,7 @@ private:
   QPointer<QWidget> window_;
   Libpavo* media_ = nullptr;
   bool mcuConnected_ = false;
-  QHash<std::type_index, void*> services_;
+  std::unordered_map<std::type_index, void*> services_;
   QHash<QString, QJsonObject> startAnswers_;
   QPixmap ownAvatar_;
 };

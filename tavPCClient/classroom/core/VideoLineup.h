@@ -38,7 +38,6 @@ public:
   void clear();
 
   bool contains(quint32 id) const;
-  bool isDisplayed(quint32 id) const { return displayed_.contains(id); }
   QList<quint32> displayed() const { return displayed_; }
   QList<quint32> waiting() const { return waiting_; }
   bool hasWaiting() const { return !waiting_.isEmpty(); }
