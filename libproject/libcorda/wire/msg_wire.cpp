@@ -119,10 +119,15 @@ std::string encode_frame(FrameType type, std::string_view payload) {
 }
 
 std::string encode_hello(const Hello& hello) {
-  std::string out = frame_with_capacity(FrameType::hello, 10);
+  const std::size_t extra = hello.credential.empty() ? 0 : 2 + hello.credential.size();
+  std::string out = frame_with_capacity(FrameType::hello, kShortHelloSize + extra);
   put_u16(out, hello.version);
   put_u32(out, hello.user_id);
   put_u32(out, hello.channel_id);
+  if (extra > 0) {
+    put_u16(out, static_cast<std::uint16_t>(hello.credential.size()));
+    out.append(hello.credential);
+  }
   return out;
 }
 
@@ -162,7 +167,14 @@ std::string encode_close(CloseCode code, std::string_view reason) {
 std::optional<Hello> decode_hello(std::string_view payload) {
   Reader r(payload);
   Hello h;
-  if (!r.u16(h.version) || !r.u32(h.user_id) || !r.u32(h.channel_id) || !r.empty())
+  if (!r.u16(h.version) || !r.u32(h.user_id) || !r.u32(h.channel_id))
+    return std::nullopt;
+  if (r.empty())
+    return h;
+  // A zero length is refused too: the credential-less hello has one form only.
+  std::uint16_t length = 0;
+  if (!r.u16(length) || !r.bytes(length, h.credential) || !r.empty() ||
+      !valid_credential(h.credential))
     return std::nullopt;
   return h;
 }
@@ -205,6 +217,16 @@ std::optional<Close> decode_close(std::string_view payload) {
     return std::nullopt;
   c.reason = r.rest();
   return c;
+}
+
+bool valid_credential(std::string_view credential) {
+  if (credential.empty() || credential.size() > kMaxCredentialLength)
+    return false;
+  for (char c : credential) {
+    if (c < 0x20 || c > 0x7e)
+      return false;
+  }
+  return true;
 }
 
 bool valid_target(std::string_view target) {

@@ -22,6 +22,9 @@ constexpr std::size_t kDeliverOverhead = 4 + 4 + 2 + kMaxTargetLength;
 // A send frame's text must still fit once the server wraps it into a deliver frame.
 constexpr std::size_t kMaxTextLength = kMaxFrameLength - 1 - kDeliverOverhead;
 constexpr std::size_t kMaxPingPayload = 8;
+// The credential a hello carries: printable ASCII (0x20..0x7e), 1..255 bytes.
+constexpr std::size_t kMaxCredentialLength = 255;
+constexpr std::size_t kShortHelloSize = 2 + 4 + 4;
 
 enum class FrameType : std::uint8_t {
   hello = 1,    // client -> server, first frame
@@ -56,10 +59,17 @@ DecodeResult decode_frames(std::string_view bytes, std::vector<Frame>& out);
 
 const char* to_string(DecodeStatus status);
 
+// Two forms: the short one (10 bytes, no credential) and the short one followed
+// by u16 length and the credential text. An empty credential encodes as the short form.
 struct Hello {
+  Hello() = default;
+  Hello(std::uint16_t v, std::uint32_t user, std::uint32_t channel, std::string_view text = {})
+      : version(v), user_id(user), channel_id(channel), credential(text) {}
+
   std::uint16_t version = kProtocolVersion;
   std::uint32_t user_id = 0;
   std::uint32_t channel_id = 0;
+  std::string_view credential;  // as the service issued it for user_id and channel_id
 };
 
 struct Welcome {
@@ -85,6 +95,7 @@ enum class CloseCode : std::uint16_t {
   idle_timeout = 3,
   slow_consumer = 4,
   shutting_down = 5,
+  credential_refused = 6,  // hello without a credential, or one not valid for its ids
 };
 
 struct Close {
@@ -106,6 +117,9 @@ std::optional<Welcome> decode_welcome(std::string_view payload);
 std::optional<SendMsg> decode_send(std::string_view payload);
 std::optional<Deliver> decode_deliver(std::string_view payload);
 std::optional<Close> decode_close(std::string_view payload);
+
+// 1..kMaxCredentialLength bytes of printable ASCII.
+bool valid_credential(std::string_view credential);
 
 // "*" or a decimal user id without sign that fits 32 bits.
 bool valid_target(std::string_view target);

@@ -23,8 +23,12 @@ void check(bool condition) {
 void check_payload(const wire::Frame& frame) {
   switch (frame.type) {
     case wire::FrameType::hello:
-      if (const auto h = wire::decode_hello(frame.payload))
+      if (const auto h = wire::decode_hello(frame.payload)) {
         check(wire::encode_hello(*h) == wire::encode_frame(frame.type, frame.payload));
+        // Either form: the ten bytes alone, or a credential that may be logged as it is.
+        check(h->credential.empty() ? frame.payload.size() == wire::kShortHelloSize
+                                    : wire::valid_credential(h->credential));
+      }
       break;
     case wire::FrameType::welcome:
       if (const auto w = wire::decode_welcome(frame.payload))

@@ -87,6 +87,43 @@ TEST(WireTest, PayloadsAreCheckedBeforeTheyAreRead) {
   EXPECT_FALSE(wire::decode_send(frames[0].payload));
 }
 
+TEST(WireTest, HelloCarriesACredentialOrNone) {
+  // The short form of the first version still reads, as a hello without credential.
+  const std::string short_form = wire::encode_hello({1, 42, 7});
+  ASSERT_EQ(short_form.size(), wire::kHeaderSize + wire::kShortHelloSize);
+  std::vector<wire::Frame> frames;
+  ASSERT_EQ(wire::decode_frames(short_form, frames).consumed, short_form.size());
+  auto hello = wire::decode_hello(frames[0].payload);
+  ASSERT_TRUE(hello);
+  EXPECT_TRUE(hello->credential.empty());
+
+  const std::string credential = "1.42.7.2.1700000000000." + std::string(64, 'a');
+  const std::string long_form = wire::encode_hello({1, 42, 7, credential});
+  frames.clear();
+  ASSERT_EQ(wire::decode_frames(long_form, frames).consumed, long_form.size());
+  hello = wire::decode_hello(frames[0].payload);
+  ASSERT_TRUE(hello);
+  EXPECT_EQ(hello->user_id, 42u);
+  EXPECT_EQ(hello->channel_id, 7u);
+  EXPECT_EQ(hello->credential, credential);
+
+  auto with_length = [&](std::uint16_t length, const std::string& text) {
+    std::string payload(frames[0].payload.substr(0, wire::kShortHelloSize));
+    payload.push_back(static_cast<char>(length >> 8));
+    payload.push_back(static_cast<char>(length & 0xff));
+    return wire::decode_hello(payload + text);
+  };
+  EXPECT_TRUE(with_length(3, "abc"));
+  EXPECT_FALSE(with_length(0, ""));      // the empty credential has the short form only
+  EXPECT_FALSE(with_length(4, "abc"));   // length past the end
+  EXPECT_FALSE(with_length(2, "abc"));   // bytes after the credential
+  EXPECT_FALSE(with_length(3, "a\nc"));  // not printable
+  EXPECT_FALSE(with_length(3, "a\xc3\xa9"));
+  EXPECT_TRUE(with_length(255, std::string(255, '~')));
+  EXPECT_FALSE(with_length(256, std::string(256, '~')));
+  EXPECT_FALSE(wire::decode_hello(std::string(frames[0].payload.substr(0, 11))));  // half a length
+}
+
 TEST(WireTest, TargetsAreStarOrUnsigned32BitDecimals) {
   EXPECT_TRUE(wire::valid_target("*"));
   EXPECT_EQ(wire::target_user("0"), 0u);
