@@ -56,7 +56,7 @@ void audio_rtp_recv::run() {
     if (quit_requested())
       break;
     if (woken == 1) {
-      if (!arrived_)
+      if (registration_.due())
         send_registration();
       continue;
     }
@@ -70,7 +70,7 @@ void audio_rtp_recv::run() {
       datagram = std::move(queue_.front());
       queue_.pop_front();
     }
-    arrived_ = true;
+    registration_.arrived();
     handle(datagram);
   }
 }

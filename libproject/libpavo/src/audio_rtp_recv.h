@@ -1,6 +1,7 @@
 // The room's audio receiver: one mixed stream from the MCU's audio port, reordered in a
-// jitter buffer and played through velaudira. Until the first datagram arrives it registers
-// itself (its user id, 4 bytes big-endian) every 100 ms, which tells the MCU where to send.
+// jitter buffer and played through velaudira. It registers itself (its user id, 4 bytes
+// big-endian), which tells the MCU where to send, as media_registration says: until the first
+// datagram arrives, and again while the stream is silent.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "audio_rtp_packet.h"
 #include "audira/velaudira.h"
 #include "libnetra/udp_client.h"
+#include "media_registration.h"
 #include "media_seams.h"
 #include "velthread/velthread.h"
 
@@ -30,7 +32,8 @@ public:
 
   void on_network_data(const uint8_t* data, unsigned length) override;
 
-  static constexpr unsigned register_interval_ms = 100;
+  static constexpr unsigned register_interval_ms =
+      static_cast<unsigned>(pavo::media_registration::period.count());
   // Datagrams waiting for the receive thread; beyond this the oldest are dropped.
   static constexpr std::size_t max_queued = 512;
 
@@ -54,7 +57,7 @@ private:
   velsemaphore wake_;
 
   // Receive thread only.
-  bool arrived_ = false;
+  pavo::media_registration registration_;
   audio_jitter_buffer jitter_{*this};
   std::vector<audio_frame_ref> blocks_;
 };

@@ -24,6 +24,15 @@ Libpavo* Libpavo::create(velmcu2ui* observer, unsigned user_id, unsigned room_id
   return libpavo::create(pavo_options{}, observer, user_id, room_id, mcu_ip, port, role);
 }
 
+Libpavo* Libpavo::create(velmcu2ui* observer, unsigned user_id, unsigned room_id,
+                         const char* mcu_ip, unsigned short port, user_role_t role,
+                         const char* credential) {
+  pavo_options options;
+  if (credential)
+    options.credential.assign(credential, strnlen(credential, credential_max + 1));
+  return libpavo::create(options, observer, user_id, room_id, mcu_ip, port, role);
+}
+
 void Libpavo::destory(Libpavo* instance) {
   delete instance;
 }
@@ -41,6 +50,9 @@ libpavo* libpavo::create(const pavo_options& options, velmcu2ui* observer, unsig
   instance->start();
   qn::log("libpavo userid:%u roomid:%u, mcuip:%s port:%hu", user_id, room_id,
           instance->mcu_ip_.c_str(), port);
+  if (instance->credential_.empty())
+    qn::log(options.credential.empty() ? "no room credential: the MCU may refuse the join"
+                                       : "the room credential is malformed; not sent");
   return instance;
 }
 
@@ -53,6 +65,10 @@ libpavo::libpavo(const pavo_options& options, velmcu2ui* observer, unsigned user
       port_(port),
       role_(role),
       recv_timeout_ms_(options.recv_timeout_ms),
+      credential_(credential_text_ok(options.credential.data(),
+                                     static_cast<unsigned>(options.credential.size()))
+                      ? options.credential
+                      : std::string()),
       factory_(options.factory ? *options.factory : default_media_factory()),
       dispatch_(*observer, *this, *this) {
   running_ = true;

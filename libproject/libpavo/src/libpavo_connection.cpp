@@ -1,5 +1,6 @@
 // The connection thread: room join on the main port, login on the room port, then receive
 // and dispatch until the connection ends.
+#include <cstring>
 #include <vector>
 
 #include "control_wire.h"
@@ -32,10 +33,21 @@ kcp_client* libpavo::connect_to(uint16_t port) {
   return client;
 }
 
+std::vector<uint8_t> libpavo::with_credential(std::vector<uint8_t> words) const {
+  if (credential_.empty())
+    return words;
+  const std::size_t at = words.size();
+  words.resize(at + 2 + credential_.size());
+  wirebytes::put_be16(words.data() + at, static_cast<uint16_t>(credential_.size()));
+  std::memcpy(words.data() + at + 2, credential_.data(), credential_.size());
+  return words;
+}
+
 bool libpavo::join_room(uint16_t* room_port) {
-  uint8_t payload[4];
-  wirebytes::put_be32(payload, room_id_);
-  if (send_msg(msg_join_room, payload, sizeof payload) != 0)
+  std::vector<uint8_t> payload(4);
+  wirebytes::put_be32(payload.data(), room_id_);
+  payload = with_credential(std::move(payload));
+  if (send_msg(msg_join_room, payload.data(), static_cast<unsigned>(payload.size())) != 0)
     return false;
   std::vector<uint8_t> reply(max_join_reply_payload);
   kcp_header_t header{};
@@ -51,6 +63,11 @@ bool libpavo::join_room(uint16_t* room_port) {
     return false;
   }
   *room_port = wirebytes::get_be16(reply.data());
+  if (*room_port == 0) {
+    qn::log("the MCU refused the join of room %u (%s)", room_id_,
+            credential_.empty() ? "no credential" : "credential not accepted, or no room free");
+    return false;
+  }
   return true;
 }
 
@@ -74,10 +91,11 @@ void libpavo::run() {
     disconnect_procedure();
     return;
   }
-  uint8_t login[8];
-  wirebytes::put_be32(login, pavo::device_mask());
-  wirebytes::put_be32(login + 4, user_id_);
-  send_msg(msg_login, login, sizeof login);
+  std::vector<uint8_t> login(8);
+  wirebytes::put_be32(login.data(), pavo::device_mask());
+  wirebytes::put_be32(login.data() + 4, user_id_);
+  login = with_credential(std::move(login));
+  send_msg(msg_login, login.data(), static_cast<unsigned>(login.size()));
   qn::log("joined room %u on port %u, logging in", room_id_, unsigned{room_port});
   receive_loop();
   if (running_)

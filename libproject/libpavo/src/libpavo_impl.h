@@ -32,6 +32,8 @@
 struct pavo_options {
   unsigned recv_timeout_ms = kcp_default_recv_timeout_ms;
   media_factory* factory = nullptr;  // null: default_media_factory()
+  // Shown to the MCU with the room join and the login; empty: none.
+  std::string credential;
 };
 
 class libpavo : public Libpavo,
@@ -85,6 +87,8 @@ private:
 
   // Connection thread steps.
   bool join_room(uint16_t* room_port);
+  // `words` followed by the credential (control_wire.h), when there is one.
+  std::vector<uint8_t> with_credential(std::vector<uint8_t> words) const;
   kcp_client* connect_to(uint16_t port);
   void receive_loop();
   void disconnect_procedure();
@@ -132,6 +136,7 @@ private:
   const uint16_t port_;
   const user_role_t role_;
   const unsigned recv_timeout_ms_;
+  const std::string credential_;  // empty or a valid credential text
   media_factory& factory_;
 
   std::atomic<uint16_t> camera_index_{0};

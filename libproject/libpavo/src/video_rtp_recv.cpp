@@ -12,8 +12,6 @@ namespace {
 constexpr int red_pt = 100, fec_pt = 101;
 // Datagrams of this size or more are not ours.
 constexpr unsigned max_datagram = 1500;
-// The registration is repeated this often until the first datagram arrives.
-constexpr auto registration_period = std::chrono::milliseconds(100);
 // Queued datagrams beyond this are dropped (a receiver thread that stalls must not grow
 // without bound); retransmission asks for them again.
 constexpr std::size_t max_queued = 8192;
@@ -83,10 +81,10 @@ void video_rtp_recv::run() {
     std::vector<uint8_t> datagram;
     {
       std::unique_lock<std::mutex> lock(queue_mutex_);
-      if (!queue_changed_.wait_for(lock, registration_period,
+      if (!queue_changed_.wait_for(lock, media_registration::period,
                                    [this] { return stopping_ || !queue_.empty(); })) {
         lock.unlock();
-        if (!arrived_)
+        if (registration_.due())
           send_registration();
         continue;
       }
@@ -95,7 +93,7 @@ void video_rtp_recv::run() {
       datagram = std::move(queue_.front());
       queue_.pop_front();
     }
-    arrived_ = true;
+    registration_.arrived();
     velrtp_header header;
     if (!velrtp_read_header(datagram.data(), static_cast<unsigned>(datagram.size()), &header))
       continue;

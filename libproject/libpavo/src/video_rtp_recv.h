@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "libnetra/udp_client.h"
+#include "media_registration.h"
 #include "media_seams.h"
 #include "rtp_frame_assembler.h"
 #include "velmedia/velfec.h"
@@ -47,7 +48,7 @@ private:
   const int kind_;
   sendmsg2ui* const ui_;
   std::atomic<bool> running_{false};
-  bool arrived_ = false;  // receiver thread only
+  media_registration registration_;  // receiver thread only
 
   std::unique_ptr<velvideo_decode> decoder_;
   std::unique_ptr<received_fec_packet> fec_;  // receiver thread only

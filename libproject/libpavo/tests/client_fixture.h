@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "libpavo_impl.h"
 #include "pavo_test_support.h"
@@ -19,6 +20,7 @@ protected:
     pavo_options options;
     options.recv_timeout_ms = recv_timeout_ms;
     options.factory = &factory;
+    options.credential = credential;
     client.reset(libpavo::create(options, &observer, own_id, room_id, "127.0.0.1",
                                  port ? port : mcu.port(), user_role_teacher));
     ASSERT_TRUE(client);
@@ -43,6 +45,7 @@ protected:
     ASSERT_TRUE(mcu.next(100003));
   }
 
+  std::string credential;  // shown with the join and the login; set before start_client
   fake_mcu mcu;
   recording_observer observer;
   recording_factory factory;

@@ -21,6 +21,39 @@ TEST_F(ClientTest, JoinsTheRoomThenLogsInOnTheRoomPort) {
   EXPECT_TRUE(client->connected());
 }
 
+TEST_F(ClientTest, JoinAndLoginEndWithTheCredential) {
+  credential = "1.10.77.1.1900000000000.0123abcdef";
+  const bytes text(credential.begin(), credential.end());
+  const bytes tail = be16(static_cast<uint16_t>(text.size())) + text;
+  log_in();
+  auto join = mcu.next(30);
+  ASSERT_TRUE(join);
+  EXPECT_EQ(join->payload, be32({room_id}) + tail);
+  auto login = mcu.next(0);
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->payload, be32({pavo::device_mask(), own_id}) + tail);
+}
+
+TEST_F(ClientTest, ACredentialOverTheLimitIsNotSent) {
+  credential = std::string(161, 'a');
+  log_in();
+  auto join = mcu.next(30);
+  ASSERT_TRUE(join);
+  EXPECT_EQ(join->payload, be32({room_id}));
+  auto login = mcu.next(0);
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->payload, be32({pavo::device_mask(), own_id}));
+}
+
+TEST_F(ClientTest, JoinRefusedWithPortZeroDisconnectsWithoutLogin) {
+  mcu.set_join_reply(31, be16(0));
+  start_client();
+  ASSERT_TRUE(observer.next_event(pavo_event_disconnected));
+  EXPECT_EQ(mcu.sessions_opened(), 1u);
+  EXPECT_TRUE(mcu.received(0).empty());
+  EXPECT_EQ(observer.count("event11"), 0u);
+}
+
 TEST_F(ClientTest, UserListFollowsTheConnectedEvent) {
   start_client();
   auto first = observer.next_any();

@@ -193,6 +193,23 @@ TEST_F(ReceiveStream, RegistersUntilDataComesThenDecodesAndAsksForWhatIsMissing)
   EXPECT_TRUE(missing.empty());
 }
 
+// A registration from another socket may have moved the stream away at the MCU: once data
+// stops, the receiver registers again until it comes back.
+TEST_F(ReceiveStream, RegistersAgainWhenItsStreamFallsSilent) {
+  pavo::video_rtp_recv receiver("127.0.0.1", port.port(), own_id, &ui, remote_id, media_kind_video);
+  ASSERT_TRUE(receiver.running());
+  ASSERT_TRUE(port.next());
+  for (const bytes& p : packets)
+    port.reply(p);
+  ASSERT_TRUE(ui.wait_frames(1));
+  // At most one or two were on their way before the data came; then the silence brings more.
+  for (int i = 0; i < 5; ++i) {
+    auto hello = port.next();
+    ASSERT_TRUE(hello) << "registration " << i;
+    EXPECT_EQ(*hello, (bytes{0, 0, 0x27, 0x13}));
+  }
+}
+
 // A red picture through encoder, FEC packetiser, receiver and decoder, delivered as the
 // observer asked: opaque 32-bit words, converted once.
 TEST(ReceiveLayout, DeliversDecodedPicturesAsWordsWhenAsked) {

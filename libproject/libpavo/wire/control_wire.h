@@ -10,7 +10,7 @@ namespace pavo_wire {
 
 // Message types. The comments name the payload; "->" marks what the MCU answers or sends.
 enum msg_type : uint32_t {
-  msg_login = 0,  // {mask, id} -> {mask, id}* of the users present
+  msg_login = 0,  // {mask, id, credential} -> {mask, id}* of the users present; refused: 70
   msg_leave = 1,  // none -> {id} to the others
   msg_reserved = 3,
   msg_open_media = 4,   // {user, kind}
@@ -31,8 +31,8 @@ enum msg_type : uint32_t {
   msg_unsubscribe = 20,
   msg_media_port = 21,  // -> {publisher, kind, u16 port}
   msg_existing_media = 29,
-  msg_join_room = 30,  // {room}, on the main port -> 31
-  msg_room_port = 31,  // {u16 port}
+  msg_join_room = 30,  // {room, credential}, on the main port -> 31
+  msg_room_port = 31,  // {u16 port}; port 0: refused (no valid credential, or no room free)
   msg_start_class = 32,
   msg_start_class_ack = 33,
   msg_stop_class = 34,
@@ -82,6 +82,23 @@ constexpr unsigned max_send_payload = 4096;
 constexpr unsigned max_recv_payload = 65535;
 // The room-join reply shares its buffer with the header.
 constexpr unsigned max_join_reply_payload = 65527;
+
+// The credential at the end of messages 0 and 30: the service's signed statement that this
+// user may use this room (its room-entry answer's "room_credential"), which the MCU checks
+// before it opens a room or lets a login in. Layout after the message's words: u16 length n,
+// then n bytes of text, printable ASCII without space (0x21..0x7e), 1 <= n <= credential_max.
+// The words before it are unchanged, so a peer that knows no credential reads the message as
+// before. Anything after the credential is ignored (room for later fields).
+constexpr unsigned credential_max = 160;
+
+inline bool credential_text_ok(const char* text, unsigned length) {
+  if (!text || length == 0 || length > credential_max)
+    return false;
+  for (unsigned i = 0; i < length; ++i)
+    if (text[i] < 0x21 || text[i] > 0x7e)
+      return false;
+  return true;
+}
 
 // Peer messages: up to this many bytes go as one message 64/65, longer ones as fragments.
 constexpr unsigned peer_single_max = 2000;

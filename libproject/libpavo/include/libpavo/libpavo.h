@@ -201,6 +201,13 @@ public:
   // at the first call only), or when the observer or the address is missing.
   static Libpavo* create(velmcu2ui* observer, unsigned user_id, unsigned room_id,
                          const char* mcu_ip, unsigned short port, user_role_t role);
+  // The same with the room credential the service handed out on entering the room
+  // ("room_credential"), which the MCU wants with the room join and the login. The form
+  // above sends none, and an MCU that checks credentials then refuses the join (event 7
+  // follows). A credential that is not 1 to 160 printable characters is not sent.
+  static Libpavo* create(velmcu2ui* observer, unsigned user_id, unsigned room_id,
+                         const char* mcu_ip, unsigned short port, user_role_t role,
+                         const char* credential);
   // Leaves the MCU, stops every thread and frees the instance. Accepts null.
   static void destory(Libpavo* instance);
 
