@@ -39,7 +39,7 @@ enum connect_failure : int {
   connect_failed_resolve = -1,   // host name not resolved
   connect_failed_refused = -2,   // no TCP connection, or it broke before the welcome
   connect_failed_timeout = -3,   // no answer from the server in time
-  connect_failed_rejected = -4,  // the server refused the hello (version, ids)
+  connect_failed_rejected = -4,  // the server refused the hello (version, credential)
   connect_failed_protocol = -5,  // the server spoke something else
 };
 
@@ -56,8 +56,15 @@ class VELMSG_API velmsgs {
 public:
   // observer must outlive the client. host: NUL-terminated name or address.
   // Returns null only when observer is null or resources are exhausted.
+  // Sends no credential; the message server refuses such a hello (connect_failed_rejected).
   static velmsgs* create(msg_observer* observer, unsigned int user_id, unsigned int channel_id,
                          const char* host, unsigned short port);
+  // The same with the credential the service issued for user_id on channel_id
+  // (NUL-terminated printable ASCII, at most 255 characters), shown in the hello.
+  // Null or empty sends none; any other unusable text is reported as
+  // connect_failed_rejected without connecting.
+  static velmsgs* create(msg_observer* observer, unsigned int user_id, unsigned int channel_id,
+                         const char* host, unsigned short port, const char* credential);
 
   // slot 0: closes the connection, stops and joins the client's thread; no
   // callback runs after it returns. May also be called from inside a callback.

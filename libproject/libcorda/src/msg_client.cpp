@@ -19,12 +19,14 @@ constexpr std::size_t kMaxQueuedBytes = 8u << 20;
 }  // namespace
 
 msg_client::msg_client(velmsg::msg_observer* observer, std::uint32_t user_id,
-                       std::uint32_t channel_id, std::string host, std::uint16_t port)
+                       std::uint32_t channel_id, std::string host, std::uint16_t port,
+                       std::string credential)
     : observer_(observer),
       user_id_(user_id),
       channel_id_(channel_id),
       host_(std::move(host)),
-      port_(port) {}
+      port_(port),
+      credential_(std::move(credential)) {}
 
 msg_client::~msg_client() {
   if (!thread_.joinable())
@@ -78,6 +80,11 @@ void msg_client::begin() {
     lose(velmsg::connect_failed_resolve);
     return;
   }
+  // The server could not even read such a hello; no need to ask it.
+  if (!credential_.empty() && !wire::valid_credential(credential_)) {
+    lose(velmsg::connect_failed_rejected);
+    return;
+  }
   resolver_.async_resolve(
       host_, std::to_string(port_),
       [this](const asio::error_code& ec, const asio::ip::tcp::resolver::results_type& eps) {
@@ -110,7 +117,7 @@ void msg_client::on_connected(const asio::error_code& ec) {
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
   phase_ = phase::awaiting_welcome;
   last_rx_ = std::chrono::steady_clock::now();
-  enqueue(wire::encode_hello({wire::kProtocolVersion, user_id_, channel_id_}));
+  enqueue(wire::encode_hello({wire::kProtocolVersion, user_id_, channel_id_, credential_}));
   read_more();
 }
 

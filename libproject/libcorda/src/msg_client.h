@@ -22,7 +22,7 @@ namespace corda {
 class msg_client : public std::enable_shared_from_this<msg_client> {
 public:
   msg_client(velmsg::msg_observer* observer, std::uint32_t user_id, std::uint32_t channel_id,
-             std::string host, std::uint16_t port);
+             std::string host, std::uint16_t port, std::string credential);
   ~msg_client();
 
   // Starts the connection thread; it keeps the object alive until it ends.
@@ -61,6 +61,7 @@ private:
   const std::uint32_t channel_id_;
   const std::string host_;
   const std::uint16_t port_;
+  const std::string credential_;  // empty: the hello carries none
 
   asio::io_context io_;
   asio::ip::tcp::resolver resolver_{io_};

@@ -32,11 +32,16 @@ velmsgs::~velmsgs() = default;
 
 velmsgs* velmsgs::create(msg_observer* observer, unsigned int user_id, unsigned int channel_id,
                          const char* host, unsigned short port) {
+  return create(observer, user_id, channel_id, host, port, nullptr);
+}
+
+velmsgs* velmsgs::create(msg_observer* observer, unsigned int user_id, unsigned int channel_id,
+                         const char* host, unsigned short port, const char* credential) {
   if (!observer)
     return nullptr;
   try {
-    auto client =
-        std::make_shared<corda::msg_client>(observer, user_id, channel_id, host ? host : "", port);
+    auto client = std::make_shared<corda::msg_client>(
+        observer, user_id, channel_id, host ? host : "", port, credential ? credential : "");
     auto result = std::make_unique<velmsgs_impl>(client);
     client->start();
     return result.release();

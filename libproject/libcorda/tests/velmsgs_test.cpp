@@ -244,32 +244,41 @@ public:
   }
   std::uint16_t port() const { return port_; }
 
-  // Accepts the client and reads its hello frame (15 bytes).
+  // Accepts the client and reads its hello frame; false unless it is one.
   bool accept_hello() {
     pollfd p{listen_fd_, POLLIN, 0};
     if (::poll(&p, 1, 20000) != 1)
       return false;
     fd_ = ::accept(listen_fd_, nullptr, nullptr);
-    std::string got;
-    char buf[64];
-    while (got.size() < wire::kHeaderSize + 10) {
+    std::vector<wire::Frame> frames;
+    char buf[512];
+    while (frames.empty()) {
       pollfd q{fd_, POLLIN, 0};
       if (::poll(&q, 1, 20000) != 1)
         return false;
       const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
       if (n <= 0)
         return false;
-      got.append(buf, static_cast<std::size_t>(n));
+      hello_bytes_.append(buf, static_cast<std::size_t>(n));
+      if (wire::decode_frames(hello_bytes_, frames).status != wire::DecodeStatus::ok)
+        return false;
     }
-    std::vector<wire::Frame> frames;
-    wire::decode_frames(got, frames);
-    return frames.size() == 1 && wire::decode_hello(frames[0].payload).has_value();
+    hello_payload_ = std::string(frames[0].payload);
+    return frames.size() == 1 && frames[0].type == wire::FrameType::hello &&
+           wire::decode_hello(hello_payload_).has_value();
+  }
+  // The credential of the hello taken by accept_hello.
+  std::string hello_credential() const {
+    const auto hello = wire::decode_hello(hello_payload_);
+    return hello ? std::string(hello->credential) : std::string();
   }
   void write(const std::string& bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
 
 private:
   int listen_fd_ = -1;
   int fd_ = -1;
+  std::string hello_bytes_;
+  std::string hello_payload_;
   std::uint16_t port_ = 0;
 };
 
@@ -303,6 +312,35 @@ TEST(VelmsgsTest, TellsRefusalGarbageAndSilenceApart) {
   silent.write(wire::encode_welcome({wire::kProtocolVersion, 150}));
   ASSERT_EQ(observer.wait_state(), 1);
   EXPECT_TRUE(observer.wait_disconnect());
+}
+
+TEST(VelmsgsTest, TheHelloCarriesTheCredentialGivenToCreate) {
+  const std::string credential = "1.1.2.2.1893456000000." + std::string(64, 'f');
+  {
+    ScriptedServer server;
+    Recorder observer;
+    std::unique_ptr<velmsg::velmsgs> client(
+        velmsg::velmsgs::create(&observer, 1, 2, "127.0.0.1", server.port(), credential.c_str()));
+    ASSERT_TRUE(server.accept_hello());
+    EXPECT_EQ(server.hello_credential(), credential);
+    server.write(wire::encode_close(wire::CloseCode::credential_refused, "no"));
+    EXPECT_EQ(observer.wait_state(), velmsg::connect_failed_rejected);
+  }
+  // The old create sends none.
+  ScriptedServer server;
+  Recorder observer;
+  std::unique_ptr<velmsg::velmsgs> client(
+      velmsg::velmsgs::create(&observer, 1, 2, "127.0.0.1", server.port()));
+  ASSERT_TRUE(server.accept_hello());
+  EXPECT_EQ(server.hello_credential(), "");
+
+  // A text no hello can carry is refused before any connection is made.
+  for (const std::string& bad : {std::string("line\nbreak"), std::string(256, 'x')}) {
+    Recorder refused;
+    std::unique_ptr<velmsg::velmsgs> unusable(
+        velmsg::velmsgs::create(&refused, 1, 2, "127.0.0.1", server.port(), bad.c_str()));
+    EXPECT_EQ(refused.wait_state(), velmsg::connect_failed_rejected);
+  }
 }
 
 TEST(VelmsgsTest, DestroyWhileConnectingReportsNothing) {
