@@ -1,7 +1,10 @@
 // Measures the service: requests per second and p50/p99 latency of login, the
-// room list (findRoomByGlobalId) and the presence heartbeat, each with N
-// concurrent keep-alive clients for a fixed time. Starts its own service on a
-// temporary store unless --host/--port name a running one (seeded demo data).
+// room list (findRoomByGlobalId), the presence heartbeat and the member lookups,
+// each with N concurrent keep-alive clients for a fixed time. Starts its own
+// service on a temporary store unless --host/--port name a running one (seeded
+// demo data). For scale, the same clients first measure a bare cpp-httplib
+// server in this process answering a fixed body of the room list's size; each
+// service figure is followed by its ratio to that.
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
@@ -83,15 +86,37 @@ Result run(std::vector<Client>& clients, double seconds, Request request) {
   return total;
 }
 
-void report(const char* name, Result result) {
+double bareRate = 0;  // requests per second of the bare server
+std::string only;     // when set, the one measurement to make
+
+bool wanted(const char* name) {
+  return only.empty() || only == name;
+}
+
+double report(const char* name, Result result) {
   auto& l = result.latenciesMs;
   std::sort(l.begin(), l.end());
   const auto at = [&](double q) {
     return l.empty() ? 0.0 : l[std::min(l.size() - 1, static_cast<size_t>(q * l.size()))];
   };
-  std::printf("%-20s %8zu ok %6ld err %10.1f req/s   p50 %8.2f ms   p99 %8.2f ms\n", name, l.size(),
-              result.errors, l.size() / result.seconds, at(0.50), at(0.99));
+  const double rate = l.size() / result.seconds;
+  std::printf("%-20s %8zu ok %6ld err %10.1f req/s   p50 %8.2f ms   p99 %8.2f ms", name, l.size(),
+              result.errors, rate, at(0.50), at(0.99));
+  if (bareRate > 0)
+    std::printf("   %.2fx bare", rate / bareRate);
+  std::printf("\n");
   std::fflush(stdout);
+  return rate;
+}
+
+std::unique_ptr<httplib::Client> keepAliveClient(const std::string& host, int port) {
+  auto http = std::make_unique<httplib::Client>(host, port);
+  http->set_keep_alive(true);
+  // Headers and body go out in separate writes: without this, Nagle's
+  // algorithm and delayed acknowledgements add 40 ms to every request.
+  http->set_tcp_nodelay(true);
+  http->set_read_timeout(60, 0);
+  return http;
 }
 }  // namespace
 
@@ -102,6 +127,7 @@ int main(int argc, char** argv) {
   flags.define("clients", "50", "concurrent clients");
   flags.define("seconds", "3", "length of each measurement");
   flags.define("pwhash", "interactive", "password hash strength of the in-process service");
+  flags.define("only", "", "measure only this one (bare, login, findRoomByGlobalId, ...)");
   std::string error;
   if (!flags.parse(argc, argv, &error) || flags.helpRequested()) {
     std::cerr << (error.empty() ? "" : "bench-service: " + error + "\n")
@@ -115,6 +141,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   tavsrv::setLogLevel(tavsrv::LogLevel::Warn);
+  only = flags.get("only");
 
   std::string host = flags.get("host");
   std::unique_ptr<tavsvc::Service> service;
@@ -125,7 +152,6 @@ int main(int argc, char** argv) {
     tavsvc::ServiceConfig config;
     config.port = 0;
     config.dataDir = (dir / "data").string();
-    config.threads = static_cast<int>(clientsWanted) + 8;
     config.demoVideos = false;
     config.passwordStrength = flags.get("pwhash") == "min" ? tavsvc::PasswordStrength::Minimum
                                                            : tavsvc::PasswordStrength::Interactive;
@@ -158,42 +184,79 @@ int main(int argc, char** argv) {
     }
     return true;
   };
-  for (size_t i = 0; i < clients.size(); ++i) {
-    clients[i].http = std::make_unique<httplib::Client>(host, static_cast<int>(port));
-    clients[i].http->set_keep_alive(true);
-    // Headers and body go out in separate writes: without this, Nagle's
-    // algorithm and delayed acknowledgements add 40 ms to every request.
-    clients[i].http->set_tcp_nodelay(true);
-    clients[i].http->set_read_timeout(60, 0);
-  }
+  for (size_t i = 0; i < clients.size(); ++i)
+    clients[i].http = keepAliveClient(host, static_cast<int>(port));
   if (!logInAll())
     return 1;
   const double duration = static_cast<double>(seconds);
 
-  report("login", run(clients, duration, [](Client& c) {
-           static const char* names[] = {"student1", "student2", "student3", "student4"};
-           const json a =
-               post(*c.http, "aas/service/user/login",
-                    std::string("userName=") + names[c.userId % 4] + "&userPwd=123456", "");
-           return a.is_object() && a["code"] == 0;
-         }));
+  if (wanted("bare")) {
+    // The yardstick: a fixed answer of the room list's size from a bare server.
+    const json rooms = post(*clients[0].http, "rms/service/room/findRoomByGlobalId",
+                            "globalId=10001", clients[0].ticket);
+    const std::string fixed = rooms.dump();
+    httplib::Server bare;
+    bare.new_task_queue = [n = clients.size()] { return new httplib::ThreadPool(n + 8); };
+    bare.set_tcp_nodelay(true);
+    bare.set_keep_alive_max_count(1000000);
+    bare.Post("/bare", [&fixed](const httplib::Request&, httplib::Response& res) {
+      res.set_content(fixed, "application/json; charset=utf-8");
+    });
+    const int barePort = bare.bind_to_any_port("127.0.0.1");
+    std::thread bareThread([&bare] { bare.listen_after_bind(); });
+    while (!bare.is_running())
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::vector<Client> bareClients(clients.size());
+    for (auto& c : bareClients)
+      c.http = keepAliveClient("127.0.0.1", barePort);
+    bareRate = report("bare server", run(bareClients, duration, [](Client& c) {
+                        const json a = post(*c.http, "bare", "globalId=10001", "");
+                        return a.is_object() && a["code"] == 0;
+                      }));
+    bareClients.clear();
+    bare.stop();
+    bareThread.join();
+  }
+
+  if (wanted("login"))
+    report("login", run(clients, duration, [](Client& c) {
+             static const char* names[] = {"student1", "student2", "student3", "student4"};
+             const json a =
+                 post(*c.http, "aas/service/user/login",
+                      std::string("userName=") + names[c.userId % 4] + "&userPwd=123456", "");
+             return a.is_object() && a["code"] == 0;
+           }));
   if (!logInAll())
     return 1;
-  report("findRoomByGlobalId", run(clients, duration, [](Client& c) {
-           const json a =
-               post(*c.http, "rms/service/room/findRoomByGlobalId", "globalId=10001", c.ticket);
-           return a.is_object() && a["code"] == 0 && a["body"].size() >= 7;
-         }));
+  if (wanted("findRoomByGlobalId"))
+    report("findRoomByGlobalId", run(clients, duration, [](Client& c) {
+             const json a =
+                 post(*c.http, "rms/service/room/findRoomByGlobalId", "globalId=10001", c.ticket);
+             return a.is_object() && a["code"] == 0 && a["body"].size() >= 7;
+           }));
   for (auto& c : clients) {
     post(*c.http, "rms/service/room/userJoinRoom",
          "roomId=1001&globalId=" + std::to_string(c.userId), c.ticket);
   }
-  report("heartbeat", run(clients, duration, [](Client& c) {
-           const json a =
-               post(*c.http, "rms/service/room/heartbeat",
-                    "globalId=" + std::to_string(c.userId) + "&roomId=1001&type=2", c.ticket);
-           return a.is_object() && a["code"] == 0;
-         }));
+  if (wanted("heartbeat"))
+    report("heartbeat", run(clients, duration, [](Client& c) {
+             const json a =
+                 post(*c.http, "rms/service/room/heartbeat",
+                      "globalId=" + std::to_string(c.userId) + "&roomId=1001&type=2", c.ticket);
+             return a.is_object() && a["code"] == 0;
+           }));
+  if (wanted("findRoomOnlineUser"))
+    report("findRoomOnlineUser", run(clients, duration, [](Client& c) {
+             const json a = post(*c.http, "rms/service/room/findRoomOnlineUser",
+                                 "roomId=1001&globalId=" + std::to_string(c.userId), c.ticket);
+             return a.is_object() && a["code"] == 0;
+           }));
+  if (wanted("findRoomUserTypeById"))
+    report("findRoomUserTypeById", run(clients, duration, [](Client& c) {
+             const json a = post(*c.http, "rms/service/room/findRoomUserTypeById",
+                                 "roomId=1001&globalId=10001", c.ticket);
+             return a.is_object() && a["code"] == 0;
+           }));
 
   clients.clear();
   if (service)

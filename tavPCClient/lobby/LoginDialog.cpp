@@ -244,6 +244,7 @@ void LoginDialog::slot_login_reply(QJsonObject answer) {
                    .toLongLong();
   info.avatarPath = body.value(QStringLiteral("imagePath")).toString();
   info.oneLoginServer = answer.value(QStringLiteral("chat_server")).toString();
+  info.oneLoginCredential = answer.value(QStringLiteral("chat_credential")).toString();
 
   AccountStore::writeAccount(info.userId, info.displayName, password_->text());
 

@@ -490,6 +490,7 @@ void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget
   entry.ownerId = text("globalId").toUInt();
   entry.authCode = text("authCode");
   entry.levelDetailed = text("level_detailed");
+  entry.credential = text("room_credential");
   entry.chatServer = ServerAddress::parse(text("chat_server"));
   entry.coursewareFileServer = ServerAddress::parse(text("courseware_file_server"));
   entry.chatFileServer = ServerAddress::parse(text("chat_file_server"));

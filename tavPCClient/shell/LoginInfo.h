@@ -13,6 +13,8 @@ struct LoginInfo {
   qint64 orgId = 0;
   QString avatarPath;
   QString oneLoginServer;  // "host:port" of the one-login channel
+  // The service's signed word that this user may use the one-login channel.
+  QString oneLoginCredential;
   // Set when the lobby closed because the account signed in elsewhere;
   // cleared by every successful login.
   bool loggedInElsewhere = false;

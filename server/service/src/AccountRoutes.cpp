@@ -1,6 +1,7 @@
 #include "Domain.h"
 #include "Routes.h"
 #include "Schema.h"
+#include "tavsrv/Credential.h"
 #include "tavsrv/Random.h"
 
 namespace tavsvc {
@@ -66,7 +67,9 @@ json login(Call& call) {
               {"msg", ""},
               {"body", tavsrv::embedObject(body)},
               {"orgInfo", tavsrv::embedSafe(org)},
-              {"chat_server", tavsrv::embedSafeText(call.ctx.config.msgServer.str())}};
+              {"chat_server", tavsrv::embedSafeText(call.ctx.config.msgServer.str())},
+              {"chat_credential",
+               issueCredential(call.ctx, user.id, tavsrv::kLoginChannel, 0)}};
 }
 
 // A short-lived key that lets the web pages show this user's own data.

@@ -77,7 +77,7 @@ std::string Call::baseUrl() const {
 
 void Router::post(const std::string& path, Handler handler, bool embedded) {
   Context& ctx = ctx_;
-  server_.Post("/" + path, [&ctx, path, handler, embedded](const httplib::Request& req,
+  catalogue_["/" + path] = [&ctx, path, handler, embedded](const httplib::Request& req,
                                                            httplib::Response& res) {
     // Handlers of embedded answers build them safe; refusals are made safe here.
     const auto send = [&](const json& answer) { tavsrv::sendJson(res, answer); };
@@ -110,6 +110,18 @@ void Router::post(const std::string& path, Handler handler, bool embedded) {
       tavsrv::logError(path + ": " + error.what());
       refuse(tavsrv::code::kInternal, "服务器内部错误！");
     }
+  };
+}
+
+void Router::finish() {
+  // Registered last, so the few pattern routes (web page forms) are tried first.
+  server_.Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
+    const auto found = catalogue_.find(req.path);
+    if (found == catalogue_.end()) {
+      tavsrv::sendJson(res, tavsrv::refusal(tavsrv::code::kNotFound, "接口不存在！"), 404);
+      return;
+    }
+    found->second(req, res);
   });
 }
 

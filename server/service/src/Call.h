@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 
 #include "Context.h"
 #include "Identity.h"
@@ -70,6 +71,9 @@ public:
   // The handler builds such answers with tavsrv::embedObject / embedSafe; the
   // router makes its refusals safe for the un-nesting too.
   void post(const std::string& path, Handler handler, bool embedded = false);
+  // After every route is added: the catalogue is looked up by its exact path
+  // (one table lookup instead of trying each route's pattern in turn).
+  void finish();
 
   httplib::Server& server() { return server_; }
   Context& ctx() { return ctx_; }
@@ -77,6 +81,7 @@ public:
 private:
   httplib::Server& server_;
   Context& ctx_;
+  std::unordered_map<std::string, httplib::Server::Handler> catalogue_;
 };
 
 // Money: hundredths of a star bean in the store, a decimal number in answers.

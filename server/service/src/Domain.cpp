@@ -35,13 +35,13 @@ UserRow requireUser(tavsrv::Connection& db, uint32_t id) {
   return *user;
 }
 
-std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id) {
-  auto st = db.prepare(
-      "SELECT id, owner_id, room_name, synopsis, tag, usable_numbers, status, open_style, "
-      "auth_code, plan_start, plan_end, poster_path FROM rooms WHERE id = ?1");
-  st.bind(id);
-  if (!st.step())
-    return std::nullopt;
+namespace {
+
+#define TAV_ROOM_COLUMNS                                                                  \
+  "SELECT id, owner_id, room_name, synopsis, tag, usable_numbers, status, open_style, " \
+  "auth_code, plan_start, plan_end, poster_path FROM rooms "
+
+RoomRow roomFrom(const tavsrv::Statement& st) {
   RoomRow r;
   r.id = static_cast<uint32_t>(st.int64(0));
   r.ownerId = static_cast<uint32_t>(st.int64(1));
@@ -57,6 +57,26 @@ std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id) {
   r.posterPath = st.text(11);
   return r;
 }
+
+}  // namespace
+
+std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id) {
+  auto st = db.prepare(TAV_ROOM_COLUMNS "WHERE id = ?1");
+  st.bind(id);
+  if (!st.step())
+    return std::nullopt;
+  return roomFrom(st);
+}
+
+std::vector<RoomRow> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId) {
+  auto st = db.prepare(TAV_ROOM_COLUMNS "WHERE owner_id = ?1 ORDER BY id");
+  st.bind(ownerId);
+  std::vector<RoomRow> rooms;
+  while (st.step())
+    rooms.push_back(roomFrom(st));
+  return rooms;
+}
+#undef TAV_ROOM_COLUMNS
 
 RoomRow requireRoom(tavsrv::Connection& db, uint32_t id) {
   auto room = loadRoom(db, id);
@@ -104,41 +124,52 @@ int64_t banLeftMs(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int6
 }
 
 json roomJson(const RoomRow& room, bool withSecrets) {
-  json card{{"id", room.id},
-            {"globalId", room.ownerId},
-            {"roomName", room.name},
-            {"roomSynopsis", room.synopsis},
-            {"tag", room.tag},
-            {"usableNumbers", room.usableNumbers},
-            {"status", room.status},
-            {"openStyle", std::to_string(room.openStyle)},
-            {"planStartDate", room.planStart},
-            {"planEndDate", room.planEnd},
-            {"imagePath", room.posterPath}};
+  // Filled key by key: a braced list of pairs costs several copies of each value.
+  json card = json::object();
+  card["id"] = room.id;
+  card["globalId"] = room.ownerId;
+  card["roomName"] = room.name;
+  card["roomSynopsis"] = room.synopsis;
+  card["tag"] = room.tag;
+  card["usableNumbers"] = room.usableNumbers;
+  card["status"] = room.status;
+  card["openStyle"] = std::to_string(room.openStyle);
+  card["planStartDate"] = room.planStart;
+  card["planEndDate"] = room.planEnd;
+  card["imagePath"] = room.posterPath;
   // The access code is the owner's to see; others get it only at room entry.
   card["authCode"] = withSecrets ? room.authCode : std::string();
   return card;
 }
 
 json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user) {
-  const int role = entryRole(db, room, user);
-  const bool muted = isMuted(db, room.id, user.id);
-  const std::string medal =
-      db.queryText(
-            "SELECT m.name FROM user_medals um JOIN medals m ON m.id = um.medal_id "
-            "WHERE um.room_id = ?1 AND um.user_id = ?2 ORDER BY um.id DESC LIMIT 1",
-            room.id, user.id)
-          .value_or("");
-  return json{{"globalId", user.id},
-              {"nickName", user.displayName()},
-              {"role", roomRoleText(role)},
-              {"roleCode", role},
-              {"isAssistant", role != kRoleTeacher && isAssistant(db, room.id, user.id)},
-              {"level", user.level},
-              {"medals", medal},
-              {"sendFlag", muted ? 0 : 1},
-              {"isMuted", muted},
-              {"imagePath", user.imagePath}};
+  // One statement for the member's standing in the room (lists ask this for
+  // every member present).
+  auto st = db.prepare(
+      "SELECT (SELECT role FROM room_members WHERE room_id = ?1 AND user_id = ?2), "
+      "EXISTS(SELECT 1 FROM room_assistants WHERE room_id = ?1 AND user_id = ?2), "
+      "EXISTS(SELECT 1 FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = 1), "
+      "(SELECT m.name FROM user_medals um JOIN medals m ON m.id = um.medal_id "
+      "WHERE um.room_id = ?1 AND um.user_id = ?2 ORDER BY um.id DESC LIMIT 1)");
+  st.bind(room.id, user.id);
+  st.step();
+  int role = user.id == room.ownerId ? kRoleTeacher : static_cast<int>(st.int64(0));
+  if (role == 0)
+    role = user.roleName == "巡管" ? kRoleInspector : kRoleAuditor;
+  const bool assistant = role != kRoleTeacher && st.int64(1) != 0;
+  const bool muted = st.int64(2) != 0;
+  json member = json::object();
+  member["globalId"] = user.id;
+  member["nickName"] = user.displayName();
+  member["role"] = roomRoleText(role);
+  member["roleCode"] = role;
+  member["isAssistant"] = assistant;
+  member["level"] = user.level;
+  member["medals"] = st.isNull(3) ? std::string() : st.text(3);
+  member["sendFlag"] = muted ? 0 : 1;
+  member["isMuted"] = muted;
+  member["imagePath"] = user.imagePath;
+  return member;
 }
 
 bool isSafeDisplayText(const std::string& text, size_t maxChars) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Call.h"
 
@@ -34,6 +35,8 @@ struct RoomRow {
 std::optional<UserRow> loadUser(tavsrv::Connection& db, uint32_t id);
 UserRow requireUser(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "用户不存在！"
 std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id);
+// Every room owned by ownerId, by id.
+std::vector<RoomRow> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId);
 RoomRow requireRoom(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "教室不存在！"
 
 bool isAssistant(tavsrv::Connection& db, uint32_t roomId, uint32_t userId);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "Call.h"
+#include "tavsrv/Credential.h"
 #include "tavsrv/Random.h"
 
 namespace tavsvc {
@@ -52,6 +53,15 @@ std::string issueTicket(tavsrv::Connection& db, uint32_t userId, const std::stri
       "VALUES(?1, ?2, ?3, ?4, ?5)",
       ticket, userId, remoteAddr, nowMs, nowMs + kTicketLifetimeMs);
   return ticket;
+}
+
+std::string issueCredential(const Context& ctx, uint32_t userId, uint32_t room, int roleCode) {
+  tavsrv::Credential credential;
+  credential.user = userId;
+  credential.room = room;
+  credential.roleCode = roleCode;
+  credential.expiresMs = ctx.now() + kCredentialLifetimeMs;
+  return tavsrv::signCredential(ctx.config.internalToken, credential);
 }
 
 bool ticketBelongsTo(tavsrv::Connection& db, const std::string& ticket, uint32_t userId,

@@ -1,6 +1,7 @@
 #include "Domain.h"
 #include "Routes.h"
 #include "Schema.h"
+#include "tavsrv/Credential.h"
 
 namespace tavsvc {
 
@@ -14,17 +15,13 @@ json findRoomByGlobalId(Call& call) {
   call.checkForm();
   const bool own = call.caller().canActAs(userId);
   json rooms = json::array();
-  auto st = call.db().prepare("SELECT id FROM rooms WHERE owner_id = ?1 ORDER BY id");
-  st.bind(userId);
-  while (st.step()) {
-    const auto room = loadRoom(call.db(), static_cast<uint32_t>(st.int64(0)));
-    if (!room)
-      continue;
-    json card = roomJson(*room, own);
-    card["inClass"] = call.ctx.presence.teacherOnDuty(room->id, call.now()) != 0;
+  const int64_t now = call.now();
+  for (const RoomRow& room : loadOwnedRooms(call.db(), userId)) {
+    json card = roomJson(room, own);
+    card["inClass"] = call.ctx.presence.teacherOnDuty(room.id, now) != 0;
     rooms.push_back(std::move(card));
   }
-  return tavsrv::ok(rooms);
+  return tavsrv::ok(std::move(rooms));
 }
 
 json findMyJoinRoom(Call& call) {
@@ -105,7 +102,9 @@ json userJoinRoom(Call& call) {
               {"video_server", call.ctx.config.videoServer.str()},
               {"document_server", call.ctx.config.convertServer.str()},
               {"level_detailed", "LV" + std::to_string(user.level)},
-              {"son", son}};
+              {"son", son},
+              // Shown to the message server (room channel) and the MCU.
+              {"room_credential", issueCredential(call.ctx, userId, roomId, role)}};
   answer["body"] = roomJson(room, false);
   return answer;
 }
@@ -147,7 +146,7 @@ json findRoomOnlineUser(Call& call) {
     if (user)
       members.push_back(tavsrv::embedObject(memberJson(call.db(), room, *user)));
   }
-  return json{{"code", 0}, {"msg", ""}, {"onlineUser", members}};
+  return json{{"code", 0}, {"msg", ""}, {"onlineUser", std::move(members)}};
 }
 
 json findRoomUserTypeById(Call& call) {

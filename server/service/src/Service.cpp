@@ -3,11 +3,13 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <limits>
 #include <filesystem>
 #include <thread>
 
 #include "Context.h"
 #include "DemoVideos.h"
+#include "HttpFront.h"
 #include "Routes.h"
 #include "Schema.h"
 #include "Seed.h"
@@ -18,10 +20,41 @@ namespace fs = std::filesystem;
 
 namespace tavsvc {
 
+namespace {
+
+// cpp-httplib's routing and request parsing, fed one request at a time by the front.
+class RoutingServer : public httplib::Server {
+public:
+  // cpp-httplib ends streamed answers (files) early when it believes its own
+  // listening socket is gone; it never listens here, so it is told one is open.
+  RoutingServer() { svr_sock_ = std::numeric_limits<int>::max(); }
+  bool answerOne(httplib::Stream& stream, bool closeAfter, bool& clientClosed) {
+    return process_request(stream, closeAfter, clientClosed, nullptr);
+  }
+};
+
+constexpr const char* kLoginPath = "/aas/service/user/login";
+constexpr const char* kRegisterPage = "/tavolin/views/register.html";
+
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+Lane laneOf(const std::string& method, const std::string& path) {
+  if (method == "POST" && (path == kLoginPath || path == kRegisterPage))
+    return Lane::Login;  // hashes a password
+  if (startsWith(path, "/uds/upload") || (method == "GET" && startsWith(path, "/download/")))
+    return Lane::Transfer;
+  return Lane::Call;
+}
+
+}  // namespace
+
 struct Service::Impl {
   Context ctx;
-  httplib::Server server;
-  std::thread thread;
+  RoutingServer server;
+  std::unique_ptr<Router> router;
+  std::unique_ptr<HttpFront> front;
   DemoVideos videos;
   bool running = false;
 
@@ -88,16 +121,10 @@ bool Service::Impl::openStore(std::string* error) {
 
 void Service::Impl::configureServer() {
   const ServiceConfig& config = ctx.config;
-  const int threads = config.threads < 2 ? 2 : config.threads;
-  server.new_task_queue = [threads] {
-    return new httplib::ThreadPool(static_cast<size_t>(threads));
-  };
+  // Connections, time-outs and threads are the front's; these only shape the answers.
   server.set_payload_max_length(config.uploadLimit + (1 << 20));
-  server.set_read_timeout(20, 0);
-  server.set_write_timeout(20, 0);
   server.set_keep_alive_max_count(1000);
-  server.set_keep_alive_timeout(10);
-  server.set_tcp_nodelay(true);
+  server.set_keep_alive_timeout(config.idleTimeoutMs / 1000);
 
   // Only uploads may be large: refuse any other big body before it is read.
   const size_t formLimit = config.formLimit;
@@ -129,17 +156,18 @@ void Service::Impl::configureServer() {
         tavsrv::sendJson(res, tavsrv::refusal(tavsrv::code::kInternal, "服务器内部错误！"), 500);
       });
 
-  Router router(server, ctx);
-  addAccountRoutes(router);
-  addRoomRoutes(router);
-  addModerationRoutes(router);
-  addGiftRoutes(router);
-  addChatRoutes(router);
-  addSharingRoutes(router);
-  addCoursewareRoutes(router);
-  addNoticeRoutes(router);
-  addFileRoutes(router);
-  addWebPages(router);
+  router = std::make_unique<Router>(server, ctx);
+  addAccountRoutes(*router);
+  addRoomRoutes(*router);
+  addModerationRoutes(*router);
+  addGiftRoutes(*router);
+  addChatRoutes(*router);
+  addSharingRoutes(*router);
+  addCoursewareRoutes(*router);
+  addNoticeRoutes(*router);
+  addFileRoutes(*router);
+  addWebPages(*router);
+  router->finish();
 }
 
 bool Service::start(std::string* error) {
@@ -159,23 +187,26 @@ bool Service::start(std::string* error) {
   d.configureServer();
 
   const ServiceConfig& config = d.ctx.config;
-  int port = config.port;
-  if (port == 0) {
-    port = d.server.bind_to_any_port(config.host);
-    if (port <= 0)
-      port = -1;
-  } else if (!d.server.bind_to_port(config.host, port)) {
-    port = -1;
-  }
-  if (port < 0) {
-    *error = "cannot listen on " + config.host + ":" + std::to_string(config.port);
+  FrontOptions front;
+  front.host = config.host;
+  front.port = config.port;
+  front.connectionsPerAddress = config.connectionsPerAddress;
+  front.idleTimeoutMs = config.idleTimeoutMs;
+  front.headTimeoutMs = config.headTimeoutMs;
+  front.maxBufferedBody = config.formLimit;
+  front.callThreads = config.threads;
+  front.loginThreads = config.hashThreads;
+  front.busyBody = tavsrv::dumpJson(tavsrv::refusal(503, "服务器繁忙，请稍后重试！"));
+  front.loginBusyBody = tavsrv::dumpJson(tavsrv::refusal(503, "登录的人太多，请稍后再试！"));
+  d.front = std::make_unique<HttpFront>(
+      front,
+      [&d](httplib::Stream& stream, bool closeAfter, bool& clientClosed) {
+        return d.server.answerOne(stream, closeAfter, clientClosed);
+      },
+      laneOf);
+  if (!d.front->start(error))
     return false;
-  }
-  d.ctx.self = tavsrv::HostPort{config.host, port};
-  d.thread = std::thread([&d] { d.server.listen_after_bind(); });
-  // stop() only reaches a server that is already in its accept loop.
-  while (!d.server.is_running())
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  d.ctx.self = tavsrv::HostPort{config.host, d.front->port()};
   d.running = true;
   tavsrv::logInfo("service listening on " + d.ctx.self.str() + ", data in " + config.dataDir);
   return true;
@@ -185,9 +216,7 @@ void Service::stop() {
   Impl& d = *impl_;
   if (!d.running)
     return;
-  d.server.stop();
-  if (d.thread.joinable())
-    d.thread.join();
+  d.front->stop();
   d.videos.wait();
   d.running = false;
   tavsrv::logInfo("service stopped");

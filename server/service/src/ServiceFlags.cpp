@@ -23,7 +23,11 @@ void defineServiceFlags(tavsrv::Flags& flags) {
   flags.defineSwitch("no-seed", "do not put demo data into an empty store");
   flags.defineSwitch("no-demo-videos",
                      "with the demo data, do not make courseware videos with ffmpeg");
-  flags.define("threads", "64", "request threads (each serves one open connection)");
+  flags.define("threads", "8", "threads answering ordinary calls (not one per connection)");
+  flags.define("connections-per-address", "64", "open connections allowed from one address");
+  flags.define("head-timeout-ms", "5000",
+               "time from a request's first byte until its whole head (and form body) is in");
+  flags.define("idle-timeout-ms", "10000", "how long an open connection may wait between requests");
   flags.define("db-connections", "4", "SQLite connections");
   flags.define("pwhash", "interactive", "password hash strength: interactive or min (tests only)");
   flags.define("log-file", "", "also append the log to this file");
@@ -92,6 +96,18 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
   }
   config->threads = static_cast<int>(threads);
   config->dbConnections = static_cast<int>(connections);
+  long long perAddress = 0, headMs = 0, idleMs = 0;
+  if (!flags.getInt("connections-per-address", 1, 100000, &perAddress) ||
+      !flags.getInt("head-timeout-ms", 100, 600000, &headMs) ||
+      !flags.getInt("idle-timeout-ms", 1000, 3600000, &idleMs)) {
+    *error =
+        "--connections-per-address must be 1..100000, --head-timeout-ms 100..600000 and "
+        "--idle-timeout-ms 1000..3600000";
+    return false;
+  }
+  config->connectionsPerAddress = static_cast<int>(perAddress);
+  config->headTimeoutMs = static_cast<int>(headMs);
+  config->idleTimeoutMs = static_cast<int>(idleMs);
   const std::string strength = flags.get("pwhash");
   if (strength == "interactive") {
     config->passwordStrength = PasswordStrength::Interactive;

@@ -27,6 +27,9 @@ struct ClassroomEntry {
   quint32 ownerId = 0;
   QString authCode;
   QString levelDetailed;
+  // The service's signed word that this member may use this room, shown to the
+  // message server (room channel) and the MCU.
+  QString credential;
   qint64 linkedAccountId = -1;  // from "son", -1 when none
 
   ServerAddress chatServer;

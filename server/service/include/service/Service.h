@@ -39,9 +39,12 @@ struct ServiceConfig {
   bool seedDemo = true;
   // With the demo data, make short courseware videos (needs the ffmpeg program).
   bool demoVideos = true;
-  int threads = 64;       // request threads (one per open connection)
+  int threads = 8;        // threads answering ordinary calls (connections wait without one)
+  int connectionsPerAddress = 64;  // open connections from one client address
+  int idleTimeoutMs = 10000;       // an open connection's wait for its next request
+  int headTimeoutMs = 5000;        // from a request's first byte to its whole head and form body
   int dbConnections = 4;  // SQLite connections in the pool
-  int hashThreads = 2;    // password hashes computed at the same time (Argon2id is memory-hard)
+  int hashThreads = 2;    // logins answered at the same time (Argon2id is memory-hard)
   PasswordStrength passwordStrength = PasswordStrength::Interactive;
   // Largest form body. cpp-httplib itself refuses form-encoded bodies above
   // 8 KiB (CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH of the system library),

@@ -1,0 +1,455 @@
+#include "HttpFront.h"
+
+#include <httplib.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <asio.hpp>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "BufferedSocketStream.h"
+#include "WorkerPool.h"
+#include "tavsrv/Log.h"
+
+namespace tavsvc {
+namespace {
+
+using asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+// What the front needs to know of a request head to decide where it goes.
+struct HeadInfo {
+  std::string method;
+  std::string path;  // without the query
+  uint64_t contentLength = 0;
+  bool chunked = false;
+  bool expectsContinue = false;
+  size_t expectLineStart = 0, expectLineEnd = 0;  // the Expect line, to take out once answered
+};
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+    text.remove_suffix(1);
+  return text;
+}
+
+// head: the bytes up to and including the blank line. False when it cannot be a request.
+bool readHead(std::string_view head, HeadInfo* info) {
+  size_t lineEnd = head.find('\n');
+  const std::string_view requestLine = trim(head.substr(0, lineEnd));
+  const size_t firstSpace = requestLine.find(' ');
+  if (firstSpace == std::string_view::npos || firstSpace == 0)
+    return false;
+  info->method = std::string(requestLine.substr(0, firstSpace));
+  std::string_view target = requestLine.substr(firstSpace + 1);
+  target = target.substr(0, target.find(' '));
+  info->path = std::string(target.substr(0, target.find('?')));
+  size_t pos = lineEnd + 1;
+  while (pos < head.size()) {
+    lineEnd = head.find('\n', pos);
+    if (lineEnd == std::string_view::npos)
+      lineEnd = head.size() - 1;
+    const std::string_view line = head.substr(pos, lineEnd - pos);
+    const size_t colon = line.find(':');
+    if (colon != std::string_view::npos) {
+      const std::string_view name = trim(line.substr(0, colon));
+      const std::string_view value = trim(line.substr(colon + 1));
+      if (equalsNoCase(name, "Content-Length")) {
+        uint64_t length = 0;
+        if (value.empty() || value.size() > 18)
+          return false;
+        for (char c : value) {
+          if (c < '0' || c > '9')
+            return false;
+          length = length * 10 + static_cast<uint64_t>(c - '0');
+        }
+        info->contentLength = length;
+      } else if (equalsNoCase(name, "Transfer-Encoding")) {
+        info->chunked = true;
+      } else if (equalsNoCase(name, "Expect") && equalsNoCase(value, "100-continue")) {
+        info->expectsContinue = true;
+        info->expectLineStart = pos;
+        info->expectLineEnd = lineEnd + 1;
+      }
+    }
+    pos = lineEnd + 1;
+  }
+  return true;
+}
+
+std::string cannedAnswer(int status, const char* reason, const std::string& body) {
+  return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+         "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+}  // namespace
+
+struct HttpFront::Impl {
+  struct Connection {
+    explicit Connection(asio::io_context& io) : socket(io), timer(io) {}
+    tcp::socket socket;
+    asio::steady_timer timer;
+    std::string buffer;
+    std::string ip;
+    int port = 0;
+    int served = 0;
+    bool headStarted = false;  // a byte of the next request has arrived
+    Clock::time_point headDeadline;
+    bool busy = false;  // with a worker: the reactor leaves it alone
+    char chunk[4096];
+  };
+  using ConnectionPtr = std::shared_ptr<Connection>;
+
+  FrontOptions options;
+  Handler handler;
+  Classifier classifier;
+  asio::io_context io;
+  tcp::acceptor acceptor{io};
+  std::thread thread;
+  std::unique_ptr<WorkerPool> calls, logins, transfers;
+  int boundPort = 0;
+  bool running = false;
+  std::atomic<bool> stopping{false};
+
+  // Reactor thread only.
+  std::unordered_set<ConnectionPtr> connections;
+  std::unordered_map<std::string, int> perAddress;
+  std::unordered_map<std::string, int> transfersPerAddress;
+
+  mutable std::mutex statsMutex;
+  Stats counters;
+
+  void count(uint64_t Stats::*field) {
+    std::lock_guard<std::mutex> lock(statsMutex);
+    ++(counters.*field);
+  }
+
+  void accept();
+  void admit(tcp::socket socket);
+  void waitForRequest(const ConnectionPtr& c);
+  void armTimer(const ConnectionPtr& c);
+  void read(const ConnectionPtr& c);
+  // Dispatches when the buffer holds a whole request (or as much as is read ahead);
+  // false when more bytes are needed.
+  bool tryDispatch(const ConnectionPtr& c);
+  void dispatch(const ConnectionPtr& c, Lane lane, bool closeAfter);
+  void finished(const ConnectionPtr& c, Lane lane, bool keep);
+  void answerAndClose(const ConnectionPtr& c, std::string answer);
+  void close(const ConnectionPtr& c);
+};
+
+void HttpFront::Impl::accept() {
+  acceptor.async_accept([this](const asio::error_code& error, tcp::socket socket) {
+    if (error) {
+      if (error == asio::error::operation_aborted || !acceptor.is_open())
+        return;
+      // Out of descriptors and the like: try again shortly rather than spin.
+      auto pause = std::make_shared<asio::steady_timer>(io, std::chrono::milliseconds(50));
+      pause->async_wait([this, pause](const asio::error_code&) {
+        if (acceptor.is_open())
+          accept();
+      });
+      return;
+    }
+    admit(std::move(socket));
+    accept();
+  });
+}
+
+void HttpFront::Impl::admit(tcp::socket socket) {
+  asio::error_code ec;
+  const tcp::endpoint remote = socket.remote_endpoint(ec);
+  if (ec)
+    return;
+  count(&Stats::accepted);
+  std::string ip = remote.address().to_string();
+  int& fromHere = perAddress[ip];
+  if (static_cast<int>(connections.size()) >= options.maxConnections ||
+      fromHere >= options.connectionsPerAddress) {
+    if (fromHere == 0)
+      perAddress.erase(ip);
+    count(&Stats::refusedConnections);
+    // Best effort, never waiting: a word to a client that is merely behind a busy address.
+    static const std::string answer = cannedAnswer(
+        503, "Service Unavailable", R"({"code":503,"msg":"连接过多，请稍后重试！","body":{}})");
+    ::send(socket.native_handle(), answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    socket.close(ec);
+    return;
+  }
+  ++fromHere;
+  auto c = std::make_shared<Connection>(io);
+  c->socket = std::move(socket);
+  c->socket.set_option(tcp::no_delay(true), ec);
+  c->ip = std::move(ip);
+  c->port = remote.port();
+  connections.insert(c);
+  waitForRequest(c);
+}
+
+void HttpFront::Impl::waitForRequest(const ConnectionPtr& c) {
+  c->headStarted = !c->buffer.empty();
+  c->headDeadline = Clock::now() + std::chrono::milliseconds(options.headTimeoutMs);
+  if (c->headStarted && tryDispatch(c))
+    return;
+  c->timer.expires_after(
+      std::chrono::milliseconds(c->headStarted ? options.headTimeoutMs : options.idleTimeoutMs));
+  armTimer(c);
+  read(c);
+}
+
+void HttpFront::Impl::armTimer(const ConnectionPtr& c) {
+  c->timer.async_wait([this, c](const asio::error_code& error) {
+    if (error || c->busy || !connections.count(c))
+      return;
+    count(&Stats::timedOut);
+    close(c);
+  });
+}
+
+void HttpFront::Impl::read(const ConnectionPtr& c) {
+  c->socket.async_read_some(
+      asio::buffer(c->chunk), [this, c](const asio::error_code& error, size_t n) {
+        if (!connections.count(c))
+          return;
+        if (error) {
+          close(c);
+          return;
+        }
+        c->buffer.append(c->chunk, n);
+        if (!c->headStarted) {
+          // The idle wait ends; the whole head now has its own deadline.
+          c->headStarted = true;
+          c->headDeadline = Clock::now() + std::chrono::milliseconds(options.headTimeoutMs);
+          c->timer.expires_at(c->headDeadline);
+          armTimer(c);
+        }
+        if (!tryDispatch(c))
+          read(c);
+      });
+}
+
+bool HttpFront::Impl::tryDispatch(const ConnectionPtr& c) {
+  const size_t headEnd = c->buffer.find("\r\n\r\n");
+  if (headEnd == std::string::npos) {
+    if (c->buffer.size() > options.maxHeadBytes) {
+      answerAndClose(c, cannedAnswer(431, "Request Header Fields Too Large",
+                                     R"({"code":400,"msg":"请求头过大！","body":{}})"));
+      return true;
+    }
+    return false;
+  }
+  HeadInfo head;
+  if (headEnd + 4 > options.maxHeadBytes ||
+      !readHead(std::string_view(c->buffer).substr(0, headEnd + 4), &head)) {
+    answerAndClose(
+        c, cannedAnswer(400, "Bad Request", R"({"code":400,"msg":"请求无效！","body":{}})"));
+    return true;
+  }
+  const Lane lane = classifier(head.method, head.path);
+  const bool hasBody = head.chunked || head.contentLength > 0;
+  bool closeAfter = c->served + 1 >= options.keepAliveMax;
+  if (lane != Lane::Transfer && hasBody) {
+    if (head.chunked || head.contentLength > options.maxBufferedBody) {
+      // Refused from its head without being read; what follows cannot be parsed.
+      closeAfter = true;
+    } else if (c->buffer.size() < headEnd + 4 + head.contentLength) {
+      if (head.expectsContinue) {
+        // Ask for the body here, and keep the request from asking again.
+        c->buffer.erase(head.expectLineStart, head.expectLineEnd - head.expectLineStart);
+        static const std::string goOn = "HTTP/1.1 100 Continue\r\n\r\n";
+        asio::error_code ec;
+        asio::write(c->socket, asio::buffer(goOn), ec);
+      }
+      return false;
+    }
+  }
+  if (lane == Lane::Transfer && hasBody)
+    closeAfter = true;  // a refused upload leaves its body unread
+  dispatch(c, lane, closeAfter);
+  return true;
+}
+
+void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfter) {
+  WorkerPool* pool = lane == Lane::Login      ? logins.get()
+                     : lane == Lane::Transfer ? transfers.get()
+                                              : calls.get();
+  if (lane == Lane::Transfer && transfersPerAddress[c->ip] >= options.transfersPerAddress) {
+    count(&Stats::busy);
+    answerAndClose(c, cannedAnswer(503, "Service Unavailable", options.busyBody));
+    return;
+  }
+  c->busy = true;
+  c->timer.cancel();
+  ++c->served;
+  const bool posted = pool->tryPost([this, c, lane, closeAfter] {
+    size_t offset = 0;
+    BufferedSocketStream stream(c->socket.native_handle(), c->buffer, offset, options.ioTimeoutMs,
+                                options.ioTimeoutMs, c->ip, c->port);
+    bool clientClosed = false;
+    bool ok = false;
+    try {
+      ok = handler(stream, closeAfter || stopping.load(), clientClosed);
+      ok = stream.flush() && ok;
+    } catch (const std::exception& e) {
+      tavsrv::logError(std::string("request failed: ") + e.what());
+    }
+    c->buffer.erase(0, offset);
+    const bool keep = ok && !clientClosed && !closeAfter && stream.healthy();
+    asio::post(io, [this, c, lane, keep] { finished(c, lane, keep); });
+  });
+  if (!posted) {
+    c->busy = false;
+    count(&Stats::busy);
+    answerAndClose(c, cannedAnswer(503, "Service Unavailable",
+                                   lane == Lane::Login ? options.loginBusyBody : options.busyBody));
+    return;
+  }
+  count(&Stats::requests);
+  if (lane == Lane::Transfer)
+    ++transfersPerAddress[c->ip];
+}
+
+void HttpFront::Impl::finished(const ConnectionPtr& c, Lane lane, bool keep) {
+  c->busy = false;
+  if (lane == Lane::Transfer) {
+    auto it = transfersPerAddress.find(c->ip);
+    if (it != transfersPerAddress.end() && --it->second <= 0)
+      transfersPerAddress.erase(it);
+  }
+  if (!keep || stopping.load() || !connections.count(c)) {
+    close(c);
+    return;
+  }
+  waitForRequest(c);
+}
+
+void HttpFront::Impl::answerAndClose(const ConnectionPtr& c, std::string answer) {
+  c->timer.cancel();
+  c->busy = true;  // no timer or read acts on it any more
+  auto text = std::make_shared<std::string>(std::move(answer));
+  c->timer.expires_after(std::chrono::milliseconds(options.headTimeoutMs));
+  c->timer.async_wait([this, c](const asio::error_code& error) {
+    if (!error)
+      close(c);
+  });
+  asio::async_write(c->socket, asio::buffer(*text),
+                    [this, c, text](const asio::error_code&, size_t) { close(c); });
+}
+
+void HttpFront::Impl::close(const ConnectionPtr& c) {
+  if (!connections.erase(c))
+    return;
+  asio::error_code ec;
+  c->timer.cancel();
+  c->socket.shutdown(tcp::socket::shutdown_both, ec);
+  c->socket.close(ec);
+  auto it = perAddress.find(c->ip);
+  if (it != perAddress.end() && --it->second <= 0)
+    perAddress.erase(it);
+}
+
+HttpFront::HttpFront(FrontOptions options, Handler handler, Classifier classifier)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->options = std::move(options);
+  impl_->handler = std::move(handler);
+  impl_->classifier = std::move(classifier);
+}
+
+HttpFront::~HttpFront() {
+  stop();
+}
+
+bool HttpFront::start(std::string* error) {
+  Impl& d = *impl_;
+  if (d.running)
+    return true;
+  try {
+    const tcp::endpoint endpoint(asio::ip::make_address(d.options.host),
+                                 static_cast<unsigned short>(d.options.port));
+    d.acceptor.open(endpoint.protocol());
+    d.acceptor.set_option(tcp::acceptor::reuse_address(true));
+    d.acceptor.bind(endpoint);
+    d.acceptor.listen(d.options.backlog);
+    d.boundPort = d.acceptor.local_endpoint().port();
+  } catch (const std::exception& e) {
+    *error = "cannot listen on " + d.options.host + ":" + std::to_string(d.options.port) + ": " +
+             e.what();
+    asio::error_code ec;
+    d.acceptor.close(ec);
+    return false;
+  }
+  d.calls = std::make_unique<WorkerPool>("svc-call", d.options.callThreads, d.options.callQueue);
+  d.logins =
+      std::make_unique<WorkerPool>("svc-login", d.options.loginThreads, d.options.loginQueue);
+  d.transfers = std::make_unique<WorkerPool>("svc-transfer", d.options.transferThreads,
+                                             d.options.transferQueue);
+  d.stopping = false;
+  d.accept();
+  d.thread = std::thread([&d] {
+    pthread_setname_np(pthread_self(), "svc-front");
+    d.io.run();
+  });
+  d.running = true;
+  return true;
+}
+
+int HttpFront::port() const {
+  return impl_->boundPort;
+}
+
+void HttpFront::stop() {
+  Impl& d = *impl_;
+  if (!d.running)
+    return;
+  d.stopping = true;
+  asio::post(d.io, [&d] {
+    asio::error_code ec;
+    d.acceptor.close(ec);
+    // Idle connections go now; busy ones when their worker is done.
+    std::vector<Impl::ConnectionPtr> idle;
+    for (const auto& c : d.connections)
+      if (!c->busy)
+        idle.push_back(c);
+    for (const auto& c : idle)
+      d.close(c);
+  });
+  // Running requests finish (their answers carry "Connection: close"), then the
+  // reactor closes what is left.
+  d.calls->stop();
+  d.logins->stop();
+  d.transfers->stop();
+  asio::post(d.io, [&d] {
+    std::vector<Impl::ConnectionPtr> all(d.connections.begin(), d.connections.end());
+    for (const auto& c : all)
+      d.close(c);
+    d.io.stop();
+  });
+  d.thread.join();
+  d.io.restart();
+  d.running = false;
+}
+
+HttpFront::Stats HttpFront::stats() const {
+  std::lock_guard<std::mutex> lock(impl_->statsMutex);
+  return impl_->counters;
+}
+
+}  // namespace tavsvc
