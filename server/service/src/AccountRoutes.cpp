@@ -17,8 +17,6 @@ json login(Call& call) {
   const std::string userName = call.form.text("userName", 64);
   const std::string password = call.form.text("userPwd", 128);
   call.checkForm();
-  if (call.ctx.loginThrottle.blocked(call.req.remote_addr, userName, call.now()))
-    throw Refusal(kFailed, "密码错误次数过多，请5分钟后再试！");
 
   std::optional<uint32_t> userId;
   std::string hash;
@@ -38,6 +36,11 @@ json login(Call& call) {
       hash = st.text(1);
     }
   }
+  // Failures count per account, whichever of its names was typed; a name that
+  // is no account counts by itself.
+  const std::string account = userId ? "#" + std::to_string(*userId) : userName;
+  if (call.ctx.loginThrottle.blocked(call.req.remote_addr, account, call.now()))
+    throw Refusal(kFailed, "密码错误次数过多，请5分钟后再试！");
   call.releaseDb();  // hashing is slow: do not hold a store connection meanwhile
   bool good = false;
   if (userId) {
@@ -48,10 +51,10 @@ json login(Call& call) {
     call.ctx.hasher->verify(call.ctx.dummyHash, password);
   }
   if (!good) {
-    call.ctx.loginThrottle.failed(call.req.remote_addr, userName, call.now());
+    call.ctx.loginThrottle.failed(call.req.remote_addr, account, call.now());
     throw Refusal(kFailed, "用户名或密码错误！");
   }
-  call.ctx.loginThrottle.succeeded(call.req.remote_addr, userName);
+  call.ctx.loginThrottle.succeeded(call.req.remote_addr, account);
 
   const UserRow user = requireUser(call.db(), *userId);
   const std::string ticket = issueTicket(call.db(), user.id, call.req.remote_addr, call.now());
@@ -68,8 +71,7 @@ json login(Call& call) {
               {"body", tavsrv::embedObject(body)},
               {"orgInfo", tavsrv::embedSafe(org)},
               {"chat_server", tavsrv::embedSafeText(call.ctx.config.msgServer.str())},
-              {"chat_credential",
-               issueCredential(call.ctx, user.id, tavsrv::kLoginChannel, 0)}};
+              {"chat_credential", issueCredential(call.ctx, user.id, tavsrv::kLoginChannel, 0)}};
 }
 
 // A short-lived key that lets the web pages show this user's own data.

@@ -37,7 +37,7 @@ UserRow requireUser(tavsrv::Connection& db, uint32_t id) {
 
 namespace {
 
-#define TAV_ROOM_COLUMNS                                                                  \
+#define TAV_ROOM_COLUMNS                                                                \
   "SELECT id, owner_id, room_name, synopsis, tag, usable_numbers, status, open_style, " \
   "auth_code, plan_start, plan_end, poster_path FROM rooms "
 
@@ -83,6 +83,16 @@ RoomRow requireRoom(tavsrv::Connection& db, uint32_t id) {
   if (!room)
     throw Refusal(tavsrv::code::kNotFound, "教室不存在！");
   return *room;
+}
+
+bool belongsToRoom(tavsrv::Connection& db, uint32_t roomId, uint32_t userId) {
+  return db
+      .queryInt(
+          "SELECT 1 FROM rooms WHERE id = ?1 AND owner_id = ?2 "
+          "UNION ALL SELECT 1 FROM room_members WHERE room_id = ?1 AND user_id = ?2 "
+          "UNION ALL SELECT 1 FROM room_assistants WHERE room_id = ?1 AND user_id = ?2 LIMIT 1",
+          roomId, userId)
+      .has_value();
 }
 
 bool isAssistant(tavsrv::Connection& db, uint32_t roomId, uint32_t userId) {

@@ -39,6 +39,8 @@ std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id);
 std::vector<RoomRow> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId);
 RoomRow requireRoom(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "教室不存在！"
 
+// The owner, an assistant, or a member who entered it.
+bool belongsToRoom(tavsrv::Connection& db, uint32_t roomId, uint32_t userId);
 bool isAssistant(tavsrv::Connection& db, uint32_t roomId, uint32_t userId);
 // The member's role in the room: 1 for the owner, the stored role for members,
 // 0 for someone who never entered.

@@ -1,8 +1,10 @@
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 
 #include <fcntl.h>
@@ -202,17 +204,79 @@ uint32_t parseId(const std::string& text) {
   return value > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(value);
 }
 
+// Bytes below folder (0 when it does not exist).
+uint64_t folderSize(const fs::path& folder) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code sizeError;
+    if (it->is_regular_file(sizeError)) {
+      const auto size = it->file_size(sizeError);
+      if (!sizeError)
+        total += size;
+    }
+  }
+  return total;
+}
+
+// The room exists, the uploader belongs to it, and what it may still store there:
+// the smaller of its own and the room's remaining quota. Refusal otherwise.
+uint64_t roomAllowance(Context& ctx, tavsrv::Connection& db, uint32_t roomId, uint32_t userId) {
+  if (!loadRoom(db, roomId))
+    throw Refusal(tavsrv::code::kNotFound, "教室不存在！");
+  if (!belongsToRoom(db, roomId, userId))
+    throw Refusal(tavsrv::code::kForbidden, "您不是该教室的成员，不能上传文件！");
+  const fs::path room = fs::path(ctx.uploadsDir) / "room" / std::to_string(roomId);
+  const uint64_t usedByUser = folderSize(room / std::to_string(userId));
+  const uint64_t usedInRoom = folderSize(room);
+  const uint64_t userQuota = ctx.config.uploadQuotaPerUser;
+  const uint64_t roomQuota = ctx.config.uploadQuotaPerRoom;
+  if (usedByUser >= userQuota || usedInRoom >= roomQuota)
+    throw Refusal(tavsrv::code::kFailed, "上传空间已满，请删除不需要的文件后再试！");
+  return std::min(userQuota - usedByUser, roomQuota - usedInRoom);
+}
+
 // POST uds/upload: one file for room R from user U named N, stored as
-// "room/R/U/N" and served at "uds/upload/room/R/U/N". Fields roomId, userId,
-// name (and ticketId unless the X-Tav-Ticket header is sent) come as query
-// parameters with a raw body, or as fields of a multipart form whose part
-// "file" is the content (its file name is the default for name).
+// "room/R/U/N" and served at "uds/upload/room/R/U/N". The uploader is the user
+// of the ticket, sent as the X-Tav-Ticket header or the query parameter
+// ticketId: it is checked before a byte of the body is read, and so are the
+// room and the quotas when roomId comes in the query. roomId, userId (which
+// must be the ticket's user) and name come as query parameters with a raw
+// body, or as fields of a multipart form whose part "file" is the content (its
+// file name is the default for name).
 void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
             const httplib::ContentReader& reader) {
+  const auto refuse = [&](int code, const std::string& msg) {
+    tavsrv::sendJson(res, tavsrv::refusal(code, msg));
+  };
   std::map<std::string, std::string> fields;
   for (const auto& param : req.params)
     fields.emplace(param.first, param.second);
-  UploadSink sink(ctx.config.uploadLimit);
+  const std::string ticket =
+      req.has_header(kTicketHeader) ? req.get_header_value(kTicketHeader) : fields["ticketId"];
+  uint32_t uploader = 0;
+  uint64_t allowance = ctx.config.uploadLimit;
+  bool roomChecked = false;
+  try {
+    auto lease = ctx.pool->acquire();
+    uploader = ticketOwner(*lease, ticket, ctx.now()).value_or(0);
+    if (uploader == 0)
+      return refuse(kNotLoggedIn, "登录已失效，请重新登录！");
+    const std::string queryUser = fields["userId"];
+    if (!queryUser.empty() && parseId(queryUser) != uploader)
+      return refuse(tavsrv::code::kForbidden, kNoRight);
+    if (const uint32_t roomId = parseId(fields["roomId"]); roomId != 0) {
+      allowance = std::min<uint64_t>(allowance, roomAllowance(ctx, *lease, roomId, uploader));
+      roomChecked = true;
+    }
+  } catch (const Refusal& refusal) {
+    return refuse(refusal.code, refusal.what());
+  } catch (const tavsrv::DbError& error) {
+    tavsrv::logError(std::string("upload: ") + error.what());
+    return refuse(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
+  }
+
+  UploadSink sink(static_cast<size_t>(allowance));
   std::string partName;
   std::string partFileName;
   bool sawFile = false;
@@ -253,32 +317,34 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
     readOk =
         opened && reader([&](const char* data, size_t length) { return sink.write(data, length); });
   }
-  const auto refuse = [&](int code, const std::string& msg) {
-    tavsrv::sendJson(res, tavsrv::refusal(code, msg));
-  };
   if (sink.tooLarge())
-    return refuse(kTooLarge, "文件过大！");
+    return refuse(kTooLarge, allowance < ctx.config.uploadLimit
+                                 ? "上传空间不足，请删除不需要的文件后再试！"
+                                 : "文件过大！");
   if (!readOk || !sawFile || !opened)
     return refuse(kBadRequest, "上传内容不完整！");
 
   const uint32_t roomId = parseId(fields["roomId"]);
-  const uint32_t userId = parseId(fields["userId"]);
+  const uint32_t userId = fields["userId"].empty() ? uploader : parseId(fields["userId"]);
   std::string name = fields.count("name") ? fields["name"] : partFileName;
-  if (roomId == 0 || userId == 0)
-    return refuse(kBadRequest, "缺少参数：roomId 或 userId");
+  if (roomId == 0)
+    return refuse(kBadRequest, "缺少参数：roomId");
+  if (userId != uploader)
+    return refuse(tavsrv::code::kForbidden, kNoRight);
   if (!isSafeSegment(name))
     return refuse(kBadRequest, "文件名不合要求！");
-  try {
-    auto lease = ctx.pool->acquire();
-    const std::string ticket =
-        req.has_header(kTicketHeader) ? req.get_header_value(kTicketHeader) : fields["ticketId"];
-    if (!ticketBelongsTo(*lease, ticket, userId, ctx.now()))
-      return refuse(kNotLoggedIn, "登录已失效，请重新登录！");
-    if (!loadRoom(*lease, roomId))
-      return refuse(tavsrv::code::kNotFound, "教室不存在！");
-  } catch (const tavsrv::DbError& error) {
-    tavsrv::logError(std::string("upload: ") + error.what());
-    return refuse(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
+  if (!roomChecked) {
+    // The room came inside the form: checked now, the file still only staged.
+    try {
+      auto lease = ctx.pool->acquire();
+      if (sink.size() > roomAllowance(ctx, *lease, roomId, uploader))
+        return refuse(kTooLarge, "上传空间不足，请删除不需要的文件后再试！");
+    } catch (const Refusal& refusal) {
+      return refuse(refusal.code, refusal.what());
+    } catch (const tavsrv::DbError& error) {
+      tavsrv::logError(std::string("upload: ") + error.what());
+      return refuse(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
+    }
   }
   const std::string relative =
       "room/" + std::to_string(roomId) + "/" + std::to_string(userId) + "/" + name;

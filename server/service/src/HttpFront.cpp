@@ -293,7 +293,7 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
                                               : calls.get();
   if (lane == Lane::Transfer && transfersPerAddress[c->ip] >= options.transfersPerAddress) {
     count(&Stats::busy);
-    answerAndClose(c, cannedAnswer(503, "Service Unavailable", options.busyBody));
+    answerAndClose(c, cannedAnswer(200, "OK", options.busyBody));
     return;
   }
   c->busy = true;
@@ -318,8 +318,9 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
   if (!posted) {
     c->busy = false;
     count(&Stats::busy);
-    answerAndClose(c, cannedAnswer(503, "Service Unavailable",
-                                   lane == Lane::Login ? options.loginBusyBody : options.busyBody));
+    // A refusal the client shows (its text says why), not a transport error.
+    answerAndClose(
+        c, cannedAnswer(200, "OK", lane == Lane::Login ? options.loginBusyBody : options.busyBody));
     return;
   }
   count(&Stats::requests);

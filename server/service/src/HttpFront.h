@@ -9,8 +9,9 @@
 //
 // Limits: connections in all and per client address, a time for an idle
 // connection's next request and a deadline for a whole request head, the head's
-// size, queued work per lane and transfers per address. What exceeds one is
-// answered "busy" (HTTP 503) or closed.
+// size, queued work per lane and transfers per address. A connection beyond
+// the limits gets HTTP 503 and is closed; a request that finds its lane full
+// gets a JSON refusal (HTTP 200, as every refusal, so the client shows its text).
 #pragma once
 
 #include <cstddef>
@@ -46,7 +47,7 @@ struct FrontOptions {
   int transferThreads = 8;
   size_t transferQueue = 64;
   int transfersPerAddress = 4;
-  // Bodies of the JSON answers sent when a lane is full (with HTTP 503).
+  // The JSON refusals sent when a lane is full.
   std::string busyBody = "{}";
   std::string loginBusyBody = "{}";
 };

@@ -26,14 +26,7 @@ Caller identify(tavsrv::Connection& db, const httplib::Request& req, int64_t now
       throw Refusal(tavsrv::code::kNotLoggedIn, "登录已失效，请重新登录！");
     caller.viaTicket = true;
     caller.users.push_back(static_cast<uint32_t>(*user));
-    return caller;
   }
-  auto st = db.prepare(
-      "SELECT DISTINCT user_id FROM tickets WHERE remote_addr = ?1 AND expires_ms > ?2 "
-      "ORDER BY user_id LIMIT 256");
-  st.bind(req.remote_addr, nowMs);
-  while (st.step())
-    caller.users.push_back(static_cast<uint32_t>(st.int64(0)));
   return caller;
 }
 
@@ -64,13 +57,21 @@ std::string issueCredential(const Context& ctx, uint32_t userId, uint32_t room, 
   return tavsrv::signCredential(ctx.config.internalToken, credential);
 }
 
-bool ticketBelongsTo(tavsrv::Connection& db, const std::string& ticket, uint32_t userId,
-                     int64_t nowMs) {
+std::optional<uint32_t> ticketOwner(tavsrv::Connection& db, const std::string& ticket,
+                                    int64_t nowMs) {
   if (ticket.size() != 32)
-    return false;
+    return std::nullopt;
   const auto owner = db.queryInt(
       "SELECT user_id FROM tickets WHERE ticket = ?1 AND expires_ms > ?2", ticket, nowMs);
-  return owner && static_cast<uint32_t>(*owner) == userId;
+  if (!owner)
+    return std::nullopt;
+  return static_cast<uint32_t>(*owner);
+}
+
+bool ticketBelongsTo(tavsrv::Connection& db, const std::string& ticket, uint32_t userId,
+                     int64_t nowMs) {
+  const auto owner = ticketOwner(db, ticket, nowMs);
+  return owner && *owner == userId;
 }
 
 }  // namespace tavsvc

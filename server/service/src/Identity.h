@@ -1,14 +1,12 @@
 // Who is calling. The catalogue's form bodies carry no login ticket, so the
-// service recognises the caller in one of two ways:
-//  1. the header "X-Tav-Ticket: <ticketId>" (a live ticket from login) names the
-//     caller exactly; an unknown or expired ticket is refused;
-//  2. without the header, the callers are the users holding a live ticket that
-//     was issued to a login from the same network address as this request.
-// An action then passes when the user it acts for (or, for room management, any
-// of the candidate users) has the right.
+// caller is named by the header "X-Tav-Ticket: <ticketId>" (a live ticket from
+// login); an unknown or expired ticket is refused, and a call without the
+// header has no caller: whatever needs a user refuses it. (The network address
+// names nobody: behind a NAT or a proxy it is everybody's.)
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +25,7 @@ constexpr const char* kInternalTokenHeader = "X-Tav-Internal-Token";
 
 struct Caller {
   bool viaTicket = false;
-  std::vector<uint32_t> users;  // the ticket's user, or the users logged in from the address
+  std::vector<uint32_t> users;  // the ticket's user; empty without a ticket
 
   bool known() const { return !users.empty(); }
   bool canActAs(uint32_t userId) const;
@@ -45,6 +43,9 @@ constexpr int64_t kCredentialLifetimeMs = 12LL * 3600 * 1000;
 struct Context;
 std::string issueCredential(const Context& ctx, uint32_t userId, uint32_t room, int roleCode);
 
+// The user of a live ticket.
+std::optional<uint32_t> ticketOwner(tavsrv::Connection& db, const std::string& ticket,
+                                    int64_t nowMs);
 bool ticketBelongsTo(tavsrv::Connection& db, const std::string& ticket, uint32_t userId,
                      int64_t nowMs);
 

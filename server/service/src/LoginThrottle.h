@@ -1,4 +1,5 @@
-// Slows down password guessing: after 5 failed logins of one account name from
+// Slows down password guessing: after 5 failed logins of one account (by any of
+// its names: the caller passes one key per account) from
 // one address within 5 minutes, further attempts are refused until the window
 // has passed. Keyed by address too, so nobody can lock an account out for everyone.
 #pragma once

@@ -66,22 +66,34 @@ json removeRoomBlack(Call& call) {
   return tavsrv::ok();
 }
 
-// The room's assistants; a bare array.
+// "138****5678": enough to tell numbers apart, not enough to log in with.
+std::string maskedPhone(const std::string& phone) {
+  if (phone.size() < 7)
+    return phone.empty() ? phone : "****";
+  return phone.substr(0, 3) + "****" + phone.substr(phone.size() - 4);
+}
+
+// The room's assistants; a bare array. Their phone numbers (which also work as
+// login names) only for the room's owner.
 json findManageById(Call& call) {
   const uint32_t roomId = call.form.id("roomId");
   call.checkForm();
-  requireRoom(call.db(), roomId);
+  const RoomRow room = requireRoom(call.db(), roomId);
+  const bool owner = call.caller().canActAs(room.ownerId);
   json list = json::array();
   auto st = call.db().prepare(
       "SELECT u.id, u.nick_name, u.phone, u.image_path FROM room_assistants a "
       "JOIN users u ON u.id = a.user_id WHERE a.room_id = ?1 ORDER BY a.created_ms, u.id");
   st.bind(roomId);
   while (st.step()) {
-    list.push_back(json{{"globalId", st.int64(0)},
-                        {"nickName", st.text(1).empty() ? st.text(2) : st.text(1)},
-                        {"phone", st.text(2)},
-                        {"imagePath", st.text(3)},
-                        {"roomId", roomId}});
+    const std::string phone = owner ? st.text(2) : maskedPhone(st.text(2));
+    json assistant = json::object();
+    assistant["globalId"] = st.int64(0);
+    assistant["nickName"] = st.text(1).empty() ? phone : st.text(1);
+    assistant["phone"] = owner ? phone : std::string();
+    assistant["imagePath"] = st.text(3);
+    assistant["roomId"] = roomId;
+    list.push_back(std::move(assistant));
   }
   return list;
 }

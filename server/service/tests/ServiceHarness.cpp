@@ -16,7 +16,9 @@ fs::path makeTempDir() {
   return fs::path(mkdtemp(pattern.data()));
 }
 
-ServiceHarness::ServiceHarness(bool seed) : dir_(makeTempDir()) {
+ServiceHarness::ServiceHarness(bool seed,
+                               const std::function<void(tavsvc::ServiceConfig&)>& adjust)
+    : dir_(makeTempDir()) {
   using namespace std::chrono;
   clock_ = std::make_shared<tavsrv::ManualClock>(
       duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
@@ -29,6 +31,8 @@ ServiceHarness::ServiceHarness(bool seed) : dir_(makeTempDir()) {
   config.threads = 16;
   config.passwordStrength = tavsvc::PasswordStrength::Minimum;
   config.clock = clock_;
+  if (adjust)
+    adjust(config);
   service_ = std::make_unique<tavsvc::Service>(config);
   std::string error;
   if (!service_->start(&error))

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,7 +34,8 @@ struct Login {
 
 class ServiceHarness {
 public:
-  explicit ServiceHarness(bool seed = true);
+  explicit ServiceHarness(bool seed = true,
+                          const std::function<void(tavsvc::ServiceConfig&)>& adjust = {});
   ~ServiceHarness();
 
   tavsrv::ManualClock& clock() { return *clock_; }

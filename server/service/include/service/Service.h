@@ -51,6 +51,8 @@ struct ServiceConfig {
   // so the same limit holds for bodies sent with any other content type.
   size_t formLimit = 8192;
   size_t uploadLimit = 64u << 20;  // largest uploaded file
+  uint64_t uploadQuotaPerUser = 512ull << 20;  // what one member may keep in one room
+  uint64_t uploadQuotaPerRoom = 4ull << 30;    // what all members together may keep in a room
   // Time source for bans, presence and key expiry; null means the system clock.
   std::shared_ptr<tavsrv::Clock> clock;
 };

@@ -1,0 +1,187 @@
+// The front on its own, with cpp-httplib routes of the test's making: what
+// slow, idle, greedy and pipelining clients get.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <future>
+#include <limits>
+#include <thread>
+
+#include "HttpFront.h"
+#include "RawConnection.h"
+#include "eventually.h"
+
+using tavtest::RawConnection;
+using testsupport::wait_limit;
+
+namespace {
+
+class TestRoutes : public httplib::Server {
+public:
+  TestRoutes() { svr_sock_ = std::numeric_limits<int>::max(); }
+  bool answerOne(httplib::Stream& stream, bool closeAfter, bool& clientClosed) {
+    return process_request(stream, closeAfter, clientClosed, nullptr);
+  }
+};
+
+struct Front {
+  explicit Front(tavsvc::FrontOptions options) {
+    routes.Get("/call", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("answered", "text/plain");
+    });
+    routes.Post("/call", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content("got " + std::to_string(req.body.size()), "text/plain");
+    });
+    routes.Post("/login", [this](const httplib::Request&, httplib::Response& res) {
+      ++loginsRunning;
+      release.wait();
+      res.set_content("logged in", "text/plain");
+    });
+    options.host = "127.0.0.1";
+    options.port = 0;
+    options.busyBody = R"({"code":503,"msg":"busy"})";
+    options.loginBusyBody = R"({"code":503,"msg":"too many logins"})";
+    front = std::make_unique<tavsvc::HttpFront>(
+        options,
+        [this](httplib::Stream& s, bool closeAfter, bool& closed) {
+          return routes.answerOne(s, closeAfter, closed);
+        },
+        [](const std::string&, const std::string& path) {
+          return path == "/login" ? tavsvc::Lane::Login : tavsvc::Lane::Call;
+        });
+    std::string error;
+    EXPECT_TRUE(front->start(&error)) << error;
+  }
+  ~Front() {
+    releaseAll.set_value();
+    front->stop();
+  }
+
+  TestRoutes routes;
+  std::promise<void> releaseAll;
+  std::shared_future<void> release{releaseAll.get_future().share()};
+  std::atomic<int> loginsRunning{0};
+  std::unique_ptr<tavsvc::HttpFront> front;
+};
+
+const std::string kGetCall = "GET /call HTTP/1.1\r\nHost: t\r\n\r\n";
+
+bool answeredNormally(int port, const std::string& from = "127.0.0.1") {
+  RawConnection client(port, from);
+  return client.send(kGetCall) && client.waitFor("answered", wait_limit());
+}
+
+TEST(HttpFront, SlowHeadsAreCutAtTheirDeadlineIdleConnectionsAfterTheirWait) {
+  tavsvc::FrontOptions options;
+  options.headTimeoutMs = 300;
+  options.idleTimeoutMs = 600;
+  Front f(options);
+  const int port = f.front->port();
+
+  // One header line now and then keeps no connection open past the head's deadline.
+  RawConnection slow(port);
+  ASSERT_TRUE(slow.send("GET /call HTTP/1.1\r\n"));
+  const bool cut = testsupport::eventually([&] {
+    slow.send("X-Trickle: 1\r\n");
+    slow.poll();
+    return slow.closedByPeer();
+  });
+  EXPECT_TRUE(cut);
+  EXPECT_EQ(slow.received().find("answered"), std::string::npos);
+
+  // A kept-alive connection is answered, then closed when it stays silent.
+  RawConnection idle(port);
+  ASSERT_TRUE(idle.send(kGetCall));
+  ASSERT_TRUE(idle.waitFor("answered", wait_limit()));
+  EXPECT_TRUE(idle.waitClosed(wait_limit()));
+  EXPECT_GE(f.front->stats().timedOut, 2u);
+  EXPECT_TRUE(answeredNormally(port));
+}
+
+TEST(HttpFront, AnAddressGetsItsShareOfConnectionsAndOthersStillGetIn) {
+  tavsvc::FrontOptions options;
+  options.connectionsPerAddress = 4;
+  Front f(options);
+  const int port = f.front->port();
+  std::vector<RawConnection> greedy;
+  for (int i = 0; i < 6; ++i)
+    greedy.emplace_back(port, "127.0.0.2");
+  // The two beyond the share are told so and closed; the four stay open.
+  int turnedAway = 0;
+  ASSERT_TRUE(testsupport::eventually([&] {
+    turnedAway = 0;
+    for (auto& c : greedy) {
+      c.poll();
+      if (c.closedByPeer() && c.received().find(" 503 ") != std::string::npos)
+        ++turnedAway;
+    }
+    return turnedAway == 2;
+  }));
+  EXPECT_TRUE(answeredNormally(port, "127.0.0.1"));
+  EXPECT_TRUE(answeredNormally(port, "127.0.0.3"));
+  // A closed one frees its place.
+  for (auto& c : greedy)
+    if (!c.closedByPeer()) {
+      c.close();
+      break;
+    }
+  EXPECT_TRUE(testsupport::eventually([&] { return answeredNormally(port, "127.0.0.2"); }));
+}
+
+TEST(HttpFront, AFullLoginLaneSaysSoWhileCallsGoOn) {
+  tavsvc::FrontOptions options;
+  options.loginThreads = 1;
+  options.loginQueue = 1;
+  Front f(options);
+  const int port = f.front->port();
+  const std::string login = "POST /login HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\n\r\n";
+  RawConnection first(port), second(port);
+  ASSERT_TRUE(first.send(login));
+  ASSERT_TRUE(testsupport::eventually([&] { return f.loginsRunning == 1; }));
+  ASSERT_TRUE(second.send(login));  // waits in the queue
+  ASSERT_TRUE(testsupport::eventually([&] { return f.front->stats().requests == 2; }));
+  RawConnection extra(port);
+  ASSERT_TRUE(extra.send(login));
+  EXPECT_TRUE(extra.waitFor("too many logins", wait_limit()));
+  EXPECT_TRUE(extra.waitClosed(wait_limit()));
+  // The calls lane is not held up by the logins.
+  EXPECT_TRUE(answeredNormally(port));
+  f.releaseAll.set_value();
+  f.releaseAll = std::promise<void>();  // the destructor's own release
+  EXPECT_TRUE(first.waitFor("logged in", wait_limit()));
+  EXPECT_TRUE(second.waitFor("logged in", wait_limit()));
+  EXPECT_EQ(f.front->stats().busy, 1u);
+}
+
+TEST(HttpFront, PipelinedRequestsAndExpectContinueAreAnswered) {
+  Front f(tavsvc::FrontOptions{});
+  const int port = f.front->port();
+  RawConnection pipelined(port);
+  ASSERT_TRUE(pipelined.send(
+      kGetCall + "POST /call HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\n\r\nabc" + kGetCall));
+  EXPECT_TRUE(testsupport::eventually([&] {
+    pipelined.poll();
+    const std::string& r = pipelined.received();
+    const size_t first = r.find("answered");
+    return first != std::string::npos && r.find("got 3") != std::string::npos &&
+           r.find("answered", first + 1) != std::string::npos;
+  }));
+
+  // The body is asked for with one "100 Continue", then read and answered.
+  RawConnection asking(port);
+  ASSERT_TRUE(asking.send(
+      "POST /call HTTP/1.1\r\nHost: t\r\nExpect: 100-continue\r\nContent-Length: 2000\r\n\r\n"));
+  ASSERT_TRUE(asking.waitFor("100 Continue", wait_limit()));
+  ASSERT_TRUE(asking.send(std::string(2000, 'x')));
+  ASSERT_TRUE(asking.waitFor("got 2000", wait_limit()));
+  const std::string& r = asking.received();
+  EXPECT_EQ(r.find("100 Continue", r.find("100 Continue") + 1), std::string::npos);
+
+  // A head that never ends is refused once it passes the bound.
+  RawConnection endless(port);
+  endless.send("GET /call HTTP/1.1\r\n" + std::string(20000, 'a'));
+  EXPECT_TRUE(endless.waitFor(" 431 ", wait_limit()));
+  EXPECT_TRUE(endless.waitClosed(wait_limit()));
+}
+
+}  // namespace
