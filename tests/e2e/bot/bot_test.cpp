@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TestCredentials.h"
 #include "bot_process.h"
 #include "mcu/server.h"
 
@@ -27,10 +28,11 @@ protected:
 
   std::unique_ptr<bot_process> join(uint32_t user, const std::string& role,
                                     std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{"--mcu",  "127.0.0.1:" + std::to_string(port),
-                                  "--room", "1001",
-                                  "--user", std::to_string(user),
-                                  "--role", role};
+    std::vector<std::string> args{"--mcu",        "127.0.0.1:" + std::to_string(port),
+                                  "--room",       "1001",
+                                  "--user",       std::to_string(user),
+                                  "--credential", testsupport::testCredential(user, 1001),
+                                  "--role",       role};
     args.insert(args.end(), extra.begin(), extra.end());
     auto bot = std::make_unique<bot_process>(args);
     EXPECT_TRUE(bot->started());
@@ -105,7 +107,8 @@ TEST_F(BotTest, OpensMediaAndSubscribes) {
 
 // "devices <cameras> <microphones> <speakers>" of a bot started with `args`.
 std::vector<int> device_counts(const std::vector<std::string>& args) {
-  std::vector<std::string> all{"--room", "1", "--user", "1", "--mcu", "127.0.0.1:1"};
+  std::vector<std::string> all{"--room", "1",           "--user",       "1",
+                               "--mcu",  "127.0.0.1:1", "--credential", "unused"};
   all.insert(all.end(), args.begin(), args.end());
   bot_process bot(all);
   EXPECT_TRUE(bot.started());
@@ -170,10 +173,15 @@ TEST_F(BotTest, ExitsWhenDisconnectedIfAsked) {
 }
 
 TEST(BotFlags, RefusesBadFlags) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--user", "1"},
-                                               {"--room", "1", "--user", "x"},
-                                               {"--room", "1", "--user", "1", "--mcu", "nohost"},
-                                               {"--room", "1", "--user", "1", "--role", "king"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--user", "1", "--credential", "c"},
+        {"--room", "1", "--user", "x", "--credential", "c"},
+        {"--room", "1", "--user", "1"},  // neither a credential nor a login
+        {"--room", "1", "--login", "student1"},
+        {"--room", "1", "--login", "student1", "--password", "p", "--credential", "c"},
+        {"--room", "1", "--login", "student1", "--password", "p", "--service", "nohost"},
+        {"--room", "1", "--user", "1", "--credential", "c", "--mcu", "nohost"},
+        {"--room", "1", "--user", "1", "--credential", "c", "--role", "king"}}) {
     bot_process bot(args);
     ASSERT_TRUE(bot.started());
     EXPECT_EQ(bot.finish(), 2) << args.back();

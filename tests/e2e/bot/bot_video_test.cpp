@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "TestCredentials.h"
 #include "bot_process.h"
 #include "eventually.h"
 #include "mcu/server.h"
@@ -33,10 +34,11 @@ TEST(BotVideo, ASubscriberDecodesTheSyntheticCameraAndDumpsAPicture) {
   const uint16_t port = server.start();
   ASSERT_NE(port, 0);
   auto bot = [&](uint32_t user, const std::string& role, std::vector<std::string> extra) {
-    std::vector<std::string> args{"--mcu",  "127.0.0.1:" + std::to_string(port),
-                                  "--room", "1001",
-                                  "--user", std::to_string(user),
-                                  "--role", role};
+    std::vector<std::string> args{"--mcu",        "127.0.0.1:" + std::to_string(port),
+                                  "--room",       "1001",
+                                  "--user",       std::to_string(user),
+                                  "--credential", testsupport::testCredential(user, 1001),
+                                  "--role",       role};
     args.insert(args.end(), extra.begin(), extra.end());
     return std::make_unique<bot_process>(args);
   };

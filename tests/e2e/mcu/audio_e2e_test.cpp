@@ -37,6 +37,7 @@
 #include "eventually.h"
 #include "mcu/media_router.h"
 #include "mcu/server.h"
+#include "TestCredentials.h"
 #include "raw_client.h"
 
 extern char** environ;
@@ -246,10 +247,11 @@ protected:
         {"SDL_AUDIODRIVER", "disk"},
         {"SDL_DISKAUDIOFILE", (dir / ("heard_" + std::to_string(user) + ".raw")).string()},
         {"TAV_FAKE_MICROPHONE", "1"}};
-    std::vector<std::string> args{"--mcu",     "127.0.0.1:" + std::to_string(port),
-                                  "--room",    std::to_string(room_id),
-                                  "--user",    std::to_string(user),
-                                  "--workdir", dir.string()};
+    std::vector<std::string> args{"--mcu",        "127.0.0.1:" + std::to_string(port),
+                                  "--room",       std::to_string(room_id),
+                                  "--user",       std::to_string(user),
+                                  "--credential", testsupport::testCredential(user, room_id),
+                                  "--workdir",    dir.string()};
     if (!wav.empty()) {
       env["TAV_FAKE_MICROPHONE_WAV"] = wav;
       // Opened from the connect event: a command sent once the MCU lists the member could

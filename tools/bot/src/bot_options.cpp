@@ -22,10 +22,22 @@ bool parse_number(const std::string& text, unsigned long long max, unsigned long
 }  // namespace
 
 std::string usage() {
-  return "usage: pavo-bot --room N --user N [--mcu HOST:PORT] [--role ROLE] [--workdir DIR]\n"
+  return "usage: pavo-bot --room N (--login NAME --password PW [--service HOST:PORT] |\n"
+         "                          --user N --credential TEXT)\n"
+         "                [--mcu HOST:PORT] [--role ROLE] [--workdir DIR]\n"
          "                [--open KINDS] [--auto-subscribe] [--exit-on-disconnect]\n"
          "                [--real-devices]\n"
-         "  --mcu HOST:PORT       the MCU's main port (default 127.0.0.1:27802)\n"
+         "  --login NAME          log in to the service with this account and enter the room as\n"
+         "                        the client does: the account's id, the room credential and\n"
+         "                        the MCU's address come from the service\n"
+         "  --password PW         the account's password\n"
+         "  --service HOST:PORT   the HTTP service (default 127.0.0.1:27800)\n"
+         "  --user N --credential TEXT\n"
+         "                        without the service: this user id, and a room credential\n"
+         "                        signed with the servers' internal token (the MCU refuses\n"
+         "                        the join and the login without one)\n"
+         "  --mcu HOST:PORT       the MCU's main port (default: from the room entry, else\n"
+         "                        127.0.0.1:27802)\n"
          "  --role ROLE           teacher, student, parent or other (default student)\n"
          "  --workdir DIR         folder holding videoparam.conf (default: the current one,\n"
          "                        else the program's own)\n"
@@ -84,17 +96,30 @@ bool parse_options(int argc, const char* const* argv, options* out, bool* help,
     }
     const std::string value = argv[++i];
     unsigned long long number = 0;
-    if (arg == "--mcu") {
+    if (arg == "--mcu" || arg == "--service") {
       const auto colon = value.rfind(':');
       if (colon == std::string::npos || colon == 0 ||
           !parse_number(value.substr(colon + 1), 65535, &number) || number == 0) {
-        *error = "bad --mcu (HOST:PORT)";
+        *error = "bad " + arg + " (HOST:PORT)";
         return false;
       }
-      out->mcu_host = value.substr(0, colon);
-      if (out->mcu_host == "localhost")
-        out->mcu_host = "127.0.0.1";
-      out->mcu_port = static_cast<uint16_t>(number);
+      std::string host = value.substr(0, colon);
+      if (host == "localhost")
+        host = "127.0.0.1";
+      if (arg == "--mcu") {
+        out->mcu_host = host;
+        out->mcu_port = static_cast<uint16_t>(number);
+        out->mcu_given = true;
+      } else {
+        out->service_host = host;
+        out->service_port = static_cast<uint16_t>(number);
+      }
+    } else if (arg == "--credential") {
+      out->credential = value;
+    } else if (arg == "--login") {
+      out->account = value;
+    } else if (arg == "--password") {
+      out->password = value;
     } else if (arg == "--room" || arg == "--user") {
       if (!parse_number(value, 0xFFFFFFFFull, &number)) {
         *error = "bad " + arg;
@@ -124,8 +149,19 @@ bool parse_options(int argc, const char* const* argv, options* out, bool* help,
       return false;
     }
   }
-  if (!have_room || !have_user) {
-    *error = "--room and --user are required";
+  if (!have_room) {
+    *error = "--room is required";
+    return false;
+  }
+  if (!out->account.empty()) {
+    if (out->password.empty() || !out->credential.empty()) {
+      *error = "--login takes --password, and no --credential (the service hands it out)";
+      return false;
+    }
+    return true;
+  }
+  if (!have_user || out->credential.empty()) {
+    *error = "--user and --credential are required without --login";
     return false;
   }
   return true;

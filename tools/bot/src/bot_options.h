@@ -11,8 +11,16 @@ namespace bot {
 struct options {
   std::string mcu_host = "127.0.0.1";
   uint16_t mcu_port = 27802;
+  bool mcu_given = false;  // --mcu: not taken from the room entry
   uint32_t room = 0;
   uint32_t user = 0;
+  // The room credential the MCU wants with the join and the login: given, or fetched from
+  // the service by logging in as `account` and entering the room.
+  std::string credential;
+  std::string service_host = "127.0.0.1";
+  uint16_t service_port = 27800;
+  std::string account;
+  std::string password;
   user_role_t role = user_role_student;
   std::string workdir;          // where "videoparam.conf" is; empty: see main
   std::string open;             // media to open once connected: "audio", "video", "audio,video"

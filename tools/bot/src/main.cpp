@@ -17,6 +17,7 @@
 #include "bot_observer.h"
 #include "bot_options.h"
 #include "bot_output.h"
+#include "bot_service.h"
 #include "libpavo/libpavo.h"
 #include "platform/platform.h"
 
@@ -117,6 +118,26 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  if (!options.account.empty()) {
+    bot::room_entry entry;
+    if (!bot::enter_room(options.service_host, options.service_port, options.account,
+                         options.password, options.room, &entry, &error)) {
+      std::cerr << "pavo-bot: " << error << "\n";
+      return 1;
+    }
+    if (options.user != 0 && options.user != entry.user) {
+      std::cerr << "pavo-bot: --user " << options.user << " is not " << options.account << " ("
+                << entry.user << ")\n";
+      return 2;
+    }
+    options.user = entry.user;
+    options.credential = entry.credential;
+    if (!options.mcu_given && !entry.mcu_host.empty() && entry.mcu_port != 0) {
+      options.mcu_host = entry.mcu_host;
+      options.mcu_port = entry.mcu_port;
+    }
+  }
+
   if (!options.real_devices)
     use_synthetic_devices();
 
@@ -129,8 +150,9 @@ int main(int argc, char** argv) {
   bot::bot_observer observer;
   observer.auto_subscribe = options.auto_subscribe;
   observer.wake_fd = wake[1];
-  Libpavo* library = Libpavo::create(&observer, options.user, options.room,
-                                     options.mcu_host.c_str(), options.mcu_port, options.role);
+  Libpavo* library =
+      Libpavo::create(&observer, options.user, options.room, options.mcu_host.c_str(),
+                      options.mcu_port, options.role, options.credential.c_str());
   if (!library) {
     std::cerr << "pavo-bot: the library refused to start (videoparam.conf?)\n";
     return 1;
