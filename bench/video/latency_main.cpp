@@ -33,6 +33,8 @@ int64_t now_ns() {
       .count();
 }
 constexpr uint32_t room = 1, publisher = 100, listener = 200;
+// Everything runs on loopback: the ports take datagrams from 127.0.0.1.
+constexpr uint32_t loopback = 0x7F000001;
 
 // The "glass" on the sending side: a camera whose pictures carry their number.
 class counter_camera : public velcapture {
@@ -157,8 +159,8 @@ void measure(int width, int height, int kbps, int frames) {
   mcu::media_router_options options;
   options.port_base = 0;
   mcu::media_router router(options);
-  const uint16_t in = router.open_publisher(room, publisher, 1);
-  const uint16_t out = router.open_subscriber(room, listener, publisher, 1);
+  const uint16_t in = router.open_publisher(room, publisher, 1, loopback);
+  const uint16_t out = router.open_subscriber(room, listener, publisher, 1, loopback);
 
   counter_reader reader(&made);
   pavo::video_rtp_recv receiver("127.0.0.1", out, listener, &reader, publisher, 1);

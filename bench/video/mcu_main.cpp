@@ -22,6 +22,8 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 constexpr uint32_t room = 1, publisher = 100;
+// Everything runs on loopback: the ports take datagrams from 127.0.0.1.
+constexpr uint32_t loopback = 0x7F000001;
 constexpr std::size_t packet_size = 1200;
 
 int loopback_socket() {
@@ -67,11 +69,11 @@ public:
     mcu::media_router_options options;
     options.port_base = 0;
     router_ = std::make_unique<mcu::media_router>(options);
-    in_ = router_->open_publisher(room, publisher, 1);
+    in_ = router_->open_publisher(room, publisher, 1, loopback);
     publisher_fd_ = loopback_socket();
     for (int i = 0; i < listeners; ++i) {
       const uint32_t id = 1000 + i;
-      const uint16_t port = router_->open_subscriber(room, id, publisher, 1);
+      const uint16_t port = router_->open_subscriber(room, id, publisher, 1, loopback);
       const int fd = loopback_socket();
       const uint8_t hello[4] = {0, 0, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
       send_to(fd, port, hello, 4);

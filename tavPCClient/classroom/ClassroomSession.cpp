@@ -93,9 +93,11 @@ void Classroom::initMedia() {
   if (leaving_ || media_)
     return;
   const QByteArray mcu = entry_.mcuAddress.toLatin1();
-  media_ = Libpavo::create(bridge_, entry_.ownUserId, entry_.roomId, mcu.constData(),
-                           entry_.mcuPort,
-                           static_cast<user_role_t>(RoomContext::mediaRole(room_.ownRole)));
+  // The MCU opens the room and lets the login in only for the service's room credential.
+  const QByteArray credential = entry_.credential.toLatin1();
+  media_ = Libpavo::create(
+      bridge_, entry_.ownUserId, entry_.roomId, mcu.constData(), entry_.mcuPort,
+      static_cast<user_role_t>(RoomContext::mediaRole(room_.ownRole)), credential.constData());
   if (media_) {
     bridge_->setLibrary(media_);
     context_->setMedia(media_);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "TestCredentials.h"
 #include "mcu/server.h"
 #include "msgserver/server.h"
 #include "service/Service.h"
@@ -9,8 +10,11 @@
 namespace testsupport {
 
 InProcessServers::InProcessServers(Media media) {
+  // One secret for all three, as the launcher gives them: the credentials the service signs
+  // are believed by the message server and the MCU (and tests can sign their own with it).
   msgserver::Config msg;
   msg.listen_port = 0;
+  msg.internal_token = kTestSecret;
   msg_ = std::make_unique<msgserver::Server>(msg);
   msgPort_ = msg_->start();
 
@@ -18,6 +22,7 @@ InProcessServers::InProcessServers(Media media) {
     mcu::Config mcuConfig;
     mcuConfig.listen_port = 0;
     mcuConfig.media_port_base = 0;
+    mcuConfig.internal_token = kTestSecret;
     mcu_ = std::make_unique<mcu::Server>(mcuConfig);
     mcuPort_ = mcu_->start();
   }
@@ -30,6 +35,7 @@ InProcessServers::InProcessServers(Media media) {
     config.mcu = {"127.0.0.1", mcuPort_};
   config.demoVideos = false;
   config.passwordStrength = tavsvc::PasswordStrength::Minimum;
+  config.internalToken = kTestSecret;
   service_ = std::make_unique<tavsvc::Service>(config);
   std::string error;
   started_ = msgPort_ != 0 && (!mcu_ || mcuPort_ != 0) && service_->start(&error);

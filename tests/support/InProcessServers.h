@@ -1,6 +1,7 @@
 // The servers a client test talks to, in the test's own process on ephemeral
 // loopback ports: the service with its demo data, the message server and, when
-// asked for, the MCU.
+// asked for, the MCU. They share testsupport::kTestSecret (TestCredentials.h) as
+// their internal token.
 #pragma once
 
 #include <QString>

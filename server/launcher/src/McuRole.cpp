@@ -8,7 +8,9 @@ namespace tavlaunch {
 
 std::unique_ptr<tavsrv::Role> makeMcuRole() {
   return std::make_unique<ServerRole<mcu::Server, mcu::Config>>(
-      "mcu", [](const tavsrv::RoleSettings&, mcu::Config& config) {
+      "mcu", [](const tavsrv::RoleSettings& settings, mcu::Config& config) {
+        // Credentials the service signs with the same token open rooms and let logins in.
+        config.internal_token = settings.internalToken;
         if (config.listen_port > 0)
           config.media_port_base = static_cast<std::uint16_t>(config.listen_port + 8);
       });

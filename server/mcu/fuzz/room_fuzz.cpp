@@ -3,6 +3,8 @@
 //   byte 1: type (below 128: that type; else 100000 + (byte & 3))
 //   bytes 2-3: big-endian length, then that many payload bytes (cut at the input's end)
 // Every message goes in as an exact copy, so reading past it shows under the sanitizers.
+// A login (type 0) goes in as the endpoint hands it over once its credential is checked:
+// {mask, id} read from the first 8 bytes, from address 127.0.0.<session>.
 // The relay checks that ports are opened and closed in pairs and that the room gives every
 // port back when it goes. Logging is off: the room logs every login and leave, which would
 // be a line per input.
@@ -15,6 +17,7 @@
 
 #include "room_logic.h"
 #include "tavsrv/Log.h"
+#include "wirebytes/byte_order.h"
 
 namespace {
 
@@ -24,14 +27,14 @@ public:
     if (!open_.empty())
       std::abort();  // a port was never given back
   }
-  uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind) override {
+  uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind, uint32_t) override {
     return open({room, false, 0, user, kind});
   }
   void close_publisher(uint32_t room, uint32_t user, uint32_t kind) override {
     close({room, false, 0, user, kind});
   }
-  uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
-                           uint32_t kind) override {
+  uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher, uint32_t kind,
+                           uint32_t) override {
     return open({room, true, listener, publisher, kind});
   }
   void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
@@ -85,6 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       mcu::outbox out;
       if (who == 0xFF) {
         room.on_closed(1 + (code & 3u), out);
+      } else if (code == 0) {
+        if (message.size() >= 8) {
+          mcu::login_request request;
+          request.mask = wirebytes::get_be32(message.data());
+          request.user_id = wirebytes::get_be32(message.data() + 4);
+          request.address = 0x7F000000u + 1 + (who & 3u);
+          room.login(1 + (who & 3u), request, out);
+        }
       } else {
         const uint32_t type = code < 128 ? code : 100000u + (code & 3u);
         room.on_message(1 + (who & 3u), type, message.empty() ? nullptr : message.data(),

@@ -25,6 +25,13 @@ void define_flags(tavsrv::Flags& flags) {
   flags.define("empty-room-ms", "60000", "a room without members closes after this long");
   flags.define("max-rooms", "256", "rooms open at once");
   flags.define("max-members", "500", "members of one room");
+  flags.define("internal-token", "",
+               "the secret the service signs room credentials with (the service's "
+               "--internal-token); without it every room join and login is refused");
+  flags.define("login-timeout-ms", "5000",
+               "a session that has not sent its join or logged in this long is closed");
+  flags.define("max-pending-per-address", "16",
+               "sessions not yet joined or logged in from one address, on each port");
   flags.define("log-file", "", "also log to this file");
   flags.defineSwitch("verbose", "log dropped messages too");
 }
@@ -73,6 +80,10 @@ bool config_from_flags(const tavsrv::Flags& flags, mcu::Config* config, std::str
       {"max-rooms", 1, 100000, [&](long long v) { config->max_rooms = static_cast<size_t>(v); }},
       {"max-members", 1, 100000,
        [&](long long v) { config->max_members = static_cast<size_t>(v); }},
+      {"login-timeout-ms", 100, 600000,
+       [&](long long v) { config->login_timeout_ms = static_cast<uint32_t>(v); }},
+      {"max-pending-per-address", 1, 100000,
+       [&](long long v) { config->max_pending_per_address = static_cast<size_t>(v); }},
   };
   for (const auto& n : numbers) {
     if (!flags.getInt(n.name, n.min, n.max, &value)) {
@@ -81,6 +92,7 @@ bool config_from_flags(const tavsrv::Flags& flags, mcu::Config* config, std::str
     }
     n.set(value);
   }
+  config->internal_token = flags.get("internal-token");
   config->verbose = flags.getSwitch("verbose");
   return true;
 }

@@ -1,5 +1,7 @@
 #include "mcu/media_router.h"
 
+#include <sodium.h>
+
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <random>
 #include <thread>
 #include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "audio_mixer.h"
@@ -47,6 +50,9 @@ struct port_entry {
   bool closed = false;    // socket closed (network thread only)
   bool has_peer = false;  // a listener's address is known (under the mutex)
   udp::endpoint peer;
+  // The member's control-session address (IPv4, host order): the only one whose datagrams
+  // (a publisher's packets, a listener's registration) this port takes.
+  std::atomic<uint32_t> source{0};
   video_listener_key video_key() const { return {room, listener, publisher, kind}; }
 };
 
@@ -74,12 +80,19 @@ struct media_router::impl {
                   send_to_listener(*port->second, data, length);
               }) {}
 
-  uint16_t open(const port_key& key);
+  uint16_t open(const port_key& key, uint32_t source);
+  bool bind_in_range(port_entry& port, const asio::ip::address_v4& address);
   void close(const port_key& key);
   void arm(const std::shared_ptr<port_entry>& port);
   void drain(const std::shared_ptr<port_entry>& port);
   void on_publisher_datagram(const std::shared_ptr<port_entry>& port, const uint8_t* data,
-                             std::size_t length);
+                             std::size_t length, const udp::endpoint& from);
+  bool from_member(port_entry& port, const udp::endpoint& from) {
+    if (from.address().is_v4() && from.address().to_v4().to_uint() == port.source)
+      return true;
+    ++foreign;
+    return false;
+  }
   void on_listener_datagram(const std::shared_ptr<port_entry>& port, const uint8_t* data,
                             std::size_t length, const udp::endpoint& from);
   void on_loss_report(uint32_t room, uint32_t listener, const bytes& report);
@@ -110,56 +123,53 @@ struct media_router::impl {
   std::map<port_key, std::shared_ptr<port_entry>> ports;
   // Under the mutex; it is fed on the network thread, so its sink sends from there.
   video_relay video;
-  uint32_t next = 0;  // where the search for a free port starts
+  std::unordered_set<uint16_t> held;  // ports of the range given out (under the mutex)
 
   std::mutex sender_mutex;  // held while the control sender runs
   control_sender sender;
 
-  std::atomic<uint64_t> datagrams_in{0}, datagrams_out{0}, bytes_out{0}, dropped{0},
+  std::atomic<uint64_t> datagrams_in{0}, datagrams_out{0}, bytes_out{0}, dropped{0}, foreign{0},
       injected_drops{0};
 };
 
-uint16_t media_router::impl::open(const port_key& key) {
+uint16_t media_router::impl::open(const port_key& key, uint32_t source) {
   std::shared_ptr<port_entry> entry;
   {
     std::lock_guard<std::mutex> lock(mutex);
     auto found = ports.find(key);
-    if (found != ports.end())
+    if (found != ports.end()) {
+      found->second->source = source;
       return found->second->port;
+    }
     asio::error_code ec;
     const auto address = asio::ip::make_address_v4(options.host, ec);
     if (ec)
       return 0;
-    const uint16_t base = options.port_base, count = options.port_count;
-    if (base == 0 && ports.size() >= max_ephemeral_ports)
+    if (options.port_base == 0 && ports.size() >= max_ephemeral_ports)
       return 0;
-    const uint32_t attempts = base == 0 ? 1 : count;
-    for (uint32_t i = 0; i < attempts && !entry; ++i) {
-      const uint32_t candidate = base == 0 ? 0 : base + (next + i) % count;
-      if (candidate > 65535)
-        continue;
-      auto port = std::make_shared<port_entry>(io);
-      port->socket.open(udp::v4(), ec);
+    auto port = std::make_shared<port_entry>(io);
+    port->socket.open(udp::v4(), ec);
+    if (ec)
+      return 0;
+    if (options.port_base != 0) {
+      if (!bind_in_range(*port, address)) {
+        tavsrv::logWarn("mcu: no free media port");
+        return 0;
+      }
+    } else {
+      port->socket.bind(udp::endpoint(address, 0), ec);
+      if (!ec)
+        port->port = port->socket.local_endpoint(ec).port();
       if (ec)
         return 0;
-      port->socket.bind(udp::endpoint(address, static_cast<uint16_t>(candidate)), ec);
-      if (ec)
-        continue;  // taken by somebody else
-      port->socket.non_blocking(true, ec);
-      // Key frames arrive as bursts; room for them (the system may cap it).
-      port->socket.set_option(asio::socket_base::receive_buffer_size(1 << 20), ec);
-      port->socket.set_option(asio::socket_base::send_buffer_size(1 << 20), ec);
-      port->port = port->socket.local_endpoint(ec).port();
-      if (ec)
-        continue;
-      if (base != 0)
-        next = (next + i + 1) % count;
-      entry = std::move(port);
     }
-    if (!entry) {
-      tavsrv::logWarn("mcu: no free media port");
-      return 0;
-    }
+    asio::error_code ignored;
+    port->socket.non_blocking(true, ignored);
+    // Key frames arrive as bursts; room for them (the system may cap it).
+    port->socket.set_option(asio::socket_base::receive_buffer_size(1 << 20), ignored);
+    port->socket.set_option(asio::socket_base::send_buffer_size(1 << 20), ignored);
+    entry = std::move(port);
+    entry->source = source;
     entry->room = std::get<0>(key);
     entry->listening = std::get<1>(key);
     entry->listener = std::get<2>(key);
@@ -179,6 +189,32 @@ uint16_t media_router::impl::open(const port_key& key) {
   return entry->port;
 }
 
+// A port of the range, at random among those not given out, so that a port says nothing
+// about the next one; a port another program holds is left and another tried. Under the
+// mutex; the port is in `held` on success.
+bool media_router::impl::bind_in_range(port_entry& port, const asio::ip::address_v4& address) {
+  std::vector<uint16_t> free;
+  const uint32_t first = options.port_base;
+  const uint32_t end = std::min<uint32_t>(first + options.port_count, 65536);
+  for (uint32_t candidate = first; candidate < end; ++candidate)
+    if (!held.count(static_cast<uint16_t>(candidate)))
+      free.push_back(static_cast<uint16_t>(candidate));
+  while (!free.empty()) {
+    const std::size_t pick = randombytes_uniform(static_cast<uint32_t>(free.size()));
+    const uint16_t candidate = free[pick];
+    asio::error_code ec;
+    port.socket.bind(udp::endpoint(address, candidate), ec);
+    if (!ec) {
+      held.insert(candidate);
+      port.port = candidate;
+      return true;
+    }
+    free[pick] = free.back();
+    free.pop_back();
+  }
+  return false;
+}
+
 void media_router::impl::close(const port_key& key) {
   std::shared_ptr<port_entry> entry;
   {
@@ -188,6 +224,7 @@ void media_router::impl::close(const port_key& key) {
       return;
     entry = std::move(found->second);
     ports.erase(found);
+    held.erase(entry->port);
     entry->removed = true;
     if (is_video_kind(entry->kind)) {
       if (entry->listening)
@@ -230,12 +267,15 @@ void media_router::impl::drain(const std::shared_ptr<port_entry>& port) {
     if (port->listening)
       on_listener_datagram(port, buffer.data(), length, from);
     else
-      on_publisher_datagram(port, buffer.data(), length);
+      on_publisher_datagram(port, buffer.data(), length, from);
   }
 }
 
 void media_router::impl::on_publisher_datagram(const std::shared_ptr<port_entry>& port,
-                                               const uint8_t* data, std::size_t length) {
+                                               const uint8_t* data, std::size_t length,
+                                               const udp::endpoint& from) {
+  if (!from_member(*port, from))
+    return;
   if (length == 0 || length > max_media_datagram) {
     ++dropped;
     return;
@@ -271,7 +311,11 @@ void media_router::impl::on_publisher_datagram(const std::shared_ptr<port_entry>
 void media_router::impl::on_listener_datagram(const std::shared_ptr<port_entry>& port,
                                               const uint8_t* data, std::size_t length,
                                               const udp::endpoint& from) {
-  // Listeners send nothing but their registration.
+  // Listeners send nothing but their registration, from their member's address; the newest
+  // one from there wins (a socket of another program on that machine can take the stream,
+  // and the listener's next registration takes it back).
+  if (!from_member(*port, from))
+    return;
   if (length != 4 || wirebytes::get_be32(data) != port->listener) {
     ++dropped;
     return;
@@ -282,8 +326,12 @@ void media_router::impl::on_listener_datagram(const std::shared_ptr<port_entry>&
   const bool first = !port->has_peer;
   port->has_peer = true;
   port->peer = from;
-  if (!first)
-    return;  // the listener's socket moved: the stream follows it
+  if (!first) {
+    // The listener's socket moved: the stream follows it, from the newest key frame.
+    if (is_video_kind(port->kind))
+      video.listener_moved(port->video_key(), clock());
+    return;
+  }
   if (port->kind == 2) {
     if (!mixer)
       return;
@@ -365,6 +413,8 @@ media_router::media_router(media_router_options options)
 
 media_router::media_router(media_router_options options, std::unique_ptr<audio_mixer> mixer)
     : impl_(std::make_unique<impl>(std::move(options), std::move(mixer))) {
+  if (sodium_init() < 0)  // the random port choice; safe to call more than once
+    tavsrv::logError("mcu: libsodium does not start");
   if (impl_->options.feedback_period_ms > 0) {
     std::vector<relay_control> none;
     impl_->video.tick(impl_->clock(), none);  // the first period starts now
@@ -395,8 +445,9 @@ media_router::~media_router() {
   impl_->ports.clear();
 }
 
-uint16_t media_router::open_publisher(uint32_t room, uint32_t user, uint32_t kind) {
-  return impl_->open(port_key{room, false, 0, user, kind});
+uint16_t media_router::open_publisher(uint32_t room, uint32_t user, uint32_t kind,
+                                      uint32_t source) {
+  return impl_->open(port_key{room, false, 0, user, kind}, source);
 }
 
 void media_router::close_publisher(uint32_t room, uint32_t user, uint32_t kind) {
@@ -404,8 +455,8 @@ void media_router::close_publisher(uint32_t room, uint32_t user, uint32_t kind) 
 }
 
 uint16_t media_router::open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
-                                       uint32_t kind) {
-  return impl_->open(port_key{room, true, listener, publisher, kind});
+                                       uint32_t kind, uint32_t source) {
+  return impl_->open(port_key{room, true, listener, publisher, kind}, source);
 }
 
 void media_router::close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
@@ -449,6 +500,7 @@ media_router_stats media_router::stats() const {
     s.asked = impl_->video.asked();
   }
   s.dropped = impl_->dropped;
+  s.foreign = impl_->foreign;
   s.injected_drops = impl_->injected_drops;
   return s;
 }

@@ -1,13 +1,19 @@
 #include "room.h"
 
 #include "tavsrv/Log.h"
+#include "wirebytes/byte_reader.h"
 
 namespace mcu {
 
 using namespace pavo_wire;
 
 room::room(uint32_t id, const Config& config, media_relay& relay, room_counters& counters)
-    : id_(id), config_(config), counters_(counters), logic_(id, relay, config.max_members) {}
+    : id_(id),
+      config_(config),
+      counters_(counters),
+      logic_(id, relay, config.max_members),
+      pending_(pending_limits{config.max_pending_per_address, config.max_pending_per_endpoint,
+                              config.login_timeout_ms}) {}
 
 room::~room() {
   stop();
@@ -19,7 +25,9 @@ bool room::start(std::string* error) {
   options.port = 0;
   options.idle_timeout_ms = config_.session_idle_ms;
   netra::kcp_server::handlers handlers;
-  handlers.on_accept = [](uint64_t, const netra::kcp_peer_address&) { return true; };
+  handlers.on_accept = [this](uint64_t session, const netra::kcp_peer_address& address) {
+    return on_accept(session, address);
+  };
   handlers.on_message = [this](uint64_t session, const kcp_header_t& header, const uint8_t* payload,
                                unsigned length) { on_message(session, header, payload, length); };
   handlers.on_close = [this](uint64_t session, netra::kcp_close_reason) { on_close(session); };
@@ -41,12 +49,67 @@ void room::stop() {
     server_->stop();
 }
 
+bool room::on_accept(uint64_t session, const netra::kcp_peer_address& address) {
+  if (pending_.admit(session, address.ip, address.port, steady_ms()))
+    return true;
+  if (worth_a_line(++counters_.refused_sessions))
+    tavsrv::logWarn("mcu: room " + std::to_string(id_) + ": refused a session from " + address.ip +
+                    ":" + std::to_string(address.port) + ", too many not logged in from there (" +
+                    std::to_string(counters_.refused_sessions) + " refused so far)");
+  return false;
+}
+
+void room::close_overdue(uint64_t now_ms) {
+  for (uint64_t session : pending_.take_overdue(now_ms)) {
+    ++counters_.timed_out;
+    if (config_.verbose)
+      tavsrv::logDebug("mcu: room " + std::to_string(id_) + ": session " + std::to_string(session) +
+                       " did not log in in time");
+    server_->close(session);
+  }
+}
+
+bool room::login(session_id session, const uint8_t* payload, unsigned length, outbox& out) {
+  if (logic_.is_member(session))
+    return false;
+  wirebytes::byte_reader in(payload, length);
+  login_request request;
+  request.mask = in.u32();
+  request.user_id = in.u32();
+  if (!in.ok())
+    return false;
+  const auto text = read_credential(in);
+  if (!check_credential(config_.internal_token, text, id_, request.user_id)) {
+    ++counters_.refused_logins;
+    tavsrv::logWarn("mcu: room " + std::to_string(id_) + ": refused the login of user " +
+                    std::to_string(request.user_id) +
+                    (text
+                         ? ": the credential is not valid for this user and room (signature, user, "
+                           "room or expiry)"
+                         : ": no credential"));
+    out.send(session, msg_kick);
+    out.closes.push_back(session);
+    return false;
+  }
+  netra::kcp_peer_address peer;
+  if (!server_->peer(session, &peer))
+    return false;
+  request.address = ipv4_number(peer.ip);
+  if (!logic_.login(session, request, out))
+    return false;
+  pending_.settle(session);
+  return true;
+}
+
 void room::on_message(uint64_t session, const kcp_header_t& header, const uint8_t* payload,
                       unsigned length) {
   ++counters_.messages;
   std::lock_guard<std::mutex> lock(mutex_);
   outbox out;
-  if (!logic_.on_message(session, header.type, payload, length, out)) {
+  const bool done = header.type == msg_login
+                        ? login(session, payload, length, out)
+                        : logic_.on_message(session, header.type, payload, length, out);
+  if (!done) {
     ++counters_.dropped;
     if (config_.verbose)
       tavsrv::logDebug("mcu: room " + std::to_string(id_) + ": dropped message " +
@@ -58,6 +121,7 @@ void room::on_message(uint64_t session, const kcp_header_t& header, const uint8_
 }
 
 void room::on_close(uint64_t session) {
+  pending_.settle(session);
   std::lock_guard<std::mutex> lock(mutex_);
   outbox out;
   logic_.on_closed(session, out);

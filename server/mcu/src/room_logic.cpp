@@ -29,7 +29,7 @@ bool room_logic::on_message(session_id from, uint32_t type, const uint8_t* p, un
   if (type == msg_pong)
     return true;
   if (type == msg_login)
-    return handle_login(from, p, length, out);
+    return false;  // only through login(), after the credential was checked
   auto it = members_.find(from);
   if (it == members_.end())
     return false;  // nothing before the login
@@ -111,10 +111,9 @@ bool room_logic::member_message(member& m, uint32_t type, const uint8_t* p, unsi
   }
 }
 
-bool room_logic::handle_login(session_id from, const uint8_t* p, unsigned length, outbox& out) {
-  wirebytes::byte_reader in(p, length);
-  const uint32_t mask = in.u32(), user_id = in.u32();
-  if (!in.ok() || members_.count(from))
+bool room_logic::login(session_id from, const login_request& request, outbox& out) {
+  const uint32_t mask = request.mask, user_id = request.user_id;
+  if (members_.count(from))
     return false;
   if (member* old = find_user(user_id)) {
     // The same user again (a new connection): the old session goes.
@@ -136,6 +135,7 @@ bool room_logic::handle_login(session_id from, const uint8_t* p, unsigned length
   m.session = from;
   m.user_id = user_id;
   m.mask = mask;
+  m.address = request.address;
   order_.push_back(from);
 
   out.send(from, msg_login, user_pairs());

@@ -3,10 +3,12 @@
 // its lock, so the calls are serial.
 //
 // Members are the sessions whose login (message 0) was accepted; other sessions only get
-// their keep-alives answered. Floors: the class (who started it), the share floor (the one
-// sharer, the applicants and the approved teaching-tool holder) and the tag floor (who may
-// write on the board). Taking a floor held by someone else takes it over; every change is
-// announced to all members, the one who asked included, and acknowledged to the asker.
+// their keep-alives answered. A login reaches the logic through login(), once the room's
+// endpoint has checked its credential; message 0 itself is not taken from on_message. Floors: the
+// class (who started it), the share floor (the one sharer, the applicants and the approved
+// teaching-tool holder) and the tag floor (who may write on the board). Taking a floor held by
+// someone else takes it over; every change is announced to all members, the one who asked included,
+// and acknowledged to the asker.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,15 @@
 
 namespace mcu {
 
+// A login the room's endpoint let through: the credential named this user and this room.
+struct login_request {
+  uint32_t mask = 0;
+  uint32_t user_id = 0;
+  // IPv4 address (host order) of the member's control session; its media ports take
+  // datagrams from this address only.
+  uint32_t address = 0;
+};
+
 class room_logic {
 public:
   room_logic(uint32_t room_id, media_relay& relay, std::size_t max_members)
@@ -29,10 +40,13 @@ public:
   room_logic(const room_logic&) = delete;
   room_logic& operator=(const room_logic&) = delete;
 
-  // One whole message from a session. False when it was dropped (malformed, unknown, from a
-  // session that is not logged in, or for a target that is not here).
+  // One whole message from a session. False when it was dropped (malformed, unknown, a
+  // login, from a session that is not logged in, or for a target that is not here).
   bool on_message(session_id from, uint32_t type, const uint8_t* payload, unsigned length,
                   outbox& out);
+  // A checked login: the session becomes a member, replacing an older session of the same
+  // user. False when the session is a member already or the room is full (70, closed).
+  bool login(session_id from, const login_request& request, outbox& out);
   // The session ended (it left, went silent or was closed): its member leaves.
   void on_closed(session_id session, outbox& out);
   // Message 8 to every member; their answers refresh the device masks.
@@ -41,6 +55,7 @@ public:
   bool disconnect(uint32_t user_id, outbox& out);
 
   std::size_t member_count() const { return members_.size(); }
+  bool is_member(session_id session) const { return members_.count(session) > 0; }
   // The session of a logged-in member; false when not here.
   bool session_of(uint32_t user_id, session_id* out) const;
   RoomInfo info() const;
@@ -50,13 +65,13 @@ private:
     session_id session = 0;
     uint32_t user_id = 0;
     uint32_t mask = 0;
+    uint32_t address = 0;  // of the control session, IPv4 host order
     std::map<uint32_t, uint16_t> published;                        // kind -> port
     std::map<std::pair<uint32_t, uint32_t>, uint16_t> subscribed;  // (publisher, kind) -> port
     uint16_t audio_port = 0;  // the mixed room audio this member listens to
   };
 
   // Membership (room_logic.cpp).
-  bool handle_login(session_id from, const uint8_t* p, unsigned length, outbox& out);
   void remove_member(session_id session, outbox& out);
   member* find_user(uint32_t user_id);
   bytes user_pairs() const;  // {mask, id} of every member, in login order

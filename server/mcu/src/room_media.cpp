@@ -36,7 +36,7 @@ bool room_logic::publish(uint32_t user_id, uint32_t kind, outbox& out) {
     out.send(publisher->session, msg_open_sender, port_message(0, kind, existing->second));
     return true;
   }
-  const uint16_t port = relay_.open_publisher(room_id_, user_id, kind);
+  const uint16_t port = relay_.open_publisher(room_id_, user_id, kind, publisher->address);
   if (port == 0) {
     tavsrv::logWarn("mcu: room " + std::to_string(room_id_) + ": no port for the stream of " +
                     std::to_string(user_id));
@@ -92,7 +92,8 @@ bool room_logic::add_listener(member& listener, uint32_t publisher_id, uint32_t 
     return false;
   if (kind == 2) {
     if (!listener.audio_port) {
-      listener.audio_port = relay_.open_subscriber(room_id_, listener.user_id, 0, 2);
+      listener.audio_port =
+          relay_.open_subscriber(room_id_, listener.user_id, 0, 2, listener.address);
       if (!listener.audio_port)
         return false;
     }
@@ -103,7 +104,7 @@ bool room_logic::add_listener(member& listener, uint32_t publisher_id, uint32_t 
     return false;
   uint16_t& port = listener.subscribed[{publisher_id, kind}];
   if (!port)
-    port = relay_.open_subscriber(room_id_, listener.user_id, publisher_id, kind);
+    port = relay_.open_subscriber(room_id_, listener.user_id, publisher_id, kind, listener.address);
   if (!port) {
     listener.subscribed.erase({publisher_id, kind});
     return false;

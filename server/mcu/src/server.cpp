@@ -5,11 +5,13 @@
 #include <mutex>
 #include <thread>
 
+#include "admission.h"
 #include "mcu/media_router.h"
 #include "mcu/server.h"
 #include "netra/kcp_server.h"
 #include "room.h"
 #include "tavsrv/Log.h"
+#include "tavsrv/Random.h"
 #include "wirebytes/byte_reader.h"
 #include "wirebytes/byte_writer.h"
 
@@ -19,12 +21,6 @@ using namespace pavo_wire;
 
 namespace {
 
-uint64_t steady_ms() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
-
 // How often the housekeeping looks at the rooms.
 constexpr auto housekeeping_period = std::chrono::milliseconds(500);
 
@@ -32,7 +28,10 @@ constexpr auto housekeeping_period = std::chrono::milliseconds(500);
 
 class Server::Impl {
 public:
-  explicit Impl(Config config) : config_(std::move(config)) {
+  explicit Impl(Config config)
+      : config_(std::move(config)),
+        pending_(pending_limits{config_.max_pending_per_address, config_.max_pending_per_endpoint,
+                                config_.login_timeout_ms}) {
     relay_ = config_.relay;
     if (!relay_) {
       media_router_options options;
@@ -54,8 +53,11 @@ public:
   std::string error_;
 
 private:
+  bool on_accept(uint64_t session, const netra::kcp_peer_address& address);
   void on_join(uint64_t session, const kcp_header_t& header, const uint8_t* payload,
                unsigned length);
+  // 31 {port}, port 0 for a refusal; the session ends after it.
+  void answer_join(uint64_t session, uint16_t port);
   // The port of the room, opened if needed; 0 when it cannot be. Read under the registry's
   // lock: the housekeeping may close an empty room right after.
   uint16_t room_port_for(uint32_t room_id);
@@ -68,6 +70,10 @@ private:
   std::shared_ptr<media_relay> relay_;
   room_counters counters_;
   std::atomic<uint64_t> joins_{0};
+  std::atomic<uint64_t> refused_joins_{0};
+  std::atomic<uint64_t> refused_sessions_{0};  // on the main port
+  std::atomic<uint64_t> timed_out_{0};         // on the main port
+  pending_sessions pending_;                   // on the main port
   std::unique_ptr<netra::kcp_server> main_;
 
   std::mutex rooms_mutex_;
@@ -82,14 +88,23 @@ private:
 uint16_t Server::Impl::start() {
   if (main_)
     return port_;
+  if (!tavsrv::initCrypto()) {
+    error_ = "libsodium does not start";
+    return 0;
+  }
   netra::kcp_server_options options;
   options.ip = config_.listen_host;
   options.port = config_.listen_port;
   options.idle_timeout_ms = config_.session_idle_ms;
   netra::kcp_server::handlers handlers;
-  handlers.on_accept = [](uint64_t, const netra::kcp_peer_address&) { return true; };
+  handlers.on_accept = [this](uint64_t session, const netra::kcp_peer_address& address) {
+    return on_accept(session, address);
+  };
   handlers.on_message = [this](uint64_t session, const kcp_header_t& header, const uint8_t* payload,
                                unsigned length) { on_join(session, header, payload, length); };
+  handlers.on_close = [this](uint64_t session, netra::kcp_close_reason) {
+    pending_.settle(session);
+  };
   handlers.on_log = [](const std::string& line) { tavsrv::logDebug("mcu: " + line); };
   main_ = std::make_unique<netra::kcp_server>(options, handlers);
   if (main_->start() != 0) {
@@ -107,6 +122,10 @@ uint16_t Server::Impl::start() {
   }
   housekeeper_ = std::thread([this] { housekeeping(); });
   tavsrv::logInfo("mcu: listening on " + config_.listen_host + ":" + std::to_string(port_));
+  if (config_.internal_token.empty())
+    tavsrv::logWarn(
+        "mcu: no internal token: every room join and login will be refused (credentials "
+        "cannot be checked without the service's secret)");
   return port_;
 }
 
@@ -131,6 +150,16 @@ void Server::Impl::stop() {
   main_.reset();
 }
 
+bool Server::Impl::on_accept(uint64_t session, const netra::kcp_peer_address& address) {
+  if (pending_.admit(session, address.ip, address.port, steady_ms()))
+    return true;
+  if (worth_a_line(++refused_sessions_))
+    tavsrv::logWarn("mcu: main port: refused a session from " + address.ip + ":" +
+                    std::to_string(address.port) + ", too many without a join from there (" +
+                    std::to_string(refused_sessions_) + " refused so far)");
+  return false;
+}
+
 void Server::Impl::on_join(uint64_t session, const kcp_header_t& header, const uint8_t* payload,
                            unsigned length) {
   if (header.type == msg_keep_alive) {
@@ -144,12 +173,29 @@ void Server::Impl::on_join(uint64_t session, const kcp_header_t& header, const u
     tavsrv::logDebug("mcu: main port: ignored message " + std::to_string(header.type));
     return;
   }
+  pending_.settle(session);  // answered either way, and closed
+  const auto text = read_credential(in);
+  if (!check_credential(config_.internal_token, text, room_id)) {
+    if (worth_a_line(++refused_joins_))
+      tavsrv::logWarn(
+          "mcu: refused a join of room " + std::to_string(room_id) +
+          (text ? ": the credential is not valid for this room (signature, room or expiry)"
+                : ": no credential") +
+          " (" + std::to_string(refused_joins_) + " refused so far)");
+    answer_join(session, 0);
+    return;
+  }
   const uint16_t port = room_port_for(room_id);
   if (!port) {
-    main_->close(session);
+    ++refused_joins_;
+    answer_join(session, 0);
     return;
   }
   ++joins_;  // counted before the answer, which a client may act on at once
+  answer_join(session, port);
+}
+
+void Server::Impl::answer_join(uint64_t session, uint16_t port) {
   bytes reply;
   wirebytes::byte_writer(reply).u16(port);
   kcp_header_t reply_header{0, static_cast<uint16_t>(reply.size()), msg_room_port};
@@ -200,10 +246,15 @@ void Server::Impl::housekeeping() {
         config_.probe_interval_ms > 0 && now - last_probe >= config_.probe_interval_ms;
     if (probe_now)
       last_probe = now;
+    for (uint64_t session : pending_.take_overdue(now)) {
+      ++timed_out_;
+      main_->close(session);  // connected, but no join within the time-out
+    }
     std::vector<std::unique_ptr<room>> closed;
     {
       std::lock_guard<std::mutex> rooms_lock(rooms_mutex_);
       for (auto it = rooms_.begin(); it != rooms_.end();) {
+        it->second->close_overdue(now);
         if (it->second->empty_for(now) > config_.empty_room_ms) {
           tavsrv::logInfo("mcu: room " + std::to_string(it->first) + " closed (empty)");
           closed.push_back(std::move(it->second));
@@ -226,10 +277,17 @@ Stats Server::Impl::stats() {
   stats.logins = counters_.logins;
   stats.messages = counters_.messages;
   stats.dropped = counters_.dropped;
+  stats.refused_joins = refused_joins_;
+  stats.refused_logins = counters_.refused_logins;
+  stats.refused_sessions = refused_sessions_ + counters_.refused_sessions;
+  stats.timed_out = timed_out_ + counters_.timed_out;
+  stats.pending = pending_.size();
   std::lock_guard<std::mutex> lock(rooms_mutex_);
   stats.rooms = rooms_.size();
-  for (auto& entry : rooms_)
+  for (auto& entry : rooms_) {
     stats.members += entry.second->member_count();
+    stats.pending += entry.second->pending_count();
+  }
   return stats;
 }
 

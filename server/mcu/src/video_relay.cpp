@@ -65,7 +65,25 @@ void video_relay::listener_ready(const video_listener_key& key) {
   if (listener == stream->second.listeners.end() || listener->second.ready)
     return;
   listener->second.ready = true;
-  const video_stream& cache = stream->second.cache;
+  send_from_key_frame(key, stream->second.cache);
+}
+
+void video_relay::listener_moved(const video_listener_key& key, uint64_t now_ms) {
+  auto stream = streams_.find(stream_key{key.room, key.publisher, key.kind});
+  if (stream == streams_.end())
+    return;
+  auto listener = stream->second.listeners.find(key);
+  if (listener == stream->second.listeners.end() || !listener->second.ready)
+    return;
+  listener_state& state = listener->second;
+  if (state.burst_after_move && now_ms - state.last_move_burst_ms < options_.move_burst_gap_ms)
+    return;
+  state.burst_after_move = true;
+  state.last_move_burst_ms = now_ms;
+  send_from_key_frame(key, stream->second.cache);
+}
+
+void video_relay::send_from_key_frame(const video_listener_key& key, const video_stream& cache) {
   for (uint16_t sequence : cache.from_last_key_frame()) {
     const std::vector<uint8_t>* packet = cache.find(sequence);
     sink_(key, packet->data(), packet->size());

@@ -43,6 +43,10 @@ struct video_relay_options {
   uint32_t feedback_period_ms = 1000;
   // Fewer packets in a feedback period say nothing about loss.
   uint32_t min_feedback_packets = 5;
+  // A listener whose stream moved to another socket is sent the kept packets from the newest
+  // key frame on again, but not more often than this: each move costs one 4-byte datagram,
+  // and the packets it releases must not follow every one.
+  uint32_t move_burst_gap_ms = 1000;
 };
 
 bool is_video_kind(uint32_t kind);
@@ -64,6 +68,10 @@ public:
   // The listener's address became known: it is sent the kept packets from the stream's newest
   // key frame on, so it can show a picture at once, and the live packets from now on.
   void listener_ready(const video_listener_key& key);
+  // A ready listener's address changed (its newest registration came from another socket):
+  // from the newest key frame on again, so its picture comes back at once (at most once per
+  // move_burst_gap_ms).
+  void listener_moved(const video_listener_key& key, uint64_t now_ms);
 
   // Whether a datagram is a packet of `publisher`'s video stream: RTP, a media or FEC
   // packet, its SSRC. Fills *header when it is.
@@ -100,6 +108,8 @@ private:
   using stream_key = std::tuple<uint32_t, uint32_t, uint32_t>;  // room, publisher, kind
   struct listener_state {
     bool ready = false;
+    bool burst_after_move = false;  // last_move_burst_ms holds a time
+    uint64_t last_move_burst_ms = 0;
     listener_losses losses;
   };
   struct stream_state {
@@ -109,6 +119,7 @@ private:
   };
 
   void feedback(std::vector<relay_control>& out);
+  void send_from_key_frame(const video_listener_key& key, const video_stream& cache);
   void forget_if_unused(std::map<stream_key, stream_state>::iterator it);
 
   const video_relay_options options_;

@@ -2,11 +2,12 @@
 // loopback with test sockets for publishers and listeners.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -146,7 +147,8 @@ TEST(VideoStream, FeedbackIsTheWorseOfUplinkAndListenerLoss) {
 // A test socket on loopback that collects what arrives.
 class peer_socket {
 public:
-  peer_socket() : socket_(io_, udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)) {
+  explicit peer_socket(const char* address = "127.0.0.1")
+      : socket_(io_, udp::endpoint(asio::ip::make_address_v4(address), 0)) {
     thread_ = std::thread([this] { receive_loop(); });
   }
   ~peer_socket() {
@@ -269,6 +271,8 @@ bytes loss_report(uint32_t publisher, uint32_t kind, uint32_t listener,
 }
 
 constexpr uint32_t room = 5, teacher = 10001, alice = 10003, bob = 10004;
+// The members' control sessions are on loopback; a stranger sends from 127.0.0.2.
+constexpr uint32_t lo = 0x7F000001;
 
 mcu::media_router_options loopback_options() {
   mcu::media_router_options options;
@@ -295,11 +299,11 @@ bool send_until_through(peer_socket& publisher, uint16_t in, peer_socket& listen
 TEST(MediaRouter, ForwardsToRegisteredListenersAndStartsNewcomersAtAKeyFrame) {
   mcu::media_router router(loopback_options());
   peer_socket publisher, first, second;
-  const uint16_t in = router.open_publisher(room, teacher, 1);
-  const uint16_t out1 = router.open_subscriber(room, alice, teacher, 1);
+  const uint16_t in = router.open_publisher(room, teacher, 1, lo);
+  const uint16_t out1 = router.open_subscriber(room, alice, teacher, 1, lo);
   ASSERT_NE(in, 0);
   ASSERT_NE(out1, 0);
-  EXPECT_EQ(router.open_publisher(room, teacher, 1), in);  // asked again: the same port
+  EXPECT_EQ(router.open_publisher(room, teacher, 1, lo), in);  // asked again: the same port
   EXPECT_EQ(router.ports_in_use(), 2u);
 
   // A wrong id does not register; packets of a stranger (other SSRC), non-RTP and oversize
@@ -322,7 +326,7 @@ TEST(MediaRouter, ForwardsToRegisteredListenersAndStartsNewcomersAtAKeyFrame) {
   EXPECT_EQ(first.next_seqs(4), frames);
 
   // A newcomer is sent the key frame and what followed, then the live packets.
-  const uint16_t out2 = router.open_subscriber(room, bob, teacher, 1);
+  const uint16_t out2 = router.open_subscriber(room, bob, teacher, 1, lo);
   second.register_at(out2, bob);
   EXPECT_EQ(second.next_seqs(3), (std::vector<uint16_t>{s, uint16_t(s + 1), uint16_t(s + 2)}));
   publisher.send(in, rtp_packet(100, s + 3, 20060, teacher, true, delta_payload()));
@@ -338,6 +342,88 @@ TEST(MediaRouter, ForwardsToRegisteredListenersAndStartsNewcomersAtAKeyFrame) {
   EXPECT_EQ(first.pending(), 0u);
 }
 
+// Ports take datagrams from their member's control-session address only: a stranger
+// elsewhere can neither feed the teacher's stream (packets numbered far ahead would stall
+// every viewer) nor register as a listener and take its stream.
+TEST(MediaRouter, AStrangersAddressNeitherFeedsNorTakesAStream) {
+  mcu::media_router router(loopback_options());
+  peer_socket publisher, listener, stranger("127.0.0.2");
+  const uint16_t in = router.open_publisher(room, teacher, 1, lo);
+  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo);
+  listener.register_at(out, alice);
+  uint16_t s = 100;
+  ASSERT_TRUE(send_until_through(publisher, in, listener, &s));
+
+  stranger.register_at(out, alice);
+  for (uint16_t i = 0; i < 20; ++i)
+    stranger.send(in, rtp_packet(100, uint16_t(s + 1000 + i), 90000, teacher, true, key_payload()));
+  ASSERT_TRUE(testsupport::eventually([&] { return router.stats().foreign == 21; }));
+  publisher.send(in, rtp_packet(100, s, 50000, teacher, true, delta_payload()));
+  EXPECT_EQ(listener.next_seqs(1), (std::vector<uint16_t>{s}));
+  EXPECT_EQ(listener.pending(), 0u);
+  EXPECT_EQ(stranger.pending(), 0u);
+}
+
+// Another socket at the member's address (another program on its machine) may take the
+// stream with a registration; the listener's next one takes it back, and each move starts
+// at the newest key frame, at most once a second, so the picture comes back at once.
+TEST(MediaRouter, TheNewestRegistrationFromTheMembersAddressTakesTheStreamFromTheKeyFrame) {
+  std::atomic<uint64_t> now{5000};
+  auto options = loopback_options();
+  options.feedback_period_ms = 0;
+  options.clock = [&now] { return now.load(); };
+  mcu::media_router router(options);
+  peer_socket publisher, listener, other;
+  const uint16_t in = router.open_publisher(room, teacher, 1, lo);
+  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo);
+  listener.register_at(out, alice);
+  publisher.send(in, rtp_packet(100, 10, 100, teacher, true, key_payload()));
+  listener.register_at(out, alice);  // the same socket again: changes nothing
+  EXPECT_EQ(listener.next_seqs(1), (std::vector<uint16_t>{10}));
+  for (uint16_t seq = 11; seq <= 12; ++seq)
+    publisher.send(in, rtp_packet(100, seq, 100 + seq, teacher, true, delta_payload()));
+  EXPECT_EQ(listener.next_seqs(2), (std::vector<uint16_t>{11, 12}));
+
+  other.register_at(out, alice);
+  EXPECT_EQ(other.next_seqs(3), (std::vector<uint16_t>{10, 11, 12}));
+  publisher.send(in, rtp_packet(100, 13, 113, teacher, true, delta_payload()));
+  EXPECT_EQ(other.next_seqs(1), (std::vector<uint16_t>{13}));
+
+  now += 1000;
+  listener.register_at(out, alice);
+  EXPECT_EQ(listener.next_seqs(4), (std::vector<uint16_t>{10, 11, 12, 13}));
+  // Moved again within the second: the stream follows, without another burst.
+  other.register_at(out, alice);
+  uint16_t seq = 14;
+  std::optional<bytes> first;
+  ASSERT_TRUE(testsupport::eventually([&] {
+    publisher.send(in, rtp_packet(100, seq, 100 + seq, teacher, true, delta_payload()));
+    ++seq;
+    first = other.next(std::chrono::milliseconds(20));
+    return first.has_value();
+  }));
+  EXPECT_GE(seq_of(*first), 14);  // a live packet, not the key frame again
+}
+
+// Ports of the range in no order: the last port handed out says nothing about the next.
+TEST(MediaRouter, HandsOutThePortsOfItsRangeInNoOrder) {
+  auto options = loopback_options();
+  options.port_base = 23100;
+  options.port_count = 64;
+  mcu::media_router router(options);
+  std::vector<uint16_t> ports;
+  for (uint32_t user = 1; user <= 40; ++user) {
+    const uint16_t port = router.open_publisher(room, user, 1, lo);
+    ASSERT_NE(port, 0) << "user " << user;
+    ports.push_back(port);
+  }
+  const std::set<uint16_t> distinct(ports.begin(), ports.end());
+  EXPECT_EQ(distinct.size(), ports.size());
+  EXPECT_GE(*distinct.begin(), 23100);
+  EXPECT_LT(*distinct.rbegin(), 23164);
+  EXPECT_FALSE(std::is_sorted(ports.begin(), ports.end()));
+}
+
 TEST(MediaRouter, AnswersLossReportsFromItsCacheAndAsksThePublisherForTheRest) {
   auto options = loopback_options();
   options.feedback_period_ms = 0;
@@ -345,8 +431,8 @@ TEST(MediaRouter, AnswersLossReportsFromItsCacheAndAsksThePublisherForTheRest) {
   recorded_control control;
   router.set_control_sender(control.sender());
   peer_socket publisher, listener;
-  const uint16_t in = router.open_publisher(room, teacher, 4);
-  const uint16_t out = router.open_subscriber(room, alice, teacher, 4);
+  const uint16_t in = router.open_publisher(room, teacher, 4, lo);
+  const uint16_t out = router.open_subscriber(room, alice, teacher, 4, lo);
   listener.register_at(out, alice);
   // Wait until the registration is in: the key frame comes back as the newcomer burst or live.
   publisher.send(in, rtp_packet(100, 10, 100, teacher, true, key_payload()));
@@ -392,7 +478,7 @@ TEST(MediaRouter, TellsThePublisherItsLossAsFeedback) {
   recorded_control control;
   router.set_control_sender(control.sender());
   peer_socket publisher;
-  const uint16_t in = router.open_publisher(room, teacher, 1);
+  const uint16_t in = router.open_publisher(room, teacher, 1, lo);
   // Every fifth packet never reaches the MCU: 20 % upstream loss.
   for (uint16_t s = 0; s < 200; ++s)
     if (s % 5 != 4)
@@ -476,9 +562,9 @@ TEST(MediaRouter, HandsAudioToTheMixerAndItsMixToTheListener) {
   {
     mcu::media_router router(loopback_options(), std::move(mixer));
     peer_socket publisher, listener;
-    const uint16_t in = router.open_publisher(room, teacher, 2);
+    const uint16_t in = router.open_publisher(room, teacher, 2, lo);
     EXPECT_TRUE(calls.wait_for("add_publisher 10001"));
-    const uint16_t out = router.open_subscriber(room, alice, 0, 2);
+    const uint16_t out = router.open_subscriber(room, alice, 0, 2, lo);
     publisher.send(in, bytes{0x90, 2, 0, 1});
     EXPECT_TRUE(calls.wait_for("datagram 10001"));
     EXPECT_EQ(calls.last(), (bytes{0x90, 2, 0, 1}));
@@ -500,8 +586,8 @@ TEST(MediaRouter, InjectedLossDropsTheConfiguredShare) {
   options.drop_to_listeners = 0.5;
   mcu::media_router router(options);
   peer_socket publisher, listener;
-  const uint16_t in = router.open_publisher(room, teacher, 1);
-  const uint16_t out = router.open_subscriber(room, alice, teacher, 1);
+  const uint16_t in = router.open_publisher(room, teacher, 1, lo);
+  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo);
   listener.register_at(out, alice);
   // Registration in: wait for the first packet through (each try may be dropped).
   uint16_t seq = 0;

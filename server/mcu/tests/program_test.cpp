@@ -58,15 +58,36 @@ int wait_exit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TEST(McuProgram, ServesUntilTerminated) {
-  child mcu = spawn({"--listen", "127.0.0.1:0", "--media-port-base", "0"});
-  ASSERT_GT(mcu.pid, 0);
+// The port from the line scripts wait for; 0 when it does not come.
+unsigned listening_port(const child& mcu) {
   char line[256] = {};
-  ASSERT_NE(std::fgets(line, sizeof line, mcu.out), nullptr);
   unsigned port = 0;
-  ASSERT_EQ(std::sscanf(line, "tav-mcu: listening on 127.0.0.1:%u", &port), 1) << line;
+  if (!std::fgets(line, sizeof line, mcu.out) ||
+      std::sscanf(line, "tav-mcu: listening on 127.0.0.1:%u", &port) != 1)
+    return 0;
+  return port;
+}
+
+TEST(McuProgram, ServesUntilTerminated) {
+  child mcu = spawn({"--listen", "127.0.0.1:0", "--media-port-base", "0", "--internal-token",
+                     testsupport::kTestSecret});
+  ASSERT_GT(mcu.pid, 0);
+  const unsigned port = listening_port(mcu);
+  ASSERT_NE(port, 0u);
   auto teacher = member(static_cast<uint16_t>(port), 5, 101);
   EXPECT_TRUE(teacher);
+  kill(mcu.pid, SIGTERM);
+  EXPECT_EQ(wait_exit(mcu.pid), 0);
+  std::fclose(mcu.out);
+}
+
+// Without the service's secret no credential can be checked: every join is refused.
+TEST(McuProgram, WithoutAnInternalTokenRefusesEveryJoin) {
+  child mcu = spawn({"--listen", "127.0.0.1:0", "--media-port-base", "0"});
+  ASSERT_GT(mcu.pid, 0);
+  const unsigned port = listening_port(mcu);
+  ASSERT_NE(port, 0u);
+  EXPECT_EQ(join_room(static_cast<uint16_t>(port), 5), 0);
   kill(mcu.pid, SIGTERM);
   EXPECT_EQ(wait_exit(mcu.pid), 0);
   std::fclose(mcu.out);

@@ -82,9 +82,24 @@ std::optional<message> raw_client::expect(uint32_t type, std::chrono::millisecon
   return std::nullopt;
 }
 
+bytes credential_tail(const std::string& credential) {
+  bytes out;
+  wirebytes::byte_writer(out).u16(static_cast<uint16_t>(credential.size()));
+  out.insert(out.end(), credential.begin(), credential.end());
+  return out;
+}
+
+bytes login_payload(uint32_t mask, uint32_t user, uint32_t room) {
+  return be32({mask, user}) + credential_tail(testsupport::testCredential(user, room));
+}
+
 uint16_t join_room(uint16_t main_port, uint32_t room_id) {
+  return join_room(main_port, room_id, testsupport::testCredential(1, room_id));
+}
+
+uint16_t join_room(uint16_t main_port, uint32_t room_id, const std::string& credential) {
   raw_client join(main_port);
-  if (!join.connected() || join.send(30, be32({room_id})) != 0)
+  if (!join.connected() || join.send(30, be32({room_id}) + credential_tail(credential)) != 0)
     return 0;
   auto reply = join.expect(31);
   return reply ? half(reply->payload, 0) : 0;
@@ -96,7 +111,8 @@ std::unique_ptr<raw_client> member(uint16_t main_port, uint32_t room, uint32_t u
   if (!port)
     return nullptr;
   auto client = std::make_unique<raw_client>(port);
-  if (!client->connected() || client->send(0, be32({mask, user})) != 0 || !client->expect(0))
+  if (!client->connected() || client->send(0, login_payload(mask, user, room)) != 0 ||
+      !client->expect(0))
     return nullptr;
   return client;
 }

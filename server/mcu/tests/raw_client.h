@@ -1,5 +1,6 @@
 // A scripted client on a real kcp_client: joins rooms, logs in, sends chosen bytes and waits
-// for chosen messages, keeping its session alive as libpavo does.
+// for chosen messages, keeping its session alive as libpavo does. The server under test is
+// given testsupport::kTestSecret; the credentials shown are signed with it.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "TestCredentials.h"
 #include "eventually.h"
 #include "libnetra/kcp_client.h"
 
@@ -47,10 +49,18 @@ private:
   std::deque<message> kept_;
 };
 
-// Asks the main port for the room's port; 0 on failure.
-uint16_t join_room(uint16_t main_port, uint32_t room_id);
+// The tail of a join or login: u16 length, then the credential text.
+bytes credential_tail(const std::string& credential);
+// {mask, user} and a credential of `user` for `room` signed with the test secret.
+bytes login_payload(uint32_t mask, uint32_t user, uint32_t room);
 
-// A member of `room`: joined, logged in as `user` with `mask`, the login answer taken.
+// Asks the main port for the room's port, showing `credential` (by default one for the room
+// signed with the test secret); 0 on failure or refusal.
+uint16_t join_room(uint16_t main_port, uint32_t room_id);
+uint16_t join_room(uint16_t main_port, uint32_t room_id, const std::string& credential);
+
+// A member of `room`: joined, logged in as `user` with `mask` and a credential signed with
+// the test secret, the login answer taken.
 std::unique_ptr<raw_client> member(uint16_t main_port, uint32_t room, uint32_t user,
                                    uint32_t mask = 3);
 

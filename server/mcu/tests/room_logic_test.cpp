@@ -19,14 +19,16 @@ bytes operator+(bytes a, const bytes& b) {
 
 class fake_relay : public media_relay {
 public:
-  uint16_t open_publisher(uint32_t, uint32_t user, uint32_t kind) override {
+  uint16_t open_publisher(uint32_t, uint32_t user, uint32_t kind, uint32_t source) override {
+    sources[{false, 0, user, kind}] = source;
     return open({false, 0, user, kind});
   }
   void close_publisher(uint32_t, uint32_t user, uint32_t kind) override {
     open_.erase({false, 0, user, kind});
   }
-  uint16_t open_subscriber(uint32_t, uint32_t listener, uint32_t publisher,
-                           uint32_t kind) override {
+  uint16_t open_subscriber(uint32_t, uint32_t listener, uint32_t publisher, uint32_t kind,
+                           uint32_t source) override {
+    sources[{true, listener, publisher, kind}] = source;
     return open({true, listener, publisher, kind});
   }
   void close_subscriber(uint32_t, uint32_t listener, uint32_t publisher, uint32_t kind) override {
@@ -40,9 +42,11 @@ public:
   }
   std::size_t ports() const { return open_.size(); }
   std::vector<std::tuple<uint32_t, uint32_t, uint32_t>> started, reports;
+  // (listening, listener, publisher, kind) -> the address the port was bound to.
+  using key = std::tuple<bool, uint32_t, uint32_t, uint32_t>;
+  std::map<key, uint32_t> sources;
 
 private:
-  using key = std::tuple<bool, uint32_t, uint32_t, uint32_t>;
   uint16_t open(const key& k) {
     auto& port = open_[k];
     if (!port)
@@ -64,7 +68,14 @@ protected:
                               static_cast<unsigned>(payload.size()), out);
     return out;
   }
-  void login(session_id s, uint32_t mask = 3) { feed(s, login_type, words({mask, user(s)})); }
+  // Session s logs in from 10.0.0.s (the endpoint has checked its credential).
+  outbox log_in(session_id s, uint32_t mask, uint32_t user_id) {
+    outbox out;
+    last_ok = room.login(s, login_request{mask, user_id, address(s)}, out);
+    return out;
+  }
+  void login(session_id s, uint32_t mask = 3) { log_in(s, mask, user(s)); }
+  static constexpr uint32_t address(session_id s) { return 0x0A000000u + static_cast<uint32_t>(s); }
 
   // The messages of `out` to session `to`, as (type, payload).
   static std::vector<std::pair<uint32_t, bytes>> to(const outbox& out, session_id s) {
@@ -96,7 +107,7 @@ protected:
 TEST_F(RoomLogicTest, LoginListsEveryoneToTheNewcomerAndAnnouncesItToTheOthers) {
   login(1, 3);
   login(2, 1);
-  outbox out = feed(3, login_type, words({2, 103}));
+  outbox out = log_in(3, 2, 103);
   auto newcomer = to(out, 3);
   ASSERT_EQ(newcomer.size(), 2u);
   EXPECT_EQ(newcomer[0].first, 0u);
@@ -107,7 +118,7 @@ TEST_F(RoomLogicTest, LoginListsEveryoneToTheNewcomerAndAnnouncesItToTheOthers) 
   EXPECT_EQ(to(out, 2).size(), 1u);
   EXPECT_EQ(room.member_count(), 3u);
   // A fourth is over the limit of 3.
-  out = feed(4, login_type, words({0, 104}));
+  out = log_in(4, 0, 104);
   EXPECT_FALSE(last_ok);
   EXPECT_EQ(to(out, 4), (std::vector<std::pair<uint32_t, bytes>>{{70, {}}}));
   EXPECT_EQ(out.closes, (std::vector<session_id>{4}));
@@ -119,15 +130,17 @@ TEST_F(RoomLogicTest, NothingButKeepAliveBeforeLogin) {
   EXPECT_TRUE(out.sends.empty());
   out = feed(1, 100000);
   EXPECT_EQ(to(out, 1), (std::vector<std::pair<uint32_t, bytes>>{{100002, {}}}));
-  feed(1, login_type, words({3}));  // too short
+  // A login only counts when it comes through login(), after the credential check.
+  out = feed(1, login_type, words({3, 101}));
   EXPECT_FALSE(last_ok);
+  EXPECT_TRUE(out.sends.empty());
   EXPECT_EQ(room.member_count(), 0u);
 }
 
 TEST_F(RoomLogicTest, SameUserLoggingInAgainReplacesTheOldSession) {
   login(1);
   login(2);
-  outbox out = feed(3, login_type, words({1, 101}));  // user 101 from a new session
+  outbox out = log_in(3, 1, 101);  // user 101 from a new session
   EXPECT_EQ(to(out, 1), (std::vector<std::pair<uint32_t, bytes>>{{70, {}}}));
   EXPECT_EQ(out.closes, (std::vector<session_id>{1}));
   auto others = to(out, 2);
@@ -328,6 +341,14 @@ TEST_F(RoomLogicTest, MediaOpenSubscribeAndClose) {
   EXPECT_FALSE(last_ok);
   feed(3, 19, words({102, 1}));
   EXPECT_EQ(relay.ports(), 3u);
+  // Each port takes datagrams from its own member's address: the student's camera from the
+  // student's, though the teacher asked for it; a subscription from its listener's.
+  auto bound_to = [&](bool listening, uint32_t listener, uint32_t publisher, uint32_t kind) {
+    return relay.sources[fake_relay::key(listening, listener, publisher, kind)];
+  };
+  EXPECT_EQ(bound_to(false, 0, 102, 1), address(2));
+  EXPECT_EQ(bound_to(true, 101, 102, 1), address(1));
+  EXPECT_EQ(bound_to(true, 103, 102, 1), address(3));
   // The teacher closes it: the student is told to stop, the others that it closed.
   out = feed(1, 5, words({102, 1}));
   EXPECT_EQ(to(out, 2), (std::vector<std::pair<uint32_t, bytes>>{{10, words({102, 1})}}));
@@ -361,10 +382,10 @@ TEST_F(RoomLogicTest, RoomAudioIsOneStreamPerListener) {
   // The newcomer hears what is published.
   feed(1, 4, words({101, 1}));
   feed(1, 4, words({101, 2}));
-  out = feed(4, login_type, words({0, 104}));
+  out = log_in(4, 0, 104);
   EXPECT_FALSE(last_ok);  // room full (3)
   room.on_closed(3, out);
-  out = feed(4, login_type, words({0, 104}));
+  out = log_in(4, 0, 104);
   auto newcomer = to(out, 4);
   ASSERT_EQ(newcomer.size(), 2u);
   EXPECT_EQ(newcomer[1], (std::pair<uint32_t, bytes>{29, words({101, 3})}));

@@ -21,6 +21,7 @@ protected:
     mcu::Config config;
     config.listen_port = 0;
     config.media_port_base = 0;
+    config.internal_token = testsupport::kTestSecret;
     server = std::make_unique<mcu::Server>(config);
     port = server->start();
     ASSERT_NE(port, 0);

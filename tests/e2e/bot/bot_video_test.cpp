@@ -30,6 +30,7 @@ TEST(BotVideo, ASubscriberDecodesTheSyntheticCameraAndDumpsAPicture) {
   mcu::Config config;
   config.listen_port = 0;
   config.media_port_base = 0;
+  config.internal_token = testsupport::kTestSecret;
   mcu::Server server(config);
   const uint16_t port = server.start();
   ASSERT_NE(port, 0);

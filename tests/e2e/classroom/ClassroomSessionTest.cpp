@@ -34,6 +34,7 @@
 #include "RoomMessenger.h"
 #include "RoomSession.h"
 #include "ServiceApi.h"
+#include "TestCredentials.h"
 #include "TestSupport.h"
 #include "UserItem.h"
 #include "VideoGroup.h"
@@ -72,7 +73,10 @@ struct Servers : testsupport::InProcessServers {
 class Bot {
 public:
   Bot(quint32 userId, quint16 mcuPort) {
-    library_ = Libpavo::create(&observer_, userId, kRoom, "127.0.0.1", mcuPort, user_role_student);
+    // Signed with the servers' secret, as the service would sign it.
+    const std::string credential = testsupport::testCredential(userId, kRoom, 2);
+    library_ = Libpavo::create(&observer_, userId, kRoom, "127.0.0.1", mcuPort, user_role_student,
+                               credential.c_str());
     observer_.owner = library_;
   }
   ~Bot() { Libpavo::destory(library_); }
@@ -138,6 +142,7 @@ protected:
     entry.mcuAddress = "127.0.0.1";
     entry.mcuPort = servers_.mcuPort();
     entry.chatServer = ServerAddress::parse(QStringLiteral("127.0.0.1:%1").arg(servers_.msgPort()));
+    entry.credential = join.value("room_credential").toString();
     classroom_ = new Classroom(entry);
     classroom_->show();
     return classroom_;

@@ -203,6 +203,7 @@ protected:
     mcu::Config config;
     config.listen_port = 0;
     config.media_port_base = 0;
+    config.internal_token = testsupport::kTestSecret;
     mcu::media_router_options media;
     media.port_base = 0;
     router = std::make_shared<mcu::media_router>(media);

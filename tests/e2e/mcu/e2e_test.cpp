@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "TestCredentials.h"
 #include "eventually.h"
 #include "libpavo/libpavo.h"
 #include "mcu/server.h"
@@ -34,6 +35,7 @@ protected:
   void SetUp() override {
     mcu::Config config;
     config.listen_port = 0;
+    config.internal_token = testsupport::kTestSecret;
     config.media_port_base = 0;
     server = std::make_unique<mcu::Server>(config);
     port = server->start();
@@ -47,7 +49,8 @@ protected:
   }
 
   void join(member& m, uint32_t id, user_role_t role) {
-    m.library = Libpavo::create(&m.ui, id, room_id, "127.0.0.1", port, role);
+    const std::string credential = testsupport::testCredential(id, room_id);
+    m.library = Libpavo::create(&m.ui, id, room_id, "127.0.0.1", port, role, credential.c_str());
     ASSERT_NE(m.library, nullptr);
     m.ui.owner = m.library;
     auto state = m.ui.next_event(pavo_event_connect_state);

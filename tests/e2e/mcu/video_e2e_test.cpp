@@ -4,14 +4,18 @@
 // with media datagrams dropped on the way.
 #include <gtest/gtest.h>
 
+#include <asio.hpp>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <tuple>
 
+#include "TestCredentials.h"
 #include "eventually.h"
 #include "libpavo/libpavo.h"
 #include "mcu/media_router.h"
@@ -129,6 +133,93 @@ private:
   std::vector<double> psnr_;
 };
 
+// The MCU's router, with the ports it hands out noted, so that a test can play an attacker
+// who has found them.
+class noted_relay : public mcu::media_relay {
+public:
+  explicit noted_relay(std::shared_ptr<mcu::media_router> router) : router_(std::move(router)) {}
+
+  uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind, uint32_t source) override {
+    return note({false, 0, user, kind}, router_->open_publisher(room, user, kind, source));
+  }
+  void close_publisher(uint32_t room, uint32_t user, uint32_t kind) override {
+    router_->close_publisher(room, user, kind);
+  }
+  uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher, uint32_t kind,
+                           uint32_t source) override {
+    return note({true, listener, publisher, kind},
+                router_->open_subscriber(room, listener, publisher, kind, source));
+  }
+  void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
+                        uint32_t kind) override {
+    router_->close_subscriber(room, listener, publisher, kind);
+  }
+  void sender_started(uint32_t room, uint32_t user, uint32_t kind, uint32_t min_kbps) override {
+    router_->sender_started(room, user, kind, min_kbps);
+  }
+  void loss_report(uint32_t room, uint32_t listener, const uint8_t* report,
+                   unsigned length) override {
+    router_->loss_report(room, listener, report, length);
+  }
+  void set_control_sender(control_sender sender) override {
+    router_->set_control_sender(std::move(sender));
+  }
+
+  // The port of a publisher (listener 0) or a listener; 0 while none was handed out.
+  uint16_t port(bool listening, uint32_t listener, uint32_t publisher, uint32_t kind) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = ports_.find(std::make_tuple(listening, listener, publisher, kind));
+    return found == ports_.end() ? 0 : found->second;
+  }
+
+private:
+  using key = std::tuple<bool, uint32_t, uint32_t, uint32_t>;
+  uint16_t note(const key& k, uint16_t port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ports_[k] = port;
+    return port;
+  }
+  std::shared_ptr<mcu::media_router> router_;
+  std::mutex mutex_;
+  std::map<key, uint16_t> ports_;
+};
+
+// A UDP socket of someone who is not the member the ports belong to.
+class intruder {
+public:
+  explicit intruder(const char* address)
+      : socket_(io_, asio::ip::udp::endpoint(asio::ip::make_address_v4(address), 0)) {}
+  void send(uint16_t port, const bytes& data) {
+    asio::error_code ignored;
+    socket_.send_to(asio::buffer(data),
+                    asio::ip::udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), port), 0,
+                    ignored);
+  }
+  void register_as(uint16_t port, uint32_t user) {
+    send(port, {uint8_t(user >> 24), uint8_t(user >> 16), uint8_t(user >> 8), uint8_t(user)});
+  }
+  // A packet of the teacher's camera as the MCU checks it (RTP, media type, the teacher's
+  // SSRC), opening a key frame of garbage.
+  static bytes forged_packet(uint16_t seq) {
+    bytes p(1000, 0xa5);
+    const uint32_t fields[] = {0x80E40000u | seq, 0x7f000000u, teacher_id, 0x01000000u};
+    for (std::size_t i = 0; i < 4; ++i)
+      for (std::size_t b = 0; b < 4; ++b)
+        p[4 * i + b] = static_cast<uint8_t>(fields[i] >> (24 - 8 * b));
+    p[16] = 1;     // the start code's last byte
+    p[17] = 0x65;  // NAL unit 5: a key frame
+    return p;
+  }
+  std::size_t waiting() {
+    asio::error_code ignored;
+    return socket_.available(ignored);
+  }
+
+private:
+  asio::io_context io_;
+  asio::ip::udp::socket socket_;
+};
+
 struct member {
   video_observer ui;
   Libpavo* library = nullptr;
@@ -144,17 +235,20 @@ protected:
     media.drop_to_listeners = drop_out;
     media.drop_seed = 11;
     router = std::make_shared<mcu::media_router>(media);
+    noted = std::make_shared<noted_relay>(router);
     mcu::Config config;
     config.listen_port = 0;
+    config.internal_token = testsupport::kTestSecret;
     config.probe_interval_ms = 0;
-    config.relay = router;
+    config.relay = noted;
     server = std::make_unique<mcu::Server>(config);
     port = server->start();
     ASSERT_NE(port, 0);
   }
 
   void join(member& m, uint32_t id, user_role_t role) {
-    m.library = Libpavo::create(&m.ui, id, room_id, "127.0.0.1", port, role);
+    const std::string credential = testsupport::testCredential(id, room_id);
+    m.library = Libpavo::create(&m.ui, id, room_id, "127.0.0.1", port, role, credential.c_str());
     ASSERT_NE(m.library, nullptr);
     m.ui.owner = m.library;
     auto state = m.ui.next_event(pavo_event_connect_state);
@@ -190,7 +284,17 @@ protected:
   }
 
   preview_ring previews;
+  // The ports of the teacher's camera and of student1's subscription to it.
+  void camera_ports(uint16_t* in, uint16_t* out) {
+    ASSERT_TRUE(testsupport::eventually([&] {
+      *in = noted->port(false, 0, teacher_id, media_kind_video);
+      *out = noted->port(true, 20003, teacher_id, media_kind_video);
+      return *in && *out;
+    }));
+  }
+
   std::shared_ptr<mcu::media_router> router;
+  std::shared_ptr<noted_relay> noted;
   std::unique_ptr<mcu::Server> server;
   uint16_t port = 0;
   // Destroyed before the server.
@@ -264,6 +368,49 @@ TEST_F(VideoEndToEnd, ALateSubscriberSeesAPictureAtOnce) {
   const auto waited =
       std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - subscribed);
   std::printf("first picture %lld ms after subscribing\n", static_cast<long long>(waited.count()));
+}
+
+// Someone elsewhere on the network who found the ports sends the teacher's packets, forged and
+// numbered across the whole range, and registers in the student's name. Those used to reach
+// the student (its picture stopped and stayed frozen) and take its stream for good.
+TEST_F(VideoEndToEnd, ForgedPacketsAndRegistrationsFromAnotherAddressChangeNothing) {
+  start_mcu(0, 0);
+  publish_camera();
+  subscribe(student1, 20003);
+  ASSERT_TRUE(student1.ui.wait_decoded(1));
+  uint16_t in = 0, out = 0;
+  camera_ports(&in, &out);
+  intruder attacker("127.0.0.2");
+  const uint64_t before = student1.ui.decoded();
+  // The attack goes on while the student decodes 30 more pictures (at most 40000 datagrams).
+  uint32_t sent = 0;
+  EXPECT_TRUE(testsupport::eventually([&] {
+    for (int i = 0; i < 16 && sent < 40000; ++i, ++sent)
+      attacker.send(in, intruder::forged_packet(static_cast<uint16_t>(sent * 4099)));
+    attacker.register_as(out, 20003);
+    return student1.ui.decoded() >= before + 30;
+  }));
+  EXPECT_GT(router->stats().foreign, 0u);
+  EXPECT_EQ(attacker.waiting(), 0u);  // nothing of the stream went to the attacker
+  const uint64_t after = student1.ui.decoded();
+  EXPECT_TRUE(student1.ui.wait_decoded(after + 15));
+}
+
+// Another program on the student's own machine registers in its name and takes the stream;
+// the student's next registration (it registers again once its stream is silent) takes it
+// back, and the picture returns at once. It used to stay with whoever registered last.
+TEST_F(VideoEndToEnd, AStreamTakenFromTheStudentsOwnAddressComesBack) {
+  start_mcu(0, 0);
+  publish_camera();
+  subscribe(student1, 20003);
+  ASSERT_TRUE(student1.ui.wait_decoded(1));
+  uint16_t in = 0, out = 0;
+  camera_ports(&in, &out);
+  intruder thief("127.0.0.1");
+  thief.register_as(out, 20003);
+  ASSERT_TRUE(testsupport::eventually([&] { return thief.waiting() > 0; }));
+  const uint64_t taken = student1.ui.decoded();
+  EXPECT_TRUE(student1.ui.wait_decoded(taken + 30));
 }
 
 }  // namespace

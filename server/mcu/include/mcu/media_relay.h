@@ -12,13 +12,17 @@ class media_relay {
 public:
   virtual ~media_relay() = default;
 
-  // The port a publisher sends its stream of `kind` to; 0 when no port is free.
-  virtual uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind) = 0;
+  // The port a publisher sends its stream of `kind` to; 0 when no port is free. `source` is
+  // the IPv4 address (host order) of the publisher's control session: the port takes
+  // datagrams from that address only (any port there, since media use sockets of their own).
+  // Asked again, the same port comes back, now bound to the `source` given.
+  virtual uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind, uint32_t source) = 0;
   virtual void close_publisher(uint32_t room, uint32_t user, uint32_t kind) = 0;
   // The port `listener` receives (publisher, kind) from. Audio is one mixed stream per
   // listener: it is opened with publisher 0 and carries every audio publisher of the room.
+  // `source` is the listener's control-session address: registrations count from there only.
   virtual uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
-                                   uint32_t kind) = 0;
+                                   uint32_t kind, uint32_t source) = 0;
   virtual void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
                                 uint32_t kind) = 0;
 

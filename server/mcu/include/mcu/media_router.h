@@ -5,11 +5,13 @@
 //   listener of that (publisher, kind) whose address is known. A listener's address is
 //   learned from its 4-byte registration (its user id, big-endian), which it repeats until
 //   data comes; a new listener first gets the packets from the stream's newest key frame on,
-//   so it can show a picture at once. Media packets are kept (a few seconds' worth): a
-//   listener's loss report (15) is answered from them, and what is not kept is asked of the
-//   publisher (14). Once a second each publisher gets the loss of its worst listener (or of
-//   its own uplink, when higher) as bandwidth feedback (16) and quality level (17). Those
-//   rules are video_relay's (src/video_relay.h); the router gives it sockets and the time.
+//   so it can show a picture at once. Every port takes datagrams only from the IPv4 address
+//   of its member's control session (given when it is opened): a publisher's packets and a
+//   listener's registrations from anywhere else are dropped. Media packets are kept (a few seconds'
+//   worth): a listener's loss report (15) is answered from them, and what is not kept is asked of
+//   the publisher (14). Once a second each publisher gets the loss of its worst listener (or of its
+//   own uplink, when higher) as bandwidth feedback (16) and quality level (17). Those rules are
+//   video_relay's (src/video_relay.h); the router gives it sockets and the time.
 // - Audio (kind 2): publishers' datagrams go to the room's audio_mixer, which sends every
 //   listener its own mix through the listener's port.
 #pragma once
@@ -27,7 +29,8 @@ class audio_mixer;
 
 struct media_router_options {
   std::string host = "127.0.0.1";
-  // Ports from [port_base, port_base + port_count); base 0: the system picks each port.
+  // Ports from [port_base, port_base + port_count), each chosen at random among the free
+  // ones (a port handed out says nothing about the next); base 0: the system picks each.
   uint16_t port_base = 27810;
   uint16_t port_count = 1000;
   // Fault injection for tests and benchmarks: the share of media datagrams dropped on the
@@ -49,7 +52,8 @@ struct media_router_stats {
   uint64_t bytes_out = 0;
   uint64_t resent = 0;          // answered from the cache
   uint64_t asked = 0;           // numbers asked of publishers (14)
-  uint64_t dropped = 0;         // malformed or foreign datagrams
+  uint64_t dropped = 0;         // malformed datagrams
+  uint64_t foreign = 0;         // from an address other than the member's control session's
   uint64_t injected_drops = 0;  // dropped by the fault injection
 };
 
@@ -63,10 +67,10 @@ public:
   media_router(const media_router&) = delete;
   media_router& operator=(const media_router&) = delete;
 
-  uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind) override;
+  uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind, uint32_t source) override;
   void close_publisher(uint32_t room, uint32_t user, uint32_t kind) override;
-  uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
-                           uint32_t kind) override;
+  uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher, uint32_t kind,
+                           uint32_t source) override;
   void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
                         uint32_t kind) override;
   void sender_started(uint32_t room, uint32_t user, uint32_t kind, uint32_t min_kbps) override;

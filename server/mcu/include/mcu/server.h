@@ -1,6 +1,6 @@
-// The MCU's control side: room join on the main KCP port, one KCP endpoint per room, login,
-// user lists, class / share / tag floors, peer message routing, media open / close /
-// subscribe with UDP ports from a media_relay.
+// The MCU's control side: room join on the main KCP port, one KCP endpoint per room, login
+// (both with a credential the service signed), user lists, class / share / tag floors, peer
+// message routing, media open / close / subscribe with UDP ports from a media_relay.
 //
 //   mcu::Config cfg;               // 127.0.0.1:27802, media ports from 27810
 //   cfg.listen_port = 0;           // let the system choose
@@ -35,16 +35,33 @@ struct Config {
   uint32_t empty_room_ms = 60000;
   std::size_t max_rooms = 256;
   std::size_t max_members = 500;  // per room
+  // The secret the service signs credentials with (the internal token every role is given).
+  // A room is opened, and a login let in, only for a credential signed with it that names
+  // the room (and the user logging in) and has not expired; empty: every join and login is
+  // refused.
+  std::string internal_token;
+  // A session that has not sent its join (main port) or logged in (room port) this long
+  // after it opened is closed.
+  uint32_t login_timeout_ms = 5000;
+  // Sessions that have not joined or logged in yet, on each port: at most this many from one
+  // IPv4 address and from one address and port; further ones are refused until those finish.
+  std::size_t max_pending_per_address = 16;
+  std::size_t max_pending_per_endpoint = 2;
   // The media side; null: a port pool that reserves real UDP ports and moves nothing yet.
   std::shared_ptr<media_relay> relay;
   bool verbose = false;  // log every message, not only faults and changes
 };
 
 struct Stats {
-  uint64_t joins = 0;       // room joins answered
+  uint64_t joins = 0;       // room joins answered with a room's port
   uint64_t logins = 0;      // logins accepted
   uint64_t messages = 0;    // control messages received in rooms
   uint64_t dropped = 0;     // malformed, unknown or unroutable messages
+  uint64_t refused_joins = 0;     // without a valid credential for the room, or no room free
+  uint64_t refused_logins = 0;    // without a valid credential for the user and room
+  uint64_t refused_sessions = 0;  // over the limits of sessions not yet in
+  uint64_t timed_out = 0;         // closed for not joining or logging in in time
+  std::size_t pending = 0;        // sessions not yet joined or logged in, all ports
   std::size_t rooms = 0;    // open now
   std::size_t members = 0;  // logged in now, all rooms
 };
