@@ -6,6 +6,7 @@ namespace tavsvc {
 
 namespace {
 using tavsrv::code::kBadRequest;
+using tavsrv::code::kForbidden;
 
 bool isDay(const std::string& text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-')
@@ -54,7 +55,24 @@ json getChatRecord(Call& call) {
               {"body", {{"page", page}, {"rows", rows}}}};
 }
 
-// The message server hands over every chat message it relays (internal).
+// Who may chat in a room: its members, unless muted, removed or auditing.
+// Refused with 403, and the message server then relays nothing.
+void requireMayChat(Call& call, uint32_t roomId, uint32_t userId) {
+  auto& db = call.db();
+  const RoomRow room = requireRoom(db, roomId);
+  const int role = storedRole(db, room, userId);
+  if (role == 0)
+    throw Refusal(kForbidden, "您不是本教室的成员！");
+  if (role == kRoleAuditor)
+    throw Refusal(kForbidden, "旁听不能发言！");
+  if (isMuted(db, roomId, userId))
+    throw Refusal(kForbidden, "您已被禁言！");
+  if (banLeftMs(db, roomId, userId, call.now()) > 0)
+    throw Refusal(kForbidden, "您已被老师请出教室！");
+}
+
+// The message server hands over every chat message before relaying it
+// (internal); it relays only what is stored here.
 json addChatRecord(Call& call) {
   call.requireInternalToken();
   const uint32_t roomId = call.form.id("chatRoomId");
@@ -64,24 +82,20 @@ json addChatRecord(Call& call) {
   call.checkForm();
   if (typeId != 0 && typeId != 10 && typeId != 20)
     throw Refusal(kBadRequest, "参数超出范围：typeId");
+  requireMayChat(call, roomId, userId);
   json message = json::parse(content, nullptr, false);
   if (!message.is_object())
     message = json{{"content", content}};
-  // The record answers with the keys of a room chat message; fill in what is missing.
+  // The record answers with the keys of a room chat message. Who sent it and
+  // where is what the message server vouches for, whatever the text says.
   message["typeId"] = std::to_string(typeId);
-  if (!message.contains("sendUserId"))
-    message["sendUserId"] = userId;
-  if (!message.contains("roomId"))
-    message["roomId"] = std::to_string(roomId);
+  message["sendUserId"] = userId;
+  message["roomId"] = std::to_string(roomId);
   if (!message.contains("msgSendTime"))
     message["msgSendTime"] = tavsrv::formatLocalTime(call.now());
-  if (!message.contains("sendUsername") || !message.contains("sendUserImg")) {
-    if (const auto user = loadUser(call.db(), userId)) {
-      if (!message.contains("sendUsername"))
-        message["sendUsername"] = user->displayName();
-      if (!message.contains("sendUserImg"))
-        message["sendUserImg"] = user->imagePath;
-    }
+  if (const auto user = loadUser(call.db(), userId)) {
+    message["sendUsername"] = user->displayName();
+    message["sendUserImg"] = user->imagePath;
   }
   call.db().run(
       "INSERT INTO chat_records(room_id, user_id, type_id, message, day, created_ms) "

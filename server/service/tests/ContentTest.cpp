@@ -84,6 +84,56 @@ TEST(ContentTest, ChatHistoryPagesNewestFirstAndFilters) {
   EXPECT_EQ(json::parse(res->body)["code"], 400);
 }
 
+// The message server relays a chat only once it is stored here, so these
+// refusals are what keeps a muted member or an auditor silent in the room.
+TEST(ContentTest, ChatIsStoredOnlyForMembersWhoMayChat) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  auto chat = [&](uint32_t room, uint32_t user, const std::string& content) {
+    const auto res = addChat(service,
+                             form({{"chatRoomId", std::to_string(room)},
+                                   {"userId", std::to_string(user)},
+                                   {"typeId", "0"},
+                                   {"content", content}}),
+                             ServiceHarness::kInternalToken);
+    return res ? json::parse(res->body, nullptr, false)["code"] : json();
+  };
+  auto moderate = [&](const char* action, uint32_t user, int type) {
+    return service.post(std::string("rms/service/room/") + action,
+                        form({{"globalId", std::to_string(user)},
+                              {"roomId", "1001"},
+                              {"type", std::to_string(type)},
+                              {"optionUser", "10001"}}),
+                        teacher.ticket)["code"];
+  };
+  const std::string text = R"({"typeId":"0","content":"hi"})";
+  EXPECT_EQ(chat(kMathRoom, kAuditor, text), 403);
+  EXPECT_EQ(chat(kPrivateRoom, kStudent2, text), 403);  // not a member there
+  EXPECT_EQ(chat(4242, kStudent2, text), 404);
+  EXPECT_EQ(chat(kMathRoom, kTeacher, text), 0);
+  ASSERT_EQ(moderate("addRoomBlack", kStudent3, 1), 0);  // mute
+  EXPECT_EQ(chat(kMathRoom, kStudent3, text), 403);
+  ASSERT_EQ(moderate("removeRoomBlack", kStudent3, 1), 0);
+  EXPECT_EQ(chat(kMathRoom, kStudent3, text), 0);
+  ASSERT_EQ(moderate("addRoomBlack", kStudent4, 2), 0);  // removal
+  EXPECT_EQ(chat(kMathRoom, kStudent4, text), 403);
+  service.clock().advance(16 * 60 * 1000);
+  EXPECT_EQ(chat(kMathRoom, kStudent4, text), 0);
+
+  // Only refused chat is missing, and the sender named inside is the one vouched for.
+  EXPECT_EQ(chat(kMathRoom, kStudent1,
+                 R"({"typeId":"0","sendUserId":10001,"sendUsername":"王老师","content":"x"})"),
+            0);
+  const json page =
+      service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1001&page=1&rows=4");
+  ASSERT_EQ(page["result"].size(), 4u);
+  EXPECT_EQ(page["result"][0]["sendUserId"], kStudent1);
+  EXPECT_NE(page["result"][0]["sendUsername"], "王老师");
+  EXPECT_EQ(page["result"][1]["sendUserId"], kStudent4);
+  EXPECT_EQ(page["result"][2]["sendUserId"], kStudent3);
+  EXPECT_EQ(page["result"][3]["sendUserId"], kTeacher);
+}
+
 TEST(ContentTest, UsageReportsAcceptOnlyKnownTypes) {
   ServiceHarness service;
   for (const char* type : {"chat", "hands", "tag", "tool"})
