@@ -154,7 +154,7 @@ void Classroom::applySavedDevices() {
 
 void Classroom::createRoomChannel() {
   if (!channel_) {
-    channel_ = new RoomChannelClient(entry_.ownUserId, entry_.roomId, this);
+    channel_ = new RoomChannelClient(entry_.ownUserId, entry_.roomId, entry_.credential, this);
     channel_->setObjectName(QStringLiteral("roomChannel"));
     connect(channel_, &RoomChannelClient::messageArrived, messenger_,
             qOverload<const QByteArray&>(&RoomMessenger::receiveRoomChannelMessage),

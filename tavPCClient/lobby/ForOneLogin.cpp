@@ -18,8 +18,10 @@ ForOneLogin::~ForOneLogin() {
 
 void ForOneLogin::connectTo(const QString& host, quint16 port) {
   disconnectClient();
-  velmsg::velmsgs* fresh =
-      velmsg::velmsgs::create(this, ownUserId_, kChannel, host.toUtf8().constData(), port);
+  // Read at every (re)connection: the login answer's word for this channel.
+  const QByteArray credential = LoginInfo::current().oneLoginCredential.toLatin1();
+  velmsg::velmsgs* fresh = velmsg::velmsgs::create(
+      this, ownUserId_, kChannel, host.toUtf8().constData(), port, credential.constData());
   QMutexLocker lock(&clientMutex_);
   client_ = fresh;
 }

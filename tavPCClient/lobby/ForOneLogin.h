@@ -21,7 +21,8 @@ public:
                        QObject* parent = nullptr);
   ~ForOneLogin() override;
 
-  // (Re)creates the client on host:port; the old one is destroyed.
+  // (Re)creates the client on host:port with the one-login credential of
+  // LoginInfo::current(); the old one is destroyed.
   void connectTo(const QString& host, quint16 port);
   void disconnectClient();
   bool hasClient() const;

@@ -2,8 +2,9 @@
 
 #include <QMutexLocker>
 
-RoomChannelClient::RoomChannelClient(quint32 userId, quint32 roomId, QObject* parent)
-    : QObject(parent), userId_(userId), roomId_(roomId) {}
+RoomChannelClient::RoomChannelClient(quint32 userId, quint32 roomId, const QString& credential,
+                                     QObject* parent)
+    : QObject(parent), userId_(userId), roomId_(roomId), credential_(credential.toLatin1()) {}
 
 RoomChannelClient::~RoomChannelClient() {
   disconnectClient();
@@ -12,8 +13,8 @@ RoomChannelClient::~RoomChannelClient() {
 void RoomChannelClient::connectTo(const QString& host, quint16 port) {
   disconnectClient();
   const QByteArray hostBytes = host.toLatin1();
-  velmsg::velmsgs* created =
-      velmsg::velmsgs::create(this, userId_, roomId_, hostBytes.constData(), port);
+  velmsg::velmsgs* created = velmsg::velmsgs::create(this, userId_, roomId_, hostBytes.constData(),
+                                                     port, credential_.constData());
   QMutexLocker lock(&clientMutex_);
   client_ = created;
   ++connects_;

@@ -15,7 +15,9 @@ class RoomChannelClient : public QObject, public RoomChannel, public velmsg::msg
   Q_OBJECT
 
 public:
-  RoomChannelClient(quint32 userId, quint32 roomId, QObject* parent = nullptr);
+  // credential: the room-entry answer's word that userId may use roomId.
+  RoomChannelClient(quint32 userId, quint32 roomId, const QString& credential,
+                    QObject* parent = nullptr);
   ~RoomChannelClient() override;
 
   // (Re)creates the library client on host:port; an earlier one is destroyed first.
@@ -42,6 +44,7 @@ signals:
 private:
   const quint32 userId_;
   const quint32 roomId_;
+  const QByteArray credential_;
   mutable QMutex clientMutex_;
   velmsg::velmsgs* client_ = nullptr;
   int connects_ = 0;

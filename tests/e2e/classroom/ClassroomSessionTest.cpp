@@ -325,7 +325,8 @@ TEST_F(ClassroomTest, AccessCodeEntrySendsStudentsOut) {
     ASSERT_TRUE(connected());
     QSignalSpy exits(classroom_.data(), &Classroom::signal_exit_classroom);
     // The teacher's message on the room channel, from another connection.
-    RoomChannelClient teacher(kTeacher, kRoom);
+    RoomChannelClient teacher(
+        kTeacher, kRoom, QString::fromStdString(testsupport::testCredential(kTeacher, kRoom, 1)));
     QSignalSpy up(&teacher, &RoomChannelClient::__connect2msgs_state);
     teacher.connectTo("127.0.0.1", servers_.msgPort());
     ASSERT_TRUE(waitUntil([&] { return up.count() > 0; }));
@@ -442,7 +443,8 @@ TEST_F(ClassroomTest, RoomChannelDropIsRecreatedSilently) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   // The new connection carries room messages again.
   QSignalSpy chats(part<RoomMessenger>("roomMessenger"), &RoomMessenger::signal_ChatMsgArrived);
-  RoomChannelClient other(kStudents[0], kRoom);
+  RoomChannelClient other(kStudents[0], kRoom,
+                          QString::fromStdString(testsupport::testCredential(kStudents[0], kRoom)));
   QSignalSpy up(&other, &RoomChannelClient::__connect2msgs_state);
   other.connectTo("127.0.0.1", servers_.msgPort());
   ASSERT_TRUE(waitUntil([&] { return up.count() > 0; }));
