@@ -57,6 +57,7 @@ void sendPage(httplib::Response& res, const std::string& title, const std::strin
           "label{display:block;margin:8px 0}input{padding:4px;min-width:220px}"
           ".msg{padding:8px;background:#eef3ff;border-left:4px solid #3a6dfc}"
           ".err{padding:8px;background:#fff0f0;border-left:4px solid #d33}"
+          ".demo{padding:8px;background:#fff7d6;border:2px dashed #e0a000}"
           "nav a{margin-right:12px}</style></head><body>"
           "<nav><a href=\"/tavolin/index.html\">首页</a><a "
           "href=\"/tavolin/views/notice.html\">公告</a>"
@@ -278,7 +279,10 @@ void addWebPages(Router& router) {
     withKey(ctx, req, res, [&](tavsrv::Connection& db, const PageKey&, const UserRow& user) {
       const int64_t balance =
           db.queryInt("SELECT balance_cents FROM users WHERE id = ?1", user.id).value_or(0);
-      std::string body;
+      // Only ever the key's own user: the key comes from that user's login.
+      std::string body =
+          "<p class=\"demo\"><b>演示 · DEMO</b>：这里不收款，星豆直接记入你自己的账户，"
+          "仅供体验。</p>";
       if (!message.empty())
         body +=
             std::string("<p class=\"") + (error ? "err" : "msg") + "\">" + esc(message) + "</p>";
@@ -288,7 +292,7 @@ void addWebPages(Router& router) {
           "\"><label>充值星豆数量（1到10000，演示环境直接到账）<br>"
           "<input name=\"amount\" type=\"number\" min=\"1\" max=\"10000\" value=\"100\" required>"
           "</label><p><button type=\"submit\">充值</button></p></form>";
-      sendPage(res, "充值中心", body, error ? 400 : 200);
+      sendPage(res, "充值中心（演示）", body, error ? 400 : 200);
     });
   };
   server.Get("/tavolin/views/personalCenter/rechargeCenter.html",

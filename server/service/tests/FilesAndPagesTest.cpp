@@ -165,6 +165,10 @@ TEST(PagesTest, PersonalPagesNeedAFreshKey) {
   EXPECT_NE(res->body.find("课程提醒"), std::string::npos);
   res = service.raw("tavolin/views/personalCenter/rechargeCenter.html?Keycode=" + key, "amount=50");
   EXPECT_NE(res->body.find("充值成功"), std::string::npos);
+  EXPECT_NE(res->body.find("演示 · DEMO"), std::string::npos);
+  // The page recharges only the key's user, and a key is only had for oneself.
+  EXPECT_EQ(service.post("aas/service/user/putRedis", "globalId=10001", student.ticket)["code"], 403);
+  EXPECT_EQ(service.post("aas/service/user/putRedis", "globalId=10003")["code"], 401);
   EXPECT_EQ(service.post("aas/service/user/findUserInfoById", "id=10003",
                          student.ticket)["body"]["money"],
             1050.0);
