@@ -17,7 +17,20 @@ bool isDay(const std::string& text) {
   return true;
 }
 
+// The caller is logged in and belongs to the room.
+void requireMember(Call& call, uint32_t roomId) {
+  requireRoom(call.db(), roomId);
+  const Caller& who = call.caller();
+  if (!who.known())
+    throw Refusal(tavsrv::code::kNotLoggedIn, "请先登录！");
+  for (uint32_t user : who.users)
+    if (belongsToRoom(call.db(), roomId, user))
+      return;
+  throw Refusal(kForbidden, "您不是本教室的成员！");
+}
+
 // Stored chat messages of a room, newest first, page by page (pages count from 1).
+// For the room's own people only.
 json getChatRecord(Call& call) {
   const uint32_t roomId = call.form.id("chatRoomId");
   const int64_t page = call.form.integer("page", 0, 1000000);
@@ -27,6 +40,7 @@ json getChatRecord(Call& call) {
   call.checkForm();
   if (day && !day->empty() && !isDay(*day))
     throw Refusal(kBadRequest, "参数格式错误：date");
+  requireMember(call, roomId);
   const bool byUser = userId.has_value();
   const bool byDay = day && !day->empty();
   auto st = call.db().prepare(
@@ -105,17 +119,20 @@ json addChatRecord(Call& call) {
   return tavsrv::ok(json{{"id", call.db().lastInsertId()}});
 }
 
-// Usage reports: chat, hands, tag, tool, gift (with a count).
+// Usage reports: chat, hands, tag, tool, gift (with a count), each by the
+// member itself about a room it belongs to, within its budget.
 json addHistory(Call& call) {
   const std::string type = call.form.text("type", 10);
   const uint32_t roomId = call.form.id("roomId");
   const uint32_t userId = call.form.id("globalId");
-  const int64_t count = call.form.optionalInteger("count", 1, 1000000).value_or(1);
+  const int64_t count = call.form.optionalInteger("count", 1, 10000).value_or(1);
   call.checkForm();
   if (type != "chat" && type != "hands" && type != "tag" && type != "tool" && type != "gift")
     throw Refusal(kBadRequest, "参数超出范围：type");
-  requireRoom(call.db(), roomId);
-  requireUser(call.db(), userId);
+  call.requireSelf(userId);
+  requireMember(call, roomId);
+  if (!call.ctx.reportBudget.take(userId, call.now()))
+    throw Refusal(tavsrv::code::kFailed, "上报过于频繁，请稍后再试！");
   call.db().run(
       "INSERT INTO usage_reports(type, room_id, user_id, count, created_ms) VALUES(?1, ?2, ?3, ?4, "
       "?5)",

@@ -8,6 +8,7 @@
 #include "LoginThrottle.h"
 #include "Passwords.h"
 #include "Presence.h"
+#include "ReportBudget.h"
 #include "service/Service.h"
 #include "tavsrv/Database.h"
 
@@ -20,6 +21,7 @@ struct Context {
   std::unique_ptr<PasswordHasher> hasher;
   Presence presence;
   LoginThrottle loginThrottle;
+  ReportBudget reportBudget;
   std::string uploadsDir;    // files served below uds/upload/
   std::string downloadsDir;  // installers served below download/
   tavsrv::HostPort self;     // the address actually bound

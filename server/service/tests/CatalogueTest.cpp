@@ -236,7 +236,7 @@ TEST(CatalogueTest, EveryPathAnswersInItsShape) {
          EXPECT_EQ(a["body"][0]["globalId"], kAssistant);  // other teachers' classes only
        }},
       {"report/service/roomReport/addHistory", "type=chat&roomId=1001&globalId=10001", isSuccess},
-      {"report/service/roomReport/addHistory", "type=gift&roomId=1001&globalId=10003&count=10",
+      {"report/service/roomReport/addHistory", "type=gift&roomId=1001&globalId=10001&count=10",
        isSuccess},
       {"aas/service/user/saveScores",
        form(

@@ -16,6 +16,7 @@ httplib::Result addChat(ServiceHarness& s, const std::string& body, const std::s
 
 TEST(ContentTest, ChatHistoryPagesNewestFirstAndFilters) {
   ServiceHarness service;
+  const Login reader = service.login("teacher");  // owns the rooms read below
   // The handoff needs the internal token.
   auto res = addChat(service, "chatRoomId=1002&userId=10003&typeId=0&content=x", "");
   ASSERT_TRUE(res);
@@ -44,38 +45,41 @@ TEST(ContentTest, ChatHistoryPagesNewestFirstAndFilters) {
     ids.push_back(a["body"]["id"]);
   }
   // Page 1 holds the 10 newest, newest first; the records keep the message's keys.
-  json page = service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1002&page=1&rows=10");
+  json page = service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1002&page=1&rows=10",
+                           reader.ticket);
   ASSERT_EQ(page["result"].size(), 10u);
   EXPECT_EQ(page["result"][0]["id"], ids[24]);
   EXPECT_EQ(page["result"][0]["content"], "消息24");
   EXPECT_EQ(page["result"][9]["id"], ids[15]);
   EXPECT_EQ(page["hasNext"], true);
-  page = service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1002&rows=10&page=3");
+  page = service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1002&rows=10&page=3",
+                      reader.ticket);
   EXPECT_EQ(page["result"].size(), 5u);
   EXPECT_EQ(page["hasNext"], false);
-  EXPECT_TRUE(
-      service
-          .post("cs/service/chatRecord/getChatRecord", "chatRoomId=1002&rows=10&page=4")["result"]
-          .empty());
+  EXPECT_TRUE(service
+                  .post("cs/service/chatRecord/getChatRecord", "chatRoomId=1002&rows=10&page=4",
+                        reader.ticket)["result"]
+                  .empty());
   // Filters: one sender, one day.
   page = service.post("cs/service/chatRecord/getChatRecord",
-                      "chatRoomId=1002&rows=100&page=1&userId=10003");
+                      "chatRoomId=1002&rows=100&page=1&userId=10003", reader.ticket);
   EXPECT_EQ(page["result"].size(), 12u);
   for (const auto& r : page["result"])
     EXPECT_EQ(r["sendUserId"], kStudent1);
   const std::string today = tavsrv::formatLocalTime(service.clock().nowMs(), "%Y-%m-%d");
   page = service.post("cs/service/chatRecord/getChatRecord",
-                      "chatRoomId=1002&rows=3&page=1&userId=10004&date=" + today);
+                      "chatRoomId=1002&rows=3&page=1&userId=10004&date=" + today, reader.ticket);
   EXPECT_EQ(page["result"].size(), 3u);  // 20, 22, 24 arrived today
   EXPECT_EQ(page["hasNext"], false);
   EXPECT_EQ(service.post("cs/service/chatRecord/getChatRecord",
-                         "chatRoomId=1002&rows=3&page=1&date=2025-13")["code"],
+                         "chatRoomId=1002&rows=3&page=1&date=2025-13", reader.ticket)["code"],
             400);
   // A message that is not a JSON object is kept as text; unknown types are refused.
   res = addChat(service, "chatRoomId=1003&userId=10003&typeId=10&content=pic.png",
                 ServiceHarness::kInternalToken);
   EXPECT_EQ(json::parse(res->body)["code"], 0);
-  page = service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1003&rows=10&page=1");
+  page = service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1003&rows=10&page=1",
+                      reader.ticket);
   EXPECT_EQ(page["result"][0]["content"], "pic.png");
   EXPECT_EQ(page["result"][0]["typeId"], "10");
   EXPECT_EQ(page["result"][0]["sendUsername"], "张小明");
@@ -89,6 +93,7 @@ TEST(ContentTest, ChatHistoryPagesNewestFirstAndFilters) {
 TEST(ContentTest, ChatIsStoredOnlyForMembersWhoMayChat) {
   ServiceHarness service;
   const Login teacher = service.login("teacher");
+  const Login& reader = teacher;
   auto chat = [&](uint32_t room, uint32_t user, const std::string& content) {
     const auto res = addChat(service,
                              form({{"chatRoomId", std::to_string(room)},
@@ -124,8 +129,8 @@ TEST(ContentTest, ChatIsStoredOnlyForMembersWhoMayChat) {
   EXPECT_EQ(chat(kMathRoom, kStudent1,
                  R"({"typeId":"0","sendUserId":10001,"sendUsername":"王老师","content":"x"})"),
             0);
-  const json page =
-      service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1001&page=1&rows=4");
+  const json page = service.post("cs/service/chatRecord/getChatRecord",
+                                 "chatRoomId=1001&page=1&rows=4", reader.ticket);
   ASSERT_EQ(page["result"].size(), 4u);
   EXPECT_EQ(page["result"][0]["sendUserId"], kStudent1);
   EXPECT_NE(page["result"][0]["sendUsername"], "王老师");
@@ -134,21 +139,47 @@ TEST(ContentTest, ChatIsStoredOnlyForMembersWhoMayChat) {
   EXPECT_EQ(page["result"][3]["sendUserId"], kTeacher);
 }
 
-TEST(ContentTest, UsageReportsAcceptOnlyKnownTypes) {
+TEST(ContentTest, UsageReportsComeFromTheMemberItselfWithinItsBudget) {
   ServiceHarness service;
+  const Login student = service.login("student1");
+  const auto report = [&](const std::string& body, const std::string& ticket) {
+    return service.post("report/service/roomReport/addHistory", body, ticket)["code"];
+  };
   for (const char* type : {"chat", "hands", "tag", "tool"})
-    EXPECT_EQ(service.post("report/service/roomReport/addHistory",
-                           std::string("type=") + type + "&roomId=1001&globalId=10003")["code"],
+    EXPECT_EQ(report(std::string("type=") + type + "&roomId=1001&globalId=10003", student.ticket),
               0);
-  EXPECT_EQ(service.post("report/service/roomReport/addHistory",
-                         "type=gift&roomId=1001&globalId=10003&count=178")["code"],
-            0);
-  EXPECT_EQ(service.post("report/service/roomReport/addHistory",
-                         "type=dance&roomId=1001&globalId=10003")["code"],
-            400);
-  EXPECT_EQ(service.post("report/service/roomReport/addHistory",
-                         "type=chat&roomId=9&globalId=10003")["code"],
-            404);
+  EXPECT_EQ(report("type=gift&roomId=1001&globalId=10003&count=178", student.ticket), 0);
+  EXPECT_EQ(report("type=dance&roomId=1001&globalId=10003", student.ticket), 400);
+  EXPECT_EQ(report("type=gift&roomId=1001&globalId=10003&count=10001", student.ticket), 400);
+  EXPECT_EQ(report("type=chat&roomId=9&globalId=10003", student.ticket), 404);
+  // Not for someone else, not without a login, not about a room one is no member of.
+  EXPECT_EQ(report("type=chat&roomId=1001&globalId=10004", student.ticket), 403);
+  EXPECT_EQ(report("type=chat&roomId=1001&globalId=10003", ""), 401);
+  EXPECT_EQ(report("type=chat&roomId=1007&globalId=10003", student.ticket), 403);
+  // A member's budget runs out within the hour and comes back after it.
+  int accepted = 5;
+  while (accepted < 5000 && report("type=hands&roomId=1001&globalId=10003", student.ticket) == 0)
+    ++accepted;
+  EXPECT_EQ(accepted, 1200);
+  EXPECT_EQ(report("type=hands&roomId=1001&globalId=10003", service.login("student1").ticket), 1);
+  service.clock().advance(60 * 60 * 1000);
+  EXPECT_EQ(report("type=hands&roomId=1001&globalId=10003", student.ticket), 0);
+}
+
+TEST(ContentTest, ChatHistoryIsForTheRoomsOwnPeople) {
+  ServiceHarness service;
+  const std::string body = "chatRoomId=1001&page=1&rows=10";
+  const json forMember =
+      service.post("cs/service/chatRecord/getChatRecord", body, service.login("student1").ticket);
+  EXPECT_EQ(forMember["code"], 0);
+  EXPECT_FALSE(forMember["result"].empty());
+  EXPECT_EQ(service.post("cs/service/chatRecord/getChatRecord", body)["code"], 401);
+  // student2 never joined room 1008.
+  const json forStranger =
+      service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1008&page=1&rows=10",
+                   service.login("student2").ticket);
+  EXPECT_EQ(forStranger["code"], 403);
+  EXPECT_EQ(forStranger.value("result", json::array()).size(), 0u);
 }
 
 TEST(ContentTest, SharedDocumentsKeepTheirOrderAndNames) {
