@@ -1,5 +1,8 @@
 #include "Domain.h"
 
+#include <unordered_map>
+#include <unordered_set>
+
 #include "Schema.h"
 #include "tavsrv/Form.h"
 
@@ -152,35 +155,85 @@ json roomJson(const RoomRow& room, bool withSecrets) {
   return card;
 }
 
-json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user) {
-  // One statement for the member's standing in the room (lists ask this for
-  // every member present).
-  auto st = db.prepare(
-      "SELECT (SELECT role FROM room_members WHERE room_id = ?1 AND user_id = ?2), "
-      "EXISTS(SELECT 1 FROM room_assistants WHERE room_id = ?1 AND user_id = ?2), "
-      "EXISTS(SELECT 1 FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = 1), "
-      "(SELECT m.name FROM user_medals um JOIN medals m ON m.id = um.medal_id "
-      "WHERE um.room_id = ?1 AND um.user_id = ?2 ORDER BY um.id DESC LIMIT 1)");
-  st.bind(room.id, user.id);
-  st.step();
-  int role = user.id == room.ownerId ? kRoleTeacher : static_cast<int>(st.int64(0));
+namespace {
+
+// The member object from the user and its standing in the room.
+json memberFrom(const RoomRow& room, uint32_t userId, const std::string& displayName,
+                const std::string& siteRole, const std::string& imagePath, int level,
+                int storedRole, bool assistant, bool muted, const std::string& medal) {
+  int role = userId == room.ownerId ? kRoleTeacher : storedRole;
   if (role == 0)
-    role = user.roleName == "巡管" ? kRoleInspector : kRoleAuditor;
-  const bool assistant = role != kRoleTeacher && st.int64(1) != 0;
-  const bool muted = st.int64(2) != 0;
+    role = siteRole == "巡管" ? kRoleInspector : kRoleAuditor;
   json member = json::object();
-  member["globalId"] = user.id;
-  member["nickName"] = user.displayName();
+  member["globalId"] = userId;
+  member["nickName"] = displayName;
   member["role"] = roomRoleText(role);
   member["roleCode"] = role;
-  member["isAssistant"] = assistant;
-  member["level"] = user.level;
-  member["medals"] = st.isNull(3) ? std::string() : st.text(3);
+  member["isAssistant"] = role != kRoleTeacher && assistant;
+  member["level"] = level;
+  member["medals"] = medal;
   member["sendFlag"] = muted ? 0 : 1;
   member["isMuted"] = muted;
-  member["imagePath"] = user.imagePath;
+  member["imagePath"] = imagePath;
   return member;
 }
+
+// The member's standing in room ?1, for user u (the query's own alias).
+#define TAV_STANDING_COLUMNS                                                              \
+  "(SELECT role FROM room_members WHERE room_id = ?1 AND user_id = u.id), "               \
+  "EXISTS(SELECT 1 FROM room_assistants WHERE room_id = ?1 AND user_id = u.id), "         \
+  "EXISTS(SELECT 1 FROM room_blacklist WHERE room_id = ?1 AND user_id = u.id AND type = " \
+  "1), "                                                                                  \
+  "(SELECT m.name FROM user_medals um JOIN medals m ON m.id = um.medal_id "               \
+  "WHERE um.room_id = ?1 AND um.user_id = u.id ORDER BY um.id DESC LIMIT 1) "
+
+}  // namespace
+
+json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user) {
+  auto st = db.prepare("SELECT " TAV_STANDING_COLUMNS "FROM users u WHERE u.id = ?2");
+  st.bind(room.id, user.id);
+  if (!st.step())
+    return memberFrom(room, user.id, user.displayName(), user.roleName, user.imagePath, user.level,
+                      0, false, false, "");
+  return memberFrom(room, user.id, user.displayName(), user.roleName, user.imagePath, user.level,
+                    static_cast<int>(st.int64(0)), st.int64(1) != 0, st.int64(2) != 0,
+                    st.isNull(3) ? std::string() : st.text(3));
+}
+
+std::vector<json> presentMemberJson(tavsrv::Connection& db, const RoomRow& room,
+                                    const std::vector<uint32_t>& userIds) {
+  // The owner and everyone who ever entered, in one statement; those present
+  // are picked out in presence order.
+  auto st = db.prepare(
+      "SELECT u.id, CASE WHEN u.nick_name = '' THEN u.phone ELSE u.nick_name END, u.role_name, "
+      "u.image_path, u.level, " TAV_STANDING_COLUMNS
+      "FROM users u WHERE u.id = ?2 OR u.id IN (SELECT user_id FROM room_members WHERE room_id = "
+      "?1)");
+  st.bind(room.id, room.ownerId);
+  std::unordered_map<uint32_t, json> known;
+  const std::unordered_set<uint32_t> wanted(userIds.begin(), userIds.end());
+  while (st.step()) {
+    const auto id = static_cast<uint32_t>(st.int64(0));
+    if (!wanted.count(id))
+      continue;
+    known.emplace(
+        id, memberFrom(room, id, st.text(1), st.text(2), st.text(3), static_cast<int>(st.int64(4)),
+                       static_cast<int>(st.int64(5)), st.int64(6) != 0, st.int64(7) != 0,
+                       st.isNull(8) ? std::string() : st.text(8)));
+  }
+  std::vector<json> members;
+  members.reserve(userIds.size());
+  for (uint32_t id : userIds) {
+    auto found = known.find(id);
+    if (found != known.end()) {
+      members.push_back(std::move(found->second));
+    } else if (const auto user = loadUser(db, id)) {
+      members.push_back(memberJson(db, room, *user));
+    }
+  }
+  return members;
+}
+#undef TAV_STANDING_COLUMNS
 
 bool isSafeDisplayText(const std::string& text, size_t maxChars) {
   if (text.empty() || !tavsrv::isValidUtf8(text) || tavsrv::utf8Length(text) > maxChars)

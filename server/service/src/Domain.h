@@ -56,6 +56,9 @@ int64_t banLeftMs(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int6
 json roomJson(const RoomRow& room, bool withSecrets);
 // A member as the classroom's member list reads it.
 json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user);
+// The member objects of the given users (unknown ids left out), in their order.
+std::vector<json> presentMemberJson(tavsrv::Connection& db, const RoomRow& room,
+                                    const std::vector<uint32_t>& userIds);
 
 // Display texts that go out in answers some clients un-nest: no quote,
 // backslash, brace or control character, 1..maxChars characters.

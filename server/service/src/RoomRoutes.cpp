@@ -141,11 +141,9 @@ json findRoomOnlineUser(Call& call) {
   call.checkForm();
   const RoomRow room = requireRoom(call.db(), roomId);
   json members = json::array();
-  for (uint32_t userId : call.ctx.presence.present(roomId, call.now())) {
-    const auto user = loadUser(call.db(), userId);
-    if (user)
-      members.push_back(tavsrv::embedObject(memberJson(call.db(), room, *user)));
-  }
+  for (const json& member :
+       presentMemberJson(call.db(), room, call.ctx.presence.present(roomId, call.now())))
+    members.push_back(tavsrv::embedObject(member));
   return json{{"code", 0}, {"msg", ""}, {"onlineUser", std::move(members)}};
 }
 
