@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -29,11 +30,16 @@
 
 #include "msg_wire.h"
 #include "msgserver/server.h"
+#include "tavsrv/Credential.h"
 
 namespace {
 
 namespace wire = corda::wire;
 using Clock = std::chrono::steady_clock;
+
+// The members sign their own credentials with the secret the server is given.
+const std::string kBenchSecret = "bench-msg-fanout";
+constexpr std::uint32_t kChannel = 4242;
 
 struct Options {
   std::vector<int> clients{50, 500};
@@ -241,9 +247,13 @@ bool run_group(std::uint16_t port, int count, const Options& opt) {
   }
   FanoutBoard board;
   Receiver receiver(members, board);
-  for (std::size_t i = 0; i < members.size(); ++i)
-    write_all(members[i].fd, wire::encode_hello({wire::kProtocolVersion,
-                                                 static_cast<std::uint32_t>(i + 1), 4242}));
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const auto user = static_cast<std::uint32_t>(i + 1);
+    const std::string credential = tavsrv::signCredential(
+        kBenchSecret, {user, kChannel, 2, std::numeric_limits<std::int64_t>::max()});
+    write_all(members[i].fd,
+              wire::encode_hello({wire::kProtocolVersion, user, kChannel, credential}));
+  }
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   while (receiver.welcomed() < count && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -350,6 +360,7 @@ int main(int argc, char** argv) {
 
   msgserver::Config config;
   config.listen_port = 0;
+  config.internal_token = kBenchSecret;
   config.idle_timeout = std::chrono::minutes(10);  // the raw members never ping
   msgserver::Server server(config);
   const std::uint16_t port = server.start();

@@ -1,12 +1,16 @@
-// Chat sent on a room channel is kept by the service and comes back as history.
+// Chat on a room channel goes through the service: what it stores comes back
+// as history and is relayed; a muted member's and an auditor's chat is neither.
+// Members get their credentials from the service's room entry, as the client does.
 #include <gtest/gtest.h>
 
 #include <httplib.h>
 #include <QTemporaryDir>
 #include <atomic>
-#include <chrono>
+#include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "eventually.h"
 #include "libcorda/velmsgs.h"
@@ -14,73 +18,193 @@
 #include "service/Service.h"
 
 namespace {
-constexpr unsigned kRoom = 1001;  // a demo room
-constexpr unsigned kTeacher = 10001;
+using nlohmann::json;
+using testsupport::eventually;
+
+constexpr unsigned kRoom = 1001;  // a demo room: teacher's, student1..4, auditor
 const char kToken[] = "e2e-internal-token-0123456789abcdef";
 
 class Observer : public velmsg::msg_observer {
 public:
-  void recv_msg(const char*) override {}
+  void recv_msg(const char* msg) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    texts_.emplace_back(msg);
+  }
   void connect2msgs_state(int s) override { state = s; }
   void disconnect_from_msgs() override {}
+  std::vector<std::string> texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
   std::atomic<int> state{0};
+
+private:
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
 };
+
+// The service, then the message server that asks it, sharing one secret.
+class Stack {
+public:
+  Stack() {
+    tavsvc::ServiceConfig sc;
+    sc.port = 0;
+    sc.dataDir = (dir_.path() + "/service").toStdString();
+    sc.demoVideos = false;
+    sc.passwordStrength = tavsvc::PasswordStrength::Minimum;
+    sc.internalToken = kToken;
+    service_ = std::make_unique<tavsvc::Service>(sc);
+    std::string error;
+    if (!service_->start(&error))
+      return;
+    msgserver::Config mc;
+    mc.listen_port = 0;
+    mc.service_url = "http://127.0.0.1:" + std::to_string(service_->port());
+    mc.internal_token = kToken;
+    msg = std::make_unique<msgserver::Server>(mc);
+    msgPort = msg->start();
+    http_ = std::make_unique<httplib::Client>("127.0.0.1", service_->port());
+  }
+  ~Stack() {
+    if (msg)
+      msg->stop();
+    if (service_)
+      service_->stop();
+  }
+  bool started() const { return msgPort != 0; }
+
+  json post(const std::string& path, const std::string& body, const std::string& ticket = "") {
+    httplib::Headers headers;
+    if (!ticket.empty())
+      headers.emplace("X-Tav-Ticket", ticket);
+    const auto res = http_->Post("/" + path, headers, body, "application/x-www-form-urlencoded");
+    return res && res->status == 200 ? json::parse(res->body, nullptr, false) : json();
+  }
+
+  struct Login {
+    unsigned id = 0;
+    std::string ticket;
+  };
+  Login login(const std::string& account) {
+    const json answer = post("aas/service/user/login", "userName=" + account + "&userPwd=123456");
+    const json user = json::parse(answer.value("body", std::string()), nullptr, false);
+    if (!user.is_object())
+      return {};
+    return {user.value("globalId", 0u), user.value("ticketId", std::string())};
+  }
+
+  // A member who entered the room and connected its room channel with the entry's credential.
+  struct Member {
+    Login login;
+    Observer observer;
+    velmsg::velmsgs* client = nullptr;
+    ~Member() {
+      if (client)
+        client->destroy(1);
+    }
+  };
+  std::unique_ptr<Member> enter(const std::string& account) {
+    auto member = std::make_unique<Member>();
+    member->login = login(account);
+    const json entry =
+        post("rms/service/room/userJoinRoom",
+             "roomId=" + std::to_string(kRoom) + "&globalId=" + std::to_string(member->login.id),
+             member->login.ticket);
+    const std::string credential = entry.value("room_credential", std::string());
+    member->client = velmsg::velmsgs::create(&member->observer, member->login.id, kRoom,
+                                             "127.0.0.1", msgPort, credential.c_str());
+    if (!eventually([&] { return member->observer.state.load() != 0; }) ||
+        member->observer.state.load() != 1)
+      return nullptr;
+    return member;
+  }
+
+  // The room's stored chat, newest first, as a member of the room reads it.
+  std::vector<std::string> history(const Member& reader) {
+    const json page =
+        post("cs/service/chatRecord/getChatRecord",
+             "chatRoomId=" + std::to_string(kRoom) + "&page=1&rows=20", reader.login.ticket);
+    std::vector<std::string> contents;
+    if (page.is_object() && page.contains("result"))
+      for (const json& record : page["result"])
+        contents.push_back(record.value("content", std::string()));
+    return contents;
+  }
+
+  std::unique_ptr<msgserver::Server> msg;
+  std::uint16_t msgPort = 0;
+
+private:
+  QTemporaryDir dir_;
+  std::unique_ptr<tavsvc::Service> service_;
+  std::unique_ptr<httplib::Client> http_;
+};
+
+std::string chatText(unsigned sender, const std::string& content) {
+  return json{{"typeId", "0"},
+              {"sendUserId", sender},
+              {"content", content},
+              {"roomId", std::to_string(kRoom)}}
+      .dump();
+}
 
 }  // namespace
 
 TEST(ChatHistoryE2E, RelayedChatIsStoredNewestFirst) {
-  QTemporaryDir dir;
-  tavsvc::ServiceConfig sc;
-  sc.port = 0;
-  sc.dataDir = (dir.path() + "/service").toStdString();
-  sc.demoVideos = false;
-  sc.passwordStrength = tavsvc::PasswordStrength::Minimum;
-  sc.internalToken = kToken;
-  tavsvc::Service service(sc);
-  std::string error;
-  ASSERT_TRUE(service.start(&error)) << error;
-
-  msgserver::Config mc;
-  mc.listen_port = 0;
-  mc.service_url = "http://127.0.0.1:" + std::to_string(service.port());
-  mc.internal_token = kToken;
-  msgserver::Server msg(mc);
-  const uint16_t msgPort = msg.start();
-  ASSERT_NE(msgPort, 0);
-
-  Observer observer;
-  velmsg::velmsgs* client =
-      velmsg::velmsgs::create(&observer, kTeacher, kRoom, "127.0.0.1", msgPort);
-  ASSERT_NE(client, nullptr);
-  ASSERT_TRUE(testsupport::eventually([&] { return observer.state.load() != 0; }));
-  ASSERT_EQ(observer.state.load(), 1);
-  for (const char* text : {"第一条", "second & third = 3%"}) {
-    const nlohmann::json chat = {{"typeId", "0"},
-                                 {"sendUserId", kTeacher},
-                                 {"content", text},
-                                 {"roomId", std::to_string(kRoom)}};
-    ASSERT_EQ(client->send(chat.dump().c_str(), "*"), velmsg::send_queued);
-  }
+  Stack stack;
+  ASSERT_TRUE(stack.started());
+  auto teacher = stack.enter("teacher");
+  ASSERT_TRUE(teacher);
+  const unsigned id = teacher->login.id;
+  for (const char* text : {"第一条", "second & third = 3%"})
+    ASSERT_EQ(teacher->client->send(chatText(id, text).c_str(), "*"), velmsg::send_queued);
   // Not chat: relayed but not kept.
-  ASSERT_EQ(client->send(R"({"typeId":"60","sendUserId":10001})", "*"), velmsg::send_queued);
+  const std::string removal = R"({"typeId":"60","sendUserId":)" + std::to_string(id) + "}";
+  ASSERT_EQ(teacher->client->send(removal.c_str(), "*"), velmsg::send_queued);
+  // The echoes arrive once the service has stored the two.
+  ASSERT_TRUE(eventually([&] { return teacher->observer.texts().size() == 3; }));
+  EXPECT_EQ(teacher->observer.texts()[2], removal);
 
-  httplib::Client http("127.0.0.1", service.port());
-  nlohmann::json answer;
-  ASSERT_TRUE(testsupport::eventually([&] {
-    auto res = http.Post("/cs/service/chatRecord/getChatRecord", "chatRoomId=1001&page=1&rows=10",
-                         "application/x-www-form-urlencoded");
-    if (!res || res->status != 200)
-      return false;
-    answer = nlohmann::json::parse(res->body, nullptr, false);
-    // The demo room has older messages; ours are the newest two once both arrived.
-    return answer.is_object() && answer.contains("result") && answer["result"].size() >= 2 &&
-           answer["result"][0].value("content", "") == "second & third = 3%";
-  }));
-  const auto& records = answer["result"];
-  EXPECT_EQ(records[0]["content"], "second & third = 3%");
-  EXPECT_EQ(records[1]["content"], "第一条");
-  EXPECT_GT(records[0]["id"].get<long long>(), records[1]["id"].get<long long>());
-  client->destroy(1);
-  msg.stop();
-  service.stop();
+  // The demo room has older messages; ours are the newest two.
+  const auto history = stack.history(*teacher);
+  ASSERT_GE(history.size(), 2u);
+  EXPECT_EQ(history[0], "second & third = 3%");
+  EXPECT_EQ(history[1], "第一条");
+}
+
+TEST(ChatHistoryE2E, MutedAndAuditorChatIsNeitherRelayedNorStored) {
+  Stack stack;
+  ASSERT_TRUE(stack.started());
+  auto teacher = stack.enter("teacher");
+  auto muted = stack.enter("student3");
+  auto auditor = stack.enter("auditor");
+  auto student = stack.enter("student1");
+  ASSERT_TRUE(teacher && muted && auditor && student);
+  const json mute = stack.post(
+      "rms/service/room/addRoomBlack",
+      "globalId=" + std::to_string(muted->login.id) + "&roomId=1001&type=1&optionUser=10001",
+      teacher->login.ticket);
+  ASSERT_EQ(mute.value("code", -1), 0);
+
+  // Each refusal is final before the next chat is sent, so a refused chat that
+  // were relayed would reach the teacher ahead of the student's.
+  ASSERT_EQ(muted->client->send(chatText(muted->login.id, "muted words").c_str(), "*"), 0);
+  ASSERT_TRUE(eventually([&] { return stack.msg->stats().chat_refused == 1; }));
+  ASSERT_EQ(auditor->client->send(chatText(auditor->login.id, "auditor words").c_str(), "*"), 0);
+  ASSERT_TRUE(eventually([&] { return stack.msg->stats().sends_refused == 1; }));
+  ASSERT_EQ(student->client->send(chatText(student->login.id, "normal words").c_str(), "*"), 0);
+
+  ASSERT_TRUE(eventually([&] { return !teacher->observer.texts().empty(); }));
+  EXPECT_EQ(teacher->observer.texts(),
+            (std::vector<std::string>{chatText(student->login.id, "normal words")}));
+  const auto history = stack.history(*teacher);
+  ASSERT_FALSE(history.empty());
+  EXPECT_EQ(history[0], "normal words");
+  for (const std::string& content : history) {
+    EXPECT_NE(content, "muted words");
+    EXPECT_NE(content, "auditor words");
+  }
+  // Refusals close nothing: the muted member still hears the room.
+  ASSERT_TRUE(eventually([&] { return !muted->observer.texts().empty(); }));
+  EXPECT_EQ(muted->observer.texts().back(), chatText(student->login.id, "normal words"));
 }

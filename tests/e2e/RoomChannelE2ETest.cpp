@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "RoomMessenger.h"
+#include "TestCredentials.h"
 #include "TestSupport.h"
 #include "libcorda/velmsgs.h"
 #include "msgserver/server.h"
@@ -20,7 +21,8 @@ class Member : public velmsg::msg_observer {
 public:
   Member(quint32 userId, quint16 port)
       : messenger(userId), received(&messenger, &RoomMessenger::signal_ChatMsgArrived) {
-    client = velmsg::velmsgs::create(this, userId, kRoom, "127.0.0.1", port);
+    const std::string credential = testsupport::testCredential(userId, kRoom);
+    client = velmsg::velmsgs::create(this, userId, kRoom, "127.0.0.1", port, credential.c_str());
     channel = std::make_unique<RoomChannelOver<velmsg::velmsgs>>(client);
   }
   ~Member() {
@@ -68,6 +70,7 @@ struct Room {
   msgserver::Server server{[] {
     msgserver::Config c;
     c.listen_port = 0;
+    c.internal_token = testsupport::kTestSecret;
     return c;
   }()};
   quint16 port = server.start();
@@ -141,6 +144,7 @@ TEST(RoomChannelE2E, ReconnectAfterTheServerRestarts) {
   // The server comes back on the same port; the owner destroys and recreates.
   msgserver::Config c;
   c.listen_port = port;
+  c.internal_token = testsupport::kTestSecret;
   msgserver::Server again(c);
   ASSERT_EQ(again.start(), port);
   teacher = std::make_unique<Member>(1, port);

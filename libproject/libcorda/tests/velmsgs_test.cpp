@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestCredentials.h"
 #include "libcorda/velmsgs.h"
 #include "msg_wire.h"
 #include "msgserver/server.h"
@@ -85,9 +86,16 @@ private:
   int disconnects_ = 0;
 };
 
+// A client with the credential the service would issue for user and channel.
+velmsg::velmsgs* connect(velmsg::msg_observer* observer, unsigned user, unsigned channel,
+                         std::uint16_t port) {
+  const std::string credential = testsupport::testCredential(user, channel);
+  return velmsg::velmsgs::create(observer, user, channel, "127.0.0.1", port, credential.c_str());
+}
+
 struct Member {
   Member(std::uint16_t port, unsigned user, unsigned channel)
-      : client(velmsg::velmsgs::create(&observer, user, channel, "127.0.0.1", port)) {}
+      : client(connect(&observer, user, channel, port)) {}
   Recorder observer;
   std::unique_ptr<velmsg::velmsgs> client;
 };
@@ -95,6 +103,7 @@ struct Member {
 std::unique_ptr<msgserver::Server> start_server(std::uint16_t port = 0) {
   msgserver::Config config;
   config.listen_port = port;
+  config.internal_token = testsupport::kTestSecret;
   auto server = std::make_unique<msgserver::Server>(config);
   EXPECT_NE(server->start(), 0) << server->error();
   return server;
@@ -113,34 +122,35 @@ TEST(VelmsgsTest, DeliversToTargetToAllAndToTheSendersOwnConnections) {
   for (auto& member : m)
     ASSERT_EQ(member->observer.wait_state(), 1);
 
-  ASSERT_EQ(m[2]->client->send("to 1", "1"), 0);
+  ASSERT_EQ(m[2]->client->send(R"({"m":"to 1"})", "1"), 0);
   ASSERT_TRUE(m[0]->observer.wait_messages(1));
   ASSERT_TRUE(m[1]->observer.wait_messages(1));
-  ASSERT_EQ(m[0]->client->send("to all", "*"), 0);
+  ASSERT_EQ(m[0]->client->send(R"({"m":"to all"})", "*"), 0);
   ASSERT_TRUE(m[0]->observer.wait_messages(2));  // back to the sender itself
-  ASSERT_EQ(m[1]->client->send("to 2", "2"), 0);
+  ASSERT_EQ(m[1]->client->send(R"({"m":"to 2"})", "2"), 0);
   ASSERT_TRUE(m[2]->observer.wait_messages(2));
 
   // Markers sent after those show what else each member got, in order.
-  ASSERT_EQ(m[5]->client->send("end 501", "*"), 0);
-  ASSERT_EQ(m[3]->client->send("end 500", "*"), 0);
+  ASSERT_EQ(m[5]->client->send(R"({"m":"end 501"})", "*"), 0);
+  ASSERT_EQ(m[3]->client->send(R"({"m":"end 500"})", "*"), 0);
   const std::size_t expected[] = {3, 3, 3, 2, 1};
   for (int i = 0; i < 5; ++i)
     ASSERT_TRUE(m[i]->observer.wait_messages(expected[i])) << "member " << i;
 
-  EXPECT_EQ(m[0]->observer.messages(), (Texts{"to 1", "to all", "end 500"}));
-  EXPECT_EQ(m[1]->observer.messages(), (Texts{"to 1", "to all", "end 500"}));
-  EXPECT_EQ(m[2]->observer.messages(), (Texts{"to all", "to 2", "end 500"}));
-  EXPECT_EQ(m[3]->observer.messages(), (Texts{"to all", "end 500"}));
-  EXPECT_EQ(m[4]->observer.messages(), (Texts{"end 501"}));  // same user id, other channel
+  const std::string to1 = R"({"m":"to 1"})", all = R"({"m":"to all"})", to2 = R"({"m":"to 2"})",
+                    end500 = R"({"m":"end 500"})", end501 = R"({"m":"end 501"})";
+  EXPECT_EQ(m[0]->observer.messages(), (Texts{to1, all, end500}));
+  EXPECT_EQ(m[1]->observer.messages(), (Texts{to1, all, end500}));
+  EXPECT_EQ(m[2]->observer.messages(), (Texts{all, to2, end500}));
+  EXPECT_EQ(m[3]->observer.messages(), (Texts{all, end500}));
+  EXPECT_EQ(m[4]->observer.messages(), (Texts{end501}));  // same user id, other channel
 }
 
 TEST(VelmsgsTest, ReportsTheDropRefusesSendsAndReconnectsByRecreation) {
   auto server = start_server();
   const std::uint16_t port = server->port();
   Recorder observer;
-  std::unique_ptr<velmsg::velmsgs> client(
-      velmsg::velmsgs::create(&observer, 7, 100000, "127.0.0.1", port));
+  std::unique_ptr<velmsg::velmsgs> client(connect(&observer, 7, 100000, port));
   ASSERT_EQ(observer.wait_state(), 1);
 
   server->stop();
@@ -151,12 +161,32 @@ TEST(VelmsgsTest, ReportsTheDropRefusesSendsAndReconnectsByRecreation) {
   client.reset();
   EXPECT_EQ(observer.disconnects(), 1);
   Recorder again;
-  std::unique_ptr<velmsg::velmsgs> recreated(
-      velmsg::velmsgs::create(&again, 7, 100000, "127.0.0.1", port));
+  std::unique_ptr<velmsg::velmsgs> recreated(connect(&again, 7, 100000, port));
   ASSERT_EQ(again.wait_state(), 1);
   ASSERT_EQ(recreated->send(R"({"typeId":"1"})", "7"), 0);
   ASSERT_TRUE(again.wait_messages(1));
   EXPECT_EQ(again.messages().front(), R"({"typeId":"1"})");
+}
+
+TEST(VelmsgsTest, TheServerRefusesAHelloWithoutAValidCredential) {
+  auto server = start_server();
+  Member member(server->port(), 5, 600);
+  ASSERT_EQ(member.observer.wait_state(), 1);
+  const std::string others = testsupport::testCredential(6, 600);
+  const std::string expired = testsupport::testCredential(5, 600, 0, -1000);
+  for (const char* credential :
+       {static_cast<const char*>(nullptr), others.c_str(), expired.c_str()}) {
+    Recorder observer;
+    std::unique_ptr<velmsg::velmsgs> client(
+        velmsg::velmsgs::create(&observer, 5, 600, "127.0.0.1", server->port(), credential));
+    EXPECT_EQ(observer.wait_state(), velmsg::connect_failed_rejected);
+  }
+  // The old create sends none.
+  Recorder old;
+  std::unique_ptr<velmsg::velmsgs> client(
+      velmsg::velmsgs::create(&old, 5, 600, "127.0.0.1", server->port()));
+  EXPECT_EQ(old.wait_state(), velmsg::connect_failed_rejected);
+  EXPECT_EQ(server->stats().hellos_refused, 4u);
 }
 
 TEST(VelmsgsTest, FailedConnectIsReportedOnceWithoutADisconnect) {
@@ -191,9 +221,8 @@ TEST(VelmsgsTest, RefusesBadSendsAndCarriesTheLargestText) {
   const std::string too_long(wire::kMaxTextLength + 1, 'x');
   EXPECT_EQ(me.client->send(too_long.c_str(), "*"), velmsg::send_too_large);
 
-  std::string longest(wire::kMaxTextLength, 'y');
-  longest.front() = '{';
-  longest.back() = '}';
+  std::string longest = "{\"y\":\"" + std::string(wire::kMaxTextLength - 8, 'y') + "\"}";
+  ASSERT_EQ(longest.size(), wire::kMaxTextLength);
   ASSERT_EQ(me.client->send(longest.c_str(), "9"), 0);
   ASSERT_TRUE(me.observer.wait_messages(1));
   EXPECT_EQ(me.observer.messages().front(), longest);
@@ -214,12 +243,12 @@ TEST(VelmsgsTest, CanBeDestroyedFromItsOwnCallback) {
   };
   ASSERT_EQ(me.observer.wait_state(), 1);
   ASSERT_EQ(other.observer.wait_state(), 1);
-  ASSERT_EQ(other.client->send("a", "*"), 0);
-  ASSERT_EQ(other.client->send("b", "*"), 0);
+  ASSERT_EQ(other.client->send(R"({"m":"a"})", "*"), 0);
+  ASSERT_EQ(other.client->send(R"({"m":"b"})", "*"), 0);
   ASSERT_TRUE(other.observer.wait_messages(2));
   std::unique_lock<std::mutex> lock(mutex);
   ASSERT_TRUE(done.wait_for(lock, 20s, [&] { return destroyed; }));
-  EXPECT_EQ(me.observer.messages(), Texts{"a"});
+  EXPECT_EQ(me.observer.messages(), Texts{R"({"m":"a"})"});
   EXPECT_EQ(me.observer.disconnects(), 0);
 }
 

@@ -7,19 +7,6 @@
 
 namespace msgserver {
 
-std::optional<std::string> chat_type_of(std::string_view text) {
-  const auto json = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
-  if (json.is_discarded() || !json.is_object())
-    return std::nullopt;
-  const auto it = json.find("typeId");
-  if (it == json.end() || !it->is_string())
-    return std::nullopt;
-  const auto& type = it->get_ref<const std::string&>();
-  if (type == "0" || type == "10" || type == "20")
-    return type;
-  return std::nullopt;
-}
-
 std::optional<ServiceUrl> parse_service_url(std::string_view url) {
   const auto scheme_end = url.find("://");
   if (scheme_end == std::string_view::npos)
@@ -73,8 +60,8 @@ bool ChatForwarder::submit(ChatRecord record) {
   }
   // Log the first drop and then every hundredth, so a dead service cannot flood the log.
   if (dropped_++ % 100 == 0)
-    log::warn("chat history queue full: record of room " + std::to_string(record.room_id) +
-              " dropped (" + std::to_string(dropped_.load()) + " so far)");
+    log::warn("chat queue full: message of room " + std::to_string(record.room_id) +
+              " not relayed (" + std::to_string(dropped_.load()) + " so far)");
   return false;
 }
 
@@ -82,37 +69,48 @@ void ChatForwarder::run() {
   bool service_failing = false;
   for (;;) {
     ChatRecord record;
-    bool stopping = false;
+    std::deque<ChatRecord> abandoned;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (queue_.empty())
         return;
-      stopping = stopping_;
-      if (stopping && service_failing) {
-        dropped_ += queue_.size();
-        log::warn("chat history: " + std::to_string(queue_.size()) +
-                  " records dropped at shutdown");
-        queue_.clear();
-        return;
+      if (stopping_ && service_failing) {
+        abandoned.swap(queue_);
+      } else {
+        record = std::move(queue_.front());
+        queue_.pop_front();
       }
-      record = std::move(queue_.front());
-      queue_.pop_front();
     }
-    const auto type = chat_type_of(record.text);
-    if (!type)
-      continue;  // not a chat message: relayed, never stored
-    if (post(record, *type)) {
-      ++forwarded_;
-      service_failing = false;
-    } else {
-      ++failed_;
-      service_failing = true;
+    if (!abandoned.empty()) {
+      dropped_ += abandoned.size();
+      log::warn("chat: " + std::to_string(abandoned.size()) +
+                " messages neither stored nor relayed at shutdown");
+      for (ChatRecord& r : abandoned) {
+        if (r.done)
+          r.done(false);
+      }
+      return;
     }
+    const Verdict verdict = post(record);
+    switch (verdict) {
+      case Verdict::accepted:
+        ++forwarded_;
+        break;
+      case Verdict::refused:
+        ++refused_;
+        break;
+      case Verdict::failed:
+        ++failed_;
+        break;
+    }
+    service_failing = verdict == Verdict::failed;
+    if (record.done)
+      record.done(verdict == Verdict::accepted);
   }
 }
 
-bool ChatForwarder::post(const ChatRecord& record, const std::string& type_id) {
+ChatForwarder::Verdict ChatForwarder::post(const ChatRecord& record) {
   // One client per record keeps the worker free of stale keep-alive state; the
   // rate is that of people typing.
   httplib::Client client(service_.scheme_host_port);
@@ -122,30 +120,35 @@ bool ChatForwarder::post(const ChatRecord& record, const std::string& type_id) {
   const httplib::Headers headers{{kTokenHeader, token_}};
   const httplib::Params params{{"chatRoomId", std::to_string(record.room_id)},
                                {"userId", std::to_string(record.user_id)},
-                               {"typeId", type_id},
+                               {"typeId", record.type_id},
                                {"content", record.text}};
   const std::string where =
       "room " + std::to_string(record.room_id) + ", user " + std::to_string(record.user_id);
   const auto result = client.Post(service_.path_prefix + kPath, headers, params);
   if (!result) {
-    log::warn("chat history: service unreachable (" + httplib::to_string(result.error()) +
-              "), record of " + where + " lost");
-    return false;
+    log::warn("chat: service unreachable (" + httplib::to_string(result.error()) +
+              "), message of " + where + " neither stored nor relayed");
+    return Verdict::failed;
   }
   if (result->status != 200) {
-    log::warn("chat history: service answered HTTP " + std::to_string(result->status) +
-              ", record of " + where + " lost");
-    return false;
+    log::warn("chat: service answered HTTP " + std::to_string(result->status) + ", message of " +
+              where + " neither stored nor relayed");
+    return Verdict::failed;
   }
   const auto answer = nlohmann::json::parse(result->body, nullptr, false);
-  const bool accepted = answer.is_object() && answer.contains("code") &&
-                        answer["code"].is_number_integer() && answer["code"].get<long long>() == 0;
-  if (!accepted) {
-    log::warn("chat history: service refused the record of " + where + ": " +
-              result->body.substr(0, 200));
-    return false;
+  const auto code = answer.is_object() ? answer.find("code") : answer.end();
+  if (code == answer.end() || !code->is_number_integer()) {
+    log::warn("chat: unreadable answer from the service, message of " + where +
+              " neither stored nor relayed: " + result->body.substr(0, 200));
+    return Verdict::failed;
   }
-  return true;
+  if (code->get<long long>() != 0) {
+    // The sender may not chat there (not a member, muted, auditor) or the record is bad.
+    log::warn("chat: the service refused the message of " + where + ": " +
+              result->body.substr(0, 200));
+    return Verdict::refused;
+  }
+  return Verdict::accepted;
 }
 
 }  // namespace msgserver

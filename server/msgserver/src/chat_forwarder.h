@@ -1,5 +1,7 @@
-// Hands chat messages of room channels to the service's chat history, from a
-// worker thread with a bounded queue, so relaying never waits for HTTP.
+// Hands the chat messages of room channels to the service, which stores them
+// in the chat history or refuses them (a sender not in the room, muted or an
+// auditor). A worker thread with a bounded queue does the HTTP, so the relay
+// never waits for it; each record's verdict comes back through its callback.
 #pragma once
 
 #include <atomic>
@@ -7,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,13 +20,13 @@ namespace msgserver {
 
 struct ChatRecord {
   std::uint32_t room_id = 0;
-  std::uint32_t user_id = 0;  // the sender's connection, not what the text claims
+  std::uint32_t user_id = 0;  // the sender's credential, not what the text claims
+  std::string type_id;        // "0", "10" or "20"
   std::string text;
+  // Called once on the worker thread: true when the service stored the record.
+  // Not called for a record that submit() refused.
+  std::function<void(bool accepted)> done;
 };
-
-// The typeId of a chat message ("0", "10" or "20"); nullopt for any other text,
-// including text that is not a JSON object.
-std::optional<std::string> chat_type_of(std::string_view text);
 
 // A service URL split for the HTTP client: "http://host:port" and a path prefix.
 struct ServiceUrl {
@@ -40,12 +43,14 @@ public:
   ChatForwarder& operator=(const ChatForwarder&) = delete;
 
   void start();
-  // Posts what is still queued while the service answers, drops the rest.
+  // Posts what is still queued while the service answers, drops the rest
+  // (their callbacks say not accepted).
   void stop();
-  // Queues a candidate; false (and counted as dropped) when the queue is full.
+  // Queues a record; false (and counted as dropped) when the queue is full.
   bool submit(ChatRecord record);
 
   std::uint64_t forwarded() const { return forwarded_; }
+  std::uint64_t refused() const { return refused_; }
   std::uint64_t failed() const { return failed_; }
   std::uint64_t dropped() const { return dropped_; }
 
@@ -53,8 +58,10 @@ public:
   static constexpr const char* kTokenHeader = "X-Tav-Internal-Token";
 
 private:
+  enum class Verdict { accepted, refused, failed };
+
   void run();
-  bool post(const ChatRecord& record, const std::string& type_id);
+  Verdict post(const ChatRecord& record);
 
   const ServiceUrl service_;
   const std::string token_;
@@ -67,6 +74,7 @@ private:
   std::thread thread_;
 
   std::atomic<std::uint64_t> forwarded_{0};
+  std::atomic<std::uint64_t> refused_{0};
   std::atomic<std::uint64_t> failed_{0};
   std::atomic<std::uint64_t> dropped_{0};
 };

@@ -21,9 +21,11 @@ void usage(std::FILE* out) {
       "                     [--max-queue-bytes N] [--idle-timeout-ms N] [--verbose]\n"
       "  --listen          address to listen on (default 127.0.0.1:27801; port 0 picks one)\n"
       "  --port-base N     listen on port N+1 unless --listen is given\n"
-      "  --service-url     service that keeps the chat history, e.g. "
-      "http://127.0.0.1:27800\n"
-      "  --internal-token  token the service expects on internal calls\n");
+      "  --service-url     service that checks and stores chat, e.g. http://127.0.0.1:27800\n"
+      "                    (without it chat is relayed unchecked for mutes and not stored)\n"
+      "  --internal-token  secret shared with the service: checks the credentials of\n"
+      "                    hellos and goes with internal calls (without it every hello\n"
+      "                    is refused)\n");
 }
 
 bool parse_number(const char* text, unsigned long max, unsigned long& value) {

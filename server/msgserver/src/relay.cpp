@@ -1,12 +1,32 @@
 #include "relay.h"
 
+#include <chrono>
 #include <future>
 
+#include <sodium.h>
+
 #include "log.h"
+#include "text_check.h"
 
 namespace msgserver {
 
 namespace wire = corda::wire;
+
+namespace {
+
+// Role code of auditors in the service's credentials: they listen but never chat.
+constexpr int kAuditorRole = 4;
+// The service keeps at most 6000 characters of a chat and takes form bodies of
+// at most 8 KiB: longer chat could never be stored, so it is not even queued.
+constexpr std::size_t kMaxChatBytes = 6000;
+
+std::int64_t wall_clock_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
 
 Relay::Relay(const Config& config) : config_(config) {}
 
@@ -15,6 +35,11 @@ Relay::~Relay() {
 }
 
 std::uint16_t Relay::start(std::string& error) {
+  // Credentials are checked with libsodium's HMAC; it must be set up once first.
+  if (sodium_init() < 0) {
+    error = "libsodium cannot be initialised";
+    return 0;
+  }
   asio::error_code ec;
   const auto address = asio::ip::make_address(config_.listen_host, ec);
   if (ec) {
@@ -89,6 +114,8 @@ void Relay::shutdown_all() {
     session->close_now();
   channels_.clear();
   sessions_.clear();
+  backlogs_.clear();
+  held_bytes_ = 0;
 }
 
 void Relay::accept_next() {
@@ -119,17 +146,100 @@ void Relay::on_registered(const std::shared_ptr<Session>& session) {
   channels_[session->channel_id()][session->user_id()].push_back(session);
 }
 
+std::optional<tavsrv::Credential> Relay::verify(std::string_view credential) const {
+  if (credential.empty())
+    return std::nullopt;
+  return tavsrv::verifyCredential(config_.internal_token, credential, wall_clock_ms());
+}
+
 void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
-  ++messages_;
+  const std::uint32_t channel_id = sender.channel_id();
+  // Receivers act on JSON objects only, and believe the sendUserId inside.
+  const TextFacts facts = inspect_text(msg.text, sender.user_id());
+  if (!facts.object) {
+    refuse(sender, "not a JSON object");
+    return;
+  }
+  if (facts.type_ids > 1) {
+    refuse(sender, "typeId given twice");
+    return;
+  }
+  if (facts.foreign_sender) {
+    refuse(sender, "sendUserId names another user");
+    return;
+  }
+  const bool chat = facts.chat_type.has_value() && channel_id != kOneLoginChannel;
+  if (chat && sender.role_code() == kAuditorRole) {
+    refuse(sender, "auditors may not chat");
+    return;
+  }
+  if (chat && forwarder_ && msg.text.size() > kMaxChatBytes) {
+    refuse(sender, "chat longer than the service keeps");
+    return;
+  }
+
   const auto frame = std::make_shared<const std::string>(
-      wire::encode_deliver({sender.user_id(), sender.channel_id(), msg.target, msg.text}));
+      wire::encode_deliver({sender.user_id(), channel_id, msg.target, msg.text}));
+  const auto backlog = backlogs_.find(channel_id);
+  const bool holding = backlog != backlogs_.end();
+  if (!holding && !(chat && forwarder_)) {
+    deliver_now(channel_id, msg.target, frame);
+    return;
+  }
+  if ((holding && backlog->second.sends.size() >= config_.max_held_per_channel) ||
+      held_bytes_ + frame->size() > config_.max_held_bytes) {
+    refuse(sender, "too many sends wait for the service");
+    return;
+  }
+
+  Held held;
+  held.target = std::string(msg.target);
+  held.frame = frame;
+  Backlog& queue = holding ? backlog->second : backlogs_[channel_id];
+  if (chat && forwarder_) {
+    held.ticket = queue.next_ticket++;
+    held.state = Held::State::waiting;
+    ChatRecord record;
+    record.room_id = channel_id;
+    record.user_id = sender.user_id();
+    record.type_id = *facts.chat_type;
+    record.text = std::string(msg.text);
+    // The worker's answer comes back to this thread; never run after stop().
+    record.done = [this, channel_id, ticket = held.ticket](bool accepted) {
+      asio::post(
+          io_, [this, channel_id, ticket, accepted] { on_verdict(channel_id, ticket, accepted); });
+    };
+    if (!forwarder_->submit(std::move(record))) {
+      if (queue.sends.empty())
+        backlogs_.erase(channel_id);
+      return;  // counted and logged by the forwarder
+    }
+  }
+  held_bytes_ += frame->size();
+  queue.sends.push_back(std::move(held));
+}
+
+void Relay::refuse(Session& sender, const std::string& why) {
+  ++sends_refused_;
+  const std::string line = "connection #" + std::to_string(sender.id()) + " (user " +
+                           std::to_string(sender.user_id()) + ", channel " +
+                           std::to_string(sender.channel_id()) + "): send not relayed: " + why;
+  if (sender.first_refusal())
+    log::warn(line + " (further refusals of this connection only when verbose)");
+  else
+    log::debug(line);
+}
+
+void Relay::deliver_now(std::uint32_t channel_id, std::string_view target,
+                        const std::shared_ptr<const std::string>& frame) {
+  ++messages_;
   std::vector<std::shared_ptr<Session>> recipients;  // copies: delivering may edit the directory
-  const auto channel = channels_.find(sender.channel_id());
+  const auto channel = channels_.find(channel_id);
   if (channel != channels_.end()) {
-    if (msg.target == "*") {
+    if (target == "*") {
       for (const auto& user : channel->second)
         recipients.insert(recipients.end(), user.second.begin(), user.second.end());
-    } else if (const auto user_id = wire::target_user(msg.target)) {
+    } else if (const auto user_id = wire::target_user(target)) {
       const auto user = channel->second.find(*user_id);
       if (user != channel->second.end())
         recipients = user->second;
@@ -138,11 +248,35 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
   for (const auto& recipient : recipients)
     recipient->deliver(frame);
   deliveries_ += recipients.size();
+}
 
-  // Cheap test first; the worker parses the JSON off this thread.
-  if (forwarder_ && sender.channel_id() != kOneLoginChannel &&
-      msg.text.find("\"typeId\"") != std::string_view::npos)
-    forwarder_->submit({sender.channel_id(), sender.user_id(), std::string(msg.text)});
+void Relay::on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted) {
+  const auto backlog = backlogs_.find(channel_id);
+  if (backlog == backlogs_.end())
+    return;
+  for (Held& held : backlog->second.sends) {
+    if (held.ticket == ticket && held.state == Held::State::waiting) {
+      held.state = accepted ? Held::State::accepted : Held::State::refused;
+      break;
+    }
+  }
+  flush(channel_id);
+}
+
+void Relay::flush(std::uint32_t channel_id) {
+  const auto backlog = backlogs_.find(channel_id);
+  if (backlog == backlogs_.end())
+    return;
+  auto& sends = backlog->second.sends;
+  while (!sends.empty() && sends.front().state != Held::State::waiting) {
+    const Held held = std::move(sends.front());
+    sends.pop_front();
+    held_bytes_ -= held.frame->size();
+    if (held.state == Held::State::accepted)
+      deliver_now(channel_id, held.target, held.frame);
+  }
+  if (sends.empty())
+    backlogs_.erase(backlog);
 }
 
 void Relay::on_closed(Session& session) {
@@ -182,8 +316,11 @@ Stats Relay::stats() const {
   s.protocol_errors = protocol_errors;
   s.slow_consumers = slow_consumers;
   s.idle_drops = idle_drops;
+  s.hellos_refused = hellos_refused;
+  s.sends_refused = sends_refused_;
   if (forwarder_) {
     s.chat_forwarded = forwarder_->forwarded();
+    s.chat_refused = forwarder_->refused();
     s.chat_failed = forwarder_->failed();
     s.chat_dropped = forwarder_->dropped();
   }

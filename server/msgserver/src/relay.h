@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,6 +19,7 @@
 #include "msg_wire.h"
 #include "msgserver/server.h"
 #include "session.h"
+#include "tavsrv/Credential.h"
 
 namespace msgserver {
 
@@ -34,6 +37,9 @@ public:
 
   // Called by sessions on the relay thread.
   const Config& config() const { return config_; }
+  bool accepts_credentials() const { return !config_.internal_token.empty(); }
+  // The credential when it was signed with the shared secret and has not expired.
+  std::optional<tavsrv::Credential> verify(std::string_view credential) const;
   // The session has said hello: it joins its channel's directory.
   void on_registered(const std::shared_ptr<Session>& session);
   void on_send(Session& sender, const corda::wire::SendMsg& msg);
@@ -43,13 +49,32 @@ public:
   std::atomic<std::uint64_t> protocol_errors{0};
   std::atomic<std::uint64_t> slow_consumers{0};
   std::atomic<std::uint64_t> idle_drops{0};
+  std::atomic<std::uint64_t> hellos_refused{0};
 
 private:
   using UserSessions = std::vector<std::shared_ptr<Session>>;
   using Channel = std::unordered_map<std::uint32_t, UserSessions>;
 
+  // A send that waits its turn behind a chat the service has not answered yet.
+  struct Held {
+    std::uint64_t ticket = 0;
+    enum class State { waiting, accepted, refused } state = State::accepted;
+    std::string target;
+    std::shared_ptr<const std::string> frame;
+  };
+  struct Backlog {
+    std::deque<Held> sends;
+    std::uint64_t next_ticket = 1;
+  };
+
   void accept_next();
   void shutdown_all();
+  void refuse(Session& sender, const std::string& why);
+  void deliver_now(std::uint32_t channel_id, std::string_view target,
+                   const std::shared_ptr<const std::string>& frame);
+  // The service's answer about a held chat; relays what may go now.
+  void on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted);
+  void flush(std::uint32_t channel_id);
 
   const Config config_;
   asio::io_context io_;
@@ -61,6 +86,8 @@ private:
   // relay thread only
   std::unordered_map<std::uint32_t, Channel> channels_;
   std::unordered_map<std::uint64_t, std::shared_ptr<Session>> sessions_;
+  std::unordered_map<std::uint32_t, Backlog> backlogs_;  // only channels holding sends
+  std::size_t held_bytes_ = 0;                           // frames of all backlogs
   std::uint64_t next_id_ = 1;
 
   std::atomic<std::uint16_t> port_{0};
@@ -68,6 +95,7 @@ private:
   std::atomic<std::uint64_t> accepted_{0};
   std::atomic<std::uint64_t> messages_{0};
   std::atomic<std::uint64_t> deliveries_{0};
+  std::atomic<std::uint64_t> sends_refused_{0};
 };
 
 }  // namespace msgserver

@@ -30,8 +30,11 @@ std::uint16_t Server::start() {
   }
   impl_ = std::move(impl);
   log::info("listening on " + config_.listen_host + ":" + std::to_string(port) +
-            (config_.service_url.empty() ? std::string(", chat history off")
-                                         : ", chat history to " + config_.service_url));
+            (config_.service_url.empty()
+                 ? std::string(", no service: chat is neither stored nor checked for mutes")
+                 : ", chat checked and stored by " + config_.service_url));
+  if (config_.internal_token.empty())
+    log::warn("no internal token: no credential can be checked, so every hello is refused");
   return port;
 }
 

@@ -78,6 +78,8 @@ bool Session::handle_frame(const wire::Frame& frame) {
       close_with(wire::CloseCode::unsupported_version, "unsupported protocol version");
       return false;
     }
+    if (!admit(*hello))
+      return false;
     registered_ = true;
     user_id_ = hello->user_id;
     channel_id_ = hello->channel_id;
@@ -121,6 +123,31 @@ bool Session::handle_frame(const wire::Frame& frame) {
       protocol_error("unexpected frame type " + std::to_string(static_cast<int>(frame.type)));
       return false;
   }
+}
+
+bool Session::admit(const wire::Hello& hello) {
+  const char* refusal = nullptr;
+  const auto credential = relay_.verify(hello.credential);
+  if (!relay_.accepts_credentials())
+    refusal = "this server accepts no credential";
+  else if (hello.credential.empty())
+    refusal = "no credential";
+  else if (!credential)
+    refusal = "credential not valid or expired";
+  else if (credential->user != hello.user_id)
+    refusal = "credential of another user";
+  else if (credential->room != hello.channel_id)
+    refusal = "credential for another channel";
+  if (!refusal) {
+    role_code_ = credential->roleCode;
+    return true;
+  }
+  ++relay_.hellos_refused;
+  log::warn("connection #" + std::to_string(id_) + " from " + peer_ + ": hello as user " +
+            std::to_string(hello.user_id) + " on channel " + std::to_string(hello.channel_id) +
+            " refused: " + refusal);
+  close_with(wire::CloseCode::credential_refused, refusal);
+  return false;
 }
 
 void Session::protocol_error(const std::string& what) {

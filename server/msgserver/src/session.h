@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <asio.hpp>
@@ -35,7 +36,11 @@ public:
   bool registered() const { return registered_; }
   std::uint32_t user_id() const { return user_id_; }
   std::uint32_t channel_id() const { return channel_id_; }
+  // From the credential: 1 teacher, 2 student, 3 parent, 4 auditor, 5 inspector; 0 unknown.
+  int role_code() const { return role_code_; }
   const std::string& peer() const { return peer_; }
+  // True only the first time: a connection's first refused send is a warning, the rest debug.
+  bool first_refusal() { return !std::exchange(refusal_logged_, true); }
 
 private:
   void read_more();
@@ -43,6 +48,8 @@ private:
   // False when the frame ended the connection.
   bool handle_frame(const corda::wire::Frame& frame);
   void protocol_error(const std::string& what);
+  // True when the hello's credential lets it in; otherwise closes with the reason.
+  bool admit(const corda::wire::Hello& hello);
   void queue(FramePtr frame);
   void write_more();
   void on_written(const asio::error_code& ec);
@@ -57,6 +64,8 @@ private:
   bool registered_ = false;
   std::uint32_t user_id_ = 0;
   std::uint32_t channel_id_ = 0;
+  int role_code_ = 0;
+  bool refusal_logged_ = false;
   bool closing_ = false;  // close frame queued; no more reading or delivering
   bool closed_ = false;
   std::chrono::steady_clock::time_point last_rx_;

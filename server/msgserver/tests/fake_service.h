@@ -1,5 +1,6 @@
-// Stand-in for the service's internal chat-history endpoint: records what
-// arrives, answers like the service, and can hold requests until released.
+// Stand-in for the service's internal chat endpoint: records what arrives,
+// answers like the service (refusing chosen senders), and can hold requests
+// until released.
 #pragma once
 
 #include <httplib.h>
@@ -8,10 +9,12 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "TestCredentials.h"
 #include "eventually.h"
 
 namespace msgtest {
@@ -24,7 +27,7 @@ struct ChatPost {
 
 class FakeService {
 public:
-  explicit FakeService(std::string token = "T") : token_(std::move(token)) {
+  explicit FakeService(std::string token = testsupport::kTestSecret) : token_(std::move(token)) {
     server_.Post("/internal/chatRecord/add",
                  [this](const httplib::Request& req, httplib::Response& res) {
                    ChatPost post;
@@ -37,10 +40,12 @@ public:
                    changed_.notify_all();
                    changed_.wait(lock, [this] { return !held_; });
                    const bool ok = post.token == token_;
+                   const bool refused = refused_users_.count(post.form["userId"]) > 0;
                    posts_.push_back(std::move(post));
                    changed_.notify_all();
-                   res.set_content(ok ? R"({"code":0,"msg":"","body":{"id":1}})"
-                                      : R"({"code":1,"msg":"bad token","body":{}})",
+                   res.set_content(!ok       ? R"({"code":1,"msg":"bad token","body":{}})"
+                                   : refused ? R"({"code":403,"msg":"muted","body":{}})"
+                                             : R"({"code":0,"msg":"","body":{"id":1}})",
                                    "application/json");
                  });
     port_ = server_.bind_to_any_port("127.0.0.1");
@@ -57,6 +62,12 @@ public:
   }
 
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  // The chat of this user is refused from now on, as the service refuses a muted member's.
+  void refuse_user(std::uint32_t user) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refused_users_.insert(std::to_string(user));
+  }
 
   void hold() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -97,6 +108,7 @@ private:
   bool held_ = false;
   std::size_t entered_ = 0;
   std::vector<ChatPost> posts_;
+  std::set<std::string> refused_users_;
 };
 
 }  // namespace msgtest

@@ -28,7 +28,8 @@ TEST(ProgramTest, AnnouncesItsPortRelaysAndStopsOnSigterm) {
     ::dup2(out[1], STDOUT_FILENO);
     ::close(out[0]);
     ::close(out[1]);
-    ::execl(program.c_str(), "tav-msgserver", "--listen", "127.0.0.1:0", nullptr);
+    ::execl(program.c_str(), "tav-msgserver", "--listen", "127.0.0.1:0", "--internal-token",
+            testsupport::kTestSecret, nullptr);
     ::_exit(127);
   }
   ::close(out[1]);

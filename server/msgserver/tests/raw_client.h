@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "TestCredentials.h"
 #include "msg_wire.h"
 
 namespace msgtest {
@@ -72,12 +73,19 @@ public:
     return write(corda::wire::encode_send(target, text));
   }
 
-  // Says hello and waits for the welcome.
-  bool hello(std::uint32_t user, std::uint32_t channel) {
-    if (!write(corda::wire::encode_hello({corda::wire::kProtocolVersion, user, channel})))
-      return false;
-    const auto frame = next();
+  // Says hello with a credential for user and channel (signed with the tests'
+  // secret) and waits for the welcome.
+  bool hello(std::uint32_t user, std::uint32_t channel, int role = 2) {
+    const auto frame = hello_with(user, channel, testsupport::testCredential(user, channel, role));
     return frame && frame->type == corda::wire::FrameType::welcome;
+  }
+  // Says hello with this credential; the server's answer (welcome or close).
+  std::optional<OwnedFrame> hello_with(std::uint32_t user, std::uint32_t channel,
+                                       const std::string& credential) {
+    if (!write(
+            corda::wire::encode_hello({corda::wire::kProtocolVersion, user, channel, credential})))
+      return std::nullopt;
+    return next();
   }
 
   // The next frame; nullopt on time-out, end of stream or undecodable bytes.

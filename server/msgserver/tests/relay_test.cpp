@@ -1,11 +1,13 @@
 // The relay on a real loopback port, driven by raw protocol clients.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 
 #include "msgserver/server.h"
 #include "raw_client.h"
+#include "tavsrv/Credential.h"
 
 namespace {
 
@@ -16,16 +18,22 @@ class RelayTest : public ::testing::Test {
 protected:
   void start(msgserver::Config config = {}) {
     config.listen_port = 0;
+    config.internal_token = testsupport::kTestSecret;
     server_ = std::make_unique<msgserver::Server>(config);
     port_ = server_->start();
     ASSERT_NE(port_, 0) << server_->error();
   }
   void SetUp() override { start(); }
 
+  // A student's connection, or one with the given room role.
   std::unique_ptr<RawClient> join(std::uint32_t user, std::uint32_t channel, int rcvbuf = 0) {
+    return join_as(user, channel, 2, rcvbuf);
+  }
+  std::unique_ptr<RawClient> join_as(std::uint32_t user, std::uint32_t channel, int role,
+                                     int rcvbuf = 0) {
     auto client = std::make_unique<RawClient>(port_, rcvbuf);
     EXPECT_TRUE(client->ok());
-    EXPECT_TRUE(client->hello(user, channel));
+    EXPECT_TRUE(client->hello(user, channel, role));
     return client;
   }
 
@@ -57,12 +65,12 @@ TEST_F(RelayTest, DeliversByTargetWithinTheChannel) {
     EXPECT_EQ(d->target, "1");
     EXPECT_EQ(d->text, "{\"typeId\":\"0\"}");
   }
-  ASSERT_TRUE(a1->send("1", "to myself"));
-  EXPECT_EQ(next_text(*a1), "to myself");
-  EXPECT_EQ(next_text(*a2), "to myself");
+  ASSERT_TRUE(a1->send("1", R"({"m":"to myself"})"));
+  EXPECT_EQ(next_text(*a1), R"({"m":"to myself"})");
+  EXPECT_EQ(next_text(*a2), R"({"m":"to myself"})");
 
-  // To everybody: the sender gets it back; text that is not JSON passes untouched.
-  const std::string odd = std::string("not json \x01\xff", 12);
+  // To everybody: the sender gets it back; the text passes byte for byte.
+  const std::string odd = "{ \"typeId\" : \"63\",\n\"x\":\"\u00e9 é \\u0000\"}\t";
   ASSERT_TRUE(a1->send("*", odd));
   for (RawClient* c : {a1.get(), a2.get(), b.get()})
     EXPECT_EQ(next_text(*c), odd);
@@ -70,10 +78,128 @@ TEST_F(RelayTest, DeliversByTargetWithinTheChannel) {
   // b saw only the broadcast, and user 2 on channel 501 saw nothing: the marker
   // sent afterwards is the first thing to reach it.
   auto marker = join(3, 501);
-  ASSERT_TRUE(marker->send("*", "marker"));
-  EXPECT_EQ(next_text(*other), "marker");
-  ASSERT_TRUE(a2->send("2", "after"));
-  EXPECT_EQ(next_text(*b), "after");
+  ASSERT_TRUE(marker->send("*", "{}"));
+  EXPECT_EQ(next_text(*other), "{}");
+  ASSERT_TRUE(a2->send("2", R"({"m":"after"})"));
+  EXPECT_EQ(next_text(*b), R"({"m":"after"})");
+}
+
+// Whoever says hello must show a credential the service signed for exactly
+// that user and channel, still valid; otherwise it gets the close frame and
+// never a message of the channel.
+TEST_F(RelayTest, HelloWithoutAValidCredentialIsRefused) {
+  auto member = join(10, 700);
+  using testsupport::testCredential;
+  std::string forged = testCredential(66, 700);
+  forged.back() = forged.back() == '0' ? '1' : '0';
+  const struct {
+    const char* what;
+    std::string credential;
+  } attempts[] = {
+      {"none", ""},
+      {"another user's", testCredential(10, 700)},
+      {"another channel's", testCredential(66, 701)},
+      {"expired", testCredential(66, 700, 2, -1000)},
+      {"forged MAC", forged},
+      {"signed with another secret",
+       tavsrv::signCredential("guess", {66, 700, 2, std::numeric_limits<std::int64_t>::max()})},
+      {"not a credential", "1.66.700.2.99999999999999.zz"},
+  };
+  std::uint64_t refused = 0;
+  for (const auto& attempt : attempts) {
+    SCOPED_TRACE(attempt.what);
+    RawClient attacker(port_);
+    ASSERT_TRUE(attacker.ok());
+    const auto answer = attacker.hello_with(66, 700, attempt.credential);
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->type, wire::FrameType::close);
+    const auto close = wire::decode_close(answer->payload);
+    ASSERT_TRUE(close);
+    EXPECT_EQ(close->code, static_cast<std::uint16_t>(wire::CloseCode::credential_refused));
+    EXPECT_FALSE(close->reason.empty());
+    EXPECT_TRUE(attacker.wait_closed());
+    EXPECT_EQ(server_->stats().hellos_refused, ++refused);
+  }
+  // Nothing of the attempts reached the member; its own message is the next it gets.
+  ASSERT_TRUE(member->send("*", "{}"));
+  EXPECT_EQ(next_text(*member), "{}");
+  EXPECT_EQ(server_->stats().connections, 1u);
+}
+
+// A member of one room cannot listen in on another with its own credential.
+TEST_F(RelayTest, ListeningOnAnotherChannelIsRefused) {
+  auto teacher = join(1, 800);
+  RawClient outsider(port_);
+  const auto answer = outsider.hello_with(5, 800, testsupport::testCredential(5, 801));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->type, wire::FrameType::close);
+  ASSERT_TRUE(teacher->send("*", R"({"typeId":"0","content":"secret"})"));
+  EXPECT_EQ(next_text(*teacher), R"({"typeId":"0","content":"secret"})");
+  // Whatever the outsider still reads before the end is no message of the channel.
+  while (const auto frame = outsider.next())
+    EXPECT_NE(frame->type, wire::FrameType::deliver);
+  EXPECT_TRUE(outsider.closed());
+}
+
+TEST_F(RelayTest, AServerWithoutSecretRefusesEveryHello) {
+  server_->stop();
+  msgserver::Config config;
+  config.listen_port = 0;
+  server_ = std::make_unique<msgserver::Server>(config);
+  port_ = server_->start();
+  ASSERT_NE(port_, 0);
+  RawClient client(port_);
+  const auto answer = client.hello_with(1, 2, testsupport::testCredential(1, 2));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->type, wire::FrameType::close);
+  EXPECT_EQ(server_->stats().hellos_refused, 1u);
+}
+
+// What receivers would misread is not relayed: they act on JSON objects only,
+// believe the sendUserId inside and stop at a NUL. Auditors listen but never chat.
+TEST_F(RelayTest, RefusesTextsThatLieAboutTheirSenderOrAreNoRoomMessage) {
+  auto student = join(2, 900);
+  auto auditor = join_as(4, 900, 4);
+  auto receiver = join(3, 900);
+  const struct {
+    RawClient* from;
+    std::string text;
+  } refused[] = {
+      {student.get(), "not json"},
+      {student.get(), "[1,2]"},
+      {student.get(), R"("text")"},
+      {student.get(), R"({"typeId":"0")"},
+      {student.get(), std::string("{\"typeId\":\"0\"}\0garbage", 22)},
+      {student.get(), R"({"typeId":"0","sendUserId":1,"content":"I am the teacher"})"},
+      {student.get(), R"({"typeId":"0","sendUserId":"1"})"},
+      {student.get(), R"({"typeId":"50","sendUserId":1.0})"},
+      {student.get(), R"({"typeId":"0","sendUserId":null})"},
+      {student.get(), R"({"sendUserId":2,"sendUserId":1})"},
+      {student.get(), R"({"typeId":"63","typeId":"0"})"},
+      {auditor.get(), R"({"typeId":"0","content":"hi"})"},
+      {auditor.get(), R"({"typeId":"010","content":"picture"})"},
+      {auditor.get(), R"({"type\u0049d":"20","content":"voice"})"},
+  };
+  std::uint64_t count = 0;
+  for (const auto& attempt : refused) {
+    SCOPED_TRACE(attempt.text);
+    // The marker right after it is what the receiver gets next.
+    const std::string marker = R"({"typeId":"63","n":)" + std::to_string(count) + "}";
+    ASSERT_TRUE(
+        attempt.from->write(wire::encode_send("*", attempt.text) + wire::encode_send("*", marker)));
+    EXPECT_EQ(next_text(*receiver), marker);
+    EXPECT_EQ(server_->stats().sends_refused, ++count);
+  }
+  // Own ids pass, as number or digits; an auditor may still send what is not chat.
+  for (const std::string text : {R"({"typeId":"0","sendUserId":2,"content":"hi"})",
+                                 R"({"typeId":"0","sendUserId":"2","nested":{"sendUserId":1}})"}) {
+    ASSERT_TRUE(student->send("*", text));
+    EXPECT_EQ(next_text(*receiver), text);
+  }
+  ASSERT_TRUE(auditor->send("*", R"({"typeId":"30","sendUserId":4,"content":"1"})"));
+  EXPECT_EQ(next_text(*receiver), R"({"typeId":"30","sendUserId":4,"content":"1"})");
+  EXPECT_EQ(server_->stats().sends_refused, count);
+  EXPECT_EQ(server_->stats().connections, 3u);  // refusals close nothing
 }
 
 TEST_F(RelayTest, AnswersPings) {
@@ -92,7 +218,8 @@ TEST_F(RelayTest, DropsSilentConnections) {
   start(config);
 
   RawClient silent(port_);
-  ASSERT_TRUE(silent.write(wire::encode_hello({wire::kProtocolVersion, 1, 7})));
+  ASSERT_TRUE(silent.write(
+      wire::encode_hello({wire::kProtocolVersion, 1, 7, testsupport::testCredential(1, 7)})));
   EXPECT_TRUE(silent.wait_closed());
   EXPECT_TRUE(silent.saw_close());
   EXPECT_EQ(server_->stats().idle_drops, 1u);
@@ -117,8 +244,8 @@ TEST_P(RelayBadInputTest, ClosesOnlyTheOffender) {
   EXPECT_TRUE(bad->wait_closed());
   EXPECT_EQ(server_->stats().protocol_errors, 1u);
 
-  ASSERT_TRUE(good->send("*", "still here"));
-  EXPECT_EQ(next_text(*good), "still here");
+  ASSERT_TRUE(good->send("*", "{}"));
+  EXPECT_EQ(next_text(*good), "{}");
   EXPECT_EQ(server_->stats().connections, 1u);
 }
 
@@ -156,7 +283,7 @@ TEST_F(RelayTest, CutsOffAClientThatStopsReading) {
   auto reader = join(2, 20);
   auto stuck = join(3, 20, 4096);  // never reads from here on
 
-  const std::string text(32 * 1024, 'x');
+  const std::string text = "{\"x\":\"" + std::string(32 * 1024, 'x') + "\"}";
   const int count = 400;  // far more than the socket buffers and the queue hold
   for (int i = 0; i < count; ++i) {
     ASSERT_TRUE(sender->send("3", text));
@@ -167,8 +294,8 @@ TEST_F(RelayTest, CutsOffAClientThatStopsReading) {
   EXPECT_TRUE(stuck->wait_closed());
   EXPECT_LT(stuck->bytes_read(), count * text.size());
   EXPECT_EQ(server_->stats().slow_consumers, 1u);
-  ASSERT_TRUE(sender->send("*", "after"));
-  EXPECT_EQ(next_text(*reader), "after");
+  ASSERT_TRUE(sender->send("*", "{}"));
+  EXPECT_EQ(next_text(*reader), "{}");
 }
 
 TEST_F(RelayTest, StopClosesConnectionsAndThePortCanBeReused) {
@@ -180,12 +307,13 @@ TEST_F(RelayTest, StopClosesConnectionsAndThePortCanBeReused) {
 
   msgserver::Config config;
   config.listen_port = port;
+  config.internal_token = testsupport::kTestSecret;
   msgserver::Server again(config);
   ASSERT_EQ(again.start(), port) << again.error();
   port_ = port;
   auto fresh = join(1, 2);
-  ASSERT_TRUE(fresh->send("1", "back"));
-  EXPECT_EQ(next_text(*fresh), "back");
+  ASSERT_TRUE(fresh->send("1", "{}"));
+  EXPECT_EQ(next_text(*fresh), "{}");
 }
 
 }  // namespace

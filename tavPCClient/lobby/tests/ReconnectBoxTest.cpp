@@ -6,7 +6,9 @@
 
 #include "DataFolder.h"
 #include "LocalConfig.h"
+#include "LoginInfo.h"
 #include "QNMessageBox.h"
+#include "TestCredentials.h"
 #include "TestSupport.h"
 #include "UserDialog.h"
 #include "msgserver/server.h"
@@ -27,6 +29,9 @@ TEST(ReconnectBox, OneBoxWhileAwayClosedWhenBack) {
   const quint16 port = probe.serverPort();
   probe.close();
 
+  // What the login answer gave the lobby's user 500 for the one-login channel.
+  LoginInfo::current().oneLoginCredential =
+      QString::fromStdString(testsupport::testCredential(500, ForOneLogin::kChannel));
   auto* box = new QNMessageBox;
   QNMessageBox::setGlobal(box);
   {
@@ -47,10 +52,12 @@ TEST(ReconnectBox, OneBoxWhileAwayClosedWhenBack) {
     // The server comes up on that port: the next attempt connects and the box goes.
     msgserver::Config config;
     config.listen_port = port;
+    config.internal_token = testsupport::kTestSecret;
     msgserver::Server server(config);
     ASSERT_EQ(server.start(), port);
     ASSERT_TRUE(waitUntil([&] { return !box->isVisible(); }, 30000));
   }
   QNMessageBox::setGlobal(nullptr);
   delete box;
+  LoginInfo::current() = LoginInfo();
 }

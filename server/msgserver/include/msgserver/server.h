@@ -22,15 +22,25 @@ constexpr std::uint32_t kOneLoginChannel = 100000;
 struct Config {
   std::string listen_host = "127.0.0.1";  // numeric address
   std::uint16_t listen_port = 27801;      // 0: an ephemeral port
-  // Chat history: e.g. "http://127.0.0.1:27800"; empty leaves chat history off.
+  // The service that stores chat and says who may chat: e.g.
+  // "http://127.0.0.1:27800". Empty: chat is relayed without being stored or
+  // checked against mutes (for standalone use and tests).
   std::string service_url;
+  // The secret shared with the service: it signs the credentials every hello
+  // must carry and goes with every internal call. Empty: every hello is refused.
   std::string internal_token;
   // Bytes waiting for one connection before it counts as a slow consumer and is cut off.
   std::size_t max_queue_bytes = 4u << 20;
   // A connection that sends nothing for this long is dropped (clients ping).
   std::chrono::milliseconds idle_timeout{30000};
-  // Chat records waiting for the service; beyond it new records are dropped and logged.
+  // Chat records waiting for the service; beyond it new chat is not relayed, and logged.
   std::size_t history_queue_limit = 1024;
+  // Sends of one channel held back behind a chat the service has not yet
+  // answered (delivery keeps the channel's order); beyond it new sends of that
+  // channel are not relayed, and logged.
+  std::size_t max_held_per_channel = 256;
+  // The same for the bytes held by all channels together.
+  std::size_t max_held_bytes = 64u << 20;
   bool verbose = false;  // log every connection, not only faults
 };
 
@@ -42,9 +52,14 @@ struct Stats {
   std::uint64_t protocol_errors = 0;
   std::uint64_t slow_consumers = 0;
   std::uint64_t idle_drops = 0;
-  std::uint64_t chat_forwarded = 0;  // accepted by the service
-  std::uint64_t chat_failed = 0;     // refused or unreachable service
-  std::uint64_t chat_dropped = 0;    // queue full or shutting down
+  std::uint64_t hellos_refused = 0;  // no credential, or not valid for the hello's ids
+  // Not relayed by the server's own rules: no JSON object, another sender's id,
+  // chat from an auditor, the channel's held sends at their limit.
+  std::uint64_t sends_refused = 0;
+  std::uint64_t chat_forwarded = 0;  // stored by the service, then relayed
+  std::uint64_t chat_refused = 0;    // refused by the service: neither stored nor relayed
+  std::uint64_t chat_failed = 0;     // service unreachable or unreadable: not relayed
+  std::uint64_t chat_dropped = 0;    // queue full or shutting down: not relayed
 };
 
 class Server {
