@@ -71,7 +71,8 @@ json login(Call& call) {
               {"body", tavsrv::embedObject(body)},
               {"orgInfo", tavsrv::embedSafe(org)},
               {"chat_server", tavsrv::embedSafeText(call.ctx.config.msgServer.str())},
-              {"chat_credential", issueCredential(call.ctx, user.id, tavsrv::kLoginChannel, 0)}};
+              {"chat_credential",
+               issueCredential(call.ctx, user.id, tavsrv::kLoginChannel, 0, kTicketLifetimeMs)}};
 }
 
 // A short-lived key that lets the web pages show this user's own data.

@@ -48,12 +48,13 @@ std::string issueTicket(tavsrv::Connection& db, uint32_t userId, const std::stri
   return ticket;
 }
 
-std::string issueCredential(const Context& ctx, uint32_t userId, uint32_t room, int roleCode) {
+std::string issueCredential(const Context& ctx, uint32_t userId, uint32_t room, int roleCode,
+                            int64_t lifetimeMs) {
   tavsrv::Credential credential;
   credential.user = userId;
   credential.room = room;
   credential.roleCode = roleCode;
-  credential.expiresMs = ctx.now() + kCredentialLifetimeMs;
+  credential.expiresMs = ctx.now() + lifetimeMs;
   return tavsrv::signCredential(ctx.config.internalToken, credential);
 }
 

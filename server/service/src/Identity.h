@@ -37,11 +37,14 @@ Caller identify(tavsrv::Connection& db, const httplib::Request& req, int64_t now
 std::string issueTicket(tavsrv::Connection& db, uint32_t userId, const std::string& remoteAddr,
                         int64_t nowMs);
 // A signed credential for the message server and the MCU: userId may use room
-// (a room id, or the one-login channel) with roleCode for kCredentialLifetimeMs.
-// Empty when the service has no internal token to sign with.
+// (a room id, or the one-login channel) with roleCode for lifetimeMs (a room's
+// for a day's classes; the one-login channel's as long as the login's ticket,
+// since the lobby reconnects with it). Empty when the service has no internal
+// token to sign with.
 constexpr int64_t kCredentialLifetimeMs = 12LL * 3600 * 1000;
 struct Context;
-std::string issueCredential(const Context& ctx, uint32_t userId, uint32_t room, int roleCode);
+std::string issueCredential(const Context& ctx, uint32_t userId, uint32_t room, int roleCode,
+                            int64_t lifetimeMs = kCredentialLifetimeMs);
 
 // The user of a live ticket.
 std::optional<uint32_t> ticketOwner(tavsrv::Connection& db, const std::string& ticket,

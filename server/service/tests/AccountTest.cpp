@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ServiceHarness.h"
+#include "tavsrv/Credential.h"
 
 using namespace tavtest;
 
@@ -124,4 +125,36 @@ TEST(AccountTest, TeacherScoresAreCheckedBeforeTheyAreStored) {
       403);
   EXPECT_EQ(score("not json")["code"], 400);
   EXPECT_EQ(score(R"({"uId":"10003"})")["code"], 400);
+}
+
+// The login and room entry hand out what the message server and the MCU believe.
+TEST(AccountTest, CredentialsNameTheUserAndWhereItMayGo) {
+  ServiceHarness service;
+  const json login = service.post(
+      "aas/service/user/login", form({{"userName", "student1"}, {"userPwd", "123456"}}), "", true);
+  ASSERT_EQ(login["code"], 0);
+  const int64_t now = service.clock().nowMs();
+  const auto chat = tavsrv::verifyCredential(ServiceHarness::kInternalToken,
+                                             login["chat_credential"].get<std::string>(), now);
+  ASSERT_TRUE(chat);
+  EXPECT_EQ(chat->user, kStudent1);
+  EXPECT_EQ(chat->room, tavsrv::kLoginChannel);
+  // The lobby reconnects with it for as long as the login lasts.
+  EXPECT_TRUE(tavsrv::verifyCredential(ServiceHarness::kInternalToken,
+                                       login["chat_credential"].get<std::string>(),
+                                       now + 6LL * 24 * 3600 * 1000));
+
+  const std::string ticket = login["body"]["ticketId"];
+  const json entry =
+      service.post("rms/service/room/userJoinRoom", "roomId=1001&globalId=10003", ticket);
+  ASSERT_EQ(entry["code"], 0);
+  const std::string text = entry["room_credential"];
+  const auto room = tavsrv::verifyCredential(ServiceHarness::kInternalToken, text, now);
+  ASSERT_TRUE(room);
+  EXPECT_EQ(room->user, kStudent1);
+  EXPECT_EQ(room->room, kMathRoom);
+  EXPECT_EQ(room->roleCode, entry["roleCode"].get<int>());
+  EXPECT_FALSE(
+      tavsrv::verifyCredential(ServiceHarness::kInternalToken, text, now + 13LL * 3600 * 1000));
+  EXPECT_FALSE(tavsrv::verifyCredential("another secret", text, now));
 }

@@ -190,8 +190,11 @@ TEST(CrashTest, KilledServiceKeepsEveryAcknowledgedWrite) {
   ASSERT_GT(service.port(), 0);
   httplib::Client client("127.0.0.1", service.port());
   client.set_read_timeout(30, 0);
-  const json page =
-      post(client, "cs/service/chatRecord/getChatRecord", "chatRoomId=1001&page=1&rows=1");
+  const json login = post(client, "aas/service/user/login", "userName=student1&userPwd=123456");
+  ASSERT_EQ(login["code"], 0);
+  const json page = post(client, "cs/service/chatRecord/getChatRecord",
+                         "chatRoomId=1001&page=1&rows=1",
+                         {{"X-Tav-Ticket", login["body"]["ticketId"].get<std::string>()}});
   ASSERT_EQ(page["code"], 0);
   EXPECT_GE(page["result"][0]["id"].get<int64_t>(), ackedChats.rbegin()->first);
   service.kill(SIGTERM);
