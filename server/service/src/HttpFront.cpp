@@ -150,8 +150,9 @@ struct HttpFront::Impl {
   // Dispatches when the buffer holds a whole request (or as much as is read ahead);
   // false when more bytes are needed.
   bool tryDispatch(const ConnectionPtr& c);
-  void dispatch(const ConnectionPtr& c, Lane lane, bool closeAfter);
-  void finished(const ConnectionPtr& c, Lane lane, bool keep);
+  // upload: a transfer with a body (the others are downloads).
+  void dispatch(const ConnectionPtr& c, Lane lane, bool closeAfter, bool upload);
+  void finished(const ConnectionPtr& c, bool upload, bool keep);
   void answerAndClose(const ConnectionPtr& c, std::string answer);
   void close(const ConnectionPtr& c);
 };
@@ -283,15 +284,16 @@ bool HttpFront::Impl::tryDispatch(const ConnectionPtr& c) {
   }
   if (lane == Lane::Transfer && hasBody)
     closeAfter = true;  // a refused upload leaves its body unread
-  dispatch(c, lane, closeAfter);
+  dispatch(c, lane, closeAfter, lane == Lane::Transfer && hasBody);
   return true;
 }
 
-void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfter) {
+void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfter, bool upload) {
   WorkerPool* pool = lane == Lane::Login      ? logins.get()
                      : lane == Lane::Transfer ? transfers.get()
                                               : calls.get();
-  if (lane == Lane::Transfer && transfersPerAddress[c->ip] >= options.transfersPerAddress) {
+  // A client loads several pictures at once; only uploads are limited per address.
+  if (upload && transfersPerAddress[c->ip] >= options.transfersPerAddress) {
     count(&Stats::busy);
     answerAndClose(c, cannedAnswer(200, "OK", options.busyBody));
     return;
@@ -299,7 +301,7 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
   c->busy = true;
   c->timer.cancel();
   ++c->served;
-  const bool posted = pool->tryPost([this, c, lane, closeAfter] {
+  const bool posted = pool->tryPost([this, c, closeAfter, upload] {
     size_t offset = 0;
     BufferedSocketStream stream(c->socket.native_handle(), c->buffer, offset, options.ioTimeoutMs,
                                 options.ioTimeoutMs, c->ip, c->port);
@@ -313,24 +315,29 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
     }
     c->buffer.erase(0, offset);
     const bool keep = ok && !clientClosed && !closeAfter && stream.healthy();
-    asio::post(io, [this, c, lane, keep] { finished(c, lane, keep); });
+    asio::post(io, [this, c, upload, keep] { finished(c, upload, keep); });
   });
   if (!posted) {
     c->busy = false;
     count(&Stats::busy);
+    if (lane == Lane::Transfer && !upload) {
+      // A picture or file that cannot come now: a plain failure for the loader.
+      answerAndClose(c, cannedAnswer(503, "Service Unavailable", options.busyBody));
+      return;
+    }
     // A refusal the client shows (its text says why), not a transport error.
     answerAndClose(
         c, cannedAnswer(200, "OK", lane == Lane::Login ? options.loginBusyBody : options.busyBody));
     return;
   }
   count(&Stats::requests);
-  if (lane == Lane::Transfer)
+  if (upload)
     ++transfersPerAddress[c->ip];
 }
 
-void HttpFront::Impl::finished(const ConnectionPtr& c, Lane lane, bool keep) {
+void HttpFront::Impl::finished(const ConnectionPtr& c, bool upload, bool keep) {
   c->busy = false;
-  if (lane == Lane::Transfer) {
+  if (upload) {
     auto it = transfersPerAddress.find(c->ip);
     if (it != transfersPerAddress.end() && --it->second <= 0)
       transfersPerAddress.erase(it);

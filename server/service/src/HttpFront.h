@@ -46,7 +46,7 @@ struct FrontOptions {
   size_t loginQueue = 64;
   int transferThreads = 8;
   size_t transferQueue = 64;
-  int transfersPerAddress = 4;
+  int transfersPerAddress = 4;  // uploads at a time from one address
   // The JSON refusals sent when a lane is full.
   std::string busyBody = "{}";
   std::string loginBusyBody = "{}";

@@ -37,6 +37,16 @@ struct Front {
       release.wait();
       res.set_content("logged in", "text/plain");
     });
+    routes.Post("/upload", [this](const httplib::Request&, httplib::Response& res) {
+      ++transfersRunning;
+      release.wait();
+      res.set_content("stored", "text/plain");
+    });
+    routes.Get("/file", [this](const httplib::Request&, httplib::Response& res) {
+      ++transfersRunning;
+      release.wait();
+      res.set_content("file bytes", "text/plain");
+    });
     options.host = "127.0.0.1";
     options.port = 0;
     options.busyBody = R"({"code":503,"msg":"busy"})";
@@ -47,7 +57,9 @@ struct Front {
           return routes.answerOne(s, closeAfter, closed);
         },
         [](const std::string&, const std::string& path) {
-          return path == "/login" ? tavsvc::Lane::Login : tavsvc::Lane::Call;
+          if (path == "/login")
+            return tavsvc::Lane::Login;
+          return path == "/upload" || path == "/file" ? tavsvc::Lane::Transfer : tavsvc::Lane::Call;
         });
     std::string error;
     EXPECT_TRUE(front->start(&error)) << error;
@@ -61,6 +73,7 @@ struct Front {
   std::promise<void> releaseAll;
   std::shared_future<void> release{releaseAll.get_future().share()};
   std::atomic<int> loginsRunning{0};
+  std::atomic<int> transfersRunning{0};
   std::unique_ptr<tavsvc::HttpFront> front;
 };
 
@@ -151,6 +164,29 @@ TEST(HttpFront, AFullLoginLaneSaysSoWhileCallsGoOn) {
   EXPECT_TRUE(first.waitFor("logged in", wait_limit()));
   EXPECT_TRUE(second.waitFor("logged in", wait_limit()));
   EXPECT_EQ(f.front->stats().busy, 1u);
+}
+
+TEST(HttpFront, UploadsAreLimitedPerAddressDownloadsAreNot) {
+  tavsvc::FrontOptions options;
+  options.transfersPerAddress = 1;
+  Front f(options);
+  const int port = f.front->port();
+  RawConnection upload(port);
+  ASSERT_TRUE(upload.send("POST /upload HTTP/1.1\r\nHost: t\r\nContent-Length: 1\r\n\r\nx"));
+  ASSERT_TRUE(testsupport::eventually([&] { return f.transfersRunning == 1; }));
+  RawConnection second(port);
+  ASSERT_TRUE(second.send("POST /upload HTTP/1.1\r\nHost: t\r\nContent-Length: 1\r\n\r\nx"));
+  EXPECT_TRUE(second.waitFor("busy", wait_limit()));
+  // A page's pictures load side by side, whatever the uploads do.
+  RawConnection picture1(port), picture2(port);
+  ASSERT_TRUE(picture1.send("GET /file HTTP/1.1\r\nHost: t\r\n\r\n"));
+  ASSERT_TRUE(picture2.send("GET /file HTTP/1.1\r\nHost: t\r\n\r\n"));
+  EXPECT_TRUE(testsupport::eventually([&] { return f.transfersRunning == 3; }));
+  f.releaseAll.set_value();
+  f.releaseAll = std::promise<void>();
+  EXPECT_TRUE(upload.waitFor("stored", wait_limit()));
+  EXPECT_TRUE(picture1.waitFor("file bytes", wait_limit()));
+  EXPECT_TRUE(picture2.waitFor("file bytes", wait_limit()));
 }
 
 TEST(HttpFront, PipelinedRequestsAndExpectContinueAreAnswered) {
