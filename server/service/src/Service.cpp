@@ -3,8 +3,8 @@
 #include <httplib.h>
 
 #include <chrono>
-#include <limits>
 #include <filesystem>
+#include <limits>
 #include <thread>
 
 #include "Context.h"
