@@ -76,9 +76,21 @@ std::string Call::baseUrl() const {
 }
 
 void Router::post(const std::string& path, Handler handler, bool embedded) {
+  add(path, embedded,
+      [handler](Call& call, httplib::Response& res) { tavsrv::sendJson(res, handler(call)); });
+}
+
+void Router::postText(const std::string& path, TextHandler handler) {
+  add(path, false, [handler](Call& call, httplib::Response& res) {
+    res.set_content(handler(call), "application/json; charset=utf-8");
+  });
+}
+
+void Router::add(const std::string& path, bool embedded,
+                 std::function<void(Call&, httplib::Response&)> answer) {
   Context& ctx = ctx_;
-  catalogue_["/" + path] = [&ctx, path, handler, embedded](const httplib::Request& req,
-                                                           httplib::Response& res) {
+  catalogue_["/" + path] = [&ctx, path, answer, embedded](const httplib::Request& req,
+                                                          httplib::Response& res) {
     // Handlers of embedded answers build them safe; refusals are made safe here.
     const auto send = [&](const json& answer) { tavsrv::sendJson(res, answer); };
     const auto refuse = [&](int code, const std::string& msg) {
@@ -98,7 +110,7 @@ void Router::post(const std::string& path, Handler handler, bool embedded) {
     }
     try {
       Call call(ctx, req, std::move(*form));
-      send(handler(call));
+      answer(call, res);
     } catch (const Refusal& refusal) {
       if (refusal.code != tavsrv::code::kNotPresent)
         tavsrv::logDebug("refused " + path + " from " + req.remote_addr + ": " + refusal.what());

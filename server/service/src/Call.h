@@ -62,6 +62,9 @@ private:
 };
 
 using Handler = std::function<json(Call&)>;
+// A handler that writes its successful answer's JSON text itself (hot paths);
+// refusals still travel as Refusal.
+using TextHandler = std::function<std::string(Call&)>;
 
 class Router {
 public:
@@ -71,6 +74,7 @@ public:
   // The handler builds such answers with tavsrv::embedObject / embedSafe; the
   // router makes its refusals safe for the un-nesting too.
   void post(const std::string& path, Handler handler, bool embedded = false);
+  void postText(const std::string& path, TextHandler handler);
   // After every route is added: the catalogue is looked up by its exact path
   // (one table lookup instead of trying each route's pattern in turn).
   void finish();
@@ -79,6 +83,9 @@ public:
   Context& ctx() { return ctx_; }
 
 private:
+  void add(const std::string& path, bool embedded,
+           std::function<void(Call&, httplib::Response&)> answer);
+
   httplib::Server& server_;
   Context& ctx_;
   std::unordered_map<std::string, httplib::Server::Handler> catalogue_;

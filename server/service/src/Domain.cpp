@@ -5,6 +5,7 @@
 
 #include "Schema.h"
 #include "tavsrv/Form.h"
+#include "tavsrv/JsonText.h"
 
 namespace tavsvc {
 
@@ -188,6 +189,36 @@ json memberFrom(const RoomRow& room, uint32_t userId, const std::string& display
   "WHERE um.room_id = ?1 AND um.user_id = u.id ORDER BY um.id DESC LIMIT 1) "
 
 }  // namespace
+
+bool appendRoomCardText(std::string& out, const RoomRow& room, bool withSecrets, bool inClass) {
+  const std::string& authCode = withSecrets ? room.authCode : std::string();
+  for (const std::string* text : {&authCode, &room.posterPath, &room.planEnd, &room.planStart,
+                                  &room.name, &room.synopsis, &room.tag})
+    if (!tavsrv::isValidUtf8(*text))
+      return false;
+  // Keys in the order the tree's dump writes them (sorted).
+  out += "{\"authCode\":";
+  tavsrv::appendJsonString(out, authCode);
+  out += ",\"globalId\":" + std::to_string(room.ownerId);
+  out += ",\"id\":" + std::to_string(room.id);
+  out += ",\"imagePath\":";
+  tavsrv::appendJsonString(out, room.posterPath);
+  out += inClass ? ",\"inClass\":true" : ",\"inClass\":false";
+  out += ",\"openStyle\":\"" + std::to_string(room.openStyle) + "\"";
+  out += ",\"planEndDate\":";
+  tavsrv::appendJsonString(out, room.planEnd);
+  out += ",\"planStartDate\":";
+  tavsrv::appendJsonString(out, room.planStart);
+  out += ",\"roomName\":";
+  tavsrv::appendJsonString(out, room.name);
+  out += ",\"roomSynopsis\":";
+  tavsrv::appendJsonString(out, room.synopsis);
+  out += ",\"status\":" + std::to_string(room.status);
+  out += ",\"tag\":";
+  tavsrv::appendJsonString(out, room.tag);
+  out += ",\"usableNumbers\":" + std::to_string(room.usableNumbers) + "}";
+  return true;
+}
 
 json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user) {
   auto st = db.prepare("SELECT " TAV_STANDING_COLUMNS "FROM users u WHERE u.id = ?2");

@@ -54,6 +54,10 @@ int64_t banLeftMs(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int6
 
 // A room card of the lobby lists.
 json roomJson(const RoomRow& room, bool withSecrets);
+// The room list's card as JSON text, with "inClass": the text dumpJson writes for
+// roomJson(room, withSecrets) plus inClass. False (and out untouched) when a text
+// of the room is not valid UTF-8: then the tree must be used.
+bool appendRoomCardText(std::string& out, const RoomRow& room, bool withSecrets, bool inClass);
 // A member as the classroom's member list reads it.
 json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user);
 // The member objects of the given users (unknown ids left out), in their order.

@@ -10,18 +10,26 @@ using tavsrv::code::kBadRequest;
 using tavsrv::code::kFailed;
 using tavsrv::code::kForbidden;
 
-json findRoomByGlobalId(Call& call) {
+// The lobby asks for this on every visit: its answer is written as text.
+std::string findRoomByGlobalId(Call& call) {
   const uint32_t userId = call.form.id("globalId");
   call.checkForm();
   const bool own = call.caller().canActAs(userId);
-  json rooms = json::array();
   const int64_t now = call.now();
-  for (const RoomRow& room : loadOwnedRooms(call.db(), userId)) {
-    json card = roomJson(room, own);
-    card["inClass"] = call.ctx.presence.teacherOnDuty(room.id, now) != 0;
-    rooms.push_back(std::move(card));
+  const std::vector<RoomRow> owned = loadOwnedRooms(call.db(), userId);
+  std::string text = "{\"body\":[";
+  for (size_t i = 0; i < owned.size(); ++i) {
+    if (i > 0)
+      text += ',';
+    const bool inClass = call.ctx.presence.teacherOnDuty(owned[i].id, now) != 0;
+    if (!appendRoomCardText(text, owned[i], own, inClass)) {
+      json card = roomJson(owned[i], own);
+      card["inClass"] = inClass;
+      text += tavsrv::dumpJson(card);
+    }
   }
-  return tavsrv::ok(std::move(rooms));
+  text += "],\"code\":0,\"msg\":\"\"}";
+  return text;
 }
 
 json findMyJoinRoom(Call& call) {
@@ -233,7 +241,7 @@ void addRoomRoutes(Router& router) {
   router.post("rms/service/roomAssociated/addRoomAssociated", addRoomAssociated);
   router.post("rms/service/roomAssociated/deleteRoomAssociated", deleteRoomAssociated);
   router.post("rms/service/roomAssociated/selectRoomAssociatedByIds", selectRoomAssociatedByIds);
-  router.post("rms/service/room/findRoomByGlobalId", findRoomByGlobalId);
+  router.postText("rms/service/room/findRoomByGlobalId", findRoomByGlobalId);
   router.post("rms/service/room/findMyJoinRoom", findMyJoinRoom);
   router.post("rms/service/room/userJoinRoom", userJoinRoom);
   router.post("rms/service/room/openRoom", openRoom);

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "Domain.h"
 #include "ServiceHarness.h"
 
 using namespace tavtest;
@@ -186,4 +187,33 @@ TEST(RoomTest, OnlyTheOwnerChangesTheEntryRule) {
   EXPECT_EQ(service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=1",
                          assistant.ticket)["code"],
             403);
+}
+
+// The room list is written as text; it must say exactly what the tree would.
+TEST(RoomTest, RoomCardTextIsTheTreesDump) {
+  tavsvc::RoomRow room;
+  room.id = 4294967295u;
+  room.ownerId = 10001;
+  room.name = "引号\"与\\反斜杠\n换行";
+  room.synopsis = std::string("控制\x01\x1f字符 \xF0\x9F\x98\x80");
+  room.tag = "";
+  room.usableNumbers = -3;
+  room.status = 4;
+  room.openStyle = 2;
+  room.authCode = "2468";
+  room.planStart = "2026.12.08 19:00";
+  room.planEnd = "2026.12.08 20:30";
+  room.posterPath = "/poster/room-1.bmp";
+  for (bool secrets : {false, true})
+    for (bool inClass : {false, true}) {
+      std::string text;
+      ASSERT_TRUE(tavsvc::appendRoomCardText(text, room, secrets, inClass));
+      json tree = tavsvc::roomJson(room, secrets);
+      tree["inClass"] = inClass;
+      EXPECT_EQ(text, tavsrv::dumpJson(tree));
+    }
+  room.tag = "\xC3\x28";  // not UTF-8: the tree's replacement rules apply instead
+  std::string text = "kept";
+  EXPECT_FALSE(tavsvc::appendRoomCardText(text, room, false, false));
+  EXPECT_EQ(text, "kept");
 }
