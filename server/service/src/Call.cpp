@@ -80,8 +80,8 @@ void Router::post(const std::string& path, Handler handler, bool embedded) {
       [handler](Call& call, httplib::Response& res) { tavsrv::sendJson(res, handler(call)); });
 }
 
-void Router::postText(const std::string& path, TextHandler handler) {
-  add(path, false, [handler](Call& call, httplib::Response& res) {
+void Router::postText(const std::string& path, TextHandler handler, bool embedded) {
+  add(path, embedded, [handler](Call& call, httplib::Response& res) {
     res.set_content(handler(call), "application/json; charset=utf-8");
   });
 }

@@ -74,7 +74,7 @@ public:
   // The handler builds such answers with tavsrv::embedObject / embedSafe; the
   // router makes its refusals safe for the un-nesting too.
   void post(const std::string& path, Handler handler, bool embedded = false);
-  void postText(const std::string& path, TextHandler handler);
+  void postText(const std::string& path, TextHandler handler, bool embedded = false);
   // After every route is added: the catalogue is looked up by its exact path
   // (one table lookup instead of trying each route's pattern in turn).
   void finish();

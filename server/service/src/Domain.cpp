@@ -179,6 +179,37 @@ json memberFrom(const RoomRow& room, uint32_t userId, const std::string& display
   return member;
 }
 
+// What embedObject(memberFrom(...)) writes, without building the tree; false
+// when a text is not valid UTF-8 (the tree's replacement rules apply then).
+bool appendEmbeddedMemberText(std::string& out, const RoomRow& room, uint32_t userId,
+                              const std::string& displayName, const std::string& siteRole,
+                              const std::string& imagePath, int level, int storedRole,
+                              bool assistant, bool muted, const std::string& medal) {
+  for (const std::string* text : {&displayName, &imagePath, &medal})
+    if (!tavsrv::isValidUtf8(*text))
+      return false;
+  int role = userId == room.ownerId ? kRoleTeacher : storedRole;
+  if (role == 0)
+    role = siteRole == "巡管" ? kRoleInspector : kRoleAuditor;
+  // Made safe for the client's un-nesting, the texts need no escaping inside;
+  // keys in the order the tree's dump writes them (sorted).
+  const auto safe = [](const std::string& text) {
+    return "\"" + tavsrv::embedSafeText(text) + "\"";
+  };
+  std::string inner = "{\"globalId\":" + std::to_string(userId);
+  inner += ",\"imagePath\":" + safe(imagePath);
+  inner += role != kRoleTeacher && assistant ? ",\"isAssistant\":true" : ",\"isAssistant\":false";
+  inner += muted ? ",\"isMuted\":true" : ",\"isMuted\":false";
+  inner += ",\"level\":" + std::to_string(level);
+  inner += ",\"medals\":" + safe(medal);
+  inner += ",\"nickName\":" + safe(displayName);
+  inner += ",\"role\":" + safe(roomRoleText(role));
+  inner += ",\"roleCode\":" + std::to_string(role);
+  inner += muted ? ",\"sendFlag\":0}" : ",\"sendFlag\":1}";
+  tavsrv::appendJsonString(out, inner);
+  return true;
+}
+
 // The member's standing in room ?1, for user u (the query's own alias).
 #define TAV_STANDING_COLUMNS                                                              \
   "(SELECT role FROM room_members WHERE room_id = ?1 AND user_id = u.id), "               \
@@ -231,8 +262,8 @@ json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user
                     st.isNull(3) ? std::string() : st.text(3));
 }
 
-std::vector<json> presentMemberJson(tavsrv::Connection& db, const RoomRow& room,
-                                    const std::vector<uint32_t>& userIds) {
+std::string presentMembersText(tavsrv::Connection& db, const RoomRow& room,
+                               const std::vector<uint32_t>& userIds) {
   // The owner and everyone who ever entered, in one statement; those present
   // are picked out in presence order.
   auto st = db.prepare(
@@ -241,28 +272,37 @@ std::vector<json> presentMemberJson(tavsrv::Connection& db, const RoomRow& room,
       "FROM users u WHERE u.id = ?2 OR u.id IN (SELECT user_id FROM room_members WHERE room_id = "
       "?1)");
   st.bind(room.id, room.ownerId);
-  std::unordered_map<uint32_t, json> known;
+  std::unordered_map<uint32_t, std::string> known;
   const std::unordered_set<uint32_t> wanted(userIds.begin(), userIds.end());
   while (st.step()) {
     const auto id = static_cast<uint32_t>(st.int64(0));
     if (!wanted.count(id))
       continue;
-    known.emplace(
-        id, memberFrom(room, id, st.text(1), st.text(2), st.text(3), static_cast<int>(st.int64(4)),
-                       static_cast<int>(st.int64(5)), st.int64(6) != 0, st.int64(7) != 0,
-                       st.isNull(8) ? std::string() : st.text(8)));
+    const std::string name = st.text(1), siteRole = st.text(2), image = st.text(3);
+    const int level = static_cast<int>(st.int64(4)), stored = static_cast<int>(st.int64(5));
+    const bool assistant = st.int64(6) != 0, muted = st.int64(7) != 0;
+    const std::string medal = st.isNull(8) ? std::string() : st.text(8);
+    std::string text;
+    if (!appendEmbeddedMemberText(text, room, id, name, siteRole, image, level, stored, assistant,
+                                  muted, medal))
+      text = tavsrv::dumpJson(tavsrv::embedObject(
+          memberFrom(room, id, name, siteRole, image, level, stored, assistant, muted, medal)));
+    known.emplace(id, std::move(text));
   }
-  std::vector<json> members;
-  members.reserve(userIds.size());
+  std::string out = "[";
   for (uint32_t id : userIds) {
-    auto found = known.find(id);
-    if (found != known.end()) {
-      members.push_back(std::move(found->second));
-    } else if (const auto user = loadUser(db, id)) {
-      members.push_back(memberJson(db, room, *user));
-    }
+    std::string text;
+    if (auto found = known.find(id); found != known.end())
+      text = std::move(found->second);
+    else if (const auto user = loadUser(db, id))
+      text = tavsrv::dumpJson(tavsrv::embedObject(memberJson(db, room, *user)));
+    else
+      continue;
+    if (out.size() > 1)
+      out += ',';
+    out += text;
   }
-  return members;
+  return out + "]";
 }
 #undef TAV_STANDING_COLUMNS
 

@@ -217,3 +217,35 @@ TEST(RoomTest, RoomCardTextIsTheTreesDump) {
   EXPECT_FALSE(tavsvc::appendRoomCardText(text, room, false, false));
   EXPECT_EQ(text, "kept");
 }
+
+// The member list is written as text; it must say exactly what the tree would,
+// also for names the un-nesting has to be protected from.
+TEST(RoomTest, MemberListTextIsTheTreesDump) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  // One after another, so the list's order (by entry) is known.
+  for (const char* name :
+       {"teacher", "student1", "assistant", "auditor", "inspector", "student2"}) {
+    enter(service, kMathRoom, service.login(name));
+    service.clock().advance(1);
+  }
+  service.post("rms/service/room/addRoomBlack",
+               "globalId=10004&roomId=1001&type=1&optionUser=10001", teacher.ticket);
+  tavsrv::Connection db((service.dataDir() / "data" / "service.db").string());
+  db.run("UPDATE users SET nick_name = ?1 WHERE id = 10004",
+         std::string("引\"号{大括号}\\斜\x01杠 \xF0\x9F\x98\x80"));
+  db.run("UPDATE users SET nick_name = '', phone = '13800001111' WHERE id = 10009");
+
+  const auto res = service.raw("rms/service/room/findRoomOnlineUser", "roomId=1001");
+  ASSERT_TRUE(res);
+  const tavsvc::RoomRow room = tavsvc::loadRoom(db, kMathRoom).value();
+  json expected{{"code", 0}, {"msg", ""}, {"onlineUser", json::array()}};
+  for (uint32_t id : {kTeacher, kStudent1, kAssistant, kAuditor, kInspector, kStudent2})
+    expected["onlineUser"].push_back(
+        tavsrv::embedObject(tavsvc::memberJson(db, room, tavsvc::loadUser(db, id).value())));
+  EXPECT_EQ(res->body, tavsrv::dumpJson(expected));
+  // And it still unnests into the objects the classroom reads.
+  const json a = json::parse(tavsrv::unnest(res->body));
+  ASSERT_EQ(a["onlineUser"].size(), 6u);
+  EXPECT_EQ(a["onlineUser"][5]["sendFlag"], 0);
+}
