@@ -1,0 +1,98 @@
+// The whiteboard canvas: a transparent drawing layer over the shared area.
+// It keeps the finished shapes in drawing order, draws the one being drawn,
+// and renders everything into a mark pixmap for the screen-share overlay.
+#pragma once
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QPixmap>
+#include <QVariant>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+#include "VWShapeProperty.h"
+
+namespace vw {
+
+class VWBaseShape;
+class VWClassroomLink;
+
+class VWPaintWidget : public QWidget {
+  Q_OBJECT
+public:
+  using ShapePtr = std::shared_ptr<VWBaseShape>;
+
+  VWPaintWidget(QWidget* parent, VWClassroomLink* classroom);
+  ~VWPaintWidget() override;
+
+  // Building a shape from normalised points (local mouse input and replay).
+  void beginShape(const QPointF& point);
+  void continueShape(const QPointF& point);
+  void finishShape();
+
+  const VWShapeProperty& pen() const { return pen_; }
+  QList<ShapePtr> shapeList() const { return shapeList_; }
+  QList<ShapePtr> undoneList() const { return undoneList_; }
+  ShapePtr currentShape() const { return currentShape_; }
+  bool isDrawing() const { return drawing_; }
+  bool paintState() const { return paintState_; }
+  int roleState() const { return roleState_; }
+  const QPixmap& markPixmap() const { return markPixmap_; }
+
+public slots:
+  void setCurrentShape(QVariant& vwp);
+  void SetPaintState(bool state);
+  void SetRoleState(int state);
+  void setShape(int shape);
+  void setShape(int shape, int width, int R, int G, int B, int A);
+  void setShapeWidth(int width);
+  void setShapeColor(int R, int G, int B, int A);
+  void undoShape();
+  void redoShape();
+  void clearAllShape();
+  void addShape(QMap<QString, QString> mdata);
+  int getMarkBit(uint8_t* data, int& width, int& height, int& len);
+  void initShapeList(QJsonArray& shapes);
+  void renderOneShape(QJsonObject& shape);
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+  void setPen(const VWShapeProperty& pen);
+  // A new shape of the type with the pen's style; null for codes that draw nothing.
+  ShapePtr makeShape(int shapeType) const;
+  // Appends a finished shape within the board's limits; false when it is not kept.
+  bool appendToShapeList(const ShapePtr& shape);
+  // Appends one normalised point to a free-hand or eraser shape within the limits.
+  bool appendPoint(VWBaseShape* shape, const QPointF& point, bool countsOnBoard);
+  bool addOneShapeObject(const QJsonObject& shape);
+
+  VWShapeProperty pen_;
+  ShapePtr currentShape_;
+  bool drawing_ = false;
+  QList<ShapePtr> shapeList_;
+  QMutex shapeListMutex_;
+  QList<ShapePtr> undoneList_;
+  QMutex undoneListMutex_;
+  VWClassroomLink* classroom_;
+  bool paintState_ = false;
+  int roleState_ = 0;
+  QPixmap markPixmap_;
+  QImage markImage_;
+  int boardPoints_ = 0;  // points of the shapes in the shape list
+};
+
+// Points a free-hand or eraser shape holds; 0 for the other shapes.
+int shapePointCount(const VWBaseShape* shape);
+
+}  // namespace vw
