@@ -10,8 +10,12 @@
 
 #include "VWBaseShape.h"
 #include "VWBounds.h"
+#include "VWClassroomLink.h"
 #include "VWEraser.h"
 #include "VWLines.h"
+#include "VWPaintInfoSendThead.h"
+#include "VWShapeObject.h"
+#include "RoomMessageTypes.h"
 
 namespace vw {
 
@@ -76,12 +80,32 @@ int shapePointCount(const VWBaseShape* shape) {
 }
 
 VWPaintWidget::VWPaintWidget(QWidget* parent, VWClassroomLink* classroom)
-    : QWidget(parent), classroom_(classroom) {
+    : QWidget(parent),
+      classroom_(classroom),
+      sendThread_(std::make_unique<VWPaintInfoSendThead>(classroom)) {
   VWShapeProperty::registerMetaType();
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-VWPaintWidget::~VWPaintWidget() = default;
+VWPaintWidget::~VWPaintWidget() {
+  strokeList_.clear();
+  sendThread_.reset();
+}
+
+void VWPaintWidget::broadcast(const QJsonObject& msg) {
+  if (classroom_)
+    classroom_->forwardToPhone(msg);
+  sendThread_->enqueue(msg);
+}
+
+int VWPaintWidget::pendingSends() const { return sendThread_->pending(); }
+
+QJsonArray VWPaintWidget::shapeObjects() const {
+  QJsonArray objects;
+  for (const ShapePtr& shape : shapeList_)
+    objects.append(toShapeObject(*shape));
+  return objects;
+}
 
 // ---- pen ----
 
@@ -101,6 +125,15 @@ void VWPaintWidget::setShape(int shape) {
   VWShapeProperty p = pen_;
   p.shapeType = shape;
   setPen(p);
+  // The tool notice: a string type, which the others' room dispatch passes
+  // over. Only the member who draws sends it; a canvas replaying somebody
+  // else's choice would only multiply it by the size of the room.
+  if (classroom_ && classroom_->ownsAnnotation()) {
+    const QJsonObject notice{{KEY_TYPE_ID, QStringLiteral("103")},
+                             {KEY_SEND_USER_ID, double(classroom_->ownUserId())},
+                             {KEY_CONTENT, QString::number(shape)}};
+    broadcast(notice);
+  }
 }
 
 void VWPaintWidget::setShape(int shape, int width, int R, int G, int B, int A) {
@@ -409,25 +442,61 @@ int VWPaintWidget::getMarkBit(uint8_t* data, int& width, int& height, int& len) 
 
 // ---- local pointer input ----
 
+QJsonObject VWPaintWidget::pointMessage(int phase, const QPointF* point) const {
+  QJsonObject msg{{KEY_TYPE_ID, ANNO_POINT},
+                  {KEY_SEND_USER_ID, double(classroom_ ? classroom_->ownUserId() : 0)},
+                  {KEY_CONTENT, phase}};
+  if (point) {
+    msg.insert("x", point->x());
+    msg.insert("y", point->y());
+  }
+  return msg;
+}
+
+// Only the holder of the board-writing right draws; everybody else's canvas
+// replays what the holder sends.
 void VWPaintWidget::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton || width() <= 0 || height() <= 0)
+  if (event->button() != Qt::LeftButton || width() <= 0 || height() <= 0 || !classroom_ ||
+      !classroom_->ownsAnnotation())
     return;
-  beginShape(QPointF(event->localPos().x() / width(), event->localPos().y() / height()));
+  // Unclamped: a press may lie just outside when the canvas grabbed the mouse.
+  const QPointF p(event->localPos().x() / width(), event->localPos().y() / height());
+  beginShape(p);
+  strokeList_.clear();  // a stroke that was never released is dropped
+  strokeList_.push_back(pointMessage(1, &p));
+  captureState_ = 1;
   update();
 }
 
 void VWPaintWidget::mouseMoveEvent(QMouseEvent* event) {
-  if (width() <= 0 || height() <= 0)
+  if (width() <= 0 || height() <= 0 || captureState_ != 1 || !classroom_ ||
+      !classroom_->ownsAnnotation())
     return;
-  continueShape(QPointF(qBound(0.0, event->localPos().x() / width(), 1.0),
-                        qBound(0.0, event->localPos().y() / height(), 1.0)));
+  const QPointF p(qBound(0.0, event->localPos().x() / width(), 1.0),
+                  qBound(0.0, event->localPos().y() / height(), 1.0));
+  continueShape(p);
+  // The stroke travels as far as the canvas keeps it.
+  if (strokeList_.size() < size_t(kMaxPointsPerShape) + 1)
+    strokeList_.push_back(pointMessage(2, &p));
 }
 
 void VWPaintWidget::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton)
+  if (event->button() != Qt::LeftButton || captureState_ != 1)
     return;
   finishShape();
   update();
+  captureState_ = 2;
+  strokeList_.push_back(pointMessage(3, nullptr));
+  std::vector<QJsonObject> stroke;
+  stroke.swap(strokeList_);
+  // A press and a release alone draw nothing anywhere.
+  if (stroke.size() < 3)
+    return;
+  for (QJsonObject& msg : stroke) {
+    if (classroom_)
+      classroom_->forwardToPhone(msg);
+    sendThread_->enqueue(std::make_unique<QJsonObject>(std::move(msg)));
+  }
 }
 
 }  // namespace vw

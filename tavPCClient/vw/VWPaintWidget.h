@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "VWShapeProperty.h"
 
@@ -21,6 +22,7 @@ namespace vw {
 
 class VWBaseShape;
 class VWClassroomLink;
+class VWPaintInfoSendThead;
 
 class VWPaintWidget : public QWidget {
   Q_OBJECT
@@ -43,6 +45,16 @@ public:
   bool paintState() const { return paintState_; }
   int roleState() const { return roleState_; }
   const QPixmap& markPixmap() const { return markPixmap_; }
+
+  // Stroke capture: 0 idle, 1 button pressed, 2 released.
+  int captureState() const { return captureState_; }
+  // A board message to everybody (and the phone), queued behind the strokes
+  // already on their way so that every member applies them in the same order.
+  void broadcast(const QJsonObject& msg);
+  // Messages waiting in the send thread.
+  int pendingSends() const;
+  // The finished shapes as shape objects, in drawing order.
+  QJsonArray shapeObjects() const;
 
 public slots:
   void setCurrentShape(QVariant& vwp);
@@ -76,6 +88,8 @@ private:
   // Appends one normalised point to a free-hand or eraser shape within the limits.
   bool appendPoint(VWBaseShape* shape, const QPointF& point, bool countsOnBoard);
   bool addOneShapeObject(const QJsonObject& shape);
+  // An ANNO_POINT message of the stroke being captured.
+  QJsonObject pointMessage(int phase, const QPointF* point) const;
 
   VWShapeProperty pen_;
   ShapePtr currentShape_;
@@ -90,6 +104,9 @@ private:
   QPixmap markPixmap_;
   QImage markImage_;
   int boardPoints_ = 0;  // points of the shapes in the shape list
+  int captureState_ = 0;
+  std::vector<QJsonObject> strokeList_;
+  std::unique_ptr<VWPaintInfoSendThead> sendThread_;
 };
 
 // Points a free-hand or eraser shape holds; 0 for the other shapes.

@@ -7,6 +7,7 @@
 #include <QtTest/QTest>
 #include <vector>
 
+#include "RecordingLink.h"
 #include "VWLines.h"
 #include "VWPaintWidget.h"
 #include "VWShapeProperty.h"
@@ -150,7 +151,8 @@ void send(QWidget& w, QEvent::Type type, QPointF pos, Qt::MouseButton button,
 
 // A press is taken as it is; moves are clamped to the canvas.
 TEST(VWPaintWidgetTest, PointerPositionsAreNormalisedClampedOnlyOnMove) {
-  VWPaintWidget canvas(nullptr, nullptr);
+  RecordingLink link;
+  VWPaintWidget canvas(nullptr, &link);
   canvas.resize(400, 200);
   canvas.show();
   canvas.setShape(1);
