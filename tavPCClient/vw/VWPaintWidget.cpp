@@ -10,6 +10,7 @@
 
 #include "VWBaseShape.h"
 #include "VWBounds.h"
+#include "VWAnnoHandler.h"
 #include "VWClassroomLink.h"
 #include "VWEraser.h"
 #include "VWLines.h"
@@ -99,6 +100,53 @@ void VWPaintWidget::broadcast(const QJsonObject& msg) {
 }
 
 int VWPaintWidget::pendingSends() const { return sendThread_->pending(); }
+
+bool VWPaintWidget::apply(const VWAnnoAction& action) {
+  using A = VWAnnoAction;
+  switch (action.kind) {
+    case A::BeginShape:
+      beginShape(action.point);
+      update();
+      return true;
+    case A::ContinueShape:
+      continueShape(action.point);
+      return true;
+    case A::FinishShape:
+      finishShape();
+      update();
+      return true;
+    case A::SetShape:
+      setShape(action.value);
+      return true;
+    case A::UndoShape:
+      undoShape();
+      return true;
+    case A::ClearAllShape:
+      clearAllShape();
+      return true;
+    case A::SetShapeColor:
+      setShapeColor(action.r, action.g, action.b, action.a);
+      return true;
+    case A::SetShapeWidth:
+      setShapeWidth(action.value);
+      return true;
+    case A::SetPen:
+      setShape(action.value, action.width, action.r, action.g, action.b, action.a);
+      return true;
+    case A::ShowCanvas:
+      show();
+      return true;
+    case A::RenderShape: {
+      show();
+      raise();
+      QJsonObject shape = action.object;
+      renderOneShape(shape);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
 
 QJsonArray VWPaintWidget::shapeObjects() const {
   QJsonArray objects;

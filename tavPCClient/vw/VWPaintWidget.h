@@ -23,6 +23,7 @@ namespace vw {
 class VWBaseShape;
 class VWClassroomLink;
 class VWPaintInfoSendThead;
+struct VWAnnoAction;
 
 class VWPaintWidget : public QWidget {
   Q_OBJECT
@@ -55,6 +56,10 @@ public:
   int pendingSends() const;
   // The finished shapes as shape objects, in drawing order.
   QJsonArray shapeObjects() const;
+  // Carries out what a received board message asks of the canvas (points,
+  // pen, undo, clear, showing, a shape of the board); false for the actions
+  // that are not the canvas's (rights, sync answers, the phone).
+  bool apply(const VWAnnoAction& action);
 
 public slots:
   void setCurrentShape(QVariant& vwp);
