@@ -193,10 +193,20 @@ void RoomMessenger::receivePeerMessage(quint32 senderId, const QByteArray& text)
     qDebug() << "peer message from" << senderId << "ignored";
     return;
   }
-  if (roommsg::hasStringTypeId(*parsed))
+  if (roommsg::hasStringTypeId(*parsed)) {
     dispatchRoomMessage(*parsed);
-  else
-    dispatchAnnoMessage(*parsed);
+    return;
+  }
+  // The media server names the member a peer message came from; a board
+  // message speaks for that member whatever its own "sendUserId" claims.
+  QJsonObject msg = *parsed;
+  const auto claimed = roommsg::senderOf(msg);
+  if (!claimed || *claimed != senderId) {
+    if (claimed)
+      qWarning() << "board message from" << senderId << "claimed to be from" << *claimed;
+    msg.insert(KEY_SEND_USER_ID, double(senderId));
+  }
+  dispatchAnnoMessage(msg);
 }
 
 void RoomMessenger::dispatchRoomMessage(const QJsonObject& msg) {

@@ -53,7 +53,8 @@ public:
   void receiveRoomChannelMessage(const char* text);
   void receiveRoomChannelMessage(const QByteArray& text);
   // A message from the peer path (p2p_msg or p2all_msg): a string typeId goes
-  // to the room dispatch, anything else to the annotation dispatch.
+  // to the room dispatch, anything else to the annotation dispatch with the
+  // media server's sender id as its "sendUserId".
   void receivePeerMessage(quint32 senderId, const char* data, unsigned length);
   void receivePeerMessage(quint32 senderId, const QByteArray& text);
 

@@ -1,6 +1,8 @@
 // Receiving filters of the room channel and the peer path, and bad input.
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+
 #include <QCoreApplication>
 #include <QThread>
 #include <thread>
@@ -123,6 +125,18 @@ TEST(PeerReceive, JsonTypeOfTypeIdPicksTheDispatch) {
   EXPECT_EQ(got.room.size(), 2);
 }
 
+// A member cannot speak for another on the board: the media server's sender wins.
+TEST(PeerReceive, ABoardMessageSpeaksForTheMemberItCameFrom) {
+  RoomMessenger m(42);
+  Dispatched got(m);
+  m.receivePeerMessage(5, json({{"typeId", 107}, {"sendUserId", 1}, {"content", 1}}));
+  m.receivePeerMessage(5, json({{"typeId", 102}, {"sendUserId", QJsonValue()}}));
+  m.receivePeerMessage(5, json({{"typeId", 108}, {"sendUserId", "5"}}));
+  ASSERT_EQ(got.anno.size(), 3);
+  for (const QJsonObject& msg : got.anno)
+    EXPECT_EQ(roommsg::senderOf(msg), 5u) << QJsonDocument(msg).toJson().toStdString();
+}
+
 TEST(PeerReceive, SentBytesArriveInTheirFamily) {
   RoomMessenger sender(1), receiver(2);
   FakePeerPath peer;
@@ -136,7 +150,9 @@ TEST(PeerReceive, SentBytesArriveInTheirFamily) {
   for (const PeerSend& s : peer.sent)
     receiver.receivePeerMessage(1, s.data.constData(), s.length);
   ASSERT_EQ(got.anno.size(), 1);
-  EXPECT_EQ(got.anno[0], color);
+  QJsonObject stamped = color;  // the media server named the sender
+  stamped.insert(KEY_SEND_USER_ID, 1);
+  EXPECT_EQ(got.anno[0], stamped);
   ASSERT_EQ(got.room.size(), 1);
   EXPECT_EQ(roommsg::typeIdOf(got.room[0]), MSG_PIC_ROTATE);
 }
