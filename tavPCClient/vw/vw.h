@@ -5,8 +5,16 @@
 //   vw::VWBaseShape      shapes: VWLines, VWLine, VWRect, VWEllipse, VWArrow, VWEraser
 //   vw::VWClassroomLink  what the canvas needs of the classroom that creates it
 //   vw::VWShapeDigest    a canonical digest of a board, to compare canvases
+//   vw::DrawingToolbar   the holder's tools, with DrawingSettingsBar (widths,
+//                        colours) and EraserWidthBar floating beside it
+//   vw::AnnotationAppList  the teacher's board-writing requests, AnnotationAppItem each
 #pragma once
 
+#include "AnnotationAppItem.h"
+#include "AnnotationAppList.h"
+#include "DrawingSettingsBar.h"
+#include "DrawingToolbar.h"
+#include "EraserWidthBar.h"
 #include "VWArrow.h"
 #include "VWBaseShape.h"
 #include "VWBounds.h"
