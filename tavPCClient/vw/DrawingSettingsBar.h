@@ -7,6 +7,7 @@
 
 class QAbstractButton;
 class QButtonGroup;
+class QIcon;
 class QJsonValue;
 
 namespace vw {

@@ -8,8 +8,8 @@
 #include <QPoint>
 #include <QPointer>
 
-class QAbstractButton;
 class QButtonGroup;
+class QIcon;
 class QToolButton;
 
 namespace vw {
