@@ -97,6 +97,12 @@ void screen_capture::tick() {
   queue_.push(last_frame_.data(), static_cast<unsigned>(last_frame_.size()), platform::tickMs());
 }
 
+void screen_capture::before_encode(queued_frame& frame) {
+  if (frame.i420.size() != velmedia_i420_size(width_, height_))
+    return;
+  overlay_.apply(ui_, frame.i420.data(), width_, height_, screen_overlay::clock::now());
+}
+
 bool screen_capture::has_grabber() {
   std::lock_guard<std::mutex> lock(grab_mutex_);
   return grabber_ != nullptr;

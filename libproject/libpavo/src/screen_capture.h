@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "screen_overlay.h"
 #include "velmedia/velscreen.h"
 #include "video_sender_core.h"
 
@@ -41,6 +42,9 @@ public:
 private:
   int frame_wait_ms() const override { return -1; }
   bool follows_estimate() override { return !has_grabber(); }
+  // Lays the whiteboard's layer (event 18) over what the others receive; the local preview
+  // stays as grabbed.
+  void before_encode(queued_frame& frame) override;
   // Under grab_mutex_: up to three grabs into the last picture. True when one succeeded.
   bool grab_still();
   void start_timer(int period_ms);
@@ -56,6 +60,8 @@ private:
   bool started_ = false;
   std::vector<uint8_t> last_frame_;  // I420; empty until a grab succeeded
   std::vector<uint8_t> work_;
+
+  screen_overlay overlay_;  // encoding thread only
 
   // The periodic timer: a thread of its own, joined when it stops, so no tick runs after.
   std::mutex timer_mutex_;

@@ -98,6 +98,7 @@ void video_sender_core::run() {
       on_frame_timeout();
       return;
     }
+    before_encode(frame);
     std::lock_guard<std::mutex> lock(enc_mutex_);
     if (encoder_)
       encoder_->encode(frame.i420.data(), static_cast<unsigned>(frame.i420.size()),

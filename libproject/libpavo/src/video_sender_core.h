@@ -71,6 +71,9 @@ protected:
   virtual void on_frame_timeout() {}
   // Whether the estimate may move the base rate now.
   virtual bool follows_estimate() { return true; }
+  // A captured picture about to be encoded, on the encoding thread with no lock held (the
+  // screen sender may call the observer here).
+  virtual void before_encode(queued_frame& frame) { (void)frame; }
 
   sendmsg2ui* const ui_;
   const int kind_;

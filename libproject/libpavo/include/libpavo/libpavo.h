@@ -59,6 +59,7 @@ enum pavo_event : int {
   pavo_event_video_frame = 12,     // video_frame_t
   pavo_event_existing_media = 13,  // media_list_t: media already published when joining
   pavo_event_record_volume = 17,   // uint16_t microphone level
+  pavo_event_mark_bitmap = 18,     // mark_bitmap_t: the drawing layer over the own screen share
   pavo_event_camera_timeout = 20   // null: the camera delivered no frame for 5 s
 };
 
@@ -75,6 +76,20 @@ struct user_list_t {  // event 9
 struct media_list_t {  // event 13: {user id, published kinds}
   unsigned count;
   user_media_t* list;
+};
+
+// Event 18: the screen sender asks for the drawing layer laid over the own screen share.
+// data points at this record; the observer writes a 1920x1080 picture of 32-bit words
+// (Qt's ARGB32 premultiplied, native-endian 0xAARRGGBB) into `data` (capacity bytes), sets
+// width, height and len (bytes written) and leaves len 0 when there is nothing to lay over.
+// Asked on the screen sender's encoding thread, at most 5 times a second; the answer holds
+// until the next question. Only an answer with len == width*height*4 <= capacity is used.
+struct mark_bitmap_t {
+  uint8_t* data;
+  unsigned capacity;  // 1920*1080*4
+  int width;
+  int height;
+  int len;
 };
 
 // Pixel layouts of event-12 pictures (media_cmd_frame_format), rows packed without padding.
