@@ -40,6 +40,19 @@ bool ClassStage::showsToolView() const {
   return pages_->currentWidget() == toolView_;
 }
 
+QWidget* ClassStage::sharedArea() const {
+  return sharedArea_;
+}
+
+QRect ClassStage::pictureRect() const {
+  return sharedArea_->rect();
+}
+
+QPixmap ClassStage::shownPixmap() const {
+  const QPixmap* shown = sharedArea_->pixmap();
+  return shown ? *shown : QPixmap();
+}
+
 QString ClassStage::waitingText() const {
   // The teacher starts the class; everybody else waits for it.
   return session_.hasTeacherRights() ? QStringLiteral("点击右上角的“上课”开始上课")

@@ -7,12 +7,14 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include "SharedAreaView.h"
+
 class QLabel;
 class QStackedWidget;
 class RoomSession;
 class VideoRenderWidget;
 
-class ClassStage : public QWidget {
+class ClassStage : public QWidget, public SharedAreaView {
   Q_OBJECT
 
 public:
@@ -23,6 +25,12 @@ public:
   VideoRenderWidget* toolView() const { return toolView_; }
   bool showsToolView() const;
   QString waitingText() const;
+
+  // SharedAreaView: the board fills the whole shared area.
+  QWidget* sharedArea() const override;
+  QRect pictureRect() const override;
+  QPixmap shownPixmap() const override;
+  bool screenShareMode() const override { return showsToolView(); }
 
 protected:
   void resizeEvent(QResizeEvent* event) override;

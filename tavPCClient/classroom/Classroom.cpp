@@ -16,6 +16,7 @@
 #include "RoomMessenger.h"
 #include "RoomPeerPath.h"
 #include "RoomSession.h"
+#include "Whiteboard.h"
 
 namespace {
 QPointer<Classroom> currentClassroom;
@@ -52,6 +53,9 @@ Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
 
 Classroom::~Classroom() {
   releaseEverything();
+  // The board's send thread reaches the context: it ends before the context goes.
+  bridge_->setMarkLayerSource(nullptr);
+  delete whiteboard_;
   if (currentClassroom == this)
     currentClassroom = nullptr;
 }

@@ -37,6 +37,7 @@ class RoomMessenger;
 class RoomPeerPath;
 class RoomSession;
 class VideoPresenter;
+class Whiteboard;
 class Libpavo;
 
 class Classroom : public QWidget {
@@ -114,6 +115,7 @@ private:
   MediaControl* mediaControl_ = nullptr;
   MemberRoster* roster_ = nullptr;
   VideoPresenter* videoPresenter_ = nullptr;
+  QPointer<Whiteboard> whiteboard_;
   // The features, asked at the start and stop of the class and when leaving.
   QList<ClassroomComponent*> components_;
 };

@@ -22,6 +22,9 @@
 #include "VideoGroup.h"
 #include "VideoLineup.h"
 #include "VideoPresenter.h"
+#include "AnnotationControl.h"
+#include "SharedAreaView.h"
+#include "Whiteboard.h"
 
 namespace {
 
@@ -109,11 +112,21 @@ void Classroom::buildWindow() {
   side->addTab(QStringLiteral("资料"), materials, QStringLiteral("tabMaterials"));
   side->setCurrentTab(membersTab);
 
+  context_->provide<SharedAreaView>(stage_);
+  whiteboard_ = new Whiteboard(*context_, *stage_, this);
+  components_.append(whiteboard_.data());
+  bridge_->setMarkLayerSource(whiteboard_.data());
+
   auto* left = new QVBoxLayout;
   left->setSpacing(10);
   left->addWidget(stage_, 1);
   left->addWidget(students);
-  left->addWidget(new OwnMediaBar(*context_, *mediaControl_, this));
+  auto* own = new QHBoxLayout;
+  own->setContentsMargins(0, 0, 0, 0);
+  own->addWidget(new OwnMediaBar(*context_, *mediaControl_, this));
+  own->addStretch(1);
+  own->addWidget(whiteboard_->annotation()->buttonBar());
+  left->addLayout(own);
   auto* right = new QVBoxLayout;
   right->setSpacing(10);
   right->addWidget(mainVideo);

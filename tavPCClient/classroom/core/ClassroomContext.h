@@ -91,6 +91,13 @@ public:
   void provide(Interface* implementation) {
     services_[std::type_index(typeid(Interface))] = implementation;
   }
+  // The provider is going away (or no longer offers it).
+  template <typename Interface>
+  void withdraw(Interface* implementation) {
+    const auto found = services_.find(std::type_index(typeid(Interface)));
+    if (found != services_.end() && found->second == implementation)
+      services_.erase(found);
+  }
   template <typename Interface>
   Interface* find() const {
     const auto found = services_.find(std::type_index(typeid(Interface)));

@@ -1,5 +1,7 @@
 #include "MediaEventBridge.h"
 
+#include <QMutexLocker>
+
 namespace {
 
 MediaUserList copyUsers(const user_media_t* users, unsigned count) {
@@ -47,8 +49,24 @@ void MediaEventBridge::setLibrary(Libpavo* library) {
   library_.store(library);
 }
 
+void MediaEventBridge::setMarkLayerSource(MarkLayerSource* source) {
+  QMutexLocker lock(&markMutex_);
+  markSource_ = source;
+}
+
 void MediaEventBridge::on_media_event(int event, void* data) {
   switch (event) {
+    case pavo_event_mark_bitmap:
+      // Answered here, on the library's thread: the source keeps its layer under a lock.
+      if (data) {
+        auto* request = static_cast<mark_bitmap_t*>(data);
+        request->len = 0;
+        QMutexLocker lock(&markMutex_);
+        if (markSource_)
+          markSource_->fillMarkBitmap(request->data, request->capacity, request->width,
+                                      request->height, request->len);
+      }
+      break;
     case pavo_event_media_open:
       if (data) {
         const auto* stream = static_cast<const media_stream_t*>(data);

@@ -9,10 +9,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
 #include <QObject>
 #include <QVector>
 #include <atomic>
 
+#include "MarkLayerSource.h"
 #include "RoomSession.h"
 #include "VideoFrameQueue.h"
 #include "libpavo/libpavo.h"
@@ -28,6 +30,9 @@ public:
   // gone. The bridge must outlive the library it observes.
   void setLibrary(Libpavo* library);
   VideoFrameQueue& frames() { return frames_; }
+  // Who answers the library's request for the drawing layer (event 18); null
+  // for nobody. Once the setter returns the previous source is not called again.
+  void setMarkLayerSource(MarkLayerSource* source);
 
   // velmcu2ui (library threads)
   void on_media_event(int event, void* data) override;
@@ -109,4 +114,6 @@ signals:
 private:
   std::atomic<Libpavo*> library_{nullptr};
   VideoFrameQueue frames_;
+  QMutex markMutex_;
+  MarkLayerSource* markSource_ = nullptr;
 };

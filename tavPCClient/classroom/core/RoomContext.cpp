@@ -2,6 +2,7 @@
 
 void RoomContext::resetTeaching() {
   annotatingId = -1;
+  annoState = 0;
   screenSharerId = -1;
   pictureSharerId = -1;
   toolHolderId = -1;

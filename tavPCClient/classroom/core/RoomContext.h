@@ -13,7 +13,10 @@ struct RoomContext {
   bool isAssistant = false;
   bool classInProgress = false;
   qint64 classStarterId = -1;
+  // The holder of the board-writing right (-1 nobody) and the own member's
+  // annotation state: 0 idle, 1 request delivered to the teacher, 2 annotation running.
   qint64 annotatingId = -1;
+  int annoState = 0;
   qint64 screenSharerId = -1;
   qint64 pictureSharerId = -1;
   qint64 toolHolderId = -1;

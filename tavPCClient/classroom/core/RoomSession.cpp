@@ -332,6 +332,11 @@ void RoomSession::setAnnotating(qint64 userId) {
   setFloor(&RoomContext::annotatingId, userId);
 }
 
+void RoomSession::setAnnoState(int state) {
+  room_.annoState = state;
+  emit floorsChanged();
+}
+
 void RoomSession::setToolHolder(qint64 userId) {
   setFloor(&RoomContext::toolHolderId, userId);
 }

@@ -117,6 +117,7 @@ public:
   void setScreenSharer(qint64 userId);
   void setPictureSharer(qint64 userId);
   void setAnnotating(qint64 userId);
+  void setAnnoState(int state);
   void setToolHolder(qint64 userId);
 
   // The member chosen on a tile to receive a gift.

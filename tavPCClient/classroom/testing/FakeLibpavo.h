@@ -24,6 +24,9 @@ public:
   QList<uint8_t*> freed;
   int startClassCalls = 0;
   QList<uint32_t> stopClassCalls;
+  // Tag calls in order: 0 for start_tag, the user id for stop_tag.
+  QList<int64_t> tagCalls;
+  int getTagUsersCalls = 0;
 
   // The calls with a {user, kind} argument of one command.
   QVector<MediaCall> callsOf(unsigned cmd) const {
@@ -70,9 +73,18 @@ public:
   int start_share() override { return 0; }
   int stop_share(uint32_t) override { return 0; }
   int get_share_users() override { return 0; }
-  int start_tag() override { return 0; }
-  int stop_tag(uint32_t) override { return 0; }
-  int get_tag_users() override { return 0; }
+  int start_tag() override {
+    tagCalls.append(0);
+    return 0;
+  }
+  int stop_tag(uint32_t user_id) override {
+    tagCalls.append(user_id);
+    return 0;
+  }
+  int get_tag_users() override {
+    ++getTagUsersCalls;
+    return 0;
+  }
   int cancel_share(uint32_t) override { return 0; }
   int send_p2p_msg(uint32_t, const uint8_t*, unsigned) override { return 0; }
   int send_p2all_msg(const uint8_t*, unsigned) override { return 0; }

@@ -79,3 +79,43 @@ TEST(MediaEventBridgeTest, FramesWaitInTheQueueAndGoBackToTheLibrary) {
 }
 
 }  // namespace
+
+namespace {
+
+struct FixedLayer : MarkLayerSource {
+  void fillMarkBitmap(uint8_t* data, unsigned capacity, int& width, int& height,
+                      int& len) override {
+    if (capacity < 8)
+      return;
+    std::memset(data, 0xAB, 8);
+    width = 2;
+    height = 1;
+    len = 8;
+  }
+};
+
+// The drawing layer is answered on the library's thread, by the source set
+// now, and not at all once none is set.
+TEST(MediaEventBridgeTest, TheDrawingLayerIsAnsweredOnTheLibrarysThread) {
+  MediaEventBridge bridge;
+  FixedLayer layer;
+  std::vector<uint8_t> buffer(16, 0);
+  mark_bitmap_t request{buffer.data(), unsigned(buffer.size()), 0, 0, -1};
+  onLibraryThread([&] { bridge.on_media_event(pavo_event_mark_bitmap, &request); });
+  EXPECT_EQ(request.len, 0) << "nobody draws yet";
+
+  bridge.setMarkLayerSource(&layer);
+  onLibraryThread([&] { bridge.on_media_event(pavo_event_mark_bitmap, &request); });
+  EXPECT_EQ(request.len, 8);
+  EXPECT_EQ(request.width, 2);
+  EXPECT_EQ(buffer[7], 0xAB);
+  EXPECT_EQ(buffer[8], 0);
+
+  bridge.setMarkLayerSource(nullptr);
+  request.len = -1;
+  onLibraryThread([&] { bridge.on_media_event(pavo_event_mark_bitmap, &request); });
+  EXPECT_EQ(request.len, 0);
+  onLibraryThread([&] { bridge.on_media_event(pavo_event_mark_bitmap, nullptr); });
+}
+
+}  // namespace
