@@ -212,7 +212,9 @@ void RoomMessenger::receivePeerMessage(quint32 senderId, const QByteArray& text)
 void RoomMessenger::dispatchRoomMessage(const QJsonObject& msg) {
   const auto typeId = roommsg::typeIdOf(msg);
   if (!typeId || !roommsg::isRoomType(*typeId) || !roommsg::hasStringTypeId(msg)) {
-    qDebug() << "room message ignored: type" << msg.value(KEY_TYPE_ID) << "is no room type";
+    // The whiteboard's tool notice travels as a string type on purpose.
+    if (!typeId || !roommsg::isAnnoType(*typeId))
+      qDebug() << "room message ignored: type" << msg.value(KEY_TYPE_ID) << "is no room type";
     return;
   }
   emit signal_ChatMsgArrived(msg);

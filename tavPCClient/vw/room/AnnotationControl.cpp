@@ -131,6 +131,8 @@ int AnnotationControl::mediaTag(bool start, quint32 userId) {
   Libpavo* media = context_.media();
   if (!media)
     return -1;
+  if (!start && userId == ownId())
+    selfStopping_ = true;
   return start ? media->start_tag() : media->stop_tag(userId);
 }
 
@@ -381,7 +383,16 @@ void AnnotationControl::slot_ss_stop_tag(quint32 userId) {
       context_.session().setAnnotating(-1);
     return;
   }
+  // The media server ends the old holder's right before it gives it to the
+  // next one, so a take-over shows here first: an end the own member did not
+  // ask for was somebody else's doing.
+  const bool takenOver = holder() == qint64(ownId()) && !selfStopping_ && inSession();
+  selfStopping_ = false;
   stopTagHandlingForSelf();
+  if (takenOver)
+    context_.toast(context_.session().hasTeacherRights()
+                       ? QStringLiteral("学生接管了您的板书权限！")
+                       : QStringLiteral("老师收回了您的板书权限！"));
 }
 
 void AnnotationControl::stopTagHandlingForSelf() {
@@ -416,6 +427,7 @@ void AnnotationControl::slot_start_tag_ack(int result) {
 
 // A refused stop (the right had moved on already) changes nothing here.
 void AnnotationControl::slot_stop_tag_ack(int result) {
+  selfStopping_ = false;
   if (result != 0) {
     qDebug() << "stop_tag refused:" << result;
     return;

@@ -94,6 +94,9 @@ private:
   QPushButton* btnAnnoStu_ = nullptr;
   QPointer<vw::DrawingToolbar> toolbar_;
   QPointer<vw::AnnotationAppList> requests_;
+  // The own member asked the media server to end its own right (so an end
+  // of it that follows is no take-over).
+  bool selfStopping_ = false;
   QCursor savedCursor_;
   bool cursorSaved_ = false;
 };

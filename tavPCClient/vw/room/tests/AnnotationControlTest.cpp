@@ -155,6 +155,23 @@ TEST(AnnotationControlTest, TheTeacherTakesTheRightWithoutAToastAndEndsAnnotatio
   EXPECT_EQ(t.rig.room.annoState, 0);
 }
 
+// The media server ends the old holder's right before it hands it on: that end
+// already tells the holder it was taken over, unless the holder gave it back.
+TEST(AnnotationControlTest, AnEndOfTheOwnRightNobodyAskedForIsATakeOver) {
+  WhiteboardRig student(kStudent);
+  student.anno().slot_start_tag_ack(0);
+  ASSERT_TRUE(student.wb().ownsAnnotation());
+  EXPECT_EQ(student.toastOf([&] { student.anno().slot_ss_stop_tag(kStudent); }),
+            "老师收回了您的板书权限！");
+  EXPECT_TRUE(student.anno().toolbar()->isHidden());
+  EXPECT_EQ(student.anno().requestButton()->text(), "申请板书");
+
+  student.anno().slot_start_tag_ack(0);
+  student.anno().requestButton()->click();  // "退出板书": given back
+  EXPECT_EQ(student.rig.media.tagCalls.last(), int64_t(kStudent));
+  EXPECT_TRUE(student.toastOf([&] { student.anno().slot_ss_stop_tag(kStudent); }).isEmpty());
+}
+
 TEST(AnnotationControlTest, ANewcomerLearnsWhoWrites) {
   WhiteboardRig t(kStudent);
   t.anno().slot_get_tag_users_ack(0, {kOther});
