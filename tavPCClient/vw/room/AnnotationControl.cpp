@@ -310,6 +310,9 @@ void AnnotationControl::applyReplyReceived(int content) {
 }
 
 void AnnotationControl::slot_p2p_msg_ack(quint32 id, QByteArray data) {
+  // A long message's fragments are acknowledged without its text: no request or answer.
+  if (data.isEmpty())
+    return;
   const auto msg = roommsg::parseObject(data);
   if (!msg || roommsg::senderOf(*msg) != ownId())
     return;
