@@ -232,15 +232,22 @@ void AnnotationControl::applyReceived(quint32 userId, int content) {
       return;  // listed already
     connect(item, &vw::AnnotationAppItem::sgnReplyApply, this,
             &AnnotationControl::annoAppItem_btnClicked);
-    btnOpenAnnoAppList_->setText(QStringLiteral("板书申请(%1)").arg(requests_->count()));
+    requestsChanged();
     requests_->show();
     requests_->raise();
   } else {
     requests_->removeRequest(userId);
-    btnOpenAnnoAppList_->setText(requests_->count() > 0
-                                     ? QStringLiteral("板书申请(%1)").arg(requests_->count())
-                                     : QStringLiteral("板书申请"));
+    requestsChanged();
   }
+}
+
+// The list button counts the requests; the list closes when the last one is answered.
+void AnnotationControl::requestsChanged() {
+  const int count = requests_->count();
+  btnOpenAnnoAppList_->setText(count > 0 ? QStringLiteral("板书申请(%1)").arg(count)
+                                         : QStringLiteral("板书申请"));
+  if (count == 0)
+    requests_->hide();
 }
 
 void AnnotationControl::annoAppItem_btnClicked(vw::AnnotationAppItem* item, int reply) {
@@ -333,9 +340,7 @@ void AnnotationControl::slot_p2p_msg_ack(quint32 id, QByteArray data) {
   } else if (*type == ANNO_APPLY_REPLY) {
     // The reply reached the student the acknowledgement comes from.
     requests_->removeRequest(id);
-    btnOpenAnnoAppList_->setText(requests_->count() > 0
-                                     ? QStringLiteral("板书申请(%1)").arg(requests_->count())
-                                     : QStringLiteral("板书申请"));
+    requestsChanged();
   }
 }
 

@@ -80,6 +80,7 @@ private:
   void reportTag();
   void onReported(QJsonObject answer);
   void refreshButtons();
+  void requestsChanged();
   // The request button's look: text, enabled, and its style ("apply", "cancel", "exit").
   void setRequestButton(const QString& text, bool enabled, const char* style);
   void clearPhoneBoard();

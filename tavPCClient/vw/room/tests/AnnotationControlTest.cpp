@@ -120,6 +120,7 @@ TEST(AnnotationControlTest, TheTeacherListsEachRequestOnceAndApprovingStopsTheWr
   // Delivered: the request leaves the list.
   t.anno().slot_p2p_msg_ack(kStudent, text(sent[0].msg));
   EXPECT_EQ(t.anno().requestList()->count(), 0);
+  EXPECT_TRUE(t.anno().requestList()->isHidden());
 }
 
 TEST(AnnotationControlTest, TheTeacherTakesTheRightWithoutAToastAndEndsAnnotationForAll) {
