@@ -1,5 +1,7 @@
 #include "ClassControl.h"
 
+#include "BoardSync.h"
+
 #include <QTimer>
 
 #include "ClassroomComponent.h"
@@ -100,8 +102,12 @@ void ClassControl::__get_classing_user_ack(int code, quint32 userId) {
   QJsonObject query = roommsg::newMessage(MSG_SHARE_STATE_QUERY);
   context_.sendRoomMsg(query, QString::number(userId));
   if (userId != context_.ownUserId()) {
-    QJsonObject sync = roommsg::newMessage(ANNO_SYNC_REQUEST);
-    context_.sendRoomJson(sync, QString::number(userId));
+    if (BoardSync* board = context_.find<BoardSync>()) {
+      board->askForBoard(userId);
+    } else {
+      QJsonObject sync = roommsg::newMessage(ANNO_SYNC_REQUEST);
+      context_.sendRoomJson(sync, QString::number(userId));
+    }
   }
 }
 

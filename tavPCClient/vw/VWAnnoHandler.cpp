@@ -138,8 +138,8 @@ void dispatch(const QJsonObject& msg, quint32 sender, std::vector<Action>& out) 
     }
     case ANNO_SHAPE:
       if (content.isString()) {
-        if (content.toString() != QLatin1String("-1"))
-          out.push_back(make(Action::ShowCanvas));
+        out.push_back(make(content.toString() == QLatin1String("-1") ? Action::NothingToShow
+                                                                      : Action::ShowCanvas));
       } else if (content.isObject()) {
         Action action = make(Action::RenderShape);
         action.object = content.toObject();

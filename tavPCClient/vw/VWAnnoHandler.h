@@ -34,6 +34,7 @@ struct VWAnnoAction {
     SetShapeWidth,   // value
     SetPen,          // value: tool code, width, r, g, b, a
     ShowCanvas,
+    NothingToShow,   // the board asked for is empty and nobody writes ("-1")
     RenderShape,     // object: the shape object (the canvas is shown and raised first)
     AnswerSync,      // userId: who asked for the board
     AnnoStart,       // userId: who obtained the right

@@ -48,6 +48,12 @@ Whiteboard::Whiteboard(ClassroomContext& context, SharedAreaView& area, QObject*
                               this, [this](const QJsonObject& msg) { slot_AnnoMsgArrived(msg); });
   connect(this, &Whiteboard::signal_get_tag_data, this, &Whiteboard::slot_get_tag_data);
 
+  context_.provide<BoardSync>(this);
+  awaitTimer_ = new QTimer(this);
+  awaitTimer_->setSingleShot(true);
+  awaitTimer_->setInterval(kAwaitBoardMs);
+  connect(awaitTimer_, &QTimer::timeout, this, [this] { awaitingBoard_ = false; });
+
   markTimer_ = new QTimer(this);
   markTimer_->setInterval(kMarkIntervalMs);
   connect(markTimer_, &QTimer::timeout, this, &Whiteboard::keepMarkLayer);
@@ -64,6 +70,7 @@ Whiteboard::Whiteboard(ClassroomContext& context, SharedAreaView& area, QObject*
 }
 
 Whiteboard::~Whiteboard() {
+  context_.withdraw<BoardSync>(this);
   if (sharedArea_)
     sharedArea_->removeEventFilter(this);
   delete canvas_;  // its send thread stops before the link (this) goes
@@ -125,8 +132,35 @@ void Whiteboard::slot_AnnoMsgArrived(const QJsonObject& msg) {
     execute(action);
 }
 
+void Whiteboard::askForBoard(quint32 starterId) {
+  if (!canvas_ || starterId == ownUserId())
+    return;
+  canvas_->clearAllShape();
+  awaitingBoard_ = true;
+  boardShapeSeen_ = false;
+  awaitTimer_->start();
+  QJsonObject sync = roommsg::newMessage(ANNO_SYNC_REQUEST);
+  sync.insert(KEY_SEND_USER_ID, double(ownUserId()));
+  sendRoomJson(sync, QString::number(starterId));
+}
+
 void Whiteboard::execute(const vw::VWAnnoAction& action) {
   using A = vw::VWAnnoAction;
+  if (awaitingBoard_) {
+    // Strokes drawn meanwhile are part of the board that is on its way.
+    if (action.kind == A::BeginShape || action.kind == A::ContinueShape ||
+        action.kind == A::FinishShape)
+      return;
+    // The answer ends with "-1", or with the pen after its shapes.
+    const bool last =
+        action.kind == A::NothingToShow || (action.kind == A::SetPen && boardShapeSeen_);
+    if (action.kind == A::RenderShape || action.kind == A::ShowCanvas)
+      boardShapeSeen_ = true;
+    if (last) {
+      awaitingBoard_ = false;
+      awaitTimer_->stop();
+    }
+  }
   if (canvas_ && canvas_->apply(action))
     return;
   switch (action.kind) {

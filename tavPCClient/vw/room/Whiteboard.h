@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <cstdint>
 
+#include "BoardSync.h"
 #include "ClassroomComponent.h"
 #include "MarkLayerSource.h"
 #include "VWClassroomLink.h"
@@ -43,7 +44,8 @@ class Whiteboard : public QObject,
                    public ClassroomComponent,
                    public vw::VWClassroomLink,
                    public vw::VWSharedPictureDisplay,
-                   public MarkLayerSource {
+                   public MarkLayerSource,
+                   public BoardSync {
   Q_OBJECT
 
 public:
@@ -74,6 +76,12 @@ public:
   void fillMarkBitmap(uint8_t* data, unsigned capacity, int& width, int& height,
                       int& len) override;
 
+  // BoardSync: the own board is cleared and the starter's comes instead; live
+  // strokes wait until it is complete (or kAwaitBoardMs passed).
+  void askForBoard(quint32 starterId) override;
+  bool awaitingBoard() const { return awaitingBoard_; }
+  static constexpr int kAwaitBoardMs = 5000;
+
   // The class owner: who answers board requests and hears applications.
   quint32 classOwnerId() const;
 
@@ -100,6 +108,9 @@ private:
   QPointer<vw::VWPaintWidget> canvas_;
   AnnotationControl* annotation_ = nullptr;
 
+  bool awaitingBoard_ = false;
+  bool boardShapeSeen_ = false;
+  QTimer* awaitTimer_ = nullptr;
   QTimer* markTimer_ = nullptr;
   QMutex markMutex_;
   QImage markLayer_;  // 1920x1080, null while nothing is drawn

@@ -134,7 +134,8 @@ TEST(VWAnnoHandlerTest, ShapesOfABoardWithNumbersOrStringsDrawTheSame) {
   EXPECT_EQ(a.canvas.grab().toImage(), b.canvas.grab().toImage());
 
   // "-1" shows nothing, "" shows the (empty) canvas, a wrongly nested shape adds nothing.
-  EXPECT_TRUE(handleAnnoMessage(kInSession, from(7, ANNO_SHAPE, "-1")).empty());
+  EXPECT_EQ(kinds(handleAnnoMessage(kInSession, from(7, ANNO_SHAPE, "-1"))),
+            std::vector{VWAnnoAction::NothingToShow});
   EXPECT_EQ(kinds(handleAnnoMessage(kInSession, from(7, ANNO_SHAPE, ""))),
             std::vector{VWAnnoAction::ShowCanvas});
   a.receive(from(9, ANNO_SHAPE, QJsonObject{{"shapeType", QJsonObject{{"x", 1}}},

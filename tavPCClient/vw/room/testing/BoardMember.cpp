@@ -85,11 +85,8 @@ void BoardMember::connectEvents() {
         if (code != 0 || !session_->classInProgress())
           return;
         session_->setClassingUser(starter);
-        if (starter != userId_) {
-          QJsonObject sync = roommsg::newMessage(ANNO_SYNC_REQUEST);
-          sync.insert(KEY_SEND_USER_ID, double(userId_));
-          context_->sendRoomJson(sync, QString::number(starter));
-        }
+        if (starter != userId_)
+          whiteboard_->askForBoard(starter);
       },
       q);
   connect(

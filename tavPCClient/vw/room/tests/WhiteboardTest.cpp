@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QJsonArray>
 
 #include "VWAnnoHandler.h"
 #include "VWShapeDigest.h"
@@ -156,6 +157,59 @@ TEST(WhiteboardTest, StoppingTheClassClearsAndHidesTheBoard) {
   t.wb().classStopping();
   EXPECT_TRUE(t.canvas().shapeList().isEmpty());
   EXPECT_FALSE(t.canvas().isVisible());
+}
+
+}  // namespace
+
+namespace {
+
+// A member coming back to a running class replaces its board with the
+// starter's: what it had goes, strokes arriving meanwhile wait for the board
+// (they are part of it), and after the answer live strokes draw again.
+TEST(WhiteboardTest, AskingForTheBoardReplacesTheOwnAndHoldsLiveStrokesUntilItCame) {
+  WhiteboardRig t(20002);
+  draw(t.canvas(), 2, {0.1, 0.1}, {0.2, 0.2});  // from before the connection was lost
+  t.takeSent();
+  t.wb().askForBoard(WhiteboardRig::kTeacher);
+  EXPECT_TRUE(t.canvas().shapeList().isEmpty());
+  const auto asked = t.takeSent();
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_EQ(asked[0].target, WhiteboardRig::kTeacher);
+  EXPECT_EQ(asked[0].msg.value(KEY_TYPE_ID).toInt(), ANNO_SYNC_REQUEST);
+
+  auto point = [](int phase, double x, double y) {
+    QJsonObject msg = boardMsg(ANNO_POINT, phase);
+    msg.insert("x", x);
+    msg.insert("y", y);
+    return msg;
+  };
+  auto stroke = [&](double y) {
+    t.receive(WhiteboardRig::kTeacher, point(1, 0.1, y));
+    t.receive(WhiteboardRig::kTeacher, point(2, 0.5, y));
+    t.receive(WhiteboardRig::kTeacher, boardMsg(ANNO_POINT, 3));
+  };
+  stroke(0.3);  // also in the board that comes
+  EXPECT_TRUE(t.canvas().shapeList().isEmpty());
+  QJsonObject pen{{KEY_TYPE_ID, ANNO_PEN}, {"penShapeType", 2}, {"penWidth", 2},
+                  {"penColor", QJsonObject{{"r", 255}, {"g", 0}, {"b", 0}, {"a", 255}}}};
+  const QJsonObject line{{"shapeType", 2},
+                         {"shapeColor", QJsonObject{{"r", 255}, {"g", 0}, {"b", 0}, {"a", 255}}},
+                         {"lineWidth", 2},
+                         {"points", QJsonArray{QJsonObject{{"x", "0.1"}, {"y", "0.3"}},
+                                               QJsonObject{{"x", "0.5"}, {"y", "0.3"}}}}};
+  t.receive(WhiteboardRig::kTeacher, pen);
+  t.receive(WhiteboardRig::kTeacher, boardMsg(ANNO_SHAPE, line));
+  EXPECT_TRUE(t.wb().awaitingBoard());
+  t.receive(WhiteboardRig::kTeacher, pen);
+  EXPECT_FALSE(t.wb().awaitingBoard());
+  ASSERT_EQ(t.canvas().shapeList().size(), 1);
+  stroke(0.6);
+  EXPECT_EQ(t.canvas().shapeList().size(), 2);
+
+  // An empty board ends the wait at once.
+  t.wb().askForBoard(WhiteboardRig::kTeacher);
+  t.receive(WhiteboardRig::kTeacher, boardMsg(ANNO_SHAPE, "-1"));
+  EXPECT_FALSE(t.wb().awaitingBoard());
 }
 
 }  // namespace
