@@ -68,14 +68,7 @@ void Classroom::connectMediaEvents() {
           &ClassControl::slot_get_class_state_ack, q);
   connect(b, &MediaEventBridge::_get_classing_user_ack, classControl_,
           &ClassControl::__get_classing_user_ack, q);
-  AnnotationControl* anno = whiteboard_->annotation();
-  connect(b, &MediaEventBridge::_ss_start_tag, anno, &AnnotationControl::slot_ss_start_tag, q);
-  connect(b, &MediaEventBridge::_ss_stop_tag, anno, &AnnotationControl::slot_ss_stop_tag, q);
-  connect(b, &MediaEventBridge::_start_tag_ack, anno, &AnnotationControl::slot_start_tag_ack, q);
-  connect(b, &MediaEventBridge::_stop_tag_ack, anno, &AnnotationControl::slot_stop_tag_ack, q);
-  connect(b, &MediaEventBridge::_get_tag_users_ack, anno,
-          &AnnotationControl::slot_get_tag_users_ack, q);
-  connect(b, &MediaEventBridge::_p2p_msg_ack, anno, &AnnotationControl::slot_p2p_msg_ack, q);
+  whiteboard_->annotation()->listenTo(*bridge_);
   const auto peer = qOverload<quint32, const QByteArray&>(&RoomMessenger::receivePeerMessage);
   connect(b, &MediaEventBridge::_p2p_msg, messenger_, peer, q);
   connect(b, &MediaEventBridge::_p2all_msg, messenger_, peer, q);

@@ -5,41 +5,13 @@
 
 #include "RoomMessage.h"
 #include "RoomMessageTypes.h"
-#include "VWBounds.h"
+#include "VWJsonRead.h"
 
 namespace vw {
 
 namespace {
 
 using Action = VWAnnoAction;
-
-// A whole number from a JSON number; nothing for any other type or a non-finite value.
-std::optional<int> intOf(const QJsonValue& v) {
-  if (!v.isDouble() || !std::isfinite(v.toDouble()))
-    return std::nullopt;
-  return truncToInt(v.toDouble());
-}
-
-// A coordinate as a number or as a string holding one.
-std::optional<double> coordinateOf(const QJsonValue& v) {
-  if (v.isDouble())
-    return v.toDouble();
-  if (v.isString()) {
-    bool ok = false;
-    const double d = v.toString().trimmed().toDouble(&ok);
-    if (ok)
-      return d;
-  }
-  return std::nullopt;
-}
-
-std::optional<QPointF> pointOf(const QJsonObject& msg) {
-  const auto x = coordinateOf(msg.value("x"));
-  const auto y = coordinateOf(msg.value("y"));
-  if (!x || !y)
-    return std::nullopt;
-  return boundedPoint(QPointF(*x, *y));
-}
 
 struct Colour {
   int r, g, b, a;

@@ -12,6 +12,7 @@
 #include "VWBounds.h"
 #include "VWAnnoHandler.h"
 #include "VWClassroomLink.h"
+#include "VWJsonRead.h"
 #include "VWEraser.h"
 #include "VWLines.h"
 #include "VWPaintInfoSendThead.h"
@@ -39,35 +40,15 @@ std::optional<QPointF> parsePair(const QString& text) {
   return boundedPoint(QPointF(x, y));
 }
 
-// A coordinate travels as a JSON number or as a string holding one.
-std::optional<double> readCoordinate(const QJsonValue& v) {
-  if (v.isDouble())
-    return v.toDouble();
-  if (v.isString()) {
-    bool ok = false;
-    const double d = v.toString().trimmed().toDouble(&ok);
-    if (ok)
-      return d;
-  }
-  return std::nullopt;
-}
-
 std::optional<QPointF> readPoint(const QJsonValue& v) {
   if (!v.isObject())
     return std::nullopt;
-  const QJsonObject o = v.toObject();
-  const auto x = readCoordinate(o.value("x"));
-  const auto y = readCoordinate(o.value("y"));
-  if (!x || !y)
-    return std::nullopt;
-  return boundedPoint(QPointF(*x, *y));
+  return pointOf(v.toObject());
 }
 
 // JSON integers arrive as doubles; anything else keeps the fallback.
 int readInt(const QJsonValue& v, int fallback) {
-  if (!v.isDouble() || !std::isfinite(v.toDouble()))
-    return fallback;
-  return truncToInt(v.toDouble());
+  return intOf(v).value_or(fallback);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "ClassroomContext.h"
 #include "DrawingToolbar.h"
 #include "FormBody.h"
+#include "MediaEventBridge.h"
 #include "PhoneLink.h"
 #include "RoomMessage.h"
 #include "RoomMessageTypes.h"
@@ -89,6 +90,18 @@ AnnotationControl::AnnotationControl(ClassroomContext& context, Whiteboard& boar
 AnnotationControl::~AnnotationControl() {
   delete requests_;
   delete bar_;
+}
+
+void AnnotationControl::listenTo(MediaEventBridge& bridge) {
+  const auto q = Qt::QueuedConnection;
+  MediaEventBridge* b = &bridge;
+  connect(b, &MediaEventBridge::_ss_start_tag, this, &AnnotationControl::slot_ss_start_tag, q);
+  connect(b, &MediaEventBridge::_ss_stop_tag, this, &AnnotationControl::slot_ss_stop_tag, q);
+  connect(b, &MediaEventBridge::_start_tag_ack, this, &AnnotationControl::slot_start_tag_ack, q);
+  connect(b, &MediaEventBridge::_stop_tag_ack, this, &AnnotationControl::slot_stop_tag_ack, q);
+  connect(b, &MediaEventBridge::_get_tag_users_ack, this,
+          &AnnotationControl::slot_get_tag_users_ack, q);
+  connect(b, &MediaEventBridge::_p2p_msg_ack, this, &AnnotationControl::slot_p2p_msg_ack, q);
 }
 
 // ---- who is who ----

@@ -19,6 +19,7 @@
 #include "EraserWidthBar.h"
 
 class ClassroomContext;
+class MediaEventBridge;
 class QPushButton;
 class Whiteboard;
 
@@ -40,6 +41,10 @@ public:
   QPushButton* requestButton() const { return btnAnnoStu_; }
   QPushButton* annotationToggle() const { return btnAnnotation_; }
   QPushButton* stopButton() const { return btnStopAnno_; }
+
+  // The media server's tag events and the delivery acknowledgements, from the
+  // bridge (queued, so they run in the GUI thread).
+  void listenTo(MediaEventBridge& bridge);
 
   // Whether enlarging the main video must be refused now: the own member
   // shares, the board holds a shape, and the area shows a screen share.

@@ -101,14 +101,7 @@ void BoardMember::connectEvents() {
       q);
   connect(
       b, &MediaEventBridge::_ss_stop_class, this, [this](quint32) { session_->classStopped(); }, q);
-  AnnotationControl* anno = whiteboard_->annotation();
-  connect(b, &MediaEventBridge::_ss_start_tag, anno, &AnnotationControl::slot_ss_start_tag, q);
-  connect(b, &MediaEventBridge::_ss_stop_tag, anno, &AnnotationControl::slot_ss_stop_tag, q);
-  connect(b, &MediaEventBridge::_start_tag_ack, anno, &AnnotationControl::slot_start_tag_ack, q);
-  connect(b, &MediaEventBridge::_stop_tag_ack, anno, &AnnotationControl::slot_stop_tag_ack, q);
-  connect(b, &MediaEventBridge::_get_tag_users_ack, anno,
-          &AnnotationControl::slot_get_tag_users_ack, q);
-  connect(b, &MediaEventBridge::_p2p_msg_ack, anno, &AnnotationControl::slot_p2p_msg_ack, q);
+  whiteboard_->annotation()->listenTo(*bridge_);
 }
 
 QByteArray BoardMember::digest() const {
