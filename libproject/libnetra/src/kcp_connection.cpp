@@ -26,6 +26,9 @@ using steady = std::chrono::steady_clock;
 constexpr auto probe_pause = std::chrono::milliseconds(200);
 // How long close() waits for the peer to acknowledge what is still in flight.
 constexpr auto close_linger = std::chrono::milliseconds(300);
+// Datagrams read in one go before the acks go out: a burst from the server is answered with
+// one ack datagram and one wake-up of the receiver instead of one per datagram.
+constexpr int batch_datagrams = 32;
 
 class kcp_connection final : public kcp_client {
 public:
@@ -48,7 +51,8 @@ private:
   void stop_network();
   void arm_receive();
   void arm_timer(uint32_t delay_ms);
-  void on_datagram(std::size_t size);
+  // Feeds one datagram to the session; true when it was taken. Flushes nothing.
+  bool on_datagram(std::size_t size);
   void on_tick();
   void output(const uint8_t* data, std::size_t size);
 
@@ -272,45 +276,61 @@ void kcp_connection::output(const uint8_t* data, std::size_t size) {
 }
 
 void kcp_connection::arm_receive() {
-  socket_->async_receive_from(asio::buffer(rx_), from_,
-                              [this](const asio::error_code& ec, std::size_t size) {
-                                if (ec == asio::error::operation_aborted)
-                                  return;
-                                if (!ec)
-                                  on_datagram(size);
-                                arm_receive();
-                              });
+  socket_->async_receive_from(
+      asio::buffer(rx_), from_, [this](const asio::error_code& ec, std::size_t size) {
+        if (ec == asio::error::operation_aborted)
+          return;
+        if (!ec) {
+          bool taken = on_datagram(size);
+          // What else is waiting joins the batch (non-blocking socket).
+          for (int n = 1; n < batch_datagrams; ++n) {
+            asio::error_code again;
+            const std::size_t more = socket_->receive_from(asio::buffer(rx_), from_, 0, again);
+            if (again)
+              break;
+            taken = on_datagram(more) || taken;
+          }
+          if (taken) {
+            {
+              std::lock_guard<std::mutex> lock(mutex_);
+              if (session_) {
+                session_->update(steady_ms());
+                session_->flush();  // acks now, not at the next tick
+              }
+            }
+            cond_.notify_all();
+          }
+        }
+        arm_receive();
+      });
 }
 
-void kcp_connection::on_datagram(std::size_t size) {
+bool kcp_connection::on_datagram(std::size_t size) {
   if (from_ != peer_) {
     uint64_t total = 0;
     if (foreign_.count(&total))
       qn::log("kcp_client: dropped a datagram from %s:%u (%llu so far)",
               from_.address().to_string().c_str(), unsigned{from_.port()},
               static_cast<unsigned long long>(total));
-    return;
+    return false;
   }
   int rc;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!session_)
-      return;
+      return false;
     session_->update(steady_ms());
     rc = session_->input(rx_.data(), size);
-    if (rc == 0) {
+    if (rc == 0)
       peer_heard_ = true;
-      session_->flush();  // acks go out now, not at the next tick
-    }
   }
-  if (rc == 0) {
-    cond_.notify_all();
-    return;
-  }
+  if (rc == 0)
+    return true;
   uint64_t total = 0;
   if (malformed_.count(&total))
     qn::log("kcp_client: dropped a %zu-byte datagram (%d, %llu so far)", size, rc,
             static_cast<unsigned long long>(total));
+  return false;
 }
 
 void kcp_connection::arm_timer(uint32_t delay_ms) {

@@ -33,6 +33,12 @@ using session_key = std::tuple<uint32_t, uint16_t, uint32_t>;
 // How often refused keys are forgotten.
 constexpr uint32_t tombstone_sweep_ms = 1000;
 
+// Datagrams read in one go before the sessions they touched are flushed. A burst of small
+// messages (a whiteboard stroke, say) then leaves for each member packed into a few
+// MTU-sized datagrams, with one ack datagram back, instead of one datagram per message per
+// member; the bound keeps the first message of a burst from waiting behind a long read.
+constexpr int batch_datagrams = 32;
+
 }  // namespace
 
 struct kcp_server::impl {
@@ -44,6 +50,7 @@ struct kcp_server::impl {
     uint32_t last_heard = 0;
     bool closing = false;
     uint32_t close_deadline = 0;
+    bool dirty = false;  // has acks or new messages waiting for the end of the batch
   };
 
   impl(kcp_server_options o, handlers h) : options(std::move(o)), on(std::move(h)) {}
@@ -51,8 +58,13 @@ struct kcp_server::impl {
   void log(const char* fmt, ...) WOBLOG_PRINTF(2, 3);
   void arm_receive();
   void arm_timer();
+  void on_readable();
   void on_datagram(std::size_t size);
   void on_tick();
+  // Under mutex. Flushes now, or at the end of the batch when the network thread is reading.
+  void flush_later(entry& e);
+  // Flushes every session the batch touched.
+  void flush_batch();
   // Under mutex. Feeds a datagram to a session and collects the messages it completes.
   void feed(entry& e, std::size_t size, uint32_t now, std::vector<std::vector<uint8_t>>* out);
   // Under mutex. Forgets a session and refuses its key for a while.
@@ -89,6 +101,8 @@ struct kcp_server::impl {
   drop_counter malformed;
   drop_counter stale;
   drop_counter bad_messages;
+  bool batching = false;          // network thread only: reading a batch, flushed at its end
+  std::vector<session_id> dirty;  // sessions to flush at the end of the batch (under mutex)
 };
 
 void kcp_server::impl::log(const char* fmt, ...) {
@@ -108,8 +122,11 @@ void kcp_server::impl::arm_receive() {
                              [this](const asio::error_code& ec, std::size_t size) {
                                if (ec == asio::error::operation_aborted)
                                  return;
-                               if (!ec)
+                               if (!ec) {
+                                 batching = true;
                                  on_datagram(size);
+                                 on_readable();
+                               }
                                arm_receive();
                              });
 }
@@ -121,6 +138,46 @@ void kcp_server::impl::arm_timer() {
     if (!ec)
       on_tick();
   });
+}
+
+void kcp_server::impl::on_readable() {
+  // What else is waiting already goes into the same batch; the socket is non-blocking.
+  for (int n = 1; n < batch_datagrams; ++n) {
+    asio::error_code ec;
+    const std::size_t size = socket->receive_from(asio::buffer(rx), from, 0, ec);
+    if (ec)
+      break;  // would block (nothing more), or an error the next asynchronous read reports
+    on_datagram(size);
+  }
+  flush_batch();
+}
+
+void kcp_server::impl::flush_later(entry& e) {
+  if (!batching) {
+    e.session->update(steady_ms());
+    e.session->flush();
+    return;
+  }
+  if (!e.dirty) {
+    e.dirty = true;
+    dirty.push_back(e.id);
+  }
+}
+
+void kcp_server::impl::flush_batch() {
+  std::lock_guard<std::mutex> lock(mutex);
+  batching = false;
+  const uint32_t now = steady_ms();
+  for (session_id id : dirty) {
+    auto it = sessions.find(id);
+    if (it == sessions.end())
+      continue;
+    entry& e = *it->second;
+    e.dirty = false;
+    e.session->update(now);
+    e.session->flush();
+  }
+  dirty.clear();
 }
 
 void kcp_server::impl::on_datagram(std::size_t size) {
@@ -219,7 +276,7 @@ void kcp_server::impl::feed(entry& e, std::size_t size, uint32_t now,
       out->push_back(std::move(message));
     message = std::vector<uint8_t>();
   }
-  e.session->flush();  // acks now rather than at the next tick
+  flush_later(e);  // acks with this batch rather than at the next tick
 }
 
 void kcp_server::impl::deliver(session_id id, const std::vector<std::vector<uint8_t>>& messages) {
@@ -355,6 +412,11 @@ int kcp_server::send(session_id id, const kcp_header_t& header, const void* payl
   kcp_session& session = *it->second->session;
   if (session.send(message.data(), message.size()) != 0)
     return -1;
+  // From a handler of the batch being read: out with the batch's other messages and acks.
+  if (m.on_network_thread() && m.batching) {
+    m.flush_later(*it->second);
+    return 0;
+  }
   session.update(steady_ms());
   session.flush();
   return 0;

@@ -443,3 +443,91 @@ TEST(KcpClient, MessagesWithABadHeaderAreDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// Segments of one datagram with the given command.
+unsigned count_segments(const uint8_t* data, std::size_t size, uint8_t cmd) {
+  unsigned n = 0;
+  for (std::size_t pos = 0; pos + netra::kcp_overhead <= size;) {
+    netra::kcp_segment_header h;
+    netra::decode_segment_header(data + pos, size - pos, &h);
+    n += h.cmd == cmd;
+    pos += netra::kcp_overhead + h.len;
+  }
+  return n;
+}
+
+}  // namespace
+
+// What a burst of datagrams asks of the server is answered together: the replies its
+// handlers send while the burst is being read leave packed into a few datagrams, in order.
+TEST(KcpServer, RepliesToABurstLeavePacked) {
+  constexpr int burst = 24;  // inside the server's read batch
+  std::promise<void> entered, gate;
+  std::shared_future<void> open = gate.get_future().share();
+  std::unique_ptr<kcp_server> server;
+  kcp_server::handlers h;
+  h.on_message = [&](session_id id, const kcp_header_t& header, const uint8_t* payload,
+                     unsigned length) {
+    if (header.type == 0) {  // the first: hold the network thread until the rest is queued
+      entered.set_value();
+      open.wait();
+    }
+    kcp_header_t back{0, header.length, header.type + 1000};
+    server->send(id, back, payload, length);
+  };
+  h.on_log = [](const std::string&) {};
+  server = std::make_unique<kcp_server>(netra::kcp_server_options(), h);
+  ASSERT_EQ(server->start(), 0);
+
+  asio::io_context io;
+  udp::socket socket(io, udp::endpoint(asio::ip::address_v4::loopback(), 0));
+  const udp::endpoint to(asio::ip::address_v4::loopback(), server->port());
+  netra::kcp_session client(
+      0x5eed, [&](const uint8_t* d, std::size_t n) { socket.send_to(asio::buffer(d, n), to); });
+  uint32_t clock = 1000;
+  auto send_one = [&](uint32_t type) {
+    kcp_header_t header{0, 4, type};
+    const uint8_t payload[4] = {0, 0, 0, static_cast<uint8_t>(type)};
+    const auto message = netra::make_control_message(header, payload, 4);
+    ASSERT_EQ(client.send(message.data(), message.size()), 0);
+    client.update(clock++);  // one datagram per message
+    client.flush();
+  };
+  send_one(0);
+  ASSERT_EQ(entered.get_future().wait_for(patience), std::future_status::ready);
+  for (int i = 1; i < burst; ++i)
+    send_one(static_cast<uint32_t>(i));
+  gate.set_value();
+
+  socket.non_blocking(true);
+  std::vector<uint32_t> types;
+  unsigned data_datagrams = 0;
+  std::vector<uint8_t> buffer(65536), message;
+  const bool all = testsupport::eventually([&] {
+    for (;;) {
+      asio::error_code ec;
+      udp::endpoint from;
+      const std::size_t n = socket.receive_from(asio::buffer(buffer), from, 0, ec);
+      if (ec)
+        break;
+      if (client.input(buffer.data(), n) != 0)
+        continue;
+      data_datagrams += count_segments(buffer.data(), n, netra::kcp_cmd_push) > 0;
+      while (client.receive(message) >= 0) {
+        kcp_header_t header;
+        if (netra::decode_control_message(message.data(), message.size(), &header))
+          types.push_back(header.type);
+      }
+      client.update(clock++);
+      client.flush();  // acks, so that nothing is sent twice
+    }
+    return types.size() >= burst;
+  });
+  ASSERT_TRUE(all) << types.size() << " replies";
+  for (int i = 0; i < burst; ++i)
+    EXPECT_EQ(types[i], 1000u + i);
+  // Unbatched, every reply would be a datagram of its own.
+  EXPECT_LE(data_datagrams, 4u);
+}

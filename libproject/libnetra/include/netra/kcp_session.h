@@ -17,7 +17,7 @@ namespace netra {
 
 struct kcp_config {
   uint32_t mtu = 1400;             // largest datagram produced; both ends must agree
-  uint32_t snd_wnd = 128;          // segments in flight at most
+  uint32_t snd_wnd = 256;          // segments in flight at most
   uint32_t rcv_wnd = 256;          // segments the receiver buffers; also caps fragments per message
   uint32_t interval = 10;          // ms between flushes (10..5000)
   bool nodelay = true;             // minimum RTO 30 ms and gentler back-off (x1.5 instead of x2)
