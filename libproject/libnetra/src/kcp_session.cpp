@@ -333,7 +333,9 @@ void kcp_session::flush() {
     return;
   const uint32_t now = current_;
   const uint16_t wnd = unused_window();
-  std::vector<uint8_t> buf;
+  // Kept between flushes: a busy server flushes many sessions for every burst.
+  std::vector<uint8_t>& buf = out_;
+  buf.clear();
   buf.reserve(cfg_.mtu);
 
   for (const auto& ack : acklist_)
@@ -382,7 +384,8 @@ void kcp_session::flush() {
   bool lost = false;
   bool change = false;
   bool fresh = false;  // new data goes out in this flush
-  std::vector<bool> sent_now(snd_buf_.size(), false);
+  std::vector<bool>& sent_now = sent_now_;
+  sent_now.assign(snd_buf_.size(), false);
   std::size_t index = 0;
   for (segment& seg : snd_buf_) {
     const std::size_t position = index++;
@@ -420,7 +423,7 @@ void kcp_session::flush() {
     if (seg.xmit >= cfg_.dead_link)
       dead_ = true;
   }
-  if (fresh && cfg_.bundle > 0)
+  if (fresh && cfg_.bundle > 0 && snd_buf_.size() <= cfg_.bundle_in_flight)
     bundle_unacked(buf, wnd, sent_now);
   emit(buf);
 

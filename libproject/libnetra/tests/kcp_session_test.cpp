@@ -298,6 +298,30 @@ TEST(KcpSession, BundlingNeverAddsDatagramsOrCopiesLargeSegments) {
   EXPECT_EQ(s.stats().bundled_copies, 1u);
 }
 
+// A burst (many small messages, one flush each, none acknowledged yet) carries copies only
+// while it is still thin; past bundle_in_flight every datagram holds just its new segment.
+TEST(KcpSession, BurstsCarryNoCopies) {
+  captured wire;
+  kcp_config cfg;
+  kcp_session s(7, wire.fn(), cfg);
+  s.update(1000);
+  uint8_t small = 1;
+  uint64_t copies_when_thick = 0;
+  for (uint32_t i = 0; i < 3 * cfg.bundle_in_flight; ++i) {
+    ASSERT_EQ(s.send(&small, 1), 0);
+    wire.out.clear();
+    s.flush();
+    ASSERT_EQ(wire.out.size(), 1u);
+    if (i + 1 == cfg.bundle_in_flight)
+      copies_when_thick = s.stats().bundled_copies;
+    if (i + 1 > cfg.bundle_in_flight) {
+      EXPECT_EQ(wire.sns(), std::vector<uint32_t>{i}) << i;
+    }
+  }
+  EXPECT_GT(copies_when_thick, 0u);
+  EXPECT_EQ(s.stats().bundled_copies, copies_when_thick);
+}
+
 // A thin stream (one small message every 20 ms) over 10% loss each way: the delay from send to
 // in-order delivery, on the virtual clock, stays near one trip for nearly every message.
 TEST(KcpSession, ThinStreamTailDelayUnderLoss) {

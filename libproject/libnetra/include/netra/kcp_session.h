@@ -32,6 +32,10 @@ struct kcp_config {
   // next one instead of a round trip later. Peers just acknowledge the duplicates. 0: off.
   uint32_t bundle = 4;
   uint32_t bundle_max_bytes = 256;
+  // Copies only while at most this many segments are unacknowledged. In a burst the copies
+  // would multiply the bytes and the acks of every datagram, and a loss there is found by
+  // the skipping acks of the segments behind it anyway.
+  uint32_t bundle_in_flight = 16;
 };
 
 struct kcp_stats {
@@ -157,6 +161,8 @@ private:
   std::deque<segment> rcv_buf_;
   std::deque<segment> rcv_queue_;
   std::vector<std::pair<uint32_t, uint32_t>> acklist_;  // (sn, ts) to acknowledge
+  std::vector<uint8_t> out_;                            // the datagram being built by flush()
+  std::vector<bool> sent_now_;                          // flush(): sent in this flush
   kcp_stats stats_;
 };
 
