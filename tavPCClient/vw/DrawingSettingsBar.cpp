@@ -13,18 +13,11 @@
 #include "RoomMessageTypes.h"
 #include "VWClassroomLink.h"
 #include "VWPaintWidget.h"
+#include "VWToolStyle.h"
 
 namespace vw {
 
 namespace {
-
-const char kStyle[] = R"(
-QFrame#drawingSettingsBar { background: #2b3039; border: 1px solid #3c434c; border-radius: 6px; }
-QToolButton { background: transparent; border: 1px solid transparent; border-radius: 4px; }
-QToolButton:hover { background: #3a414a; }
-QToolButton:checked { background: #1a73e8; border-color: #1a73e8; }
-QFrame#settingsSeparator { background: #3c434c; }
-)";
 
 constexpr int kButtonSize = 32;
 constexpr int kIconSize = 22;
@@ -66,7 +59,8 @@ DrawingSettingsBar::DrawingSettingsBar(VWPaintWidget* canvas, VWClassroomLink* c
       widths_(new QButtonGroup(this)),
       colors_(new QButtonGroup(this)) {
   setObjectName(QStringLiteral("drawingSettingsBar"));
-  setStyleSheet(QString::fromUtf8(kStyle));
+  setStyleSheet(floatingBarStyle("drawingSettingsBar",
+                                 "QFrame#settingsSeparator { background: #3c434c; }\n"));
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(6, 4, 6, 4);
   layout->setSpacing(4);

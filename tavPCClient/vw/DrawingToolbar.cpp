@@ -18,18 +18,11 @@
 #include "RoomMessageTypes.h"
 #include "VWClassroomLink.h"
 #include "VWPaintWidget.h"
+#include "VWToolStyle.h"
 
 namespace vw {
 
 namespace {
-
-const char kStyle[] = R"(
-QFrame#drawingToolbar { background: #2b3039; border: 1px solid #3c434c; border-radius: 6px; }
-QToolButton { background: transparent; border: 1px solid transparent; border-radius: 4px; }
-QToolButton:hover { background: #3a414a; }
-QToolButton:checked { background: #1a73e8; border-color: #1a73e8; }
-QToolButton:disabled { background: transparent; }
-)";
 
 // Tool codes of the canvas and of the tool messages.
 constexpr int kPen = 1;
@@ -141,7 +134,8 @@ QIcon undoIcon() {
 DrawingToolbar::DrawingToolbar(VWPaintWidget* canvas, VWClassroomLink* classroom, QWidget* parent)
     : QFrame(parent), canvas_(canvas), classroom_(classroom), tools_(new QButtonGroup(this)) {
   setObjectName(QStringLiteral("drawingToolbar"));
-  setStyleSheet(QString::fromUtf8(kStyle));
+  setStyleSheet(
+      floatingBarStyle("drawingToolbar", "QToolButton:disabled { background: transparent; }\n"));
   setCursor(Qt::SizeAllCursor);  // the background is the handle to drag it by
 
   // The rows are measured from the outer edge: the frame's border counts in.

@@ -7,16 +7,11 @@
 #include <QPixmap>
 #include <QToolButton>
 
+#include "VWToolStyle.h"
+
 namespace vw {
 
 namespace {
-
-const char kStyle[] = R"(
-QFrame#eraserWidthBar { background: #2b3039; border: 1px solid #3c434c; border-radius: 6px; }
-QToolButton { background: transparent; border: 1px solid transparent; border-radius: 4px; }
-QToolButton:hover { background: #3a414a; }
-QToolButton:checked { background: #1a73e8; border-color: #1a73e8; }
-)";
 
 constexpr int kButtonSize = 32;
 constexpr int kIconSize = 22;
@@ -39,7 +34,7 @@ QIcon dotIcon(qreal diameter) {
 
 EraserWidthBar::EraserWidthBar(QWidget* parent) : QFrame(parent), widths_(new QButtonGroup(this)) {
   setObjectName(QStringLiteral("eraserWidthBar"));
-  setStyleSheet(QString::fromUtf8(kStyle));
+  setStyleSheet(floatingBarStyle("eraserWidthBar"));
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(6, 4, 6, 4);
   layout->setSpacing(4);
