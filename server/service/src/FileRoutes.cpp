@@ -1,14 +1,20 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include "Domain.h"
 #include "Routes.h"
@@ -98,29 +104,102 @@ fs::path resolveStored(const fs::path& root, const std::string& relative) {
   return real;
 }
 
-void serveFile(const fs::path& root, const std::string& relative, httplib::Response& res) {
+// The validators of a stored file for If-Range: an ETag from its size and
+// modification time, and that time as an HTTP date.
+struct Validators {
+  std::string etag, lastModified;
+};
+
+Validators validatorsOf(const struct stat& st) {
+  char etag[64];
+  std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_size),
+                static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
+                    static_cast<unsigned long long>(st.st_mtim.tv_nsec));
+  struct tm tm {};
+  gmtime_r(&st.st_mtim.tv_sec, &tm);
+  char date[64];
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  return {etag, date};
+}
+
+void notFound(httplib::Response& res) {
+  res.status = 404;
+  res.set_content("not found", "text/plain");
+}
+
+// Serves a stored file, streamed from disk. One byte range ("bytes=a-b",
+// "bytes=a-", "bytes=-n") is answered with 206 and Content-Range, a range that
+// starts past the end with 416; several ranges get the whole file. If-Range
+// with a validator that no longer matches gets the whole file too.
+void serveFile(const fs::path& root, const std::string& relative, const httplib::Request& req,
+               httplib::Response& res) {
+  // The range is applied here, not by cpp-httplib: it would not check the
+  // range against the size nor honour If-Range.
+  const httplib::Ranges ranges = req.ranges;
+  const_cast<httplib::Request&>(req).ranges.clear();
+
   const fs::path file = resolveStored(root, relative);
-  std::error_code ec;
-  const auto size = file.empty() ? 0 : fs::file_size(file, ec);
-  if (file.empty() || ec) {
-    res.status = 404;
-    res.set_content("not found", "text/plain");
-    return;
+  if (file.empty())
+    return notFound(res);
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0)
+      ::close(fd);
+    return notFound(res);
   }
-  auto stream = std::make_shared<std::ifstream>(file, std::ios::binary);
-  if (!*stream) {
-    res.status = 404;
-    res.set_content("not found", "text/plain");
-    return;
+  auto handle = std::shared_ptr<int>(new int(fd), [](int* p) {
+    ::close(*p);
+    delete p;
+  });
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const Validators validators = validatorsOf(st);
+  res.set_header("ETag", validators.etag);
+  res.set_header("Last-Modified", validators.lastModified);
+  res.set_header("Accept-Ranges", "bytes");
+
+  uint64_t first = 0, length = size;
+  bool partial = false;
+  if (ranges.size() == 1) {
+    const std::string ifRange = req.get_header_value("If-Range");
+    const bool current =
+        ifRange.empty() || ifRange == validators.etag || ifRange == validators.lastModified;
+    if (current) {
+      const auto [a, b] = ranges.front();
+      if (a < 0) {  // the last b bytes
+        const uint64_t tail = std::min<uint64_t>(static_cast<uint64_t>(b), size);
+        first = size - tail;
+        length = tail;
+      } else {
+        first = static_cast<uint64_t>(a);
+        const uint64_t last =
+            b < 0 ? size - 1 : std::min<uint64_t>(static_cast<uint64_t>(b), size - 1);
+        length = first < size ? last - first + 1 : 0;
+      }
+      if (first >= size || length == 0) {
+        res.status = 416;
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        res.set_content("range not satisfiable", "text/plain");
+        return;
+      }
+      partial = true;
+    }
   }
-  res.set_content_provider(static_cast<size_t>(size), contentType(file),
-                           [stream](size_t offset, size_t length, httplib::DataSink& sink) {
+  if (partial) {
+    res.status = 206;
+    res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                        std::to_string(first + length - 1) + "/" +
+                                        std::to_string(size));
+  } else {
+    res.status = 200;
+  }
+  res.set_content_provider(static_cast<size_t>(length), contentType(file),
+                           [handle, first](size_t offset, size_t want, httplib::DataSink& sink) {
                              char buffer[64 * 1024];
-                             stream->clear();
-                             stream->seekg(static_cast<std::streamoff>(offset));
-                             const size_t want = std::min(length, sizeof buffer);
-                             stream->read(buffer, static_cast<std::streamsize>(want));
-                             const auto got = stream->gcount();
+                             want = std::min(want, sizeof buffer);
+                             const ssize_t got =
+                                 ::pread(*handle, buffer, want,
+                                         static_cast<off_t>(first + static_cast<uint64_t>(offset)));
                              if (got <= 0)
                                return false;
                              return sink.write(buffer, static_cast<size_t>(got));
@@ -236,6 +315,189 @@ uint64_t roomAllowance(Context& ctx, tavsrv::Connection& db, uint32_t roomId, ui
   return std::min(userQuota - usedByUser, roomQuota - usedInRoom);
 }
 
+// Files below "room/R/" belong to room R: only its owner, assistants and
+// members get them, named by their ticket (X-Tav-Ticket or the query's
+// ticketId). Everything else below uds/upload (avatars, posters, gifts, medals)
+// is public. False with the refusal set in res when the caller may not read.
+bool mayRead(Context& ctx, const httplib::Request& req, const std::string& relative,
+             httplib::Response& res) {
+  std::vector<std::string> segments;
+  size_t start = 0;
+  while (start < relative.size() && segments.size() < 2) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos)
+      end = relative.size();
+    if (end > start)
+      segments.push_back(relative.substr(start, end - start));
+    start = end + 1;
+  }
+  if (segments.empty() || segments[0] != "room")
+    return true;
+  const auto refuse = [&](int code, const std::string& msg) {
+    tavsrv::sendJson(res, tavsrv::refusal(code, msg), code);
+    return false;
+  };
+  const uint32_t roomId = segments.size() > 1 ? parseId(segments[1]) : 0;
+  if (roomId == 0)
+    return refuse(tavsrv::code::kNotFound, "文件不存在！");
+  const std::string ticket = req.has_header(kTicketHeader) ? req.get_header_value(kTicketHeader)
+                                                           : req.get_param_value("ticketId");
+  try {
+    auto lease = ctx.pool->acquire();
+    const uint32_t reader = ticketOwner(*lease, ticket, ctx.now()).value_or(0);
+    if (reader == 0)
+      return refuse(kNotLoggedIn, "登录已失效，请重新登录！");
+    if (!loadRoom(*lease, roomId))
+      return refuse(tavsrv::code::kNotFound, "教室不存在！");
+    if (!belongsToRoom(*lease, roomId, reader))
+      return refuse(tavsrv::code::kForbidden, kNoRight);
+  } catch (const tavsrv::DbError& error) {
+    tavsrv::logError(std::string("file access: ") + error.what());
+    return refuse(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
+  }
+  return true;
+}
+
+// A partial upload older than this is given up and removed.
+constexpr auto kPartialLifetime = std::chrono::hours(24);
+
+void removeStalePartials(const fs::path& staging) {
+  std::error_code ec;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(staging, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename().string().rfind("partial-", 0) != 0)
+      continue;
+    std::error_code timeError;
+    const auto written = it->last_write_time(timeError);
+    if (!timeError && now - written > kPartialLifetime)
+      fs::remove(it->path(), timeError);
+  }
+}
+
+// POST uds/upload?roomId=R&userId=U&name=N&size=TOTAL[&offset=K], body: bytes
+// K.. of the file. The bytes received so far are kept under a hidden name in
+// the staging folder (never served), keyed by room, user, total size and name;
+// the file moves to room/R/U/N once all TOTAL bytes are there. Answers:
+// without offset (a question, the body is not read) and for a piece that
+// leaves the file incomplete: body {"offset": bytes held, "size": TOTAL};
+// offset 0 starts over; another offset than the bytes held: code 409 with the
+// same body, nothing read; the last piece: {"path", "size"} as a plain upload.
+void resumableUpload(Context& ctx, const httplib::Request& req, httplib::Response& res,
+                     const httplib::ContentReader& reader, uint32_t roomId, uint32_t userId,
+                     uint64_t allowance) {
+  const auto refuse = [&](int code, const std::string& msg, json body = json::object()) {
+    json answer = tavsrv::refusal(code, msg);
+    answer["body"] = std::move(body);
+    tavsrv::sendJson(res, answer);
+  };
+  const std::string name = req.get_param_value("name");
+  if (!isSafeSegment(name))
+    return refuse(kBadRequest, "文件名不合要求！");
+  const std::string sizeText = req.get_param_value("size");
+  uint64_t total = 0;
+  if (sizeText.empty() || sizeText.size() > 12 ||
+      sizeText.find_first_not_of("0123456789") != std::string::npos)
+    return refuse(kBadRequest, "参数错误：size");
+  total = std::stoull(sizeText);
+  if (total > ctx.config.uploadLimit)
+    return refuse(kTooLarge, "文件过大！");
+  if (total > allowance)
+    return refuse(kTooLarge, "上传空间不足，请删除不需要的文件后再试！");
+  const bool question = !req.has_param("offset");
+  uint64_t offset = 0;
+  if (!question) {
+    const std::string text = req.get_param_value("offset");
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+      return refuse(kBadRequest, "参数错误：offset");
+    offset = std::stoull(text);
+  }
+
+  const fs::path staging = fs::path(ctx.uploadsDir) / ".staging";
+  std::error_code ec;
+  fs::create_directories(staging, ec);
+  removeStalePartials(staging);
+  const fs::path partial = staging / ("partial-" + std::to_string(roomId) + "-" +
+                                      std::to_string(userId) + "-" + sizeText + "-" + name);
+  const int fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0)
+    return refuse(tavsrv::code::kInternal, "保存文件失败！");
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0)
+    return refuse(tavsrv::code::kInternal, "保存文件失败！");
+  uint64_t held = static_cast<uint64_t>(st.st_size);
+  // One writer at a time; a client resuming while its broken request is still
+  // being read here hears how much is held and tries again.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    return refuse(409, "文件正在上传，请稍后再试！", json{{"offset", held}, {"size", total}});
+  if (held > total) {
+    if (::ftruncate(fd, 0) != 0)
+      return refuse(tavsrv::code::kInternal, "保存文件失败！");
+    held = 0;
+  }
+  if (question)
+    return tavsrv::sendJson(res, tavsrv::ok(json{{"offset", held}, {"size", total}}));
+  if (offset == 0 && held != 0) {
+    if (::ftruncate(fd, 0) != 0)
+      return refuse(tavsrv::code::kInternal, "保存文件失败！");
+    held = 0;
+  }
+  if (offset != held)
+    return refuse(409, "上传位置不对！", json{{"offset", held}, {"size", total}});
+
+  bool overflow = false, writeFailed = false;
+  const bool readOk = reader([&](const char* data, size_t length) {
+    if (held + length > total) {
+      overflow = true;
+      return false;
+    }
+    while (length > 0) {
+      const ssize_t n = ::pwrite(fd, data, length, static_cast<off_t>(held));
+      if (n <= 0) {
+        writeFailed = true;
+        return false;
+      }
+      data += n;
+      held += static_cast<uint64_t>(n);
+      length -= static_cast<size_t>(n);
+    }
+    return true;
+  });
+  if (overflow) {
+    if (::ftruncate(fd, static_cast<off_t>(offset)) != 0)
+      held = 0;
+    return refuse(kTooLarge, "上传内容超过文件大小！");
+  }
+  if (writeFailed)
+    return refuse(tavsrv::code::kInternal, "保存文件失败！");
+  // A broken request keeps what arrived: the client continues from there.
+  if (!readOk)
+    return refuse(kBadRequest, "上传内容不完整！", json{{"offset", held}, {"size", total}});
+  if (held < total)
+    return tavsrv::sendJson(res, tavsrv::ok(json{{"offset", held}, {"size", total}}));
+
+  const std::string relative =
+      "room/" + std::to_string(roomId) + "/" + std::to_string(userId) + "/" + name;
+  const fs::path folder =
+      fs::path(ctx.uploadsDir) / "room" / std::to_string(roomId) / std::to_string(userId);
+  fs::create_directories(folder, ec);
+  if (ec || ::fsync(fd) != 0)
+    return refuse(tavsrv::code::kInternal, "保存文件失败！");
+  fs::rename(partial, folder / name, ec);
+  if (ec)
+    return refuse(tavsrv::code::kInternal, "保存文件失败！");
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  tavsrv::sendJson(res, tavsrv::ok(json{{"path", "/" + relative}, {"size", total}}));
+}
+
 // POST uds/upload: one file for room R from user U named N, stored as
 // "room/R/U/N" and served at "uds/upload/room/R/U/N". The uploader is the user
 // of the ticket, sent as the X-Tav-Ticket header or the query parameter
@@ -274,6 +536,12 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
   } catch (const tavsrv::DbError& error) {
     tavsrv::logError(std::string("upload: ") + error.what());
     return refuse(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
+  }
+
+  if (!req.is_multipart_form_data() && req.has_param("size")) {
+    if (!roomChecked)
+      return refuse(kBadRequest, "缺少参数：roomId");
+    return resumableUpload(ctx, req, res, reader, parseId(fields["roomId"]), uploader, allowance);
   }
 
   UploadSink sink(static_cast<size_t>(allowance));
@@ -363,11 +631,13 @@ void addFileRoutes(Router& router) {
   // "uds/upload" + "/poster/1.bmp" and "uds/upload/" + "avatar/1.bmp" both arrive here.
   router.server().Get(R"(/uds/upload(/.*)?)", [&ctx](const httplib::Request& req,
                                                      httplib::Response& res) {
-    serveFile(ctx.uploadsDir, req.matches.size() > 1 ? req.matches[1].str() : std::string(), res);
+    const std::string relative = req.matches.size() > 1 ? req.matches[1].str() : std::string();
+    if (mayRead(ctx, req, relative, res))
+      serveFile(ctx.uploadsDir, relative, req, res);
   });
   router.server().Get(R"(/download/(.+))",
                       [&ctx](const httplib::Request& req, httplib::Response& res) {
-                        serveFile(ctx.downloadsDir, req.matches[1].str(), res);
+                        serveFile(ctx.downloadsDir, req.matches[1].str(), req, res);
                       });
   router.server().Post("/uds/upload", [&ctx](const httplib::Request& req, httplib::Response& res,
                                              const httplib::ContentReader& reader) {

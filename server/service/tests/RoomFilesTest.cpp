@@ -1,0 +1,170 @@
+// Room files: who may read them, byte ranges, and uploads continued after a break.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ServiceHarness.h"
+
+namespace fs = std::filesystem;
+using namespace tavtest;
+
+namespace {
+
+std::string pattern(size_t size) {
+  std::string content(size, '\0');
+  for (size_t i = 0; i < size; ++i)
+    content[i] = static_cast<char>((i * 131) ^ (i >> 9));
+  return content;
+}
+
+json answerOf(const httplib::Result& res) {
+  return res ? json::parse(res->body, nullptr, false) : json();
+}
+
+class RoomFiles : public ::testing::Test {
+protected:
+  void SetUp() override {
+    student = service.login("student1");
+    client.set_read_timeout(30, 0);
+    content = pattern(200000);
+    auto res = client.Post("/uds/upload?roomId=1002&userId=10003&name=pic.png",
+                           {{"X-Tav-Ticket", student.ticket}}, content, "application/octet-stream");
+    ASSERT_EQ(answerOf(res)["code"], 0);
+  }
+
+  ServiceHarness service;
+  Login student;
+  httplib::Client client{"127.0.0.1", service.port()};
+  std::string content;
+  const char* path = "/uds/upload/room/1002/10003/pic.png";
+};
+
+}  // namespace
+
+TEST_F(RoomFiles, OnlyMembersOfTheRoomReadItsFiles) {
+  const Login outsider = service.login("student3");  // not in room 1002
+  const Login teacher = service.login("teacher");    // its owner
+  const Login assistant = service.login("assistant");
+
+  auto res = client.Get(path);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 401);
+  EXPECT_EQ(res->body.find("pic"), std::string::npos);
+  res = client.Get(path, {{"X-Tav-Ticket", "00000000000000000000000000000000"}});
+  EXPECT_EQ(res->status, 401);
+  res = client.Get(path, {{"X-Tav-Ticket", outsider.ticket}});
+  EXPECT_EQ(res->status, 403);
+  EXPECT_NE(res->body, content);
+  res = client.Get(("/uds/upload//room/1002/10003/pic.png?ticketId=" + outsider.ticket).c_str());
+  EXPECT_EQ(res->status, 403);
+  res = client.Get("/uds/upload/room/4242/10003/pic.png", {{"X-Tav-Ticket", student.ticket}});
+  EXPECT_EQ(res->status, 404);
+
+  for (const Login& member : {student, teacher, assistant}) {
+    res = client.Get(path, {{"X-Tav-Ticket", member.ticket}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << member.id;
+    EXPECT_EQ(res->body, content) << member.id;
+  }
+  // Pictures of the lobby stay public.
+  EXPECT_EQ(client.Get("/uds/upload/avatar/user-10003.bmp")->status, 200);
+  EXPECT_EQ(client.Get("/uds/upload/poster/room-1001.bmp")->status, 200);
+}
+
+TEST_F(RoomFiles, RangesAreAnsweredWithPartialContent) {
+  const httplib::Headers ticket = {{"X-Tav-Ticket", student.ticket}};
+  auto whole = client.Get(path, ticket);
+  ASSERT_TRUE(whole);
+  const std::string etag = whole->get_header_value("ETag");
+  ASSERT_FALSE(etag.empty());
+  EXPECT_FALSE(whole->get_header_value("Last-Modified").empty());
+
+  struct Case {
+    const char* range;
+    size_t first, length;
+  };
+  for (const Case& c : {Case{"bytes=100-199", 100, 100}, Case{"bytes=150000-", 150000, 50000},
+                        Case{"bytes=-10", 199990, 10}, Case{"bytes=199999-500000", 199999, 1}}) {
+    httplib::Headers headers = ticket;
+    headers.emplace("Range", c.range);
+    auto res = client.Get(path, headers);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 206) << c.range;
+    EXPECT_EQ(res->body, content.substr(c.first, c.length)) << c.range;
+    EXPECT_EQ(res->get_header_value("Content-Range"),
+              "bytes " + std::to_string(c.first) + "-" + std::to_string(c.first + c.length - 1) +
+                  "/200000")
+        << c.range;
+  }
+
+  httplib::Headers headers = ticket;
+  headers.emplace("Range", "bytes=200000-");
+  auto res = client.Get(path, headers);
+  EXPECT_EQ(res->status, 416);
+  EXPECT_EQ(res->get_header_value("Content-Range"), "bytes */200000");
+
+  // If-Range: the current validator gets the range, a stale one the whole file.
+  headers = ticket;
+  headers.emplace("Range", "bytes=1000-");
+  headers.emplace("If-Range", etag);
+  res = client.Get(path, headers);
+  EXPECT_EQ(res->status, 206);
+  EXPECT_EQ(res->body, content.substr(1000));
+  headers = ticket;
+  headers.emplace("Range", "bytes=1000-");
+  headers.emplace("If-Range", "\"0-0\"");
+  res = client.Get(path, headers);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->body, content);
+}
+
+TEST_F(RoomFiles, UploadContinuesWhereItBroke) {
+  const std::string data = pattern(300000);
+  const httplib::Headers ticket = {{"X-Tav-Ticket", student.ticket}};
+  const std::string base = "/uds/upload?roomId=1002&userId=10003&name=clip.qn&size=300000";
+  const fs::path target =
+      service.dataDir() / "data" / "uploads" / "room" / "1002" / "10003" / "clip.qn";
+
+  // The first piece stays hidden: the file is neither there nor served.
+  json a = answerOf(client.Post((base + "&offset=0").c_str(), ticket, data.substr(0, 120000),
+                                "application/octet-stream"));
+  ASSERT_EQ(a["code"], 0) << a.dump();
+  EXPECT_EQ(a["body"]["offset"], 120000);
+  EXPECT_FALSE(a["body"].contains("path"));
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(client.Get("/uds/upload/room/1002/10003/clip.qn", ticket)->status, 404);
+
+  // Asking answers what is held; a piece at another place is refused unread.
+  a = answerOf(client.Post(base.c_str(), ticket, "", "application/octet-stream"));
+  EXPECT_EQ(a["code"], 0);
+  EXPECT_EQ(a["body"]["offset"], 120000);
+  a = answerOf(client.Post((base + "&offset=100000").c_str(), ticket, data.substr(100000),
+                           "application/octet-stream"));
+  EXPECT_EQ(a["code"], 409);
+  EXPECT_EQ(a["body"]["offset"], 120000);
+  // Someone else cannot continue it, nor push more bytes than announced.
+  const Login other = service.login("student2");
+  a = answerOf(client.Post((base + "&offset=120000").c_str(), {{"X-Tav-Ticket", other.ticket}},
+                           data.substr(120000), "application/octet-stream"));
+  EXPECT_EQ(a["code"], 403);
+  a = answerOf(client.Post((base + "&offset=120000").c_str(), ticket, data.substr(120000) + "x",
+                           "application/octet-stream"));
+  EXPECT_EQ(a["code"], 413);
+
+  a = answerOf(client.Post((base + "&offset=120000").c_str(), ticket, data.substr(120000),
+                           "application/octet-stream"));
+  ASSERT_EQ(a["code"], 0) << a.dump();
+  EXPECT_EQ(a["body"]["path"], "/room/1002/10003/clip.qn");
+  EXPECT_EQ(a["body"]["size"], 300000);
+  EXPECT_EQ(client.Get("/uds/upload/room/1002/10003/clip.qn", ticket)->body, data);
+
+  // Announced sizes above the limit are refused before any byte is read.
+  a = answerOf(client.Post(
+      "/uds/upload?roomId=1002&userId=10003&name=big.bin&size=67108865&offset=0", ticket, "x",
+      "application/octet-stream"));
+  EXPECT_EQ(a["code"], 413);
+  // Nothing is left in the staging folder once the upload is complete.
+  for (const auto& entry : fs::directory_iterator(service.dataDir() / "data" / "uploads" /
+                                                  ".staging"))
+    ADD_FAILURE() << "left behind: " << entry.path();
+}
