@@ -1,7 +1,9 @@
 // libferrum: file upload to and download from a room's file server.
 //
 // A transfer starts in create and runs on the library's own thread, reporting through a
-// trans_observer. A file is identified on the server by room, user and file name.
+// trans_observer. A file is identified on the server by room, user and file name. A broken
+// connection is retried inside the transfer (a few times, continuing where it stopped)
+// before trans_error_network is reported. Wire use: libproject/libferrum/README.md.
 #pragma once
 
 // Progress of one transfer. Called on the library's thread; at most one call at a time.
@@ -36,7 +38,8 @@ public:
                            unsigned short fileServerPort);
 
   // slot 0: stops the transfer; when it returns no observer call is running or will follow
-  // (so not from inside an observer call). An unfinished upload leaves no file behind.
+  // (so not from inside an observer call). An unfinished upload leaves no file behind (the
+  // server keeps what arrived under a hidden name that is never served).
   virtual ~velupload() = default;
   // As the client calls slot 0: stops and destroys the object (flag 1, the only value used).
   void release(int flag = 1) {
@@ -50,13 +53,17 @@ class veldownload {
 public:
   // Starts downloading the file of (roomId, senderUserId) whose name is the file name of
   // `localPath`, into `localPath`, from fileServerIp:fileServerPort for `ownUserId`
-  // authorised by `ticket`. The file appears at localPath only when complete. Null on bad
-  // arguments.
+  // authorised by `ticket`. The bytes go to "<localPath>.part" (its validator beside it in
+  // "<localPath>.part.etag"), renamed to localPath only when complete, so localPath never
+  // holds part of a file. After trans_error_network the .part stays, and a new download to
+  // the same localPath continues it if the server's file is unchanged (else starts over).
+  // Null on bad arguments.
   static veldownload* create(trans_observer* observer, unsigned ownUserId, unsigned roomId,
                              unsigned senderUserId, const char* localPath, const char* ticket,
                              const char* fileServerIp, unsigned short fileServerPort);
 
-  // slot 0: as velupload's; a partial file is removed.
+  // slot 0: as velupload's. Stopping a download still running removes its .part; one that
+  // ended with trans_error_network keeps it (see create).
   virtual ~veldownload() = default;
   // As the client calls slot 0: stops and destroys the object (flag 1, the only value used).
   void release(int flag = 1) {

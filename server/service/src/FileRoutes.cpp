@@ -193,6 +193,13 @@ void serveFile(const fs::path& root, const std::string& relative, const httplib:
   } else {
     res.status = 200;
   }
+  if (length == 0) {
+    // cpp-httplib sends no Content-Length for an empty provider: the client
+    // could not tell the end of the answer.
+    res.set_content(std::string(), contentType(file));
+    res.set_header("Content-Length", "0");
+    return;
+  }
   res.set_content_provider(static_cast<size_t>(length), contentType(file),
                            [handle, first](size_t offset, size_t want, httplib::DataSink& sink) {
                              char buffer[64 * 1024];
