@@ -172,12 +172,9 @@ Download::Outcome Download::attempt() {
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Download::onBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-  const uint64_t start = have_;
-  request.onProgress = [this, start](uint64_t, uint64_t received) {
+  request.onProgress = [this](uint64_t, uint64_t) {
     if (bodyStarted_)
       thread_.progress(have_, total_);
-    (void)start;
-    (void)received;
   };
   long status = 0;
   const CURLcode result = request.perform(&status);

@@ -182,9 +182,9 @@ protected:
     EXPECT_TRUE(recorder.violations().empty()) << recorder.violations().front();
     return recorder.completed() ? 0 : recorder.error();
   }
-  int download(const fs::path& target, const std::string& name, unsigned short via = 0,
-               const char* ticket = nullptr, unsigned sender = kStudent1) {
-    (void)name;
+  // Downloads the file named like target's file name and waits for the end.
+  int download(const fs::path& target, unsigned short via = 0, const char* ticket = nullptr,
+               unsigned sender = kStudent1) {
     Recorder recorder;
     std::unique_ptr<veldownload, void (*)(veldownload*)> down(
         veldownload::create(&recorder, kStudent1, kRoom, sender, target.c_str(),
@@ -215,7 +215,7 @@ TEST_F(Ferrum, UploadThenDownloadIsByteExact) {
     ASSERT_EQ(upload(name, content), 0);
     EXPECT_EQ(readFile(stored(name)), content);
     const fs::path target = local_ / name;
-    ASSERT_EQ(download(target, name), 0);
+    ASSERT_EQ(download(target), 0);
     EXPECT_EQ(readFile(target), content);
     EXPECT_FALSE(fs::exists(target.string() + ".part"));
     EXPECT_FALSE(fs::exists(target.string() + ".part.etag"));
@@ -227,8 +227,8 @@ TEST_F(Ferrum, RefusalsAndFailuresHaveTheirCodes) {
   // The server refuses: a dead ticket, a reader outside the room, a missing file.
   EXPECT_EQ(upload("x.png", "x", 0, "00000000000000000000000000000000"), trans_error_refused);
   const std::string outsider = service_->login("student3");
-  EXPECT_EQ(download(local_ / "seen.png", "seen.png", 0, outsider.c_str()), trans_error_refused);
-  EXPECT_EQ(download(local_ / "missing.png", "missing.png"), trans_error_refused);
+  EXPECT_EQ(download(local_ / "seen.png", 0, outsider.c_str()), trans_error_refused);
+  EXPECT_EQ(download(local_ / "missing.png"), trans_error_refused);
   EXPECT_FALSE(fs::exists(local_ / "seen.png"));
   EXPECT_FALSE(fs::exists(local_ / "seen.png.part"));
 
@@ -240,12 +240,12 @@ TEST_F(Ferrum, RefusalsAndFailuresHaveTheirCodes) {
   EXPECT_TRUE(eventually([&] { return recorder.ended(); }));
   up->release(1);
   EXPECT_EQ(recorder.error(), trans_error_file);
-  EXPECT_EQ(download(local_ / "no-such-folder" / "seen.png", "seen.png"), trans_error_file);
+  EXPECT_EQ(download(local_ / "no-such-folder" / "seen.png"), trans_error_file);
 
   // Nobody listens.
   const unsigned short dead = closedPort();
   EXPECT_EQ(upload("y.png", "y", dead), trans_error_network);
-  EXPECT_EQ(download(local_ / "seen.png", "seen.png", dead), trans_error_network);
+  EXPECT_EQ(download(local_ / "seen.png", dead), trans_error_network);
   EXPECT_FALSE(fs::exists(local_ / "seen.png.part"));
 
   // Bad arguments.
@@ -297,7 +297,7 @@ TEST_F(Ferrum, DownloadContinuesAfterTheConnectionBroke) {
   ASSERT_EQ(upload("lesson.bin", content), 0);
   TestProxy proxy(port(), TestProxy::Fault::Cut, TestProxy::Direction::ToClient, 2u << 20, 1);
   const fs::path target = local_ / "lesson.bin";
-  ASSERT_EQ(download(target, "lesson.bin", proxy.port()), 0);
+  ASSERT_EQ(download(target, proxy.port()), 0);
   EXPECT_EQ(readFile(target), content);
   EXPECT_EQ(proxy.faults(), 1);
   const auto heads = proxy.heads();
@@ -327,7 +327,7 @@ TEST_F(Ferrum, APartialDownloadIsContinuedByTheNextOneUnlessTheFileChanged) {
   const fs::path target = local_ / "movie.bin";
   {  // Every connection breaks after 1 MiB: the retries run out.
     TestProxy proxy(port(), TestProxy::Fault::Cut, TestProxy::Direction::ToClient, 1u << 20, -1);
-    EXPECT_EQ(download(target, "movie.bin", proxy.port()), trans_error_network);
+    EXPECT_EQ(download(target, proxy.port()), trans_error_network);
   }
   EXPECT_FALSE(fs::exists(target));
   const auto held = fs::file_size(target.string() + ".part");
@@ -335,7 +335,7 @@ TEST_F(Ferrum, APartialDownloadIsContinuedByTheNextOneUnlessTheFileChanged) {
   EXPECT_LT(held, content.size());
 
   TestProxy proxy(port(), TestProxy::Fault::None, TestProxy::Direction::ToClient, 0, 0);
-  ASSERT_EQ(download(target, "movie.bin", proxy.port()), 0);
+  ASSERT_EQ(download(target, proxy.port()), 0);
   EXPECT_EQ(readFile(target), content);
   ASSERT_EQ(proxy.heads().size(), 1u);
   EXPECT_NE(proxy.heads()[0].find("Range: bytes=" + std::to_string(held) + "-"),
@@ -346,10 +346,10 @@ TEST_F(Ferrum, APartialDownloadIsContinuedByTheNextOneUnlessTheFileChanged) {
   {
     TestProxy cutting(port(), TestProxy::Fault::Cut, TestProxy::Direction::ToClient, 1u << 20,
                       -1);
-    EXPECT_EQ(download(target, "movie.bin", cutting.port()), trans_error_network);
+    EXPECT_EQ(download(target, cutting.port()), trans_error_network);
   }
   const std::string replaced = randomBytes(3u << 20, 19);
   ASSERT_EQ(upload("movie.bin", replaced), 0);
-  ASSERT_EQ(download(target, "movie.bin"), 0);
+  ASSERT_EQ(download(target), 0);
   EXPECT_EQ(readFile(target), replaced);
 }

@@ -424,8 +424,18 @@ void resumableUpload(Context& ctx, const httplib::Request& req, httplib::Respons
   std::error_code ec;
   fs::create_directories(staging, ec);
   removeStalePartials(staging);
-  const fs::path partial = staging / ("partial-" + std::to_string(roomId) + "-" +
-                                      std::to_string(userId) + "-" + sizeText + "-" + name);
+  const std::string prefix =
+      "partial-" + std::to_string(roomId) + "-" + std::to_string(userId) + "-";
+  const fs::path partial = staging / (prefix + sizeText + "-" + name);
+  // The member's other unfinished uploads in this room count against its quota too.
+  uint64_t pending = 0;
+  for (fs::directory_iterator it(staging, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code sizeError;
+    if (it->path() != partial && it->path().filename().string().rfind(prefix, 0) == 0)
+      pending += it->file_size(sizeError);
+  }
+  if (pending > allowance || total > allowance - pending)
+    return refuse(kTooLarge, "上传空间不足，请删除不需要的文件后再试！");
   const int fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0)
     return refuse(tavsrv::code::kInternal, "保存文件失败！");

@@ -168,3 +168,25 @@ TEST_F(RoomFiles, UploadContinuesWhereItBroke) {
                                                   ".staging"))
     ADD_FAILURE() << "left behind: " << entry.path();
 }
+
+TEST(RoomFilesQuota, UnfinishedUploadsCountAgainstTheQuota) {
+  ServiceHarness service(true, [](tavsvc::ServiceConfig& config) {
+    config.uploadQuotaPerUser = 1000;
+  });
+  const Login student = service.login("student1");
+  httplib::Client client("127.0.0.1", service.port());
+  const httplib::Headers ticket = {{"X-Tav-Ticket", student.ticket}};
+  json a = answerOf(client.Post("/uds/upload?roomId=1002&userId=10003&name=a.qn&size=900&offset=0",
+                                ticket, std::string(500, 'a'), "application/octet-stream"));
+  ASSERT_EQ(a["code"], 0) << a.dump();
+  // 500 bytes are pending: another 600 do not fit, 400 do, and the first may finish.
+  a = answerOf(client.Post("/uds/upload?roomId=1002&userId=10003&name=b.qn&size=600&offset=0",
+                           ticket, std::string(600, 'b'), "application/octet-stream"));
+  EXPECT_EQ(a["code"], 413);
+  a = answerOf(client.Post("/uds/upload?roomId=1002&userId=10003&name=c.qn&size=400&offset=0",
+                           ticket, std::string(400, 'c'), "application/octet-stream"));
+  EXPECT_EQ(a["code"], 0) << a.dump();
+  a = answerOf(client.Post("/uds/upload?roomId=1002&userId=10003&name=a.qn&size=900&offset=500",
+                           ticket, std::string(400, 'a'), "application/octet-stream"));
+  EXPECT_EQ(a["code"], 413);  // the finished c.qn left no room for it
+}
