@@ -78,7 +78,8 @@ bool sameContent(const fs::path& a, const fs::path& b) {
   while (x && y) {
     x.read(p.data(), static_cast<std::streamsize>(p.size()));
     y.read(q.data(), static_cast<std::streamsize>(q.size()));
-    if (x.gcount() != y.gcount() || std::memcmp(p.data(), q.data(), static_cast<size_t>(x.gcount())))
+    if (x.gcount() != y.gcount() ||
+        std::memcmp(p.data(), q.data(), static_cast<size_t>(x.gcount())))
       return false;
   }
   return !x && !y;
@@ -126,8 +127,8 @@ int runTransfer(int argc, char** argv) {
     const std::string upUrl = base + "/uds/upload?roomId=" + std::to_string(kRoom) +
                               "&userId=" + std::to_string(kUser) + "&name=" + name +
                               "&size=" + std::to_string(size) + "&offset=0";
-    const std::string downUrl =
-        base + "/uds/upload/room/" + std::to_string(kRoom) + "/" + std::to_string(kUser) + "/" + name;
+    const std::string downUrl = base + "/uds/upload/room/" + std::to_string(kRoom) + "/" +
+                                std::to_string(kUser) + "/" + name;
     const std::string header = "X-Tav-Ticket: " + ticket;
 
     double best[4] = {0, 0, 0, 0};  // MiB/s: ferrum up, curl up, ferrum down, curl down
@@ -160,9 +161,8 @@ int runTransfer(int argc, char** argv) {
       {
         Waiter w;
         const auto start = Clock::now();
-        veldownload* down =
-            veldownload::create(&w, kUser, kRoom, kUser, viaFerrum.c_str(), ticket.c_str(),
-                                "127.0.0.1", service.port());
+        veldownload* down = veldownload::create(&w, kUser, kRoom, kUser, viaFerrum.c_str(),
+                                                ticket.c_str(), "127.0.0.1", service.port());
         ok = ok && down && w.wait();
         record(2, seconds(start));
         if (down)

@@ -72,7 +72,7 @@ private:
 
   TransferThread thread_;
   std::string localPath_, partPath_, tagPath_, ticket_, url_;
-  std::string etag_;   // of the file the .part holds the start of
+  std::string etag_;  // of the file the .part holds the start of
   int fd_ = -1;
   uint64_t have_ = 0;  // bytes in the .part
   uint64_t total_ = 0;

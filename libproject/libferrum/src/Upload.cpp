@@ -52,7 +52,7 @@ private:
   std::string localPath_, ticket_, url_;
   int fd_ = -1;
   uint64_t total_ = 0;
-  uint64_t offset_ = 0;  // where the current piece starts
+  uint64_t offset_ = 0;    // where the current piece starts
   uint64_t position_ = 0;  // the next byte the body reads
   bool readFailed_ = false;
 };
@@ -186,12 +186,11 @@ size_t Upload::readBody(char* buffer, size_t size, size_t count, void* self) {
   auto* upload = static_cast<Upload*>(self);
   if (upload->thread_.stopping())
     return CURL_READFUNC_ABORT;
-  const size_t want = static_cast<size_t>(
-      std::min<uint64_t>(size * count, upload->total_ - upload->position_));
+  const size_t want =
+      static_cast<size_t>(std::min<uint64_t>(size * count, upload->total_ - upload->position_));
   if (want == 0)
     return 0;
-  const ssize_t got =
-      ::pread(upload->fd_, buffer, want, static_cast<off_t>(upload->position_));
+  const ssize_t got = ::pread(upload->fd_, buffer, want, static_cast<off_t>(upload->position_));
   if (got <= 0) {
     upload->readFailed_ = true;
     return CURL_READFUNC_ABORT;

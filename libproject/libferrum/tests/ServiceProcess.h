@@ -73,10 +73,11 @@ public:
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
-      static_cast<std::string*>(out)->append(d, s * n);
-      return s * n;
-    });
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
+          static_cast<std::string*>(out)->append(d, s * n);
+          return s * n;
+        });
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_cleanup(curl);

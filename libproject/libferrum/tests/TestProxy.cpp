@@ -4,9 +4,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 
-#include <algorithm>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 
 namespace ferrumtest {
 

@@ -1,8 +1,8 @@
 // libferrum against a real tav-service: round trips, refusals, stopping, and
 // transfers that continue after the connection broke (through TestProxy).
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <filesystem>
 #include <fstream>
@@ -119,7 +119,8 @@ std::string randomBytes(size_t size, unsigned seed) {
 }
 
 void writeFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
 std::string readFile(const fs::path& path) {
@@ -174,8 +175,8 @@ protected:
     writeFile(source, content);
     Recorder recorder;
     std::unique_ptr<velupload, void (*)(velupload*)> up(
-        velupload::create(&recorder, kStudent1, kRoom, source.c_str(), ticket ? ticket : this->ticket(),
-                          "127.0.0.1", via ? via : port()),
+        velupload::create(&recorder, kStudent1, kRoom, source.c_str(),
+                          ticket ? ticket : this->ticket(), "127.0.0.1", via ? via : port()),
         [](velupload* u) { u->release(1); });
     EXPECT_TRUE(up);
     EXPECT_TRUE(eventually([&] { return recorder.ended(); }));
@@ -261,8 +262,8 @@ TEST_F(Ferrum, ReleaseStopsAStalledTransferAndLeavesNothing) {
     TestProxy proxy(port(), TestProxy::Fault::Stall, TestProxy::Direction::ToClient, 1u << 20, 1);
     const fs::path target = local_ / "big.bin";
     Recorder recorder;
-    veldownload* down = veldownload::create(&recorder, kStudent1, kRoom, kStudent1,
-                                            target.c_str(), ticket(), "127.0.0.1", proxy.port());
+    veldownload* down = veldownload::create(&recorder, kStudent1, kRoom, kStudent1, target.c_str(),
+                                            ticket(), "127.0.0.1", proxy.port());
     ASSERT_TRUE(down);
     ASSERT_TRUE(eventually([&] { return recorder.last() > 0 && proxy.faults() == 1; }));
     // Never visible at its place while incomplete.
@@ -338,14 +339,12 @@ TEST_F(Ferrum, APartialDownloadIsContinuedByTheNextOneUnlessTheFileChanged) {
   ASSERT_EQ(download(target, proxy.port()), 0);
   EXPECT_EQ(readFile(target), content);
   ASSERT_EQ(proxy.heads().size(), 1u);
-  EXPECT_NE(proxy.heads()[0].find("Range: bytes=" + std::to_string(held) + "-"),
-            std::string::npos);
+  EXPECT_NE(proxy.heads()[0].find("Range: bytes=" + std::to_string(held) + "-"), std::string::npos);
 
   // The same again, but the file is replaced on the server meanwhile: it starts over.
   fs::remove(target);
   {
-    TestProxy cutting(port(), TestProxy::Fault::Cut, TestProxy::Direction::ToClient, 1u << 20,
-                      -1);
+    TestProxy cutting(port(), TestProxy::Fault::Cut, TestProxy::Direction::ToClient, 1u << 20, -1);
     EXPECT_EQ(download(target, cutting.port()), trans_error_network);
   }
   const std::string replaced = randomBytes(3u << 20, 19);

@@ -646,12 +646,12 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
 void addFileRoutes(Router& router) {
   Context& ctx = router.ctx();
   // "uds/upload" + "/poster/1.bmp" and "uds/upload/" + "avatar/1.bmp" both arrive here.
-  router.server().Get(R"(/uds/upload(/.*)?)", [&ctx](const httplib::Request& req,
-                                                     httplib::Response& res) {
-    const std::string relative = req.matches.size() > 1 ? req.matches[1].str() : std::string();
-    if (mayRead(ctx, req, relative, res))
-      serveFile(ctx.uploadsDir, relative, req, res);
-  });
+  router.server().Get(
+      R"(/uds/upload(/.*)?)", [&ctx](const httplib::Request& req, httplib::Response& res) {
+        const std::string relative = req.matches.size() > 1 ? req.matches[1].str() : std::string();
+        if (mayRead(ctx, req, relative, res))
+          serveFile(ctx.uploadsDir, relative, req, res);
+      });
   router.server().Get(R"(/download/(.+))",
                       [&ctx](const httplib::Request& req, httplib::Response& res) {
                         serveFile(ctx.downloadsDir, req.matches[1].str(), req, res);

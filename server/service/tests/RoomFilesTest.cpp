@@ -91,9 +91,9 @@ TEST_F(RoomFiles, RangesAreAnsweredWithPartialContent) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 206) << c.range;
     EXPECT_EQ(res->body, content.substr(c.first, c.length)) << c.range;
-    EXPECT_EQ(res->get_header_value("Content-Range"),
-              "bytes " + std::to_string(c.first) + "-" + std::to_string(c.first + c.length - 1) +
-                  "/200000")
+    EXPECT_EQ(res->get_header_value("Content-Range"), "bytes " + std::to_string(c.first) + "-" +
+                                                          std::to_string(c.first + c.length - 1) +
+                                                          "/200000")
         << c.range;
   }
 
@@ -159,20 +159,19 @@ TEST_F(RoomFiles, UploadContinuesWhereItBroke) {
   EXPECT_EQ(client.Get("/uds/upload/room/1002/10003/clip.qn", ticket)->body, data);
 
   // Announced sizes above the limit are refused before any byte is read.
-  a = answerOf(client.Post(
-      "/uds/upload?roomId=1002&userId=10003&name=big.bin&size=67108865&offset=0", ticket, "x",
-      "application/octet-stream"));
+  a = answerOf(
+      client.Post("/uds/upload?roomId=1002&userId=10003&name=big.bin&size=67108865&offset=0",
+                  ticket, "x", "application/octet-stream"));
   EXPECT_EQ(a["code"], 413);
   // Nothing is left in the staging folder once the upload is complete.
-  for (const auto& entry : fs::directory_iterator(service.dataDir() / "data" / "uploads" /
-                                                  ".staging"))
+  for (const auto& entry :
+       fs::directory_iterator(service.dataDir() / "data" / "uploads" / ".staging"))
     ADD_FAILURE() << "left behind: " << entry.path();
 }
 
 TEST(RoomFilesQuota, UnfinishedUploadsCountAgainstTheQuota) {
-  ServiceHarness service(true, [](tavsvc::ServiceConfig& config) {
-    config.uploadQuotaPerUser = 1000;
-  });
+  ServiceHarness service(true,
+                         [](tavsvc::ServiceConfig& config) { config.uploadQuotaPerUser = 1000; });
   const Login student = service.login("student1");
   httplib::Client client("127.0.0.1", service.port());
   const httplib::Headers ticket = {{"X-Tav-Ticket", student.ticket}};
