@@ -2,7 +2,8 @@
 //
 // Clip file: a 9-byte header, then the encoded audio.
 //   bytes 0-4  "QNVC" and the format version (1)
-//   bytes 5-8  clip length in whole seconds, big-endian u32, rounded up (libpavo's
+//   bytes 5-8  clip length in whole seconds, big-endian u32, rounded to the nearest and at
+//              least 1 when there is audio (libpavo's
 //              media_ctrl 22 reads it here)
 //   then       frames, each a big-endian u16 length and that many bytes of one 20 ms Opus
 //              frame (48000 Hz, mono), as velsample_encode makes them

@@ -40,8 +40,13 @@ bool parse_clip(const uint8_t* data, std::size_t size, clip_index* index);
 void make_header(uint32_t seconds, uint8_t header[vocalia_header_size]);
 
 // Clip length for `frames` 20 ms frames: whole seconds, rounded up.
+// Whole seconds to the nearest, at least 1 when there is any audio: a clip
+// stopped a moment after its third second says 3, as the recorder counted.
 inline uint32_t seconds_for_frames(uint64_t frames) {
-  return static_cast<uint32_t>((frames + frames_per_second - 1) / frames_per_second);
+  if (frames == 0)
+    return 0;
+  const uint64_t nearest = (frames + frames_per_second / 2) / frames_per_second;
+  return static_cast<uint32_t>(nearest == 0 ? 1 : nearest);
 }
 
 }  // namespace vocalia_internal

