@@ -131,18 +131,6 @@ TEST(ClipPlay, SeekContinuesFromThatPoint) {
   ASSERT_EQ(player->seek_percent(250), 0);
   ASSERT_TRUE(eventually([&] { return end_log.has(4, 4); }));
   EXPECT_EQ(player->seek_percent(-5), -1);
-
-  // Below 0 is the start: the whole clip plays again.
-  disk_output("seek_start.raw");
-  progress_log start_log;
-  player = play(&start_log, two_tone_clip());
-  ASSERT_NE(player, nullptr);
-  ASSERT_TRUE(eventually([&] { return start_log.count() >= 1; }));
-  ASSERT_EQ(player->seek_percent(-5), 0);
-  ASSERT_TRUE(eventually([&] { return start_log.has(4, 4); }));
-  const reports_t again = start_log.reports();
-  EXPECT_EQ(reports_t(again.end() - 5, again.end()),
-            (reports_t{{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
 }
 
 TEST(ClipPlay, DamagedFilesAreRefusedOrEndCleanly) {
