@@ -102,7 +102,10 @@ void Classroom::buildWindow() {
     connect(group, &VideoGroup::signalPlayWndOpr, mediaControl_, &MediaControl::playWnd_Opr);
 
   auto* side = new SidePanel(this);
-  side->addTab(QStringLiteral("聊天"), new ChatPanel(*context_, side), QStringLiteral("tabChat"));
+  auto* chat = new ChatPanel(*context_, side);
+  const int chatTab = side->addTab(QStringLiteral("聊天"), chat, QStringLiteral("tabChat"));
+  connect(chat, &ChatPanel::newMessageWhileHidden, side,
+          [side, chatTab] { side->markNewMessage(chatTab); });
   const int membersTab = side->addTab(
       QStringLiteral("成员"), new MemberPanel(*context_, *mediaControl_, side),
       QStringLiteral("tabMembers"));

@@ -222,11 +222,13 @@ void Classroom::slot_disconnect_from_mcu() {
 }
 
 void Classroom::__connect2msgs_state(int state) {
+  context_->setRoomChannelUp(state == 1);
   if (state != 1)
     __disconect_from_msg();  // a failed attempt is retried the same way as a drop
 }
 
 void Classroom::__disconect_from_msg() {
+  context_->setRoomChannelUp(false);
   if (leaving_ || !channel_)
     return;
   // Give the server a moment when it refuses outright, so a dead server is not hammered.

@@ -2,12 +2,16 @@
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
 SidePanel::SidePanel(QWidget* parent)
-    : QWidget(parent), group_(new QButtonGroup(this)), pages_(new QStackedWidget(this)) {
+    : QWidget(parent),
+      group_(new QButtonGroup(this)),
+      pages_(new QStackedWidget(this)),
+      notice_(new QLabel(QStringLiteral("有新消息"), this)) {
   setObjectName(QStringLiteral("sidePanel"));
   setAttribute(Qt::WA_StyledBackground);
   auto* tabs = new QWidget(this);
@@ -18,9 +22,32 @@ SidePanel::SidePanel(QWidget* parent)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(tabs);
+  notice_->setObjectName(QStringLiteral("newMessageNotice"));
+  notice_->setAlignment(Qt::AlignCenter);
+  notice_->setStyleSheet(QStringLiteral(
+      "QLabel#newMessageNotice { background: #fff4e5; color: #b25e00; padding: 2px; }"));
+  notice_->setCursor(Qt::PointingHandCursor);
+  notice_->hide();
+  layout->addWidget(notice_);
   layout->addWidget(pages_, 1);
-  connect(group_, &QButtonGroup::idClicked, pages_, &QStackedWidget::setCurrentIndex);
+  connect(group_, &QButtonGroup::idClicked, this, &SidePanel::setCurrentTab);
 }
+
+int SidePanel::currentTab() const { return pages_->currentIndex(); }
+
+void SidePanel::markNewMessage(int index) {
+  QAbstractButton* button = group_->button(index);
+  if (!button || index == pages_->currentIndex())
+    return;
+  marked_ = index;
+  button->setStyleSheet(QStringLiteral(
+      "QPushButton { background-image: url(:/res/room/msgArrived.png);"
+      " background-repeat: no-repeat; background-position: right top; }"));
+  notice_->setText(QStringLiteral("%1有新消息").arg(button->text()));
+  notice_->show();
+}
+
+bool SidePanel::hasNewMessageMark(int index) const { return marked_ == index; }
 
 int SidePanel::addTab(const QString& title, QWidget* page, const QString& objectName) {
   auto* button = new QPushButton(title, this);
@@ -39,5 +66,11 @@ void SidePanel::setCurrentTab(int index) {
   if (QAbstractButton* button = group_->button(index)) {
     button->setChecked(true);
     pages_->setCurrentIndex(index);
+  }
+  if (marked_ == index) {
+    if (QAbstractButton* button = group_->button(index))
+      button->setStyleSheet(QString());
+    marked_ = -1;
+    notice_->hide();
   }
 }

@@ -6,6 +6,7 @@
 
 class QButtonGroup;
 class QHBoxLayout;
+class QLabel;
 class QPushButton;
 class QStackedWidget;
 
@@ -18,9 +19,17 @@ public:
   // Adds page under a tab titled title; its index.
   int addTab(const QString& title, QWidget* page, const QString& objectName);
   void setCurrentTab(int index);
+  int currentTab() const;
+  // A new message arrived on the page of that tab while another one is shown:
+  // the tab button carries the new-message mark and a notice shows above the
+  // pages until the tab is opened.
+  void markNewMessage(int index);
+  bool hasNewMessageMark(int index) const;
 
 private:
   QButtonGroup* group_;
   QHBoxLayout* tabRow_;
   QStackedWidget* pages_;
+  QLabel* notice_;
+  int marked_ = -1;
 };

@@ -9,7 +9,7 @@
 
 namespace testsupport {
 
-InProcessServers::InProcessServers(Media media) {
+InProcessServers::InProcessServers(Media media, Chat chat) {
   // One secret for all three, as the launcher gives them: the credentials the service signs
   // are believed by the message server and the MCU (and tests can sign their own with it).
   msgserver::Config msg;
@@ -17,6 +17,12 @@ InProcessServers::InProcessServers(Media media) {
   msg.internal_token = kTestSecret;
   msg_ = std::make_unique<msgserver::Server>(msg);
   msgPort_ = msg_->start();
+  if (chat == kChatStored) {
+    // The message server that stores chat needs the service's address, and the
+    // service hands out the message server's: the port found free above is
+    // given back and taken again once the service runs.
+    msg_.reset();
+  }
 
   if (media == kWithMcu) {
     mcu::Config mcuConfig;
@@ -39,6 +45,12 @@ InProcessServers::InProcessServers(Media media) {
   service_ = std::make_unique<tavsvc::Service>(config);
   std::string error;
   started_ = msgPort_ != 0 && (!mcu_ || mcuPort_ != 0) && service_->start(&error);
+  if (started_ && chat == kChatStored) {
+    msg.listen_port = msgPort_;
+    msg.service_url = "http://127.0.0.1:" + std::to_string(service_->port());
+    msg_ = std::make_unique<msgserver::Server>(msg);
+    started_ = msg_->start() == msgPort_;
+  }
 }
 
 InProcessServers::~InProcessServers() = default;

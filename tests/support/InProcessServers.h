@@ -23,7 +23,10 @@ namespace testsupport {
 class InProcessServers {
 public:
   enum Media { kNoMcu, kWithMcu };
-  explicit InProcessServers(Media media = kNoMcu);
+  // Whether the message server hands chat to the service (which stores it for
+  // the history and refuses muted members' chat) or only relays it.
+  enum Chat { kChatRelayed, kChatStored };
+  explicit InProcessServers(Media media = kNoMcu, Chat chat = kChatRelayed);
   ~InProcessServers();
 
   bool started() const { return started_; }

@@ -1,41 +1,162 @@
 #include "ChatPanel.h"
 
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QJsonValue>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "ChatFiles.h"
+#include "ChatFilterPage.h"
+#include "ChatMessageItem.h"
 #include "ClassroomContext.h"
+#include "FormBody.h"
+#include "LocalConfig.h"
+#include "LoginInfo.h"
+#include "QNMessageBox.h"
+#include "RecordVoiceDlg.h"
+#include "RoomMessageTypes.h"
 #include "RoomSession.h"
+#include "ServiceApi.h"
+#include "libpavo/libpavo.h"
+
+namespace {
+const QString kMoreText = QStringLiteral("查看更多消息");
+const QString kLoadingText = QStringLiteral("正在加载……");
+const QString kNoMoreText = QStringLiteral("无更多历史消息了");
+
+QString defaultChoosePicture(QWidget* parent, const QString& folder) {
+  return QFileDialog::getOpenFileName(parent, QStringLiteral("选择图片文件"), folder,
+                                      QStringLiteral("图片(*.png *.jpg *.jpeg *.bmp *gif)"));
+}
+
+bool defaultConfirm(QWidget* parent, const QString& text) {
+  QNMessageBox box(parent);
+  box.setMessage(text, QStringLiteral("确定"), QStringLiteral("取消"));
+  return box.exec() == QDialog::Accepted;
+}
+
+QPushButton* toolButton(const QString& text, const char* objectName, QWidget* parent) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QLatin1String(objectName));
+  button->setFlat(true);
+  button->setCursor(Qt::PointingHandCursor);
+  return button;
+}
+}  // namespace
 
 ChatPanel::ChatPanel(ClassroomContext& context, QWidget* parent)
     : QWidget(parent),
+      context_(context),
       session_(context.session()),
       ownUserId_(context.ownUserId()),
-      list_(new QListWidget(this)),
+      pages_(new QStackedWidget(this)),
+      scroll_(new QScrollArea(this)),
+      listHost_(new QWidget),
+      list_(new QVBoxLayout(listHost_)),
+      more_(new QPushButton(kMoreText, listHost_)),
+      filter_(new ChatFilterPage(context, *this, this)),
       mutedLabel_(new QLabel(this)),
-      edit_(new QLineEdit(this)),
-      send_(new QPushButton(QStringLiteral("发送"), this)) {
+      inputRow_(new QWidget(this)),
+      edit_(new QLineEdit(inputRow_)),
+      counter_(new QLabel(inputRow_)),
+      send_(new QPushButton(QStringLiteral("发送"), inputRow_)),
+      sendPicture_(toolButton(QStringLiteral("图片"), "btnSendPicture", this)),
+      sendVoice_(toolButton(QStringLiteral("语音"), "btnSendVoice", this)),
+      filterButton_(toolButton(QStringLiteral("聊天记录"), "btnChatFilter", this)),
+      clear_(toolButton(QStringLiteral("清屏"), "btnClearScreen", this)),
+      keepScroll_(new QCheckBox(QStringLiteral("锁定滚动"), this)),
+      picGuard_(new QTimer(this)),
+      choosePicture_(defaultChoosePicture),
+      confirm_(defaultConfirm) {
   setObjectName(QStringLiteral("chatPanel"));
-  list_->setObjectName(QStringLiteral("chatList"));
-  list_->setFrameShape(QFrame::NoFrame);
+  more_->setObjectName(QStringLiteral("btnViewChatHistory"));
+  more_->setFlat(true);
+  more_->setCursor(Qt::PointingHandCursor);
   mutedLabel_->setObjectName(QStringLiteral("chatMuted"));
   mutedLabel_->hide();
   edit_->setObjectName(QStringLiteral("chatEdit"));
   edit_->setMaxLength(kMaxInput);
   edit_->setPlaceholderText(QStringLiteral("说点什么…"));
+  counter_->setObjectName(QStringLiteral("chatInputCounter"));
+  counter_->setStyleSheet(QStringLiteral("color: #888888;"));
   send_->setObjectName(QStringLiteral("btnSendText"));
+  keepScroll_->setObjectName(QStringLiteral("chatKeepScroll"));
+  keepScroll_->setToolTip(QStringLiteral("勾选后新消息不会自动滚动到底部"));
 
-  auto* input = new QHBoxLayout;
+  list_->setContentsMargins(0, 0, 0, 0);
+  list_->setSpacing(4);
+  list_->addWidget(more_);
+  list_->addStretch(1);
+  scroll_->setObjectName(QStringLiteral("chatScroll"));
+  scroll_->setWidget(listHost_);
+  scroll_->setWidgetResizable(true);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  pages_->addWidget(scroll_);
+  pages_->addWidget(filter_);
+
+  auto* tools = new QHBoxLayout;
+  tools->setSpacing(2);
+  tools->addWidget(sendPicture_);
+  tools->addWidget(sendVoice_);
+  tools->addWidget(filterButton_);
+  tools->addWidget(clear_);
+  tools->addStretch(1);
+  tools->addWidget(keepScroll_);
+
+  auto* input = new QHBoxLayout(inputRow_);
+  input->setContentsMargins(0, 0, 0, 0);
   input->addWidget(edit_, 1);
+  input->addWidget(counter_);
   input->addWidget(send_);
+
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 8, 8, 8);
-  layout->addWidget(list_, 1);
+  layout->addWidget(pages_, 1);
   layout->addWidget(mutedLabel_);
-  layout->addLayout(input);
+  layout->addLayout(tools);
+  layout->addWidget(inputRow_);
+
+  picGuard_->setSingleShot(true);
+  picGuard_->setInterval(kPictureDialogGuardMs);
+  connect(picGuard_, &QTimer::timeout, this, &ChatPanel::m_timerClockForCanSendPic_timeout);
+  connect(send_, &QPushButton::clicked, this, &ChatPanel::btnSendText_clicked);
+  connect(edit_, &QLineEdit::returnPressed, this, &ChatPanel::btnSendText_clicked);
+  connect(edit_, &QLineEdit::textChanged, this, &ChatPanel::editChatMassage_textChanged);
+  connect(more_, &QPushButton::clicked, this, &ChatPanel::btnViewChatHistory_clicked);
+  connect(sendPicture_, &QPushButton::clicked, this, &ChatPanel::btnSendPicture_clicked);
+  connect(sendVoice_, &QPushButton::clicked, this, &ChatPanel::btnSendVoice_clicked);
+  connect(filterButton_, &QPushButton::clicked, this, &ChatPanel::btnChatFilter_clicked);
+  connect(clear_, &QPushButton::clicked, this, &ChatPanel::btnClearScreen_clicked);
+  connect(filter_, &ChatFilterPage::backRequested, this, &ChatPanel::btnBack2AllChatRecord_clicked);
+  editChatMassage_textChanged(QString());
+  identity_.name = context_.entry().ownName.isEmpty() ? LoginInfo::current().displayName
+                                                      : context_.entry().ownName;
+  identity_.avatar = LoginInfo::current().avatarPath;
+  identity_.ticket = LoginInfo::current().ticket;
+
+  context_.handleRoomMessages({MSG_CHAT_TEXT, MSG_CHAT_PICTURE, MSG_CHAT_VOICE}, this,
+                              [this](const QJsonObject& msg) { slot_ChatMsgArrived(msg); });
+  // The first history page once the room channel is there.
+  connect(&context_, &ClassroomContext::roomChannelConnected, this, [this] {
+    if (!historyRequested_) {
+      historyRequested_ = true;
+      btnViewChatHistory_clicked();
+    }
+  });
 
   connect(&session_, &RoomSession::rolesChanged, this, &ChatPanel::refreshOwnState);
   connect(&session_, &RoomSession::memberAdded, this, [this](quint32 id) {
@@ -49,14 +170,331 @@ ChatPanel::ChatPanel(ClassroomContext& context, QWidget* parent)
   refreshOwnState();
 }
 
+ChatPanel::~ChatPanel() {
+  if (ChatMessageItem* playing = ChatMessageItem::currentPlaying())
+    playing->stopPlayVoice();
+}
+
 void ChatPanel::refreshOwnState() {
-  edit_->setToolTip(session_.room().ownRole == RoomContext::kAuditor
-                        ? QStringLiteral("没购买者不能聊天")
-                        : QString());
+  edit_->setToolTip(isAuditor() ? QStringLiteral("没购买者不能聊天") : QString());
   const RoomMember* own = session_.member(ownUserId_);
   const bool muted = own && own->muted;
   mutedLabel_->setText(muted ? QStringLiteral("您已被老师禁言") : QString());
   mutedLabel_->setVisible(muted);
-  edit_->setEnabled(!muted);
-  send_->setEnabled(!muted);
+  for (QWidget* control : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(send_),
+                           static_cast<QWidget*>(sendPicture_), static_cast<QWidget*>(sendVoice_)}) {
+    control->setEnabled(!muted);
+    control->setToolTip(muted ? QStringLiteral("您已被老师禁言") : control->toolTip());
+  }
+}
+
+bool ChatPanel::isAuditor() const { return session_.room().ownRole == RoomContext::kAuditor; }
+
+roommsg::SenderFields ChatPanel::ownSender() const {
+  roommsg::SenderFields sender;
+  sender.userId = ownUserId_;
+  sender.userName = identity_.name;
+  sender.userImg = identity_.avatar;
+  sender.role = session_.room().ownRole;
+  sender.roomId = context_.roomId();
+  return sender;
+}
+
+chat::FileServer ChatPanel::fileServer() const {
+  chat::FileServer server;
+  const ServerAddress& address = context_.entry().fileServer;
+  server.host = address.host;
+  server.port = address.port > 0 && address.port <= 65535 ? quint16(address.port) : 0;
+  server.ticket = identity_.ticket;
+  server.ownUserId = ownUserId_;
+  server.roomId = context_.roomId();
+  server.localRoot = identity_.dataFolder;
+  return server;
+}
+
+void ChatPanel::buyCourse_prompt() {
+  context_.toast(QStringLiteral("成功购买课程后请退出教室后进入教室刷新用户角色！"));
+}
+
+void ChatPanel::sendChatReport() {
+  context_.post(ServiceApi::kAddHistory,
+                FormBody(ServiceApi::kAddHistory.body)
+                    .arg(QStringLiteral("chat"))
+                    .arg(context_.roomId())
+                    .arg(ownUserId_),
+                &context_, [](QJsonObject) {});
+}
+
+// Sending.
+
+void ChatPanel::btnSendText_clicked() {
+  if (isAuditor()) {
+    QTimer::singleShot(kBuyPromptDelayMs, this, &ChatPanel::buyCourse_prompt);
+    return;
+  }
+  const QString text = edit_->text();
+  if (text.isEmpty()) {
+    context_.toast(QStringLiteral("发送文本不能为空！"));
+    return;
+  }
+  const QJsonObject msg = chat::textMessage(ownSender(), text);
+  if (context_.sendRoomMsg(msg, QStringLiteral("*")) != 0) {
+    context_.toast(QStringLiteral("发送消息失败！"));
+    return;
+  }
+  addOwnItem(chat::kText, text);
+  edit_->clear();
+  sendChatReport();
+}
+
+void ChatPanel::editChatMassage_textChanged(const QString& text) {
+  counter_->setText(QStringLiteral("剩%1字").arg(kMaxInput - text.size()));
+}
+
+ChatMessageItem* ChatPanel::makeItem(const chat::Entry& entry, bool own) {
+  auto* item = new ChatMessageItem(&context_, listHost_);
+  item->setEntry(entry, own);
+  item->setFileServer(fileServer());
+  connect(item, &ChatMessageItem::signalSharePic, this,
+          [this](QString path) { onShareChatPic(path, false); });
+  return item;
+}
+
+ChatMessageItem* ChatPanel::addOwnItem(int kind, const QString& content, int voiceSeconds) {
+  chat::Entry entry;
+  entry.kind = kind;
+  entry.senderId = ownUserId_;
+  entry.senderName = identity_.name;
+  entry.senderImg = identity_.avatar;
+  entry.senderRole = session_.room().ownRole;
+  entry.sendTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+  entry.content = content;
+  entry.voiceSeconds = voiceSeconds;
+  ChatMessageItem* item = makeItem(entry, true);
+  connect(item, &ChatMessageItem::chatFileUploadFinished, this,
+          &ChatPanel::onChatFileUploadFinished);
+  items_.append(item);
+  list_->insertWidget(list_->count() - 1, item);
+  item->fill(session_.member(ownUserId_));
+  scheduleScrollDown();
+  return item;
+}
+
+void ChatPanel::scheduleScrollDown() {
+  if (!keepScroll_->isChecked())
+    QTimer::singleShot(500, this, &ChatPanel::autoScrollChatBarDownward);
+}
+
+void ChatPanel::btnSendPicture_clicked() {
+  if (isAuditor()) {
+    QTimer::singleShot(kBuyPromptDelayMs, this, &ChatPanel::buyCourse_prompt);
+    return;
+  }
+  if (!canSendPic_)
+    return;
+  canSendPic_ = false;
+  picGuard_->start();
+  LocalConfig* config = LocalConfig::instance();
+  const QString chosen = choosePicture_(context_.window(), config->picFileBrowsePath());
+  if (chosen.isEmpty())
+    return;
+  const QString folder = chat::userFolder(context_.roomId(), ownUserId_, identity_.dataFolder);
+  QDir().mkpath(folder);
+  const QString copy =
+      QDir(folder).filePath(chat::ownPictureName(chosen, QDateTime::currentDateTime()));
+  if (!QFile::copy(chosen, copy)) {
+    context_.toast(QStringLiteral("图片读取失败！"));
+    return;
+  }
+  ChatMessageItem* item = addOwnItem(chat::kPicture, copy);
+  item->startUpload();
+  config->setPicFileBrowsePath(QFileInfo(chosen).absolutePath());
+}
+
+void ChatPanel::m_timerClockForCanSendPic_timeout() { canSendPic_ = true; }
+
+void ChatPanel::btnSendVoice_clicked() {
+  // The microphones the media library sees (-1: no library yet, not asked).
+  const int microphones = context_.mediaCtrl(
+      media_cmd_device_count, reinterpret_cast<void*>(intptr_t(media_kind_audio)));
+  if (microphones == 0)
+    context_.toast(QStringLiteral("没有找到音频输入设备"));
+  if (isAuditor()) {
+    QTimer::singleShot(kBuyPromptDelayMs, this, &ChatPanel::buyCourse_prompt);
+    return;
+  }
+  if (!recorder_) {
+    recorder_ = new RecordVoiceDlg(context_.window() ? context_.window() : window());
+    connect(recorder_, &RecordVoiceDlg::signalRecordVoiceDlgClose, this,
+            &ChatPanel::slotRecordVoiceDlgClose);
+  }
+  LocalConfig* config = LocalConfig::instance();
+  const int microphoneCount = context_.mediaCtrl(
+      media_cmd_device_count, reinterpret_cast<void*>(intptr_t(media_kind_audio)));
+  recorder_->setMicrophone(
+      microphoneCount > 0 ? config->deviceIndex(QStringLiteral("conf/microphoneIndex"), microphoneCount)
+                          : 0);
+  recorder_->setClipFolder(chat::userFolder(context_.roomId(), ownUserId_, identity_.dataFolder) + QLatin1Char('/'));
+  const QPoint at = mapToGlobal(QPoint(2, 0));
+  const QWidget* over = recorder_->parentWidget();
+  recorder_->move(over ? QPoint(at.x(), over->mapToGlobal(QPoint(0, 340)).y()) : at);
+  recorder_->show();
+  recorder_->raise();
+}
+
+void ChatPanel::slotRecordVoiceDlgClose() {
+  const RoomMember* own = session_.member(ownUserId_);
+  if (own && own->muted) {
+    context_.toast(QStringLiteral("您已被老师禁言，无法发送消息！"));
+    return;
+  }
+  if (!recorder_ || recorder_->clipPath().isEmpty())
+    return;
+  ChatMessageItem* item =
+      addOwnItem(chat::kVoice, recorder_->clipPath(), recorder_->recordedSeconds());
+  item->startUpload();
+}
+
+void ChatPanel::onChatFileUploadFinished(QString path, int kind, int seconds) {
+  const QString name = QFileInfo(path).fileName();
+  const QJsonObject msg = kind == chat::kVoice ? chat::voiceMessage(ownSender(), name, seconds)
+                                               : chat::pictureMessage(ownSender(), name);
+  if (context_.sendRoomMsg(msg, QStringLiteral("*")) != 0) {
+    context_.toast(QStringLiteral("发送消息失败！"));
+    return;
+  }
+  sendChatReport();
+}
+
+void ChatPanel::onShareChatPic(QString strPicFilePath, bool isZhuShouSrc) {
+  emit sharePictureRequested(strPicFilePath, isZhuShouSrc);
+}
+
+// Showing.
+
+void ChatPanel::slot_ChatMsgArrived(QJsonObject json) { showOneRecvedMsg(json, false, false); }
+
+QList<ChatMessageItem*> ChatPanel::shownItems() const {
+  QList<ChatMessageItem*> shown;
+  for (int i = 0; i < list_->count(); ++i) {
+    if (auto* item = qobject_cast<ChatMessageItem*>(list_->itemAt(i)->widget()))
+      shown.append(item);
+  }
+  return shown;
+}
+
+void ChatPanel::showOneRecvedMsg(QJsonObject& json, bool bHistory, bool bFilter) {
+  const chat::Entry entry = chat::Entry::fromJson(json);
+  if (entry.kind == 0)
+    return;
+  if (!bHistory && !isVisible())
+    emit newMessageWhileHidden();
+  if (bFilter) {
+    if (filter_->hasRecord(entry.id))
+      return;
+  } else if (entry.id > 0) {
+    for (const ChatMessageItem* item : items_) {
+      if (item->recordId() == entry.id)
+        return;
+    }
+  }
+  ChatMessageItem* item = makeItem(entry, false);
+  if (bHistory && bFilter) {
+    item->setParent(nullptr);
+    filter_->insertHistory(item);
+  } else {
+    items_.append(item);
+    if (bHistory) {
+      list_->insertWidget(1, item);
+    } else if (!entry.content.isEmpty()) {
+      list_->insertWidget(list_->count() - 1, item);
+      scheduleScrollDown();
+    } else {
+      item->hide();
+    }
+  }
+  item->fill(session_.member(entry.senderId));
+}
+
+// History.
+
+void ChatPanel::requestHistory() {
+  more_->setText(kLoadingText);
+  more_->setEnabled(false);
+  context_.post(ServiceApi::kGetChatRecord,
+                FormBody(ServiceApi::kGetChatRecord.body)
+                    .arg(context_.roomId())
+                    .arg(historyPage_)
+                    .arg(kHistoryRows),
+                this, &ChatPanel::onGetChatHistory);
+}
+
+void ChatPanel::btnViewChatHistory_clicked() { requestHistory(); }
+
+void ChatPanel::onGetChatHistory(QJsonObject answer) {
+  if (answer.isEmpty()) {
+    // No answer at all (network): the button can be tried again.
+    more_->setText(kMoreText);
+    more_->setEnabled(true);
+    return;
+  }
+  const QJsonValue code = answer.value(QStringLiteral("code"));
+  if (!code.isUndefined() && !code.isNull() && code.toInt(-1) != 0) {
+    context_.toast(answer.value(QStringLiteral("msg")).toString());
+    more_->setText(kMoreText);
+    more_->setEnabled(true);
+    return;
+  }
+  const QJsonArray records = answer.value(QStringLiteral("result")).toArray();
+  more_->setText(kNoMoreText);
+  more_->setEnabled(false);
+  if (records.isEmpty())
+    return;
+  const qint64 firstId = chat::Entry::fromJson(records.first().toObject()).id;
+  if (firstId == oldestHistoryId_)
+    return;  // the same page again: nothing older
+  if (oldestHistoryId_ == 0) {
+    oldestHistoryId_ = firstId;
+    QTimer::singleShot(500, this, &ChatPanel::autoScrollChatBarDownward);
+  } else {
+    oldestHistoryId_ = qMin(oldestHistoryId_, firstId);
+  }
+  for (const QJsonValue& value : records) {
+    QJsonObject record = value.toObject();
+    showOneRecvedMsg(record, true, false);
+  }
+  ++historyPage_;
+  if (records.size() >= kHistoryRows) {
+    more_->setText(kMoreText);
+    more_->setEnabled(true);
+  }
+}
+
+void ChatPanel::btnChatFilter_clicked() {
+  pages_->setCurrentWidget(filter_);
+  inputRow_->hide();
+  filter_->open();
+}
+
+void ChatPanel::btnBack2AllChatRecord_clicked() {
+  pages_->setCurrentWidget(scroll_);
+  inputRow_->show();
+}
+
+void ChatPanel::autoScrollChatBarDownward() {
+  listHost_->adjustSize();
+  scroll_->verticalScrollBar()->setValue(scroll_->verticalScrollBar()->maximum());
+}
+
+void ChatPanel::autoScrollChatBarUpward() { scroll_->verticalScrollBar()->setValue(0); }
+
+void ChatPanel::btnClearScreen_clicked() {
+  if (!confirm_(context_.window(), QStringLiteral("清屏后消息将无法恢复，是否继续?")))
+    return;
+  for (ChatMessageItem* item : items_) {
+    list_->removeWidget(item);
+    item->deleteLater();
+  }
+  items_.clear();
+  oldestHistoryId_ = 0;
 }

@@ -44,3 +44,10 @@ int ClassroomContext::userMediaCtrl(unsigned cmd, quint32 userId, int kind) cons
   user_media_kind_t arg{userId, kind};
   return mediaCtrl(cmd, &arg);
 }
+
+void ClassroomContext::setRoomChannelUp(bool up) {
+  const bool connected = up && !roomChannelUp_;
+  roomChannelUp_ = up;
+  if (connected)
+    emit roomChannelConnected();
+}

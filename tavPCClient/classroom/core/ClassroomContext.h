@@ -104,8 +104,13 @@ public:
     return found == services_.end() ? nullptr : static_cast<Interface*>(found->second);
   }
 
+  // The room channel to the message server is up (each time it connects).
+  void setRoomChannelUp(bool up);
+  bool roomChannelUp() const { return roomChannelUp_; }
+
 signals:
   void startAnswerArrived(const QString& path, const QJsonObject& answer);
+  void roomChannelConnected();
 
 private:
   const ClassroomEntry& entry_;
@@ -115,6 +120,7 @@ private:
   QPointer<QWidget> window_;
   Libpavo* media_ = nullptr;
   bool mcuConnected_ = false;
+  bool roomChannelUp_ = false;
   std::unordered_map<std::type_index, void*> services_;
   QHash<QString, QJsonObject> startAnswers_;
   QPixmap ownAvatar_;

@@ -69,7 +69,7 @@ QJsonObject postAndWait(const ServiceEndpoint& endpoint, const QString& body) {
 
 // Service with demo data, message server and MCU, each on an ephemeral port.
 struct Servers : testsupport::InProcessServers {
-  Servers() : InProcessServers(kWithMcu) {}
+  Servers() : InProcessServers(kWithMcu, kChatStored) {}
 };
 
 // Another member: a media library client logged in to the room's MCU.
@@ -146,6 +146,7 @@ protected:
     entry.mcuPort = servers_.mcuPort();
     entry.chatServer = ServerAddress::parse(QStringLiteral("127.0.0.1:%1").arg(servers_.msgPort()));
     entry.credential = join.value("room_credential").toString();
+    entry.fileServer = ServerAddress::parse(join.value("file_server").toString());
     classroom_ = new Classroom(entry);
     classroom_->show();
     return classroom_;

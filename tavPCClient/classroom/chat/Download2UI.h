@@ -1,0 +1,57 @@
+// One download of a chat file another member sent, its progress brought to
+// the GUI thread as a percentage with the local path (100 done, -1 failed).
+// A refused or unwritable download ends at once; a network failure is tried
+// again with a new transfer, a few times with a pause between. The adapter
+// deletes itself once it has reported the end.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "FileServer.h"
+#include "libferrum/libferrum.h"
+
+class Download2UI : public QObject, public trans_observer {
+  Q_OBJECT
+
+public:
+  static constexpr int kMaxRetries = 5;
+  static constexpr int kRetryPauseMs = 1000;
+
+  Download2UI(const chat::FileServer& server, quint32 senderId, const QString& localPath,
+              QObject* parent = nullptr);
+  ~Download2UI() override;
+
+  // Starts the download; false when it cannot be made (then report -1 and
+  // delete yourself is left to the caller).
+  bool start();
+  QString localPath() const { return path_; }
+
+  void progress(unsigned curr, unsigned total) override;
+  void trans_error(int code) override;
+  void complete() override;
+
+signals:
+  void signalDownloadProgress(int percent, QString path);
+
+  void _progress(quint32 curr, quint32 total);
+  void _trans_error(int code);
+  void _complete();
+
+private slots:
+  void __progress(quint32 curr, quint32 total);
+  void __trans_error(int code);
+  void __complete();
+
+private:
+  void releaseTransfer();
+  void finish(int percent);
+
+  const chat::FileServer server_;
+  const quint32 senderId_;
+  const QString path_;
+  veldownload* transfer_ = nullptr;
+  int retries_ = 0;
+  int lastPercent_ = -2;
+  bool ended_ = false;
+};

@@ -1,0 +1,49 @@
+// One upload of a chat file, its progress brought to the GUI thread. The
+// library reports on its own thread; each report only emits a signal that the
+// adapter's own slots receive in the thread the adapter lives in.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "FileServer.h"
+#include "libferrum/libferrum.h"
+
+class Upload2UI : public QObject, public trans_observer {
+  Q_OBJECT
+
+public:
+  Upload2UI(const chat::FileServer& server, const QString& localPath, QObject* parent = nullptr);
+  ~Upload2UI() override;
+
+  // Starts the upload; false (and nothing reported) when it cannot be made.
+  bool start();
+  QString localPath() const { return path_; }
+
+  // trans_observer, on the library's thread.
+  void progress(unsigned curr, unsigned total) override;
+  void trans_error(int code) override;
+  void complete() override;
+
+signals:
+  // 0-99 while bytes move, 100 once the server has the whole file, -1 failed.
+  void signalUploadProgress(int percent);
+  void signalUploadComplete(QString path, bool ok);
+
+  void _progress(quint32 curr, quint32 total);
+  void _trans_error(int code);
+  void _complete();
+
+private slots:
+  void __progress(quint32 curr, quint32 total);
+  void __trans_error(int code);
+  void __complete();
+
+private:
+  void releaseTransfer();
+
+  const chat::FileServer server_;
+  const QString path_;
+  velupload* transfer_ = nullptr;
+  int lastPercent_ = -2;
+};
