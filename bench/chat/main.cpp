@@ -1,6 +1,7 @@
 // bench-chat --section NAME [section options]
 // Runs one section of the chat's benchmarks (all of them without --section) and
 // prints its figures. Sections: see kSections.
+#include <QApplication>
 #include <cstdio>
 #include <cstring>
 
@@ -17,6 +18,9 @@ struct Section {
 constexpr Section kSections[] = {
     {"transfer", "libferrum upload and download throughput, and curl's on the same file",
      &benchchat::runTransfer},
+    {"text", "a text from the teacher until the last of --members N (50) shows it",
+     &benchchat::runText},
+    {"photo", "a 3 MB photo until a receiver shows its thumbnail", &benchchat::runPhoto},
 };
 
 void usage() {
@@ -28,6 +32,10 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
+                                                                  : qgetenv("QT_QPA_PLATFORM"));
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
   const char* wanted = nullptr;
   int rest = 1;
   if (argc > 1 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
