@@ -80,6 +80,12 @@ double toneShare(const QByteArray& pcm, int rate, double hz) {
 
 class ChatE2E : public ClassroomTest {
 protected:
+  // With TAV_SCREENSHOTS=<folder>, pictures of the windows for looking at them.
+  static void shot(QWidget& widget, const char* name) {
+    const QString folder = qEnvironmentVariable("TAV_SCREENSHOTS");
+    if (!folder.isEmpty())
+      widget.grab().save(folder + QLatin1Char('/') + QLatin1String(name) + ".png");
+  }
   std::unique_ptr<ChatMember> member(const Account& who) {
     ChatMember::Setup setup;
     setup.userId = who.id;
@@ -165,7 +171,9 @@ TEST_F(ChatE2E, TextHistoryFilterPictureAndVoiceTravelBetweenMembers) {
   filter->dateEdit()->setDate(QDate::currentDate().addDays(-400));
   ASSERT_TRUE(waitUntil([&] { return filter->moreButton()->text() == QStringLiteral("无更多历史消息了"); }));
   EXPECT_TRUE(filter->shownItems().isEmpty());
+  shot(newcomer->window(), "chat-filtered");
   view.btnBack2AllChatRecord_clicked();
+  shot(newcomer->window(), "chat-history");
 
   // A 3 MB photo from the teacher: a thumbnail at the student, full size on opening.
   QImage photo(1024, 1024, QImage::Format_RGB32);
@@ -237,6 +245,8 @@ TEST_F(ChatE2E, TextHistoryFilterPictureAndVoiceTravelBetweenMembers) {
   ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
   const QByteArray pcm = raw.readAll();
   EXPECT_GT(toneShare(pcm, 48000, 440.0), 0.5) << pcm.size() << " bytes";
+  shot(pupil->window(), "chat-student");
+  shot(*classroom_, "chat-teacher");
   EXPECT_TRUE(VoiceReadStore::isRead(VoiceReadStore::clipKey(clip->fullPicturePath(), kTeacher),
                                      kStudent));
 }
