@@ -179,19 +179,15 @@ void ChatFilterPage::btnViewChatHistory_filter_clicked() {
 }
 
 void ChatFilterPage::onGetChatHistory_filter(QJsonObject answer) {
-  if (answer.isEmpty()) {
+  const chat::HistoryAnswer read = chat::HistoryAnswer::read(answer);
+  if (read.state != chat::HistoryAnswer::kRecords) {
+    if (read.state == chat::HistoryAnswer::kRefused)
+      context_.toast(read.message);
     more_->setText(kMoreText);
     more_->setEnabled(true);
     return;
   }
-  const QJsonValue code = answer.value(QStringLiteral("code"));
-  if (!code.isUndefined() && !code.isNull() && code.toInt(-1) != 0) {
-    context_.toast(answer.value(QStringLiteral("msg")).toString());
-    more_->setText(kMoreText);
-    more_->setEnabled(true);
-    return;
-  }
-  const QJsonArray records = answer.value(QStringLiteral("result")).toArray();
+  const QJsonArray& records = read.records;
   if (records.isEmpty()) {
     more_->setText(kNoMoreText);
     more_->setEnabled(false);
@@ -203,7 +199,7 @@ void ChatFilterPage::onGetChatHistory_filter(QJsonObject answer) {
     panel_.showOneRecvedMsg(record, true, true);
   }
   ++page_;
-  if (answer.value(QStringLiteral("hasNext")).toBool()) {
+  if (read.hasNext) {
     more_->setText(kMoreText);
     more_->setEnabled(true);
   } else {

@@ -109,6 +109,22 @@ Entry Entry::fromJson(const QJsonObject& json) {
   return e;
 }
 
+HistoryAnswer HistoryAnswer::read(const QJsonObject& answer) {
+  HistoryAnswer read;
+  if (answer.isEmpty())
+    return read;
+  const QJsonValue code = answer.value(QStringLiteral("code"));
+  if (!code.isUndefined() && !code.isNull() && code.toInt(-1) != 0) {
+    read.state = kRefused;
+    read.message = textOf(answer.value(QStringLiteral("msg")));
+    return read;
+  }
+  read.state = kRecords;
+  read.records = answer.value(QStringLiteral("result")).toArray();
+  read.hasNext = answer.value(QStringLiteral("hasNext")).toBool();
+  return read;
+}
+
 bool isSafeFileName(const QString& name) {
   if (name.isEmpty() || name.size() > 128 || name.startsWith(QLatin1Char('.')))
     return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -48,6 +49,18 @@ struct Entry {
   int voiceSeconds = 0;
 
   static Entry fromJson(const QJsonObject& json);
+};
+
+// One answer of the chat history call: none at all (network), refused (code
+// present and not 0, with the server's text), or its records, newest first.
+struct HistoryAnswer {
+  enum State { kNoAnswer, kRefused, kRecords };
+  State state = kNoAnswer;
+  QString message;
+  QJsonArray records;
+  bool hasNext = false;
+
+  static HistoryAnswer read(const QJsonObject& answer);
 };
 
 // A file name another user sent is only ever a plain name: no folder parts,

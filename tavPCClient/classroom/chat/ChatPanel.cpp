@@ -432,20 +432,16 @@ void ChatPanel::requestHistory() {
 void ChatPanel::btnViewChatHistory_clicked() { requestHistory(); }
 
 void ChatPanel::onGetChatHistory(QJsonObject answer) {
-  if (answer.isEmpty()) {
-    // No answer at all (network): the button can be tried again.
+  const chat::HistoryAnswer read = chat::HistoryAnswer::read(answer);
+  if (read.state != chat::HistoryAnswer::kRecords) {
+    // Refused, or no answer at all (network): the button can be tried again.
+    if (read.state == chat::HistoryAnswer::kRefused)
+      context_.toast(read.message);
     more_->setText(kMoreText);
     more_->setEnabled(true);
     return;
   }
-  const QJsonValue code = answer.value(QStringLiteral("code"));
-  if (!code.isUndefined() && !code.isNull() && code.toInt(-1) != 0) {
-    context_.toast(answer.value(QStringLiteral("msg")).toString());
-    more_->setText(kMoreText);
-    more_->setEnabled(true);
-    return;
-  }
-  const QJsonArray records = answer.value(QStringLiteral("result")).toArray();
+  const QJsonArray& records = read.records;
   more_->setText(kNoMoreText);
   more_->setEnabled(false);
   if (records.isEmpty())
