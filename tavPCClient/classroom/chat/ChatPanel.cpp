@@ -176,16 +176,18 @@ ChatPanel::~ChatPanel() {
 }
 
 void ChatPanel::refreshOwnState() {
-  edit_->setToolTip(isAuditor() ? QStringLiteral("没购买者不能聊天") : QString());
   const RoomMember* own = session_.member(ownUserId_);
   const bool muted = own && own->muted;
-  mutedLabel_->setText(muted ? QStringLiteral("您已被老师禁言") : QString());
+  const QString mutedText = QStringLiteral("您已被老师禁言");
+  mutedLabel_->setText(muted ? mutedText : QString());
   mutedLabel_->setVisible(muted);
   for (QWidget* control : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(send_),
                            static_cast<QWidget*>(sendPicture_), static_cast<QWidget*>(sendVoice_)}) {
     control->setEnabled(!muted);
-    control->setToolTip(muted ? QStringLiteral("您已被老师禁言") : control->toolTip());
+    control->setToolTip(muted ? mutedText : QString());
   }
+  if (!muted && isAuditor())
+    edit_->setToolTip(QStringLiteral("没购买者不能聊天"));
 }
 
 bool ChatPanel::isAuditor() const { return session_.room().ownRole == RoomContext::kAuditor; }
