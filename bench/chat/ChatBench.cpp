@@ -31,6 +31,7 @@
 #include "LoginInfo.h"
 #include "Sections.h"
 #include "ServiceApi.h"
+#include "ServiceCalls.h"
 #include "TestCredentials.h"
 
 namespace benchchat {
@@ -58,6 +59,7 @@ Options parse(int argc, char** argv) {
   return o;
 }
 
+// Polls without sleeping, so the figures are not rounded up to a sleep.
 bool waitFor(const std::function<bool()>& done, int limitMs = 60000) {
   QElapsedTimer t;
   t.start();
@@ -69,28 +71,7 @@ bool waitFor(const std::function<bool()>& done, int limitMs = 60000) {
   return true;
 }
 
-QJsonObject post(const ServiceEndpoint& endpoint, const QString& body) {
-  QJsonObject answer;
-  bool done = false;
-  auto* request = new HttpRequest;
-  QObject::connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed),
-                   [&](QJsonObject a) {
-                     answer = a;
-                     done = true;
-                   });
-  request->request(HttpRequest::serviceUrl(endpoint.path), body, HttpRequest::kJson);
-  waitFor([&] { return done; });
-  return answer;
-}
-
-QString ticketOf(const QString& account) {
-  const QJsonObject answer =
-      post(ServiceApi::kLogin, FormBody(ServiceApi::kLogin.body).arg(account).arg("123456"));
-  const QJsonValue body = answer.value("body");
-  const QJsonObject user =
-      body.isString() ? QJsonDocument::fromJson(body.toString().toUtf8()).object() : body.toObject();
-  return user.value("ticketId").toString();
-}
+QString ticketOf(const QString& account) { return testsupport::loginAs(account).ticket; }
 
 double percentile(std::vector<double> v, double p) {
   if (v.empty())

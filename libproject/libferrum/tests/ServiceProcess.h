@@ -4,70 +4,26 @@
 #pragma once
 
 #include <curl/curl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "ChildService.h"
+
 namespace ferrumtest {
 
-class ServiceProcess {
+class ServiceProcess : public testsupport::ChildService {
 public:
-  ServiceProcess(const std::string& binary, const std::filesystem::path& data) : data_(data) {
-    int out[2];
-    if (::pipe(out) != 0)
-      return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      const std::string dataArg = data.string();
-      execl(binary.c_str(), "tav-service", "--data", dataArg.c_str(), "--port", "0", "--pwhash",
-            "min", "--no-demo-videos", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(out[1]);
-    fd_ = out[0];
-    // The first line says where it listens, once it accepts connections.
-    std::string line;
-    while (line.find('\n') == std::string::npos) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 60000) <= 0)
-        break;
-      char buffer[256];
-      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-      if (n <= 0)
-        break;
-      line.append(buffer, static_cast<size_t>(n));
-    }
-    const auto colon = line.rfind(':');
-    if (line.find("tav-service: listening on") != std::string::npos && colon != std::string::npos)
-      port_ = static_cast<unsigned short>(std::atoi(line.c_str() + colon + 1));
-  }
-  ~ServiceProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  ServiceProcess(const ServiceProcess&) = delete;
-  ServiceProcess& operator=(const ServiceProcess&) = delete;
+  ServiceProcess(const std::string& binary, const std::filesystem::path& data)
+      : ChildService(binary, data), data_(data) {}
 
-  unsigned short port() const { return port_; }
   std::filesystem::path uploads() const { return data_ / "uploads"; }
 
   // The ticket of a demo account ("" on failure).
   std::string login(const std::string& user) const {
     CURL* curl = curl_easy_init();
-    const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/aas/service/user/login";
+    const std::string url = "http://127.0.0.1:" + std::to_string(port()) + "/aas/service/user/login";
     const std::string body = "userName=" + user + "&userPwd=123456";
     std::string answer;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -92,9 +48,6 @@ public:
 
 private:
   std::filesystem::path data_;
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  unsigned short port_ = 0;
 };
 
 }  // namespace ferrumtest

@@ -13,10 +13,9 @@
 #include <mutex>
 #include <thread>
 
-#include <poll.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include "ChildService.h"
 #include "tavsrv/Answer.h"
 #include "tavsrv/Database.h"
 #include "tavsrv/Form.h"
@@ -27,64 +26,10 @@ using tavsrv::json;
 namespace {
 constexpr const char* kToken = "feedfacefeedfacefeedfacefeedface";
 
-// tav-service as a child process; its port is read from its first output line.
-class ServiceProcess {
-public:
-  explicit ServiceProcess(const fs::path& data) {
-    int out[2];
-    if (::pipe(out) != 0)
-      return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      const std::string dataArg = data.string();
-      execl(TAV_SERVICE_BIN, "tav-service", "--data", dataArg.c_str(), "--port", "0", "--pwhash",
-            "min", "--internal-token", kToken, "--threads", "32", "--no-demo-videos",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(out[1]);
-    readFd_ = out[0];
-    std::string line;
-    // Up to 30 s for "tav-service: listening on 127.0.0.1:PORT".
-    while (line.find('\n') == std::string::npos) {
-      pollfd p{readFd_, POLLIN, 0};
-      if (::poll(&p, 1, 30000) <= 0)
-        break;
-      char buffer[256];
-      const ssize_t n = ::read(readFd_, buffer, sizeof buffer);
-      if (n <= 0)
-        break;
-      line.append(buffer, static_cast<size_t>(n));
-    }
-    const auto colon = line.rfind(':');
-    if (line.find("listening on") != std::string::npos && colon != std::string::npos)
-      port_ = std::atoi(line.c_str() + colon + 1);
-  }
-  ~ServiceProcess() {
-    if (pid_ > 0 && !reaped_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (readFd_ >= 0)
-      ::close(readFd_);
-  }
-  int port() const { return port_; }
-  void kill(int signal) { ::kill(pid_, signal); }
-  int wait() {
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    reaped_ = true;
-    return status;
-  }
-
-private:
-  pid_t pid_ = -1;
-  int readFd_ = -1;
-  int port_ = 0;
-  bool reaped_ = false;
+// The real program with the internal token and enough threads for the writers.
+struct ServiceProcess : testsupport::ChildService {
+  explicit ServiceProcess(const fs::path& data)
+      : ChildService(TAV_SERVICE_BIN, data, {"--internal-token", kToken, "--threads", "32"}, 30000) {}
 };
 
 json post(httplib::Client& client, const std::string& path, const std::string& body,

@@ -32,21 +32,8 @@ constexpr quint32 kTeacher = 10001;
 constexpr quint32 kStudent = 10003;
 constexpr quint32 kStudent2 = 10004;
 
-struct Account {
-  quint32 id = 0;
-  QString ticket;
-  QString name;
-};
-
-Account login(const QString& account) {
-  const QJsonObject answer =
-      postAndWait(ServiceApi::kLogin, FormBody(ServiceApi::kLogin.body).arg(account).arg("123456"));
-  QJsonValue body = answer.value("body");
-  const QJsonObject user =
-      body.isString() ? QJsonDocument::fromJson(body.toString().toUtf8()).object() : body.toObject();
-  return {user.value("globalId").toVariant().toUInt(), user.value("ticketId").toString(),
-          user.value("nickName").toString()};
-}
+using Account = testsupport::DemoLogin;
+using testsupport::loginAs;
 
 QStringList contents(const QList<ChatMessageItem*>& items) {
   QStringList out;
@@ -113,9 +100,9 @@ protected:
 }  // namespace
 
 TEST_F(ChatE2E, TextHistoryFilterPictureAndVoiceTravelBetweenMembers) {
-  const Account student = login("student1");
+  const Account student = loginAs("student1");
   ASSERT_EQ(student.id, kStudent);
-  const Account late = login("student2");
+  const Account late = loginAs("student2");
   ASSERT_EQ(late.id, kStudent2);
   ASSERT_TRUE(enter("teacher"));
   ASSERT_TRUE(connected());

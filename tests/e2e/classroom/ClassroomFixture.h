@@ -38,6 +38,7 @@
 #include "RoomSession.h"
 #include "ServiceApi.h"
 #include "TestCredentials.h"
+#include "ServiceCalls.h"
 #include "TestSupport.h"
 #include "UserItem.h"
 #include "VideoGroup.h"
@@ -46,26 +47,13 @@
 #include "mcu/server.h"
 #include "recording_observer.h"
 
+using testsupport::postAndWait;
 using testsupport::TempHome;
 using testsupport::waitUntil;
 
 namespace {
 
 constexpr quint32 kRoom = 1001;  // owned by "teacher"; "assistant" assists in it
-
-QJsonObject postAndWait(const ServiceEndpoint& endpoint, const QString& body) {
-  QJsonObject answer;
-  bool done = false;
-  auto* request = new HttpRequest;
-  QObject::connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed),
-                   [&](QJsonObject a) {
-                     answer = a;
-                     done = true;
-                   });
-  request->request(HttpRequest::serviceUrl(endpoint.path), body, HttpRequest::kJson);
-  waitUntil([&] { return done; });
-  return answer;
-}
 
 // Service with demo data, message server and MCU, each on an ephemeral port.
 struct Servers : testsupport::InProcessServers {
@@ -122,13 +110,11 @@ protected:
 
   // Signs in as account, joins the room as the lobby does and opens the classroom.
   Classroom* enter(const QString& account) {
-    const QJsonObject login = postAndWait(
-        ServiceApi::kLogin, FormBody(ServiceApi::kLogin.body).arg(account).arg("123456"));
-    const QJsonObject body = login.value("body").toObject();
+    const testsupport::DemoLogin login = testsupport::loginAs(account);
     LoginInfo& info = LoginInfo::current();
-    info.userId = body.value("globalId").toVariant().toUInt();
-    info.ticket = body.value("ticketId").toString();
-    info.displayName = body.value("nickName").toString();
+    info.userId = login.id;
+    info.ticket = login.ticket;
+    info.displayName = login.name;
     if (info.userId == 0)
       return nullptr;
     const QJsonObject join =
