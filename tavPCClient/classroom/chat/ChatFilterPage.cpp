@@ -12,17 +12,12 @@
 #include <QVBoxLayout>
 
 #include "ChatMessageItem.h"
+#include "HistoryMoreButton.h"
 #include "ChatPanel.h"
 #include "ClassroomContext.h"
 #include "FormBody.h"
 #include "HttpRequest.h"
 #include "ServiceApi.h"
-
-namespace {
-const QString kMoreText = QStringLiteral("查看更多消息");
-const QString kLoadingText = QStringLiteral("正在加载……");
-const QString kNoMoreText = QStringLiteral("无更多历史消息了");
-}  // namespace
 
 ChatFilterPage::ChatFilterPage(ClassroomContext& context, ChatPanel& panel, QWidget* parent)
     : QWidget(parent),
@@ -33,7 +28,7 @@ ChatFilterPage::ChatFilterPage(ClassroomContext& context, ChatPanel& panel, QWid
       scroll_(new QScrollArea(this)),
       listHost_(new QWidget),
       list_(new QVBoxLayout(listHost_)),
-      more_(new QPushButton(kMoreText, listHost_)),
+      more_(new HistoryMoreButton(QStringLiteral("btnViewChatHistory_filter"), listHost_)),
       back_(new QPushButton(QStringLiteral("返回"), this)) {
   setObjectName(QStringLiteral("chatFilterPage"));
   users_->setObjectName(QStringLiteral("cbbUsersJoined"));
@@ -41,8 +36,6 @@ ChatFilterPage::ChatFilterPage(ClassroomContext& context, ChatPanel& panel, QWid
   date_->setObjectName(QStringLiteral("dateEdit_chatFilter"));
   date_->setCalendarPopup(true);
   date_->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-  more_->setObjectName(QStringLiteral("btnViewChatHistory_filter"));
-  more_->setFlat(true);
   back_->setObjectName(QStringLiteral("btnBack2AllChatRecord"));
 
   list_->setContentsMargins(0, 0, 0, 0);
@@ -172,8 +165,7 @@ QString ChatFilterPage::nextRequestBody() const {
 }
 
 void ChatFilterPage::btnViewChatHistory_filter_clicked() {
-  more_->setText(kLoadingText);
-  more_->setEnabled(false);
+  more_->showLoading();
   context_.post(ServiceApi::kGetChatRecord, nextRequestBody(), this,
                 &ChatFilterPage::onGetChatHistory_filter);
 }
@@ -183,14 +175,12 @@ void ChatFilterPage::onGetChatHistory_filter(QJsonObject answer) {
   if (read.state != chat::HistoryAnswer::kRecords) {
     if (read.state == chat::HistoryAnswer::kRefused)
       context_.toast(read.message);
-    more_->setText(kMoreText);
-    more_->setEnabled(true);
+    more_->showMore();
     return;
   }
   const QJsonArray& records = read.records;
   if (records.isEmpty()) {
-    more_->setText(kNoMoreText);
-    more_->setEnabled(false);
+    more_->showNoMore();
     return;
   }
   const bool first = items_.isEmpty();
@@ -200,11 +190,9 @@ void ChatFilterPage::onGetChatHistory_filter(QJsonObject answer) {
   }
   ++page_;
   if (read.hasNext) {
-    more_->setText(kMoreText);
-    more_->setEnabled(true);
+    more_->showMore();
   } else {
-    more_->setText(kNoMoreText);
-    more_->setEnabled(false);
+    more_->showNoMore();
   }
   if (first)
     QTimer::singleShot(500, this, &ChatFilterPage::autoScrollChatBarDownward_filter);

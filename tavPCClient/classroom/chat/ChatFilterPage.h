@@ -8,9 +8,12 @@
 #include <QList>
 #include <QWidget>
 
+#include "HistoryMoreButton.h"
+
 class ChatMessageItem;
 class ChatPanel;
 class ClassroomContext;
+
 class QComboBox;
 class QDateEdit;
 class QPushButton;
@@ -29,7 +32,7 @@ public:
   const QList<ChatMessageItem*>& items() const { return items_; }
   QList<ChatMessageItem*> shownItems() const;
   int filterPage() const { return page_; }
-  QPushButton* moreButton() const { return more_; }
+  HistoryMoreButton* moreButton() const { return more_; }
   QComboBox* usersBox() const { return users_; }
   QDateEdit* dateEdit() const { return date_; }
   // The request body the next page is asked with.
@@ -65,6 +68,6 @@ private:
   QScrollArea* scroll_;
   QWidget* listHost_;
   QVBoxLayout* list_;
-  QPushButton* more_;
+  HistoryMoreButton* more_;
   QPushButton* back_;
 };

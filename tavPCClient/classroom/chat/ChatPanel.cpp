@@ -21,6 +21,7 @@
 #include "ChatFiles.h"
 #include "ChatFilterPage.h"
 #include "ChatMessageItem.h"
+#include "HistoryMoreButton.h"
 #include "ClassroomContext.h"
 #include "FormBody.h"
 #include "LocalConfig.h"
@@ -33,9 +34,6 @@
 #include "libpavo/libpavo.h"
 
 namespace {
-const QString kMoreText = QStringLiteral("查看更多消息");
-const QString kLoadingText = QStringLiteral("正在加载……");
-const QString kNoMoreText = QStringLiteral("无更多历史消息了");
 
 QString defaultChoosePicture(QWidget* parent, const QString& folder) {
   return QFileDialog::getOpenFileName(parent, QStringLiteral("选择图片文件"), folder,
@@ -66,7 +64,7 @@ ChatPanel::ChatPanel(ClassroomContext& context, QWidget* parent)
       scroll_(new QScrollArea(this)),
       listHost_(new QWidget),
       list_(new QVBoxLayout(listHost_)),
-      more_(new QPushButton(kMoreText, listHost_)),
+      more_(new HistoryMoreButton(QStringLiteral("btnViewChatHistory"), listHost_)),
       filter_(new ChatFilterPage(context, *this, this)),
       mutedLabel_(new QLabel(this)),
       inputRow_(new QWidget(this)),
@@ -82,9 +80,6 @@ ChatPanel::ChatPanel(ClassroomContext& context, QWidget* parent)
       choosePicture_(defaultChoosePicture),
       confirm_(defaultConfirm) {
   setObjectName(QStringLiteral("chatPanel"));
-  more_->setObjectName(QStringLiteral("btnViewChatHistory"));
-  more_->setFlat(true);
-  more_->setCursor(Qt::PointingHandCursor);
   mutedLabel_->setObjectName(QStringLiteral("chatMuted"));
   mutedLabel_->hide();
   edit_->setObjectName(QStringLiteral("chatEdit"));
@@ -421,8 +416,7 @@ void ChatPanel::showOneRecvedMsg(QJsonObject& json, bool bHistory, bool bFilter)
 // History.
 
 void ChatPanel::requestHistory() {
-  more_->setText(kLoadingText);
-  more_->setEnabled(false);
+  more_->showLoading();
   context_.post(ServiceApi::kGetChatRecord,
                 FormBody(ServiceApi::kGetChatRecord.body)
                     .arg(context_.roomId())
@@ -439,13 +433,11 @@ void ChatPanel::onGetChatHistory(QJsonObject answer) {
     // Refused, or no answer at all (network): the button can be tried again.
     if (read.state == chat::HistoryAnswer::kRefused)
       context_.toast(read.message);
-    more_->setText(kMoreText);
-    more_->setEnabled(true);
+    more_->showMore();
     return;
   }
   const QJsonArray& records = read.records;
-  more_->setText(kNoMoreText);
-  more_->setEnabled(false);
+  more_->showNoMore();
   if (records.isEmpty())
     return;
   const qint64 firstId = chat::Entry::fromJson(records.first().toObject()).id;
@@ -463,8 +455,7 @@ void ChatPanel::onGetChatHistory(QJsonObject answer) {
   }
   ++historyPage_;
   if (records.size() >= kHistoryRows) {
-    more_->setText(kMoreText);
-    more_->setEnabled(true);
+    more_->showMore();
   }
 }
 

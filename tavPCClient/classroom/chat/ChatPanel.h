@@ -14,10 +14,12 @@
 
 #include "ChatMessage.h"
 #include "FileServer.h"
+#include "HistoryMoreButton.h"
 
 class ChatFilterPage;
 class ChatMessageItem;
 class ClassroomContext;
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -47,7 +49,7 @@ public:
   QList<ChatMessageItem*> shownItems() const;
   qint64 oldestHistoryId() const { return oldestHistoryId_; }
   int historyPage() const { return historyPage_; }
-  QPushButton* moreButton() const { return more_; }
+  HistoryMoreButton* moreButton() const { return more_; }
   ChatFilterPage* filterPage() const { return filter_; }
   RecordVoiceDlg* recorder() const { return recorder_; }
   bool canSendPicture() const { return canSendPic_; }
@@ -123,7 +125,7 @@ private:
   QScrollArea* scroll_;
   QWidget* listHost_;
   QVBoxLayout* list_;
-  QPushButton* more_;
+  HistoryMoreButton* more_;
   ChatFilterPage* filter_;
   QLabel* mutedLabel_;
   QWidget* inputRow_;
