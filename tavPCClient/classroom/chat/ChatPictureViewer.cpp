@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
+#include <QEvent>
 #include <QVBoxLayout>
 
 ChatPictureViewer::ChatPictureViewer(const QString& path, QWidget* parent)
@@ -32,7 +33,18 @@ ChatPictureViewer::ChatPictureViewer(const QString& path, QWidget* parent)
   QSize size = picture_.isNull() ? QSize(320, 240) : picture_.size();
   size = size.boundedTo(room).expandedTo(QSize(240, 180));
   resize(size);
-  showFitted(true);
+  scroll_->viewport()->installEventFilter(this);
+}
+
+QSize ChatPictureViewer::shownSize() const {
+  return label_->pixmap(Qt::ReturnByValue).size();
+}
+
+bool ChatPictureViewer::eventFilter(QObject* watched, QEvent* event) {
+  // Fitted to the area the picture really has, once it has it.
+  if (watched == scroll_->viewport() && event->type() == QEvent::Resize && fitted_)
+    showFitted(true);
+  return QDialog::eventFilter(watched, event);
 }
 
 void ChatPictureViewer::showFitted(bool fitted) {
@@ -41,7 +53,7 @@ void ChatPictureViewer::showFitted(bool fitted) {
     return;
   scroll_->setWidgetResizable(fitted);
   if (fitted) {
-    const QSize area = scroll_->viewport()->size().isEmpty() ? size() : scroll_->viewport()->size();
+    const QSize area = scroll_->viewport()->size();
     label_->setPixmap(picture_.size().width() > area.width() || picture_.height() > area.height()
                           ? picture_.scaled(area, Qt::KeepAspectRatio, Qt::SmoothTransformation)
                           : picture_);

@@ -15,9 +15,12 @@ public:
   explicit ChatPictureViewer(const QString& path, QWidget* parent = nullptr);
 
   bool hasPicture() const { return !picture_.isNull(); }
+  // The size the picture is shown at now.
+  QSize shownSize() const;
 
 protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void showFitted(bool fitted);

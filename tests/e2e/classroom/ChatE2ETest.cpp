@@ -194,7 +194,11 @@ TEST_F(ChatE2E, TextHistoryFilterPictureAndVoiceTravelBetweenMembers) {
     return viewer != nullptr;
   }));
   EXPECT_TRUE(viewer->hasPicture());
+  // Fitted into the window when it is larger, at its own size otherwise.
+  ASSERT_TRUE(waitUntil([&] { return viewer->shownSize().width() > 200; }));
+  EXPECT_EQ(viewer->shownSize().width(), viewer->shownSize().height());
   EXPECT_EQ(QImage(got->fullPicturePath()).size(), QSize(1024, 1024));
+  shot(*viewer, "chat-viewer");
   viewer->close();
 
   // A clip of about three seconds from the synthetic microphone (the last one listed).
