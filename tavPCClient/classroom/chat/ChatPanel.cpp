@@ -80,6 +80,15 @@ ChatPanel::ChatPanel(ClassroomContext& context, QWidget* parent)
       choosePicture_(defaultChoosePicture),
       confirm_(defaultConfirm) {
   setObjectName(QStringLiteral("chatPanel"));
+  // The tool row fits the side panel: compact buttons, no minimum width.
+  setStyleSheet(QStringLiteral(
+      "QPushButton#btnSendPicture, QPushButton#btnSendVoice, QPushButton#btnChatFilter,"
+      " QPushButton#btnClearScreen { border: none; padding: 3px 6px; color: #3c4043; }"
+      "QPushButton#btnSendPicture:hover, QPushButton#btnSendVoice:hover,"
+      " QPushButton#btnChatFilter:hover, QPushButton#btnClearScreen:hover"
+      " { color: #1a73e8; }"
+      "QPushButton#btnSendPicture:disabled, QPushButton#btnSendVoice:disabled"
+      " { color: #b0b4b8; }"));
   mutedLabel_->setObjectName(QStringLiteral("chatMuted"));
   mutedLabel_->hide();
   edit_->setObjectName(QStringLiteral("chatEdit"));
@@ -471,8 +480,18 @@ void ChatPanel::btnBack2AllChatRecord_clicked() {
 }
 
 void ChatPanel::autoScrollChatBarDownward() {
+  // A hidden list has no final size yet: scrolled when it is shown.
+  scrollWhenShown_ = !isVisible();
+  if (scrollWhenShown_)
+    return;
   listHost_->adjustSize();
   scroll_->verticalScrollBar()->setValue(scroll_->verticalScrollBar()->maximum());
+}
+
+void ChatPanel::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (scrollWhenShown_)
+    QTimer::singleShot(0, this, &ChatPanel::autoScrollChatBarDownward);
 }
 
 void ChatPanel::autoScrollChatBarUpward() { scroll_->verticalScrollBar()->setValue(0); }

@@ -99,6 +99,9 @@ public slots:
   void onShareChatPic(QString strPicFilePath, bool isZhuShouSrc = false);
   void buyCourse_prompt();
 
+protected:
+  void showEvent(QShowEvent* event) override;
+
 private:
   friend class ChatFilterPage;
 
@@ -120,6 +123,7 @@ private:
   int historyPage_ = 1;
   bool canSendPic_ = true;
   bool historyRequested_ = false;
+  bool scrollWhenShown_ = false;
 
   QStackedWidget* pages_;
   QScrollArea* scroll_;

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include "ChatFilterPage.h"
 #include "ChatMessageItem.h"
@@ -248,4 +250,17 @@ TEST_F(ChatPanelTest, ThePictureButtonOpensOneDialogPerTwoSeconds) {
   EXPECT_TRUE(testsupport::waitUntil([&] { return panel.canSendPicture(); }));
   panel.btnSendPicture_clicked();
   EXPECT_EQ(opened, 2);
+}
+
+TEST_F(ChatPanelTest, AListScrolledDownWhileHiddenIsAtItsEndWhenShown) {
+  for (int id = 1; id <= 12; ++id) {
+    QJsonObject stored = record(id, QStringLiteral("第%1条").arg(id));
+    panel.showOneRecvedMsg(stored, true);
+  }
+  panel.autoScrollChatBarDownward();  // the tab is not open yet
+  panel.resize(360, 300);
+  panel.show();
+  auto* bar = panel.findChild<QScrollArea*>("chatScroll")->verticalScrollBar();
+  EXPECT_TRUE(testsupport::waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }))
+      << bar->value() << " of " << bar->maximum();
 }
