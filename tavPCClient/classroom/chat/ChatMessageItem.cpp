@@ -262,7 +262,7 @@ void ChatMessageItem::showFailureIcon(const QString& icon, const QSize& size, co
 // Pictures.
 
 void ChatMessageItem::preparePicture() {
-  if (own_ && QFileInfo::exists(entry_.content)) {
+  if (own_ && QFileInfo(entry_.content).isAbsolute() && QFileInfo::exists(entry_.content)) {
     fullPath_ = entry_.content;
     thumbPath_ = chat::thumbnailPath(fullPath_);
     showPicture(fullPath_);
@@ -415,8 +415,7 @@ void ChatMessageItem::openFullPicture() {
   if (fullPath_.isEmpty())
     return;
   if (!QFileInfo::exists(fullPath_)) {
-    if (own_)
-      return;
+    // Gone from this computer (or never here): the server still has it.
     setStatus(QStringLiteral("0%"));
     download_ = download(fullPath_, SLOT(onDownloadProgress_wasDeleted(int, QString)));
     return;
@@ -441,7 +440,7 @@ void ChatMessageItem::onSharePic() {
     emit signalSharePic(fullPath_);
     return;
   }
-  if (own_ || fullPath_.isEmpty())
+  if (fullPath_.isEmpty())
     return;
   download_ = download(fullPath_, SLOT(onDownloadProgress_sharePic(int, QString)));
 }
@@ -587,7 +586,7 @@ void ChatMessageItem::onUploadComplete(QString path, bool ok) {
 // Voice clips.
 
 void ChatMessageItem::prepareVoice() {
-  if (own_ && QFileInfo::exists(entry_.content)) {
+  if (own_ && QFileInfo(entry_.content).isAbsolute() && QFileInfo::exists(entry_.content)) {
     fullPath_ = entry_.content;
     if (!upload_)
       setStatus(QStringLiteral("语音正在发送..."));

@@ -404,7 +404,8 @@ void ChatPanel::showOneRecvedMsg(QJsonObject& json, bool bHistory, bool bFilter)
         return;
     }
   }
-  ChatMessageItem* item = makeItem(entry, false);
+  // The member's own stored messages look like the ones just sent.
+  ChatMessageItem* item = makeItem(entry, entry.senderId == ownUserId_);
   if (bHistory && bFilter) {
     item->setParent(nullptr);
     filter_->insertHistory(item);

@@ -130,6 +130,11 @@ TEST_F(ChatPanelTest, LiveAndStoredMessagesAreShownOnceInTheirPlace) {
   QJsonObject again = record(19, QStringLiteral("第19条"));
   panel.showOneRecvedMsg(again, true);
   EXPECT_EQ(panel.shownItems().size(), 5);
+  // The own stored messages look like the ones just sent.
+  QJsonObject mine = record(17, QStringLiteral("第17条"), 10001);
+  panel.showOneRecvedMsg(mine, true);
+  EXPECT_TRUE(panel.shownItems().first()->isOwn());
+  EXPECT_FALSE(panel.shownItems()[1]->isOwn());
 
   // A name with markup does not format anything.
   QJsonObject marked = record(0, QStringLiteral("hi"), 10004);
