@@ -134,6 +134,12 @@ ChatPanel::ChatPanel(ClassroomContext& context, QWidget* parent)
   layout->addLayout(tools);
   layout->addWidget(inputRow_);
 
+  QScrollBar* bar = scroll_->verticalScrollBar();
+  connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+    if (stickToEnd_ && isVisible() && !keepScroll_->isChecked())
+      bar->setValue(max);
+  });
+  connect(bar, &QScrollBar::actionTriggered, this, [this] { stickToEnd_ = false; });
   picGuard_->setSingleShot(true);
   picGuard_->setInterval(kPictureDialogGuardMs);
   connect(picGuard_, &QTimer::timeout, this, &ChatPanel::m_timerClockForCanSendPic_timeout);
@@ -435,7 +441,10 @@ void ChatPanel::requestHistory() {
                 this, &ChatPanel::onGetChatHistory);
 }
 
-void ChatPanel::btnViewChatHistory_clicked() { requestHistory(); }
+void ChatPanel::btnViewChatHistory_clicked() {
+  stickToEnd_ = false;  // older messages come in above: the list stays where it is
+  requestHistory();
+}
 
 void ChatPanel::onGetChatHistory(QJsonObject answer) {
   const chat::HistoryAnswer read = chat::HistoryAnswer::read(answer);
@@ -485,7 +494,9 @@ void ChatPanel::autoScrollChatBarDownward() {
   scrollWhenShown_ = !isVisible();
   if (scrollWhenShown_)
     return;
-  listHost_->adjustSize();
+  // Items still growing (a picture being laid out) keep the list at its end
+  // until the user scrolls it.
+  stickToEnd_ = true;
   scroll_->verticalScrollBar()->setValue(scroll_->verticalScrollBar()->maximum());
 }
 
@@ -495,7 +506,10 @@ void ChatPanel::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, &ChatPanel::autoScrollChatBarDownward);
 }
 
-void ChatPanel::autoScrollChatBarUpward() { scroll_->verticalScrollBar()->setValue(0); }
+void ChatPanel::autoScrollChatBarUpward() {
+  stickToEnd_ = false;
+  scroll_->verticalScrollBar()->setValue(0);
+}
 
 void ChatPanel::btnClearScreen_clicked() {
   if (!confirm_(context_.window(), QStringLiteral("清屏后消息将无法恢复，是否继续?")))

@@ -124,6 +124,7 @@ private:
   bool canSendPic_ = true;
   bool historyRequested_ = false;
   bool scrollWhenShown_ = false;
+  bool stickToEnd_ = false;
 
   QStackedWidget* pages_;
   QScrollArea* scroll_;

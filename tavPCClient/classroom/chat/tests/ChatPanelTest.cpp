@@ -269,3 +269,26 @@ TEST_F(ChatPanelTest, AListScrolledDownWhileHiddenIsAtItsEndWhenShown) {
   EXPECT_TRUE(testsupport::waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }))
       << bar->value() << " of " << bar->maximum();
 }
+
+TEST_F(ChatPanelTest, TheListStaysAtItsEndWhileItGrowsUntilOlderMessagesAreAskedFor) {
+  panel.resize(360, 300);
+  panel.show();
+  for (int id = 30; id <= 41; ++id) {
+    QJsonObject stored = record(id, QStringLiteral("第%1条").arg(id));
+    panel.showOneRecvedMsg(stored, true);
+  }
+  auto* bar = panel.findChild<QScrollArea*>("chatScroll")->verticalScrollBar();
+  panel.autoScrollChatBarDownward();
+  ASSERT_TRUE(testsupport::waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
+  const int before = bar->maximum();
+  QJsonObject older = record(29, QStringLiteral("第29条"));
+  panel.showOneRecvedMsg(older, true);
+  EXPECT_TRUE(testsupport::waitUntil([&] { return bar->maximum() > before && bar->value() == bar->maximum(); }));
+
+  // Asking for older messages: they come in above and the list stays put.
+  bar->setValue(0);
+  panel.btnViewChatHistory_clicked();
+  panel.onGetChatHistory(page(28, 10));
+  EXPECT_TRUE(testsupport::waitUntil([&] { return bar->maximum() > before + 100; }));
+  EXPECT_EQ(bar->value(), 0);
+}
