@@ -9,7 +9,8 @@
 
 namespace testsupport {
 
-InProcessServers::InProcessServers(Media media, Chat chat) {
+InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation) {
+  const bool enforced = moderation == kModerationEnforced;
   // One secret for all three, as the launcher gives them: the credentials the service signs
   // are believed by the message server and the MCU (and tests can sign their own with it).
   msgserver::Config msg;
@@ -17,10 +18,10 @@ InProcessServers::InProcessServers(Media media, Chat chat) {
   msg.internal_token = kTestSecret;
   msg_ = std::make_unique<msgserver::Server>(msg);
   msgPort_ = msg_->start();
-  if (chat == kChatStored) {
-    // The message server that stores chat needs the service's address, and the
-    // service hands out the message server's: the port found free above is
-    // given back and taken again once the service runs.
+  if (chat == kChatStored || enforced) {
+    // The message server that stores chat or follows removals needs the service's
+    // address, and the service hands out the message server's: the port found free
+    // above is given back and taken again once the service runs. The same for the MCU.
     msg_.reset();
   }
 
@@ -31,6 +32,8 @@ InProcessServers::InProcessServers(Media media, Chat chat) {
     mcuConfig.internal_token = kTestSecret;
     mcu_ = std::make_unique<mcu::Server>(mcuConfig);
     mcuPort_ = mcu_->start();
+    if (enforced)
+      mcu_->stop();
   }
 
   tavsvc::ServiceConfig config;
@@ -45,11 +48,25 @@ InProcessServers::InProcessServers(Media media, Chat chat) {
   service_ = std::make_unique<tavsvc::Service>(config);
   std::string error;
   started_ = msgPort_ != 0 && (!mcu_ || mcuPort_ != 0) && service_->start(&error);
-  if (started_ && chat == kChatStored) {
+  const std::string serviceUrl =
+      started_ ? "http://127.0.0.1:" + std::to_string(service_->port()) : std::string();
+  if (started_ && (chat == kChatStored || enforced)) {
     msg.listen_port = msgPort_;
-    msg.service_url = "http://127.0.0.1:" + std::to_string(service_->port());
+    if (chat == kChatStored)
+      msg.service_url = serviceUrl;
+    if (enforced)
+      msg.moderation_url = serviceUrl;
     msg_ = std::make_unique<msgserver::Server>(msg);
     started_ = msg_->start() == msgPort_;
+  }
+  if (started_ && mcu_ && enforced) {
+    mcu::Config mcuConfig;
+    mcuConfig.listen_port = mcuPort_;
+    mcuConfig.media_port_base = 0;
+    mcuConfig.internal_token = kTestSecret;
+    mcuConfig.service_url = serviceUrl;
+    mcu_ = std::make_unique<mcu::Server>(mcuConfig);
+    started_ = mcu_->start() == mcuPort_;
   }
 }
 

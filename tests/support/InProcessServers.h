@@ -26,7 +26,12 @@ public:
   // Whether the message server hands chat to the service (which stores it for
   // the history and refuses muted members' chat) or only relays it.
   enum Chat { kChatRelayed, kChatStored };
-  explicit InProcessServers(Media media = kNoMcu, Chat chat = kChatRelayed);
+  // Whether the message server and the MCU follow the service's removals from rooms (a
+  // removed member is cut off there at once and kept out while its ban lasts) or leave
+  // removals to the clients.
+  enum Moderation { kModerationByClients, kModerationEnforced };
+  explicit InProcessServers(Media media = kNoMcu, Chat chat = kChatRelayed,
+                            Moderation moderation = kModerationByClients);
   ~InProcessServers();
 
   bool started() const { return started_; }
@@ -35,6 +40,7 @@ public:
   quint16 msgPort() const { return msgPort_; }
   quint16 mcuPort() const { return mcuPort_; }
   mcu::Server& mcu() { return *mcu_; }
+  msgserver::Server& msg() { return *msg_; }
   // Messages the message server relayed so far.
   quint64 relayed() const;
   void stopService();

@@ -1,5 +1,6 @@
 // The message server as a launcher role; its chat messages go to the service
-// started before it, with the launcher's internal token.
+// started before it, with the launcher's internal token, and it follows that
+// service's removals from rooms.
 #include "RoleFactories.h"
 #include "ServerRole.h"
 #include "msgserver/server.h"
@@ -11,7 +12,7 @@ std::unique_ptr<tavsrv::Role> makeMsgServerRole() {
       "msg", [](const tavsrv::RoleSettings& settings, msgserver::Config& config) {
         const auto service = settings.endpoints.find("service");
         if (service != settings.endpoints.end())
-          config.service_url = "http://" + service->second.str();
+          config.service_url = config.moderation_url = "http://" + service->second.str();
         config.internal_token = settings.internalToken;
       });
 }

@@ -28,6 +28,10 @@ void define_flags(tavsrv::Flags& flags) {
   flags.define("internal-token", "",
                "the secret the service signs room credentials with (the service's "
                "--internal-token); without it every room join and login is refused");
+  flags.define("service-url", "",
+               "the service whose removals from rooms are followed, e.g. "
+               "http://127.0.0.1:27800 (a removed member is cut off and kept out while its ban "
+               "lasts); empty: not followed");
   flags.define("login-timeout-ms", "5000",
                "a session that has not sent its join or logged in this long is closed");
   flags.define("max-pending-per-address", "16",
@@ -93,6 +97,7 @@ bool config_from_flags(const tavsrv::Flags& flags, mcu::Config* config, std::str
     n.set(value);
   }
   config->internal_token = flags.get("internal-token");
+  config->service_url = flags.get("service-url");
   config->verbose = flags.getSwitch("verbose");
   return true;
 }

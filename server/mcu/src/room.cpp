@@ -7,10 +7,12 @@ namespace mcu {
 
 using namespace pavo_wire;
 
-room::room(uint32_t id, const Config& config, media_relay& relay, room_counters& counters)
+room::room(uint32_t id, const Config& config, media_relay& relay, room_counters& counters,
+           const tavsrv::RemovalList& removals)
     : id_(id),
       config_(config),
       counters_(counters),
+      removals_(removals),
       logic_(id, relay, config.max_members),
       pending_(pending_limits{config.max_pending_per_address, config.max_pending_per_endpoint,
                               config.login_timeout_ms}) {}
@@ -87,6 +89,15 @@ bool room::login(session_id session, const uint8_t* payload, unsigned length, ou
                          ? ": the credential is not valid for this user and room (signature, user, "
                            "room or expiry)"
                          : ": no credential"));
+    out.send(session, msg_kick);
+    out.closes.push_back(session);
+    return false;
+  }
+  if (removals_.removed(id_, request.user_id, tavsrv::steadyNowMs())) {
+    // The credential is still valid, but the service removed the member for a while.
+    ++counters_.refused_logins;
+    tavsrv::logWarn("mcu: room " + std::to_string(id_) + ": refused the login of user " +
+                    std::to_string(request.user_id) + ": removed from the room");
     out.send(session, msg_kick);
     out.closes.push_back(session);
     return false;

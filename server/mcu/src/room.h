@@ -13,6 +13,7 @@
 #include "mcu/server.h"
 #include "netra/kcp_server.h"
 #include "room_logic.h"
+#include "tavsrv/Removals.h"
 
 namespace mcu {
 
@@ -27,7 +28,9 @@ struct room_counters {
 
 class room {
 public:
-  room(uint32_t id, const Config& config, media_relay& relay, room_counters& counters);
+  // removals: who the service removed from which room; their logins are refused.
+  room(uint32_t id, const Config& config, media_relay& relay, room_counters& counters,
+       const tavsrv::RemovalList& removals);
   ~room();
   room(const room&) = delete;
   room& operator=(const room&) = delete;
@@ -57,14 +60,15 @@ private:
                   unsigned length);
   bool on_accept(uint64_t session, const netra::kcp_peer_address& address);
   void on_close(uint64_t session);
-  // Message 0: {mask, id, credential}. The credential must name this user and this room;
-  // else 70 and the session ends. Under mutex_.
+  // Message 0: {mask, id, credential}. The credential must name this user and this room, and
+  // the user must not be removed from it; else 70 and the session ends. Under mutex_.
   bool login(session_id session, const uint8_t* payload, unsigned length, outbox& out);
   void apply(outbox& out);  // under mutex_
 
   const uint32_t id_;
   const Config& config_;
   room_counters& counters_;
+  const tavsrv::RemovalList& removals_;
   std::unique_ptr<netra::kcp_server> server_;
   uint16_t port_ = 0;
   std::mutex mutex_;

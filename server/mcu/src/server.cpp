@@ -65,6 +65,8 @@ private:
   // The relay's control messages (retransmission requests, feedback) to a member.
   void send_to_member(uint32_t room_id, uint32_t user_id, uint32_t type, const uint8_t* payload,
                       unsigned length);
+  // A new list from the service: the removed members present are disconnected (70).
+  void on_removals(const std::vector<tavsrv::Removal>& removals);
 
   Config config_;
   std::shared_ptr<media_relay> relay_;
@@ -73,6 +75,9 @@ private:
   std::atomic<uint64_t> refused_joins_{0};
   std::atomic<uint64_t> refused_sessions_{0};  // on the main port
   std::atomic<uint64_t> timed_out_{0};         // on the main port
+  std::atomic<uint64_t> removals_cut_{0};
+  tavsrv::RemovalList removals_;
+  std::unique_ptr<tavsrv::RemovalWatcher> watcher_;
   pending_sessions pending_;                   // on the main port
   std::unique_ptr<netra::kcp_server> main_;
 
@@ -113,6 +118,17 @@ uint16_t Server::Impl::start() {
     return 0;
   }
   port_ = main_->port();
+  if (!config_.service_url.empty()) {
+    watcher_ = std::make_unique<tavsrv::RemovalWatcher>(
+        config_.service_url, config_.internal_token,
+        [this](const std::vector<tavsrv::Removal>& removals) { on_removals(removals); });
+    if (!watcher_->start(&error_)) {
+      watcher_.reset();
+      main_->stop();
+      main_.reset();
+      return 0;
+    }
+  }
   relay_->set_control_sender(
       [this](uint32_t room_id, uint32_t user_id, uint32_t type, const uint8_t* payload,
              unsigned length) { send_to_member(room_id, user_id, type, payload, length); });
@@ -132,6 +148,10 @@ uint16_t Server::Impl::start() {
 void Server::Impl::stop() {
   if (!main_)
     return;
+  if (watcher_) {
+    watcher_->stop();  // no more lists
+    watcher_.reset();
+  }
   relay_->set_control_sender({});  // waits for a message being sent to a room
   main_->stop();
   {
@@ -214,7 +234,7 @@ uint16_t Server::Impl::room_port_for(uint32_t room_id) {
     tavsrv::logWarn("mcu: room limit reached, refusing room " + std::to_string(room_id));
     return 0;
   }
-  auto created = std::make_unique<room>(room_id, config_, *relay_, counters_);
+  auto created = std::make_unique<room>(room_id, config_, *relay_, counters_, removals_);
   std::string error;
   if (!created->start(&error)) {
     tavsrv::logError("mcu: " + error);
@@ -234,6 +254,19 @@ void Server::Impl::send_to_member(uint32_t room_id, uint32_t user_id, uint32_t t
   auto found = rooms_.find(room_id);
   if (found != rooms_.end())
     found->second->send_to_member(user_id, type, payload, length);
+}
+
+void Server::Impl::on_removals(const std::vector<tavsrv::Removal>& removals) {
+  removals_.replace(removals, tavsrv::steadyNowMs());
+  std::lock_guard<std::mutex> lock(rooms_mutex_);
+  for (const tavsrv::Removal& removal : removals) {
+    auto found = rooms_.find(removal.room);
+    if (removal.leftMs <= 0 || found == rooms_.end() || !found->second->disconnect(removal.user))
+      continue;
+    ++removals_cut_;
+    tavsrv::logInfo("mcu: room " + std::to_string(removal.room) + ": user " +
+                    std::to_string(removal.user) + " removed from the room; session ended");
+  }
 }
 
 void Server::Impl::housekeeping() {
@@ -279,6 +312,7 @@ Stats Server::Impl::stats() {
   stats.dropped = counters_.dropped;
   stats.refused_joins = refused_joins_;
   stats.refused_logins = counters_.refused_logins;
+  stats.removals_cut = removals_cut_;
   stats.refused_sessions = refused_sessions_ + counters_.refused_sessions;
   stats.timed_out = timed_out_ + counters_.timed_out;
   stats.pending = pending_.size();

@@ -21,8 +21,9 @@ void usage(std::FILE* out) {
       "                     [--max-queue-bytes N] [--idle-timeout-ms N] [--verbose]\n"
       "  --listen          address to listen on (default 127.0.0.1:27801; port 0 picks one)\n"
       "  --port-base N     listen on port N+1 unless --listen is given\n"
-      "  --service-url     service that checks and stores chat, e.g. http://127.0.0.1:27800\n"
-      "                    (without it chat is relayed unchecked for mutes and not stored)\n"
+      "  --service-url     service that checks and stores chat and says who was removed\n"
+      "                    from which room, e.g. http://127.0.0.1:27800 (without it chat\n"
+      "                    is relayed unchecked for mutes and not stored)\n"
       "  --internal-token  secret shared with the service: checks the credentials of\n"
       "                    hellos and goes with internal calls (without it every hello\n"
       "                    is refused)\n");
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
       port_base = static_cast<long>(number);
     } else if (arg == "--service-url") {
       config.service_url = value;
+      config.moderation_url = value;  // and says who was removed from which room
     } else if (arg == "--internal-token") {
       config.internal_token = value;
     } else if (arg == "--max-queue-bytes") {

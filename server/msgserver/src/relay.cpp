@@ -55,6 +55,14 @@ std::uint16_t Relay::start(std::string& error) {
     forwarder_ = std::make_unique<ChatForwarder>(*service, config_.internal_token,
                                                  config_.history_queue_limit);
   }
+  if (!config_.moderation_url.empty()) {
+    // The list comes on the watcher's thread and is applied on the relay's.
+    watcher_ = std::make_unique<tavsrv::RemovalWatcher>(
+        config_.moderation_url, config_.internal_token,
+        [this](const std::vector<tavsrv::Removal>& removals) {
+          asio::post(io_, [this, removals] { on_removals(removals); });
+        });
+  }
   const asio::ip::tcp::endpoint endpoint(address, config_.listen_port);
   acceptor_.open(endpoint.protocol(), ec);
   if (!ec)
@@ -74,6 +82,13 @@ std::uint16_t Relay::start(std::string& error) {
   port_ = port;
   if (forwarder_)
     forwarder_->start();
+  if (watcher_ && !watcher_->start(&error)) {
+    acceptor_.close(ec);
+    port_ = 0;
+    forwarder_.reset();
+    watcher_.reset();
+    return 0;
+  }
   accept_next();
   thread_ = std::thread([this] {
     try {
@@ -87,6 +102,8 @@ std::uint16_t Relay::start(std::string& error) {
 
 void Relay::stop() {
   port_ = 0;
+  if (watcher_)
+    watcher_->stop();  // no more lists posted
   if (thread_.joinable()) {
     std::promise<void> done;
     auto finished = done.get_future();
@@ -150,6 +167,32 @@ std::optional<tavsrv::Credential> Relay::verify(std::string_view credential) con
   if (credential.empty())
     return std::nullopt;
   return tavsrv::verifyCredential(config_.internal_token, credential, wall_clock_ms());
+}
+
+bool Relay::removed(std::uint32_t channel_id, std::uint32_t user_id) const {
+  return channel_id != kOneLoginChannel && removals_.removed(channel_id, user_id, tavsrv::steadyNowMs());
+}
+
+void Relay::on_removals(const std::vector<tavsrv::Removal>& removals) {
+  removals_.replace(removals, tavsrv::steadyNowMs());
+  for (const tavsrv::Removal& removal : removals) {
+    if (removal.leftMs <= 0 || removal.room == kOneLoginChannel)
+      continue;
+    const auto channel = channels_.find(removal.room);
+    if (channel == channels_.end())
+      continue;
+    const auto user = channel->second.find(removal.user);
+    if (user == channel->second.end())
+      continue;
+    const UserSessions cut = user->second;  // closing edits the directory
+    for (const auto& session : cut) {
+      ++removals_cut_;
+      log::info("connection #" + std::to_string(session->id()) + " (user " +
+                std::to_string(removal.user) + ", channel " + std::to_string(removal.room) +
+                "): removed from the room; closed");
+      session->close_with(wire::CloseCode::credential_refused, "removed from the room");
+    }
+  }
 }
 
 void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
@@ -318,6 +361,7 @@ Stats Relay::stats() const {
   s.idle_drops = idle_drops;
   s.hellos_refused = hellos_refused;
   s.sends_refused = sends_refused_;
+  s.removals_cut = removals_cut_;
   if (forwarder_) {
     s.chat_forwarded = forwarder_->forwarded();
     s.chat_refused = forwarder_->refused();

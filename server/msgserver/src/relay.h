@@ -20,6 +20,7 @@
 #include "msgserver/server.h"
 #include "session.h"
 #include "tavsrv/Credential.h"
+#include "tavsrv/Removals.h"
 
 namespace msgserver {
 
@@ -40,6 +41,8 @@ public:
   bool accepts_credentials() const { return !config_.internal_token.empty(); }
   // The credential when it was signed with the shared secret and has not expired.
   std::optional<tavsrv::Credential> verify(std::string_view credential) const;
+  // The user is removed from this room (channel) while its ban lasts.
+  bool removed(std::uint32_t channel_id, std::uint32_t user_id) const;
   // The session has said hello: it joins its channel's directory.
   void on_registered(const std::shared_ptr<Session>& session);
   void on_send(Session& sender, const corda::wire::SendMsg& msg);
@@ -75,6 +78,8 @@ private:
   // The service's answer about a held chat; relays what may go now.
   void on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted);
   void flush(std::uint32_t channel_id);
+  // A new list from the service: closes the removed members' connections.
+  void on_removals(const std::vector<tavsrv::Removal>& removals);
 
   const Config config_;
   asio::io_context io_;
@@ -82,6 +87,8 @@ private:
   asio::steady_timer accept_retry_{io_};
   std::thread thread_;
   std::unique_ptr<ChatForwarder> forwarder_;
+  tavsrv::RemovalList removals_;
+  std::unique_ptr<tavsrv::RemovalWatcher> watcher_;
 
   // relay thread only
   std::unordered_map<std::uint32_t, Channel> channels_;
@@ -96,6 +103,7 @@ private:
   std::atomic<std::uint64_t> messages_{0};
   std::atomic<std::uint64_t> deliveries_{0};
   std::atomic<std::uint64_t> sends_refused_{0};
+  std::atomic<std::uint64_t> removals_cut_{0};
 };
 
 }  // namespace msgserver

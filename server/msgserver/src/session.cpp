@@ -138,6 +138,8 @@ bool Session::admit(const wire::Hello& hello) {
     refusal = "credential of another user";
   else if (credential->room != hello.channel_id)
     refusal = "credential for another channel";
+  else if (relay_.removed(hello.channel_id, hello.user_id))
+    refusal = "removed from the room";
   if (!refusal) {
     role_code_ = credential->roleCode;
     return true;

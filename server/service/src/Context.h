@@ -8,6 +8,7 @@
 #include "LoginThrottle.h"
 #include "Passwords.h"
 #include "Presence.h"
+#include "RemovalFeed.h"
 #include "ReportBudget.h"
 #include "service/Service.h"
 #include "tavsrv/Database.h"
@@ -20,6 +21,7 @@ struct Context {
   std::unique_ptr<tavsrv::ConnectionPool> pool;
   std::unique_ptr<PasswordHasher> hasher;
   Presence presence;
+  RemovalFeed removals;  // followed by the message server and the MCU
   LoginThrottle loginThrottle;
   ReportBudget reportBudget;
   std::string uploadsDir;    // files served below uds/upload/

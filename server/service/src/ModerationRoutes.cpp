@@ -1,6 +1,7 @@
 #include "Domain.h"
 #include "Routes.h"
 #include "Schema.h"
+#include "tavsrv/Removals.h"
 
 namespace tavsvc {
 
@@ -48,8 +49,10 @@ json addRoomBlack(Call& call) {
       "operator_id = excluded.operator_id, created_ms = excluded.created_ms, until_ms = "
       "excluded.until_ms",
       r.roomId, r.target, r.type, actor, call.now(), until);
-  if (r.type == kBlackRemove)
+  if (r.type == kBlackRemove) {
     call.ctx.presence.leave(r.roomId, r.target);
+    call.ctx.removals.changed();  // the message server and the MCU cut the member off now
+  }
   return tavsrv::ok();
 }
 
@@ -63,7 +66,39 @@ json removeRoomBlack(Call& call) {
     throw Refusal(kForbidden, kNoRight);
   db.run("DELETE FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = ?3", r.roomId,
          r.target, r.type);
+  if (r.type == kBlackRemove && db.changes() > 0)
+    call.ctx.removals.changed();
   return tavsrv::ok();
+}
+
+// The active removals (internal), for the message server and the MCU, which
+// cut a removed member off and keep it out while the ban lasts. A question
+// naming the version it holds waits (up to waitMs) until the list changes.
+// Every answer is the complete list: {"version", "removals":[{"roomId",
+// "userId", "leftMs"}]}. Bans last 15 minutes, so the list stays short; it is
+// cut at kMaxListedRemovals.
+constexpr int kMaxListedRemovals = 10000;
+
+json listRemovals(Call& call) {
+  call.requireInternalToken();  // before waiting: nobody else holds a thread here
+  const std::string known = call.form.optionalText("version", 64).value_or("");
+  const int64_t waitMs =
+      call.form.optionalInteger("waitMs", 0, tavsrv::kRemovalsMaxWaitMs).value_or(0);
+  call.checkForm();
+  if (waitMs > 0 && known == call.ctx.removals.version())
+    call.ctx.removals.waitWhile(known, waitMs);
+  // Read before the list: a change in between is answered by the next question.
+  const std::string version = call.ctx.removals.version();
+  const int64_t now = call.now();
+  auto st = call.db().prepare(
+      "SELECT room_id, user_id, until_ms FROM room_blacklist WHERE type = ?1 AND until_ms > ?2 "
+      "ORDER BY until_ms DESC LIMIT ?3");
+  st.bind(static_cast<int>(kBlackRemove), now, kMaxListedRemovals);
+  json removals = json::array();
+  while (st.step())
+    removals.push_back(
+        json{{"roomId", st.int64(0)}, {"userId", st.int64(1)}, {"leftMs", st.int64(2) - now}});
+  return tavsrv::ok(json{{"version", version}, {"removals", std::move(removals)}});
 }
 
 // "138****5678": enough to tell numbers apart, not enough to log in with.
@@ -146,6 +181,7 @@ void addModerationRoutes(Router& router) {
   router.post("rms/service/manage/findManageById", findManageById);
   router.post("rms/service/manage/addManage", addManage);
   router.post("rms/service/manage/removeManagePC", removeManagePC);
+  router.post("internal/room/removals", listRemovals);
 }
 
 }  // namespace tavsvc

@@ -15,6 +15,7 @@
 #include "Seed.h"
 #include "tavsrv/Log.h"
 #include "tavsrv/Random.h"
+#include "tavsrv/Removals.h"
 
 namespace fs = std::filesystem;
 
@@ -43,6 +44,10 @@ bool startsWith(const std::string& text, const char* prefix) {
 Lane laneOf(const std::string& method, const std::string& path) {
   if (method == "POST" && (path == kLoginPath || path == kRegisterPage))
     return Lane::Login;  // hashes a password
+  // The removals question of the message server and the MCU may wait for a change: it
+  // must not hold a thread of the ordinary calls.
+  if (path == tavsrv::kRemovalsPath)
+    return Lane::Transfer;
   if (startsWith(path, "/uds/upload") || (method == "GET" && startsWith(path, "/download/")))
     return Lane::Transfer;
   return Lane::Call;
@@ -216,6 +221,7 @@ void Service::stop() {
   Impl& d = *impl_;
   if (!d.running)
     return;
+  d.ctx.removals.shutdown();  // held removal questions answer now
   d.front->stop();
   d.videos.wait();
   d.running = false;

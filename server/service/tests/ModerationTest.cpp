@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "ServiceHarness.h"
 
 using namespace tavtest;
@@ -144,4 +146,102 @@ TEST(ModerationTest, OnlyTheTicketGrantsModeration) {
   EXPECT_EQ(service.post("rms/service/room/addRoomBlack", mute)["code"], 401);
   EXPECT_EQ(service.post("rms/service/room/addRoomBlack", mute, student.ticket)["code"], 403);
   EXPECT_EQ(service.post("rms/service/room/addRoomBlack", mute, teacher.ticket)["code"], 0);
+}
+
+// Revoking an assistant takes its rights away with the next call, whatever it
+// did as assistant before.
+TEST(ModerationTest, RevokedAssistantIsRefusedEveryManagementCall) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  const Login assistant = service.login("assistant");
+  const auto manage = [&](const std::string& path, const std::string& body) {
+    return service.post(path, body, assistant.ticket)["code"];
+  };
+  const std::string announce = "roomId=1001&announcement=x&title=y";
+  const std::string sharing = "roomId=1001&sharingName=a&fileName=a&page=1";
+  const std::string medal = "globalId=10004&medalId=1&roomId=1001";
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent2, 1, assistant)["code"], 0);
+  ASSERT_EQ(manage("rms/service/room/insertAnnouncement", announce), 0);
+  ASSERT_EQ(manage("rms/service/roomSharing/AddSharingInfo", sharing), 0);
+
+  ASSERT_EQ(service.post("rms/service/manage/removeManagePC", "roomId=1001&globalId=10002",
+                         teacher.ticket)["code"],
+            0);
+  EXPECT_EQ(black(service, "addRoomBlack", kStudent3, 1, assistant)["code"], 403);
+  EXPECT_EQ(black(service, "addRoomBlack", kStudent3, 2, assistant)["code"], 403);
+  EXPECT_EQ(black(service, "removeRoomBlack", kStudent2, 1, assistant)["code"], 403);
+  EXPECT_EQ(manage("rms/service/room/insertAnnouncement", announce), 403);
+  EXPECT_EQ(manage("rms/service/room/deleteAnnouncement", "id=1"), 403);
+  EXPECT_EQ(manage("rms/service/roomSharing/AddSharingInfo", sharing), 403);
+  EXPECT_EQ(manage("rms/service/courseware/deleteCourseware", "id=1"), 403);
+  EXPECT_EQ(manage("rms/service/userMedal/addUserMedal", medal), 403);
+  // Its other room is untouched.
+  EXPECT_EQ(service.post("rms/service/room/addRoomBlack",
+                         "globalId=10004&roomId=1002&type=1&optionUser=10001",
+                         assistant.ticket)["code"],
+            0);
+  // The mute it set stays until someone with the right lifts it.
+  EXPECT_EQ(service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10004", "",
+                         true)["body"]["sendFlag"],
+            0);
+}
+
+namespace {
+json removals(ServiceHarness& s, const std::string& body, bool withToken = true) {
+  httplib::Headers headers;
+  if (withToken)
+    headers.emplace("X-Tav-Internal-Token", ServiceHarness::kInternalToken);
+  auto res = s.raw("internal/room/removals", body, headers);
+  if (!res)
+    return json();
+  return json::parse(res->body, nullptr, false);
+}
+bool listed(const json& answer, uint32_t room, uint32_t user) {
+  for (const json& r : answer["body"]["removals"])
+    if (r["roomId"] == room && r["userId"] == user)
+      return true;
+  return false;
+}
+}  // namespace
+
+// The list the message server and the MCU follow: internal only, complete with
+// every answer, and a question holding the current version is answered when a
+// removal changes it.
+TEST(ModerationTest, RemovalListFollowsRemovalsLiftsAndExpiry) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  EXPECT_EQ(removals(service, "", false)["code"], 403);
+
+  json first = removals(service, "");
+  ASSERT_EQ(first["code"], 0) << first.dump();
+  EXPECT_TRUE(first["body"]["removals"].empty());
+  const std::string v0 = first["body"]["version"];
+
+  // A mute is not a removal: the version stays.
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent3, 1, teacher)["code"], 0);
+  EXPECT_EQ(removals(service, "")["body"]["version"], v0);
+
+  json waited;
+  std::thread follower(
+      [&] { waited = removals(service, form({{"version", v0}, {"waitMs", "20000"}})); });
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent2, 2, teacher)["code"], 0);
+  follower.join();
+  ASSERT_EQ(waited["code"], 0) << waited.dump();
+  EXPECT_NE(waited["body"]["version"], v0);
+  ASSERT_TRUE(listed(waited, 1001, kStudent2)) << waited.dump();
+  EXPECT_EQ(waited["body"]["removals"][0]["leftMs"], 15 * 60 * 1000);
+
+  service.clock().advance(10 * 60 * 1000);
+  EXPECT_EQ(removals(service, "")["body"]["removals"][0]["leftMs"], 5 * 60 * 1000);
+  // Lifted early: gone, with a new version.
+  ASSERT_EQ(black(service, "removeRoomBlack", kStudent2, 2, teacher)["code"], 0);
+  json lifted = removals(service, "");
+  EXPECT_NE(lifted["body"]["version"], waited["body"]["version"]);
+  EXPECT_FALSE(listed(lifted, 1001, kStudent2));
+  // Run out: no longer listed.
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent2, 2, teacher)["code"], 0);
+  EXPECT_TRUE(listed(removals(service, ""), 1001, kStudent2));
+  service.clock().advance(15 * 60 * 1000);
+  EXPECT_FALSE(listed(removals(service, ""), 1001, kStudent2));
+  EXPECT_EQ(removals(service, "waitMs=20001")["code"], 400);
 }

@@ -162,3 +162,57 @@ TEST(MoneyTest, MedalCountersRankMembersByMedals) {
                          "globalId=10009&medalId=1&roomId=1001", teacher.ticket)["code"],
             0);
 }
+
+// Twenty gifts at once against a balance that covers six: the balance never
+// goes below zero, and what leaves the payer and reaches the target is exactly
+// the catalogue price times the count of the accepted ones.
+TEST(MoneyTest, ConcurrentGiftsMoveExactlyTheCataloguePriceOfTheAcceptedOnes) {
+  ServiceHarness service;
+  const Login student = service.login("student1");  // 1000 star beans
+  const Login teacher = service.login("teacher");
+  const double payerBefore = balance(service, student);
+  const double targetBefore = balance(service, teacher);
+  // The client's "money" is only compared with the catalogue: a larger one pays nothing more.
+  EXPECT_EQ(consume(service, student, kTeacher, 5, 1, "500")["code"], 1);
+  EXPECT_EQ(consume(service, student, kTeacher, 5, 1, "5")["code"], 1);
+  ASSERT_DOUBLE_EQ(balance(service, student), payerBefore);
+
+  constexpr int kThreads = 20, kCount = 3;
+  constexpr double kPrice = 50;  // gift 5
+  std::atomic<int> accepted{0}, overdrawn{0}, other{0};
+  std::vector<std::thread> payers;
+  for (int i = 0; i < kThreads; ++i) {
+    payers.emplace_back([&] {
+      httplib::Client client("127.0.0.1", service.port());
+      client.set_read_timeout(60, 0);
+      auto res = client.Post("/mbs/service/consume/addConsume",
+                             form({{"consumeGlobalId", "10001"},
+                                   {"ticketId", student.ticket},
+                                   {"giftId", "5"},
+                                   {"count", std::to_string(kCount)},
+                                   {"money", "50"},
+                                   {"globalId", "10003"}}),
+                             "application/x-www-form-urlencoded");
+      const json answer = res ? json::parse(res->body, nullptr, false) : json();
+      if (answer.is_object() && answer["code"] == 0) {
+        ++accepted;
+        EXPECT_GE(std::stod(answer["body"].get<std::string>()), 0);
+      } else if (answer.is_object() && answer["msg"] == "余额不足，请先充值！") {
+        ++overdrawn;
+      } else {
+        ++other;
+      }
+    });
+  }
+  for (auto& payer : payers)
+    payer.join();
+  const double moved = accepted * kCount * kPrice;
+  EXPECT_EQ(accepted + overdrawn + other, kThreads);
+  EXPECT_LE(moved, payerBefore);
+  EXPECT_DOUBLE_EQ(balance(service, student), payerBefore - moved);
+  EXPECT_DOUBLE_EQ(balance(service, teacher), targetBefore + moved);
+  EXPECT_GE(balance(service, student), 0);
+  if (other == 0) {  // nothing refused for another reason (a busy store): all that fit went
+    EXPECT_EQ(accepted.load(), static_cast<int>(payerBefore / (kCount * kPrice)));
+  }
+}

@@ -40,6 +40,10 @@ struct Config {
   // the room (and the user logging in) and has not expired; empty: every join and login is
   // refused.
   std::string internal_token;
+  // The service whose removals from rooms are followed (e.g. "http://127.0.0.1:27800"): a
+  // removed member's session is ended at once (message 70) and its logins to that room refused
+  // while the ban lasts. Empty: removals are not followed.
+  std::string service_url;
   // A session that has not sent its join (main port) or logged in (room port) this long
   // after it opened is closed.
   uint32_t login_timeout_ms = 5000;
@@ -58,7 +62,8 @@ struct Stats {
   uint64_t messages = 0;    // control messages received in rooms
   uint64_t dropped = 0;     // malformed, unknown or unroutable messages
   uint64_t refused_joins = 0;     // without a valid credential for the room, or no room free
-  uint64_t refused_logins = 0;    // without a valid credential for the user and room
+  uint64_t refused_logins = 0;    // without a valid credential for the user and room, or removed
+  uint64_t removals_cut = 0;      // sessions ended because their member was removed
   uint64_t refused_sessions = 0;  // over the limits of sessions not yet in
   uint64_t timed_out = 0;         // closed for not joining or logging in in time
   std::size_t pending = 0;        // sessions not yet joined or logged in, all ports

@@ -26,6 +26,10 @@ struct Config {
   // "http://127.0.0.1:27800". Empty: chat is relayed without being stored or
   // checked against mutes (for standalone use and tests).
   std::string service_url;
+  // The service whose room removals are followed (usually service_url): a removed
+  // member's connections to that room's channel are closed at once, and its hellos
+  // there refused while the ban lasts. Empty: removals are not followed.
+  std::string moderation_url;
   // The secret shared with the service: it signs the credentials every hello
   // must carry and goes with every internal call. Empty: every hello is refused.
   std::string internal_token;
@@ -52,7 +56,8 @@ struct Stats {
   std::uint64_t protocol_errors = 0;
   std::uint64_t slow_consumers = 0;
   std::uint64_t idle_drops = 0;
-  std::uint64_t hellos_refused = 0;  // no credential, or not valid for the hello's ids
+  std::uint64_t hellos_refused = 0;  // no credential, not valid for the hello's ids, or removed
+  std::uint64_t removals_cut = 0;    // connections closed because their member was removed
   // Not relayed by the server's own rules: no JSON object, another sender's id,
   // chat from an auditor, the channel's held sends at their limit.
   std::uint64_t sends_refused = 0;
