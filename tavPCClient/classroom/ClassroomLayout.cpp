@@ -6,6 +6,8 @@
 #include <QVBoxLayout>
 
 #include "ChatPanel.h"
+#include "GiftBar.h"
+#include "GiftEffectArea.h"
 #include "ClassControl.h"
 #include "ClassStage.h"
 #include "Classroom.h"
@@ -130,6 +132,11 @@ void Classroom::buildWindow() {
   own->addStretch(1);
   own->addWidget(whiteboard_->annotation()->buttonBar());
   left->addLayout(own);
+  auto* giftRow = new QHBoxLayout;
+  giftRow->setContentsMargins(0, 0, 0, 0);
+  giftRow->addWidget(new GiftBar(*context_, *new GiftEffectArea(stage_), this));
+  giftRow->addStretch(1);
+  left->addLayout(giftRow);
   auto* right = new QVBoxLayout;
   right->setSpacing(10);
   right->addWidget(mainVideo);

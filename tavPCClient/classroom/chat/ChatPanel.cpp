@@ -178,9 +178,11 @@ ChatPanel::ChatPanel(ClassroomContext& context, QWidget* parent)
       refreshOwnState();
   });
   refreshOwnState();
+  context_.provide<ChatLines>(this);
 }
 
 ChatPanel::~ChatPanel() {
+  context_.withdraw<ChatLines>(this);
   if (ChatMessageItem* playing = ChatMessageItem::currentPlaying())
     playing->stopPlayVoice();
 }
@@ -257,6 +259,23 @@ void ChatPanel::btnSendText_clicked() {
   addOwnItem(chat::kText, text);
   edit_->clear();
   sendChatReport();
+}
+
+void ChatPanel::addOwnLine(const QString& text) { addOwnItem(chat::kText, text); }
+
+void ChatPanel::addReceivedLine(const QJsonObject& message, const QString& text) {
+  QJsonObject line = message;
+  line.insert(QStringLiteral("typeId"), QStringLiteral("0"));
+  line.insert(QStringLiteral("content"), text);
+  line.remove(QStringLiteral("id"));
+  showOneRecvedMsg(line, false, false);
+}
+
+bool ChatPanel::sendLine(const QString& text) {
+  if (context_.sendRoomMsg(chat::textMessage(ownSender(), text), QStringLiteral("*")) != 0)
+    return false;
+  addOwnItem(chat::kText, text);
+  return true;
 }
 
 void ChatPanel::editChatMassage_textChanged(const QString& text) {

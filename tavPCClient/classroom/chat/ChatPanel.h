@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "ChatLines.h"
 #include "ChatMessage.h"
 #include "FileServer.h"
 #include "HistoryMoreButton.h"
@@ -31,7 +32,7 @@ class QVBoxLayout;
 class RecordVoiceDlg;
 class RoomSession;
 
-class ChatPanel : public QWidget {
+class ChatPanel : public QWidget, public ChatLines {
   Q_OBJECT
 
 public:
@@ -62,6 +63,11 @@ public:
   void setConfirmer(Confirmer confirm) { confirm_ = std::move(confirm); }
 
   chat::FileServer fileServer() const;
+
+  // ChatLines
+  void addOwnLine(const QString& text) override;
+  void addReceivedLine(const QJsonObject& message, const QString& text) override;
+  bool sendLine(const QString& text) override;
 
   // Who sends: the signed-in user's display name, head picture and ticket
   // (by default those of the login).

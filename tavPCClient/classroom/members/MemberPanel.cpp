@@ -37,6 +37,7 @@ MemberListWidget::Group listGroup(RoomMember::Group group) {
 MemberPanel::MemberPanel(ClassroomContext& context, MediaControl& control, QWidget* parent)
     : QWidget(parent), context_(context), session_(context.session()), control_(control) {
   setObjectName(QStringLiteral("memberPanel"));
+  context_.provide<MemberMenu>(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   list_ = new MemberListWidget(this);
@@ -128,18 +129,28 @@ void MemberPanel::refreshRoles() {
   bulkButtons_->setVisible(teacher);
 }
 
+MemberPanel::~MemberPanel() { context_.withdraw<MemberMenu>(this); }
+
+void MemberPanel::addMenuFiller(QObject* owner, Filler filler) {
+  fillers_.append({owner, std::move(filler)});
+}
+
 void MemberPanel::showMemberMenu(quint32 userId, const QPoint& globalPos) {
   const RoomMember* member = session_.member(userId);
   if (!member)
     return;
-  if (!session_.hasTeacherRights() && userId != context_.ownUserId())
-    return;
   QMenu menu(this);
-  menu.addAction(member->videoOn ? QStringLiteral("关闭视频") : QStringLiteral("打开视频"), this,
-                 [this, userId] { control_.onOperateVideo(userId); });
-  menu.addAction(member->audioOn ? QStringLiteral("关闭声音") : QStringLiteral("打开声音"), this,
-                 [this, userId] { control_.onOperateAudio(userId); });
-  menu.exec(globalPos);
+  if (session_.hasTeacherRights() || userId == context_.ownUserId()) {
+    menu.addAction(member->videoOn ? QStringLiteral("关闭视频") : QStringLiteral("打开视频"), this,
+                   [this, userId] { control_.onOperateVideo(userId); });
+    menu.addAction(member->audioOn ? QStringLiteral("关闭声音") : QStringLiteral("打开声音"), this,
+                   [this, userId] { control_.onOperateAudio(userId); });
+  }
+  for (const MenuFiller& filler : fillers_)
+    if (filler.owner)
+      filler.fill(menu, userId);
+  if (!menu.isEmpty())
+    menu.exec(globalPos);
 }
 
 QList<quint32> MemberPanel::tickedInListOrder() const {

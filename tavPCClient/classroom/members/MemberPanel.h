@@ -5,7 +5,10 @@
 #pragma once
 
 #include <QList>
+#include <QPointer>
 #include <QWidget>
+
+#include "MemberMenu.h"
 
 class ClassroomContext;
 class MediaControl;
@@ -15,13 +18,17 @@ class QTimer;
 class RoomSession;
 struct RoomMember;
 
-class MemberPanel : public QWidget {
+class MemberPanel : public QWidget, public MemberMenu {
   Q_OBJECT
 
 public:
   static constexpr int kBulkButtonPauseMs = 2000;
 
   MemberPanel(ClassroomContext& context, MediaControl& control, QWidget* parent = nullptr);
+  ~MemberPanel() override;
+
+  // MemberMenu
+  void addMenuFiller(QObject* owner, Filler filler) override;
 
 public slots:
   void btnOpenAllAudio_clicked();
@@ -39,6 +46,11 @@ private:
   void pauseAudioButtons();
   void pauseVideoButtons();
 
+  struct MenuFiller {
+    QPointer<QObject> owner;
+    Filler fill;
+  };
+  QList<MenuFiller> fillers_;
   ClassroomContext& context_;
   RoomSession& session_;
   MediaControl& control_;

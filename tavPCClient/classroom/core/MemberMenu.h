@@ -1,0 +1,18 @@
+// The member list's context menu as other parts reach it to add their own
+// actions (give a gift, award a medal, mute, remove, ...): offered by the
+// member list. A filler adds what applies to that member; the menu opens only
+// when it has something.
+#pragma once
+
+#include <functional>
+
+class QMenu;
+class QObject;
+
+class MemberMenu {
+public:
+  using Filler = std::function<void(QMenu& menu, unsigned userId)>;
+  virtual ~MemberMenu() = default;
+  // Fillers run in the order they were added, while their owner exists.
+  virtual void addMenuFiller(QObject* owner, Filler filler) = 0;
+};
