@@ -1,5 +1,7 @@
 #include "raw_client.h"
 
+#include <algorithm>
+
 #include "wirebytes/byte_writer.h"
 
 namespace mcu_test {
@@ -49,8 +51,16 @@ int raw_client::send(uint32_t type, const bytes& payload) {
 }
 
 std::optional<message> raw_client::expect(uint32_t type, std::chrono::milliseconds limit) {
+  return expect_any({type}, limit);
+}
+
+std::optional<message> raw_client::expect_any(std::initializer_list<uint32_t> types,
+                                              std::chrono::milliseconds limit) {
+  const auto wanted = [&](uint32_t type) {
+    return std::find(types.begin(), types.end(), type) != types.end();
+  };
   for (auto it = kept_.begin(); it != kept_.end(); ++it) {
-    if (it->type == type) {
+    if (wanted(it->type)) {
       message found = std::move(*it);
       kept_.erase(it);
       return found;
@@ -71,11 +81,11 @@ std::optional<message> raw_client::expect(uint32_t type, std::chrono::millisecon
       continue;
     }
     message received{header.type, bytes(buffer.begin(), buffer.begin() + header.length)};
-    if (header.type == 100002 && type != 100002) {
+    if (header.type == 100002 && !wanted(100002)) {
       send(100003);
       continue;
     }
-    if (header.type == type)
+    if (wanted(header.type))
       return received;
     kept_.push_back(std::move(received));
   }

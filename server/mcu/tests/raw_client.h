@@ -40,6 +40,9 @@ public:
   // pings and sends a keep-alive on every receive time-out, as libpavo does.
   std::optional<message> expect(uint32_t type,
                                 std::chrono::milliseconds limit = testsupport::wait_limit());
+  // The next message of any of these types, the same way.
+  std::optional<message> expect_any(std::initializer_list<uint32_t> types,
+                                    std::chrono::milliseconds limit = testsupport::wait_limit());
   // Ends the connection without a leave message (as a crashed client would).
   void drop() { client_.reset(); }
 
