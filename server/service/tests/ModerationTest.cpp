@@ -222,8 +222,17 @@ TEST(ModerationTest, RemovalListFollowsRemovalsLiftsAndExpiry) {
   EXPECT_EQ(removals(service, "")["body"]["version"], v0);
 
   json waited;
-  std::thread follower(
-      [&] { waited = removals(service, form({{"version", v0}, {"waitMs", "20000"}})); });
+  std::thread follower([&] {
+    // A client of its own: the harness's client is not shared between threads.
+    httplib::Client client("127.0.0.1", service.port());
+    client.set_read_timeout(60, 0);
+    auto res = client.Post("/internal/room/removals",
+                           {{"X-Tav-Internal-Token", ServiceHarness::kInternalToken}},
+                           form({{"version", v0}, {"waitMs", "20000"}}),
+                           "application/x-www-form-urlencoded");
+    if (res)
+      waited = json::parse(res->body, nullptr, false);
+  });
   ASSERT_EQ(black(service, "addRoomBlack", kStudent2, 2, teacher)["code"], 0);
   follower.join();
   ASSERT_EQ(waited["code"], 0) << waited.dump();
