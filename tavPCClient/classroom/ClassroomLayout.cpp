@@ -7,6 +7,7 @@
 
 #include "ChatPanel.h"
 #include "GiftBar.h"
+#include "HandControl.h"
 #include "GiftEffectArea.h"
 #include "ClassControl.h"
 #include "ClassStage.h"
@@ -37,11 +38,12 @@ const char kClassroomStyle[] = R"(
 QLabel#classroomTitle { font-size: 16px; font-weight: bold; }
 QLabel#classState { color: #9aa0a6; padding: 2px 10px; border-radius: 10px; background: #2c3138; }
 QLabel#classState[running="true"] { color: #ffffff; background: #1e8e3e; }
-#classroomHeader QPushButton, #ownControls QPushButton, #bulkButtons QPushButton {
+#classroomHeader QPushButton, #ownControls QPushButton, #bulkButtons QPushButton,
+QPushButton#btnHandUp {
   color: #e8eaed; background: #2f353d; border: 1px solid #3c434c; border-radius: 4px;
   padding: 5px 14px; font-size: 13px; }
 #classroomHeader QPushButton:hover, #ownControls QPushButton:hover,
-#bulkButtons QPushButton:hover { background: #3a414a; }
+#bulkButtons QPushButton:hover, QPushButton#btnHandUp:hover { background: #3a414a; }
 #classroomHeader QPushButton:disabled, #bulkButtons QPushButton:disabled,
 #ownControls QPushButton:disabled { color: #6b7178; }
 QPushButton#btnStartClass { background: #1a73e8; border-color: #1a73e8; }
@@ -129,6 +131,13 @@ void Classroom::buildWindow() {
   auto* own = new QHBoxLayout;
   own->setContentsMargins(0, 0, 0, 0);
   own->addWidget(new OwnMediaBar(*context_, *mediaControl_, this));
+  auto* hands = new HandControl(*context_, this);
+  own->addWidget(hands->button());
+  connect(hands, &HandControl::signal_hand_up, side,
+          [side, membersTab, own = entry_.ownUserId](quint32 userId) {
+            if (userId != own)
+              side->markNewMessage(membersTab);
+          });
   own->addStretch(1);
   own->addWidget(whiteboard_->annotation()->buttonBar());
   left->addLayout(own);

@@ -25,6 +25,7 @@ struct RoomMember {
   QString level;
   QString medals;
   bool muted = false;  // "sendFlag" 0
+  bool handUp = false;
   QString imagePath;
   // Media state (from the media library).
   bool hasCamera = true;

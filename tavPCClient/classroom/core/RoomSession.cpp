@@ -45,6 +45,7 @@ void RoomSession::addMember(const RoomMember& incoming) {
     updated.audioOn = existing->audioOn;
     updated.hasCamera = existing->hasCamera;
     updated.hasMicrophone = existing->hasMicrophone;
+    updated.handUp = existing->handUp;  // the member list knows nothing of hands
     *existing = updated;
   } else {
     RoomMember added = incoming;
@@ -75,8 +76,11 @@ void RoomSession::removeMember(quint32 userId) {
   if (!members_.contains(userId))
     return;
   freeVideo(userId);
+  const bool hadHandUp = members_.value(userId).handUp;
   members_.remove(userId);
   emit memberRemoved(userId);
+  if (hadHandUp)
+    emit handsChanged(raisedHands());
 }
 
 QList<quint32> RoomSession::applyMediaServerList(const MediaUserList& users) {
@@ -106,6 +110,22 @@ QList<quint32> RoomSession::applyMediaServerList(const MediaUserList& users) {
     }
   }
   return newcomers;
+}
+
+void RoomSession::setHandUp(quint32 userId, bool up) {
+  auto m = members_.find(userId);
+  if (m == members_.end() || m->handUp == up)
+    return;
+  m->handUp = up;
+  emit memberChanged(userId);
+  emit handsChanged(raisedHands());
+}
+
+int RoomSession::raisedHands() const {
+  int raised = 0;
+  for (const RoomMember& m : members_)
+    raised += m.handUp ? 1 : 0;
+  return raised;
 }
 
 void RoomSession::setDevices(quint32 userId, quint32 mask) {

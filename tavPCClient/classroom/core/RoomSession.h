@@ -72,6 +72,9 @@ public:
   QList<quint32> applyMediaServerList(const MediaUserList& users);
   // Camera and microphone present, from a media server device mask.
   void setDevices(quint32 userId, quint32 mask);
+  // A member's raised or lowered hand (members only); handsChanged follows.
+  void setHandUp(quint32 userId, bool up);
+  int raisedHands() const;
   // A user left the media server: its media, tile and record go.
   void userLeft(quint32 userId);
   const QList<quint32>& supplementList() const { return supplement_; }
@@ -128,6 +131,7 @@ signals:
   void memberAdded(quint32 userId);
   void memberChanged(quint32 userId);
   void memberRemoved(quint32 userId);
+  void handsChanged(int raised);
   // Media announced open or closed, after the state (and a video's tile) followed;
   // also for users who are not members (yet).
   void mediaChanged(quint32 userId, int kind, bool on);

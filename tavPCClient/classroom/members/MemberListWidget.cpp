@@ -85,6 +85,7 @@ UserItem* MemberListWidget::addUser(quint32 userId, const QString& name, int rol
   connect(item, &UserItem::signalContextMenu, this, &MemberListWidget::signalContextMenu);
   connect(item, &UserItem::signalVideoClicked, this, &MemberListWidget::signalVideoClicked);
   connect(item, &UserItem::signalAudioClicked, this, &MemberListWidget::signalAudioClicked);
+  connect(item, &UserItem::signalHandClicked, this, &MemberListWidget::signalHandClicked);
   section.items.append(item);
   section.bodyLayout->addWidget(item);
   m_groupOf.insert(userId, group);

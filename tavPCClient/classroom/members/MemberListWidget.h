@@ -51,6 +51,7 @@ signals:
   void signalContextMenu(quint32 userId, QPoint globalPos);
   void signalVideoClicked(quint32 userId);
   void signalAudioClicked(quint32 userId);
+  void signalHandClicked(quint32 userId);
 
 private:
   struct Section {

@@ -1,7 +1,12 @@
 #include "MemberPanel.h"
 
 #include <QHBoxLayout>
+#include <QJsonObject>
+#include <QLabel>
 #include <QMenu>
+
+#include "RoomMessage.h"
+#include "RoomMessageTypes.h"
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -40,6 +45,11 @@ MemberPanel::MemberPanel(ClassroomContext& context, MediaControl& control, QWidg
   context_.provide<MemberMenu>(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  handCount_ = new QLabel(this);
+  handCount_->setObjectName(QStringLiteral("handCount"));
+  handCount_->setStyleSheet(QStringLiteral("color: #e8710a; padding: 2px 10px;"));
+  handCount_->hide();
+  layout->addWidget(handCount_);
   list_ = new MemberListWidget(this);
   list_->setObjectName(QStringLiteral("memberList"));
   auto* scroll = new QScrollArea(this);
@@ -87,6 +97,12 @@ MemberPanel::MemberPanel(ClassroomContext& context, MediaControl& control, QWidg
   connect(list_, &MemberListWidget::signalContextMenu, this, &MemberPanel::showMemberMenu);
   connect(list_, &MemberListWidget::signalVideoClicked, &control_, &MediaControl::onOperateVideo);
   connect(list_, &MemberListWidget::signalAudioClicked, &control_, &MediaControl::onOperateAudio);
+  connect(list_, &MemberListWidget::signalHandClicked, this,
+          &MemberPanel::userItem_mouseUserhandClick);
+  connect(&session_, &RoomSession::handsChanged, this, [this](int raised) {
+    handCount_->setText(QStringLiteral("举手（%1）").arg(raised));
+    handCount_->setVisible(raised > 0);
+  });
 
   connect(&session_, &RoomSession::memberAdded, this, &MemberPanel::showMember);
   connect(&session_, &RoomSession::memberChanged, this, &MemberPanel::showMember);
@@ -119,6 +135,7 @@ void MemberPanel::showMember(quint32 userId) {
   item->setVideoOn(member->videoOn);
   item->setAudioOn(member->audioOn);
   item->setMuted(member->muted);
+  item->setHandUp(member->handUp);
   item->setAssistant(member->isAssistant);
   item->setLevel(member->level);
 }
@@ -127,6 +144,28 @@ void MemberPanel::refreshRoles() {
   const bool teacher = session_.hasTeacherRights();
   list_->setSelectable(teacher);
   bulkButtons_->setVisible(teacher);
+}
+
+void MemberPanel::userItem_mouseUserhandClick(quint32 userId) {
+  const RoomMember* member = session_.member(userId);
+  if (!member || !member->handUp || !session_.hasTeacherRights())
+    return;
+  // The member may speak: camera and microphone on where they exist, the hand down.
+  if (member->hasCamera && !member->videoOn)
+    control_.onOperateVideo(userId);
+  if (member->hasMicrophone && !member->audioOn)
+    control_.onOperateAudio(userId);
+  QJsonObject msg = roommsg::newMessage(MSG_HAND);
+  roommsg::SenderFields sender;
+  sender.userId = context_.ownUserId();
+  sender.userName = context_.entry().ownName;
+  sender.role = session_.room().ownRole;
+  sender.roomId = context_.roomId();
+  roommsg::stampSender(msg, sender);
+  msg.insert(QStringLiteral("handDownUserId"), QString::number(userId));
+  msg.insert(QStringLiteral("content"), QStringLiteral("0"));
+  if (context_.sendRoomMsg(msg, QStringLiteral("*")) == 0)
+    session_.setHandUp(userId, false);
 }
 
 MemberPanel::~MemberPanel() { context_.withdraw<MemberMenu>(this); }

@@ -13,6 +13,7 @@
 class ClassroomContext;
 class MediaControl;
 class MemberListWidget;
+class QLabel;
 class QPushButton;
 class QTimer;
 class RoomSession;
@@ -37,6 +38,9 @@ public slots:
   void btnCloseAllVideo_clicked();
   void setAllAudioBtnEnabled();
   void setAllVideoBtnEnabled();
+  // The teacher clicked a raised hand: that member's camera and microphone
+  // open and the hand goes down for everybody.
+  void userItem_mouseUserhandClick(quint32 userId);
 
 private:
   void showMember(quint32 userId);
@@ -55,6 +59,7 @@ private:
   RoomSession& session_;
   MediaControl& control_;
   MemberListWidget* list_ = nullptr;
+  QLabel* handCount_ = nullptr;
   QWidget* bulkButtons_ = nullptr;
   QPushButton* openAllAudio_ = nullptr;
   QPushButton* closeAllAudio_ = nullptr;

@@ -146,6 +146,7 @@ void UserItem::setChecked(bool checked) {
 void UserItem::setHandUp(bool up) {
   m_handUp = up;
   m_handMark->setVisible(up);
+  m_handMark->setCursor(up ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }
 
 void UserItem::setMuted(bool muted) {
@@ -190,6 +191,12 @@ void UserItem::refreshIcons() {
 void UserItem::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton) {
     emit signalContextMenu(m_userId, event->globalPos());
+    event->accept();
+    return;
+  }
+  if (event->button() == Qt::LeftButton && m_handUp &&
+      m_handMark->geometry().contains(event->pos())) {
+    emit signalHandClicked(m_userId);
     event->accept();
     return;
   }

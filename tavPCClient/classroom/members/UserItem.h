@@ -56,6 +56,8 @@ signals:
   void signalContextMenu(quint32 userId, QPoint globalPos);
   void signalVideoClicked(quint32 userId);
   void signalAudioClicked(quint32 userId);
+  // The raised-hand mark was clicked.
+  void signalHandClicked(quint32 userId);
 
 protected:
   void mousePressEvent(QMouseEvent* event) override;
