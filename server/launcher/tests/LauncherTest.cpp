@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -150,5 +152,87 @@ TEST(LauncherTest, UnknownAndUnavailableRolesAreRefusedClearly) {
   EXPECT_FALSE(launcher.start(options, &error, &notes));
   EXPECT_NE(error.find("unknown role bogus"), std::string::npos) << error;
   EXPECT_TRUE(launcher.running().empty());
+  fs::remove_all(dir);
+}
+
+namespace {
+void put(std::string& out, uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i)
+    out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+}  // namespace
+
+// The roles are wired to each other: a member the service removes is cut off the message
+// server's room channel at once, although its room credential is still valid.
+TEST(LauncherTest, ARemovalAtTheServiceCutsTheMemberOffTheMessageServer) {
+  const fs::path dir = tempDir();
+  tavlaunch::LaunchOptions options;
+  options.dataDir = dir.string();
+  options.roles = {"service", "msg"};
+  options.demoMedia = false;
+  tavlaunch::Launcher launcher;
+  std::string error;
+  std::vector<std::string> notes;
+  ASSERT_TRUE(startOnFreePorts(launcher, options, &error, &notes)) << error;
+  httplib::Client client("127.0.0.1", options.portBase);
+  client.set_read_timeout(30, 0);
+  const auto call = [&](const std::string& path, const std::string& body,
+                        const std::string& ticket) {
+    auto res = client.Post(path, {{"X-Tav-Ticket", ticket}}, body,
+                           "application/x-www-form-urlencoded");
+    return res ? json::parse(tavsrv::unnest(res->body), nullptr, false) : json();
+  };
+  const json student = call("/aas/service/user/login", "userName=student2&userPwd=123456", "");
+  const json teacher = call("/aas/service/user/login", "userName=teacher&userPwd=123456", "");
+  const json entry = call("/rms/service/room/userJoinRoom", "roomId=1001&globalId=10004",
+                          student["body"]["ticketId"].get<std::string>());
+  ASSERT_EQ(entry["code"], 0) << entry.dump();
+  const std::string credential = entry["room_credential"];
+
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(options.portBase + 1));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  std::string hello;
+  put(hello, 1, 1);  // hello: version, user, channel, credential
+  put(hello, 1, 2);
+  put(hello, 10004, 4);
+  put(hello, 1001, 4);
+  put(hello, credential.size(), 2);
+  hello += credential;
+  std::string frame;
+  put(frame, hello.size(), 4);
+  frame += hello;
+  ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(frame.size()));
+  // Everything until the server closes: the welcome, then the close frame with its reason.
+  const auto readAll = [&] {
+    std::string got;
+    char chunk[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 60000) > 0) {
+      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      if (n <= 0)
+        break;
+      got.append(chunk, static_cast<size_t>(n));
+      if (got.size() == 11 && got[4] == 2)
+        return got;  // the welcome alone: admitted
+    }
+    return got;
+  };
+  const std::string welcome = readAll();
+  ASSERT_EQ(welcome.size(), 11u);
+  ASSERT_EQ(welcome[4], 2);  // welcome
+
+  const json removal =
+      call("/rms/service/room/addRoomBlack", "globalId=10004&roomId=1001&type=2&optionUser=10001",
+           teacher["body"]["ticketId"].get<std::string>());
+  ASSERT_EQ(removal["code"], 0) << removal.dump();
+  const std::string closing = readAll();
+  EXPECT_NE(closing.find("removed from the room"), std::string::npos);
+  ::close(fd);
+  launcher.stop();
   fs::remove_all(dir);
 }
