@@ -105,17 +105,17 @@ void RemovalWatcher::run() {
     const auto result =
         client.Post(prefix_ + kRemovalsPath, {{"X-Tav-Internal-Token", token_}}, params);
     auto answer = result && result->status == 200
-                            ? nlohmann::json::parse(result->body, nullptr, false)
-                            : nlohmann::json();
+                      ? nlohmann::json::parse(result->body, nullptr, false)
+                      : nlohmann::json();
     nlohmann::json* body = answer.is_object() && answer["code"] == 0 && answer["body"].is_object()
-                           ? &answer["body"]
-                           : nullptr;
+                               ? &answer["body"]
+                               : nullptr;
     if (!body || !(*body)["version"].is_string() || !(*body)["removals"].is_array()) {
       if (!failing)
         logWarn("removals: no list from " + url_ + " (" +
-                (result ? "HTTP " + std::to_string(result->status) + " " +
-                              result->body.substr(0, 120)
-                        : httplib::to_string(result.error())) +
+                (result
+                     ? "HTTP " + std::to_string(result->status) + " " + result->body.substr(0, 120)
+                     : httplib::to_string(result.error())) +
                 "); asking again every second");
       failing = true;
       std::unique_lock<std::mutex> lock(mutex_);

@@ -178,8 +178,8 @@ TEST(LauncherTest, ARemovalAtTheServiceCutsTheMemberOffTheMessageServer) {
   client.set_read_timeout(30, 0);
   const auto call = [&](const std::string& path, const std::string& body,
                         const std::string& ticket) {
-    auto res = client.Post(path, {{"X-Tav-Ticket", ticket}}, body,
-                           "application/x-www-form-urlencoded");
+    auto res =
+        client.Post(path, {{"X-Tav-Ticket", ticket}}, body, "application/x-www-form-urlencoded");
     return res ? json::parse(tavsrv::unnest(res->body), nullptr, false) : json();
   };
   const json student = call("/aas/service/user/login", "userName=student2&userPwd=123456", "");

@@ -78,7 +78,7 @@ private:
   std::atomic<uint64_t> removals_cut_{0};
   tavsrv::RemovalList removals_;
   std::unique_ptr<tavsrv::RemovalWatcher> watcher_;
-  pending_sessions pending_;                   // on the main port
+  pending_sessions pending_;  // on the main port
   std::unique_ptr<netra::kcp_server> main_;
 
   std::mutex rooms_mutex_;

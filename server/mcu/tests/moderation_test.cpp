@@ -21,8 +21,7 @@ using testsupport::eventually;
 constexpr uint32_t kRoom = 1001, kStudent1 = 10003, kStudent2 = 10004, kStudent3 = 10005;
 constexpr uint32_t kLogin = 0, kLeave = 1, kKick = 70;
 
-void black(ServiceHarness& service, const Login& who, const char* action, uint32_t user,
-           int type) {
+void black(ServiceHarness& service, const Login& who, const char* action, uint32_t user, int type) {
   const json answer = service.post(std::string("rms/service/room/") + action,
                                    tavtest::form({{"globalId", std::to_string(user)},
                                                   {"roomId", std::to_string(kRoom)},

@@ -170,7 +170,8 @@ std::optional<tavsrv::Credential> Relay::verify(std::string_view credential) con
 }
 
 bool Relay::removed(std::uint32_t channel_id, std::uint32_t user_id) const {
-  return channel_id != kOneLoginChannel && removals_.removed(channel_id, user_id, tavsrv::steadyNowMs());
+  return channel_id != kOneLoginChannel &&
+         removals_.removed(channel_id, user_id, tavsrv::steadyNowMs());
 }
 
 void Relay::on_removals(const std::vector<tavsrv::Removal>& removals) {

@@ -32,8 +32,7 @@ std::unique_ptr<msgserver::Server> start_server(const ServiceHarness& service) {
   msgserver::Config config;
   config.listen_port = 0;
   config.internal_token = testsupport::kTestSecret;
-  config.service_url = config.moderation_url =
-      "http://127.0.0.1:" + std::to_string(service.port());
+  config.service_url = config.moderation_url = "http://127.0.0.1:" + std::to_string(service.port());
   auto server = std::make_unique<msgserver::Server>(config);
   EXPECT_NE(server->start(), 0) << server->error();
   return server;
@@ -41,22 +40,22 @@ std::unique_ptr<msgserver::Server> start_server(const ServiceHarness& service) {
 
 void black(ServiceHarness& service, const Login& who, const char* action, std::uint32_t user,
            int type, std::uint32_t room = kRoom) {
-  const json answer = service.post(
-      std::string("rms/service/room/") + action,
-      tavtest::form({{"globalId", std::to_string(user)},
-                     {"roomId", std::to_string(room)},
-                     {"type", std::to_string(type)},
-                     {"optionUser", "10001"}}),
-      who.ticket);
+  const json answer = service.post(std::string("rms/service/room/") + action,
+                                   tavtest::form({{"globalId", std::to_string(user)},
+                                                  {"roomId", std::to_string(room)},
+                                                  {"type", std::to_string(type)},
+                                                  {"optionUser", "10001"}}),
+                                   who.ticket);
   ASSERT_EQ(answer["code"], 0) << action << ": " << answer.dump();
 }
 
 // The close frame's code and reason, or nullopt when the next frame is something else.
-std::optional<std::pair<std::uint16_t, std::string>> close_of(std::optional<msgtest::OwnedFrame> f) {
+std::optional<std::pair<std::uint16_t, std::string>> close_of(
+    std::optional<msgtest::OwnedFrame> f) {
   if (!f || f->type != wire::FrameType::close || f->payload.size() < 2)
     return std::nullopt;
-  const auto code = static_cast<std::uint16_t>(
-      (static_cast<unsigned char>(f->payload[0]) << 8) | static_cast<unsigned char>(f->payload[1]));
+  const auto code = static_cast<std::uint16_t>((static_cast<unsigned char>(f->payload[0]) << 8) |
+                                               static_cast<unsigned char>(f->payload[1]));
   return std::make_pair(code, f->payload.substr(2));
 }
 
@@ -65,7 +64,8 @@ bool hello_refused_as_removed(std::uint16_t port, std::uint32_t user, std::uint3
   RawClient client(port);
   const auto closed =
       close_of(client.hello_with(user, room, testsupport::testCredential(user, room, 2)));
-  return closed && closed->first == static_cast<std::uint16_t>(wire::CloseCode::credential_refused) &&
+  return closed &&
+         closed->first == static_cast<std::uint16_t>(wire::CloseCode::credential_refused) &&
          closed->second == "removed from the room";
 }
 
@@ -111,7 +111,8 @@ TEST(MsgModeration, RemovedMemberIsCutOffItsRoomAndKeptOutUntilTheBanEnds) {
   // Removed again, then the ban runs out: the service's list, asked again after any change,
   // carries the little time left, and the message server lets the member in after it.
   black(*service, teacher, "addRoomBlack", kStudent2, 2);
-  EXPECT_TRUE(eventually([&] { return hello_refused_as_removed(server->port(), kStudent2, kRoom); }));
+  EXPECT_TRUE(
+      eventually([&] { return hello_refused_as_removed(server->port(), kStudent2, kRoom); }));
   service->clock().advance(15 * 60 * 1000 - 200);
   black(*service, teacher, "addRoomBlack", 10005, 2);  // any change makes the list go out again
   EXPECT_TRUE(eventually([&] { return RawClient(server->port()).hello(kStudent2, kRoom); }));
@@ -123,7 +124,8 @@ TEST(MsgModeration, ARestartedServerKeepsRemovedMembersOut) {
   const Login teacher = service->login("teacher");
   black(*service, teacher, "addRoomBlack", kStudent2, 2);
   auto server = start_server(*service);
-  EXPECT_TRUE(eventually([&] { return hello_refused_as_removed(server->port(), kStudent2, kRoom); }));
+  EXPECT_TRUE(
+      eventually([&] { return hello_refused_as_removed(server->port(), kStudent2, kRoom); }));
   EXPECT_TRUE(RawClient(server->port()).hello(kStudent1, kRoom));
 }
 

@@ -16,7 +16,9 @@ class RemovalFeed {
 public:
   // A new epoch per start, so a follower never takes a restarted service's
   // version for the one it holds.
-  RemovalFeed() : epoch_(std::to_string(std::random_device()()) + "." + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())) {}
+  RemovalFeed()
+      : epoch_(std::to_string(std::random_device()()) + "." +
+               std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())) {}
 
   std::string version() const {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -176,10 +176,10 @@ TEST(ModerationTest, RevokedAssistantIsRefusedEveryManagementCall) {
   EXPECT_EQ(manage("rms/service/courseware/deleteCourseware", "id=1"), 403);
   EXPECT_EQ(manage("rms/service/userMedal/addUserMedal", medal), 403);
   // Its other room is untouched.
-  EXPECT_EQ(service.post("rms/service/room/addRoomBlack",
-                         "globalId=10004&roomId=1002&type=1&optionUser=10001",
-                         assistant.ticket)["code"],
-            0);
+  EXPECT_EQ(
+      service.post("rms/service/room/addRoomBlack",
+                   "globalId=10004&roomId=1002&type=1&optionUser=10001", assistant.ticket)["code"],
+      0);
   // The mute it set stays until someone with the right lifts it.
   EXPECT_EQ(service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10004", "",
                          true)["body"]["sendFlag"],
@@ -226,10 +226,9 @@ TEST(ModerationTest, RemovalListFollowsRemovalsLiftsAndExpiry) {
     // A client of its own: the harness's client is not shared between threads.
     httplib::Client client("127.0.0.1", service.port());
     client.set_read_timeout(60, 0);
-    auto res = client.Post("/internal/room/removals",
-                           {{"X-Tav-Internal-Token", ServiceHarness::kInternalToken}},
-                           form({{"version", v0}, {"waitMs", "20000"}}),
-                           "application/x-www-form-urlencoded");
+    auto res = client.Post(
+        "/internal/room/removals", {{"X-Tav-Internal-Token", ServiceHarness::kInternalToken}},
+        form({{"version", v0}, {"waitMs", "20000"}}), "application/x-www-form-urlencoded");
     if (res)
       waited = json::parse(res->body, nullptr, false);
   });

@@ -57,18 +57,18 @@ struct Config {
 };
 
 struct Stats {
-  uint64_t joins = 0;       // room joins answered with a room's port
-  uint64_t logins = 0;      // logins accepted
-  uint64_t messages = 0;    // control messages received in rooms
-  uint64_t dropped = 0;     // malformed, unknown or unroutable messages
+  uint64_t joins = 0;             // room joins answered with a room's port
+  uint64_t logins = 0;            // logins accepted
+  uint64_t messages = 0;          // control messages received in rooms
+  uint64_t dropped = 0;           // malformed, unknown or unroutable messages
   uint64_t refused_joins = 0;     // without a valid credential for the room, or no room free
   uint64_t refused_logins = 0;    // without a valid credential for the user and room, or removed
   uint64_t removals_cut = 0;      // sessions ended because their member was removed
   uint64_t refused_sessions = 0;  // over the limits of sessions not yet in
   uint64_t timed_out = 0;         // closed for not joining or logging in in time
   std::size_t pending = 0;        // sessions not yet joined or logged in, all ports
-  std::size_t rooms = 0;    // open now
-  std::size_t members = 0;  // logged in now, all rooms
+  std::size_t rooms = 0;          // open now
+  std::size_t members = 0;        // logged in now, all rooms
 };
 
 struct MemberInfo {
