@@ -86,6 +86,8 @@ private:
   void fireStartRequests();
   void onRoomTypeMessage(const QJsonObject& msg);
   void showNetworkWeakAndClose();
+  // Closes because the room sent the member away, saying why (a toast or a box).
+  void leaveBecause(const QString& why, bool asBox);
   void releaseEverything();
 
   ClassroomEntry entry_;

@@ -78,6 +78,7 @@ void Classroom::buildWindow() {
 
   header_ = new ClassroomHeader(entry_.roomName, entry_.ownerName, *session_, this);
   connect(header_, &ClassroomHeader::leaveClicked, this, &QWidget::close);
+  connect(context_, &ClassroomContext::leaveRequested, this, &Classroom::leaveBecause);
   stage_ = new ClassStage(*session_, this);
 
   auto* students = new VideoGroup(session_->studentLineup(), this);

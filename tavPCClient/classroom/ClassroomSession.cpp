@@ -1,5 +1,6 @@
 // The classroom session: start-up in its order, the media events routed to
 // the parts, the presence reports, lost connections, room type changes.
+#include <QApplication>
 #include <QDebug>
 #include <QJsonArray>
 #include <QPixmap>
@@ -18,6 +19,8 @@
 #include "MediaEventBridge.h"
 #include "MemberRoster.h"
 #include "NetworkBox.h"
+#include "Prompt.h"
+#include "QNMessageBox.h"
 #include "RoomChannelClient.h"
 #include "RoomMessage.h"
 #include "RoomMessenger.h"
@@ -267,6 +270,23 @@ void Classroom::initSelfVideoDeviceStatus(bool present) {
 
 void Classroom::initSelfAudioDeviceStatus(bool present) {
   session_->setOwnDevices(RoomSession::kAudio, present);
+}
+
+void Classroom::leaveBecause(const QString& why, bool asBox) {
+  if (leaving_)
+    return;
+  leaving_ = true;
+  close();
+  // Said where the member goes back to (the lobby), after this window went.
+  if (asBox) {
+    auto* box = new QNMessageBox(nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("leaveReasonBox"));
+    box->setMessage(why, QStringLiteral("确定"), QString());
+    box->show();
+  } else {
+    Prompt::instance()->showMessage(QApplication::activeWindow(), why);
+  }
 }
 
 void Classroom::showNetworkWeakAndClose() {

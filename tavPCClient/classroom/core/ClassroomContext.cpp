@@ -1,6 +1,8 @@
 #include "ClassroomContext.h"
 
+#include "LoginInfo.h"
 #include "Prompt.h"
+#include "RoomMessage.h"
 #include "RoomMessenger.h"
 #include "libpavo/libpavo.h"
 
@@ -43,6 +45,18 @@ int ClassroomContext::mediaCtrl(unsigned cmd, void* arg) const {
 int ClassroomContext::userMediaCtrl(unsigned cmd, quint32 userId, int kind) const {
   user_media_kind_t arg{userId, kind};
   return mediaCtrl(cmd, &arg);
+}
+
+QJsonObject ClassroomContext::ownMessage(int typeId) const {
+  QJsonObject msg = roommsg::newMessage(typeId);
+  roommsg::SenderFields sender;
+  sender.userId = entry_.ownUserId;
+  sender.userName = entry_.ownName.isEmpty() ? LoginInfo::current().displayName : entry_.ownName;
+  sender.userImg = LoginInfo::current().avatarPath;
+  sender.role = session_.room().ownRole;
+  sender.roomId = entry_.roomId;
+  roommsg::stampSender(msg, sender);
+  return msg;
 }
 
 void ClassroomContext::setRoomChannelUp(bool up) {

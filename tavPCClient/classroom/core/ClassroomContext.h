@@ -42,6 +42,9 @@ public:
   // Room send (the type decides the transport) and the peer path for board
   // messages; target "*" or a decimal user id. 0 sent, negative dropped.
   int sendRoomMsg(const QJsonObject& msg, const QString& target);
+  // A room message of that type carrying the own member's sender fields (id,
+  // display name, role, head picture, room, time).
+  QJsonObject ownMessage(int typeId) const;
   int sendRoomJson(const QJsonObject& msg, const QString& target);
   // Room and board messages of these types go to handler while owner exists.
   void handleRoomMessages(std::initializer_list<int> typeIds, QObject* owner,
@@ -111,6 +114,9 @@ public:
 signals:
   void startAnswerArrived(const QString& path, const QJsonObject& answer);
   void roomChannelConnected();
+  // The own member must leave the room (removed, or a right it entered with
+  // was taken away): the window closes and says why.
+  void leaveRequested(const QString& why, bool asBox);
 
 private:
   const ClassroomEntry& entry_;

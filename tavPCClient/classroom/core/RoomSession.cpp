@@ -112,6 +112,30 @@ QList<quint32> RoomSession::applyMediaServerList(const MediaUserList& users) {
   return newcomers;
 }
 
+void RoomSession::setMemberMuted(quint32 userId, bool muted) {
+  auto m = members_.find(userId);
+  if (m == members_.end() || m->muted == muted)
+    return;
+  m->muted = muted;
+  emit memberChanged(userId);
+}
+
+void RoomSession::setMemberAssistant(quint32 userId, bool assistant) {
+  auto m = members_.find(userId);
+  if (m == members_.end() || m->isAssistant == assistant)
+    return;
+  m->isAssistant = assistant;
+  emit memberChanged(userId);
+}
+
+void RoomSession::setMemberMedal(quint32 userId, const QString& medal) {
+  auto m = members_.find(userId);
+  if (m == members_.end() || m->medals == medal)
+    return;
+  m->medals = medal;
+  emit memberChanged(userId);
+}
+
 void RoomSession::setHandUp(quint32 userId, bool up) {
   auto m = members_.find(userId);
   if (m == members_.end() || m->handUp == up)

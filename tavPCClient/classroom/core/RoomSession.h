@@ -72,6 +72,10 @@ public:
   QList<quint32> applyMediaServerList(const MediaUserList& users);
   // Camera and microphone present, from a media server device mask.
   void setDevices(quint32 userId, quint32 mask);
+  // Moderation of one member (members only); memberChanged follows a change.
+  void setMemberMuted(quint32 userId, bool muted);
+  void setMemberAssistant(quint32 userId, bool assistant);
+  void setMemberMedal(quint32 userId, const QString& medal);
   // A member's raised or lowered hand (members only); handsChanged follows.
   void setHandUp(quint32 userId, bool up);
   int raisedHands() const;

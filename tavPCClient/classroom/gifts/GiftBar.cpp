@@ -18,7 +18,6 @@
 #include "HttpRequest.h"
 #include "LoginInfo.h"
 #include "MemberMenu.h"
-#include "RoomMessage.h"
 #include "RoomMessageTypes.h"
 #include "RoomSession.h"
 #include "ServiceApi.h"
@@ -256,14 +255,7 @@ void GiftBar::onSendGiftBack(QJsonObject answer, const QString& targetName, int 
   if (ChatLines* chat = context_.find<ChatLines>())
     chat->addOwnLine(line);
 
-  QJsonObject msg = roommsg::newMessage(MSG_GIFT);
-  roommsg::SenderFields sender;
-  sender.userId = context_.ownUserId();
-  sender.userName = ownName();
-  sender.userImg = LoginInfo::current().avatarPath;
-  sender.role = context_.session().room().ownRole;
-  sender.roomId = context_.roomId();
-  roommsg::stampSender(msg, sender);
+  QJsonObject msg = context_.ownMessage(MSG_GIFT);
   msg.insert(QStringLiteral("content"), QString::number(giftId));
   msg.insert(QStringLiteral("giftName"), giftName);
   msg.insert(QStringLiteral("giftCount"), QString::number(count));

@@ -6,8 +6,6 @@
 
 #include "ClassroomContext.h"
 #include "FormBody.h"
-#include "LoginInfo.h"
-#include "RoomMessage.h"
 #include "RoomMessageTypes.h"
 #include "RoomSession.h"
 #include "ServiceApi.h"
@@ -44,15 +42,7 @@ HandControl::HandControl(ClassroomContext& context, QObject* parent)
 void HandControl::refreshButton() { button_->setVisible(!session_.hasTeacherRights()); }
 
 bool HandControl::send(const QString& content) {
-  QJsonObject msg = roommsg::newMessage(MSG_HAND);
-  roommsg::SenderFields sender;
-  sender.userId = context_.ownUserId();
-  sender.userName = context_.entry().ownName.isEmpty() ? LoginInfo::current().displayName
-                                                       : context_.entry().ownName;
-  sender.userImg = LoginInfo::current().avatarPath;
-  sender.role = session_.room().ownRole;
-  sender.roomId = context_.roomId();
-  roommsg::stampSender(msg, sender);
+  QJsonObject msg = context_.ownMessage(MSG_HAND);
   msg.insert(QStringLiteral("content"), content);
   return context_.sendRoomMsg(msg, QStringLiteral("*")) == 0;
 }

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QMenu>
 
-#include "RoomMessage.h"
 #include "RoomMessageTypes.h"
 #include <QPushButton>
 #include <QScrollArea>
@@ -155,13 +154,7 @@ void MemberPanel::userItem_mouseUserhandClick(quint32 userId) {
     control_.onOperateVideo(userId);
   if (member->hasMicrophone && !member->audioOn)
     control_.onOperateAudio(userId);
-  QJsonObject msg = roommsg::newMessage(MSG_HAND);
-  roommsg::SenderFields sender;
-  sender.userId = context_.ownUserId();
-  sender.userName = context_.entry().ownName;
-  sender.role = session_.room().ownRole;
-  sender.roomId = context_.roomId();
-  roommsg::stampSender(msg, sender);
+  QJsonObject msg = context_.ownMessage(MSG_HAND);
   msg.insert(QStringLiteral("handDownUserId"), QString::number(userId));
   msg.insert(QStringLiteral("content"), QStringLiteral("0"));
   if (context_.sendRoomMsg(msg, QStringLiteral("*")) == 0)
@@ -172,6 +165,11 @@ MemberPanel::~MemberPanel() { context_.withdraw<MemberMenu>(this); }
 
 void MemberPanel::addMenuFiller(QObject* owner, Filler filler) {
   fillers_.append({owner, std::move(filler)});
+}
+
+void MemberPanel::addBulkButton(QPushButton* button) {
+  button->setParent(bulkButtons_);
+  bulkButtons_->layout()->addWidget(button);
 }
 
 void MemberPanel::showMemberMenu(quint32 userId, const QPoint& globalPos) {

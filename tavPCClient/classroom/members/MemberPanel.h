@@ -30,6 +30,8 @@ public:
 
   // MemberMenu
   void addMenuFiller(QObject* owner, Filler filler) override;
+  QList<quint32> tickedMembers() const override { return tickedInListOrder(); }
+  void addBulkButton(QPushButton* button) override;
 
 public slots:
   void btnOpenAllAudio_clicked();
