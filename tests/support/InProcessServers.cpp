@@ -70,7 +70,11 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
   }
 }
 
-InProcessServers::~InProcessServers() = default;
+InProcessServers::~InProcessServers() {
+  // The followers of the service first, so that they do not ask a service already gone.
+  msg_.reset();
+  mcu_.reset();
+}
 
 QString InProcessServers::host() const {
   return QStringLiteral("127.0.0.1:%1").arg(service_->port());
