@@ -8,6 +8,8 @@
 #include "ChatPanel.h"
 #include "GiftBar.h"
 #include "HandControl.h"
+#include "MedalRankingList.h"
+#include "ModerationControl.h"
 #include "GiftEffectArea.h"
 #include "ClassControl.h"
 #include "ClassStage.h"
@@ -114,6 +116,10 @@ void Classroom::buildWindow() {
   const int membersTab = side->addTab(
       QStringLiteral("成员"), new MemberPanel(*context_, *mediaControl_, side),
       QStringLiteral("tabMembers"));
+  auto* moderation = new ModerationControl(*context_, this);
+  auto* ranking = new MedalRankingList(*context_, side);
+  side->addTab(QStringLiteral("勋章"), ranking, QStringLiteral("tabMedals"));
+  connect(moderation, &ModerationControl::medalCountersOutdated, ranking, &MedalRankingList::reload);
   auto* materials = new QLabel(QStringLiteral("暂无资料"), side);
   materials->setObjectName(QStringLiteral("emptyMaterials"));
   materials->setAlignment(Qt::AlignCenter);

@@ -1,0 +1,33 @@
+// The room's medal ranking (a side panel tab): one row per member name in the
+// order the service gives, asked again whenever a medal is awarded.
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QWidget>
+#include <functional>
+
+class ClassroomContext;
+class MedalRankingItem;
+class QVBoxLayout;
+
+class MedalRankingList : public QWidget {
+  Q_OBJECT
+
+public:
+  explicit MedalRankingList(ClassroomContext& context, QWidget* parent = nullptr);
+
+  QList<MedalRankingItem*> rows() const { return rows_; }
+  using Inform = std::function<void(const QString& text)>;
+  void setInform(Inform inform) { inform_ = std::move(inform); }
+
+public slots:
+  void reload();
+  void onGetRoomMedalList(QJsonObject answer);
+
+private:
+  ClassroomContext& context_;
+  QVBoxLayout* list_;
+  QList<MedalRankingItem*> rows_;
+  Inform inform_;
+};
