@@ -57,7 +57,7 @@ constexpr quint32 kRoom = 1001;  // owned by "teacher"; "assistant" assists in i
 
 // Service with demo data, message server and MCU, each on an ephemeral port.
 struct Servers : testsupport::InProcessServers {
-  Servers() : InProcessServers(kWithMcu, kChatStored) {}
+  Servers() : InProcessServers(kWithMcu, kChatStored, kModerationEnforced) {}
 };
 
 // Another member: a media library client logged in to the room's MCU.

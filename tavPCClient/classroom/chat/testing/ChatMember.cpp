@@ -36,6 +36,9 @@ ChatMember::ChatMember(const Setup& setup) {
   connect(
       channel_, &RoomChannelClient::__connect2msgs_state, this,
       [this](int state) { context_->setRoomChannelUp(state == 1); }, Qt::QueuedConnection);
+  connect(
+      channel_, &RoomChannelClient::__disconect_from_msg, this,
+      [this] { context_->setRoomChannelUp(false); }, Qt::QueuedConnection);
   channel_->connectTo(setup.msgHost, setup.msgPort);
   messenger_->setRoomChannel(channel_);
 }
