@@ -44,6 +44,7 @@ QLabel#classState[running="true"] { color: #ffffff; background: #1e8e3e; }
 QPushButton#btnHandUp {
   color: #e8eaed; background: #2f353d; border: 1px solid #3c434c; border-radius: 4px;
   padding: 5px 14px; font-size: 13px; }
+#bulkButtons QPushButton { padding: 5px 4px; }
 #classroomHeader QPushButton:hover, #ownControls QPushButton:hover,
 #bulkButtons QPushButton:hover, QPushButton#btnHandUp:hover { background: #3a414a; }
 #classroomHeader QPushButton:disabled, #bulkButtons QPushButton:disabled,

@@ -172,7 +172,9 @@ void GiftBar::onGetUsersJoined(QJsonArray users) {
       id = user.value(QStringLiteral("PglobalId"));
       name = user.value(QStringLiteral("PnickName"));
     }
-    if (const quint32 userId = idOf(id))
+    // Nobody gives gifts to themselves: the own entry is left out.
+    const quint32 userId = idOf(id);
+    if (userId && userId != context_.ownUserId())
       addTarget(userId, name.toString());
   }
 }
