@@ -62,6 +62,7 @@ ClassroomHeader::ClassroomHeader(const QString& roomName, const QString& teacher
   teacherRow->addWidget(stop_);
 
   auto* row = new QHBoxLayout(this);
+  row_ = row;
   row->setContentsMargins(16, 0, 8, 0);
   row->setSpacing(12);
   row->addWidget(title);
@@ -75,6 +76,11 @@ ClassroomHeader::ClassroomHeader(const QString& roomName, const QString& teacher
   connect(&session_, &RoomSession::classStateChanged, this, &ClassroomHeader::refresh);
   connect(&session_, &RoomSession::rolesChanged, this, &ClassroomHeader::refresh);
   refresh();
+}
+
+void ClassroomHeader::addControl(QWidget* control) {
+  control->setParent(this);
+  row_->insertWidget(row_->indexOf(teacherOnly_), control);
 }
 
 void ClassroomHeader::setStartEnabled(bool enabled) {

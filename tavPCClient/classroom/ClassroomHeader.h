@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class RoomSession;
@@ -19,6 +20,8 @@ public:
                   QWidget* parent = nullptr);
 
   void setStartEnabled(bool enabled);
+  // A part's control in the title bar, left of the teacher's controls.
+  void addControl(QWidget* control);
 
 signals:
   void startClassClicked();
@@ -34,4 +37,5 @@ private:
   QPushButton* start_;
   QPushButton* stop_;
   QWidget* teacherOnly_;
+  QHBoxLayout* row_ = nullptr;
 };

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "ChatPanel.h"
+#include "FollowButton.h"
 #include "GiftBar.h"
 #include "HandControl.h"
 #include "MedalRankingList.h"
@@ -41,7 +42,7 @@ QLabel#classroomTitle { font-size: 16px; font-weight: bold; }
 QLabel#classState { color: #9aa0a6; padding: 2px 10px; border-radius: 10px; background: #2c3138; }
 QLabel#classState[running="true"] { color: #ffffff; background: #1e8e3e; }
 #classroomHeader QPushButton, #ownControls QPushButton, #bulkButtons QPushButton,
-QPushButton#btnHandUp {
+QPushButton#btnHandUp, QPushButton#btnAttention {
   color: #e8eaed; background: #2f353d; border: 1px solid #3c434c; border-radius: 4px;
   padding: 5px 14px; font-size: 13px; }
 #bulkButtons QPushButton { padding: 5px 4px; }
@@ -82,6 +83,9 @@ void Classroom::buildWindow() {
   header_ = new ClassroomHeader(entry_.roomName, entry_.ownerName, *session_, this);
   connect(header_, &ClassroomHeader::leaveClicked, this, &QWidget::close);
   connect(context_, &ClassroomContext::leaveRequested, this, &Classroom::leaveBecause);
+  // Members follow the room; its owner has no need to.
+  if (entry_.ownUserId != entry_.ownerId)
+    header_->addControl(new FollowButton(*context_, header_));
   stage_ = new ClassStage(*session_, this);
 
   auto* students = new VideoGroup(session_->studentLineup(), this);
