@@ -45,6 +45,9 @@ class Classroom : public QWidget {
 
 public:
   static constexpr int kHeartbeatMs = 30000;
+  // How long a lost media server waits for a removal to say why before it
+  // is taken for a weak network.
+  static constexpr int kReasonGraceMs = 1500;
 
   explicit Classroom(const ClassroomEntry& entry, QWidget* parent = nullptr);
   ~Classroom() override;
@@ -94,6 +97,7 @@ private:
   RoomContext& room_;
   bool leaving_ = false;
   bool networkBoxShown_ = false;
+  bool roomChannelWasUp_ = false;
 
   // Shared by the parts.
   RoomSession* session_;

@@ -221,11 +221,28 @@ void Classroom::slot_disconnect_from_mcu() {
   context_->setMcuConnected(false);
   if (LoginInfo::current().loggedInElsewhere || leaving_)
     return;
-  showNetworkWeakAndClose();
+  // A removal ends the media server's session too; the removal's own word
+  // (the room message or the room channel's refusal) comes a moment later
+  // and says why better than a weak network does.
+  QTimer::singleShot(kReasonGraceMs, this, [this] {
+    if (!leaving_ && !LoginInfo::current().loggedInElsewhere)
+      showNetworkWeakAndClose();
+  });
 }
 
 void Classroom::__connect2msgs_state(int state) {
+  const bool wasUp = context_->roomChannelUp() || roomChannelWasUp_;
   context_->setRoomChannelUp(state == 1);
+  if (state == 1)
+    roomChannelWasUp_ = true;
+  if (state == velmsg::connect_failed_rejected) {
+    // The message server refuses this member the room: removed while inside,
+    // or a room credential it no longer takes. Trying again cannot help.
+    leaveBecause(wasUp ? QStringLiteral("您已被老师请出教室！")
+                       : QStringLiteral("无法进入教室，请重新进入！"),
+                 false);
+    return;
+  }
   if (state != 1)
     __disconect_from_msg();  // a failed attempt is retried the same way as a drop
 }
