@@ -15,8 +15,7 @@
 #include "HistoryMoreButton.h"
 #include "ChatPanel.h"
 #include "ClassroomContext.h"
-#include "FormBody.h"
-#include "HttpRequest.h"
+#include "JoinedUsers.h"
 #include "ServiceApi.h"
 
 ChatFilterPage::ChatFilterPage(ClassroomContext& context, ChatPanel& panel, QWidget* parent)
@@ -66,13 +65,8 @@ ChatFilterPage::ChatFilterPage(ClassroomContext& context, ChatPanel& panel, QWid
 }
 
 void ChatFilterPage::open() {
-  auto* request = new HttpRequest;
-  connect(request, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
-          &ChatFilterPage::onGetUsersJoined);
-  request->request(
-      HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kSelectJoinRoomByRoomId.path)),
-      FormBody(ServiceApi::kSelectJoinRoomByRoomId.body).arg(context_.roomId()),
-      HttpRequest::kJson);
+  requestJoinedUsers(context_.roomId(), this,
+                     [this](const QJsonArray& users) { onGetUsersJoined(users); });
   if (dateConnected_) {
     disconnect(date_, &QDateEdit::dateChanged, this,
                &ChatFilterPage::dateEdit_chatFilter_DateChanged);
@@ -88,20 +82,9 @@ void ChatFilterPage::onGetUsersJoined(QJsonArray users) {
   const QSignalBlocker quiet(users_);
   users_->clear();
   users_->addItem(QStringLiteral("全部用户"));
-  for (const QJsonValue& value : users) {
-    const QJsonObject user = value.toObject();
-    QJsonValue id = user.value(QStringLiteral("globalId"));
-    QJsonValue name = user.value(QStringLiteral("nickName"));
-    if (id.isUndefined() || id.isNull()) {
-      id = user.value(QStringLiteral("PglobalId"));
-      name = user.value(QStringLiteral("PnickName"));
-    }
-    const qint64 userId = id.isString() ? id.toString().toLongLong() : qint64(id.toDouble());
-    if (userId <= 0)
-      continue;
-    // A combo box shows plain text.
-    users_->addItem(name.toString(), userId);
-  }
+  // A combo box shows plain text.
+  for (const JoinedUser& user : readJoinedUsers(users))
+    users_->addItem(user.name, qint64(user.id));
 }
 
 QList<ChatMessageItem*> ChatFilterPage::shownItems() const {

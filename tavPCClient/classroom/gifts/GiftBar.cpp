@@ -16,6 +16,7 @@
 #include "GiftEffectWidget.h"
 #include "GiftRules.h"
 #include "HttpRequest.h"
+#include "JoinedUsers.h"
 #include "LoginInfo.h"
 #include "MemberMenu.h"
 #include "RoomMessageTypes.h"
@@ -29,11 +30,6 @@ bool succeeded(const QJsonObject& answer) {
   return !answer.isEmpty() && (code.isUndefined() || code.isNull() || code.toInt(-1) == 0);
 }
 
-// A user id given as a number or decimal text; 0 otherwise.
-quint32 idOf(const QJsonValue& value) {
-  const qint64 id = value.isString() ? value.toString().toLongLong() : qint64(value.toDouble());
-  return id > 0 && id <= 0xFFFFFFFFLL ? quint32(id) : 0;
-}
 
 }  // namespace
 
@@ -107,13 +103,8 @@ GiftBar::GiftBar(ClassroomContext& context, GiftEffectArea& effects, QWidget* pa
   if (!context_.startAnswer(balancePath).isEmpty())
     onGetBalance(context_.startAnswer(balancePath));
 
-  auto* request = new HttpRequest;
-  connect(request, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
-          &GiftBar::onGetUsersJoined);
-  request->request(
-      HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kSelectJoinRoomByRoomId.path)),
-      FormBody(ServiceApi::kSelectJoinRoomByRoomId.body).arg(context_.roomId()),
-      HttpRequest::kJson);
+  requestJoinedUsers(context_.roomId(), this,
+                     [this](const QJsonArray& users) { onGetUsersJoined(users); });
 }
 
 QList<GiftButton*> GiftBar::giftButtons() const {
@@ -164,19 +155,10 @@ void GiftBar::buttonGroupGift_buttonClicked(int giftId) { selectedGift_ = giftId
 void GiftBar::cmbGiftCount_currentIndexChanged(int index) { Q_UNUSED(index) }
 
 void GiftBar::onGetUsersJoined(QJsonArray users) {
-  for (const QJsonValue& value : users) {
-    const QJsonObject user = value.toObject();
-    QJsonValue id = user.value(QStringLiteral("globalId"));
-    QJsonValue name = user.value(QStringLiteral("nickName"));
-    if (id.isUndefined() || id.isNull()) {
-      id = user.value(QStringLiteral("PglobalId"));
-      name = user.value(QStringLiteral("PnickName"));
-    }
-    // Nobody gives gifts to themselves: the own entry is left out.
-    const quint32 userId = idOf(id);
-    if (userId && userId != context_.ownUserId())
-      addTarget(userId, name.toString());
-  }
+  // Nobody gives gifts to themselves: the own entry is left out.
+  for (const JoinedUser& user : readJoinedUsers(users))
+    if (user.id != context_.ownUserId())
+      addTarget(user.id, user.name);
 }
 
 void GiftBar::addTarget(quint32 userId, const QString& name) {

@@ -17,7 +17,7 @@
 #include <cmath>
 
 #include "ChatFilterPage.h"
-#include "ChatMember.h"
+#include "ChatMembers.h"
 #include "ChatMessageItem.h"
 #include "ChatPictureViewer.h"
 #include "ClassroomFixture.h"
@@ -74,18 +74,7 @@ protected:
       widget.grab().save(folder + QLatin1Char('/') + QLatin1String(name) + ".png");
   }
   std::unique_ptr<ChatMember> member(const Account& who) {
-    ChatMember::Setup setup;
-    setup.userId = who.id;
-    setup.ownerId = kTeacher;
-    setup.roomId = kRoom;
-    setup.name = who.name;
-    setup.ticket = who.ticket;
-    setup.credential = testsupport::testCredential(who.id, kRoom, RoomContext::kStudent);
-    setup.msgHost = "127.0.0.1";
-    setup.msgPort = servers_.msgPort();
-    setup.fileServer = servers_.host();
-    setup.dataFolder = home_.home() + QStringLiteral("/member-%1/").arg(who.id);
-    auto chat = std::make_unique<ChatMember>(setup);
+    auto chat = joinChat(who, kTeacher, kRoom, servers_, home_.home());
     chat->window().show();
     return chat;
   }

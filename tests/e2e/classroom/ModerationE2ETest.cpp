@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <tuple>
 
-#include "ChatMember.h"
+#include "ChatMembers.h"
 #include "ChatMessage.h"
 #include "ChatMessageItem.h"
 #include "ClassroomFixture.h"
@@ -36,18 +36,7 @@ QStringList contents(const QList<ChatMessageItem*>& items) {
 class ModerationE2E : public ClassroomTest {
 protected:
   std::unique_ptr<ChatMember> member(const testsupport::DemoLogin& who) {
-    ChatMember::Setup setup;
-    setup.userId = who.id;
-    setup.ownerId = kTeacher;
-    setup.roomId = kRoom;
-    setup.name = who.name;
-    setup.ticket = who.ticket;
-    setup.credential = testsupport::testCredential(who.id, kRoom, RoomContext::kStudent);
-    setup.msgHost = "127.0.0.1";
-    setup.msgPort = servers_.msgPort();
-    setup.fileServer = servers_.host();
-    setup.dataFolder = home_.home() + QStringLiteral("/member-%1/").arg(who.id);
-    auto chat = std::make_unique<ChatMember>(setup);
+    auto chat = joinChat(who, kTeacher, kRoom, servers_, home_.home());
     // The member knows the teacher and itself, as its member list would.
     for (const auto& [id, role, name] :
          {std::tuple<quint32, QString, QString>{kTeacher, "老师", "王老师"},
