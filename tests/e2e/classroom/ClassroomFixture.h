@@ -71,6 +71,7 @@ public:
     observer_.owner = library_;
   }
   ~Bot() { Libpavo::destory(library_); }
+  Libpavo* library() const { return library_; }
   bool connected() {
     auto state = observer_.next_event(pavo_event_connect_state);
     return state && !state->args.empty() && state->args[0] == 1;

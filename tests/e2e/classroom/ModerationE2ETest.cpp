@@ -16,9 +16,12 @@
 #include "ClassroomFixture.h"
 #include "GiftBar.h"
 #include "GiftButton.h"
+#include "MemberPanel.h"
 #include "ModerationControl.h"
 #include "RoomMember.h"
+#include "RoomMessage.h"
 #include "RoomMessageTypes.h"
+#include "UserItem.h"
 
 namespace {
 
@@ -146,4 +149,34 @@ TEST_F(ModerationE2E, GiftsArePaidFirstAndModerationIsEnforcedByTheServers) {
   ASSERT_TRUE(waitUntil([&] { return contents(teacherChat.shownItems()).contains("请出之后"); }));
   EXPECT_FALSE(other->connected());
   EXPECT_FALSE(contents(other->chat().shownItems()).contains("请出之后"));
+}
+
+TEST_F(ModerationE2E, ARaisedHandTravelsAndTheTeachersClickOpensTheStudent) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  part<QPushButton>("btnStartClass")->click();
+  ASSERT_TRUE(waitUntil([&] { return RoomContext::current().classInProgress; }));
+  ASSERT_TRUE(addBots({kStudent}));
+
+  // The student raises its hand the way its window would: over the media server.
+  QJsonObject hand = roommsg::newMessage(MSG_HAND);
+  hand.insert("sendUserId", double(kStudent));
+  hand.insert("content", "1");
+  const QByteArray text = roommsg::serialize(hand);
+  ASSERT_EQ(bots_.back()->library()->send_p2all_msg(
+                reinterpret_cast<const uint8_t*>(text.constData()), unsigned(text.size())),
+            0);
+  UserItem* item = nullptr;
+  ASSERT_TRUE(waitUntil([&] {
+    item = memberList().findUser(kStudent);
+    return item && item->isHandUp();
+  }));
+  EXPECT_EQ(part<QLabel>("handCount")->text(), QStringLiteral("举手（1）"));
+
+  // The teacher clicks the raised hand: the student's camera and microphone open
+  // at the media server and the hand goes down.
+  part<MemberPanel>("memberPanel")->userItem_mouseUserhandClick(kStudent);
+  ASSERT_TRUE(waitUntil([&] { return (mcuMember(kStudent).published & 3u) == 3u; }));
+  EXPECT_FALSE(memberList().findUser(kStudent)->isHandUp());
+  EXPECT_TRUE(part<QLabel>("handCount")->isHidden());
 }
