@@ -22,8 +22,8 @@
 #include "LocalDatabase.h"
 #include "LoginDialog.h"
 #include "LoginInfo.h"
-#include "OpenInBrowser.h"
 #include "PagingWidget.h"
+#include "PersonalPage.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
 #include "RoomMessage.h"
@@ -580,9 +580,6 @@ void UserDialog::requestPageKey(WebPage page, const QString& body) {
 }
 
 void UserDialog::slot_HtmlEncrypt(QJsonObject answer, void* pageData) {
-  if (!answerUsable(answer, kNetworkError))
-    return;
-  const QString key = answer.value(QLatin1String("body")).toVariant().toString();
   const char* pattern = nullptr;
   switch (static_cast<int>(reinterpret_cast<quintptr>(pageData))) {
     case kPageMyClass:
@@ -600,12 +597,7 @@ void UserDialog::slot_HtmlEncrypt(QJsonObject answer, void* pageData) {
     default:
       break;
   }
-  if (!pattern || key.isEmpty()) {
-    toast(QStringLiteral("网页地址异常！"));
-    return;
-  }
-  const QString url = HttpRequest::serviceUrl(FormBody(QString::fromLatin1(pattern)).arg(key));
-  openInBrowser(this, url);
+  personalpage::openFromAnswer(this, answer, pattern);
 }
 
 void UserDialog::slot_ButtonExit() {

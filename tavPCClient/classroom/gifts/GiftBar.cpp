@@ -1,6 +1,7 @@
 #include "GiftBar.h"
 
 #include <QButtonGroup>
+#include <QEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QJsonValue>
@@ -19,6 +20,7 @@
 #include "JoinedUsers.h"
 #include "LoginInfo.h"
 #include "MemberMenu.h"
+#include "PersonalPage.h"
 #include "RoomMessageTypes.h"
 #include "RoomSession.h"
 #include "ServiceApi.h"
@@ -42,7 +44,8 @@ GiftBar::GiftBar(ClassroomContext& context, GiftEffectArea& effects, QWidget* pa
       target_(new QComboBox(this)),
       count_(new QComboBox(this)),
       send_(new QPushButton(QStringLiteral("赠送"), this)),
-      balance_(new QLabel(this)) {
+      balance_(new QLabel(this)),
+      recharge_(new QPushButton(QStringLiteral("充值"), this)) {
   setObjectName(QStringLiteral("giftBar"));
   setStyleSheet(QStringLiteral(
       "QPushButton#giftButton { background: #2b3038; color: #e8eaed; border: 1px solid #3a414a;"
@@ -52,7 +55,10 @@ GiftBar::GiftBar(ClassroomContext& context, GiftEffectArea& effects, QWidget* pa
       "QPushButton#btnSendGift { background: #e8710a; color: white; border: none;"
       " border-radius: 4px; padding: 4px 14px; }"
       "QPushButton#btnSendGift:disabled { background: #6b7178; }"
-      "QLabel#giftBalance { color: #e8eaed; padding-left: 6px; }"));
+      "QLabel#giftBalance { color: #e8eaed; padding-left: 6px; }"
+      "QPushButton#btnRecharge { background: transparent; color: #8ab4f8; border: 1px solid #3a414a;"
+      " border-radius: 4px; padding: 3px 8px; }"
+      "QPushButton#btnRecharge:hover { background: #3a414a; }"));
   group_->setExclusive(true);
   target_->setObjectName(QStringLiteral("cmbGiftTarget"));
   target_->setMinimumWidth(90);
@@ -64,6 +70,9 @@ GiftBar::GiftBar(ClassroomContext& context, GiftEffectArea& effects, QWidget* pa
   send_->setObjectName(QStringLiteral("btnSendGift"));
   balance_->setObjectName(QStringLiteral("giftBalance"));
   balance_->setTextFormat(Qt::PlainText);
+  recharge_->setObjectName(QStringLiteral("btnRecharge"));
+  recharge_->setCursor(Qt::PointingHandCursor);
+  recharge_->setToolTip(QStringLiteral("在浏览器中充值星豆"));
 
   buttonRow_->setSpacing(2);
   auto* layout = new QHBoxLayout(this);
@@ -74,11 +83,13 @@ GiftBar::GiftBar(ClassroomContext& context, GiftEffectArea& effects, QWidget* pa
   layout->addWidget(count_);
   layout->addWidget(send_);
   layout->addWidget(balance_);
+  layout->addWidget(recharge_);
 
   connect(group_, &QButtonGroup::idClicked, this, &GiftBar::buttonGroupGift_buttonClicked);
   connect(count_, qOverload<int>(&QComboBox::currentIndexChanged), this,
           &GiftBar::cmbGiftCount_currentIndexChanged);
   connect(send_, &QPushButton::clicked, this, &GiftBar::btnSendGift_clicked);
+  connect(recharge_, &QPushButton::clicked, this, &GiftBar::btnRecharge_clicked);
 
   context_.handleRoomMessages({MSG_GIFT}, this,
                               [this](const QJsonObject& msg) { onGiftArrived(msg); });
@@ -254,6 +265,32 @@ void GiftBar::onSendGiftBack(QJsonObject answer, const QString& targetName, int 
                     .arg(count),
                 &context_, [](QJsonObject) {});
   showEffect(ownName(), targetName, giftId, count);
+}
+
+void GiftBar::btnRecharge_clicked() {
+  personalpage::open(window(), ServiceApi::kPageRecharge,
+                     FormBody(ServiceApi::kPutRedis.body).arg(context_.ownUserId()));
+  // The payment happens in the browser: the balance is read again when the
+  // user comes back to the classroom.
+  if (!watchingReturn_) {
+    watchingReturn_ = true;
+    window()->installEventFilter(this);
+  }
+}
+
+bool GiftBar::eventFilter(QObject* watched, QEvent* event) {
+  if (watchingReturn_ && watched == window() && event->type() == QEvent::WindowActivate) {
+    watchingReturn_ = false;
+    window()->removeEventFilter(this);
+    refreshBalance();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void GiftBar::refreshBalance() {
+  context_.post(ServiceApi::kGetRechargeInfo,
+                FormBody(ServiceApi::kGetRechargeInfo.body).arg(context_.ownUserId()), this,
+                [this](QJsonObject answer) { onGetBalance(answer); });
 }
 
 void GiftBar::onGetBalance(QJsonObject answer) {

@@ -1,8 +1,9 @@
 // Giving gifts: the catalogue as one exclusive row of gift buttons, the
 // receiver and count boxes, the give button and the balance. A gift is paid at
 // the service first; only then does the room hear of it (a chat line for all,
-// an effect for more than nine). The member menu's "赠送礼物" picks the
-// receiver. Gifts others give arrive as room messages.
+// an effect for more than nine); the recharge button opens the payment page.
+// The member menu's "赠送礼物" picks the receiver. Gifts others give arrive as
+// room messages.
 #pragma once
 
 #include <QHash>
@@ -42,8 +43,15 @@ public slots:
   void onSendGiftBack(QJsonObject answer, const QString& targetName, int giftId, int count,
                       quint32 targetId);
   void onGetBalance(QJsonObject answer);
+  // Opens the recharge page in the browser; the balance is read again when the
+  // classroom window is active once more.
+  void btnRecharge_clicked();
+  void refreshBalance();
   // A gift somebody else gave (MSG_GIFT).
   void onGiftArrived(const QJsonObject& msg);
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   GiftButton* button(int giftId) const;
@@ -60,5 +68,7 @@ private:
   QComboBox* count_;
   QPushButton* send_;
   QLabel* balance_;
+  QPushButton* recharge_;
+  bool watchingReturn_ = false;
   int selectedGift_ = -1;
 };

@@ -137,6 +137,7 @@ void MemberPanel::showMember(quint32 userId) {
   item->setHandUp(member->handUp);
   item->setAssistant(member->isAssistant);
   item->setLevel(member->level);
+  item->setMedal(member->medals);
 }
 
 void MemberPanel::refreshRoles() {

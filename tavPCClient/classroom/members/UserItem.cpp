@@ -35,6 +35,7 @@ UserItem::UserItem(quint32 userId, const QString& name, int roleCode, QWidget* p
       m_assistantMark(makeMark(QStringLiteral("userAssistantMark"), QStringLiteral("助教"), this)),
       m_handMark(makeMark(QStringLiteral("userHandMark"), QStringLiteral("举手"), this)),
       m_mutedMark(makeMark(QStringLiteral("userMutedMark"), QStringLiteral("禁言"), this)),
+      m_medalMark(makeMark(QStringLiteral("userMedalMark"), QString(), this)),
       m_btnVideo(new QToolButton(this)),
       m_btnAudio(new QToolButton(this)) {
   setObjectName(QStringLiteral("UserItem"));
@@ -49,6 +50,8 @@ UserItem::UserItem(quint32 userId, const QString& name, int roleCode, QWidget* p
       "QLabel#userAssistantMark { color: #ffffff; background-color: #13a89e; border-radius: 3px;"
       " padding: 0px 3px; font-size: 10px; }"
       "QLabel#userHandMark { color: #ffffff; background-color: #ff6600; border-radius: 3px;"
+      " padding: 0px 3px; font-size: 10px; }"
+      "QLabel#userMedalMark { color: #5c3d00; background-color: #ffd54f; border-radius: 3px;"
       " padding: 0px 3px; font-size: 10px; }"
       "QLabel#userMutedMark { color: #ffffff; background-color: #9aa0a6; border-radius: 3px;"
       " padding: 0px 3px; font-size: 10px; }"
@@ -65,6 +68,8 @@ UserItem::UserItem(quint32 userId, const QString& name, int roleCode, QWidget* p
   // Names come from other users: never read them as rich text.
   m_nameLabel->setTextFormat(Qt::PlainText);
   m_levelLabel->setTextFormat(Qt::PlainText);
+  m_medalMark->setTextFormat(Qt::PlainText);
+  m_medalMark->setMaximumWidth(72);
   m_nameLabel->setMinimumWidth(40);
   m_btnVideo->setObjectName(QStringLiteral("btnUserVideo"));
   m_btnAudio->setObjectName(QStringLiteral("btnUserAudio"));
@@ -83,6 +88,7 @@ UserItem::UserItem(quint32 userId, const QString& name, int roleCode, QWidget* p
   layout->addWidget(m_check);
   layout->addWidget(m_levelLabel);
   layout->addWidget(m_nameLabel, 1);
+  layout->addWidget(m_medalMark);
   layout->addWidget(m_assistantMark);
   layout->addWidget(m_handMark);
   layout->addWidget(m_mutedMark);
@@ -163,6 +169,16 @@ void UserItem::setLevel(const QString& level) {
   m_level = level;
   m_levelLabel->setText(level);
   m_levelLabel->setVisible(!level.isEmpty());
+}
+
+void UserItem::setMedal(const QString& medal) {
+  m_medal = medal;
+  // The medal's name comes from the service; a long one is shortened in the
+  // row and shown whole as the tooltip.
+  const int room = m_medalMark->maximumWidth() - 6;
+  m_medalMark->setText(m_medalMark->fontMetrics().elidedText(medal, Qt::ElideRight, room));
+  m_medalMark->setToolTip(QStringLiteral("<qt>勋章：%1</qt>").arg(medal.toHtmlEscaped()));
+  m_medalMark->setVisible(!medal.isEmpty());
 }
 
 QString UserItem::videoIconPath() const {

@@ -45,6 +45,9 @@ public:
   void setMuted(bool muted);
   bool isAssistant() const { return m_assistant; }
   void setAssistant(bool assistant);
+  // The medal last awarded, as a badge beside the name.
+  QString medal() const { return m_medal; }
+  void setMedal(const QString& medal);
   QString level() const { return m_level; }
   void setLevel(const QString& level);
 
@@ -77,6 +80,7 @@ private:
   bool m_muted = false;
   bool m_assistant = false;
   QString m_level;
+  QString m_medal;
 
   QCheckBox* m_check;
   QLabel* m_levelLabel;
@@ -84,6 +88,7 @@ private:
   QLabel* m_assistantMark;
   QLabel* m_handMark;
   QLabel* m_mutedMark;
+  QLabel* m_medalMark;
   QToolButton* m_btnVideo;
   QToolButton* m_btnAudio;
 };

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "PersonalPage.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
 #include "TestSupport.h"
@@ -149,4 +151,27 @@ TEST(WndDragFilter, DraggingMovesTheWindow) {
                    Qt::NoButton, Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(&window, &idle);
   EXPECT_EQ(window.pos(), after);
+}
+
+// A personal page opens only with a key; each way of not getting one says why.
+TEST(PersonalPage, EveryFailureHasItsTextAndOpensNothing) {
+  QWidget window;
+  window.show();
+  const char* page = "tavolin/views/personalCenter/rechargeCenter.html?Keycode=%1";
+  const struct {
+    QJsonObject answer;
+    const char* pattern;
+    QString toast;
+  } cases[] = {
+      {QJsonObject{}, page, QStringLiteral("网络异常，请检查网络后重试！")},
+      {QJsonObject{{"code", 3}, {"msg", "登录已过期"}}, page, QStringLiteral("登录已过期")},
+      {QJsonObject{{"msg", "无代码"}}, page, QStringLiteral("无代码")},
+      {QJsonObject{{"code", 0}, {"body", ""}}, page, QStringLiteral("网页地址异常！")},
+      {QJsonObject{{"code", 0}, {"body", "k1"}}, nullptr, QStringLiteral("网页地址异常！")},
+  };
+  for (const auto& c : cases) {
+    Prompt::instance()->setText(QString());
+    EXPECT_FALSE(personalpage::openFromAnswer(&window, c.answer, c.pattern));
+    EXPECT_EQ(Prompt::instance()->text(), c.toast);
+  }
 }

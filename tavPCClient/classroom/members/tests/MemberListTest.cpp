@@ -83,6 +83,29 @@ TEST(UserItemTest, NamesAreNeverMarkup) {
   EXPECT_TRUE(testsupport::showsAsPlainText(item, name));
 }
 
+// The medal badge: the service's name as text, shown only while there is one.
+TEST(UserItemTest, MedalBadgeIsTextAndGoesWithTheMedal) {
+  UserItem item(7, QStringLiteral("小明"), 2);
+  item.show();
+  auto* badge = item.findChild<QLabel*>(QStringLiteral("userMedalMark"));
+  ASSERT_TRUE(badge);
+  EXPECT_FALSE(badge->isVisible());
+  const QString medal = QStringLiteral("<b>星</b>");
+  item.setMedal(medal);
+  EXPECT_TRUE(badge->isVisible());
+  EXPECT_EQ(badge->textFormat(), Qt::PlainText);
+  EXPECT_EQ(badge->text(), medal);
+  EXPECT_TRUE(badge->toolTip().contains(medal.toHtmlEscaped()));
+  // A long name is shortened in the row; the tooltip keeps it whole.
+  const QString longMedal = QStringLiteral("本学期最认真听讲的优秀学员");
+  item.setMedal(longMedal);
+  EXPECT_NE(badge->text(), longMedal);
+  EXPECT_LE(badge->sizeHint().width(), badge->maximumWidth());
+  EXPECT_TRUE(badge->toolTip().contains(longMedal));
+  item.setMedal(QString());
+  EXPECT_FALSE(badge->isVisible());
+}
+
 TEST(MemberListWidgetTest, GroupsInOrderWithCounts) {
   MemberListWidget list;
   list.addUser(11, QStringLiteral("学生一"), 2, MemberListWidget::Student);
