@@ -17,6 +17,7 @@
 
 #include "Classroom.h"
 #include "ClassroomContext.h"
+#include "ClassroomEntryFor.h"
 #include "DataFolder.h"
 #include "FormBody.h"
 #include "HttpRequest.h"
@@ -111,29 +112,10 @@ protected:
 
   // Signs in as account, joins the room as the lobby does and opens the classroom.
   Classroom* enter(const QString& account) {
-    const testsupport::DemoLogin login = testsupport::loginAs(account);
-    LoginInfo& info = LoginInfo::current();
-    info.userId = login.id;
-    info.ticket = login.ticket;
-    info.displayName = login.name;
-    if (info.userId == 0)
+    const ClassroomEntry entry =
+        testsupport::classroomEntryFor(account, kRoom, servers_.mcuPort(), servers_.msgPort());
+    if (entry.roomId == 0)
       return nullptr;
-    const QJsonObject join =
-        postAndWait(ServiceApi::kUserJoinRoom,
-                    FormBody(ServiceApi::kUserJoinRoom.body).arg(kRoom).arg(info.userId));
-    ClassroomEntry entry;
-    entry.roomId = kRoom;
-    entry.roomName = QStringLiteral("测试教室");
-    entry.ownUserId = info.userId;
-    entry.ownName = info.displayName;
-    entry.ownerId = join.value("globalId").toVariant().toUInt();
-    entry.ownerName = join.value("nickNameT").toString();
-    entry.isAssistant = join.value("isAssistant").toVariant().toBool();
-    entry.mcuAddress = "127.0.0.1";
-    entry.mcuPort = servers_.mcuPort();
-    entry.chatServer = ServerAddress::parse(QStringLiteral("127.0.0.1:%1").arg(servers_.msgPort()));
-    entry.credential = join.value("room_credential").toString();
-    entry.fileServer = ServerAddress::parse(join.value("file_server").toString());
     classroom_ = new Classroom(entry);
     classroom_->show();
     return classroom_;

@@ -3,7 +3,8 @@
 // others) and fails one (heard by nobody), mutes a student (its controls go
 // off and the message server relays nothing it says), makes a student
 // assistant and back, and removes another (cut from the room channel and the
-// MCU at once).
+// MCU at once). Students' own windows, each in a process of its own, give a
+// gift, see it arrive, lose and regain their controls, and close when removed.
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include "ChatMessageItem.h"
 #include "ClassroomFixture.h"
 #include "GiftBar.h"
+#include "GiftEffectArea.h"
 #include "GiftButton.h"
 #include "MemberPanel.h"
 #include "ModerationControl.h"
@@ -22,6 +24,7 @@
 #include "RoomMessage.h"
 #include "RoomMessageTypes.h"
 #include "UserItem.h"
+#include "WindowMember.h"
 
 namespace {
 
@@ -48,10 +51,30 @@ protected:
           QJsonObject{{"globalId", QString::number(id)}, {"role", role}, {"nickName", name}}));
     return chat;
   }
+  // The service tells a balance only to its owner: this process signed in as the teacher.
   double teacherBalance() {
     const QJsonObject answer = postAndWait(
         ServiceApi::kGetRechargeInfo, FormBody(ServiceApi::kGetRechargeInfo.body).arg(kTeacher));
     return answer.value("body").toObject().value("money").toDouble(-1);
+  }
+  // The member's balance as its own window asks the service for it.
+  static double balanceOf(WindowMember& member) {
+    const int mark = member.mark();
+    member.send(QStringLiteral("balance"));
+    QString answer;
+    waitUntil([&] {
+      for (int i = mark; i < member.lines().size(); ++i)
+        if (member.lines()[i].startsWith(QStringLiteral("balance ")))
+          answer = member.lines()[i].mid(8);
+      return !answer.isEmpty();
+    });
+    bool ok = false;
+    const double money = answer.toDouble(&ok);
+    return ok ? money : -1;
+  }
+  std::unique_ptr<WindowMember> window(const QString& account) {
+    return std::make_unique<WindowMember>(account, kRoom, servers_.host(), servers_.mcuPort(),
+                                          servers_.msgPort(), home_.home());
   }
   void say(ChatMember& who, const QString& text) {
     who.chat().findChild<QLineEdit*>("chatEdit")->setText(text);
@@ -179,4 +202,88 @@ TEST_F(ModerationE2E, ARaisedHandTravelsAndTheTeachersClickOpensTheStudent) {
   ASSERT_TRUE(waitUntil([&] { return (mcuMember(kStudent).published & 3u) == 3u; }));
   EXPECT_FALSE(memberList().findUser(kStudent)->isHandUp());
   EXPECT_TRUE(part<QLabel>("handCount")->isHidden());
+}
+
+TEST_F(ModerationE2E, StudentsWindowsGiveSeeAndAreModerated) {
+  const testsupport::DemoLogin student = testsupport::loginAs("student1");
+  const testsupport::DemoLogin student2 = testsupport::loginAs("student2");
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  auto pupil = window("student1");
+  ASSERT_TRUE(pupil->waitFor("ready")) << pupil->lines().join('\n').toStdString();
+  auto other = window("student2");
+  ASSERT_TRUE(other->waitFor("ready")) << other->lines().join('\n').toStdString();
+  ASSERT_TRUE(waitUntil([&] { return session().contains(kStudent) && session().contains(kStudent2); }));
+  EXPECT_TRUE(pupil->waitFor("teacher-controls hidden"));
+
+  // The recharge button gets the page's key from the service; with no browser
+  // here the toast gives the address with it.
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", home_.home().toUtf8());
+  Prompt::instance()->setText(QString());
+  part<QPushButton>("btnRecharge")->click();
+  EXPECT_TRUE(waitUntil([] {
+    return Prompt::instance()->text().contains(QStringLiteral("rechargeCenter.html?Keycode="));
+  })) << Prompt::instance()->text().toStdString();
+  qputenv("PATH", path);
+
+  // Student 1 gives student 2 ten of the second gift: paid at the service,
+  // seen by student 2 and the teacher as an effect and a chat line.
+  auto* gifts = part<GiftBar>("giftBar");
+  ASSERT_TRUE(waitUntil([&] { return gifts->giftButtons().size() >= 2; }));
+  const GiftButton* clap = gifts->giftButtons()[1];
+  const QString line = QStringLiteral("“%1”送给“%2”礼物“%3”10个")
+                           .arg(student.name, student2.name, clap->giftName());
+  const double before = balanceOf(*pupil);
+  ASSERT_GT(before, 10 * clap->price());
+  auto* effects = part<GiftEffectArea>();
+  bool teacherSawEffect = false;
+  QObject watch;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, &watch,
+                   [&] { teacherSawEffect = teacherSawEffect || effects->visibleCount() > 0; });
+  look.start(10);
+  const int otherMark = other->mark();
+  pupil->send(QStringLiteral("gift %1 10 1").arg(kStudent2));
+  ASSERT_TRUE(pupil->waitFor("gift-answer 赠送礼物成功！")) << pupil->lines().join('\n').toStdString();
+  EXPECT_DOUBLE_EQ(balanceOf(*pupil), before - 10 * clap->price());
+  EXPECT_TRUE(other->waitFor("effects 1", otherMark));
+  EXPECT_TRUE(other->waitFor("chat " + line, otherMark));
+  ChatPanel& teacherChat = *part<ChatPanel>("chatPanel");
+  ASSERT_TRUE(waitUntil([&] { return contents(teacherChat.shownItems()).contains(line); }));
+  EXPECT_TRUE(waitUntil([&] { return teacherSawEffect; }));
+  look.stop();
+
+  // Muting student 1 turns its window's chat input off; restoring, on.
+  auto* moderation = part<ModerationControl>();
+  int mark = pupil->mark();
+  moderation->onProhibitSpeak(kStudent);
+  EXPECT_TRUE(pupil->waitFor("input disabled", mark));
+  mark = pupil->mark();
+  moderation->onProhibitSpeak(kStudent);
+  EXPECT_TRUE(pupil->waitFor("input enabled", mark));
+
+  // As assistant, student 1 has the teacher's controls; revoked, no more.
+  mark = pupil->mark();
+  moderation->grantAssistant(kStudent, true);
+  EXPECT_TRUE(pupil->waitFor("teacher-controls shown", mark));
+  mark = pupil->mark();
+  moderation->grantAssistant(kStudent, false);
+  EXPECT_TRUE(pupil->waitFor("teacher-controls hidden", mark));
+
+  // Removed, student 2's classroom closes with the toast, its MCU session
+  // ends, and coming back at once is refused.
+  moderation->setConfirm([](const QString&, const QString&) { return true; });
+  moderation->onKickedOutRoom(kStudent2);
+  EXPECT_TRUE(other->waitFor(QStringLiteral("closed 您已被老师请出教室！")))
+      << other->lines().join('\n').toStdString();
+  EXPECT_TRUE(waitUntil([&] { return other->finished(); }));
+  EXPECT_TRUE(waitUntil([&] { return mcuMember(kStudent2).user_id == 0; }));
+  auto again = window("student2");
+  EXPECT_TRUE(waitUntil([&] {
+    for (const QString& l : again->lines())
+      if (l.startsWith(QStringLiteral("refused 您已被老师请出教室，请")))
+        return true;
+    return false;
+  })) << again->lines().join('\n').toStdString();
 }

@@ -1,0 +1,186 @@
+// A member's whole classroom window in a process of its own, for end-to-end
+// tests that need more than one window: it signs in with a demo account,
+// enters the test room and reports what its user would see, one line each:
+//   ready                          connected to the MCU and the room channel
+//   effects N                      gift effects on the stage now
+//   chat TEXT                      a chat item appeared
+//   input enabled|disabled         the chat input (a mute turns it off)
+//   teacher-controls shown|hidden  the teacher's header controls
+//   gift-answer TEXT               the toast after giving a gift
+//   closed TOAST                   the window closed, and what was said
+//   refused REASON                 the service did not let it in
+//   balance MONEY                  the own balance as the service has it
+// Commands on standard input: "gift TARGET_ID COUNT BUTTON_INDEX", "balance".
+//
+// Usage: classroom-window-member ACCOUNT ROOM SERVICE_HOST:PORT MCU_PORT MSG_PORT
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <unistd.h>
+
+#include "ChatMessageItem.h"
+#include "ChatPanel.h"
+#include "Classroom.h"
+#include "ClassroomEntryFor.h"
+#include "DataFolder.h"
+#include "GiftBar.h"
+#include "GiftButton.h"
+#include "GiftEffectArea.h"
+#include "LocalConfig.h"
+#include "LocalDatabase.h"
+#include "Prompt.h"
+#include "RoomChannelClient.h"
+
+namespace {
+
+void report(const QString& line) {
+  const QByteArray text = line.toUtf8() + '\n';
+  fwrite(text.constData(), 1, size_t(text.size()), stdout);
+  fflush(stdout);
+}
+
+// What the window shows, reported when it changes.
+class Watcher : public QObject {
+public:
+  explicit Watcher(Classroom* room) : room_(room) {
+    connect(&tick_, &QTimer::timeout, this, [this] { look(); });
+    tick_.start(50);
+  }
+
+  void gift(quint32 target, const QString& count, int buttonIndex) {
+    auto* bar = room_ ? room_->findChild<GiftBar*>("giftBar") : nullptr;
+    if (!bar || buttonIndex < 0 || buttonIndex >= bar->giftButtons().size()) {
+      report(QStringLiteral("gift-answer no such gift"));
+      return;
+    }
+    bar->giftButtons()[buttonIndex]->click();
+    // The receiver is picked as the member menu's "赠送礼物" picks it.
+    bar->onGiveGift(target);
+    bar->countBox()->setEditText(count);
+    Prompt::instance()->setText(QString());
+    waitingForGift_ = true;
+    bar->btnSendGift_clicked();
+  }
+
+private:
+  template <typename T>
+  void changed(T& seen, const T& now, const QString& line) {
+    if (seen == now)
+      return;
+    seen = now;
+    report(line);
+  }
+
+  void look() {
+    if (!room_) {
+      report(QStringLiteral("closed ") + Prompt::instance()->text());
+      tick_.stop();
+      QCoreApplication::exit(0);
+      return;
+    }
+    auto* channel = room_->findChild<RoomChannelClient*>("roomChannel");
+    if (!ready_ && room_->mcuConnected() && channel && channel->hasClient()) {
+      ready_ = true;
+      report(QStringLiteral("ready"));
+    }
+    if (auto* area = room_->findChild<GiftEffectArea*>())
+      changed(effects_, area->visibleCount(), QStringLiteral("effects %1").arg(area->visibleCount()));
+    if (auto* chat = room_->findChild<ChatPanel*>("chatPanel")) {
+      const QList<ChatMessageItem*> items = chat->shownItems();
+      for (int i = chatSeen_; i < items.size(); ++i)
+        report(QStringLiteral("chat ") + items[i]->entry().content);
+      chatSeen_ = items.size();
+    }
+    if (auto* input = room_->findChild<QWidget*>("chatEdit")) {
+      const int enabled = input->isEnabled() ? 1 : 0;
+      changed(inputEnabled_, enabled,
+              QStringLiteral("input ") + (enabled ? "enabled" : "disabled"));
+    }
+    if (auto* controls = room_->findChild<QWidget*>("teacherControls")) {
+      const int shown = controls->isVisibleTo(room_) ? 1 : 0;
+      changed(teacherControls_, shown,
+              QStringLiteral("teacher-controls ") + (shown ? "shown" : "hidden"));
+    }
+    if (waitingForGift_ && !Prompt::instance()->text().isEmpty()) {
+      waitingForGift_ = false;
+      report(QStringLiteral("gift-answer ") + Prompt::instance()->text());
+    }
+  }
+
+  QPointer<Classroom> room_;
+  QTimer tick_;
+  bool ready_ = false;
+  bool waitingForGift_ = false;
+  int effects_ = -1;
+  int chatSeen_ = 0;
+  int inputEnabled_ = -1;
+  int teacherControls_ = -1;
+};
+
+// Asked with the own ticket, as only the member itself may ask.
+void reportBalance() {
+  const QJsonObject answer = testsupport::postAndWait(
+      ServiceApi::kGetRechargeInfo,
+      FormBody(ServiceApi::kGetRechargeInfo.body).arg(LoginInfo::current().userId));
+  const QJsonValue money = answer.value("body").toObject().value("money");
+  report(QStringLiteral("balance ") + (money.isDouble() ? QString::number(money.toDouble(), 'g', 12)
+                                                        : QStringLiteral("unknown")));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);  // the window's end is reported, then we leave
+  const QStringList args = app.arguments();
+  if (args.size() != 6) {
+    fprintf(stderr, "usage: %s ACCOUNT ROOM SERVICE_HOST:PORT MCU_PORT MSG_PORT\n", argv[0]);
+    return 2;
+  }
+  const QString data = QDir::homePath() + QStringLiteral("/.local/share/TavPcClient/");
+  QDir().mkpath(data);
+  DataFolder::setPath(data);
+  LocalDatabase::open(data + "tavQN");
+  LocalConfig::instance()->setServerIP(args[3]);
+
+  QString refusal;
+  const ClassroomEntry entry = testsupport::classroomEntryFor(
+      args[1], args[2].toUInt(), quint16(args[4].toUInt()), quint16(args[5].toUInt()), &refusal);
+  if (entry.roomId == 0) {
+    report(QStringLiteral("refused ") + refusal);
+    return 1;
+  }
+  auto* room = new Classroom(entry);
+  room->setAttribute(Qt::WA_DeleteOnClose);
+  room->show();
+  Watcher watcher(room);
+
+  QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+  QByteArray pending;
+  QObject::connect(&input, &QSocketNotifier::activated, &watcher, [&] {
+    char buffer[512];
+    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got <= 0) {  // the test went away
+      input.setEnabled(false);
+      QCoreApplication::exit(0);
+      return;
+    }
+    pending.append(buffer, int(got));
+    for (int end; (end = pending.indexOf('\n')) >= 0;) {
+      const QString line = QString::fromUtf8(pending.left(end));
+      pending.remove(0, end + 1);
+      const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+      if (words.size() == 4 && words[0] == QLatin1String("gift"))
+        watcher.gift(words[1].toUInt(), words[2], words[3].toInt());
+      else if (words == QStringList{QStringLiteral("balance")})
+        reportBalance();
+    }
+  });
+  const int code = app.exec();
+  LocalDatabase::close();
+  return code;
+}
