@@ -57,7 +57,7 @@ void HttpRequest::request(const QString& url, const QString& body, int kind, voi
   QNetworkReply* reply = nullptr;
   if (kind == kJson)
     reply = manager_.post(req, body_.toUtf8());
-  else if (kind == kImage)
+  else if (kind == kImage || kind == kBytes)
     reply = manager_.get(req);
   if (!reply) {
     // Nothing was sent and nothing will answer: do not linger.
@@ -66,6 +66,16 @@ void HttpRequest::request(const QString& url, const QString& body, int kind, voi
   }
   pending_ = true;
   ++pendingRequests;
+  if (kind == kBytes) {
+    connect(reply, &QNetworkReply::downloadProgress, this,
+            [this, reply](qint64 received, qint64 total) {
+              if (received > maxBytes_ || total > maxBytes_) {
+                reply->abort();
+                return;
+              }
+              emit downloadProgress(received, total);
+            });
+  }
   if (timeoutMs_ > 0) {
     timer_ = new QTimer(this);
     timer_->setSingleShot(true);
@@ -111,7 +121,13 @@ void HttpRequest::onFinshed(QNetworkReply* reply) {
 
   if (reply->error() != QNetworkReply::NoError) {
     qDebug() << " - HttpRequest::onFinshed:reply->error():" << reply->error();
-    if (kind_ == kImage)
+    if (kind_ == kBytes) {
+      qDebug("found error ....code: %d %d\n",
+             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+             static_cast<int>(reply->error()));
+      qDebug() << reply->errorString();
+      emit requestFinshed(QByteArray());
+    } else if (kind_ == kImage)
       emitImage(QPixmap());
     else
       emitJson(QJsonObject());
@@ -119,6 +135,10 @@ void HttpRequest::onFinshed(QNetworkReply* reply) {
   }
 
   QByteArray data = reply->readAll();
+  if (kind_ == kBytes) {
+    emit requestFinshed(data);
+    return;
+  }
   const QString url = reply->url().toString();
   if (url.contains(QLatin1String("room/findRoomOnlineUser")) ||
       url.contains(QLatin1String("room/findRoomUserTypeById")) ||

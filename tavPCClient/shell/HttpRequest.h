@@ -1,5 +1,6 @@
-// One call to the service: a form-encoded POST answered with JSON (kind 0) or
-// a GET answered with an image (kind 1). Create it with new, connect the one
+// One call to the service: a form-encoded POST answered with JSON (kind 0), a
+// GET answered with an image (kind 1), or a GET whose whole body is delivered
+// as bytes with its progress reported (kind 2). Create it with new, connect the one
 // requestFinshed overload you want, call request(); the object emits exactly
 // one answer (an empty one on a network error or time-out) and deletes itself.
 #pragma once
@@ -19,7 +20,7 @@ class HttpRequest : public QObject {
   Q_OBJECT
 
 public:
-  enum Kind { kJson = 0, kImage = 1 };
+  enum Kind { kJson = 0, kImage = 1, kBytes = 2 };
   static constexpr int kDefaultTimeoutMs = 15000;
 
   HttpRequest();
@@ -31,6 +32,9 @@ public:
   // Milliseconds to wait for the answer before reporting a network error;
   // 0 waits forever. Set before request().
   void setTimeout(int ms) { timeoutMs_ = ms; }
+  // Kind 2: a body larger than this is cut off and reported as a network
+  // error (an empty answer). Set before request().
+  void setMaxBytes(qint64 bytes) { maxBytes_ = bytes; }
 
   // Sends the request. Other kinds send nothing (and the object goes away).
   void request(const QString& url, const QString& body, int kind, void* userData = nullptr);
@@ -50,6 +54,9 @@ signals:
   void requestFinshed(QJsonObject, void*);
   void requestFinshed(QPixmap);
   void requestFinshed(QPixmap, void*);
+  void requestFinshed(QByteArray);
+  // Kind 2: bytes received so far and the total (0 or -1 while unknown).
+  void downloadProgress(qint64, qint64);
 
 private slots:
   void onFinshed(QNetworkReply* reply);
@@ -66,4 +73,5 @@ private:
   int timeoutMs_ = kDefaultTimeoutMs;
   QTimer* timer_ = nullptr;
   bool pending_ = false;
+  qint64 maxBytes_ = qint64(1) << 30;
 };

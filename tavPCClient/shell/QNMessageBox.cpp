@@ -104,6 +104,10 @@ QString QNMessageBox::message() const {
   return messageLabel_->text();
 }
 
+void QNMessageBox::setHeading(const QString& text) {
+  titleLabel_->setText(text);
+}
+
 bool QNMessageBox::buttonsVisible() const {
   return !buttonRow_->isHidden();
 }

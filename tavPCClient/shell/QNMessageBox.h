@@ -22,6 +22,8 @@ class QNMessageBox : public QDialog {
                   const QString& cancelText = QStringLiteral("取消"), int autoCloseMs = -1);
 
   QString message() const;
+  // The heading in the title bar ("提示：" unless set).
+  void setHeading(const QString& text);
   bool buttonsVisible() const;
 
   // The process-wide box (created at start-up, may be null before or after).

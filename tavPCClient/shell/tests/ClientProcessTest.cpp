@@ -55,10 +55,13 @@ void startClient(QProcess& process) {
   process.start(clientPath(), QStringList());
 }
 
-// Up, with the login window shown and the start-up worker done writing.
+// Up, with the login window shown, the start-up worker done writing and the
+// updater it started done with its version check.
 bool clientReady(const QString& dataFolder) {
   const QByteArray log = readAll(dataFolder + "MsgOutput.txt");
-  return log.contains("login window shown") && log.contains("updater");
+  return log.contains("login window shown") && log.contains("updater") &&
+         (log.contains("updater not started") ||
+          readAll(dataFolder + "TavUpdateLog.txt").contains("onGetVersionFinished"));
 }
 }  // namespace
 
