@@ -159,19 +159,23 @@ json softwareVersionsTop(Call& call) {
   const std::string type = call.form.optionalText("type", 20).value_or("pc");
   call.checkForm();
   auto st = call.db().prepare(
-      "SELECT version, url FROM software_versions WHERE type = ?1 ORDER BY id DESC LIMIT 1");
+      "SELECT version, url, signature FROM software_versions WHERE type = ?1 "
+      "ORDER BY id DESC LIMIT 1");
   st.bind(type);
   if (!st.step())
     throw Refusal(kNotFound, "暂无版本信息！");
   const std::string version = st.text(0);
   std::string url = st.text(1);
+  const std::string signature = st.text(2);
   if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0)
     url = call.baseUrl() + "/" + (url.rfind('/', 0) == 0 ? url.substr(1) : url);
   return json{{"code", 0},
               {"msg", ""},
               {"info", version},
               {"url", url},
-              {"body", {{"version", version}, {"url", url}, {"type", type}}}};
+              {"signature", signature},
+              {"body",
+               {{"version", version}, {"url", url}, {"type", type}, {"signature", signature}}}};
 }
 }  // namespace
 

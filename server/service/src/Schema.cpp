@@ -229,7 +229,8 @@ CREATE TABLE software_versions(
   type TEXT NOT NULL,                           -- "pc"
   version TEXT NOT NULL,
   url TEXT NOT NULL,                            -- absolute, or a path below the service
-  created_ms INTEGER NOT NULL);
+  created_ms INTEGER NOT NULL,
+  signature TEXT NOT NULL DEFAULT '');          -- the installer's Ed25519 signature, base64
 
 CREATE TABLE settings(                          -- querySettings, by type
   type TEXT PRIMARY KEY,
@@ -245,7 +246,12 @@ void ensureSchema(tavsrv::Connection& db) {
     throw tavsrv::DbError(
         0, "the store was written by a newer service (schema " + std::to_string(version) + ")");
   tavsrv::Transaction tx(db);
-  db.exec(kSchema);
+  if (version == 0) {
+    db.exec(kSchema);
+  } else {
+    if (version < 2)
+      db.exec("ALTER TABLE software_versions ADD COLUMN signature TEXT NOT NULL DEFAULT ''");
+  }
   db.exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
   tx.commit();
 }

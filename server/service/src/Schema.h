@@ -6,10 +6,10 @@
 
 namespace tavsvc {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;  // 2: software_versions.signature
 
-// Creates the tables of an empty store; an existing store of this version is
-// left as it is. Throws DbError on a store of an unknown, newer version.
+// Creates the tables of an empty store and brings a store of an older version
+// up to this one; an existing store of this version is left as it is. Throws DbError on a store of an unknown, newer version.
 void ensureSchema(tavsrv::Connection& db);
 
 // Room roles of a member (the client's role codes, plus the site inspector).

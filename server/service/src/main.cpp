@@ -1,12 +1,16 @@
 // tav-service: the HTTP JSON service on its own.
 #include <cstdio>
 #include <iostream>
+#include <string>
 
+#include "service/Publish.h"
 #include "service/Service.h"
 #include "tavsrv/Log.h"
 #include "tavsrv/Signals.h"
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "publish")
+    return tavsvc::publishCommand(argc - 1, argv + 1);
   tavsrv::blockTerminationSignals();
   tavsrv::Flags flags;
   tavsvc::defineServiceFlags(flags);
