@@ -34,7 +34,7 @@ public:
 
   // The message's fields; own marks the own messages (which are uploaded).
   void setEntry(const chat::Entry& entry, bool own);
-  void setFileServer(const chat::FileServer& server) { server_ = server; }
+  void setFileServer(const transfer::FileServer& server) { server_ = server; }
   // Shows the fields set; member is the sender's entry of the member list
   // when present (medal and title).
   void fill(const RoomMember* member);
@@ -108,7 +108,7 @@ private:
   ClassroomContext* classroom_;
   chat::Entry entry_;
   bool own_ = false;
-  chat::FileServer server_;
+  transfer::FileServer server_;
   QString fullPath_;
   QString thumbPath_;
   QPointer<Upload2UI> upload_;

@@ -214,8 +214,8 @@ roommsg::SenderFields ChatPanel::ownSender() const {
   return sender;
 }
 
-chat::FileServer ChatPanel::fileServer() const {
-  chat::FileServer server;
+transfer::FileServer ChatPanel::fileServer() const {
+  transfer::FileServer server;
   const ServerAddress& address = context_.entry().fileServer;
   server.host = address.host;
   server.port = address.port > 0 && address.port <= 65535 ? quint16(address.port) : 0;

@@ -62,7 +62,7 @@ public:
   using Confirmer = std::function<bool(QWidget*, const QString& text)>;
   void setConfirmer(Confirmer confirm) { confirm_ = std::move(confirm); }
 
-  chat::FileServer fileServer() const;
+  transfer::FileServer fileServer() const;
 
   // ChatLines
   void addOwnLine(const QString& text) override;

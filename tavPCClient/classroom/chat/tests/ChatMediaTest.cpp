@@ -70,13 +70,13 @@ struct Transfers {
   bool refuseCreate = false;
 
   Transfers() {
-    chat::setTransferMakers(
-        [this](trans_observer* o, const chat::FileServer&, const QString& path) -> velupload* {
+    transfer::setTransferMakers(
+        [this](trans_observer* o, const transfer::FileServer&, const QString& path) -> velupload* {
           uploads << path;
           observers[path] = o;
           return new FakeUpload(o, path);
         },
-        [this](trans_observer* o, const chat::FileServer&, quint32 sender,
+        [this](trans_observer* o, const transfer::FileServer&, quint32 sender,
                const QString& path) -> veldownload* {
           if (refuseCreate)
             return nullptr;
@@ -85,7 +85,7 @@ struct Transfers {
           return new FakeDownload(o, path, sender);
         });
   }
-  ~Transfers() { chat::setTransferMakers(nullptr, nullptr); }
+  ~Transfers() { transfer::setTransferMakers(nullptr, nullptr); }
 
   void finishUpload(const QString& path) {
     observers[path]->progress(100, 100);
@@ -260,7 +260,7 @@ TEST_F(ChatMediaTest, AReceivedJpegNamedPngIsRenamedAndJunkIsRefused) {
 TEST_F(ChatMediaTest, DownloadsEndOnRefusalAndAreTriedAgainOnNetworkFailure) {
   QDir().mkpath(receivedFolder());
   const QString path = receivedFolder() + "/x.qn";
-  auto* download = new Download2UI(chat::FileServer{}, 10003, path);
+  auto* download = new Download2UI(transfer::FileServer{}, 10003, path);
   QList<int> reports;
   QObject::connect(download, &Download2UI::signalDownloadProgress,
                    [&](int percent, QString) { reports << percent; });
@@ -276,7 +276,7 @@ TEST_F(ChatMediaTest, DownloadsEndOnRefusalAndAreTriedAgainOnNetworkFailure) {
 
   // A network failure whose new transfer cannot be made ends as a failure too.
   reports.clear();
-  download = new Download2UI(chat::FileServer{}, 10003, path);
+  download = new Download2UI(transfer::FileServer{}, 10003, path);
   alive = download;
   QObject::connect(download, &Download2UI::signalDownloadProgress,
                    [&](int percent, QString) { reports << percent; });

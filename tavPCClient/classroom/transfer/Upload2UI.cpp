@@ -2,7 +2,7 @@
 
 #include <QDebug>
 
-Upload2UI::Upload2UI(const chat::FileServer& server, const QString& localPath, QObject* parent)
+Upload2UI::Upload2UI(const transfer::FileServer& server, const QString& localPath, QObject* parent)
     : QObject(parent), server_(server), path_(localPath) {
   connect(this, &Upload2UI::_progress, this, &Upload2UI::__progress);
   connect(this, &Upload2UI::_trans_error, this, &Upload2UI::__trans_error);
@@ -13,7 +13,7 @@ Upload2UI::~Upload2UI() { releaseTransfer(); }
 
 bool Upload2UI::start() {
   releaseTransfer();
-  transfer_ = chat::createUpload(this, server_, path_);
+  transfer_ = transfer::createUpload(this, server_, path_);
   if (!transfer_)
     qWarning() << "chat upload: cannot start" << path_;
   return transfer_ != nullptr;

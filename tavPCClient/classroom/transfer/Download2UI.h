@@ -1,7 +1,8 @@
-// One download of a chat file another member sent, its progress brought to
-// the GUI thread as a percentage with the local path (100 done, -1 failed).
-// A refused or unwritable download ends at once; a network failure is tried
-// again with a new transfer, a few times with a pause between. The adapter
+// One download of a file another member put in the room (a chat file, a
+// shared picture or page), its progress brought to the GUI thread as a
+// percentage with the local path (100 done, -1 failed). A refused or
+// unwritable download ends at once; a network failure is tried again with a
+// new transfer, a few times with a pause between. The adapter
 // deletes itself once it has reported the end.
 #pragma once
 
@@ -18,7 +19,7 @@ public:
   static constexpr int kMaxRetries = 5;
   static constexpr int kRetryPauseMs = 1000;
 
-  Download2UI(const chat::FileServer& server, quint32 senderId, const QString& localPath,
+  Download2UI(const transfer::FileServer& server, quint32 senderId, const QString& localPath,
               QObject* parent = nullptr);
   ~Download2UI() override;
 
@@ -47,7 +48,7 @@ private:
   void releaseTransfer();
   void finish(int percent);
 
-  const chat::FileServer server_;
+  const transfer::FileServer server_;
   const quint32 senderId_;
   const QString path_;
   veldownload* transfer_ = nullptr;

@@ -1,5 +1,6 @@
-// The room's file server as chat transfers reach it, and how transfers are
-// made (libferrum; tests put their own makers in).
+// The room's file server as the classroom's transfers reach it (chat files,
+// shared pictures, document pages), and how transfers are made (libferrum;
+// tests put their own makers in).
 #pragma once
 
 #include <QString>
@@ -9,7 +10,7 @@ class trans_observer;
 class velupload;
 class veldownload;
 
-namespace chat {
+namespace transfer {
 
 struct FileServer {
   QString host;
@@ -37,4 +38,4 @@ veldownload* createDownload(trans_observer* observer, const FileServer& server,
 // Replaces the makers (empty restores libferrum's); for tests.
 void setTransferMakers(UploadMaker upload, DownloadMaker download);
 
-}  // namespace chat
+}  // namespace transfer

@@ -1,6 +1,7 @@
-// One upload of a chat file, its progress brought to the GUI thread. The
-// library reports on its own thread; each report only emits a signal that the
-// adapter's own slots receive in the thread the adapter lives in.
+// One upload of a classroom file (a chat file, a shared picture or page), its
+// progress brought to the GUI thread. The library reports on its own thread;
+// each report only emits a signal that the adapter's own slots receive in the
+// thread the adapter lives in.
 #pragma once
 
 #include <QObject>
@@ -13,7 +14,7 @@ class Upload2UI : public QObject, public trans_observer {
   Q_OBJECT
 
 public:
-  Upload2UI(const chat::FileServer& server, const QString& localPath, QObject* parent = nullptr);
+  Upload2UI(const transfer::FileServer& server, const QString& localPath, QObject* parent = nullptr);
   ~Upload2UI() override;
 
   // Starts the upload; false (and nothing reported) when it cannot be made.
@@ -42,7 +43,7 @@ private slots:
 private:
   void releaseTransfer();
 
-  const chat::FileServer server_;
+  const transfer::FileServer server_;
   const QString path_;
   velupload* transfer_ = nullptr;
   int lastPercent_ = -2;

@@ -3,7 +3,7 @@
 #include "libferrum/libferrum.h"
 
 
-namespace chat {
+namespace transfer {
 
 namespace {
 UploadMaker& uploadMaker() {
@@ -44,4 +44,4 @@ void setTransferMakers(UploadMaker upload, DownloadMaker download) {
   downloadMaker() = std::move(download);
 }
 
-}  // namespace chat
+}  // namespace transfer

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
-Download2UI::Download2UI(const chat::FileServer& server, quint32 senderId,
+Download2UI::Download2UI(const transfer::FileServer& server, quint32 senderId,
                          const QString& localPath, QObject* parent)
     : QObject(parent), server_(server), senderId_(senderId), path_(localPath) {
   connect(this, &Download2UI::_progress, this, &Download2UI::__progress);
@@ -16,7 +16,7 @@ Download2UI::~Download2UI() { releaseTransfer(); }
 
 bool Download2UI::start() {
   releaseTransfer();
-  transfer_ = chat::createDownload(this, server_, senderId_, path_);
+  transfer_ = transfer::createDownload(this, server_, senderId_, path_);
   if (!transfer_)
     qWarning() << "chat download: cannot start" << path_;
   return transfer_ != nullptr;
