@@ -231,6 +231,8 @@ TEST_F(UpdateRun, ProgressIsAPercentageOfAKnownTotalAndTheDialogClosesAfterAHund
   EXPECT_EQ(dialog->progress(), 0);
   manager->onGetExeProgress(3000000000LL, 6000000000LL);  // beyond 32 bits
   EXPECT_EQ(dialog->progress(), 50);
+  QDir().mkpath(TAV_SCREENSHOT_DIR);
+  EXPECT_TRUE(dialog->grab().save(TAV_SCREENSHOT_DIR "/update-progress.png"));
   manager->onGetExeProgress(999, 1000);
   EXPECT_EQ(dialog->progress(), 99);
   EXPECT_TRUE(dialog->isVisible());
