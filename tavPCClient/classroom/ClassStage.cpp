@@ -7,18 +7,21 @@
 #include "RoomSession.h"
 #include "VideoRenderWidget.h"
 
-ClassStage::ClassStage(RoomSession& session, QWidget* parent)
+ClassStage::ClassStage(RoomSession& session, SharedAreaView* picture, QWidget* parent)
     : QWidget(parent),
       session_(session),
+      picture_(picture),
       pages_(new QStackedWidget(this)),
-      sharedArea_(new QLabel(pages_)),
+      waiting_(new QLabel(pages_)),
+      pictureArea_(picture ? picture->sharedArea() : new QWidget(pages_)),
       toolView_(new VideoRenderWidget(pages_)) {
   setObjectName(QStringLiteral("classStage"));
-  sharedArea_->setObjectName(QStringLiteral("sharedArea"));
-  sharedArea_->setAlignment(Qt::AlignCenter);
-  sharedArea_->setMinimumSize(480, 300);
+  waiting_->setObjectName(QStringLiteral("stageWaiting"));
+  waiting_->setAlignment(Qt::AlignCenter);
+  waiting_->setMinimumSize(480, 300);
   toolView_->setObjectName(QStringLiteral("toolView"));
-  pages_->addWidget(sharedArea_);
+  pages_->addWidget(waiting_);
+  pages_->addWidget(pictureArea_);
   pages_->addWidget(toolView_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -40,17 +43,20 @@ bool ClassStage::showsToolView() const {
   return pages_->currentWidget() == toolView_;
 }
 
+bool ClassStage::showsPicture() const {
+  return pages_->currentWidget() == pictureArea_;
+}
+
 QWidget* ClassStage::sharedArea() const {
-  return sharedArea_;
+  return pictureArea_;
 }
 
 QRect ClassStage::pictureRect() const {
-  return sharedArea_->rect();
+  return picture_ ? picture_->pictureRect() : pictureArea_->rect();
 }
 
 QPixmap ClassStage::shownPixmap() const {
-  const QPixmap* shown = sharedArea_->pixmap();
-  return shown ? *shown : QPixmap();
+  return picture_ ? picture_->shownPixmap() : QPixmap();
 }
 
 QString ClassStage::waitingText() const {
@@ -60,38 +66,19 @@ QString ClassStage::waitingText() const {
 }
 
 void ClassStage::showSharer() {
+  if (!session_.classInProgress())
+    return;
   const qint64 sharer = session_.room().screenSharerId;
   const bool shared = sharer > 0 && session_.isOn(static_cast<quint32>(sharer), RoomSession::kScreen);
-  pages_->setCurrentWidget(shared ? static_cast<QWidget*>(toolView_) : sharedArea_);
+  pages_->setCurrentWidget(shared ? static_cast<QWidget*>(toolView_) : pictureArea_);
 }
 
 void ClassStage::classStateChanged(bool running) {
+  waiting_->setText(waitingText());
   if (running) {
-    showBoard();
+    showSharer();
     return;
   }
-  board_ = QPixmap();
   toolView_->clear();
-  pages_->setCurrentWidget(sharedArea_);
-  sharedArea_->setPixmap(QPixmap());
-  sharedArea_->setStyleSheet(QString());
-  sharedArea_->setText(waitingText());
-}
-
-void ClassStage::showBoard() {
-  if (board_.isNull())
-    board_ = QPixmap(QString::fromLatin1(kBlankBoard));
-  sharedArea_->setText(QString());
-  if (board_.isNull()) {
-    sharedArea_->setStyleSheet(QStringLiteral("background: white;"));
-    return;
-  }
-  sharedArea_->setPixmap(
-      board_.scaled(sharedArea_->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-}
-
-void ClassStage::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  if (session_.classInProgress() && !board_.isNull())
-    showBoard();
+  pages_->setCurrentWidget(waiting_);
 }

@@ -1,7 +1,7 @@
 // The teaching area in the middle of the classroom: before the class a
-// waiting text, during it the board (the blank whiteboard until a feature
-// shows something else), and the teaching-tool share when somebody shares a
-// screen or window.
+// waiting text, during it the shared area (the board, a template, a picture
+// or a page), and the teaching-tool share when somebody shares a screen or
+// window. What the shared area shows is the shared materials' business.
 #pragma once
 
 #include <QPixmap>
@@ -18,32 +18,29 @@ class ClassStage : public QWidget, public SharedAreaView {
   Q_OBJECT
 
 public:
-  static constexpr const char* kBlankBoard = "./wbtemplete/whitepaper.png";
-
-  explicit ClassStage(RoomSession& session, QWidget* parent = nullptr);
+  // picture: the shared area that is shown during the class (null: an empty one).
+  ClassStage(RoomSession& session, SharedAreaView* picture, QWidget* parent = nullptr);
 
   VideoRenderWidget* toolView() const { return toolView_; }
   bool showsToolView() const;
+  bool showsPicture() const;
   QString waitingText() const;
 
-  // SharedAreaView: the board fills the whole shared area.
+  // SharedAreaView: the shared area's, and whether a screen share hides it.
   QWidget* sharedArea() const override;
   QRect pictureRect() const override;
   QPixmap shownPixmap() const override;
   bool screenShareMode() const override { return showsToolView(); }
 
-protected:
-  void resizeEvent(QResizeEvent* event) override;
-
 private:
   void classStateChanged(bool running);
   // The teaching-tool view while the current sharer's screen comes in, else the board.
   void showSharer();
-  void showBoard();
 
   RoomSession& session_;
+  SharedAreaView* picture_;
   QStackedWidget* pages_;
-  QLabel* sharedArea_;
+  QLabel* waiting_;
+  QWidget* pictureArea_;
   VideoRenderWidget* toolView_;
-  QPixmap board_;
 };

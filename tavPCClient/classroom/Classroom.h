@@ -37,6 +37,7 @@ class RoomMessenger;
 class RoomPeerPath;
 class RoomSession;
 class VideoPresenter;
+class SharedArea;
 class Whiteboard;
 class Libpavo;
 
@@ -122,6 +123,7 @@ private:
   MemberRoster* roster_ = nullptr;
   VideoPresenter* videoPresenter_ = nullptr;
   QPointer<Whiteboard> whiteboard_;
+  SharedArea* sharedArea_ = nullptr;
   // The features, asked at the start and stop of the class and when leaving.
   QList<ClassroomComponent*> components_;
 };

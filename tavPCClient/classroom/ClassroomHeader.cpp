@@ -44,6 +44,12 @@ ClassroomHeader::ClassroomHeader(const QString& roomName, const QString& teacher
   toolSelector_->setObjectName(QStringLiteral("toolSelector"));
   toolSelector_->setPlaceholderText(QStringLiteral("教具选择"));
   toolSelector_->setCurrentIndex(-1);
+  connect(toolSelector_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+    // The selector names the tool, it does not keep a choice.
+    toolSelector_->setCurrentIndex(-1);
+    if (index >= 0 && index < toolEntries_.size() && toolEntries_[index])
+      toolEntries_[index]();
+  });
   start_ = headerButton(QStringLiteral("上课"), "btnStartClass", this);
   stop_ = headerButton(QStringLiteral("下课"), "btnStopClass", this);
   auto* leave = headerButton(QStringLiteral("✕"), "btnLeave", this);
@@ -97,4 +103,10 @@ void ClassroomHeader::refresh() {
   start_->setVisible(!running);
   start_->setEnabled(!running);
   stop_->setVisible(running && session_.isClassStarter(session_.ownUserId()));
+}
+
+void ClassroomHeader::addToolEntry(const QString& text, std::function<void()> chosen) {
+  toolEntries_.append(std::move(chosen));
+  toolSelector_->addItem(text);
+  toolSelector_->setCurrentIndex(-1);
 }

@@ -4,7 +4,9 @@
 // dragged by this bar.
 #pragma once
 
+#include <QList>
 #include <QWidget>
+#include <functional>
 
 class QComboBox;
 class QHBoxLayout;
@@ -22,6 +24,8 @@ public:
   void setStartEnabled(bool enabled);
   // A part's control in the title bar, left of the teacher's controls.
   void addControl(QWidget* control);
+  // An entry of the teaching-tool selector ("教具选择"): chosen, it runs.
+  void addToolEntry(const QString& text, std::function<void()> chosen);
 
 signals:
   void startClassClicked();
@@ -38,4 +42,5 @@ private:
   QPushButton* stop_;
   QWidget* teacherOnly_;
   QHBoxLayout* row_ = nullptr;
+  QList<std::function<void()>> toolEntries_;
 };

@@ -14,6 +14,7 @@
 #include "GiftEffectArea.h"
 #include "ClassControl.h"
 #include "ClassStage.h"
+#include "DocumentList.h"
 #include "Classroom.h"
 #include "ClassroomContext.h"
 #include "ClassroomHeader.h"
@@ -29,6 +30,7 @@
 #include "VideoLineup.h"
 #include "VideoPresenter.h"
 #include "AnnotationControl.h"
+#include "SharedArea.h"
 #include "SharedAreaView.h"
 #include "Whiteboard.h"
 
@@ -57,7 +59,15 @@ QPushButton#btnLeave:hover { background: #c5221f; }
 #ownControls QPushButton:checked { background: #1a73e8; border-color: #1a73e8; }
 QComboBox#toolSelector { color: #e8eaed; background: #2f353d; border: 1px solid #3c434c;
   border-radius: 4px; padding: 4px 10px; min-width: 110px; }
-QLabel#sharedArea { background: #2a2f36; color: #9aa0a6; font-size: 18px; border-radius: 6px; }
+QLabel#stageWaiting { background: #2a2f36; color: #9aa0a6; font-size: 18px; border-radius: 6px; }
+#shareControls QPushButton { color: #e8eaed; background: #2f353d; border: 1px solid #3c434c;
+  border-radius: 4px; padding: 5px 10px; font-size: 13px; }
+#shareControls QPushButton:hover { background: #3a414a; }
+#shareControls QLabel { color: #e8eaed; }
+#documentList QLabel#documentsTitle { font-weight: bold; color: #202124; }
+QLabel#documentsEmpty { color: #9aa0a6; padding: 20px; }
+#DocumentItem { background: #ffffff; border-bottom: 1px solid #eef0f3; }
+#DocumentItem:hover { background: #f3f7fc; }
 #mainVideoBox { background: #000000; border-radius: 6px; }
 QLabel#mainVideoName { color: #ffffff; background: rgba(0,0,0,120); padding: 2px 8px; }
 #sidePanel { background: #ffffff; border-radius: 6px; }
@@ -65,7 +75,6 @@ QLabel#mainVideoName { color: #ffffff; background: rgba(0,0,0,120); padding: 2px
   font-size: 14px; color: #5f6368; background: transparent; }
 #sideTabs QPushButton:checked { color: #1a73e8; border-bottom-color: #1a73e8; }
 QLabel#chatMuted { color: #c5221f; padding: 4px; }
-QLabel#emptyMaterials { color: #9aa0a6; }
 #bulkButtons { background: #2a2f36; border-radius: 4px; }
 )";
 
@@ -86,7 +95,11 @@ void Classroom::buildWindow() {
   // Members follow the room; its owner has no need to.
   if (entry_.ownUserId != entry_.ownerId)
     header_->addControl(new FollowButton(*context_, header_));
-  stage_ = new ClassStage(*session_, this);
+  sharedArea_ = new SharedArea(*context_, this);
+  components_.append(sharedArea_);
+  stage_ = new ClassStage(*session_, sharedArea_, this);
+  header_->addToolEntry(QStringLiteral("共享图片"), [this] { sharedArea_->choosePicture(); });
+  header_->addToolEntry(QStringLiteral("白板背景"), [this] { sharedArea_->chooseTemplate(); });
 
   auto* students = new VideoGroup(session_->studentLineup(), this);
   students->setObjectName(QStringLiteral("studentVideos"));
@@ -125,10 +138,8 @@ void Classroom::buildWindow() {
   auto* ranking = new MedalRankingList(*context_, side);
   side->addTab(QStringLiteral("勋章"), ranking, QStringLiteral("tabMedals"));
   connect(moderation, &ModerationControl::medalCountersOutdated, ranking, &MedalRankingList::reload);
-  auto* materials = new QLabel(QStringLiteral("暂无资料"), side);
-  materials->setObjectName(QStringLiteral("emptyMaterials"));
-  materials->setAlignment(Qt::AlignCenter);
-  side->addTab(QStringLiteral("资料"), materials, QStringLiteral("tabMaterials"));
+  side->addTab(QStringLiteral("资料"), new DocumentList(*context_, *sharedArea_, side),
+              QStringLiteral("tabMaterials"));
   side->setCurrentTab(membersTab);
 
   context_->provide<SharedAreaView>(stage_);
@@ -151,6 +162,7 @@ void Classroom::buildWindow() {
               side->markNewMessage(membersTab);
           });
   own->addStretch(1);
+  own->addWidget(sharedArea_->controlBar());
   own->addWidget(whiteboard_->annotation()->buttonBar());
   left->addLayout(own);
   auto* giftRow = new QHBoxLayout;

@@ -26,6 +26,7 @@
 #include "RoomMessenger.h"
 #include "RoomPeerPath.h"
 #include "RoomSession.h"
+#include "SharedArea.h"
 #include "ServiceApi.h"
 #include "VideoPresenter.h"
 #include "AnnotationControl.h"
@@ -72,6 +73,7 @@ void Classroom::connectMediaEvents() {
   connect(b, &MediaEventBridge::_get_classing_user_ack, classControl_,
           &ClassControl::__get_classing_user_ack, q);
   whiteboard_->annotation()->listenTo(*bridge_);
+  sharedArea_->listenTo(*bridge_);
   const auto peer = qOverload<quint32, const QByteArray&>(&RoomMessenger::receivePeerMessage);
   connect(b, &MediaEventBridge::_p2p_msg, messenger_, peer, q);
   connect(b, &MediaEventBridge::_p2all_msg, messenger_, peer, q);

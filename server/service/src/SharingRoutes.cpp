@@ -7,13 +7,16 @@ namespace {
 using tavsrv::code::kBadRequest;
 using tavsrv::code::kNotFound;
 
+// "globalId" is who registered the document: its pages lie in that member's
+// room files, where the others fetch them.
 json docJson(int64_t id, uint32_t roomId, const std::string& sharingName,
-             const std::string& fileName, int64_t pages) {
+             const std::string& fileName, int64_t pages, int64_t uploader) {
   return json{{"id", id},
               {"roomId", roomId},
               {"sharingName", sharingName},
               {"fileName", fileName},
-              {"page", pages}};
+              {"page", pages},
+              {"globalId", uploader}};
 }
 
 // A document name is also a folder name on every client: no separators, no
@@ -41,11 +44,12 @@ json getSharingInfo(Call& call) {
   requireRoom(call.db(), roomId);
   json docs = json::array();
   auto st = call.db().prepare(
-      "SELECT id, sharing_name, file_name, page_count FROM shared_docs WHERE room_id = ?1 "
+      "SELECT id, sharing_name, file_name, page_count, created_by FROM shared_docs WHERE "
+      "room_id = ?1 "
       "ORDER BY sort_order DESC, id DESC");
   st.bind(roomId);
   while (st.step())
-    docs.push_back(docJson(st.int64(0), roomId, st.text(1), st.text(2), st.int64(3)));
+    docs.push_back(docJson(st.int64(0), roomId, st.text(1), st.text(2), st.int64(3), st.int64(4)));
   return tavsrv::ok(docs);
 }
 
@@ -71,10 +75,10 @@ json addSharingInfo(Call& call) {
       roomId, sharingName, fileName, pages, top + 1, actor, call.now());
   const int64_t id = db.lastInsertId();
   tx.commit();
-  json answer = docJson(id, roomId, sharingName, fileName, pages);
+  json answer = docJson(id, roomId, sharingName, fileName, pages, actor);
   answer["code"] = 0;
   answer["msg"] = "";
-  answer["body"] = docJson(id, roomId, sharingName, fileName, pages);
+  answer["body"] = docJson(id, roomId, sharingName, fileName, pages, actor);
   return answer;
 }
 

@@ -27,6 +27,8 @@ public:
   // Tag calls in order: 0 for start_tag, the user id for stop_tag.
   QList<int64_t> tagCalls;
   int getTagUsersCalls = 0;
+  // Share calls in order: 0 for start_share, the user id for stop_share.
+  QList<int64_t> shareCalls;
 
   // The calls with a {user, kind} argument of one command.
   QVector<MediaCall> callsOf(unsigned cmd) const {
@@ -70,8 +72,14 @@ public:
   int application_share() override { return 0; }
   int cancel_application() override { return 0; }
   int reply_share(uint32_t, int) override { return 0; }
-  int start_share() override { return 0; }
-  int stop_share(uint32_t) override { return 0; }
+  int start_share() override {
+    shareCalls.append(0);
+    return 0;
+  }
+  int stop_share(uint32_t user_id) override {
+    shareCalls.append(user_id);
+    return 0;
+  }
   int get_share_users() override { return 0; }
   int start_tag() override {
     tagCalls.append(0);

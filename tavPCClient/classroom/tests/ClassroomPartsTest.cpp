@@ -59,7 +59,7 @@ TEST(ClassroomHeaderTest, TheWindowIsDraggedByTheHeaderOnly) {
   window.resize(800, 600);
   auto* header = new ClassroomHeader(QStringLiteral("数学"), QStringLiteral("王老师"),
                                      rig.session, &window);
-  auto* stage = new ClassStage(rig.session, &window);
+  auto* stage = new ClassStage(rig.session, nullptr, &window);
   header->setGeometry(0, 0, 800, 52);
   stage->setGeometry(0, 60, 800, 500);
   window.move(100, 100);
@@ -86,18 +86,19 @@ TEST(ClassroomHeaderTest, TheWindowIsDraggedByTheHeaderOnly) {
 TEST(ClassStageTest, WaitingTextBoardAndToolView) {
   ClassroomRig student(kStudent, kTeacher);
   student.session.setOwnRole(RoomContext::kStudent, false);
-  ClassStage stage(student.session);
-  EXPECT_EQ(label(stage, "sharedArea")->text(), QStringLiteral("等待老师上课"));
+  ClassStage stage(student.session, nullptr);
+  EXPECT_EQ(label(stage, "stageWaiting")->text(), QStringLiteral("等待老师上课"));
 
   ClassroomRig teacher;
   teacher.session.setOwnRole(RoomContext::kTeacher, false);
-  ClassStage own(teacher.session);
+  ClassStage own(teacher.session, nullptr);
   // The teacher is not told to wait for the teacher.
-  EXPECT_NE(label(own, "sharedArea")->text(), QStringLiteral("等待老师上课"));
-  EXPECT_FALSE(label(own, "sharedArea")->text().isEmpty());
+  EXPECT_NE(label(own, "stageWaiting")->text(), QStringLiteral("等待老师上课"));
+  EXPECT_FALSE(label(own, "stageWaiting")->text().isEmpty());
+  EXPECT_FALSE(own.showsPicture());
 
   teacher.session.classStarted(kTeacher);
-  EXPECT_TRUE(label(own, "sharedArea")->text().isEmpty());
+  EXPECT_TRUE(own.showsPicture());
   teacher.session.setScreenSharer(kStudent);
   teacher.session.mediaOpened(kStudent, media_kind_screen);
   EXPECT_TRUE(own.showsToolView());
@@ -110,7 +111,7 @@ TEST(ClassStageTest, WaitingTextBoardAndToolView) {
   EXPECT_TRUE(own.showsToolView());
   teacher.session.classStopped();
   EXPECT_FALSE(own.showsToolView());
-  EXPECT_FALSE(label(own, "sharedArea")->text().isEmpty());
+  EXPECT_FALSE(own.showsPicture());
 }
 
 // A feature that may refuse the start (a lesson plan uploading) and hears the stop.

@@ -49,6 +49,7 @@ Whiteboard::Whiteboard(ClassroomContext& context, SharedAreaView& area, QObject*
   connect(this, &Whiteboard::signal_get_tag_data, this, &Whiteboard::slot_get_tag_data);
 
   context_.provide<BoardSync>(this);
+  context_.provide<BoardCanvas>(this);
   awaitTimer_ = new QTimer(this);
   awaitTimer_->setSingleShot(true);
   awaitTimer_->setInterval(kAwaitBoardMs);
@@ -71,6 +72,7 @@ Whiteboard::Whiteboard(ClassroomContext& context, SharedAreaView& area, QObject*
 
 Whiteboard::~Whiteboard() {
   context_.withdraw<BoardSync>(this);
+  context_.withdraw<BoardCanvas>(this);
   if (sharedArea_)
     sharedArea_->removeEventFilter(this);
   delete canvas_;  // its send thread stops before the link (this) goes
@@ -122,6 +124,18 @@ bool Whiteboard::eventFilter(QObject* watched, QEvent* event) {
 void Whiteboard::placeCanvas() {
   if (canvas_)
     canvas_->setGeometry(area_.pictureRect());
+}
+
+void Whiteboard::clearBoard() {
+  // What the toolbar's clear does: this board and, by its message, everybody's.
+  if (annotation_ && annotation_->toolbar())
+    annotation_->toolbar()->btnBrush_clicked();
+  else if (canvas_)
+    canvas_->clearAllShape();
+}
+
+bool Whiteboard::canvasShown() const {
+  return canvas_ && canvas_->isVisible();
 }
 
 // ---- received board messages ----

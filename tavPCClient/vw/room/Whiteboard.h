@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <cstdint>
 
+#include "BoardCanvas.h"
 #include "BoardSync.h"
 #include "ClassroomComponent.h"
 #include "MarkLayerSource.h"
@@ -45,7 +46,8 @@ class Whiteboard : public QObject,
                    public vw::VWClassroomLink,
                    public vw::VWSharedPictureDisplay,
                    public MarkLayerSource,
-                   public BoardSync {
+                   public BoardSync,
+                   public BoardCanvas {
   Q_OBJECT
 
 public:
@@ -82,6 +84,11 @@ public:
   bool awaitingBoard() const { return awaitingBoard_; }
   static constexpr int kAwaitBoardMs = 5000;
 
+  // BoardCanvas: the canvas over the shared picture.
+  void placeCanvas() override;
+  void clearBoard() override;
+  bool canvasShown() const override;
+
   // The class owner: who answers board requests and hears applications.
   quint32 classOwnerId() const;
 
@@ -98,7 +105,6 @@ protected:
 private:
   void execute(const vw::VWAnnoAction& action);
   void answerSync(quint32 requester);
-  void placeCanvas();
   // The canvas's drawing layer, kept for the media library's thread.
   void keepMarkLayer();
 

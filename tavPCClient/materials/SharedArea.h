@@ -1,0 +1,182 @@
+// The shared area: what everybody sees in the middle of the classroom (the
+// blank board or a template, a picture, a page of a shared document) and how
+// the member holding the sharing right steers it. The sharer takes the right
+// from the media library, puts the file where the others fetch it, and
+// announces the share state; rotation, page, display mode and the visible
+// part follow as peer messages that every member (the sender too) applies.
+// A newcomer asks the sharer for the state. The whiteboard canvas lies over
+// the picture, so it is told where the picture lies and is cleared when the
+// picture changes.
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <functional>
+#include <optional>
+
+#include "ClassroomComponent.h"
+#include "FileServer.h"
+#include "PicRenderWidget.h"
+#include "SharedAreaView.h"
+
+class ClassroomContext;
+class MediaEventBridge;
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+class SharedArea : public QObject, public ClassroomComponent, public SharedAreaView {
+  Q_OBJECT
+
+public:
+  // The share state every member holds alike once it is synchronised.
+  struct State {
+    int mode = 0;            // "fileType": 1 template, 2 picture, 3 document page
+    QString fileName;        // template, picture file or document name
+    quint32 uploader = 0;    // "fileUploaderUserId"
+    int rotation = 0;        // "curRotateAngle"
+    int page = 1;            // "curPage"
+    int pages = 0;           // "totalPageCount"
+    int displayMode = 0;     // "picDispMode": 0 fit, 1 actual size
+    QRect rect;              // the visible part in actual-size mode, picture pixels
+    int docId = -1;          // "id" of a shared document
+  };
+
+  explicit SharedArea(ClassroomContext& context, QObject* parent = nullptr);
+  ~SharedArea() override;
+
+  // The area itself and the sharer's buttons (page, rotation, fit/actual).
+  PicRenderWidget* view() const { return view_; }
+  QWidget* controlBar() const { return bar_; }
+  // The share events of the media library.
+  void listenTo(MediaEventBridge& bridge);
+
+  const State& state() const { return state_; }
+  // The picture as decoded, before rotation; null while none is shown.
+  QPixmap picture() const { return original_; }
+  bool isSharer() const;
+  // Where this member's files live (the data folder unless a test says otherwise).
+  void setDataFolder(const QString& folder);
+  QString dataFolder() const { return dataFolder_; }
+  void setTicket(const QString& ticket) { ticket_ = ticket; }
+  // Local places of shared files.
+  QString ownPictureFolder() const;
+  QString pictureFile(quint32 uploader, const QString& fileName) const;
+  QString pageFile(const QString& document, int page) const;
+
+  // SharedAreaView
+  QWidget* sharedArea() const override;
+  QRect pictureRect() const override;
+  QPixmap shownPixmap() const override;
+  bool screenShareMode() const override { return false; }
+
+  // ClassroomComponent
+  void classStopping() override;
+
+  // For tests: what the message boxes answer (an information box by default).
+  void setInform(std::function<void(const QString&)> inform) { inform_ = std::move(inform); }
+
+public slots:
+  // Sharing: a template in place, a picture (chosen, from the chat or the
+  // phone), a document's first page.
+  void shareTemplate(const QString& templatePath);
+  void sharePicture(const QString& sourcePath);
+  void onShareChatPic(QString strPicFilePath, bool isZhuShouSrc);
+  void onSharingDocument(int id, QString fileName, int pages);
+  // Whose room files hold a document's pages (who registered it).
+  void setDocumentUploader(int docId, quint32 uploader) { uploaderOf_.insert(docId, uploader); }
+  // The share-content entries: the template chooser, the picture file dialog.
+  void chooseTemplate();
+  void choosePicture();
+
+  void slot_uploadSharingPicProgress(QString path, bool ok);
+  void slot_downloadSharingPicProgress(int percent, QString path, bool bZhuShouSrc);
+  void slot_downloadDocPageProgress(int percent, QString path);
+
+  void btnPreviousPic_clicked();
+  void btnNextPic_clicked();
+  void btnGoToPic_clicked(int index);
+  void btnForwardRotate_clicked();
+  void btnReverseRotate_clicked();
+  void btnPicAdaptWnd_clicked();
+  void picDispWidget_mousePress();
+  void picDispWidget_mouseMove(int dx, int dy);
+  void picDispWidget_mouseRelease();
+  void picDispWidget_resize(int width, int height);
+
+  // The media library's share events.
+  void ss_start_share(quint32 userId);
+  void start_share_ack(int result);
+  void ss_stop_share(quint32 userId);
+
+signals:
+  // A document began or stopped being shown (the list may not delete it meanwhile).
+  void sharedDocumentChanged(int docId);
+
+private:
+  struct Pending {
+    int mode = 0;
+    QString path;  // template or prepared picture
+    int docId = -1;
+    QString document;
+    int pages = 0;
+    quint32 uploader = 0;
+  };
+
+  void onRoomMessage(const QJsonObject& msg);
+  void applyShareState(const QJsonObject& msg);
+  void onShareStateQuery(const QJsonObject& msg);
+  QJsonObject shareStateMessage() const;
+  // Takes the sharing right for what waits in pending_; granted() follows.
+  void takeShare();
+  void granted();
+  void showBlankBoard();
+  void classStateChanged(bool running);
+
+  // Shows a file: decode, rotate, fit or the stored part at actual size.
+  bool showFile(const QString& path);
+  void redisplay();
+  void showDocumentPage();
+  void fetchPage(int page, bool showWhenDone);
+  void refreshBar();
+  void clearBoard();
+  void placeCanvas();
+  // Sends to the room (the type decides the transport) and applies it here.
+  void sendAndApply(const QJsonObject& msg);
+  void report(const QString& type);
+  transfer::FileServer fileServer() const;
+  QSize areaSize() const;
+  QSize rotatedSize() const;
+
+  ClassroomContext& context_;
+  // Placed in the window's layout, which owns them then.
+  QPointer<PicRenderWidget> view_;
+  QPointer<QWidget> bar_;
+  QPushButton* previous_;
+  QPushButton* next_;
+  QComboBox* goTo_;
+  QLabel* pageLabel_;
+  QPushButton* forward_;
+  QPushButton* reverse_;
+  QPushButton* adapt_;
+
+  State state_;
+  QPixmap original_;
+  QString shownPath_;
+  QString sharedPicturePath_;  // the sharer's own copy
+  bool fromPhone_ = false;
+  std::optional<Pending> pending_;
+  bool awaitingAck_ = false;
+  QString dataFolder_;
+  QString ticket_;
+  QString waitingFor_;  // the file a download brings, shown when it arrives
+  std::function<void(const QString&)> inform_;
+  QHash<int, quint32> uploaderOf_;
+};

@@ -1,0 +1,263 @@
+#include "UploadingDocDlg.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "ClassroomContext.h"
+#include "LoginInfo.h"
+#include "QNMessageBox.h"
+#include "ShareRules.h"
+#include "Upload2UI.h"
+
+namespace {
+
+UploadingDocDlg::ClientMaker& clientMaker() {
+  static UploadingDocDlg::ClientMaker maker;
+  return maker;
+}
+UploadingDocDlg::ClientEnder& clientEnder() {
+  static UploadingDocDlg::ClientEnder ender;
+  return ender;
+}
+
+}  // namespace
+
+void UploadingDocDlg::setClientMaker(ClientMaker maker, ClientEnder ender) {
+  clientMaker() = std::move(maker);
+  clientEnder() = std::move(ender);
+}
+
+UploadingDocDlg::UploadingDocDlg(ClassroomContext& context, const QString& dataFolder,
+                                 const QString& srcPath, QWidget* parent)
+    : QDialog(parent),
+      context_(context),
+      srcPath_(srcPath),
+      baseName_(QFileInfo(srcPath).completeBaseName()),
+      status_(new QLabel(this)),
+      progress_(new QProgressBar(this)) {
+  setObjectName(QStringLiteral("UploadingDocDlg"));
+  setWindowTitle(QStringLiteral("教案：%1").arg(baseName_));
+  setMinimumWidth(360);
+  const QString root = dataFolder.endsWith(QLatin1Char('/')) ? dataFolder : dataFolder + '/';
+  outFolder_ = root + QStringLiteral("sharingfiles/%1/%2").arg(context_.roomId()).arg(baseName_);
+  QDir().mkpath(outFolder_);
+  status_->setObjectName(QStringLiteral("uploadStatus"));
+  status_->setTextFormat(Qt::PlainText);
+  status_->setText(QStringLiteral("正在上传教案..."));
+  progress_->setObjectName(QStringLiteral("uploadProgress"));
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(20, 16, 20, 16);
+  layout->addWidget(status_);
+  layout->addWidget(progress_);
+
+  confirm_ = [this](const QString& text) {
+    QNMessageBox box(this);
+    box.setMessage(text, QStringLiteral("确定"), QStringLiteral("取消"));
+    return box.exec() == QDialog::Accepted;
+  };
+  const auto q = Qt::QueuedConnection;
+  connect(this, &UploadingDocDlg::_fc_progress, this, &UploadingDocDlg::__fc_progress, q);
+  connect(this, &UploadingDocDlg::_fc_error, this, &UploadingDocDlg::__fc_error, q);
+  connect(this, &UploadingDocDlg::_fc_complete, this, &UploadingDocDlg::__fc_complete, q);
+  connect(this, &UploadingDocDlg::_fc_upload_progress, this,
+          &UploadingDocDlg::__fc_upload_progress, q);
+}
+
+UploadingDocDlg::~UploadingDocDlg() {
+  endClient();
+}
+
+QString UploadingDocDlg::statusText() const {
+  return status_->text();
+}
+
+void UploadingDocDlg::setStatus(const QString& text) {
+  status_->setText(text);
+}
+
+void UploadingDocDlg::start() {
+  endClient();
+  const ServerAddress& server = context_.entry().documentServer;
+  const QByteArray host = server.host.toLocal8Bit();
+  const QByteArray src = srcPath_.toLocal8Bit();
+  const QByteArray out = outFolder_.toLocal8Bit();
+  const unsigned short port =
+      server.port > 0 && server.port <= 65535 ? static_cast<unsigned short>(server.port) : 0;
+  if (clientMaker()) {
+    client_ = clientMaker()(host.constData(), port, src.constData(), out.constData(),
+                            context_.ownUserId(), context_.roomId(), this);
+  } else {
+    qn::set_falco_credential(context_.entry().credential.toUtf8().constData());
+    client_ = qn::create_falco_client(host.constData(), port, src.constData(), out.constData(),
+                                      context_.ownUserId(), context_.roomId(), this);
+  }
+  if (!client_)
+    __fc_error(fc_error_file);
+}
+
+void UploadingDocDlg::restart(const QString& srcPath) {
+  if (finished_ || closing_)
+    return;
+  srcPath_ = srcPath;
+  start();
+}
+
+void UploadingDocDlg::endClient() {
+  if (!client_)
+    return;
+  void* client = client_;
+  client_ = nullptr;
+  if (clientEnder())
+    clientEnder()(client);
+  else
+    qn::destory_falco_client(client);
+}
+
+// ---- the client's reports ----
+
+void UploadingDocDlg::on_progress(int curr, int total, const char* pageFile) {
+  emit _fc_progress(curr, total, QString::fromLocal8Bit(pageFile ? pageFile : ""));
+}
+void UploadingDocDlg::on_error(int err) {
+  emit _fc_error(err);
+}
+void UploadingDocDlg::on_complete() {
+  emit _fc_complete();
+}
+void UploadingDocDlg::on_upload_progress(unsigned curr, unsigned total) {
+  emit _fc_upload_progress(curr, total);
+}
+
+void UploadingDocDlg::__fc_upload_progress(unsigned curr, unsigned total) {
+  if (totalPages_ == 0 && total > 0)
+    progress_->setValue(int(qint64(curr) * 100 / total));
+}
+
+void UploadingDocDlg::__fc_progress(int curr, int total, QString pageFile) {
+  Q_UNUSED(pageFile)
+  if (closing_ || finished_ || total < 1 || curr < 1 || curr > total)
+    return;
+  if (totalPages_ == 0 || curr == 1) {
+    totalPages_ = total;
+    setWindowTitle(QStringLiteral("教案：%1（共%2页）").arg(baseName_).arg(total));
+  }
+  setStatus(QStringLiteral("第%1页转换完成...").arg(curr));
+  const QString page = QDir(outFolder_).filePath(QStringLiteral("%1_%2.png").arg(baseName_).arg(curr));
+  if (uploaded_.contains(page) || uploading_.contains(page)) {
+    // Converted again on a retry: already in the room's files (or on its way).
+    if (uploaded_.contains(page))
+      slot_onePageUploadComplete(page, true);
+    return;
+  }
+  QImageReader reader(page);
+  const QByteArray format = reader.format();
+  QImage image = reader.read();
+  if (image.isNull()) {
+    context_.toast(QStringLiteral("缓存不足，教案页上传失败！"));
+    return;
+  }
+  const QSize size = share::sharedSize(image.size());
+  if (size != image.size()) {
+    image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (!image.save(page, format.isEmpty() ? "PNG" : format.constData())) {
+      context_.toast(QStringLiteral("缓存不足，教案页上传失败！"));
+      return;
+    }
+  }
+  uploading_.insert(page);
+  auto* upload = new Upload2UI(fileServer(), page, this);
+  connect(upload, &Upload2UI::signalUploadComplete, this, [this, upload](QString path, bool ok) {
+    upload->deleteLater();
+    slot_onePageUploadComplete(path, ok);
+  });
+  if (!upload->start()) {
+    upload->deleteLater();
+    slot_onePageUploadComplete(page, false);
+  }
+}
+
+void UploadingDocDlg::slot_onePageUploadComplete(QString path, bool ok) {
+  uploading_.remove(path);
+  if (!ok) {
+    __fc_error(fc_error_network);
+    return;
+  }
+  uploaded_.insert(path);
+  if (totalPages_ > 0)
+    progress_->setValue(int(qint64(uploaded_.size()) * 100 / totalPages_));
+  if (finished_ || totalPages_ == 0 || uploaded_.size() < totalPages_)
+    return;
+  finished_ = true;
+  endClient();
+  setStatus(QStringLiteral("教案上传成功！"));
+  context_.toast(QStringLiteral("教案上传成功！"));
+  emit signal_uploadDocFinished(baseName_, totalPages_);
+  QTimer::singleShot(kCloseDelayMs, this, [this] { close(); });
+}
+
+void UploadingDocDlg::__fc_complete() {
+  // Every page was converted; the dialog finishes when the last one is uploaded.
+}
+
+void UploadingDocDlg::__fc_error(int err) {
+  if (finished_ || closing_)
+    return;
+  qWarning() << "lesson plan conversion failed:" << err << srcPath_;
+  endClient();
+  if (retries_ > 0) {
+    --retries_;
+    setStatus(QStringLiteral("教案上传失败！即将开始重新上传！"));
+    context_.toast(QStringLiteral("教案上传失败！即将开始重新上传！"));
+    const QString path = srcPath_;
+    QTimer::singleShot(kRetryDelayMs, this, [this, path] {
+      if (!finished_ && !closing_)
+        emit _retry(path);
+    });
+    return;
+  }
+  setStatus(QStringLiteral("网络不给力，教案上传失败！"));
+  context_.toast(QStringLiteral("网络不给力，教案上传失败！"));
+}
+
+// ---- closing ----
+
+void UploadingDocDlg::reject() {
+  close();
+}
+
+void UploadingDocDlg::closeEvent(QCloseEvent* event) {
+  if (closing_) {
+    event->accept();
+    return;
+  }
+  if (!finished_ &&
+      !confirm_(QStringLiteral("关闭上传窗口将会导致上传终止，您确定要放弃上传教案吗？"))) {
+    event->ignore();
+    return;
+  }
+  closing_ = true;
+  endClient();
+  event->accept();
+  emit _close();
+  deleteLater();
+}
+
+transfer::FileServer UploadingDocDlg::fileServer() const {
+  transfer::FileServer server;
+  const ServerAddress& address = context_.entry().fileServer;
+  server.host = address.host;
+  server.port = address.port > 0 && address.port <= 65535 ? quint16(address.port) : 0;
+  server.ticket = LoginInfo::current().ticket;
+  server.ownUserId = context_.ownUserId();
+  server.roomId = context_.roomId();
+  return server;
+}
