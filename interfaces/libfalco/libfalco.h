@@ -30,6 +30,12 @@ enum fc_error_code {
 
 namespace qn {
 
+// Sets the credential every client created afterwards shows the server: the
+// "room_credential" of the room-entry answer, which the server checks against userId and
+// roomId (only the room's teacher may convert). Process-wide; null or "" clears it.
+// Without a valid one the server refuses the job and the client reports fc_error_network.
+void set_falco_credential(const char* credential);
+
 // Starts converting `srcPath` at the server host:port for (userId, roomId), storing pages in
 // `outFolder` (created when missing); paths in the local 8-bit encoding. Returns the client
 // handle, or null on bad arguments.

@@ -1,0 +1,258 @@
+// The server's side of the protocol over raw sockets: who is refused with which code, the
+// connection bound, and jobs cancelled when their client goes or the server stops. The
+// converter is a stand-in that hangs, so no LibreOffice runs here.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "TestCredentials.h"
+#include "convert/server.h"
+#include "eventually.h"
+#include "falco_wire.h"
+
+namespace fs = std::filesystem;
+namespace wire = falco::wire;
+using testsupport::eventually;
+using testsupport::testCredential;
+
+namespace {
+
+constexpr uint32_t kTeacher = 10001, kStudent = 10003, kRoom = 1001;
+const std::string kDocx = std::string("PK\x03\x04", 4) + " a docx, as far as the server can tell";
+
+class Connection {
+public:
+  explicit Connection(uint16_t port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    timeval tv{60, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+  ~Connection() { close(); }
+  void close() {
+    if (fd_ >= 0)
+      ::close(fd_);
+    fd_ = -1;
+  }
+  bool connected() const { return connected_; }
+  bool send(const std::string& bytes) {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  // The next frame's type and payload; nullopt when the server closed (or stayed silent).
+  std::optional<std::pair<wire::FrameType, std::string>> next() {
+    for (;;) {
+      std::vector<wire::Frame> frames;
+      const auto r = wire::decode_frames(buffer_, wire::kMaxServerFrame, frames);
+      if (!frames.empty()) {
+        auto frame = std::make_pair(frames[0].type, std::string(frames[0].payload));
+        buffer_.erase(0, wire::kHeaderSize + frames[0].payload.size());
+        return frame;
+      }
+      if (r.status != wire::DecodeStatus::ok)
+        return std::nullopt;
+      char chunk[4096];
+      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+      if (n <= 0)
+        return std::nullopt;
+      buffer_.append(chunk, static_cast<size_t>(n));
+    }
+  }
+  // The code of the error frame that ends the exchange (frames before it skipped).
+  std::optional<wire::ErrorCode> error_code() {
+    while (auto frame = next()) {
+      if (frame->first == wire::FrameType::error) {
+        const auto e = wire::decode_error(frame->second);
+        return e ? std::optional<wire::ErrorCode>(e->code) : std::nullopt;
+      }
+    }
+    return std::nullopt;
+  }
+
+private:
+  int fd_ = -1;
+  bool connected_ = false;
+  std::string buffer_;
+};
+
+std::string submit(uint32_t user, uint32_t room, const std::string& credential,
+                   uint64_t size = kDocx.size(), const std::string& name = "教案 $(x).docx") {
+  wire::Submit s;
+  s.user_id = user;
+  s.room_id = room;
+  s.size = size;
+  s.credential = credential;
+  s.name = name;
+  return wire::encode_submit(s);
+}
+
+class ConvertServerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/convert-server-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    // Stands in for LibreOffice: records its pid, then hangs until killed.
+    const fs::path tool = dir_ / "soffice";
+    std::ofstream(tool) << "#!/bin/sh\necho $$ > '" << (dir_ / "soffice.pid").string()
+                        << "'\nexec sleep 1000\n";
+    ::chmod(tool.c_str(), 0755);
+    config_.listen_port = 0;
+    config_.data_dir = (dir_ / "data").string();
+    config_.internal_token = testsupport::kTestSecret;
+    config_.tools.soffice = tool.string();
+    config_.limits.max_bytes = 1024;
+    config_.max_connections = 3;
+  }
+  void TearDown() override {
+    server_.reset();
+    fs::remove_all(dir_);
+  }
+  void start() {
+    server_ = std::make_unique<convert::Server>(config_);
+    port_ = server_->start();
+    ASSERT_NE(port_, 0) << server_->error();
+  }
+  // Sends a valid job and waits until the stand-in converter runs it.
+  void start_job(Connection& c) {
+    ASSERT_TRUE(c.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1))));
+    auto accepted = c.next();
+    ASSERT_TRUE(accepted);
+    ASSERT_EQ(accepted->first, wire::FrameType::accepted);
+    ASSERT_TRUE(c.send(wire::encode_data(kDocx)));
+    ASSERT_TRUE(eventually([&] { return fs::exists(dir_ / "soffice.pid"); }));
+  }
+  pid_t converter_pid() {
+    pid_t pid = 0;
+    std::ifstream(dir_ / "soffice.pid") >> pid;
+    return pid;
+  }
+  bool jobs_empty() {
+    return fs::is_empty(fs::path(config_.data_dir) / "jobs");
+  }
+
+  fs::path dir_;
+  convert::Config config_;
+  std::unique_ptr<convert::Server> server_;
+  uint16_t port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(ConvertServerTest, OnlyTheRoomsTeacherWithACredentialOfTheServiceIsServed) {
+  start();
+  const struct {
+    const char* what;
+    std::string bytes;
+    wire::ErrorCode code;
+  } cases[] = {
+      {"no credential", submit(kTeacher, kRoom, ""), wire::ErrorCode::credential_refused},
+      {"another user's", submit(kTeacher, kRoom, testCredential(kStudent, kRoom, 1)),
+       wire::ErrorCode::credential_refused},
+      {"another room's", submit(kTeacher, kRoom, testCredential(kTeacher, 1002, 1)),
+       wire::ErrorCode::credential_refused},
+      {"expired", submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1, -1000)),
+       wire::ErrorCode::credential_refused},
+      {"a student", submit(kStudent, kRoom, testCredential(kStudent, kRoom, 2)),
+       wire::ErrorCode::not_allowed},
+      {"too large", submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1), 1025),
+       wire::ErrorCode::too_large},
+      {"not a document",
+       submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1), 10, "run.sh"),
+       wire::ErrorCode::unsupported},
+      {"data before submit", wire::encode_data("x"), wire::ErrorCode::protocol},
+      {"garbage", std::string("\x00\x00\x00\x00", 4), wire::ErrorCode::protocol},
+  };
+  for (const auto& c : cases) {
+    Connection connection(port_);
+    ASSERT_TRUE(connection.connected());
+    ASSERT_TRUE(connection.send(c.bytes));
+    EXPECT_EQ(connection.error_code(), c.code) << c.what;
+  }
+  // Another key signs nothing the server believes.
+  config_.internal_token = "another secret";
+  server_.reset();
+  start();
+  Connection connection(port_);
+  connection.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1)));
+  EXPECT_EQ(connection.error_code(), wire::ErrorCode::credential_refused);
+  EXPECT_EQ(server_->stats().accepted, 0u);
+}
+
+TEST_F(ConvertServerTest, MoreDataThanAnnouncedIsAProtocolError) {
+  start();
+  Connection c(port_);
+  c.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1), 4));
+  ASSERT_EQ(c.next()->first, wire::FrameType::accepted);
+  c.send(wire::encode_data(kDocx));
+  EXPECT_EQ(c.error_code(), wire::ErrorCode::protocol);
+  EXPECT_TRUE(eventually([&] { return jobs_empty(); }));
+}
+
+TEST_F(ConvertServerTest, AClientThatGoesAwayCancelsItsJob) {
+  start();
+  Connection c(port_);
+  start_job(c);
+  const pid_t converter = converter_pid();
+  ASSERT_GT(converter, 0);
+  ASSERT_TRUE(eventually([&] { return server_->stats().converting == 1; }));
+  c.close();
+  EXPECT_TRUE(eventually([&] { return server_->stats().cancelled == 1; }));
+  EXPECT_TRUE(eventually([&] { return ::kill(converter, 0) != 0; })) << "converter still runs";
+  EXPECT_TRUE(eventually([&] { return jobs_empty(); }));
+  EXPECT_EQ(server_->stats().converting, 0u);
+}
+
+TEST_F(ConvertServerTest, ConvertersAndConnectionsAreBounded) {
+  config_.max_jobs = 1;
+  start();
+  Connection first(port_);
+  start_job(first);
+  fs::remove(dir_ / "soffice.pid");
+  // The second job is uploaded and waits for the one converter.
+  Connection second(port_);
+  ASSERT_TRUE(second.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1))));
+  ASSERT_EQ(second.next()->first, wire::FrameType::accepted);
+  ASSERT_TRUE(second.send(wire::encode_data(kDocx)));
+  Connection third(port_);
+  ASSERT_TRUE(eventually([&] { return server_->stats().connections == 3; }));
+  // One connection above the bound is refused at once.
+  Connection fourth(port_);
+  EXPECT_EQ(fourth.error_code(), wire::ErrorCode::busy);
+  EXPECT_EQ(server_->stats().converting, 1u);
+  EXPECT_FALSE(fs::exists(dir_ / "soffice.pid"));
+
+  // The first one's end frees the converter for the second.
+  first.close();
+  EXPECT_TRUE(eventually([&] { return fs::exists(dir_ / "soffice.pid"); }));
+  EXPECT_TRUE(eventually([&] { return server_->stats().converting == 1; }));
+}
+
+TEST_F(ConvertServerTest, StoppingKillsRunningConvertersAndLeavesNoJobBehind) {
+  start();
+  Connection c(port_);
+  start_job(c);
+  const pid_t converter = converter_pid();
+  ASSERT_TRUE(eventually([&] { return server_->stats().converting == 1; }));
+  server_->stop();
+  EXPECT_NE(::kill(converter, 0), 0);
+  EXPECT_TRUE(jobs_empty());
+  // What a killed server leaves is removed at the next start.
+  const fs::path stale = fs::path(config_.data_dir) / "jobs" / "0123456789abcdef";
+  fs::create_directories(stale);
+  std::ofstream(stale / "input.docx") << "half";
+  server_.reset();
+  start();
+  EXPECT_TRUE(jobs_empty());
+}
