@@ -105,8 +105,9 @@ protected:
     dir_ = pattern;
     // Stands in for LibreOffice: records its pid, then hangs until killed.
     const fs::path tool = dir_ / "soffice";
-    std::ofstream(tool) << "#!/bin/sh\necho $$ > '" << (dir_ / "soffice.pid").string()
-                        << "'\nexec sleep 1000\n";
+    const std::string pid_file = (dir_ / "soffice.pid").string();
+    std::ofstream(tool) << "#!/bin/sh\necho $$ > '" << pid_file << ".tmp'\nmv '" << pid_file
+                        << ".tmp' '" << pid_file << "'\nexec sleep 1000\n";
     ::chmod(tool.c_str(), 0755);
     config_.listen_port = 0;
     config_.data_dir = (dir_ / "data").string();
@@ -244,6 +245,7 @@ TEST_F(ConvertServerTest, StoppingKillsRunningConvertersAndLeavesNoJobBehind) {
   Connection c(port_);
   start_job(c);
   const pid_t converter = converter_pid();
+  ASSERT_GT(converter, 0);
   ASSERT_TRUE(eventually([&] { return server_->stats().converting == 1; }));
   server_->stop();
   EXPECT_NE(::kill(converter, 0), 0);

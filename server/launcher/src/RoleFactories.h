@@ -10,5 +10,6 @@ namespace tavlaunch {
 
 std::unique_ptr<tavsrv::Role> makeMsgServerRole();
 std::unique_ptr<tavsrv::Role> makeMcuRole();
+std::unique_ptr<tavsrv::Role> makeConvertRole();
 
 }  // namespace tavlaunch

@@ -14,7 +14,7 @@ const std::vector<RoleEntry>& knownRoles() {
        "HTTP JSON service, files and web pages"},
       {"msg", tavsrv::RolePort::Msg, makeMsgServerRole, "message server"},
       {"mcu", tavsrv::RolePort::McuControl, makeMcuRole, "media server (MCU)"},
-      {"convert", tavsrv::RolePort::Convert, nullptr, "document conversion"},
+      {"convert", tavsrv::RolePort::Convert, makeConvertRole, "document conversion"},
       {"video", tavsrv::RolePort::Video, nullptr, "video/recording server"},
   };
   return roles;

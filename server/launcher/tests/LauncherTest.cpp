@@ -14,6 +14,7 @@
 
 #include "Launcher.h"
 #include "RoleRegistry.h"
+#include "falco_wire.h"
 #include "tavsrv/Answer.h"
 
 namespace fs = std::filesystem;
@@ -233,6 +234,72 @@ TEST(LauncherTest, ARemovalAtTheServiceCutsTheMemberOffTheMessageServer) {
   const std::string closing = readAll();
   EXPECT_NE(closing.find("removed from the room"), std::string::npos);
   ::close(fd);
+  launcher.stop();
+  fs::remove_all(dir);
+}
+
+// The room-entry answer names the conversion role as document_server, and the room
+// credential the service hands out there is the one the conversion server believes: the
+// room's teacher is accepted, a student of the room is not.
+TEST(LauncherTest, TheRoomEntryAnswerLeadsToTheConversionServer) {
+  const fs::path dir = tempDir();
+  tavlaunch::LaunchOptions options;
+  options.dataDir = dir.string();
+  options.roles = {"service", "convert"};
+  options.demoMedia = false;
+  tavlaunch::Launcher launcher;
+  std::string error;
+  std::vector<std::string> notes;
+  ASSERT_TRUE(startOnFreePorts(launcher, options, &error, &notes)) << error;
+  httplib::Client client("127.0.0.1", options.portBase);
+  client.set_read_timeout(30, 0);
+  const auto call = [&](const std::string& path, const std::string& body,
+                        const std::string& ticket) {
+    auto res =
+        client.Post(path, {{"X-Tav-Ticket", ticket}}, body, "application/x-www-form-urlencoded");
+    return res ? json::parse(tavsrv::unnest(res->body), nullptr, false) : json();
+  };
+  // The first answer of the conversion server to a submit of `user` with its credential.
+  const auto submit_as = [&](const char* account, uint32_t user) {
+    const json login =
+        call("/aas/service/user/login", std::string("userName=") + account + "&userPwd=123456", "");
+    const json entry = call("/rms/service/room/userJoinRoom",
+                            "roomId=1001&globalId=" + std::to_string(user),
+                            login["body"]["ticketId"].get<std::string>());
+    EXPECT_EQ(entry["document_server"], "127.0.0.1:" + std::to_string(options.portBase + 3));
+    const std::string credential = entry["room_credential"];
+    falco::wire::Submit submit;
+    submit.user_id = user;
+    submit.room_id = 1001;
+    submit.size = 10;
+    submit.credential = credential;
+    submit.name = "lesson.pdf";
+    const std::string frame = falco::wire::encode_submit(submit);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(options.portBase + 3));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string got;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(frame.size())) {
+      pollfd p{fd, POLLIN, 0};
+      char chunk[256];
+      while (got.size() < falco::wire::kHeaderSize && ::poll(&p, 1, 60000) > 0) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+          break;
+        got.append(chunk, static_cast<size_t>(n));
+      }
+    }
+    ::close(fd);
+    std::vector<falco::wire::Frame> frames;
+    falco::wire::decode_frames(got, falco::wire::kMaxServerFrame, frames);
+    return frames.empty() ? -1 : static_cast<int>(frames[0].type);
+  };
+  EXPECT_EQ(submit_as("teacher", 10001), static_cast<int>(falco::wire::FrameType::accepted));
+  EXPECT_EQ(submit_as("student1", 10003), static_cast<int>(falco::wire::FrameType::error));
   launcher.stop();
   fs::remove_all(dir);
 }
