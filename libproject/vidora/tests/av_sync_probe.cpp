@@ -60,7 +60,7 @@ av_sync_figures measure_av_sync(const std::string& media, const std::string& dis
   const std::vector<unsigned char> bytes = read_file(disk_file);
   const size_t frames = bytes.size() / bytes_per_frame;
   std::vector<int64_t> onsets;
-  int64_t quiet_since = 0;
+  int64_t quiet_since = -sample_rate;  // a beep at the very start counts too
   for (size_t i = 0; i < frames; i++) {
     int16_t left;
     std::memcpy(&left, &bytes[i * bytes_per_frame], sizeof(left));
