@@ -14,7 +14,7 @@
 #include "GiftEffectArea.h"
 #include "ClassControl.h"
 #include "ClassStage.h"
-#include "DocumentList.h"
+#include "MaterialsPanel.h"
 #include "Classroom.h"
 #include "ClassroomContext.h"
 #include "ClassroomHeader.h"
@@ -68,6 +68,10 @@ QLabel#stageWaiting { background: #2a2f36; color: #9aa0a6; font-size: 18px; bord
 QLabel#documentsEmpty { color: #9aa0a6; padding: 20px; }
 #DocumentItem { background: #ffffff; border-bottom: 1px solid #eef0f3; }
 #DocumentItem:hover { background: #f3f7fc; }
+#coursewareList QLabel#coursewareTitle { font-weight: bold; color: #202124; }
+QLabel#coursewareEmpty { color: #9aa0a6; padding: 20px; }
+#CoursewareItem { background: #ffffff; border-bottom: 1px solid #eef0f3; }
+QLabel#coursewarePrice { color: #e8710a; }
 #mainVideoBox { background: #000000; border-radius: 6px; }
 QLabel#mainVideoName { color: #ffffff; background: rgba(0,0,0,120); padding: 2px 8px; }
 #sidePanel { background: #ffffff; border-radius: 6px; }
@@ -138,7 +142,7 @@ void Classroom::buildWindow() {
   auto* ranking = new MedalRankingList(*context_, side);
   side->addTab(QStringLiteral("勋章"), ranking, QStringLiteral("tabMedals"));
   connect(moderation, &ModerationControl::medalCountersOutdated, ranking, &MedalRankingList::reload);
-  side->addTab(QStringLiteral("资料"), new DocumentList(*context_, *sharedArea_, side),
+  side->addTab(QStringLiteral("资料"), new MaterialsPanel(*context_, *sharedArea_, side),
               QStringLiteral("tabMaterials"));
   side->setCurrentTab(membersTab);
 

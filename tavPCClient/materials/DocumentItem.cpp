@@ -19,7 +19,8 @@ DocumentItem::DocumentItem(int id, const QString& sharingName, const QString& fi
   setAttribute(Qt::WA_StyledBackground);
   setCursor(Qt::PointingHandCursor);
   setFixedHeight(40);
-  setToolTip(QStringLiteral("<qt>%1（共%2页），点击共享</qt>").arg(sharingName.toHtmlEscaped()).arg(pages));
+  setToolTip(QStringLiteral("<qt>%1（共%2页），点击共享</qt>")
+                 .arg(sharingName.toHtmlEscaped(), QString::number(pages)));
   auto* name = new QLabel(sharingName, this);
   name->setObjectName(QStringLiteral("documentName"));
   name->setTextFormat(Qt::PlainText);

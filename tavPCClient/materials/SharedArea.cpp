@@ -147,14 +147,14 @@ QString SharedArea::ownPictureFolder() const {
 }
 
 QString SharedArea::pictureFile(quint32 uploader, const QString& fileName) const {
-  return dataFolder_ + QStringLiteral("sharingPic/%1/%2/%3").arg(context_.roomId()).arg(uploader).arg(fileName);
+  return dataFolder_ + QStringLiteral("sharingPic/%1/%2/%3")
+                           .arg(QString::number(context_.roomId()), QString::number(uploader), fileName);
 }
 
 QString SharedArea::pageFile(const QString& document, int page) const {
+  // One pass: a "%" in a document's name stays text.
   return dataFolder_ + QStringLiteral("sharingfiles/%1/%2/%2_%3.png")
-                           .arg(context_.roomId())
-                           .arg(document)
-                           .arg(page);
+                           .arg(QString::number(context_.roomId()), document, QString::number(page));
 }
 
 bool SharedArea::isSharer() const {

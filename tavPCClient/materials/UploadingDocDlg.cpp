@@ -46,7 +46,7 @@ UploadingDocDlg::UploadingDocDlg(ClassroomContext& context, const QString& dataF
   setWindowTitle(QStringLiteral("教案：%1").arg(baseName_));
   setMinimumWidth(360);
   const QString root = dataFolder.endsWith(QLatin1Char('/')) ? dataFolder : dataFolder + '/';
-  outFolder_ = root + QStringLiteral("sharingfiles/%1/%2").arg(context_.roomId()).arg(baseName_);
+  outFolder_ = root + QStringLiteral("sharingfiles/%1/%2").arg(QString::number(context_.roomId()), baseName_);
   QDir().mkpath(outFolder_);
   status_->setObjectName(QStringLiteral("uploadStatus"));
   status_->setTextFormat(Qt::PlainText);
@@ -148,10 +148,11 @@ void UploadingDocDlg::__fc_progress(int curr, int total, QString pageFile) {
     return;
   if (totalPages_ == 0 || curr == 1) {
     totalPages_ = total;
-    setWindowTitle(QStringLiteral("教案：%1（共%2页）").arg(baseName_).arg(total));
+    setWindowTitle(QStringLiteral("教案：%1（共%2页）").arg(baseName_, QString::number(total)));
   }
   setStatus(QStringLiteral("第%1页转换完成...").arg(curr));
-  const QString page = QDir(outFolder_).filePath(QStringLiteral("%1_%2.png").arg(baseName_).arg(curr));
+  const QString page =
+      QDir(outFolder_).filePath(QStringLiteral("%1_%2.png").arg(baseName_, QString::number(curr)));
   if (uploaded_.contains(page) || uploading_.contains(page)) {
     // Converted again on a retry: already in the room's files (or on its way).
     if (uploaded_.contains(page))

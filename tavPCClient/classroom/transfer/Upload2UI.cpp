@@ -15,7 +15,7 @@ bool Upload2UI::start() {
   releaseTransfer();
   transfer_ = transfer::createUpload(this, server_, path_);
   if (!transfer_)
-    qWarning() << "chat upload: cannot start" << path_;
+    qWarning() << "upload: cannot start" << path_;
   return transfer_ != nullptr;
 }
 
@@ -45,7 +45,7 @@ void Upload2UI::__progress(quint32 curr, quint32 total) {
 void Upload2UI::__trans_error(int code) {
   if (!transfer_)
     return;
-  qWarning() << "chat upload failed:" << path_ << "code" << code;
+  qWarning() << "upload failed:" << path_ << "code" << code;
   releaseTransfer();
   emit signalUploadProgress(-1);
   emit signalUploadComplete(path_, false);
