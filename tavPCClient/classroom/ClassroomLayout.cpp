@@ -59,6 +59,8 @@ QPushButton#btnLeave:hover { background: #c5221f; }
 #ownControls QPushButton:checked { background: #1a73e8; border-color: #1a73e8; }
 QComboBox#toolSelector { color: #e8eaed; background: #2f353d; border: 1px solid #3c434c;
   border-radius: 4px; padding: 4px 10px; min-width: 110px; }
+QComboBox#toolSelector QAbstractItemView { color: #202124; background: #ffffff;
+  selection-color: #202124; selection-background-color: #e8f0fe; outline: none; }
 QLabel#stageWaiting { background: #2a2f36; color: #9aa0a6; font-size: 18px; border-radius: 6px; }
 #shareControls QPushButton { color: #e8eaed; background: #2f353d; border: 1px solid #3c434c;
   border-radius: 4px; padding: 5px 10px; font-size: 13px; }
@@ -71,6 +73,12 @@ QLabel#documentsEmpty { color: #9aa0a6; padding: 20px; }
 #coursewareList QLabel#coursewareTitle { font-weight: bold; color: #202124; }
 QLabel#coursewareEmpty { color: #9aa0a6; padding: 20px; }
 #CoursewareItem { background: #ffffff; border-bottom: 1px solid #eef0f3; }
+#materialsPanel, #documentRows { background: #ffffff; }
+#materialsPanel QPushButton { color: #1a73e8; background: #ffffff; border: 1px solid #dadce0;
+  border-radius: 4px; padding: 3px 8px; }
+#materialsPanel QPushButton:hover { background: #f1f3f4; }
+#materialsPanel QPushButton:disabled { color: #9aa0a6; }
+QFrame#materialsDivider { color: #eef0f3; }
 QLabel#coursewarePrice { color: #e8710a; }
 #mainVideoBox { background: #000000; border-radius: 6px; }
 QLabel#mainVideoName { color: #ffffff; background: rgba(0,0,0,120); padding: 2px 8px; }

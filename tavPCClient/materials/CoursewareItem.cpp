@@ -34,12 +34,14 @@ CoursewareItem::CoursewareItem(const QJsonObject& record, QWidget* parent)
   setFixedHeight(40);
   title_->setObjectName(QStringLiteral("coursewareName"));
   title_->setTextFormat(Qt::PlainText);
+  title_->setMinimumWidth(60);
   price_label_->setObjectName(QStringLiteral("coursewarePrice"));
   auto* watch = new QPushButton(QStringLiteral("观看"), this);
   watch->setObjectName(QStringLiteral("btnWatch"));
   edit_->setObjectName(QStringLiteral("btnEdit"));
   delete_->setObjectName(QStringLiteral("btnDelete"));
   for (QPushButton* b : {watch, edit_, delete_}) {
+    b->setFixedWidth(44);
     b->setCursor(Qt::PointingHandCursor);
     b->setFocusPolicy(Qt::NoFocus);
   }

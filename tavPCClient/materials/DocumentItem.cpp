@@ -29,6 +29,7 @@ DocumentItem::DocumentItem(int id, const QString& sharingName, const QString& fi
   top_->setObjectName(QStringLiteral("btnDocumentTop"));
   delete_->setObjectName(QStringLiteral("btnDocumentDelete"));
   for (QPushButton* b : {top_, delete_}) {
+    b->setFixedWidth(44);
     b->setFocusPolicy(Qt::NoFocus);
     b->setCursor(Qt::PointingHandCursor);
   }
