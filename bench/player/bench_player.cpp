@@ -30,7 +30,8 @@ namespace {
 double cpu_seconds(int who) {
   rusage usage{};
   getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+         usage.ru_stime.tv_usec / 1e6;
 }
 
 double now_seconds() {
@@ -44,8 +45,8 @@ void print_sync(int seconds, const temp_folder& dir) {
     return;
   }
   const av_sync_figures f = measure_av_sync(file, dir.file("sound.raw"));
-  std::printf("sync: %d s file, %d beeps, %d flashes delivered, %zu paired\n", seconds, f.beeps, f.flashes,
-              f.offsets.size());
+  std::printf("sync: %d s file, %d beeps, %d flashes delivered, %zu paired\n", seconds, f.beeps,
+              f.flashes, f.offsets.size());
   double mean = 0;
   for (double o : f.offsets)
     mean += o;
@@ -56,9 +57,10 @@ void print_sync(int seconds, const temp_folder& dir) {
     if (std::fabs(f.offsets[i]) > 0.030)
       std::printf(" %zu:%+.0f", i, f.offsets[i] * 1000);
   std::printf("\n");
-  std::printf("sync: |picture - sound| p50 %.1f ms  p99 %.1f ms  max %.1f ms  (mean signed %+.1f ms)\n",
-              percentile_abs(f.offsets, 0.5) * 1000, percentile_abs(f.offsets, 0.99) * 1000,
-              percentile_abs(f.offsets, 1.0) * 1000, mean * 1000);
+  std::printf(
+      "sync: |picture - sound| p50 %.1f ms  p99 %.1f ms  max %.1f ms  (mean signed %+.1f ms)\n",
+      percentile_abs(f.offsets, 0.5) * 1000, percentile_abs(f.offsets, 0.99) * 1000,
+      percentile_abs(f.offsets, 1.0) * 1000, mean * 1000);
 }
 
 struct seek_observer : recording_observer {
@@ -105,8 +107,9 @@ void print_seeks(const std::string& file, int duration, int count) {
     current = second;
   }
   player.reset();
-  std::printf("seek: %zu seeks on a %d s 720p file: p50 %.1f ms  p99 %.1f ms\n", latencies.size(), duration,
-              percentile_abs(latencies, 0.5) * 1000, percentile_abs(latencies, 0.99) * 1000);
+  std::printf("seek: %zu seeks on a %d s 720p file: p50 %.1f ms  p99 %.1f ms\n", latencies.size(),
+              duration, percentile_abs(latencies, 0.5) * 1000,
+              percentile_abs(latencies, 0.99) * 1000);
 }
 
 void print_cpu(const std::string& file) {
@@ -119,12 +122,13 @@ void print_cpu(const std::string& file) {
   const double player_cpu = cpu_seconds(RUSAGE_SELF) - before;
 
   const double children_before = cpu_seconds(RUSAGE_CHILDREN);
-  const std::string command = "ffmpeg -nostdin -v error -re -i '" + file + "' -pix_fmt rgb24 -f null -";
+  const std::string command =
+      "ffmpeg -nostdin -v error -re -i '" + file + "' -pix_fmt rgb24 -f null -";
   if (std::system(command.c_str()) != 0)
     std::printf("cpu: ffmpeg failed\n");
   const double ffmpeg_cpu = cpu_seconds(RUSAGE_CHILDREN) - children_before;
-  std::printf("cpu: player %.2f s (%d pictures), ffmpeg -re %.2f s: ratio %.2fx\n", player_cpu, observer.frame_count,
-              ffmpeg_cpu, ffmpeg_cpu > 0 ? player_cpu / ffmpeg_cpu : 0.0);
+  std::printf("cpu: player %.2f s (%d pictures), ffmpeg -re %.2f s: ratio %.2fx\n", player_cpu,
+              observer.frame_count, ffmpeg_cpu, ffmpeg_cpu > 0 ? player_cpu / ffmpeg_cpu : 0.0);
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
-static int cmp_audio_fmts(AVSampleFormat fmt1, int64_t channel_count1, AVSampleFormat fmt2, int64_t channel_count2) {
+static int cmp_audio_fmts(AVSampleFormat fmt1, int64_t channel_count1, AVSampleFormat fmt2,
+                          int64_t channel_count2) {
   // Mono is the same whether planar or packed.
   if (channel_count1 == 1 && channel_count2 == 1)
     return av_get_packed_sample_fmt(fmt1) != av_get_packed_sample_fmt(fmt2);
@@ -47,22 +48,24 @@ int configure_audio_filters(player_state* is, bool force_output_format) {
     swr_opts.pop_back();
   av_opt_set(is->agraph, "aresample_swr_opts", swr_opts.c_str(), 0);
 
-  int n = snprintf(asrc_args, sizeof(asrc_args), "sample_rate=%d:sample_fmt=%s:channels=%d:time_base=%d/%d",
+  int n = snprintf(asrc_args, sizeof(asrc_args),
+                   "sample_rate=%d:sample_fmt=%s:channels=%d:time_base=%d/%d",
                    is->audio_filter_src.freq, av_get_sample_fmt_name(is->audio_filter_src.fmt),
                    is->audio_filter_src.ch_layout.nb_channels, 1, is->audio_filter_src.freq);
   if (is->audio_filter_src.ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
     snprintf(asrc_args + n, sizeof(asrc_args) - n, ":channel_layout=0x%llx",
              static_cast<unsigned long long>(is->audio_filter_src.ch_layout.u.mask));
 
-  ret = avfilter_graph_create_filter(&filt_asrc, avfilter_get_by_name("abuffer"), "ffplay_abuffer", asrc_args,
-                                     nullptr, is->agraph);
+  ret = avfilter_graph_create_filter(&filt_asrc, avfilter_get_by_name("abuffer"), "ffplay_abuffer",
+                                     asrc_args, nullptr, is->agraph);
   if (ret < 0)
     goto end;
-  ret = avfilter_graph_create_filter(&filt_asink, avfilter_get_by_name("abuffersink"), "ffplay_abuffersink",
-                                     nullptr, nullptr, is->agraph);
+  ret = avfilter_graph_create_filter(&filt_asink, avfilter_get_by_name("abuffersink"),
+                                     "ffplay_abuffersink", nullptr, nullptr, is->agraph);
   if (ret < 0)
     goto end;
-  if ((ret = av_opt_set_int_list(filt_asink, "sample_fmts", sample_fmts, AV_SAMPLE_FMT_NONE, AV_OPT_SEARCH_CHILDREN)) < 0)
+  if ((ret = av_opt_set_int_list(filt_asink, "sample_fmts", sample_fmts, AV_SAMPLE_FMT_NONE,
+                                 AV_OPT_SEARCH_CHILDREN)) < 0)
     goto end;
   if ((ret = av_opt_set_int(filt_asink, "all_channel_counts", 1, AV_OPT_SEARCH_CHILDREN)) < 0)
     goto end;
@@ -73,7 +76,8 @@ int configure_audio_filters(player_state* is, bool force_output_format) {
       goto end;
     if ((ret = av_opt_set(filt_asink, "ch_layouts", layout_desc, AV_OPT_SEARCH_CHILDREN)) < 0)
       goto end;
-    if ((ret = av_opt_set_int_list(filt_asink, "sample_rates", sample_rates, -1, AV_OPT_SEARCH_CHILDREN)) < 0)
+    if ((ret = av_opt_set_int_list(filt_asink, "sample_rates", sample_rates, -1,
+                                   AV_OPT_SEARCH_CHILDREN)) < 0)
       goto end;
   }
   if ((ret = avfilter_link(filt_asrc, 0, filt_asink, 0)) < 0)
@@ -105,7 +109,8 @@ int audio_thread(void* arg) {
     if (got_frame) {
       const bool reconfigure =
           cmp_audio_fmts(is->audio_filter_src.fmt, is->audio_filter_src.ch_layout.nb_channels,
-                         static_cast<AVSampleFormat>(frame->format), frame->ch_layout.nb_channels) ||
+                         static_cast<AVSampleFormat>(frame->format),
+                         frame->ch_layout.nb_channels) ||
           av_channel_layout_compare(&is->audio_filter_src.ch_layout, &frame->ch_layout) ||
           is->audio_filter_src.freq != frame->sample_rate || is->auddec.pkt_serial != last_serial;
       if (reconfigure) {
@@ -160,8 +165,10 @@ static int synchronize_audio(player_state* is, int nb_samples) {
         const double avg_diff = is->audio_diff_cum * (1.0 - is->audio_diff_avg_coef);
         if (fabs(avg_diff) >= is->audio_diff_threshold) {
           wanted_nb_samples = nb_samples + static_cast<int>(diff * is->audio_src.freq);
-          const int min_nb_samples = nb_samples * (100 - sync_rules::sample_correction_percent_max) / 100;
-          const int max_nb_samples = nb_samples * (100 + sync_rules::sample_correction_percent_max) / 100;
+          const int min_nb_samples =
+              nb_samples * (100 - sync_rules::sample_correction_percent_max) / 100;
+          const int max_nb_samples =
+              nb_samples * (100 + sync_rules::sample_correction_percent_max) / 100;
           wanted_nb_samples = av_clip(wanted_nb_samples, min_nb_samples, max_nb_samples);
         }
       }
@@ -191,15 +198,22 @@ static int audio_decode_frame(player_state* is) {
   const int wanted_nb_samples = synchronize_audio(is, f->nb_samples);
   int resampled_data_size;
 
-  if (f->format != is->audio_src.fmt || av_channel_layout_compare(&f->ch_layout, &is->audio_src.ch_layout) ||
-      f->sample_rate != is->audio_src.freq || (wanted_nb_samples != f->nb_samples && !is->swr_ctx)) {
+  if (f->format != is->audio_src.fmt ||
+      av_channel_layout_compare(&f->ch_layout, &is->audio_src.ch_layout) ||
+      f->sample_rate != is->audio_src.freq ||
+      (wanted_nb_samples != f->nb_samples && !is->swr_ctx)) {
     swr_free(&is->swr_ctx);
-    if (swr_alloc_set_opts2(&is->swr_ctx, &is->audio_tgt.ch_layout, is->audio_tgt.fmt, is->audio_tgt.freq,
-                            &f->ch_layout, static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr) < 0 ||
+    if (swr_alloc_set_opts2(&is->swr_ctx, &is->audio_tgt.ch_layout, is->audio_tgt.fmt,
+                            is->audio_tgt.freq, &f->ch_layout,
+                            static_cast<AVSampleFormat>(f->format), f->sample_rate, 0,
+                            nullptr) < 0 ||
         swr_init(is->swr_ctx) < 0) {
-      av_log(nullptr, AV_LOG_ERROR, "Cannot create sample rate converter for conversion of %d Hz %s %d channels to %d Hz %s %d channels!\n",
-             f->sample_rate, av_get_sample_fmt_name(static_cast<AVSampleFormat>(f->format)), f->ch_layout.nb_channels,
-             is->audio_tgt.freq, av_get_sample_fmt_name(is->audio_tgt.fmt), is->audio_tgt.ch_layout.nb_channels);
+      av_log(nullptr, AV_LOG_ERROR,
+             "Cannot create sample rate converter for conversion of %d Hz %s %d channels to %d Hz "
+             "%s %d channels!\n",
+             f->sample_rate, av_get_sample_fmt_name(static_cast<AVSampleFormat>(f->format)),
+             f->ch_layout.nb_channels, is->audio_tgt.freq,
+             av_get_sample_fmt_name(is->audio_tgt.fmt), is->audio_tgt.ch_layout.nb_channels);
       swr_free(&is->swr_ctx);
       return -1;
     }
@@ -213,14 +227,17 @@ static int audio_decode_frame(player_state* is) {
   if (is->swr_ctx) {
     const uint8_t** in = const_cast<const uint8_t**>(f->extended_data);
     uint8_t** out = &is->audio_buf1;
-    const int out_count = static_cast<int>(static_cast<int64_t>(wanted_nb_samples) * is->audio_tgt.freq / f->sample_rate + 256);
-    const int out_size = av_samples_get_buffer_size(nullptr, is->audio_tgt.ch_layout.nb_channels, out_count, is->audio_tgt.fmt, 0);
+    const int out_count = static_cast<int>(
+        static_cast<int64_t>(wanted_nb_samples) * is->audio_tgt.freq / f->sample_rate + 256);
+    const int out_size = av_samples_get_buffer_size(nullptr, is->audio_tgt.ch_layout.nb_channels,
+                                                    out_count, is->audio_tgt.fmt, 0);
     if (out_size < 0)
       return -1;
     if (wanted_nb_samples != f->nb_samples) {
-      if (swr_set_compensation(is->swr_ctx,
-                               (wanted_nb_samples - f->nb_samples) * is->audio_tgt.freq / f->sample_rate,
-                               wanted_nb_samples * is->audio_tgt.freq / f->sample_rate) < 0)
+      if (swr_set_compensation(
+              is->swr_ctx,
+              (wanted_nb_samples - f->nb_samples) * is->audio_tgt.freq / f->sample_rate,
+              wanted_nb_samples * is->audio_tgt.freq / f->sample_rate) < 0)
         return -1;
     }
     av_fast_malloc(&is->audio_buf1, &is->audio_buf1_size, out_size);
@@ -235,7 +252,8 @@ static int audio_decode_frame(player_state* is) {
         swr_free(&is->swr_ctx);
     }
     is->audio_buf = is->audio_buf1;
-    resampled_data_size = len2 * is->audio_tgt.ch_layout.nb_channels * av_get_bytes_per_sample(is->audio_tgt.fmt);
+    resampled_data_size =
+        len2 * is->audio_tgt.ch_layout.nb_channels * av_get_bytes_per_sample(is->audio_tgt.fmt);
   } else {
     is->audio_buf = f->data[0];
     resampled_data_size = data_size;
@@ -259,7 +277,8 @@ static void sdl_audio_callback(void* opaque, Uint8* stream, int len) {
       if (audio_size < 0) {
         // Silence while paused or when nothing is ready.
         is->audio_buf = nullptr;
-        is->audio_buf_size = sync_rules::audio_min_buffer_size / is->audio_tgt.frame_size * is->audio_tgt.frame_size;
+        is->audio_buf_size =
+            sync_rules::audio_min_buffer_size / is->audio_tgt.frame_size * is->audio_tgt.frame_size;
       } else {
         is->audio_buf_size = audio_size;
       }
@@ -273,7 +292,8 @@ static void sdl_audio_callback(void* opaque, Uint8* stream, int len) {
     } else {
       memset(stream, 0, len1);
       if (!is->muted && is->audio_buf)
-        SDL_MixAudioFormat(stream, is->audio_buf + is->audio_buf_index, AUDIO_S16SYS, len1, is->audio_volume);
+        SDL_MixAudioFormat(stream, is->audio_buf + is->audio_buf_index, AUDIO_S16SYS, len1,
+                           is->audio_volume);
     }
     len -= len1;
     stream += len1;
@@ -282,16 +302,16 @@ static void sdl_audio_callback(void* opaque, Uint8* stream, int len) {
   is->audio_write_buf_size = is->audio_buf_size - is->audio_buf_index;
   // The device holds about two buffers that are still to be heard.
   if (!std::isnan(is->audio_clock)) {
-    is->audclk.set_at(is->audio_clock -
-                          static_cast<double>(2 * is->audio_hw_buf_size + is->audio_write_buf_size) /
-                              is->audio_tgt.bytes_per_sec,
+    is->audclk.set_at(is->audio_clock - static_cast<double>(2 * is->audio_hw_buf_size +
+                                                            is->audio_write_buf_size) /
+                                            is->audio_tgt.bytes_per_sec,
                       is->audio_clock_serial, is->audio_callback_time / 1000000.0);
     is->extclk.sync_to_slave(is->audclk);
   }
 }
 
-int audio_open(player_state* is, const AVChannelLayout* wanted_channel_layout, int wanted_sample_rate,
-               audio_params* audio_hw_params) {
+int audio_open(player_state* is, const AVChannelLayout* wanted_channel_layout,
+               int wanted_sample_rate, audio_params* audio_hw_params) {
   static const int next_nb_channels[] = {0, 0, 1, 6, 2, 6, 4, 6};
   static const int next_sample_rates[] = {0, 44100, 48000, 96000, 192000};
   int next_sample_rate_idx = FF_ARRAY_ELEMS(next_sample_rates) - 1;
@@ -328,10 +348,11 @@ int audio_open(player_state* is, const AVChannelLayout* wanted_channel_layout, i
   wanted_spec.samples = static_cast<Uint16>(sync_rules::audio_buffer_samples(wanted_spec.freq));
   wanted_spec.callback = sdl_audio_callback;
   wanted_spec.userdata = is;
-  while (!(is->audio_dev = SDL_OpenAudioDevice(nullptr, 0, &wanted_spec, &spec,
-                                               SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE))) {
-    av_log(nullptr, AV_LOG_WARNING, "SDL_OpenAudio (%d channels, %d Hz): %s\n", wanted_spec.channels, wanted_spec.freq,
-           SDL_GetError());
+  while (!(is->audio_dev = SDL_OpenAudioDevice(
+               nullptr, 0, &wanted_spec, &spec,
+               SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE))) {
+    av_log(nullptr, AV_LOG_WARNING, "SDL_OpenAudio (%d channels, %d Hz): %s\n",
+           wanted_spec.channels, wanted_spec.freq, SDL_GetError());
     wanted_spec.channels = next_nb_channels[FFMIN(7, wanted_spec.channels)];
     if (!wanted_spec.channels) {
       wanted_spec.freq = next_sample_rates[next_sample_rate_idx--];
@@ -365,10 +386,11 @@ int audio_open(player_state* is, const AVChannelLayout* wanted_channel_layout, i
     return -1;
   }
   av_channel_layout_uninit(&layout);
-  audio_hw_params->frame_size =
-      av_samples_get_buffer_size(nullptr, audio_hw_params->ch_layout.nb_channels, 1, audio_hw_params->fmt, 1);
-  audio_hw_params->bytes_per_sec = av_samples_get_buffer_size(nullptr, audio_hw_params->ch_layout.nb_channels,
-                                                              audio_hw_params->freq, audio_hw_params->fmt, 1);
+  audio_hw_params->frame_size = av_samples_get_buffer_size(
+      nullptr, audio_hw_params->ch_layout.nb_channels, 1, audio_hw_params->fmt, 1);
+  audio_hw_params->bytes_per_sec =
+      av_samples_get_buffer_size(nullptr, audio_hw_params->ch_layout.nb_channels,
+                                 audio_hw_params->freq, audio_hw_params->fmt, 1);
   if (audio_hw_params->bytes_per_sec <= 0 || audio_hw_params->frame_size <= 0) {
     SDL_CloseAudioDevice(is->audio_dev);
     is->audio_dev = 0;

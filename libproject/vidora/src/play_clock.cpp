@@ -47,6 +47,7 @@ void play_clock::set_speed(double new_speed) {
 void play_clock::sync_to_slave(const play_clock& slave) {
   const double clock = get();
   const double slave_clock = slave.get();
-  if (!std::isnan(slave_clock) && (std::isnan(clock) || std::fabs(clock - slave_clock) > sync_rules::no_sync_threshold))
+  if (!std::isnan(slave_clock) &&
+      (std::isnan(clock) || std::fabs(clock - slave_clock) > sync_rules::no_sync_threshold))
     set(slave_clock, slave.serial);
 }

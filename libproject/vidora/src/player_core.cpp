@@ -31,7 +31,8 @@ player_state::~player_state() {
     SDL_DestroyCond(continue_read_thread);
 }
 
-player_state* stream_open(const char* filename, const player_options* opts, const player_callbacks& callbacks) {
+player_state* stream_open(const char* filename, const player_options* opts,
+                          const player_callbacks& callbacks) {
   player_state* is = new (std::nothrow) player_state;
   if (!is)
     return nullptr;
@@ -39,8 +40,8 @@ player_state* stream_open(const char* filename, const player_options* opts, cons
   is->opts = opts;
   is->callbacks = callbacks;
 
-  if (!is->pictq.ok() || !is->sampq.ok() || !is->subpq.ok() || !is->videoq.ok() || !is->audioq.ok() ||
-      !is->subtitleq.ok()) {
+  if (!is->pictq.ok() || !is->sampq.ok() || !is->subpq.ok() || !is->videoq.ok() ||
+      !is->audioq.ok() || !is->subtitleq.ok()) {
     delete is;
     return nullptr;
   }
@@ -87,12 +88,12 @@ int get_master_sync_type(const player_state* is) {
 
 double get_master_clock(const player_state* is) {
   switch (get_master_sync_type(is)) {
-  case sync_video_master:
-    return is->vidclk.get();
-  case sync_audio_master:
-    return is->audclk.get();
-  default:
-    return is->extclk.get();
+    case sync_video_master:
+      return is->vidclk.get();
+    case sync_audio_master:
+      return is->audclk.get();
+    default:
+      return is->extclk.get();
   }
 }
 
@@ -135,7 +136,8 @@ bool seek_to_percent(player_state* is, int percent) {
 
 // Picture timing ------------------------------------------------------------------------
 
-static double vp_duration(const player_state* is, const queued_frame* vp, const queued_frame* nextvp) {
+static double vp_duration(const player_state* is, const queued_frame* vp,
+                          const queued_frame* nextvp) {
   if (vp->serial == nextvp->serial) {
     const double duration = nextvp->pts - vp->pts;
     if (std::isnan(duration) || duration <= 0 || duration > is->max_frame_duration)
@@ -161,14 +163,17 @@ static void check_external_clock_speed(player_state* is) {
   using namespace sync_rules;
   if ((is->video_stream >= 0 && is->videoq.nb_packets <= external_clock_min_frames) ||
       (is->audio_stream >= 0 && is->audioq.nb_packets <= external_clock_min_frames)) {
-    is->extclk.set_speed(std::max(external_clock_speed_min, is->extclk.speed - external_clock_speed_step));
+    is->extclk.set_speed(
+        std::max(external_clock_speed_min, is->extclk.speed - external_clock_speed_step));
   } else if ((is->video_stream < 0 || is->videoq.nb_packets > external_clock_max_frames) &&
              (is->audio_stream < 0 || is->audioq.nb_packets > external_clock_max_frames)) {
-    is->extclk.set_speed(std::min(external_clock_speed_max, is->extclk.speed + external_clock_speed_step));
+    is->extclk.set_speed(
+        std::min(external_clock_speed_max, is->extclk.speed + external_clock_speed_step));
   } else {
     const double speed = is->extclk.speed;
     if (speed != 1.0)
-      is->extclk.set_speed(speed + external_clock_speed_step * (1.0 - speed) / std::fabs(1.0 - speed));
+      is->extclk.set_speed(speed +
+                           external_clock_speed_step * (1.0 - speed) / std::fabs(1.0 - speed));
   }
 }
 
@@ -180,7 +185,8 @@ static void deliver_picture(player_state* is) {
   double start = 0;
   if (is->video_st->start_time != AV_NOPTS_VALUE)
     start = is->video_st->start_time * av_q2d(is->video_st->time_base);
-  const int position = std::isnan(vp->pts) ? is->last_delivered_position : static_cast<int>(vp->pts - start);
+  const int position =
+      std::isnan(vp->pts) ? is->last_delivered_position : static_cast<int>(vp->pts - start);
   is->last_delivered_position = position;
   if (is->callbacks.on_frame)
     is->callbacks.on_frame(is->callbacks.context, rgb, is->rgb.width(), is->rgb.height(), position);
@@ -253,7 +259,8 @@ void video_refresh(player_state* is, double* remaining_time) {
       queued_frame* nextvp = is->pictq.peek_next();
       const double duration = vp_duration(is, vp, nextvp);
       const int framedrop = is->opts->framedrop;
-      if (!is->step && (framedrop > 0 || (framedrop && get_master_sync_type(is) != sync_video_master)) &&
+      if (!is->step &&
+          (framedrop > 0 || (framedrop && get_master_sync_type(is) != sync_video_master)) &&
           time > is->frame_timer + duration) {
         is->frame_drops_late++;
         is->pictq.next();

@@ -34,7 +34,7 @@ struct player_options {
   int seek_by_bytes = -1;  // -1: decided from the input format
   int startup_volume = 100;
   sync_type av_sync_type = sync_audio_master;
-  int framedrop = -1;       // -1: drop late pictures unless video is the master
+  int framedrop = -1;  // -1: drop late pictures unless video is the master
   int infinite_buffer = -1;
   int autorotate = 1;
   AVDictionary* sws_dict = nullptr;
@@ -47,7 +47,8 @@ struct player_options {
 struct player_callbacks {
   void* context = nullptr;
   // Control thread: a picture became due; `position` in whole seconds.
-  void (*on_frame)(void* context, const unsigned char* rgb, int width, int height, int position) = nullptr;
+  void (*on_frame)(void* context, const unsigned char* rgb, int width, int height,
+                   int position) = nullptr;
   // Read thread, right after the container is opened: the total in whole seconds.
   void (*on_duration)(void* context, int total_seconds) = nullptr;
   // Control thread: the media has ended.
@@ -154,7 +155,7 @@ struct player_state {
   int last_audio_stream = -1;
 
   rgb_converter rgb;
-  int total_seconds = 0;            // written by the read thread before `ready`
+  int total_seconds = 0;             // written by the read thread before `ready`
   int last_delivered_position = -1;  // control thread
   bool ended = false;                // control thread: the end callback has run
 
@@ -163,7 +164,8 @@ struct player_state {
 
 // Opens `filename` (the read thread does the opening); null when the record or its
 // threads cannot be made.
-player_state* stream_open(const char* filename, const player_options* opts, const player_callbacks& callbacks);
+player_state* stream_open(const char* filename, const player_options* opts,
+                          const player_callbacks& callbacks);
 // Stops every thread and frees everything.
 void stream_close(player_state* is);
 
@@ -184,5 +186,5 @@ int video_thread(void* arg);
 int audio_thread(void* arg);
 int configure_video_filters(AVFilterGraph* graph, player_state* is, const AVFrame* frame);
 int configure_audio_filters(player_state* is, bool force_output_format);
-int audio_open(player_state* is, const AVChannelLayout* wanted_channel_layout, int wanted_sample_rate,
-               audio_params* audio_hw_params);
+int audio_open(player_state* is, const AVChannelLayout* wanted_channel_layout,
+               int wanted_sample_rate, audio_params* audio_hw_params);

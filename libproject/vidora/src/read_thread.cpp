@@ -14,14 +14,16 @@ static int decode_interrupt_cb(void* ctx) {
   return is->abort_request;
 }
 
-static bool stream_has_enough_packets(const AVStream* st, int stream_id, const packet_queue& queue) {
+static bool stream_has_enough_packets(const AVStream* st, int stream_id,
+                                      const packet_queue& queue) {
   return stream_id < 0 || queue.abort_request || (st->disposition & AV_DISPOSITION_ATTACHED_PIC) ||
          (queue.nb_packets > sync_rules::min_frames &&
           (!queue.duration || av_q2d(st->time_base) * queue.duration > 1.0));
 }
 
 static int is_realtime(const AVFormatContext* s) {
-  if (!strcmp(s->iformat->name, "rtp") || !strcmp(s->iformat->name, "rtsp") || !strcmp(s->iformat->name, "sdp"))
+  if (!strcmp(s->iformat->name, "rtp") || !strcmp(s->iformat->name, "rtsp") ||
+      !strcmp(s->iformat->name, "sdp"))
     return 1;
   if (s->pb && (!strncmp(s->url, "rtp:", 4) || !strncmp(s->url, "udp:", 4)))
     return 1;
@@ -114,7 +116,8 @@ int read_thread(void* arg) {
 
   is->seek_by_bytes = opts->seek_by_bytes;
   if (is->seek_by_bytes < 0)
-    is->seek_by_bytes = !(ic->iformat->flags & AVFMT_NO_BYTE_SEEK) && !!(ic->iformat->flags & AVFMT_TS_DISCONT) &&
+    is->seek_by_bytes = !(ic->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+                        !!(ic->iformat->flags & AVFMT_TS_DISCONT) &&
                         strcmp("ogg", ic->iformat->name);
   is->max_frame_duration = (ic->iformat->flags & AVFMT_TS_DISCONT) ? 10.0 : 3600.0;
   is->realtime = is_realtime(ic);
@@ -149,7 +152,8 @@ int read_thread(void* arg) {
       else
         av_read_play(ic);
     }
-    if (is->paused && (!strcmp(ic->iformat->name, "rtsp") || (ic->pb && !strncmp(is->filename, "mmsh:", 5)))) {
+    if (is->paused &&
+        (!strcmp(ic->iformat->name, "rtsp") || (ic->pb && !strncmp(is->filename, "mmsh:", 5)))) {
       SDL_Delay(10);
       continue;
     }
@@ -166,9 +170,10 @@ int read_thread(void* arg) {
     }
 
     const bool infinite = opts->infinite_buffer > 0 || (opts->infinite_buffer < 0 && is->realtime);
-    if (!infinite && (is->audioq.size + is->videoq.size + is->subtitleq.size > sync_rules::max_queue_size ||
-                      (stream_has_enough_packets(is->audio_st, is->audio_stream, is->audioq) &&
-                       stream_has_enough_packets(is->video_st, is->video_stream, is->videoq)))) {
+    if (!infinite &&
+        (is->audioq.size + is->videoq.size + is->subtitleq.size > sync_rules::max_queue_size ||
+         (stream_has_enough_packets(is->audio_st, is->audio_stream, is->audioq) &&
+          stream_has_enough_packets(is->video_st, is->video_stream, is->videoq)))) {
       wait_for_reader_wake(is, wait_mutex);
       continue;
     }
@@ -240,7 +245,8 @@ int stream_component_open(player_state* is, int stream_index) {
   avctx->pkt_timebase = ic->streams[stream_index]->time_base;
   codec = avcodec_find_decoder(avctx->codec_id);
   if (!codec) {
-    av_log(nullptr, AV_LOG_WARNING, "No decoder could be found for codec %s\n", avcodec_get_name(avctx->codec_id));
+    av_log(nullptr, AV_LOG_WARNING, "No decoder could be found for codec %s\n",
+           avcodec_get_name(avctx->codec_id));
     ret = AVERROR(EINVAL);
     goto fail;
   }
@@ -254,62 +260,63 @@ int stream_component_open(player_state* is, int stream_index) {
   is->eof = 0;
   ic->streams[stream_index]->discard = AVDISCARD_DEFAULT;
   switch (avctx->codec_type) {
-  case AVMEDIA_TYPE_AUDIO: {
-    is->audio_filter_src.freq = avctx->sample_rate;
-    ret = av_channel_layout_copy(&is->audio_filter_src.ch_layout, &avctx->ch_layout);
-    if (ret < 0)
-      goto fail;
-    is->audio_filter_src.fmt = avctx->sample_fmt;
-    if ((ret = configure_audio_filters(is, false)) < 0)
-      goto fail;
-    AVFilterContext* sink = is->out_audio_filter;
-    sample_rate = av_buffersink_get_sample_rate(sink);
-    ret = av_buffersink_get_ch_layout(sink, &ch_layout);
-    if (ret < 0)
-      goto fail;
+    case AVMEDIA_TYPE_AUDIO: {
+      is->audio_filter_src.freq = avctx->sample_rate;
+      ret = av_channel_layout_copy(&is->audio_filter_src.ch_layout, &avctx->ch_layout);
+      if (ret < 0)
+        goto fail;
+      is->audio_filter_src.fmt = avctx->sample_fmt;
+      if ((ret = configure_audio_filters(is, false)) < 0)
+        goto fail;
+      AVFilterContext* sink = is->out_audio_filter;
+      sample_rate = av_buffersink_get_sample_rate(sink);
+      ret = av_buffersink_get_ch_layout(sink, &ch_layout);
+      if (ret < 0)
+        goto fail;
 
-    if ((ret = audio_open(is, &ch_layout, sample_rate, &is->audio_tgt)) < 0)
-      goto fail;
-    is->audio_hw_buf_size = ret;
-    is->audio_src.freq = is->audio_tgt.freq;
-    is->audio_src.fmt = is->audio_tgt.fmt;
-    av_channel_layout_uninit(&is->audio_src.ch_layout);
-    av_channel_layout_copy(&is->audio_src.ch_layout, &is->audio_tgt.ch_layout);
-    is->audio_src.frame_size = is->audio_tgt.frame_size;
-    is->audio_src.bytes_per_sec = is->audio_tgt.bytes_per_sec;
-    is->audio_buf_size = 0;
-    is->audio_buf_index = 0;
-    is->audio_diff_avg_coef = exp(log(0.01) / sync_rules::audio_diff_avg_nb);
-    is->audio_diff_avg_count = 0;
-    is->audio_diff_threshold = static_cast<double>(is->audio_hw_buf_size) / is->audio_tgt.bytes_per_sec;
+      if ((ret = audio_open(is, &ch_layout, sample_rate, &is->audio_tgt)) < 0)
+        goto fail;
+      is->audio_hw_buf_size = ret;
+      is->audio_src.freq = is->audio_tgt.freq;
+      is->audio_src.fmt = is->audio_tgt.fmt;
+      av_channel_layout_uninit(&is->audio_src.ch_layout);
+      av_channel_layout_copy(&is->audio_src.ch_layout, &is->audio_tgt.ch_layout);
+      is->audio_src.frame_size = is->audio_tgt.frame_size;
+      is->audio_src.bytes_per_sec = is->audio_tgt.bytes_per_sec;
+      is->audio_buf_size = 0;
+      is->audio_buf_index = 0;
+      is->audio_diff_avg_coef = exp(log(0.01) / sync_rules::audio_diff_avg_nb);
+      is->audio_diff_avg_count = 0;
+      is->audio_diff_threshold =
+          static_cast<double>(is->audio_hw_buf_size) / is->audio_tgt.bytes_per_sec;
 
-    is->audio_stream = stream_index;
-    is->audio_st = ic->streams[stream_index];
-    if ((ret = is->auddec.init(avctx, &is->audioq, is->continue_read_thread)) < 0)
-      goto fail;
-    if ((ic->iformat->flags & (AVFMT_NOBINSEARCH | AVFMT_NOGENSEARCH | AVFMT_NO_BYTE_SEEK)) &&
-        !ic->iformat->read_seek) {
-      is->auddec.start_pts = is->audio_st->start_time;
-      is->auddec.start_pts_tb = is->audio_st->time_base;
+      is->audio_stream = stream_index;
+      is->audio_st = ic->streams[stream_index];
+      if ((ret = is->auddec.init(avctx, &is->audioq, is->continue_read_thread)) < 0)
+        goto fail;
+      if ((ic->iformat->flags & (AVFMT_NOBINSEARCH | AVFMT_NOGENSEARCH | AVFMT_NO_BYTE_SEEK)) &&
+          !ic->iformat->read_seek) {
+        is->auddec.start_pts = is->audio_st->start_time;
+        is->auddec.start_pts_tb = is->audio_st->time_base;
+      }
+      avctx = nullptr;  // owned by the decoder now
+      if ((ret = is->auddec.start(audio_thread, is)) < 0)
+        goto out;
+      SDL_PauseAudioDevice(is->audio_dev, 0);
+      break;
     }
-    avctx = nullptr;  // owned by the decoder now
-    if ((ret = is->auddec.start(audio_thread, is)) < 0)
-      goto out;
-    SDL_PauseAudioDevice(is->audio_dev, 0);
-    break;
-  }
-  case AVMEDIA_TYPE_VIDEO:
-    is->video_stream = stream_index;
-    is->video_st = ic->streams[stream_index];
-    if ((ret = is->viddec.init(avctx, &is->videoq, is->continue_read_thread)) < 0)
-      goto fail;
-    avctx = nullptr;
-    if ((ret = is->viddec.start(video_thread, is)) < 0)
-      goto out;
-    is->queue_attachments_req = 1;
-    break;
-  default:
-    break;
+    case AVMEDIA_TYPE_VIDEO:
+      is->video_stream = stream_index;
+      is->video_st = ic->streams[stream_index];
+      if ((ret = is->viddec.init(avctx, &is->videoq, is->continue_read_thread)) < 0)
+        goto fail;
+      avctx = nullptr;
+      if ((ret = is->viddec.start(video_thread, is)) < 0)
+        goto out;
+      is->queue_attachments_req = 1;
+      break;
+    default:
+      break;
   }
   goto out;
 
@@ -326,28 +333,28 @@ void stream_component_close(player_state* is, int stream_index) {
   if (!ic || stream_index < 0 || stream_index >= static_cast<int>(ic->nb_streams))
     return;
   switch (ic->streams[stream_index]->codecpar->codec_type) {
-  case AVMEDIA_TYPE_AUDIO:
-    is->auddec.abort(&is->sampq);
-    if (is->audio_dev)
-      SDL_CloseAudioDevice(is->audio_dev);
-    is->audio_dev = 0;
-    is->auddec.destroy();
-    swr_free(&is->swr_ctx);
-    av_freep(&is->audio_buf1);
-    is->audio_buf1_size = 0;
-    is->audio_buf = nullptr;
-    avfilter_graph_free(&is->agraph);
-    is->audio_st = nullptr;
-    is->audio_stream = -1;
-    break;
-  case AVMEDIA_TYPE_VIDEO:
-    is->viddec.abort(&is->pictq);
-    is->viddec.destroy();
-    is->video_st = nullptr;
-    is->video_stream = -1;
-    break;
-  default:
-    break;
+    case AVMEDIA_TYPE_AUDIO:
+      is->auddec.abort(&is->sampq);
+      if (is->audio_dev)
+        SDL_CloseAudioDevice(is->audio_dev);
+      is->audio_dev = 0;
+      is->auddec.destroy();
+      swr_free(&is->swr_ctx);
+      av_freep(&is->audio_buf1);
+      is->audio_buf1_size = 0;
+      is->audio_buf = nullptr;
+      avfilter_graph_free(&is->agraph);
+      is->audio_st = nullptr;
+      is->audio_stream = -1;
+      break;
+    case AVMEDIA_TYPE_VIDEO:
+      is->viddec.abort(&is->pictq);
+      is->viddec.destroy();
+      is->video_st = nullptr;
+      is->video_stream = -1;
+      break;
+    default:
+      break;
   }
   ic->streams[stream_index]->discard = AVDISCARD_ALL;
 }

@@ -27,7 +27,8 @@ const unsigned char* rgb_converter::convert(const AVFrame* frame) {
     const int new_w = std::max(w, buffer_width_);
     const int new_h = std::max(h, buffer_height_);
     // The scaler's vector code may write a little past the end of the last packed row.
-    uint8_t* grown = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(new_w) * 3 * (new_h + 1) + 64));
+    uint8_t* grown =
+        static_cast<uint8_t*>(av_malloc(static_cast<size_t>(new_w) * 3 * (new_h + 1) + 64));
     if (!grown)
       return nullptr;
     av_free(buffer_);

@@ -24,7 +24,8 @@ double target_delay(double delay, double diff, double max_frame_duration) {
 int total_seconds(int64_t duration, int64_t start_time) {
   if (duration == AV_NOPTS_VALUE || duration <= 0)
     return 0;
-  const int64_t start = (start_time != AV_NOPTS_VALUE && start_time > 0 && start_time <= duration) ? start_time : 0;
+  const int64_t start =
+      (start_time != AV_NOPTS_VALUE && start_time > 0 && start_time <= duration) ? start_time : 0;
   return static_cast<int>((duration - start + 500000) / 1000000);
 }
 
@@ -40,7 +41,8 @@ seek_target seek_target_for(int percent, int seek_by_bytes, int64_t duration, in
 }
 
 int audio_buffer_samples(int freq) {
-  return std::max(audio_min_buffer_size, 1 << av_log2(static_cast<unsigned>(freq / audio_max_callbacks_per_sec)));
+  return std::max(audio_min_buffer_size,
+                  1 << av_log2(static_cast<unsigned>(freq / audio_max_callbacks_per_sec)));
 }
 
 }  // namespace sync_rules

@@ -48,17 +48,18 @@ int configure_video_filters(AVFilterGraph* graph, player_state* is, const AVFram
   graph->scale_sws_opts = av_strdup(sws_flags.c_str());
 
   int n = snprintf(buffersrc_args, sizeof(buffersrc_args),
-                   "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
-                   frame->format, is->video_st->time_base.num, is->video_st->time_base.den,
-                   codecpar->sample_aspect_ratio.num, std::max(codecpar->sample_aspect_ratio.den, 1));
+                   "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width,
+                   frame->height, frame->format, is->video_st->time_base.num,
+                   is->video_st->time_base.den, codecpar->sample_aspect_ratio.num,
+                   std::max(codecpar->sample_aspect_ratio.den, 1));
   if (fr.num && fr.den)
     snprintf(buffersrc_args + n, sizeof(buffersrc_args) - n, ":frame_rate=%d/%d", fr.num, fr.den);
 
-  if ((ret = avfilter_graph_create_filter(&filt_src, avfilter_get_by_name("buffer"), "ffplay_buffer",
-                                          buffersrc_args, nullptr, graph)) < 0)
+  if ((ret = avfilter_graph_create_filter(&filt_src, avfilter_get_by_name("buffer"),
+                                          "ffplay_buffer", buffersrc_args, nullptr, graph)) < 0)
     return ret;
-  if ((ret = avfilter_graph_create_filter(&filt_out, avfilter_get_by_name("buffersink"), "ffplay_buffersink",
-                                          nullptr, nullptr, graph)) < 0)
+  if ((ret = avfilter_graph_create_filter(&filt_out, avfilter_get_by_name("buffersink"),
+                                          "ffplay_buffersink", nullptr, nullptr, graph)) < 0)
     return ret;
 
   last_filter = filt_out;
@@ -66,7 +67,8 @@ int configure_video_filters(AVFilterGraph* graph, player_state* is, const AVFram
   auto insert_filter = [&](const char* name, const char* arg) -> int {
     AVFilterContext* filt_ctx = nullptr;
     const std::string instance = std::string("ffplay_") + name;
-    int r = avfilter_graph_create_filter(&filt_ctx, avfilter_get_by_name(name), instance.c_str(), arg, nullptr, graph);
+    int r = avfilter_graph_create_filter(&filt_ctx, avfilter_get_by_name(name), instance.c_str(),
+                                         arg, nullptr, graph);
     if (r < 0)
       return r;
     r = avfilter_link(filt_ctx, 0, last_filter, 0);
@@ -77,8 +79,8 @@ int configure_video_filters(AVFilterGraph* graph, player_state* is, const AVFram
   };
 
   if (is->opts->autorotate) {
-    const int32_t* displaymatrix =
-        reinterpret_cast<const int32_t*>(av_stream_get_side_data(is->video_st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+    const int32_t* displaymatrix = reinterpret_cast<const int32_t*>(
+        av_stream_get_side_data(is->video_st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
     const double theta = get_rotation(displaymatrix);
     if (fabs(theta - 90) < 1.0) {
       ret = insert_filter("transpose", "clock");
@@ -138,7 +140,8 @@ static int get_video_frame(player_state* is, AVFrame* frame) {
   return got_picture;
 }
 
-static int queue_picture(player_state* is, AVFrame* src_frame, double pts, double duration, int64_t pos, int serial) {
+static int queue_picture(player_state* is, AVFrame* src_frame, double pts, double duration,
+                         int64_t pos, int serial) {
   queued_frame* vp = is->pictq.peek_writable();
   if (!vp)
     return -1;
@@ -214,8 +217,9 @@ int video_thread(void* arg) {
       if (fabs(is->frame_last_filter_delay) > sync_rules::no_sync_threshold / 10.0)
         is->frame_last_filter_delay = 0;
       tb = av_buffersink_get_time_base(filt_out);
-      const double duration =
-          (frame_rate.num && frame_rate.den) ? av_q2d(AVRational{frame_rate.den, frame_rate.num}) : 0;
+      const double duration = (frame_rate.num && frame_rate.den)
+                                  ? av_q2d(AVRational{frame_rate.den, frame_rate.num})
+                                  : 0;
       const double pts = (frame->pts == AV_NOPTS_VALUE) ? NAN : frame->pts * av_q2d(tb);
       ret = queue_picture(is, frame, pts, duration, frame->pkt_pos, is->viddec.pkt_serial);
       av_frame_unref(frame);

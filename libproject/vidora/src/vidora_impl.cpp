@@ -136,17 +136,17 @@ void vidora_impl::run() {
   for (bool running = true; running;) {
     player_command command = wait_command(&remaining_time);
     switch (command.kind) {
-    case player_command::toggle_pause:
-      toggle_pause(state_);
-      break;
-    case player_command::seek:
-      seek_to_percent(state_, *static_cast<int*>(command.payload));
-      break;
-    case player_command::quit:
-      running = false;
-      break;
-    default:
-      break;
+      case player_command::toggle_pause:
+        toggle_pause(state_);
+        break;
+      case player_command::seek:
+        seek_to_percent(state_, *static_cast<int*>(command.payload));
+        break;
+      case player_command::quit:
+        running = false;
+        break;
+      default:
+        break;
     }
     free_command(command);
   }
@@ -158,7 +158,8 @@ void vidora_impl::run() {
   SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER);
 }
 
-void vidora_impl::frame_callback(void* context, const unsigned char* rgb, int width, int height, int position) {
+void vidora_impl::frame_callback(void* context, const unsigned char* rgb, int width, int height,
+                                 int position) {
   vidora_impl* self = static_cast<vidora_impl*>(context);
   if (self->observer_)
     self->observer_->on_video_frame(rgb, width, height);

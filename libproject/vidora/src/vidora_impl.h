@@ -37,7 +37,8 @@ private:
   player_command wait_command(double* remaining_time);
   static void free_command(player_command& command);
 
-  static void frame_callback(void* context, const unsigned char* rgb, int width, int height, int position);
+  static void frame_callback(void* context, const unsigned char* rgb, int width, int height,
+                             int position);
   static void duration_callback(void* context, int total_seconds);
   static void end_callback(void* context);
 

@@ -23,11 +23,13 @@ constexpr int bytes_per_frame = channels * 2;
 
 bool make_flash_beep_file(const std::string& path, int seconds) {
   const std::string beep = "if(lt(mod(t\\,1)\\,0.1)\\,0.8*sin(2*PI*1000*t)\\,0)";
-  return ffmpeg("-f lavfi -i \"color=c=black:s=160x120:r=25,format=yuv420p,"
-                "geq=lum='if(lt(mod(T\\,1)\\,0.08)\\,235\\,16)':cb=128:cr=128\" "
-                "-f lavfi -i \"aevalsrc=" + beep + "|" + beep + ":s=48000\" -t " + std::to_string(seconds) +
-                    " -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -b:a 128k",
-                path);
+  return ffmpeg(
+      "-f lavfi -i \"color=c=black:s=160x120:r=25,format=yuv420p,"
+      "geq=lum='if(lt(mod(T\\,1)\\,0.08)\\,235\\,16)':cb=128:cr=128\" "
+      "-f lavfi -i \"aevalsrc=" +
+          beep + "|" + beep + ":s=48000\" -t " + std::to_string(seconds) +
+          " -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -b:a 128k",
+      path);
 }
 
 av_sync_figures measure_av_sync(const std::string& media, const std::string& disk_file) {
@@ -88,7 +90,8 @@ double percentile_abs(std::vector<double> values, double fraction) {
   for (double& v : values)
     v = std::fabs(v);
   std::sort(values.begin(), values.end());
-  const size_t index = std::min(values.size() - 1, static_cast<size_t>(std::ceil(fraction * values.size())) - 1);
+  const size_t index =
+      std::min(values.size() - 1, static_cast<size_t>(std::ceil(fraction * values.size())) - 1);
   return values[index];
 }
 

@@ -11,8 +11,9 @@ using namespace vidora_test;
 
 namespace {
 
-constexpr const char* small_av = "-f lavfi -i testsrc=s=160x120:r=25 -f lavfi -i sine=f=440:r=48000 "
-                                 "-c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -ac 2 ";
+constexpr const char* small_av =
+    "-f lavfi -i testsrc=s=160x120:r=25 -f lavfi -i sine=f=440:r=48000 "
+    "-c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -ac 2 ";
 
 TEST(Playback, ProgressOncePerSecondNeverPastTheTotalAndEndsWithTotal) {
   temp_folder dir;
@@ -20,7 +21,8 @@ TEST(Playback, ProgressOncePerSecondNeverPastTheTotalAndEndsWithTotal) {
   ASSERT_TRUE(ffmpeg(std::string(small_av) + "-t 4", file));
 
   recording_observer observer;
-  std::unique_ptr<vidora_impl> player(static_cast<vidora_impl*>(vidora::create(file.c_str(), &observer, 0)));
+  std::unique_ptr<vidora_impl> player(
+      static_cast<vidora_impl*>(vidora::create(file.c_str(), &observer, 0)));
   ASSERT_EQ(player->start(), 0);
   ASSERT_TRUE(observer.wait_until([&] { return observer.ended; }));
   // The end callback queued the quit: the control thread ends by itself.
@@ -37,7 +39,8 @@ TEST(Playback, ProgressOncePerSecondNeverPastTheTotalAndEndsWithTotal) {
   for (size_t i = 0; i + 1 < observer.progress.size(); i++) {
     EXPECT_EQ(observer.progress[i].total, 4);
     EXPECT_LE(observer.progress[i].seconds, 4);
-    EXPECT_EQ(observer.progress[i].seconds, static_cast<int>(i)) << "one report per whole second, in order";
+    EXPECT_EQ(observer.progress[i].seconds, static_cast<int>(i))
+        << "one report per whole second, in order";
   }
   // The started flag stays set: stopping an ended player only joins the ended thread.
   EXPECT_EQ(player->stop(), 0);

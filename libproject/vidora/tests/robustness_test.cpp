@@ -16,7 +16,8 @@ namespace {
 
 void write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 TEST(Robustness, FilesThatDoNotOpenEndTheReaderWithoutReports) {
@@ -39,16 +40,18 @@ TEST(Robustness, FilesThatDoNotOpenEndTheReaderWithoutReports) {
 TEST(Robustness, DamagedFilesPlayWhatTheyCanAndEnd) {
   temp_folder dir;
   const std::string good = dir.file("good.mp4");
-  ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=s=96x64:r=25 -f lavfi -i sine=f=440:r=48000 -t 2 -c:v libx264 "
-                     "-preset ultrafast -g 10 -c:a aac -movflags +faststart",
-                     good));
+  ASSERT_TRUE(
+      ffmpeg("-f lavfi -i testsrc=s=96x64:r=25 -f lavfi -i sine=f=440:r=48000 -t 2 -c:v libx264 "
+             "-preset ultrafast -g 10 -c:a aac -movflags +faststart",
+             good));
   const std::vector<unsigned char> bytes = read_file(good);
   ASSERT_GT(bytes.size(), 1000u);
 
   std::vector<std::pair<std::string, std::vector<unsigned char>>> variants;
   for (int percent : {3, 30, 60, 95})
-    variants.push_back({"cut at " + std::to_string(percent) + "%",
-                        std::vector<unsigned char>(bytes.begin(), bytes.begin() + bytes.size() * percent / 100)});
+    variants.push_back(
+        {"cut at " + std::to_string(percent) + "%",
+         std::vector<unsigned char>(bytes.begin(), bytes.begin() + bytes.size() * percent / 100)});
   for (unsigned seed = 1; seed <= 4; seed++) {
     std::vector<unsigned char> damaged = bytes;
     std::mt19937 rng(seed);
@@ -78,7 +81,8 @@ TEST(Robustness, AnUnopenableFileThroughThePlayerGivesNoObserverCall) {
   temp_folder dir;
   write_file(dir.file("bad.mp4"), std::vector<unsigned char>(64, 0));
   recording_observer observer;
-  std::unique_ptr<vidora_impl> player(static_cast<vidora_impl*>(vidora::create(dir.file("bad.mp4").c_str(), &observer, 0)));
+  std::unique_ptr<vidora_impl> player(
+      static_cast<vidora_impl*>(vidora::create(dir.file("bad.mp4").c_str(), &observer, 0)));
   player->start();
   player->seek(50);  // dropped: nothing is open
   player->set_pause(true);

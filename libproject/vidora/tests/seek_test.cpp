@@ -19,12 +19,14 @@ protected:
     dir_ = new temp_folder;
     long_file_ = dir_->file("long.mp4");
     raw_file_ = dir_->file("long.h264");
-    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=s=96x64:r=25 -f lavfi -i sine=f=440:r=48000 -t 120 "
-                       "-c:v libx264 -preset ultrafast -g 25 -c:a aac -ac 2",
-                       long_file_));
+    ASSERT_TRUE(
+        ffmpeg("-f lavfi -i testsrc=s=96x64:r=25 -f lavfi -i sine=f=440:r=48000 -t 120 "
+               "-c:v libx264 -preset ultrafast -g 25 -c:a aac -ac 2",
+               long_file_));
     // A raw H.264 stream has no duration.
-    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=s=96x64:r=25 -t 20 -c:v libx264 -preset ultrafast -g 25 -f h264",
-                       raw_file_));
+    ASSERT_TRUE(ffmpeg(
+        "-f lavfi -i testsrc=s=96x64:r=25 -t 20 -c:v libx264 -preset ultrafast -g 25 -f h264",
+        raw_file_));
   }
   static void TearDownTestSuite() { delete dir_; }
 
@@ -58,7 +60,8 @@ TEST_F(SeekTest, FiftyPercentOfTwoMinutesLandsAtOneMinute) {
 
 TEST_F(SeekTest, ASeekWhilePausedShowsThePictureThereAndStaysPaused) {
   recording_observer observer;
-  std::unique_ptr<vidora_impl> player(static_cast<vidora_impl*>(vidora::create(long_file_.c_str(), &observer, 0)));
+  std::unique_ptr<vidora_impl> player(
+      static_cast<vidora_impl*>(vidora::create(long_file_.c_str(), &observer, 0)));
   player->start();
   ASSERT_TRUE(observer.wait_until([&] { return !observer.progress.empty(); }));
   player->set_pause(true);
@@ -92,8 +95,9 @@ TEST_F(SeekTest, SecondSeekIsDroppedWhileTheFirstIsPending) {
   ASSERT_TRUE(input.state.ready);
   EXPECT_TRUE(seek_to_percent(&input.state, 10));
   EXPECT_FALSE(seek_to_percent(&input.state, 90));
-  EXPECT_EQ(input.state.seek_pos, input.state.ic->duration / 10 +
-                                      (input.state.ic->start_time == AV_NOPTS_VALUE ? 0 : input.state.ic->start_time));
+  EXPECT_EQ(input.state.seek_pos,
+            input.state.ic->duration / 10 +
+                (input.state.ic->start_time == AV_NOPTS_VALUE ? 0 : input.state.ic->start_time));
   EXPECT_FALSE(input.state.seek_flags & AVSEEK_FLAG_BYTE);
   // Once the reader has taken it, the next one goes through.
   input.state.seek_req = 0;

@@ -32,7 +32,8 @@ bool ffmpeg(const std::string& args, const std::string& output) {
 
 std::vector<unsigned char> read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>());
 }
 
 void recording_observer::on_play_progress(int seconds, int totalSeconds) {
@@ -70,7 +71,8 @@ extern "C" {
 
 namespace vidora_test {
 
-core_run_result run_core(const std::string& path, const std::function<bool(player_state*)>& stop_when) {
+core_run_result run_core(const std::string& path,
+                         const std::function<bool(player_state*)>& stop_when) {
   core_run_result result;
   if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_TIMER))
     return result;
@@ -83,11 +85,14 @@ core_run_result run_core(const std::string& path, const std::function<bool(playe
     r->frames++;
     r->positions.push_back(position);
   };
-  callbacks.on_duration = [](void* context, int total) { static_cast<core_run_result*>(context)->total = total; };
+  callbacks.on_duration = [](void* context, int total) {
+    static_cast<core_run_result*>(context)->total = total;
+  };
   callbacks.on_end = [](void* context) { static_cast<core_run_result*>(context)->ended = true; };
   player_state* is = stream_open(path.c_str(), &options, callbacks);
   if (is) {
-    const auto deadline = std::chrono::steady_clock::now() + testsupport::wait_limit(std::chrono::seconds(120));
+    const auto deadline =
+        std::chrono::steady_clock::now() + testsupport::wait_limit(std::chrono::seconds(120));
     double remaining = 0;
     while (!result.ended && std::chrono::steady_clock::now() < deadline) {
       if (is->reader_done && !is->ready)

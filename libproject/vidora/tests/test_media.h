@@ -69,12 +69,13 @@ namespace vidora_test {
 // Drives the playback core as the control thread does, without a vidora object: opens
 // `path`, refreshes until `stop_when(state)` holds or the media ends, then closes.
 struct core_run_result {
-  bool opened = false;    // the reader got as far as the streams
-  bool ended = false;     // the end callback ran
+  bool opened = false;  // the reader got as far as the streams
+  bool ended = false;   // the end callback ran
   int frames = 0;
-  int total = -1;         // from the duration callback
+  int total = -1;  // from the duration callback
   std::vector<int> positions;
 };
-core_run_result run_core(const std::string& path, const std::function<bool(player_state*)>& stop_when = nullptr);
+core_run_result run_core(const std::string& path,
+                         const std::function<bool(player_state*)>& stop_when = nullptr);
 
 }  // namespace vidora_test
