@@ -2,9 +2,9 @@
 // each converted through the conversion server (in this process) by libfalco and by the
 // bare tools (soffice --headless --convert-to pdf, then pdftoppm -png), then three .pptx
 // conversions through the server at once. Prints time to first and to last page.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert/server.h"
@@ -225,7 +225,8 @@ int main() {
     return 1;
   }
   // Page 2's file appears when page 1 is complete: the bare tools' first page.
-  std::printf("20-slide .pptx (%ju bytes), 150 dpi:\n", static_cast<uintmax_t>(fs::file_size(pptx)));
+  std::printf("20-slide .pptx (%ju bytes), 150 dpi:\n",
+              static_cast<uintmax_t>(fs::file_size(pptx)));
   through_server("server + libfalco", port, {pptx}, dir / "out-pptx");
   bare("soffice + pdftoppm (bare)", pptx, dir / "bare-pptx");
   std::printf("50-page .pdf (%ju bytes), 150 dpi:\n", static_cast<uintmax_t>(fs::file_size(pdf)));

@@ -189,9 +189,9 @@ bool falco_client::handle(const wire::Frame& frame) {
 void falco_client::send_next_chunk() {
   if (sent_ >= source_size_)
     return;
-  std::string bytes(static_cast<size_t>(std::min<std::uint64_t>(wire::kMaxDataChunk,
-                                                                 source_size_ - sent_)),
-                    '\0');
+  std::string bytes(
+      static_cast<size_t>(std::min<std::uint64_t>(wire::kMaxDataChunk, source_size_ - sent_)),
+      '\0');
   source_.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (static_cast<size_t>(source_.gcount()) != bytes.size())
     return finish(fc_error_file, "the document changed while it was sent");

@@ -1,14 +1,14 @@
 // libfalco against the real conversion server: documents the test writes and turns into a
 // .docx, a .pptx and a .pdf with LibreOffice, converted through the server in this process,
 // and through tav-convert as a child process that is killed in the middle of a job.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -234,8 +234,8 @@ protected:
     const std::string dir = docs_->string();
     const auto soffice = [&](const std::string& target, const std::string& input) {
       return std::system(("soffice -env:UserInstallation=file://" + dir +
-                          "/profile --headless --convert-to " + target + " --outdir " + dir +
-                          " " + dir + "/" + input + " >>" + dir + "/log 2>&1")
+                          "/profile --headless --convert-to " + target + " --outdir " + dir + " " +
+                          dir + "/" + input + " >>" + dir + "/log 2>&1")
                              .c_str());
     };
     ASSERT_EQ(soffice("'docx:MS Word 2007 XML'", "lesson.html"), 0);
@@ -270,8 +270,7 @@ protected:
     port_ = server_->start();
     ASSERT_NE(port_, 0) << server_->error();
   }
-  void* create(const fs::path& source, const fs::path& out, Recorder& recorder,
-               uint16_t port = 0) {
+  void* create(const fs::path& source, const fs::path& out, Recorder& recorder, uint16_t port = 0) {
     return qn::create_falco_client("127.0.0.1", port ? port : port_, source.c_str(), out.c_str(),
                                    kTeacher, kRoom, &recorder);
   }
@@ -311,7 +310,8 @@ TEST_F(FalcoClientTest, DocxUploadsThenItsPagesArriveInOrderEachStoredWhole) {
   ASSERT_TRUE(recorder.wait_end());
   client.reset();
 
-  ASSERT_EQ(recorder.events.back(), "complete") << "error " << (recorder.errors.empty() ? 0 : recorder.errors[0]);
+  ASSERT_EQ(recorder.events.back(), "complete")
+      << "error " << (recorder.errors.empty() ? 0 : recorder.errors[0]);
   const unsigned size = static_cast<unsigned>(fs::file_size(source));
   ASSERT_FALSE(recorder.uploads.empty());
   EXPECT_EQ(recorder.uploads.back(), std::make_pair(size, size));
@@ -348,10 +348,10 @@ TEST_F(FalcoClientTest, PdfPageTwoIsWhatPdftoppmMakesOfIt) {
   ASSERT_EQ(recorder.pages.size(), static_cast<size_t>(kSlides));
 
   const std::string ref = (dir_ / "ref").string();
-  ASSERT_EQ(std::system(("pdftoppm -png -r 150 -f 2 -l 2 -singlefile " + source.string() + " " +
-                         ref)
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(
+          ("pdftoppm -png -r 150 -f 2 -l 2 -singlefile " + source.string() + " " + ref).c_str()),
+      0);
   const std::string expected = read_file(ref + ".png");
   const std::string page2 = read_file(dir_ / "out" / "slides_2.png");
   ASSERT_TRUE(whole_png(expected));
@@ -373,8 +373,7 @@ TEST_F(FalcoClientTest, RefusalsAndUnreadableDocumentsEndWithOneError) {
   } cases[] = {
       {"a student's credential", testCredential(kTeacher, kRoom, 2), docx, fc_error_network},
       {"no credential", "", docx, fc_error_network},
-      {"a missing document", testCredential(kTeacher, kRoom, 1), dir_ / "none.docx",
-       fc_error_file},
+      {"a missing document", testCredential(kTeacher, kRoom, 1), dir_ / "none.docx", fc_error_file},
   };
   for (const auto& c : cases) {
     qn::set_falco_credential(c.credential.c_str());
@@ -441,9 +440,9 @@ TEST_F(FalcoClientTest, DestroyReturnsWhileTheServerHangs) {
 }
 
 TEST_F(FalcoClientTest, ServerKilledMidJobLeavesWholePagesAndTheRetryGetsEveryPage) {
-  const std::vector<std::string> args = {"--listen", "127.0.0.1:0", "--data",
-                                         (dir_ / "server").string(), "--internal-token",
-                                         testsupport::kTestSecret};
+  const std::vector<std::string> args = {"--listen",         "127.0.0.1:0",
+                                         "--data",           (dir_ / "server").string(),
+                                         "--internal-token", testsupport::kTestSecret};
   ConvertProcess first;
   ASSERT_TRUE(first.start(args));
   const uint16_t port = first.wait_listening();

@@ -66,9 +66,9 @@ TEST(FalcoWire, SubmitRefusesWhatTheServerCannotUse) {
 
 TEST(FalcoWire, FramesSplitAnywhereAndBadHeadersAreJudgedAtOnce) {
   const std::string png = "\x89PNG....";
-  const std::string stream = wire::encode_accepted() + wire::encode_working(wire::Stage::rendering) +
-                             wire::encode_page({1, 2, png}) + wire::encode_page({2, 2, png}) +
-                             wire::encode_done(2);
+  const std::string stream =
+      wire::encode_accepted() + wire::encode_working(wire::Stage::rendering) +
+      wire::encode_page({1, 2, png}) + wire::encode_page({2, 2, png}) + wire::encode_done(2);
   for (size_t cut = 0; cut <= stream.size(); ++cut) {
     wire::DecodeResult head;
     auto frames = decode_all(stream.substr(0, cut), wire::kMaxServerFrame, &head);

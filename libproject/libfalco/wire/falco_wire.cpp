@@ -103,19 +103,32 @@ bool is_document_error(ErrorCode code) {
 
 const char* to_string(ErrorCode code) {
   switch (code) {
-    case ErrorCode::protocol: return "protocol error";
-    case ErrorCode::version: return "unsupported protocol version";
-    case ErrorCode::credential_refused: return "credential refused";
-    case ErrorCode::not_allowed: return "role may not convert";
-    case ErrorCode::too_large: return "document too large";
-    case ErrorCode::busy: return "server busy";
-    case ErrorCode::unsupported: return "unsupported document type";
-    case ErrorCode::convert_failed: return "conversion failed";
-    case ErrorCode::too_many_pages: return "too many pages";
-    case ErrorCode::timed_out: return "conversion timed out";
-    case ErrorCode::encrypted: return "document is password-protected";
-    case ErrorCode::shutting_down: return "server shutting down";
-    case ErrorCode::internal: return "internal server error";
+    case ErrorCode::protocol:
+      return "protocol error";
+    case ErrorCode::version:
+      return "unsupported protocol version";
+    case ErrorCode::credential_refused:
+      return "credential refused";
+    case ErrorCode::not_allowed:
+      return "role may not convert";
+    case ErrorCode::too_large:
+      return "document too large";
+    case ErrorCode::busy:
+      return "server busy";
+    case ErrorCode::unsupported:
+      return "unsupported document type";
+    case ErrorCode::convert_failed:
+      return "conversion failed";
+    case ErrorCode::too_many_pages:
+      return "too many pages";
+    case ErrorCode::timed_out:
+      return "conversion timed out";
+    case ErrorCode::encrypted:
+      return "document is password-protected";
+    case ErrorCode::shutting_down:
+      return "server shutting down";
+    case ErrorCode::internal:
+      return "internal server error";
   }
   return "unknown error";
 }
@@ -156,10 +169,14 @@ DecodeResult decode_frames(std::string_view bytes, std::uint32_t max_length,
 
 const char* to_string(DecodeStatus status) {
   switch (status) {
-    case DecodeStatus::ok: return "ok";
-    case DecodeStatus::empty: return "empty frame";
-    case DecodeStatus::oversize: return "frame too long";
-    case DecodeStatus::unknown_type: return "unknown frame type";
+    case DecodeStatus::ok:
+      return "ok";
+    case DecodeStatus::empty:
+      return "empty frame";
+    case DecodeStatus::oversize:
+      return "frame too long";
+    case DecodeStatus::unknown_type:
+      return "unknown frame type";
   }
   return "?";
 }
@@ -185,8 +202,8 @@ std::string encode_frame(FrameType type, std::string_view payload) {
 }
 
 std::string encode_submit(const Submit& s) {
-  std::string out = frame_with_capacity(FrameType::submit,
-                                        2 + 4 + 4 + 8 + 2 + s.credential.size() + 2 + s.name.size());
+  std::string out = frame_with_capacity(
+      FrameType::submit, 2 + 4 + 4 + 8 + 2 + s.credential.size() + 2 + s.name.size());
   put_u16(out, s.version);
   put_u32(out, s.user_id);
   put_u32(out, s.room_id);
@@ -198,9 +215,13 @@ std::string encode_submit(const Submit& s) {
   return out;
 }
 
-std::string encode_data(std::string_view bytes) { return encode_frame(FrameType::data, bytes); }
+std::string encode_data(std::string_view bytes) {
+  return encode_frame(FrameType::data, bytes);
+}
 
-std::string encode_accepted() { return encode_frame(FrameType::accepted, {}); }
+std::string encode_accepted() {
+  return encode_frame(FrameType::accepted, {});
+}
 
 std::string encode_working(Stage stage) {
   std::string out = frame_with_capacity(FrameType::working, 1);

@@ -70,7 +70,7 @@ enum class ErrorCode : std::uint16_t {
   timed_out = 10,          // the converter took longer than the time limit
   encrypted = 11,          // password-protected
   shutting_down = 12,
-  internal = 13,           // the server's own fault (disk, tools missing)
+  internal = 13,  // the server's own fault (disk, tools missing)
 };
 
 // True for codes caused by the document itself.

@@ -105,7 +105,9 @@ ChildResult run_child(const std::vector<std::string>& argv, const ChildOptions& 
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (as_limit > 0) {
-      struct rlimit limit {as_limit, as_limit};
+      struct rlimit limit {
+        as_limit, as_limit
+      };
       ::setrlimit(RLIMIT_AS, &limit);
     }
     // Nothing of ours leaks into the tool: a socket it held would keep a client's

@@ -25,8 +25,8 @@ struct ChildResult {
 };
 
 struct ChildOptions {
-  std::string log_path;            // stdout and stderr; empty: /dev/null
-  std::string work_dir;            // the child's working folder; empty: ours
+  std::string log_path;             // stdout and stderr; empty: /dev/null
+  std::string work_dir;             // the child's working folder; empty: ours
   std::uint64_t address_space = 0;  // RLIMIT_AS in bytes; 0: unlimited
 };
 

@@ -193,8 +193,7 @@ JobOutcome convert_document(const std::string& input, const std::string& ext,
   ChildOptions render;
   render.address_space = limits.render_memory;
   render.log_path = (work / "pdfinfo.log").string();
-  const ChildResult info =
-      run_child({tools.pdfinfo, pdf}, render, deadline, callbacks.keep_going);
+  const ChildResult info = run_child({tools.pdfinfo, pdf}, render, deadline, callbacks.keep_going);
   const std::string info_text = read_text(render.log_path);
   if (info.how == ChildResult::exited && info.status != 0 &&
       info_text.find("Incorrect password") != std::string::npos)
@@ -205,25 +204,17 @@ JobOutcome convert_document(const std::string& input, const std::string& ext,
   if (total == 0)
     return failure(ErrorCode::convert_failed, "the PDF has no pages");
   if (total > limits.max_pages)
-    return failure(ErrorCode::too_many_pages,
-                   std::to_string(total) + " pages, the limit is " +
-                       std::to_string(limits.max_pages));
+    return failure(ErrorCode::too_many_pages, std::to_string(total) + " pages, the limit is " +
+                                                  std::to_string(limits.max_pages));
 
   render.log_path = (work / "pdftoppm.log").string();
   for (std::uint32_t page = 1; page <= total; ++page) {
     const std::string n = std::to_string(page);
     const fs::path prefix = pages_dir / n;
-    const std::vector<std::string> argv = {tools.pdftoppm,
-                                           "-png",
-                                           "-r",
-                                           std::to_string(limits.resolution_dpi),
-                                           "-f",
-                                           n,
-                                           "-l",
-                                           n,
-                                           "-singlefile",
-                                           pdf,
-                                           prefix.string()};
+    const std::vector<std::string> argv = {
+        tools.pdftoppm, "-png", "-r",           std::to_string(limits.resolution_dpi),
+        "-f",           n,      "-l",           n,
+        "-singlefile",  pdf,    prefix.string()};
     if (child_failed(run_child(argv, render, deadline, callbacks.keep_going), "pdftoppm", &bad))
       return bad;
     const std::string png = prefix.string() + ".png";

@@ -46,8 +46,8 @@ bool config_from_flags(const tavsrv::Flags& flags, convert::Config* config, std:
     return false;
   }
   config->listen_host = tavsrv::kLoopback;
-  config->listen_port = static_cast<uint16_t>(
-      tavsrv::defaultPort(tavsrv::RolePort::Convert, static_cast<int>(base)));
+  config->listen_port =
+      static_cast<uint16_t>(tavsrv::defaultPort(tavsrv::RolePort::Convert, static_cast<int>(base)));
   if (!flags.get("listen").empty()) {
     auto listen = tavsrv::parseHostPort(flags.get("listen"), true);
     if (!listen) {
@@ -90,7 +90,8 @@ bool config_from_flags(const tavsrv::Flags& flags, convert::Config* config, std:
 
 // Converts one file as the server would and stores its pages as the client does,
 // "<base>_<n>.png" in outdir, printing one line per page.
-int convert_once(const std::string& input, const std::string& outdir, const convert::Config& config) {
+int convert_once(const std::string& input, const std::string& outdir,
+                 const convert::Config& config) {
   const std::string ext = convert::document_extension(input);
   if (ext.empty()) {
     std::fprintf(stderr, "tav-convert: %s: not a document type converted here\n", input.c_str());

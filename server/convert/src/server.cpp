@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <list>
@@ -147,8 +147,8 @@ std::uint16_t Server::Impl::start() {
   }
   if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::listen(listen_fd_, 64) != 0) {
-    error = "cannot listen on " + config_.listen_host + ":" +
-            std::to_string(config_.listen_port) + ": " + std::strerror(errno);
+    error = "cannot listen on " + config_.listen_host + ":" + std::to_string(config_.listen_port) +
+            ": " + std::strerror(errno);
     ::close(listen_fd_);
     listen_fd_ = -1;
     return 0;
@@ -240,9 +240,15 @@ void Server::Impl::accept_loop() {
 void Server::Impl::count(End end) {
   std::lock_guard<std::mutex> lock(mutex_);
   switch (end) {
-    case End::completed: ++stats_.completed; break;
-    case End::failed: ++stats_.failed; break;
-    case End::cancelled: ++stats_.cancelled; break;
+    case End::completed:
+      ++stats_.completed;
+      break;
+    case End::failed:
+      ++stats_.failed;
+      break;
+    case End::cancelled:
+      ++stats_.cancelled;
+      break;
   }
 }
 
@@ -347,12 +353,11 @@ Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
     return refuse(ErrorCode::protocol, "malformed submit");
   if (submit->version != wire::kProtocolVersion)
     return refuse(ErrorCode::version, "version " + std::to_string(submit->version));
-  const std::string who = "user " + std::to_string(submit->user_id) + " room " +
-                          std::to_string(submit->room_id);
+  const std::string who =
+      "user " + std::to_string(submit->user_id) + " room " + std::to_string(submit->room_id);
   const auto credential =
       tavsrv::verifyCredential(config_.internal_token, submit->credential, wall_ms());
-  if (!credential || credential->user != submit->user_id ||
-      credential->room != submit->room_id)
+  if (!credential || credential->user != submit->user_id || credential->room != submit->room_id)
     return refuse(ErrorCode::credential_refused, who);
   if (credential->roleCode != kRoleTeacher)
     return refuse(ErrorCode::not_allowed, who + " role " + std::to_string(credential->roleCode));
@@ -416,8 +421,8 @@ Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
     ~Slot() { impl->release_converter(); }
   } slot{this};
 
-  tavsrv::logInfo("tav-convert: " + peer + " " + who + ": converting " +
-                  std::to_string(size) + " bytes of ." + ext);
+  tavsrv::logInfo("tav-convert: " + peer + " " + who + ": converting " + std::to_string(size) +
+                  " bytes of ." + ext);
   auto next_keepalive = std::chrono::steady_clock::now() + config_.keepalive;
   wire::Stage stage = wire::Stage::converting;
   bool lost = false;
@@ -442,8 +447,8 @@ Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
       return false;
     return send_all(fd, wire::encode_page(wire::Page{index, total, png}));
   };
-  const JobOutcome outcome =
-      convert_document(input.string(), ext, work.string(), config_.limits, config_.tools, callbacks);
+  const JobOutcome outcome = convert_document(input.string(), ext, work.string(), config_.limits,
+                                              config_.tools, callbacks);
   if (outcome.cancelled || lost) {
     tavsrv::logInfo("tav-convert: " + peer + " " + who + ": cancelled (" +
                     (stopping_ ? "stopping" : "client gone") + ")");
@@ -459,10 +464,20 @@ Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
 }
 
 Server::Server(Config config) : impl_(std::make_unique<Impl>(std::move(config))) {}
-Server::~Server() { stop(); }
-std::uint16_t Server::start() { return impl_->start(); }
-void Server::stop() { impl_->stop(); }
-std::string Server::error() const { return impl_->error; }
-Stats Server::stats() const { return impl_->stats(); }
+Server::~Server() {
+  stop();
+}
+std::uint16_t Server::start() {
+  return impl_->start();
+}
+void Server::stop() {
+  impl_->stop();
+}
+std::string Server::error() const {
+  return impl_->error;
+}
+Stats Server::stats() const {
+  return impl_->stats();
+}
 
 }  // namespace convert

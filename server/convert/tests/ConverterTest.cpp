@@ -10,12 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
-#include "eventually.h"
 #include "convert/converter.h"
+#include "eventually.h"
 
 namespace fs = std::filesystem;
-using testsupport::eventually;
 using falco::wire::ErrorCode;
+using testsupport::eventually;
 
 namespace {
 
@@ -79,11 +79,11 @@ TEST_F(ConverterTest, DocumentTypesAreJudgedByNameAndContent) {
 
 TEST_F(ConverterTest, ArgumentsReachTheToolUntouchedByAnyShell) {
   const std::string args_file = (dir_ / "args").string();
-  const std::string tool = script("echo-args", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" +
-                                                   args_file + "'");
+  const std::string tool =
+      script("echo-args", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + args_file + "'");
   const std::string tricky = "教案 $(touch pwned); `touch pwned2` & 'q' \"d\" *";
-  const auto result =
-      convert::run_child({tool, tricky, "--x"}, {}, std::chrono::steady_clock::now() + std::chrono::minutes(1), {});
+  const auto result = convert::run_child(
+      {tool, tricky, "--x"}, {}, std::chrono::steady_clock::now() + std::chrono::minutes(1), {});
   ASSERT_TRUE(result.ok());
   std::ifstream in(args_file);
   std::string first, second;
@@ -94,17 +94,17 @@ TEST_F(ConverterTest, ArgumentsReachTheToolUntouchedByAnyShell) {
   EXPECT_FALSE(fs::exists(dir_ / "pwned"));
   EXPECT_FALSE(fs::exists("pwned"));
 
-  const auto missing = convert::run_child({(dir_ / "no-such-tool").string()}, {},
-                                          std::chrono::steady_clock::now() + std::chrono::minutes(1), {});
+  const auto missing =
+      convert::run_child({(dir_ / "no-such-tool").string()}, {},
+                         std::chrono::steady_clock::now() + std::chrono::minutes(1), {});
   EXPECT_EQ(missing.how, convert::ChildResult::spawn_failed);
 }
 
 TEST_F(ConverterTest, DeadlineAndCancelKillTheWholeProcessGroup) {
   // The tool leaves a helper running, as LibreOffice's launcher does.
   const std::string pid_file = (dir_ / "helper.pid").string();
-  const std::string tool =
-      script("hang", "sleep 1000 & echo $! > '" + pid_file + "'.tmp; mv '" + pid_file +
-                         "'.tmp '" + pid_file + "'; wait");
+  const std::string tool = script("hang", "sleep 1000 & echo $! > '" + pid_file + "'.tmp; mv '" +
+                                              pid_file + "'.tmp '" + pid_file + "'; wait");
   const auto helper_pid = [&] {
     pid_t pid = 0;
     std::ifstream(pid_file) >> pid;
@@ -119,9 +119,9 @@ TEST_F(ConverterTest, DeadlineAndCancelKillTheWholeProcessGroup) {
 
   fs::remove(pid_file);
   // Cancelled as soon as the helper runs: the job's client went away.
-  const auto cancelled = convert::run_child(
-      {tool}, {}, std::chrono::steady_clock::now() + std::chrono::minutes(5),
-      [&] { return !fs::exists(pid_file); });
+  const auto cancelled =
+      convert::run_child({tool}, {}, std::chrono::steady_clock::now() + std::chrono::minutes(5),
+                         [&] { return !fs::exists(pid_file); });
   EXPECT_EQ(cancelled.how, convert::ChildResult::cancelled);
   ASSERT_GT(helper_pid(), 0);
   EXPECT_TRUE(eventually([&] { return !alive(helper_pid()); }));
@@ -136,16 +136,16 @@ TEST_F(ConverterTest, HungConverterTimesOutAndFailuresAreReported) {
   int pages = 0;
   convert::JobCallbacks callbacks;
   callbacks.on_page = [&](uint32_t, uint32_t, const std::string&) { return ++pages, true; };
-  auto outcome = convert::convert_document(input, "docx", (dir_ / "job1").string(), limits,
-                                           tools, callbacks);
+  auto outcome =
+      convert::convert_document(input, "docx", (dir_ / "job1").string(), limits, tools, callbacks);
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.code, ErrorCode::timed_out);
 
   // LibreOffice exits 0 even when it cannot load a document; no PDF means failure.
   limits.timeout = std::chrono::minutes(1);
   tools.soffice = script("soffice-quiet", "exit 0");
-  outcome = convert::convert_document(input, "docx", (dir_ / "job2").string(), limits, tools,
-                                      callbacks);
+  outcome =
+      convert::convert_document(input, "docx", (dir_ / "job2").string(), limits, tools, callbacks);
   EXPECT_EQ(outcome.code, ErrorCode::convert_failed);
 
   // Content that does not fit the name never reaches a tool.
@@ -153,8 +153,8 @@ TEST_F(ConverterTest, HungConverterTimesOutAndFailuresAreReported) {
   outcome = convert::convert_document(file("x.pptx", "plain text"), "pptx",
                                       (dir_ / "job3").string(), limits, tools, callbacks);
   EXPECT_EQ(outcome.code, ErrorCode::unsupported);
-  outcome = convert::convert_document(file("y.docx", kOleHead), "docx",
-                                      (dir_ / "job4").string(), limits, tools, callbacks);
+  outcome = convert::convert_document(file("y.docx", kOleHead), "docx", (dir_ / "job4").string(),
+                                      limits, tools, callbacks);
   EXPECT_EQ(outcome.code, ErrorCode::encrypted);
   EXPECT_FALSE(fs::exists(dir_ / "ran"));
   EXPECT_EQ(pages, 0);
@@ -167,11 +167,11 @@ TEST_F(ConverterTest, PageLimitAndPasswordAreReadFromPdfinfo) {
   convert::Tools tools;
   tools.pdfinfo = script("pdfinfo-many", "echo 'Title: x'; echo 'Pages:          4'");
   tools.pdftoppm = script("pdftoppm-must-not-run", "exit 1");
-  auto outcome =
-      convert::convert_document(pdf, "pdf", (dir_ / "job1").string(), limits, tools, {});
+  auto outcome = convert::convert_document(pdf, "pdf", (dir_ / "job1").string(), limits, tools, {});
   EXPECT_EQ(outcome.code, ErrorCode::too_many_pages);
 
-  tools.pdfinfo = script("pdfinfo-locked", "echo 'Command Line Error: Incorrect password' >&2; exit 1");
+  tools.pdfinfo =
+      script("pdfinfo-locked", "echo 'Command Line Error: Incorrect password' >&2; exit 1");
   outcome = convert::convert_document(pdf, "pdf", (dir_ / "job2").string(), limits, tools, {});
   EXPECT_EQ(outcome.code, ErrorCode::encrypted);
 
@@ -192,8 +192,8 @@ TEST_F(ConverterTest, PageLimitAndPasswordAreReadFromPdfinfo) {
     seen.push_back(index);
     return true;
   };
-  outcome = convert::convert_document(pdf, "pdf", (dir_ / "job3").string(), limits, tools,
-                                      callbacks);
+  outcome =
+      convert::convert_document(pdf, "pdf", (dir_ / "job3").string(), limits, tools, callbacks);
   EXPECT_EQ(outcome.code, ErrorCode::convert_failed);
   EXPECT_EQ(seen, std::vector<uint32_t>{1});
 }

@@ -48,7 +48,8 @@ public:
   }
   bool connected() const { return connected_; }
   bool send(const std::string& bytes) {
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
   }
   // The next frame's type and payload; nullopt when the server closed (or stayed silent).
   std::optional<std::pair<wire::FrameType, std::string>> next() {
@@ -139,9 +140,7 @@ protected:
     std::ifstream(dir_ / "soffice.pid") >> pid;
     return pid;
   }
-  bool jobs_empty() {
-    return fs::is_empty(fs::path(config_.data_dir) / "jobs");
-  }
+  bool jobs_empty() { return fs::is_empty(fs::path(config_.data_dir) / "jobs"); }
 
   fs::path dir_;
   convert::Config config_;
@@ -169,8 +168,7 @@ TEST_F(ConvertServerTest, OnlyTheRoomsTeacherWithACredentialOfTheServiceIsServed
        wire::ErrorCode::not_allowed},
       {"too large", submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1), 1025),
        wire::ErrorCode::too_large},
-      {"not a document",
-       submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1), 10, "run.sh"),
+      {"not a document", submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1), 10, "run.sh"),
        wire::ErrorCode::unsupported},
       {"data before submit", wire::encode_data("x"), wire::ErrorCode::protocol},
       {"garbage", std::string("\x00\x00\x00\x00", 4), wire::ErrorCode::protocol},

@@ -263,9 +263,9 @@ TEST(LauncherTest, TheRoomEntryAnswerLeadsToTheConversionServer) {
   const auto submit_as = [&](const char* account, uint32_t user) {
     const json login =
         call("/aas/service/user/login", std::string("userName=") + account + "&userPwd=123456", "");
-    const json entry = call("/rms/service/room/userJoinRoom",
-                            "roomId=1001&globalId=" + std::to_string(user),
-                            login["body"]["ticketId"].get<std::string>());
+    const json entry =
+        call("/rms/service/room/userJoinRoom", "roomId=1001&globalId=" + std::to_string(user),
+             login["body"]["ticketId"].get<std::string>());
     EXPECT_EQ(entry["document_server"], "127.0.0.1:" + std::to_string(options.portBase + 3));
     const std::string credential = entry["room_credential"];
     falco::wire::Submit submit;

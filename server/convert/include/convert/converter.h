@@ -46,7 +46,8 @@ std::string document_extension(const std::string& file_name);
 // Checks the first bytes of a document against its type: nullopt when they fit, else
 // unsupported (not such a file) or encrypted (a password-protected OOXML document is an
 // OLE container).
-std::optional<falco::wire::ErrorCode> check_content(const std::string& ext, const std::string& head);
+std::optional<falco::wire::ErrorCode> check_content(const std::string& ext,
+                                                    const std::string& head);
 
 struct JobCallbacks {
   // Asked every few milliseconds while a tool runs; false cancels the job.

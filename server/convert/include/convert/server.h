@@ -24,7 +24,7 @@ namespace convert {
 
 struct Config {
   std::string listen_host = "127.0.0.1";  // numeric IPv4
-  std::uint16_t listen_port = 27803;       // 0: an ephemeral port
+  std::uint16_t listen_port = 27803;      // 0: an ephemeral port
   // Jobs work in data_dir/jobs/<random>/, removed when they end; what a killed server left
   // there is removed at the next start.
   std::string data_dir = "tav-convert-data";
