@@ -10,11 +10,15 @@
 //   closed TOAST                   the window closed, and what was said
 //   refused REASON                 the service did not let it in
 //   balance MONEY                  the own balance as the service has it
+//   shared MODE FILE PAGE ROT DISP WxH DIGEST  what the shared area shows: the
+//                                  share state, the picture drawn and its pixels
+//   documents NAME,NAME,...        the materials tab's documents
 // Commands on standard input: "gift TARGET_ID COUNT BUTTON_INDEX", "balance".
 //
 // Usage: classroom-window-member ACCOUNT ROOM SERVICE_HOST:PORT MCU_PORT MSG_PORT
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QDir>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -27,13 +31,18 @@
 #include "Classroom.h"
 #include "ClassroomEntryFor.h"
 #include "DataFolder.h"
+#include "DocumentItem.h"
+#include "DocumentList.h"
 #include "GiftBar.h"
 #include "GiftButton.h"
 #include "GiftEffectArea.h"
 #include "LocalConfig.h"
 #include "LocalDatabase.h"
+#include "PicRenderWidget.h"
+#include "PixelDigest.h"
 #include "Prompt.h"
 #include "RoomChannelClient.h"
+#include "SharedArea.h"
 
 namespace {
 
@@ -74,6 +83,13 @@ private:
     seen = now;
     report(line);
   }
+  // A state reported by its line: again only when the line differs.
+  void reportChange(QString& seen, const QString& line) {
+    if (seen == line)
+      return;
+    seen = line;
+    report(line);
+  }
 
   void look() {
     if (!room_) {
@@ -105,6 +121,28 @@ private:
       changed(teacherControls_, shown,
               QStringLiteral("teacher-controls ") + (shown ? "shown" : "hidden"));
     }
+    if (auto* area = room_->findChild<PicRenderWidget*>("sharedArea")) {
+      const SharedArea* shared = room_->findChild<SharedArea*>();
+      if (shared) {
+        const SharedArea::State& st = shared->state();
+        const QImage picture = area->picture().toImage();
+        QStringList fields{QStringLiteral("shared"),
+                           QString::number(st.mode),
+                           st.fileName.isEmpty() ? QStringLiteral("-") : st.fileName,
+                           QString::number(st.page),
+                           QString::number(st.rotation),
+                           QString::number(st.displayMode),
+                           QStringLiteral("%1x%2").arg(picture.width()).arg(picture.height()),
+                           testsupport::pixelDigest(picture)};
+        reportChange(shared_, fields.join(QLatin1Char(' ')));
+      }
+    }
+    if (auto* docs = room_->findChild<DocumentList*>()) {
+      QStringList names;
+      for (const DocumentItem* item : docs->items())
+        names << item->fileName();
+      reportChange(documents_, QStringLiteral("documents ") + names.join(QLatin1Char(',')));
+    }
     if (waitingForGift_ && !Prompt::instance()->text().isEmpty()) {
       waitingForGift_ = false;
       report(QStringLiteral("gift-answer ") + Prompt::instance()->text());
@@ -119,6 +157,8 @@ private:
   int chatSeen_ = 0;
   int inputEnabled_ = -1;
   int teacherControls_ = -1;
+  QString shared_;
+  QString documents_;
 };
 
 // Asked with the own ticket, as only the member itself may ask.
