@@ -153,12 +153,8 @@ void UploadingDocDlg::__fc_progress(int curr, int total, QString pageFile) {
   setStatus(QStringLiteral("第%1页转换完成...").arg(curr));
   const QString page =
       QDir(outFolder_).filePath(QStringLiteral("%1_%2.png").arg(baseName_, QString::number(curr)));
-  if (uploaded_.contains(page) || uploading_.contains(page)) {
-    // Converted again on a retry: already in the room's files (or on its way).
-    if (uploaded_.contains(page))
-      slot_onePageUploadComplete(page, true);
-    return;
-  }
+  // A page converted again on a retry is written anew: it is scaled again too,
+  // so the local copy stays what the room's files hold.
   QImageReader reader(page);
   const QByteArray format = reader.format();
   QImage image = reader.read();
@@ -173,6 +169,12 @@ void UploadingDocDlg::__fc_progress(int curr, int total, QString pageFile) {
       context_.toast(QStringLiteral("缓存不足，教案页上传失败！"));
       return;
     }
+  }
+  if (uploaded_.contains(page) || uploading_.contains(page)) {
+    // Already in the room's files (or on its way there).
+    if (uploaded_.contains(page))
+      slot_onePageUploadComplete(page, true);
+    return;
   }
   uploading_.insert(page);
   auto* upload = new Upload2UI(fileServer(), page, this);

@@ -225,13 +225,15 @@ TEST_F(ListsTest, UploadingCountsPagesScalesLargeOnesAndRetriesAFailure) {
   dialog.restart(retry.first().first().toString());
   EXPECT_EQ(conversions.made, 2);
 
-  // Page 1 again (already in the room's files), then the rest.
+  // Page 1 again (already in the room's files, but written anew: scaled
+  // again), then the rest.
   for (int n = 1; n <= 3; ++n)
-    conversions.page("数学 第1课", n, 3);
+    conversions.page("数学 第1课", n, 3, n == 1 ? QSize(4000, 3000) : QSize(800, 600));
   ASSERT_TRUE(testsupport::waitUntil([&] { return finished.size() == 1; }));
   EXPECT_EQ(finished.first().at(0).toString(), QStringLiteral("数学 第1课"));
   EXPECT_EQ(finished.first().at(1).toInt(), 3);
   EXPECT_EQ(uploads.uploaded.size(), 3);  // each page once
+  EXPECT_EQ(QImage(conversions.outFolder + "/数学 第1课_1.png").size(), QSize(1920, 1440));
   EXPECT_TRUE(dialog.finished());
 }
 

@@ -47,6 +47,7 @@ inline ClassroomEntry classroomEntryFor(const QString& account, quint32 roomId, 
   entry.chatServer = ServerAddress::parse(QStringLiteral("127.0.0.1:%1").arg(msgPort));
   entry.credential = join.value("room_credential").toString();
   entry.fileServer = ServerAddress::parse(join.value("file_server").toString());
+  entry.documentServer = ServerAddress::parse(join.value("document_server").toString());
   return entry;
 }
 

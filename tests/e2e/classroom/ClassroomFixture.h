@@ -112,14 +112,19 @@ protected:
 
   // Signs in as account, joins the room as the lobby does and opens the classroom.
   Classroom* enter(const QString& account) {
-    const ClassroomEntry entry =
+    ClassroomEntry entry =
         testsupport::classroomEntryFor(account, kRoom, servers_.mcuPort(), servers_.msgPort());
     if (entry.roomId == 0)
       return nullptr;
+    if (convertPort_ != 0)
+      entry.documentServer = ServerAddress::parse(QStringLiteral("127.0.0.1:%1").arg(convertPort_));
     classroom_ = new Classroom(entry);
     classroom_->show();
     return classroom_;
   }
+
+  // The conversion server the classroom is told of (0: the service's).
+  quint16 convertPort_ = 0;
 
   bool connected() {
     return waitUntil([&] { return classroom_ && classroom_->mcuConnected(); }) &&

@@ -2,11 +2,21 @@
 // MCU: the teacher's window shares a large picture, a student's window (a
 // process of its own) shows it scaled as the teacher prepared it, pixel for
 // pixel; rotation, actual size and dragging reach it; a student entering
-// later gets what is shown at once.
+// later gets what is shown at once. A lesson plan goes through the real
+// conversion server (stopped once during the job), its pages to the file
+// server, and a student sees the page the teacher turns to.
+#include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 
 #include "ClassroomFixture.h"
+#include "DocumentItem.h"
+#include "DocumentList.h"
+#include "TestCredentials.h"
+#include "UploadingDocDlg.h"
+#include "convert/server.h"
 #include "PicRenderWidget.h"
 #include "PixelDigest.h"
 #include "SharedArea.h"
@@ -92,4 +102,90 @@ TEST_F(MaterialsE2E, ASharedPictureReachesStudentsAsTheTeacherShowsIt) {
   auto late = window("student2");
   ASSERT_TRUE(late->waitFor("ready")) << late->lines().join('\n').toStdString();
   EXPECT_TRUE(sameAsTeacher(*late, 0)) << late->lines().join('\n').toStdString();
+}
+
+namespace {
+
+// A lesson plan made with LibreOffice from text written here: an HTML page
+// turned into a .docx of `pages` pages.
+QString makeDocx(const QString& folder, const QString& name, int pages) {
+  QFile html(folder + "/source.html");
+  if (!html.open(QIODevice::WriteOnly))
+    return QString();
+  QByteArray text = "<html><head><meta charset=\"utf-8\"></head><body>";
+  for (int page = 1; page <= pages; ++page)
+    text += QStringLiteral("<h1%1>第%2页</h1><p>Lesson page %2.</p>")
+                .arg(page > 1 ? QStringLiteral(" style=\"page-break-before: always\"") : QString())
+                .arg(page)
+                .toUtf8();
+  text += "</body></html>";
+  html.write(text);
+  html.close();
+  QProcess soffice;
+  soffice.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  soffice.start("soffice", {"-env:UserInstallation=file://" + folder + "/profile", "--headless",
+                            "--convert-to", "docx:MS Word 2007 XML", "--outdir", folder,
+                            html.fileName()});
+  if (!soffice.waitForFinished(300000) || soffice.exitCode() != 0)
+    return QString();
+  const QString target = folder + "/" + name + ".docx";
+  QFile::remove(target);
+  return QFile::rename(folder + "/source.docx", target) ? target : QString();
+}
+
+}  // namespace
+
+TEST_F(MaterialsE2E, ALessonPlanConvertsUploadsAndItsPagesReachStudents) {
+  convert::Config config;
+  config.listen_port = 0;
+  config.internal_token = testsupport::kTestSecret;
+  config.data_dir = (home_.home() + "/convert").toStdString();
+  auto converter = std::make_unique<convert::Server>(config);
+  const quint16 port = converter->start();
+  ASSERT_NE(port, 0) << converter->error();
+  convertPort_ = port;
+
+  const QString docx = makeDocx(home_.home(), QStringLiteral("第三章 方程"), 3);
+  ASSERT_FALSE(docx.isEmpty());
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  part<QPushButton>("btnStartClass")->click();
+  ASSERT_TRUE(waitUntil([&] { return session().classInProgress(); }));
+  auto pupil = window("student1");
+  ASSERT_TRUE(pupil->waitFor("ready")) << pupil->lines().join('\n').toStdString();
+
+  // The upload: pages come one by one; the server is stopped during the job
+  // and started again, and the dialog's retry finishes it.
+  DocumentList& documents = *part<DocumentList>();
+  documents.uploadDocument(docx);
+  UploadingDocDlg* dialog = documents.uploadDialog();
+  ASSERT_TRUE(dialog);
+  QSignalSpy finished(dialog, &UploadingDocDlg::signal_uploadDocFinished);
+  ASSERT_TRUE(waitUntil([&] { return dialog->totalPages() > 0; }));
+  EXPECT_EQ(dialog->windowTitle(), QStringLiteral("教案：第三章 方程（共3页）"));
+  converter->stop();
+  config.listen_port = port;
+  converter = std::make_unique<convert::Server>(config);
+  ASSERT_EQ(converter->start(), port) << converter->error();
+  ASSERT_TRUE(waitUntil([&] { return finished.size() == 1; })) << dialog->statusText().toStdString();
+  EXPECT_EQ(finished.first().at(1).toInt(), 3);
+  EXPECT_LT(dialog->retriesLeft(), UploadingDocDlg::kRetries);
+
+  // Registered at the service and announced: the student's list has it.
+  ASSERT_TRUE(waitUntil([&] { return documents.items().size() == 1; }));
+  EXPECT_TRUE(pupil->waitFor(QStringLiteral("documents 第三章 方程")))
+      << pupil->lines().join('\n').toStdString();
+
+  // The teacher shows page 2; the student sees the very same pixels.
+  SharedArea& area = *part<SharedArea>();
+  DocumentItem* item = documents.items().first();
+  int mark = pupil->mark();
+  area.onSharingDocument(item->id(), item->fileName(), item->pages());
+  ASSERT_TRUE(waitUntil([&] { return area.state().mode == 3 && !area.picture().isNull(); }));
+  EXPECT_TRUE(sameAsTeacher(*pupil, mark)) << pupil->lines().join('\n').toStdString();
+  mark = pupil->mark();
+  area.btnNextPic_clicked();
+  ASSERT_EQ(area.state().page, 2);
+  EXPECT_TRUE(sameAsTeacher(*pupil, mark)) << pupil->lines().join('\n').toStdString()
+                                           << "\nteacher: " << teacherShows().toStdString();
 }
