@@ -7,13 +7,17 @@
 // server, and a student sees the page the teacher turns to.
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 
 #include "ClassroomFixture.h"
+#include "CoursewareItem.h"
+#include "CoursewareList.h"
 #include "DocumentItem.h"
 #include "DocumentList.h"
+#include "EditCoursewareDlg.h"
 #include "TestCredentials.h"
 #include "UploadingDocDlg.h"
 #include "convert/server.h"
@@ -154,20 +158,20 @@ TEST_F(MaterialsE2E, ALessonPlanConvertsUploadsAndItsPagesReachStudents) {
   auto pupil = window("student1");
   ASSERT_TRUE(pupil->waitFor("ready")) << pupil->lines().join('\n').toStdString();
 
-  // The upload: pages come one by one; the server is stopped during the job
-  // and started again, and the dialog's retry finishes it.
+  // The upload: the server is stopped while it converts and started again;
+  // the dialog's retry finishes the job, the pages coming one by one.
   DocumentList& documents = *part<DocumentList>();
   documents.uploadDocument(docx);
   UploadingDocDlg* dialog = documents.uploadDialog();
   ASSERT_TRUE(dialog);
   QSignalSpy finished(dialog, &UploadingDocDlg::signal_uploadDocFinished);
-  ASSERT_TRUE(waitUntil([&] { return dialog->totalPages() > 0; }));
-  EXPECT_EQ(dialog->windowTitle(), QStringLiteral("教案：第三章 方程（共3页）"));
+  ASSERT_TRUE(waitUntil([&] { return converter->stats().accepted == 1; }));
   converter->stop();
   config.listen_port = port;
   converter = std::make_unique<convert::Server>(config);
   ASSERT_EQ(converter->start(), port) << converter->error();
   ASSERT_TRUE(waitUntil([&] { return finished.size() == 1; })) << dialog->statusText().toStdString();
+  EXPECT_EQ(dialog->windowTitle(), QStringLiteral("教案：第三章 方程（共3页）"));
   EXPECT_EQ(finished.first().at(1).toInt(), 3);
   EXPECT_LT(dialog->retriesLeft(), UploadingDocDlg::kRetries);
 
@@ -188,4 +192,94 @@ TEST_F(MaterialsE2E, ALessonPlanConvertsUploadsAndItsPagesReachStudents) {
   ASSERT_EQ(area.state().page, 2);
   EXPECT_TRUE(sameAsTeacher(*pupil, mark)) << pupil->lines().join('\n').toStdString()
                                            << "\nteacher: " << teacherShows().toStdString();
+}
+
+TEST_F(MaterialsE2E, CoursewareIsPagedEditedDeletedAndBoughtOnce) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  CoursewareList& list = *part<CoursewareList>();
+  ASSERT_TRUE(waitUntil([&] { return list.items().size() >= 2; }));
+  EXPECT_EQ(list.pageText(), QStringLiteral("第1页 / 共1页"));
+  list.btnPrevPage_clicked();
+  EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("已经是第一页了"));
+  list.btnNextPage_clicked();
+  ASSERT_TRUE(waitUntil([] { return Prompt::instance()->text() == QStringLiteral("已经是最后一页了"); }));
+  EXPECT_EQ(list.page(), 1);
+
+  // Editing: a name too long is refused here; a good one reaches the service.
+  CoursewareItem* priced = nullptr;
+  CoursewareItem* free = nullptr;
+  for (CoursewareItem* item : list.items())
+    (item->price() > 0 ? priced : free) = item;
+  ASSERT_TRUE(priced && free);
+  const int pricedId = priced->id();
+  const int price = priced->price();
+  list.setDialogRunner([&](QDialog& dialog) {
+    auto& edit = static_cast<EditCoursewareDlg&>(dialog);
+    edit.nameEdit()->setText(QString(21, QChar(0x8bfe)));
+    edit.btnOk_clicked();
+    EXPECT_EQ(edit.refusal(), QStringLiteral("课件名称过长！"));
+    edit.nameEdit()->setText(QStringLiteral("第二章 整式（修订）"));
+    edit.btnOk_clicked();
+    QSignalSpy done(&edit, &QDialog::finished);
+    done.wait(30000);
+    return edit.result();
+  });
+  list.onEditCourseware(priced);
+  EXPECT_EQ(priced->name(), QStringLiteral("第二章 整式（修订）"));
+  list.reload();
+  ASSERT_TRUE(waitUntil([&] {
+    for (CoursewareItem* item : list.items())
+      if (item->id() == pricedId && item->name() == QStringLiteral("第二章 整式（修订）"))
+        return true;
+    return false;
+  }));
+
+  // Deleting the free one, after the question.
+  QStringList asked;
+  list.setConfirm([&](const QString& q) {
+    asked << q;
+    return true;
+  });
+  const int freeId = free->id();
+  for (CoursewareItem* item : list.items())
+    if (item->id() == freeId)
+      list.onDeleteCourseware(item);
+  EXPECT_EQ(asked, QStringList({"确定要删除该课件吗吗?"}));
+  ASSERT_TRUE(waitUntil([&] {
+    for (CoursewareItem* item : list.items())
+      if (item->id() == freeId)
+        return false;
+    return true;
+  }));
+
+  // A student buys the priced one: charged once; watching again charges nothing.
+  auto pupil = window("student1");
+  ASSERT_TRUE(pupil->waitFor("ready")) << pupil->lines().join('\n').toStdString();
+  auto balance = [&] {
+    const int mark = pupil->mark();
+    pupil->send("balance");
+    QString money;
+    waitUntil([&] {
+      for (int i = mark; i < pupil->lines().size(); ++i)
+        if (pupil->lines()[i].startsWith("balance "))
+          money = pupil->lines()[i].mid(8);
+      return !money.isEmpty();
+    });
+    return money.toDouble();
+  };
+  const double before = balance();
+  int mark = pupil->mark();
+  pupil->send(QStringLiteral("watch %1").arg(pricedId));
+  EXPECT_TRUE(pupil->waitFor("bought yes", mark)) << pupil->lines().join('\n').toStdString();
+  EXPECT_TRUE(pupil->waitFor(QStringLiteral("toast 课件播放窗口暂未开放，暂时无法观看课件！"), mark));
+  EXPECT_DOUBLE_EQ(balance(), before - price);
+  mark = pupil->mark();
+  pupil->send(QStringLiteral("watch %1").arg(pricedId));
+  ASSERT_TRUE(waitUntil([&] {
+    return pupil->lines().indexOf(QStringLiteral("toast 课件播放窗口暂未开放，暂时无法观看课件！"), mark) >= 0 ||
+           pupil->lines().indexOf("bought yes", mark) >= 0;
+  }));
+  EXPECT_EQ(pupil->lines().indexOf("bought yes", mark), -1);  // bought already: no dialog
+  EXPECT_DOUBLE_EQ(balance(), before - price);
 }

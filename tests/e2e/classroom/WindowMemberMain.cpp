@@ -13,13 +13,18 @@
 //   shared MODE FILE PAGE ROT DISP WxH DIGEST  what the shared area shows: the
 //                                  share state, the picture drawn and its pixels
 //   documents NAME,NAME,...        the materials tab's documents
-// Commands on standard input: "gift TARGET_ID COUNT BUTTON_INDEX", "balance".
+//   toast TEXT                     a toast was shown
+// Commands on standard input: "gift TARGET_ID COUNT BUTTON_INDEX", "balance",
+// "watch COURSEWARE_ID" (watching it; a purchase asked for is made).
 //
 // Usage: classroom-window-member ACCOUNT ROOM SERVICE_HOST:PORT MCU_PORT MSG_PORT
 #include <QApplication>
 #include <QComboBox>
 #include <QImage>
+#include <QDialog>
 #include <QDir>
+#include <QEventLoop>
+#include <QPushButton>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -30,6 +35,8 @@
 #include "ChatPanel.h"
 #include "Classroom.h"
 #include "ClassroomEntryFor.h"
+#include "CoursewareItem.h"
+#include "CoursewareList.h"
 #include "DataFolder.h"
 #include "DocumentItem.h"
 #include "DocumentList.h"
@@ -73,6 +80,33 @@ public:
     Prompt::instance()->setText(QString());
     waitingForGift_ = true;
     bar->btnSendGift_clicked();
+  }
+
+  void watch(int coursewareId) {
+    auto* list = room_ ? room_->findChild<CoursewareList*>() : nullptr;
+    if (!list)
+      return;
+    // The purchase dialog is answered as its user would: buy now.
+    list->setDialogRunner([](QDialog& dialog) {
+      if (auto* buy = dialog.findChild<QPushButton*>("btnBuy"))
+        buy->click();
+      QEventLoop wait;
+      QObject::connect(&dialog, &QDialog::finished, &wait, &QEventLoop::quit);
+      QTimer::singleShot(60000, &wait, &QEventLoop::quit);
+      if (dialog.result() != QDialog::Accepted)
+        wait.exec();
+      report(QStringLiteral("bought ") + (dialog.result() == QDialog::Accepted ? "yes" : "no"));
+      return dialog.result();
+    });
+    // What follows is told again even when it reads as a toast before.
+    Prompt::instance()->setText(QString());
+    toast_.clear();
+    for (CoursewareItem* item : list->items())
+      if (item->id() == coursewareId) {
+        list->onWatchCourseware(item);
+        return;
+      }
+    report(QStringLiteral("toast no such courseware"));
   }
 
 private:
@@ -143,6 +177,7 @@ private:
         names << item->fileName();
       reportChange(documents_, QStringLiteral("documents ") + names.join(QLatin1Char(',')));
     }
+    reportChange(toast_, QStringLiteral("toast ") + Prompt::instance()->text());
     if (waitingForGift_ && !Prompt::instance()->text().isEmpty()) {
       waitingForGift_ = false;
       report(QStringLiteral("gift-answer ") + Prompt::instance()->text());
@@ -159,6 +194,7 @@ private:
   int teacherControls_ = -1;
   QString shared_;
   QString documents_;
+  QString toast_ = QStringLiteral("toast ");
 };
 
 // Asked with the own ticket, as only the member itself may ask.
@@ -218,6 +254,8 @@ int main(int argc, char** argv) {
         watcher.gift(words[1].toUInt(), words[2], words[3].toInt());
       else if (words == QStringList{QStringLiteral("balance")})
         reportBalance();
+      else if (words.size() == 2 && words[0] == QLatin1String("watch"))
+        watcher.watch(words[1].toInt());
     }
   });
   const int code = app.exec();
