@@ -138,8 +138,14 @@ void UploadingDocDlg::on_upload_progress(unsigned curr, unsigned total) {
 }
 
 void UploadingDocDlg::__fc_upload_progress(unsigned curr, unsigned total) {
-  if (totalPages_ == 0 && total > 0)
-    progress_->setValue(int(qint64(curr) * 100 / total));
+  if (totalPages_ != 0 || total == 0)
+    return;
+  progress_->setValue(int(qint64(curr) * 100 / total));
+  // The document is at the server; its pages follow as they are converted.
+  if (curr >= total) {
+    setStatus(QStringLiteral("正在转换教案..."));
+    progress_->setValue(0);
+  }
 }
 
 void UploadingDocDlg::__fc_progress(int curr, int total, QString pageFile) {
