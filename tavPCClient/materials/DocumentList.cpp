@@ -205,9 +205,16 @@ void DocumentList::btnUploadDocument_clicked() {
 }
 
 void DocumentList::uploadDocument(QString path) {
-  if (uploading_) {
+  if (uploading_ && !uploading_->finished()) {
+    // The dialog's own retry: the same upload starts again.
     uploading_->restart(path);
     return;
+  }
+  if (uploading_) {
+    // A finished upload still showing its success makes way for the next one.
+    disconnect(uploading_, nullptr, this, nullptr);
+    uploading_->close();
+    uploading_ = nullptr;
   }
   upload_->setEnabled(false);
   uploading_ = new UploadingDocDlg(context_, area_.dataFolder(), path, context_.window());

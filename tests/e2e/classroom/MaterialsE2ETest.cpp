@@ -137,6 +137,40 @@ QString makeDocx(const QString& folder, const QString& name, int pages) {
   return QFile::rename(folder + "/source.docx", target) ? target : QString();
 }
 
+// A presentation of `slides` slides, written as a flat OpenDocument file and
+// saved as .pptx by LibreOffice.
+QString makePptx(const QString& folder, const QString& name, int slides) {
+  QFile fodp(folder + "/slides.fodp");
+  if (!fodp.open(QIODevice::WriteOnly))
+    return QString();
+  QByteArray text =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+      "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+      "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+      "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+      "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" office:version=\"1.2\" "
+      "office:mimetype=\"application/vnd.oasis.opendocument.presentation\">"
+      "<office:body><office:presentation>";
+  for (int slide = 1; slide <= slides; ++slide)
+    text += QStringLiteral("<draw:page draw:name=\"s%1\"><draw:frame svg:x=\"2cm\" svg:y=\"%1cm\" "
+                           "svg:width=\"20cm\" svg:height=\"3cm\"><draw:text-box><text:p>幻灯片 %1"
+                           "</text:p></draw:text-box></draw:frame></draw:page>")
+                .arg(slide)
+                .toUtf8();
+  text += "</office:presentation></office:body></office:document>";
+  fodp.write(text);
+  fodp.close();
+  QProcess soffice;
+  soffice.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  soffice.start("soffice", {"-env:UserInstallation=file://" + folder + "/profile", "--headless",
+                            "--convert-to", "pptx", "--outdir", folder, fodp.fileName()});
+  if (!soffice.waitForFinished(300000) || soffice.exitCode() != 0)
+    return QString();
+  const QString target = folder + "/" + name + ".pptx";
+  QFile::remove(target);
+  return QFile::rename(folder + "/slides.pptx", target) ? target : QString();
+}
+
 }  // namespace
 
 TEST_F(MaterialsE2E, ALessonPlanConvertsUploadsAndItsPagesReachStudents) {
@@ -192,6 +226,18 @@ TEST_F(MaterialsE2E, ALessonPlanConvertsUploadsAndItsPagesReachStudents) {
   ASSERT_EQ(area.state().page, 2);
   EXPECT_TRUE(sameAsTeacher(*pupil, mark)) << pupil->lines().join('\n').toStdString()
                                            << "\nteacher: " << teacherShows().toStdString();
+
+  // A presentation too: one page per slide, newest on top of both lists.
+  const QString pptx = makePptx(home_.home(), QStringLiteral("课件演示"), 2);
+  ASSERT_FALSE(pptx.isEmpty());
+  documents.uploadDocument(pptx);
+  UploadingDocDlg* second = documents.uploadDialog();
+  ASSERT_TRUE(second && second != dialog);
+  QSignalSpy slides(second, &UploadingDocDlg::signal_uploadDocFinished);
+  ASSERT_TRUE(waitUntil([&] { return slides.size() == 1; })) << second->statusText().toStdString();
+  EXPECT_EQ(slides.first().at(1).toInt(), 2);
+  EXPECT_TRUE(pupil->waitFor(QStringLiteral("documents 课件演示,第三章 方程")))
+      << pupil->lines().join('\n').toStdString();
 }
 
 TEST_F(MaterialsE2E, CoursewareIsPagedEditedDeletedAndBoughtOnce) {
