@@ -141,6 +141,8 @@ void Classroom::buildWindow() {
   auto* side = new SidePanel(this);
   auto* chat = new ChatPanel(*context_, side);
   const int chatTab = side->addTab(QStringLiteral("聊天"), chat, QStringLiteral("tabChat"));
+  // A chat picture shared with the class goes to the shared area.
+  connect(chat, &ChatPanel::sharePictureRequested, sharedArea_, &SharedArea::onShareChatPic);
   connect(chat, &ChatPanel::newMessageWhileHidden, side,
           [side, chatTab] { side->markNewMessage(chatTab); });
   const int membersTab = side->addTab(

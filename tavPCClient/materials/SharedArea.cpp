@@ -19,6 +19,7 @@
 #include "FormBody.h"
 #include "LoginInfo.h"
 #include "MediaEventBridge.h"
+#include "PhoneLink.h"
 #include "PicRenderWidget.h"
 #include "QNMessageBox.h"
 #include "RoomMessage.h"
@@ -414,6 +415,11 @@ QJsonObject SharedArea::shareStateMessage() const {
 
 void SharedArea::sendAndApply(const QJsonObject& msg) {
   context_.sendRoomMsg(msg, QStringLiteral("*"));
+  // A linked phone follows rotation and pages too.
+  const int type = roommsg::typeIdOf(msg).value_or(-1);
+  if (type == MSG_PIC_ROTATE || type == MSG_PAGE_TURN)
+    if (PhoneLink* phone = context_.find<PhoneLink>())
+      phone->sendToPhone(msg);
   onRoomMessage(msg);
 }
 
