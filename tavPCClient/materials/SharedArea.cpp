@@ -282,6 +282,13 @@ void SharedArea::choosePicture() {
 }
 
 void SharedArea::takeShare() {
+  // Sharing is the teacher's side's, or the teaching tool's holder's.
+  const RoomContext& room = context_.session().room();
+  if (!context_.session().hasTeacherRights() && room.toolHolderId != qint64(context_.ownUserId())) {
+    pending_.reset();
+    context_.toast(QStringLiteral("请先申请教具！"));
+    return;
+  }
   if (isSharer()) {
     granted();
     return;

@@ -208,6 +208,11 @@ TEST_F(StudentArea, MembersFollowTheStateAndItsControlMessages) {
   EXPECT_EQ(area.view()->placement(), PicRenderWidget::kActual);
   EXPECT_EQ(area.view()->picture().size(), QSize(300, 250));
 
+  // A student without the teaching tool shares nothing.
+  area.onSharingDocument(3, "lesson", 2);
+  EXPECT_TRUE(rig.media.shareCalls.isEmpty());
+  EXPECT_EQ(area.state().page, 2);
+
   // A name that climbs out of the folder is not followed.
   state.insert("fileName", "../../etc");
   receive(state);
