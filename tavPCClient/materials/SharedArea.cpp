@@ -734,18 +734,22 @@ void SharedArea::btnReverseRotate_clicked() {
   clearBoard();
 }
 
+void SharedArea::sendPageTurn(int page) {
+  QJsonObject msg = roommsg::newMessage(MSG_PAGE_TURN);
+  msg.insert(QStringLiteral("curPage"), page);
+  msg.insert(QStringLiteral("rect"), share::rectJson(QRect(state_.rect.x(), 0, state_.rect.width(),
+                                                           state_.rect.height())));
+  sendAndApply(msg);
+  clearBoard();
+}
+
 void SharedArea::btnNextPic_clicked() {
   if (!isSharer() || state_.mode != share::kDocument)
     return;
   const share::PageTurn turn = share::nextPage(state_.page, state_.pages);
   if (!turn.send)
     return;
-  QJsonObject msg = roommsg::newMessage(MSG_PAGE_TURN);
-  msg.insert(QStringLiteral("curPage"), turn.page);
-  msg.insert(QStringLiteral("rect"), share::rectJson(QRect(state_.rect.x(), 0, state_.rect.width(),
-                                                           state_.rect.height())));
-  sendAndApply(msg);
-  clearBoard();
+  sendPageTurn(turn.page);
 }
 
 void SharedArea::btnPreviousPic_clicked() {
@@ -754,12 +758,7 @@ void SharedArea::btnPreviousPic_clicked() {
   const share::PageTurn turn = share::previousPage(state_.page);
   if (!turn.send)
     return;
-  QJsonObject msg = roommsg::newMessage(MSG_PAGE_TURN);
-  msg.insert(QStringLiteral("curPage"), turn.page);
-  msg.insert(QStringLiteral("rect"), share::rectJson(QRect(state_.rect.x(), 0, state_.rect.width(),
-                                                           state_.rect.height())));
-  sendAndApply(msg);
-  clearBoard();
+  sendPageTurn(turn.page);
 }
 
 void SharedArea::btnGoToPic_clicked(int index) {
@@ -770,12 +769,7 @@ void SharedArea::btnGoToPic_clicked(int index) {
     refreshBar();
     return;
   }
-  QJsonObject msg = roommsg::newMessage(MSG_PAGE_TURN);
-  msg.insert(QStringLiteral("curPage"), turn.page);
-  msg.insert(QStringLiteral("rect"), share::rectJson(QRect(state_.rect.x(), 0, state_.rect.width(),
-                                                           state_.rect.height())));
-  sendAndApply(msg);
-  clearBoard();
+  sendPageTurn(turn.page);
 }
 
 void SharedArea::btnPicAdaptWnd_clicked() {

@@ -146,6 +146,8 @@ private:
   void showDocumentPage();
   void fetchPage(int page, bool showWhenDone);
   void refreshBar();
+  // The sharer turns to page: announced to every member, applied here, the board cleared.
+  void sendPageTurn(int page);
   void clearBoard();
   void placeCanvas();
   // Sends to the room (the type decides the transport) and applies it here.
