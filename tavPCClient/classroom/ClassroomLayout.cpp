@@ -13,6 +13,7 @@
 #include "ModerationControl.h"
 #include "GiftEffectArea.h"
 #include "ClassControl.h"
+#include "ClassEvaluation.h"
 #include "ClassStage.h"
 #include "MaterialsPanel.h"
 #include "Classroom.h"
@@ -149,6 +150,8 @@ void Classroom::buildWindow() {
       QStringLiteral("成员"), new MemberPanel(*context_, *mediaControl_, side),
       QStringLiteral("tabMembers"));
   auto* moderation = new ModerationControl(*context_, this);
+  // Students and parents rate the teacher when the class they sat in ends.
+  components_.append(new ClassEvaluation(*context_, this));
   auto* ranking = new MedalRankingList(*context_, side);
   side->addTab(QStringLiteral("勋章"), ranking, QStringLiteral("tabMedals"));
   connect(moderation, &ModerationControl::medalCountersOutdated, ranking, &MedalRankingList::reload);
