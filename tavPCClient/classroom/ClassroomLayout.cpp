@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "AnnouncementBar.h"
 #include "ChatPanel.h"
 #include "FollowButton.h"
 #include "GiftBar.h"
@@ -54,6 +55,10 @@ QPushButton#btnHandUp, QPushButton#btnAttention {
 #classroomHeader QPushButton:disabled, #bulkButtons QPushButton:disabled,
 #ownControls QPushButton:disabled { color: #6b7178; }
 QPushButton#btnStartClass { background: #1a73e8; border-color: #1a73e8; }
+#classroomHeader QPushButton#announcementLabel { color: #fbbc04; background: transparent; border: none;
+  padding: 2px 4px; text-align: left; }
+#classroomHeader QPushButton#announcementLabel:hover { text-decoration: underline; }
+#classroomHeader QLabel#bulletinLabel { color: #9aa0a6; font-size: 13px; }
 QPushButton#btnStopClass { background: #c5221f; border-color: #c5221f; }
 QPushButton#btnLeave { background: transparent; border: none; font-size: 18px; padding: 2px 8px; }
 QPushButton#btnLeave:hover { background: #c5221f; }
@@ -105,6 +110,8 @@ void Classroom::buildWindow() {
   header_ = new ClassroomHeader(entry_.roomName, entry_.ownerName, *session_, this);
   connect(header_, &ClassroomHeader::leaveClicked, this, &QWidget::close);
   connect(context_, &ClassroomContext::leaveRequested, this, &Classroom::leaveBecause);
+  // The room's announcement and the platform's bulletins.
+  header_->addControl(new AnnouncementBar(*context_, header_));
   // Members follow the room; its owner has no need to.
   if (entry_.ownUserId != entry_.ownerId)
     header_->addControl(new FollowButton(*context_, header_));

@@ -1,0 +1,125 @@
+#include "AnnouncementBar.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ClassAnnouncementDialog.h"
+#include "ClassroomContext.h"
+#include "FormBody.h"
+#include "HttpRequest.h"
+#include "ServiceApi.h"
+
+namespace {
+bool succeeded(const QJsonObject& answer) {
+  const QJsonValue code = answer.value(QStringLiteral("code"));
+  return !answer.isEmpty() && (code.isUndefined() || code.isNull() || code.toInt(-1) == 0);
+}
+}  // namespace
+
+AnnouncementBar::AnnouncementBar(ClassroomContext& context, QWidget* parent)
+    : QWidget(parent),
+      context_(context),
+      announcement_(new QPushButton(this)),
+      bulletin_(new QLabel(this)),
+      timer_(new QTimer(this)) {
+  setObjectName(QStringLiteral("announcementBar"));
+  announcement_->setObjectName(QStringLiteral("announcementLabel"));
+  announcement_->setFlat(true);
+  announcement_->setCursor(Qt::PointingHandCursor);
+  announcement_->setMaximumWidth(220);
+  bulletin_->setObjectName(QStringLiteral("bulletinLabel"));
+  bulletin_->setTextFormat(Qt::PlainText);
+  bulletin_->setMaximumWidth(260);
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(10);
+  row->addWidget(announcement_);
+  row->addWidget(bulletin_);
+  timer_->setInterval(kBulletinPeriodMs);
+  connect(timer_, &QTimer::timeout, this, &AnnouncementBar::timerBulletin_timeout);
+  connect(announcement_, &QPushButton::clicked, this, &AnnouncementBar::openDialog);
+
+  const QString bulletins = QString::fromLatin1(ServiceApi::kGetBulletinInfoPage.path);
+  connect(&context_, &ClassroomContext::startAnswerArrived, this,
+          [this, bulletins](const QString& path, const QJsonObject& answer) {
+            if (path == bulletins)
+              onGetBulletin(answer);
+          });
+  if (!context_.startAnswer(bulletins).isEmpty())
+    onGetBulletin(context_.startAnswer(bulletins));
+  requestAnnouncement();
+}
+
+QString AnnouncementBar::announcementText() const {
+  return title_;
+}
+
+QString AnnouncementBar::bulletinText() const {
+  return bulletin_->text();
+}
+
+void AnnouncementBar::requestAnnouncement() {
+  auto* request = new HttpRequest;
+  connect(request, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
+          &AnnouncementBar::onInitAnnouncement);
+  request->request(
+      HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kFindRoomAnnouncementByRoomIdTop.path)),
+      FormBody(ServiceApi::kFindRoomAnnouncementByRoomIdTop.body).arg(context_.roomId()),
+      HttpRequest::kJson);
+}
+
+void AnnouncementBar::onInitAnnouncement(QJsonArray answer) {
+  // Titles come from teachers: shown as text, never as markup (a button has no rich text).
+  QString title = QStringLiteral("点击发布公告！");
+  if (!answer.isEmpty()) {
+    const QJsonObject latest = answer.first().toObject();
+    if (!succeeded(latest))
+      return;
+    title = latest.value(QStringLiteral("title")).toString();
+  }
+  title_ = title;
+  QString shown = title;
+  announcement_->setText(shown.replace(QLatin1Char('&'), QStringLiteral("&&")));  // no mnemonic
+  announcement_->setToolTip(QStringLiteral("<qt>%1</qt>").arg(title.toHtmlEscaped()));
+}
+
+void AnnouncementBar::onGetBulletin(QJsonObject answer) {
+  if (!succeeded(answer))
+    return;
+  bulletins_.clear();
+  for (const QJsonValue& value : answer.value(QStringLiteral("body")).toArray()) {
+    const QJsonObject b = value.toObject();
+    bulletins_.append({b.value(QStringLiteral("bulletinTitle")).toString(),
+                       b.value(QStringLiteral("id")).toVariant().toInt()});
+  }
+  shown_ = 0;
+  const QString first = bulletins_.isEmpty() ? QString() : bulletins_.first().title;
+  bulletin_->setText(first);
+  bulletin_->setToolTip(QStringLiteral("<qt>%1</qt>").arg(first.toHtmlEscaped()));
+  timer_->start();
+}
+
+void AnnouncementBar::timerBulletin_timeout() {
+  if (bulletins_.isEmpty())
+    return;
+  shown_ = (shown_ + 1) % bulletins_.size();
+  const QString title = bulletins_.at(shown_).title;
+  bulletin_->setText(title);
+  bulletin_->setToolTip(QStringLiteral("<qt>%1</qt>").arg(title.toHtmlEscaped()));
+}
+
+void AnnouncementBar::openDialog() {
+  if (dialog_) {
+    dialog_->raise();
+    return;
+  }
+  dialog_ = new ClassAnnouncementDialog(context_, context_.window());
+  dialog_->setAttribute(Qt::WA_DeleteOnClose);
+  // What it publishes or deletes shows here too.
+  connect(dialog_, &ClassAnnouncementDialog::announcementsChanged, this,
+          &AnnouncementBar::requestAnnouncement);
+  dialog_->show();
+  dialog_->slot_init_resources();
+}

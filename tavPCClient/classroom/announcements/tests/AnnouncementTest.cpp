@@ -1,0 +1,133 @@
+// The announcement label and the bulletins, and the announcement dialog's
+// rules: what is refused before any request, one publication at a time, user
+// texts shown as text.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTimer>
+
+#include "AnnouncementBar.h"
+#include "ClassAnnouncementDialog.h"
+#include "ClassroomRig.h"
+#include "HttpRequest.h"
+#include "Prompt.h"
+#include "TestSupport.h"
+
+namespace {
+
+QString takeToast() {
+  const QString text = Prompt::instance()->text();
+  Prompt::instance()->setText(QString());
+  return text;
+}
+
+QJsonObject bulletins(std::initializer_list<const char*> titles) {
+  QJsonArray body;
+  int id = 1;
+  for (const char* title : titles)
+    body.append(QJsonObject{{"id", id++}, {"bulletinTitle", QString::fromUtf8(title)}});
+  return QJsonObject{{"code", 0}, {"body", body}};
+}
+
+}  // namespace
+
+TEST(AnnouncementBarTest, LatestAnnouncementAndBulletinsTakingTurns) {
+  testsupport::TempHome home;
+  ClassroomRig rig;
+  AnnouncementBar bar(rig.context);
+  bar.onInitAnnouncement(QJsonArray{});
+  EXPECT_EQ(bar.announcementText(), QStringLiteral("点击发布公告！"));
+  const QString markup = QStringLiteral("<b>期中</b> & 复习");
+  bar.onInitAnnouncement(QJsonArray{QJsonObject{{"title", markup}}});
+  EXPECT_EQ(bar.announcementText(), markup);
+  // A button shows no markup; "&" is no shortcut; the tooltip is escaped.
+  auto* label = bar.findChild<QPushButton*>("announcementLabel");
+  EXPECT_EQ(label->text(), QStringLiteral("<b>期中</b> && 复习"));
+  EXPECT_EQ(label->toolTip(), QStringLiteral("<qt>%1</qt>").arg(markup.toHtmlEscaped()));
+
+  // A single bulletin stays while the timer runs.
+  bar.onGetBulletin(bulletins({"系统维护通知"}));
+  EXPECT_TRUE(bar.bulletinTimer()->isActive());
+  EXPECT_EQ(bar.bulletinTimer()->interval(), 10000);
+  bar.timerBulletin_timeout();
+  bar.timerBulletin_timeout();
+  EXPECT_EQ(bar.bulletinText(), QStringLiteral("系统维护通知"));
+  // Three take turns and wrap.
+  bar.onGetBulletin(bulletins({"一", "二", "三"}));
+  EXPECT_EQ(bar.bulletinText(), QStringLiteral("一"));
+  QStringList seen;
+  for (int i = 0; i < 4; ++i) {
+    bar.timerBulletin_timeout();
+    seen << bar.bulletinText();
+  }
+  EXPECT_EQ(seen, QStringList({"二", "三", "一", "二"}));
+}
+
+TEST(ClassAnnouncementDialogTest, RefusalsComeBeforeAnyRequestAndOnePublicationAtATime) {
+  testsupport::TempHome home;
+  ClassroomRig rig;
+  rig.session.setOwnRole(RoomContext::kTeacher, false);
+  ClassAnnouncementDialog dialog(rig.context);
+  takeToast();
+  const int pending = HttpRequest::pendingCount();
+  dialog.slot_btnOK();
+  EXPECT_EQ(takeToast(), QStringLiteral("请填写公告标题！"));
+  dialog.titleEdit()->setText(QString(21, QChar(0x9898)));
+  EXPECT_TRUE(dialog.titleEdit()->styleSheet().contains("red"));
+  dialog.slot_btnOK();
+  EXPECT_EQ(takeToast(), QStringLiteral("公告标题过长！"));
+  dialog.titleEdit()->setText(QString(20, QChar(0x9898)));
+  EXPECT_TRUE(dialog.titleEdit()->styleSheet().contains("black"));
+  dialog.contentEdit()->setPlainText(QString(201, 'x'));
+  dialog.slot_btnOK();
+  EXPECT_EQ(takeToast(), QStringLiteral("公告内容过长！"));
+  EXPECT_EQ(HttpRequest::pendingCount(), pending);
+
+  dialog.contentEdit()->setPlainText(QString(200, 'x'));
+  dialog.slot_btnOK();
+  EXPECT_EQ(HttpRequest::pendingCount(), pending + 1);
+  EXPECT_FALSE(dialog.releaseButton()->isEnabled());  // a second click sends nothing
+  dialog.releaseButton()->click();
+  EXPECT_EQ(HttpRequest::pendingCount(), pending + 1);
+  dialog.slot_ReleaseAnnouncement(QJsonObject{{"code", 1}});
+  EXPECT_EQ(takeToast(), QStringLiteral("公告发布失败！"));
+  EXPECT_TRUE(dialog.releaseButton()->isEnabled());
+}
+
+TEST(ClassAnnouncementDialogTest, TheViewShowsUserTextAsTextAndBookingPagesBound) {
+  testsupport::TempHome home;
+  ClassroomRig rig(10003, 10001);
+  rig.session.setOwnRole(RoomContext::kStudent, false);
+  ClassAnnouncementDialog dialog(rig.context);
+  const QString title = QStringLiteral("<img src=x>标题");
+  dialog.slot_GetAnnouncement(QJsonArray{QJsonObject{{"id", 3},
+                                                     {"title", title},
+                                                     {"announcementInfo", "第一行\n<b>第二行</b>"},
+                                                     {"createTime", "2026-12-08 10:00"}}});
+  EXPECT_EQ(dialog.list()->count(), 1);
+  const QString shown = dialog.view()->toPlainText();
+  EXPECT_TRUE(shown.contains(title)) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QStringLiteral("<b>第二行</b>")));
+  // Students see no publish or delete.
+  EXPECT_TRUE(dialog.deleteButton()->isHidden());
+
+  QJsonArray rows;
+  for (int i = 0; i < 10; ++i)
+    rows.append(QJsonObject{{"nickName", QString("学员%1").arg(i)}});
+  dialog.slot_GetYueKeList(QJsonObject{{"code", 0}, {"body", QJsonObject{{"totalPages", 2}, {"rows", rows}}}});
+  EXPECT_EQ(dialog.bookingRows(), 10);
+  EXPECT_FALSE(dialog.leftButton()->isEnabled());
+  EXPECT_TRUE(dialog.rightButton()->isEnabled());
+  dialog.slot_PButtonRight();
+  EXPECT_EQ(dialog.bookingPage(), 2);
+  EXPECT_TRUE(dialog.leftButton()->isEnabled());
+  EXPECT_FALSE(dialog.rightButton()->isEnabled());
+  dialog.slot_PButtonRight();  // the last page: nowhere further
+  EXPECT_EQ(dialog.bookingPage(), 2);
+}
