@@ -106,12 +106,25 @@ CreatedClassSetDialog::CreatedClassSetDialog(quint32 userId, quint32 roomId, int
   layout->addWidget(contentOnly_);
   layout->addWidget(sectionTitle(QStringLiteral("助教"), this));
   layout->addLayout(assistants);
+  layout->addWidget(sectionTitle(QStringLiteral("学员评价"), this));
+  evaluation_ = new QLabel(QStringLiteral("正在读取评价..."), this);
+  evaluation_->setObjectName(QStringLiteral("evaluationSummary"));
+  evaluation_->setTextFormat(Qt::PlainText);  // comments are other users' text
+  evaluation_->setWordWrap(true);
+  layout->addWidget(evaluation_);
   layout->addSpacing(8);
   layout->addLayout(buttons);
 
   connect(save, &QPushButton::clicked, this, &CreatedClassSetDialog::slot_ButtonSave);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* summary = new HttpRequest;
+  connect(summary, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
+          &CreatedClassSetDialog::slot_GetEvaluationSummary_reply);
+  summary->request(HttpRequest::serviceUrl(ServiceApi::kFindEvaluationSummary.path),
+                   FormBody(ServiceApi::kFindEvaluationSummary.body).arg(roomId_),
+                   HttpRequest::kJson);
 
   auto* request = new HttpRequest;
   connect(request, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
@@ -210,4 +223,32 @@ void CreatedClassSetDialog::slot_SetClassAuthorize_reply(QJsonObject answer) {
     return;
   }
   accept();
+}
+
+void CreatedClassSetDialog::slot_GetEvaluationSummary_reply(QJsonObject answer) {
+  if (answer.isEmpty() || answer.value(QLatin1String("code")).toInt(-1) != 0) {
+    evaluation_->setText(QStringLiteral("暂时无法读取评价"));
+    return;
+  }
+  const QJsonObject body = answer.value(QLatin1String("body")).toObject();
+  const int count = body.value(QLatin1String("count")).toInt();
+  if (count == 0) {
+    evaluation_->setText(QStringLiteral("暂无评价"));
+    return;
+  }
+  QStringList lines;
+  lines << QStringLiteral("共%1条评价，平均%2分")
+               .arg(count)
+               .arg(QString::number(body.value(QLatin1String("mean")).toDouble(), 'f', 1));
+  for (const QJsonValue& value : body.value(QLatin1String("latest")).toArray()) {
+    const QJsonObject one = value.toObject();
+    const QString comment = one.value(QLatin1String("content")).toString();
+    lines << QStringLiteral("%1分  %2").arg(QString::number(one.value(QLatin1String("score")).toInt()),
+                                            comment.isEmpty() ? QStringLiteral("（无文字）") : comment);
+  }
+  evaluation_->setText(lines.join(QLatin1Char('\n')));
+}
+
+QString CreatedClassSetDialog::evaluationText() const {
+  return evaluation_->text();
 }

@@ -1,5 +1,6 @@
 // Settings of an own room: who may enter (after buying, or with an access
-// code), what a recording covers, and the room's assistants.
+// code), what a recording covers, the room's assistants, and how the
+// students rated the teaching.
 #pragma once
 
 #include <QDialog>
@@ -36,6 +37,9 @@ public slots:
   void slot_GetAssistants_reply(QJsonArray assistants);
   void slot_PButtonRevoke1();
   void slot_PButtonRevoke2();
+  // What the room's students and parents said of the teaching.
+  void slot_GetEvaluationSummary_reply(QJsonObject answer);
+  QString evaluationText() const;
 
 private:
   void revoke(int slot);
@@ -48,6 +52,7 @@ private:
   QLineEdit* code_;
   QRadioButton* contentAndVideo_;
   QRadioButton* contentOnly_;
+  QLabel* evaluation_;
   QLabel* assistantNames_[kMaxAssistants];
   QPushButton* revoke_[kMaxAssistants];
   quint32 assistantIds_[kMaxAssistants] = {0, 0};

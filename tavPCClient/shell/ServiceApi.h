@@ -12,6 +12,9 @@ inline constexpr ServiceEndpoint kLogin{"aas/service/user/login", "userName=%1&u
 inline constexpr ServiceEndpoint kPutRedis{"aas/service/user/putRedis", "globalId=%1"};
 inline constexpr ServiceEndpoint kFindUserInfoById{"aas/service/user/findUserInfoById", "id=%1"};
 inline constexpr ServiceEndpoint kSaveScores{"aas/service/user/saveScores", "param=%1"};
+// The room owner's view of its ratings: count, mean, the latest comments.
+inline constexpr ServiceEndpoint kFindEvaluationSummary{"rms/service/room/findEvaluationSummary",
+                                                        "roomId=%1"};
 inline constexpr ServiceEndpoint kQuerySettings{"aas/service/system/querySettings", "type=3"};
 inline constexpr ServiceEndpoint kGetSoftwareVersionsTop{
     "svs/service/software/getSoftwareVersionsTop", "type=pc"};

@@ -145,6 +145,30 @@ json saveScores(Call& call) {
   return tavsrv::ok();
 }
 
+// What the room's students and parents said of its teaching, for its owner:
+// how many ratings, their mean, and the latest few with their comments.
+json findEvaluationSummary(Call& call) {
+  const uint32_t roomId = call.form.id("roomId");
+  call.checkForm();
+  requireRoom(call.db(), roomId);
+  call.requireRoomManager(roomId, false);
+  auto& db = call.db();
+  const int64_t count =
+      db.queryInt("SELECT COUNT(*) FROM scores WHERE room_id = ?1", roomId).value_or(0);
+  const int64_t total =
+      db.queryInt("SELECT COALESCE(SUM(score), 0) FROM scores WHERE room_id = ?1", roomId).value_or(0);
+  json latest = json::array();
+  auto st = db.prepare(
+      "SELECT score, content, created_ms FROM scores WHERE room_id = ?1 ORDER BY id DESC LIMIT 5");
+  st.bind(roomId);
+  while (st.step())
+    latest.push_back(json{{"score", st.int64(0)},
+                          {"content", st.text(1)},
+                          {"createTime", tavsrv::formatLocalTime(st.int64(2))}});
+  const double mean = count > 0 ? double(total) / double(count) : 0.0;
+  return tavsrv::ok(json{{"count", count}, {"mean", mean}, {"latest", latest}});
+}
+
 json querySettings(Call& call) {
   const std::string type = call.form.optionalText("type", 20).value_or("3");
   call.checkForm();
@@ -184,6 +208,7 @@ void addAccountRoutes(Router& router) {
   router.post("aas/service/user/putRedis", putRedis);
   router.post("aas/service/user/findUserInfoById", findUserInfoById);
   router.post("aas/service/user/saveScores", saveScores);
+  router.post("rms/service/room/findEvaluationSummary", findEvaluationSummary);
   router.post("aas/service/system/querySettings", querySettings);
   router.post("svs/service/software/getSoftwareVersionsTop", softwareVersionsTop);
 }

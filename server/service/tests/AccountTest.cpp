@@ -125,6 +125,24 @@ TEST(AccountTest, TeacherScoresAreCheckedBeforeTheyAreStored) {
       403);
   EXPECT_EQ(score("not json")["code"], 400);
   EXPECT_EQ(score(R"({"uId":"10003"})")["code"], 400);
+
+  // The room's owner reads what was said; nobody else does.
+  EXPECT_EQ(
+      score(
+          R"({"uId":10003,"uRole":1,"tId":10001,"tRole":1,"roomId":1001,"score":60,"content":"<b>快</b>"})")
+          ["code"],
+      0);
+  const Login teacher = service.login("teacher");
+  const json summary =
+      service.post("rms/service/room/findEvaluationSummary", "roomId=1001", teacher.ticket);
+  ASSERT_EQ(summary["code"], 0);
+  const int64_t count = summary["body"]["count"].get<int64_t>();
+  ASSERT_GE(count, 2);
+  EXPECT_EQ(summary["body"]["latest"][0]["score"], 60);
+  EXPECT_EQ(summary["body"]["latest"][0]["content"], "<b>快</b>");
+  EXPECT_GT(summary["body"]["mean"].get<double>(), 0.0);
+  EXPECT_NE(service.post("rms/service/room/findEvaluationSummary", "roomId=1001", student.ticket)["code"],
+            0);
 }
 
 // The login and room entry hand out what the message server and the MCU believe.

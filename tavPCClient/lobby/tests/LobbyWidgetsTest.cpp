@@ -214,8 +214,8 @@ TEST(CreatedClassSetDialog, LongCodeRefusedBeforeAnyRequest) {
   CountingService service;
   const int before = service.connections;
   CreatedClassSetDialog dialog(500, 7, 2, "123", "contentArea", nullptr);
-  // Let the assistant list request (sent on opening) arrive first.
-  ASSERT_TRUE(waitUntil([&] { return service.connections > before; }));
+  // Let the two requests sent on opening (assistants, ratings) arrive first.
+  ASSERT_TRUE(waitUntil([&] { return service.connections >= before + 2; }));
   const int afterOpen = service.connections;
   dialog.codeEdit()->setText("1234567");
   dialog.slot_ButtonSave();
@@ -223,6 +223,25 @@ TEST(CreatedClassSetDialog, LongCodeRefusedBeforeAnyRequest) {
   QApplication::processEvents();
   EXPECT_EQ(service.connections, afterOpen);
   EXPECT_EQ(dialog.recordingArea(), QString("contentArea"));
+}
+
+// The owner's view of the ratings: counts and the latest comments, as text.
+TEST(CreatedClassSetDialog, RatingsSummaryShowsCommentsAsText) {
+  CreatedClassSetDialog dialog(500, 7, 2, "123", "contentArea", nullptr);
+  dialog.slot_GetEvaluationSummary_reply(QJsonObject{{"code", 0}, {"body", QJsonObject{{"count", 0}}}});
+  EXPECT_EQ(dialog.evaluationText(), QStringLiteral("暂无评价"));
+  const QString comment = QStringLiteral("<b>讲得好</b>");
+  dialog.slot_GetEvaluationSummary_reply(QJsonObject{
+      {"code", 0},
+      {"body", QJsonObject{{"count", 2},
+                           {"mean", 70.0},
+                           {"latest", QJsonArray{QJsonObject{{"score", 80}, {"content", comment}},
+                                                 QJsonObject{{"score", 60}, {"content", ""}}}}}}});
+  EXPECT_EQ(dialog.evaluationText(),
+            QStringLiteral("共2条评价，平均70.0分\n80分  <b>讲得好</b>\n60分  （无文字）"));
+  EXPECT_EQ(dialog.findChild<QLabel*>("evaluationSummary")->textFormat(), Qt::PlainText);
+  dialog.slot_GetEvaluationSummary_reply(QJsonObject{});
+  EXPECT_EQ(dialog.evaluationText(), QStringLiteral("暂时无法读取评价"));
 }
 
 // Without a browser the personal pages cannot open: the user is told where to go.
