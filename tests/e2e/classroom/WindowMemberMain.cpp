@@ -14,8 +14,11 @@
 //                                  share state, the picture drawn and its pixels
 //   documents NAME,NAME,...        the materials tab's documents
 //   toast TEXT                     a toast was shown
+//   announcement TITLE             the announcement label in the title bar
+//   rating open|closed             the rating dialog after a class
 // Commands on standard input: "gift TARGET_ID COUNT BUTTON_INDEX", "balance",
-// "watch COURSEWARE_ID" (watching it; a purchase asked for is made).
+// "watch COURSEWARE_ID" (watching it; a purchase asked for is made),
+// "rate SCORE COMMENT" (the open rating dialog is filled in and submitted).
 //
 // Usage: classroom-window-member ACCOUNT ROOM SERVICE_HOST:PORT MCU_PORT MSG_PORT
 #include <QApplication>
@@ -24,6 +27,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -31,7 +35,9 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "AnnouncementBar.h"
 #include "ChatMessageItem.h"
+#include "ClassEvaluation.h"
 #include "ChatPanel.h"
 #include "Classroom.h"
 #include "ClassroomEntryFor.h"
@@ -80,6 +86,26 @@ public:
     Prompt::instance()->setText(QString());
     waitingForGift_ = true;
     bar->btnSendGift_clicked();
+  }
+
+  void rate(int score, const QString& comment) {
+    auto* evaluation = room_ ? room_->findChild<ClassEvaluation*>() : nullptr;
+    EvaluateDialog* dialog = evaluation ? evaluation->dialog() : nullptr;
+    if (!dialog) {
+      report(QStringLiteral("toast no rating open"));
+      return;
+    }
+    const char* buttons[] = {"btnVeryLow", "btnLow", "btnSomeSatisfied", "btnSatisfied",
+                             "btnVerySatisfied"};
+    const int index = score / 20 - 1;
+    if (index >= 0 && index < 5)
+      if (auto* button = dialog->findChild<QPushButton*>(buttons[index]))
+        button->click();
+    if (auto* text = dialog->findChild<QPlainTextEdit*>("evaluateComment"))
+      text->setPlainText(comment);
+    toast_.clear();
+    Prompt::instance()->setText(QString());
+    dialog->slot_ButtonSubmit();
   }
 
   void watch(int coursewareId) {
@@ -178,6 +204,11 @@ private:
       reportChange(documents_, QStringLiteral("documents ") + names.join(QLatin1Char(',')));
     }
     reportChange(toast_, QStringLiteral("toast ") + Prompt::instance()->text());
+    if (auto* bar = room_->findChild<AnnouncementBar*>())
+      reportChange(announcement_, QStringLiteral("announcement ") + bar->announcementText());
+    if (auto* evaluation = room_->findChild<ClassEvaluation*>())
+      reportChange(rating_, QStringLiteral("rating ") +
+                                (evaluation->dialog() ? "open" : "closed"));
     if (waitingForGift_ && !Prompt::instance()->text().isEmpty()) {
       waitingForGift_ = false;
       report(QStringLiteral("gift-answer ") + Prompt::instance()->text());
@@ -195,6 +226,8 @@ private:
   QString shared_;
   QString documents_;
   QString toast_ = QStringLiteral("toast ");
+  QString announcement_;
+  QString rating_;
 };
 
 // Asked with the own ticket, as only the member itself may ask.
@@ -256,6 +289,8 @@ int main(int argc, char** argv) {
         reportBalance();
       else if (words.size() == 2 && words[0] == QLatin1String("watch"))
         watcher.watch(words[1].toInt());
+      else if (words.size() >= 2 && words[0] == QLatin1String("rate"))
+        watcher.rate(words[1].toInt(), QStringList(words.mid(2)).join(QLatin1Char(' ')));
     }
   });
   const int code = app.exec();
