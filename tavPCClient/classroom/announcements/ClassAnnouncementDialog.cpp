@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTextBrowser>
@@ -188,9 +189,15 @@ void ClassAnnouncementDialog::slot_GetYueKeList(QJsonObject answer) {
     if (image.isEmpty() || image.contains(QLatin1String("..")))
       continue;
     // Each avatar finds its own row when it comes (the row may be gone by then).
+    // A reply for a row of an earlier page (the row gone, its address maybe
+    // reused) is dropped: the row is watched, not only named.
     auto* request = new HttpRequest;
+    QPointer<QWidget> alive(widget);
     connect(request, qOverload<QPixmap, void*>(&HttpRequest::requestFinshed), this,
-            &ClassAnnouncementDialog::slot_GetYueKeHead_reply);
+            [this, alive](QPixmap picture, void* row) {
+              if (alive && alive.data() == row)
+                slot_GetYueKeHead_reply(picture, row);
+            });
     request->request(HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kUploadPrefix) + image),
                      QString(), HttpRequest::kImage, widget);
   }
