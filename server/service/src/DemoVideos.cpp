@@ -15,7 +15,9 @@ namespace fs = std::filesystem;
 namespace tavsvc {
 
 namespace {
-// Runs ffmpeg to write a 6-second 320x240 H.264/AAC file; false when it cannot.
+// Runs ffmpeg to write a 30-second 320x240 H.264/AAC file (long enough to seek
+// in, with a tone); false when it cannot. At 15 pictures a second and the
+// fastest preset it takes about a second.
 bool makeVideo(const fs::path& target, int hue) {
   const fs::path temp = target.string() + ".part.mp4";
   const std::string video = "testsrc2=size=320x240:rate=15,hue=h=" + std::to_string(hue);
@@ -34,7 +36,7 @@ bool makeVideo(const fs::path& target, int hue) {
                         "-i",
                         "sine=frequency=440:sample_rate=44100",
                         "-t",
-                        "6",
+                        "30",
                         "-c:v",
                         "libx264",
                         "-preset",
