@@ -260,6 +260,25 @@ TEST_F(MaterialsE2E, CoursewareIsPagedEditedDeletedAndBoughtOnce) {
   ASSERT_TRUE(priced && free);
   const int pricedId = priced->id();
   const int price = priced->price();
+  const int freeId = free->id();
+  // Waits for the answer to a list request made now: it replaces every row, and only a list
+  // answer replaces the priced one (a delete takes out its own row alone).
+  const auto reloaded = [&] {
+    QPointer<CoursewareItem> before;
+    for (CoursewareItem* item : list.items())
+      if (item->id() == pricedId)
+        before = item;
+    if (before.isNull())
+      return false;
+    list.reload();
+    return waitUntil([&] { return before.isNull() || !list.items().contains(before.data()); });
+  };
+  const auto shows = [&](int id) {
+    for (CoursewareItem* item : list.items())
+      if (item->id() == id)
+        return item;
+    return static_cast<CoursewareItem*>(nullptr);
+  };
   list.setDialogRunner([&](QDialog& dialog) {
     auto& edit = static_cast<EditCoursewareDlg&>(dialog);
     edit.nameEdit()->setText(QString(21, QChar(0x8bfe)));
@@ -273,31 +292,27 @@ TEST_F(MaterialsE2E, CoursewareIsPagedEditedDeletedAndBoughtOnce) {
   });
   list.onEditCourseware(priced);
   EXPECT_EQ(priced->name(), QStringLiteral("第二章 整式（修订）"));
-  list.reload();
-  ASSERT_TRUE(waitUntil([&] {
-    for (CoursewareItem* item : list.items())
-      if (item->id() == pricedId && item->name() == QStringLiteral("第二章 整式（修订）"))
-        return true;
-    return false;
-  }));
+  // The row shows the edit at once; the service's list has it too. Its answer is awaited
+  // before going on, so it cannot land after the delete below and bring the deleted row back.
+  ASSERT_TRUE(reloaded());
+  ASSERT_NE(shows(pricedId), nullptr);
+  EXPECT_EQ(shows(pricedId)->name(), QStringLiteral("第二章 整式（修订）"));
 
-  // Deleting the free one, after the question.
+  // Deleting the free one, after the question: its row goes when the service answers, and
+  // the service's list no longer has it.
   QStringList asked;
   list.setConfirm([&](const QString& q) {
     asked << q;
     return true;
   });
-  const int freeId = free->id();
-  for (CoursewareItem* item : list.items())
-    if (item->id() == freeId)
-      list.onDeleteCourseware(item);
+  ASSERT_NE(shows(freeId), nullptr);
+  list.onDeleteCourseware(shows(freeId));
   EXPECT_EQ(asked, QStringList({"确定要删除该课件吗吗?"}));
-  ASSERT_TRUE(waitUntil([&] {
-    for (CoursewareItem* item : list.items())
-      if (item->id() == freeId)
-        return false;
-    return true;
-  }));
+  ASSERT_TRUE(waitUntil([&] { return shows(freeId) == nullptr; }));
+  EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("删除课件成功！"));
+  ASSERT_TRUE(reloaded());
+  EXPECT_EQ(shows(freeId), nullptr);
+  EXPECT_NE(shows(pricedId), nullptr);
 
   // A student buys the priced one: charged once; watching again charges nothing.
   auto pupil = window("student1");
