@@ -20,6 +20,7 @@
 #include "Classroom.h"
 #include "ClassroomContext.h"
 #include "ClassroomHeader.h"
+#include "CoursewarePlayback.h"
 #include "MainVideoBox.h"
 #include "MediaControl.h"
 #include "MediaEventBridge.h"
@@ -164,6 +165,8 @@ void Classroom::buildWindow() {
   connect(moderation, &ModerationControl::medalCountersOutdated, ranking, &MedalRankingList::reload);
   side->addTab(QStringLiteral("资料"), new MaterialsPanel(*context_, *sharedArea_, side),
               QStringLiteral("tabMaterials"));
+  // The courseware list's videos play in a window of their own.
+  components_.append(new CoursewarePlayback(*context_, this));
   side->setCurrentTab(membersTab);
 
   context_->provide<SharedAreaView>(stage_);

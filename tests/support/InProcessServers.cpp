@@ -45,6 +45,10 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
   config.demoVideos = false;
   config.passwordStrength = tavsvc::PasswordStrength::Minimum;
   config.internalToken = kTestSecret;
+  config.requestObserver = [this](const std::string&, const std::string& path) {
+    QMutexLocker lock(&requestsMutex_);
+    ++requests_[QString::fromStdString(path)];
+  };
   service_ = std::make_unique<tavsvc::Service>(config);
   std::string error;
   started_ = msgPort_ != 0 && (!mcu_ || mcuPort_ != 0) && service_->start(&error);
@@ -75,6 +79,13 @@ InProcessServers::~InProcessServers() {
   msg_.reset();
   mcu_.reset();
 }
+
+int InProcessServers::requestCount(const QString& path) const {
+  QMutexLocker lock(&requestsMutex_);
+  return requests_.value(path);
+}
+
+QString InProcessServers::uploadsDir() const { return dir_.path() + "/service/uploads"; }
 
 QString InProcessServers::host() const {
   return QStringLiteral("127.0.0.1:%1").arg(service_->port());

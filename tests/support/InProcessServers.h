@@ -4,6 +4,8 @@
 // their internal token.
 #pragma once
 
+#include <QHash>
+#include <QMutex>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
@@ -43,10 +45,16 @@ public:
   msgserver::Server& msg() { return *msg_; }
   // Messages the message server relayed so far.
   quint64 relayed() const;
+  // Requests the service received for this path ("/uds/upload/...") so far.
+  int requestCount(const QString& path) const;
+  // Where the service keeps uploaded files (the paths below "uds/upload/").
+  QString uploadsDir() const;
   void stopService();
 
 private:
   QTemporaryDir dir_;
+  mutable QMutex requestsMutex_;
+  QHash<QString, int> requests_;
   std::unique_ptr<msgserver::Server> msg_;
   std::unique_ptr<mcu::Server> mcu_;
   std::unique_ptr<tavsvc::Service> service_;

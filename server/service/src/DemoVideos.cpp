@@ -16,7 +16,8 @@ namespace tavsvc {
 
 namespace {
 // Runs ffmpeg to write a 30-second 320x240 H.264/AAC file (long enough to seek
-// in, with a tone); false when it cannot. At 15 pictures a second and the
+// in, with a tone, and a key picture every second so a seek lands where it was
+// asked to); false when it cannot. At 15 pictures a second and the
 // fastest preset it takes about a second.
 bool makeVideo(const fs::path& target, int hue) {
   const fs::path temp = target.string() + ".part.mp4";
@@ -41,6 +42,8 @@ bool makeVideo(const fs::path& target, int hue) {
                         "libx264",
                         "-preset",
                         "ultrafast",
+                        "-g",
+                        "15",
                         "-pix_fmt",
                         "yuv420p",
                         "-c:a",

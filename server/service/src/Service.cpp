@@ -133,7 +133,11 @@ void Service::Impl::configureServer() {
 
   // Only uploads may be large: refuse any other big body before it is read.
   const size_t formLimit = config.formLimit;
-  server.set_pre_routing_handler([formLimit](const httplib::Request& req, httplib::Response& res) {
+  const auto observer = config.requestObserver;
+  server.set_pre_routing_handler([formLimit, observer](const httplib::Request& req,
+                                                       httplib::Response& res) {
+    if (observer)
+      observer(req.method, req.path);
     if (req.path == "/uds/upload")
       return httplib::Server::HandlerResponse::Unhandled;
     const bool chunked =

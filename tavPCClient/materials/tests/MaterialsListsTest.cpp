@@ -14,11 +14,13 @@
 #include "ClassroomRig.h"
 #include "CoursewareItem.h"
 #include "CoursewareList.h"
+#include "CoursewarePlayer.h"
 #include "CoursewareRules.h"
 #include "DocumentItem.h"
 #include "DocumentList.h"
 #include "EditCoursewareDlg.h"
 #include "HttpRequest.h"
+#include "LoginInfo.h"
 #include "Prompt.h"
 #include "RoomMessage.h"
 #include "RoomMessageTypes.h"
@@ -271,6 +273,46 @@ TEST(CoursewareListTest, PagingAndItsTexts) {
 
   list.onGetCoursewares(QJsonObject{{"code", 0}, {"rows", QJsonArray{}}, {"totalPages", 0}});
   EXPECT_EQ(takeToast(), QStringLiteral("已经是最后一页了"));
+}
+
+// Free or bought courseware plays at once, priced asks to buy first (and plays
+// only when bought), an inspector plays everything without buying.
+TEST(CoursewareListTest, WatchingAsksToBuyOnlyWhenItMust) {
+  testsupport::TempHome home;
+  ClassroomRig rig(kStudent, kTeacher);
+  struct Player : CoursewarePlayer {
+    QList<int> played;
+    void playCourseware(const QJsonObject& record) override {
+      played.append(record.value("id").toInt());
+    }
+  } player;
+  rig.context.provide<CoursewarePlayer>(&player);
+  CoursewareList list(rig.context);
+  int asked = 0;
+  int answer = QDialog::Rejected;
+  list.setDialogRunner([&](QDialog&) {
+    ++asked;
+    return answer;
+  });
+  auto found = [](int id, int price, bool bought) {
+    return QJsonObject{{"code", 0},
+                       {"body", QJsonObject{{"id", id}, {"price", price}, {"isPurchase", bought}}}};
+  };
+  const QString role = LoginInfo::current().roleName;
+  LoginInfo::current().roleName = QStringLiteral("学生");
+  list.onFindById(found(1, 0, false));
+  list.onFindById(found(2, 30, true));
+  list.onFindById(found(3, 30, false));  // refused purchase: nothing plays
+  EXPECT_EQ(asked, 1);
+  answer = QDialog::Accepted;
+  list.onFindById(found(4, 30, false));
+  EXPECT_EQ(asked, 2);
+  LoginInfo::current().roleName = QStringLiteral("巡管");
+  list.onFindById(found(5, 30, false));
+  EXPECT_EQ(asked, 2);
+  LoginInfo::current().roleName = role;
+  EXPECT_EQ(player.played, (QList<int>{1, 2, 4, 5}));
+  rig.context.withdraw<CoursewarePlayer>(&player);
 }
 
 TEST(CoursewareRules, EditRefusalsAndTheTag) {

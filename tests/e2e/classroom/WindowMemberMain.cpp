@@ -16,6 +16,7 @@
 //   toast TEXT                     a toast was shown
 //   announcement TITLE             the announcement label in the title bar
 //   rating open|closed             the rating dialog after a class
+//   player COURSEWARE_ID           a courseware was handed to the playback window
 // Commands on standard input: "gift TARGET_ID COUNT BUTTON_INDEX", "balance",
 // "watch COURSEWARE_ID" (watching it; a purchase asked for is made),
 // "rate SCORE COMMENT" (the open rating dialog is filled in and submitted).
@@ -43,6 +44,7 @@
 #include "ClassroomEntryFor.h"
 #include "CoursewareItem.h"
 #include "CoursewareList.h"
+#include "CoursewarePlayback.h"
 #include "DataFolder.h"
 #include "DocumentItem.h"
 #include "DocumentList.h"
@@ -69,6 +71,9 @@ void report(const QString& line) {
 class Watcher : public QObject {
 public:
   explicit Watcher(Classroom* room) : room_(room) {
+    if (auto* playback = room_ ? room_->findChild<CoursewarePlayback*>() : nullptr)
+      connect(playback, &CoursewarePlayback::playRequested, this,
+              [](int id) { report(QStringLiteral("player %1").arg(id)); });
     connect(&tick_, &QTimer::timeout, this, [this] { look(); });
     tick_.start(50);
   }

@@ -3,6 +3,7 @@
 // the web pages, over cpp-httplib with an SQLite store in a data folder.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +56,9 @@ struct ServiceConfig {
   uint64_t uploadQuotaPerRoom = 4ull << 30;    // what all members together may keep in a room
   // Time source for bans, presence and key expiry; null means the system clock.
   std::shared_ptr<tavsrv::Clock> clock;
+  // Told the method and path of every request before it is answered, on the
+  // answering thread (tests and diagnostics); may be empty.
+  std::function<void(const std::string& method, const std::string& path)> requestObserver;
 };
 
 // The flags of tav-service (and the service part of tav-server).

@@ -1,0 +1,160 @@
+// The courseware player: the room's video courseware in a list, the chosen
+// one downloaded once into the member's cache and played with vidora, with
+// play/pause, replay, a progress bar to click in and the time labels; a double
+// click on the picture shows it at the size of the screen. The member can
+// follow the room and share its link from here.
+//
+// The dialog is the player's observer: progress and pictures arrive on the
+// player's thread and are handed to the GUI thread as copies. Each player gets
+// a relay object of its own as the receiver of those hand-overs, so whatever
+// an ended player left queued is dropped with its relay.
+#pragma once
+
+#include <QDialog>
+#include <QFile>
+#include <QImage>
+#include <QJsonObject>
+#include <QList>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPixmap>
+#include <QPointer>
+#include <QRect>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "vidora/vidora.h"
+
+class ClassroomContext;
+class CoursewareRenderWidget;
+#include "CoursewareWidget.h"
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QSlider;
+class QVBoxLayout;
+
+class CoursewarePlayDialog : public QDialog, public video_play {
+  Q_OBJECT
+
+public:
+  // Makes a player for a local file (path in the local 8-bit encoding); null
+  // when it cannot.
+  using PlayerFactory =
+      std::function<vidora*(const QByteArray& path, video_play* observer, int speaker)>;
+
+  CoursewarePlayDialog(ClassroomContext& context, int coursewareId, const QString& roomLink,
+                       QWidget* parent = nullptr);
+  ~CoursewarePlayDialog() override;
+
+  // Before anything plays (tests).
+  void setPlayerFactory(PlayerFactory factory) { factory_ = std::move(factory); }
+  // Where videos are kept; made when missing. Before the list arrives (tests).
+  void setCacheFolder(const QString& folder);
+  QString cacheFolder() const { return cacheFolder_; }
+
+  // Another courseware of the room asked for while the dialog is open.
+  void watchCourseware(int coursewareId);
+
+  QList<CoursewareWidget*> entries() const { return entries_; }
+  CoursewareWidget* current() const { return current_; }
+  bool playing() const { return player_ != nullptr; }
+  bool downloading() const { return reply_ != nullptr; }
+  QString localPath() const { return localPath_; }
+  QString statusText() const;
+  bool fullSize() const { return fullSize_; }
+  bool followed() const { return followed_; }
+  QSlider* slider() const { return slider_; }
+  CoursewareRenderWidget* renderWidget() const { return render_; }
+
+  // video_play, on the player's thread.
+  void on_play_progress(int seconds, int totalSeconds) override;
+  void on_video_frame(const unsigned char* rgb24, int width, int height) override;
+
+signals:
+  void signal_play_progress(qint64 bytesSent, qint64 bytesTotal);
+
+public slots:
+  void slot_init_resources();
+  void onGetCoursewares(QJsonObject answer);
+  void onGetHeadIcon(QPixmap pixmap);
+  void slot_PButtonFollow();
+  void onAttention_back(QJsonObject answer);
+  void onCancelAttention_back(QJsonObject answer);
+  void slot_PButtonShare();
+  void slot_WatchCourseware(CoursewareWidget* entry);
+  void readContent();
+  void replyFinished(QNetworkReply* reply);
+  void loadProgress(qint64 received, qint64 total);
+  void slot_PButtonPlayPause();
+  void slot_PButtonReplay();
+  void slot_play_progress(qint64 seconds, qint64 total);
+  void slot_VRWidgetMiddleLeft();
+  void slot_Max_Common();
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+private:
+  void buildWindow();
+  void play(CoursewareWidget* entry);
+  void startPlayer();
+  void stopPlayer();
+  void cancelDownload();
+  void downloadFailed();
+  void showStatus(const QString& text);
+  void showFollowed(bool followed);
+  void leaveFullSize();
+  void deliverFrame();
+  void toast(const QString& text);
+
+  ClassroomContext& context_;
+  int coursewareId_;
+  const QString roomLink_;
+  QString cacheFolder_;
+  PlayerFactory factory_;
+
+  QList<CoursewareWidget*> entries_;
+  QPointer<CoursewareWidget> current_;
+  std::unique_ptr<vidora> player_;
+  QObject* relay_ = nullptr;
+  QNetworkAccessManager network_;
+  QPointer<QNetworkReply> reply_;
+  std::unique_ptr<QFile> file_;
+  bool writeFailed_ = false;
+  QString localPath_;
+  std::atomic<bool> showPictures_{true};
+
+  QMutex frameMutex_;
+  QImage pendingFrame_;
+  bool framePosted_ = false;
+
+  bool followed_ = false;
+  bool fullSize_ = false;
+  bool resumeAfterFullSize_ = false;
+  QRect normalGeometry_;
+
+  QLabel* titleLabel_ = nullptr;
+  QLabel* uploaderLabel_ = nullptr;
+  QLabel* status_ = nullptr;
+  CoursewareRenderWidget* render_ = nullptr;
+  QWidget* header_ = nullptr;
+  QWidget* side_ = nullptr;
+  QWidget* controls_ = nullptr;
+  QWidget* downloadRow_ = nullptr;
+  QProgressBar* download_ = nullptr;
+  QSlider* slider_ = nullptr;
+  QPushButton* playPause_ = nullptr;
+  QPushButton* replay_ = nullptr;
+  QLabel* current_time_ = nullptr;
+  QLabel* total_time_ = nullptr;
+  QLabel* head_ = nullptr;
+  QPushButton* follow_ = nullptr;
+  QScrollArea* listArea_ = nullptr;
+  QVBoxLayout* list_ = nullptr;
+};

@@ -1,0 +1,29 @@
+// Sharing the room: its link as text with a copy button, the same link as a
+// QR code to scan with a phone, and a line saying what sharing brings.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+
+class ShareLinkDialog : public QDialog {
+  Q_OBJECT
+
+public:
+  ShareLinkDialog(const QString& link, const QString& text, QWidget* parent = nullptr);
+
+  QString link() const { return link_; }
+  // The QR code of the link, one pixel per module with a four-module quiet
+  // zone; null when the link cannot be encoded.
+  static QImage qrImage(const QString& link);
+
+public slots:
+  void slot_CopyLink();
+
+private:
+  const QString link_;
+  QLabel* copied_;
+};
