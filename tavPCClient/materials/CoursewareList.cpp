@@ -111,13 +111,19 @@ void CoursewareList::reload() {
 }
 
 void CoursewareList::request() {
+  // Only the newest request's answer is shown: an older one, arriving late,
+  // would bring back rows deleted or pages left since.
+  const quint64 serial = ++requestSerial_;
   context_.post(ServiceApi::kFindCoursewareByRoomId,
                 FormBody(ServiceApi::kFindCoursewareByRoomId.body)
                     .arg(context_.roomId())
                     .arg(kRowsPerPage)
                     .arg(page_)
                     .arg(context_.ownUserId()),
-                this, [this](QJsonObject answer) { onGetCoursewares(answer); });
+                this, [this, serial](QJsonObject answer) {
+                  if (serial == requestSerial_)
+                    onGetCoursewares(answer);
+                });
 }
 
 void CoursewareList::btnPrevPage_clicked() {
@@ -240,6 +246,8 @@ void CoursewareList::onDeleteCourseware(CoursewareItem* item) {
                       shown->hide();
                       shown->deleteLater();
                     }
+                  // The page fills up again from the service, which has the delete by now.
+                  request();
                 });
 }
 

@@ -53,6 +53,7 @@ private:
   int page_ = 1;
   int shownPage_ = 0;
   int totalPages_ = 0;
+  quint64 requestSerial_ = 0;
   std::function<bool(const QString&)> confirm_;
   std::function<int(QDialog&)> runDialog_;
 };

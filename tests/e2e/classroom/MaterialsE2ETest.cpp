@@ -333,12 +333,12 @@ TEST_F(MaterialsE2E, CoursewareIsPagedEditedDeletedAndBoughtOnce) {
   int mark = pupil->mark();
   pupil->send(QStringLiteral("watch %1").arg(pricedId));
   EXPECT_TRUE(pupil->waitFor("bought yes", mark)) << pupil->lines().join('\n').toStdString();
-  EXPECT_TRUE(pupil->waitFor(QStringLiteral("toast 课件播放窗口暂未开放，暂时无法观看课件！"), mark));
+  EXPECT_TRUE(pupil->waitFor(QStringLiteral("player %1").arg(pricedId), mark));
   EXPECT_DOUBLE_EQ(balance(), before - price);
   mark = pupil->mark();
   pupil->send(QStringLiteral("watch %1").arg(pricedId));
   ASSERT_TRUE(waitUntil([&] {
-    return pupil->lines().indexOf(QStringLiteral("toast 课件播放窗口暂未开放，暂时无法观看课件！"), mark) >= 0 ||
+    return pupil->lines().indexOf(QStringLiteral("player %1").arg(pricedId), mark) >= 0 ||
            pupil->lines().indexOf("bought yes", mark) >= 0;
   }));
   EXPECT_EQ(pupil->lines().indexOf("bought yes", mark), -1);  // bought already: no dialog
