@@ -179,8 +179,21 @@ void addWebPages(Router& router) {
     res.set_redirect("/tavolin/index.html");
   });
 
-  const auto index = [&ctx](const httplib::Request&, httplib::Response& res) {
+  const auto index = [&ctx](const httplib::Request& req, httplib::Response& res) {
     withStore(ctx, res, [&](tavsrv::Connection& db) {
+      // A shared link names its room (?roomId=N): an open, running one is shown first.
+      std::string shared;
+      const std::string wanted = req.get_param_value("roomId");
+      if (!wanted.empty() && wanted.size() <= 10 &&
+          wanted.find_first_not_of("0123456789") == std::string::npos) {
+        auto st = db.prepare(std::string(kRoomColumns) +
+                             "WHERE r.id = ?1 AND r.status = 1 AND r.open_style = 1");
+        st.bind(static_cast<int64_t>(std::stoll(wanted)));
+        if (st.step())
+          shared = "<p class=\"shared\">分享给你的班级：<b>" + esc(st.text(1)) + "</b>（老师：" +
+                   esc(st.text(2)) + "，开课时间：" + esc(st.text(4)) + " - " + esc(st.text(5)) +
+                   "）</p>";
+      }
       std::string rows;
       auto st = db.prepare(std::string(kRoomColumns) +
                            "WHERE r.status = 1 AND r.open_style = 1 ORDER BY r.id LIMIT 100");
@@ -189,7 +202,7 @@ void addWebPages(Router& router) {
                 esc(st.text(4)) + " - " + esc(st.text(5)) + "</td></tr>";
       }
       sendPage(res, "塔维网小班课",
-               "<p>在线小班课堂：下载客户端，登录后进入班级上课。</p>"
+               shared + "<p>在线小班课堂：下载客户端，登录后进入班级上课。</p>"
                "<table><tr><th>班级</th><th>老师</th><th>开课时间</th></tr>" +
                    rows + "</table>");
     });

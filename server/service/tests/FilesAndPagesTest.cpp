@@ -201,5 +201,15 @@ TEST(PagesTest, PersonalPagesNeedAFreshKey) {
   EXPECT_EQ(service.get("tavolin/index.html")->body.find("物理实验探究"),
             std::string::npos);  // private
   EXPECT_EQ(service.get("tavolin/views/tav-smallclass/index.html")->status, 200);
+  // A shared room link names the room; a private one, a bad or unknown id names nothing.
+  const std::string sharedPage =
+      service.get("tavolin/views/tav-smallclass/index.html?roomId=1001")->body;
+  EXPECT_NE(sharedPage.find("分享给你的班级：<b>初二数学提高班</b>"), std::string::npos);
+  for (const char* query : {"?roomId=1003", "?roomId=1005", "?roomId=99999", "?roomId=1001x", "?roomId=-1",
+                            "?roomId=99999999999999999999"})
+    EXPECT_EQ(service.get(std::string("tavolin/views/tav-smallclass/index.html") + query)
+                  ->body.find("分享给你的班级"),
+              std::string::npos)
+        << query;
   EXPECT_EQ(service.get("tavolin/mes-login.html")->status, 200);
 }
