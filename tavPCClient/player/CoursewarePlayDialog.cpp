@@ -685,26 +685,22 @@ void CoursewarePlayDialog::slot_PButtonFollow() {
     context_.post(endpoint, body, this, &CoursewarePlayDialog::onAttention_back);
 }
 
-void CoursewarePlayDialog::onAttention_back(QJsonObject answer) {
-  follow_->setEnabled(true);
-  if (!succeeded(answer)) {
-    toast(QStringLiteral("网络不给力，请检查网络后重试！"));
-    return;
-  }
-  toast(QStringLiteral("关注班级成功！"));
-  context_.keepStartAnswer(QString::fromLatin1(ServiceApi::kSelectRoomAssociatedByIds.path),
-                           QJsonObject{{"code", 0}, {"body", QJsonObject{{"followed", true}}}});
-}
+void CoursewarePlayDialog::onAttention_back(QJsonObject answer) { followAnswered(answer, true); }
 
 void CoursewarePlayDialog::onCancelAttention_back(QJsonObject answer) {
+  followAnswered(answer, false);
+}
+
+void CoursewarePlayDialog::followAnswered(const QJsonObject& answer, bool followed) {
   follow_->setEnabled(true);
   if (!succeeded(answer)) {
     toast(QStringLiteral("网络不给力，请检查网络后重试！"));
     return;
   }
-  toast(QStringLiteral("取消关注班级成功！"));
+  toast(followed ? QStringLiteral("关注班级成功！") : QStringLiteral("取消关注班级成功！"));
+  // The classroom's own button reads the same answer, and so does this one.
   context_.keepStartAnswer(QString::fromLatin1(ServiceApi::kSelectRoomAssociatedByIds.path),
-                           QJsonObject{{"code", 0}, {"body", QJsonObject{{"followed", false}}}});
+                           QJsonObject{{"code", 0}, {"body", QJsonObject{{"followed", followed}}}});
 }
 
 void CoursewarePlayDialog::slot_PButtonShare() {

@@ -109,6 +109,7 @@ private:
   void downloadFailed();
   void showStatus(const QString& text);
   void showFollowed(bool followed);
+  void followAnswered(const QJsonObject& answer, bool followed);
   void leaveFullSize();
   void deliverFrame();
   void toast(const QString& text);
