@@ -21,6 +21,7 @@
 #include "ChatMessageItem.h"
 #include "ChatPictureViewer.h"
 #include "ClassroomFixture.h"
+#include "ToneShare.h"
 #include "RecordVoiceDlg.h"
 #include "VoiceReadStore.h"
 #include "velmedia/velaudio_device.h"
@@ -42,28 +43,7 @@ QStringList contents(const QList<ChatMessageItem*>& items) {
   return out;
 }
 
-// Energy of one frequency in the left channel of 16-bit stereo samples (Goertzel),
-// relative to the channel's total.
-double toneShare(const QByteArray& pcm, int rate, double hz) {
-  const auto* frames = reinterpret_cast<const qint16*>(pcm.constData());
-  const int n = pcm.size() / 4;
-  std::vector<qint16> s(n);
-  for (int i = 0; i < n; ++i)
-    s[i] = frames[2 * i];
-  if (n < rate / 10)
-    return 0;
-  const double w = 2 * M_PI * hz / rate;
-  double q1 = 0, q2 = 0, total = 0;
-  for (int i = 0; i < n; ++i) {
-    const double x = s[i] / 32768.0;
-    const double q0 = 2 * std::cos(w) * q1 - q2 + x;
-    q2 = q1;
-    q1 = q0;
-    total += x * x;
-  }
-  const double power = q1 * q1 + q2 * q2 - 2 * std::cos(w) * q1 * q2;
-  return total > 0 ? power / (total * n / 2) : 0;
-}
+using testsupport::toneShare;
 
 class ChatE2E : public ClassroomTest {
 protected:

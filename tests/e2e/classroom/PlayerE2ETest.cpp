@@ -20,26 +20,11 @@
 #include "CoursewarePlayback.h"
 #include "CoursewareRenderWidget.h"
 #include "PlayerRules.h"
+#include "ToneShare.h"
 
 namespace {
 
-// Share of one frequency in n frames of the left channel of 16-bit stereo
-// samples (Goertzel); -1 for silence.
-double toneShare(const qint16* frames, int n, int rate, double hz) {
-  const double w = 2 * M_PI * hz / rate;
-  double q1 = 0, q2 = 0, total = 0;
-  for (int i = 0; i < n; ++i) {
-    const double x = frames[2 * i] / 32768.0;
-    const double q0 = 2 * std::cos(w) * q1 - q2 + x;
-    q2 = q1;
-    q1 = q0;
-    total += x * x;
-  }
-  if (total < n * 1e-6)
-    return -1;
-  const double power = q1 * q1 + q2 * q2 - 2 * std::cos(w) * q1 * q2;
-  return power / (total * n / 2);
-}
+using testsupport::toneShare;
 
 // The played sound in tenths of a second: how many held sound, and how many of
 // those were the tone. (A seek breaks the tone's phase, so it is judged piecewise.)
