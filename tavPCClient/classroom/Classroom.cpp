@@ -58,6 +58,12 @@ Classroom::~Classroom() {
   delete whiteboard_;
   if (currentClassroom == this)
     currentClassroom = nullptr;
+  // The parts reach the context until they are gone, and the context the
+  // session, messenger and dispatch made before it. Qt deletes children first
+  // made, first gone, which would take the context before the parts: they go
+  // here the other way round, newest first, as members would.
+  while (!children().isEmpty())
+    delete children().last();
 }
 
 Classroom* Classroom::current() {

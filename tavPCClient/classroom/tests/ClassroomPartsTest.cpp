@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include "ClassControl.h"
+#include "Classroom.h"
 #include "ClassStage.h"
 #include "ClassroomComponent.h"
 #include "ClassroomHeader.h"
@@ -179,3 +181,19 @@ TEST(ClassControlTest, ANewcomerAsksTheStarterForTheShareAndTheBoard) {
 }
 
 }  // namespace
+
+// The whole window goes without servers: every part (made after the context,
+// as each component is) still finds the context while it is deleted, and the
+// context goes after them.
+TEST(ClassroomWindowTest, PartsGoBeforeTheContextTheyReach) {
+  ClassroomEntry entry = ClassroomRig::makeEntry(kTeacher, kTeacher);
+  auto* window = new Classroom(entry);
+  QPointer<ClassroomContext> context = window->findChild<ClassroomContext*>();
+  ASSERT_FALSE(context.isNull());
+  bool contextThere = false;
+  auto* lastPart = new QObject(window);
+  QObject::connect(lastPart, &QObject::destroyed, [&] { contextThere = !context.isNull(); });
+  delete window;
+  EXPECT_TRUE(contextThere);
+  EXPECT_TRUE(context.isNull());
+}
