@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -11,6 +12,7 @@
 
 #include "LocalConfig.h"
 #include "LoginInfo.h"
+#include "NetworkAccess.h"
 
 namespace {
 std::atomic<int> pendingRequests{0};
@@ -25,9 +27,7 @@ bool isJsonScalar(const QByteArray& data) {
 }
 }  // namespace
 
-HttpRequest::HttpRequest() : QObject(nullptr) {
-  connect(&manager_, &QNetworkAccessManager::finished, this, &HttpRequest::onFinshed);
-}
+HttpRequest::HttpRequest() : QObject(nullptr) {}
 
 HttpRequest::~HttpRequest() {
   if (pending_)
@@ -55,10 +55,11 @@ void HttpRequest::request(const QString& url, const QString& body, int kind, voi
   body_ = body;
 
   QNetworkReply* reply = nullptr;
+  QNetworkAccessManager& manager = NetworkAccess::manager();
   if (kind == kJson)
-    reply = manager_.post(req, body_.toUtf8());
+    reply = manager.post(req, body_.toUtf8());
   else if (kind == kImage || kind == kBytes)
-    reply = manager_.get(req);
+    reply = manager.get(req);
   if (!reply) {
     // Nothing was sent and nothing will answer: do not linger.
     deleteLater();
@@ -66,6 +67,7 @@ void HttpRequest::request(const QString& url, const QString& body, int kind, voi
   }
   pending_ = true;
   ++pendingRequests;
+  connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinshed(reply); });
   if (kind == kBytes) {
     connect(reply, &QNetworkReply::downloadProgress, this,
             [this, reply](qint64 received, qint64 total) {

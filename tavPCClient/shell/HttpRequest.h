@@ -3,12 +3,12 @@
 // as bytes with its progress reported (kind 2). Create it with new, connect the one
 // requestFinshed overload you want, call request(); the object emits exactly
 // one answer (an empty one on a network error or time-out) and deletes itself.
+// Requests of one thread share its network access manager (NetworkAccess.h).
 #pragma once
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPixmap>
 #include <QString>
@@ -66,7 +66,6 @@ private:
   void emitJson(const QJsonArray& array);
   void emitImage(const QPixmap& pixmap);
 
-  QNetworkAccessManager manager_;
   int kind_ = kJson;
   void* userData_ = nullptr;
   QString body_;
