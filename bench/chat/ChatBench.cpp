@@ -31,7 +31,7 @@
 #include "LoginInfo.h"
 #include "Sections.h"
 #include "ServiceApi.h"
-#include "ServiceCalls.h"
+#include "SyncServiceCalls.h"
 #include "TestCredentials.h"
 
 namespace benchchat {
@@ -71,7 +71,9 @@ bool waitFor(const std::function<bool()>& done, int limitMs = 60000) {
   return true;
 }
 
-QString ticketOf(const QString& account) { return testsupport::loginAs(account).ticket; }
+QString ticketOf(const QString& account) {
+  return testsupport::loginAs(account).ticket;
+}
 
 double percentile(std::vector<double> v, double p) {
   if (v.empty())
@@ -142,7 +144,8 @@ int runText(int argc, char** argv) {
     return 1;
   }
   LoginInfo::current().ticket = ticketOf("teacher");
-  ChatMember* teacher = room.add(kTeacher, 1, QStringLiteral("王老师"), LoginInfo::current().ticket);
+  ChatMember* teacher =
+      room.add(kTeacher, 1, QStringLiteral("王老师"), LoginInfo::current().ticket);
   std::vector<ChatMember*> receivers;
   for (int i = 0; i < o.members; ++i)
     receivers.push_back(room.add(20001 + i, 2, QStringLiteral("同学%1").arg(i + 1), QString()));
@@ -167,9 +170,11 @@ int runText(int argc, char** argv) {
     }
     lastShown.push_back(t.nsecsElapsed() / 1e6);
   }
-  std::printf("text, %d members, %d messages: shown at the last member p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
-              o.members, o.messages, percentile(lastShown, 0.5), percentile(lastShown, 0.99),
-              percentile(lastShown, 1.0));
+  std::printf(
+      "text, %d members, %d messages: shown at the last member p50 %.1f ms, p99 %.1f ms, max %.1f "
+      "ms\n",
+      o.members, o.messages, percentile(lastShown, 0.5), percentile(lastShown, 0.99),
+      percentile(lastShown, 1.0));
   room.members.clear();
   LocalDatabase::close();
   return 0;
@@ -222,9 +227,10 @@ int runPhoto(int argc, char** argv) {
     thumbShown.push_back(t.nsecsElapsed() / 1e6);
     QThread::msleep(2);  // a new file name (milliseconds) for the next one
   }
-  std::printf("photo, %d sends: thumbnail shown at the receiver p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
-              o.photos, percentile(thumbShown, 0.5), percentile(thumbShown, 0.99),
-              percentile(thumbShown, 1.0));
+  std::printf(
+      "photo, %d sends: thumbnail shown at the receiver p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
+      o.photos, percentile(thumbShown, 0.5), percentile(thumbShown, 0.99),
+      percentile(thumbShown, 1.0));
   room.members.clear();
   LocalDatabase::close();
   return 0;

@@ -72,9 +72,10 @@ void ClassControl::slot_start_class_ack(int result) {
 }
 
 void ClassControl::HttpRequest_StartClass() {
-  context_.post(ServiceApi::kOpenRoom,
-                FormBody(ServiceApi::kOpenRoom.body).arg(context_.roomId()).arg(context_.ownUserId()),
-                this, &ClassControl::onStartClass);
+  context_.service().post(
+      ServiceApi::kOpenRoom,
+      FormBody(ServiceApi::kOpenRoom.body).arg(context_.roomId()).arg(context_.ownUserId()), this,
+      &ClassControl::onStartClass);
 }
 
 void ClassControl::onStartClass(QJsonObject answer) {

@@ -6,13 +6,13 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include "AnnotationControl.h"
 #include "CheckSelfDevice.h"
 #include "ClassControl.h"
 #include "Classroom.h"
 #include "ClassroomContext.h"
 #include "FormBody.h"
 #include "HeartbeatInRoom.h"
-#include "HttpRequest.h"
 #include "LocalConfig.h"
 #include "LoginInfo.h"
 #include "MediaControl.h"
@@ -26,10 +26,9 @@
 #include "RoomMessenger.h"
 #include "RoomPeerPath.h"
 #include "RoomSession.h"
-#include "SharedArea.h"
 #include "ServiceApi.h"
+#include "SharedArea.h"
 #include "VideoPresenter.h"
-#include "AnnotationControl.h"
 #include "Whiteboard.h"
 
 namespace {
@@ -46,8 +45,7 @@ void Classroom::connectMediaEvents() {
   MediaEventBridge* b = bridge_;
   connect(b, &MediaEventBridge::signal_new_media_coming, session_, &RoomSession::mediaOpened, q);
   connect(b, &MediaEventBridge::signal_close_media, session_, &RoomSession::mediaClosed, q);
-  connect(b, &MediaEventBridge::signal_existing_media, session_, &RoomSession::setExistingMedia,
-          q);
+  connect(b, &MediaEventBridge::signal_existing_media, session_, &RoomSession::setExistingMedia, q);
   connect(b, &MediaEventBridge::signal_user_enter_room, roster_,
           &MemberRoster::slot_user_enter_room, q);
   connect(b, &MediaEventBridge::signal_user_leave_from_room, roster_,
@@ -81,9 +79,9 @@ void Classroom::connectMediaEvents() {
 
 // Start-up: the member list first, then the media library.
 void Classroom::initUserList() {
-  context_->post(ServiceApi::kFindRoomOnlineUser,
-                 FormBody(ServiceApi::kFindRoomOnlineUser.body).arg(entry_.roomId), this,
-                 &Classroom::onGetUserList);
+  context_->service().post(ServiceApi::kFindRoomOnlineUser,
+                           FormBody(ServiceApi::kFindRoomOnlineUser.body).arg(entry_.roomId), this,
+                           &Classroom::onGetUserList);
 }
 
 void Classroom::onGetUserList(QJsonObject answer) {
@@ -110,8 +108,9 @@ void Classroom::initMedia() {
     bridge_->setLibrary(media_);
     context_->setMedia(media_);
     // Pictures in the layout that is painted as it is: one conversion per frame, in the library.
-    const bool painted = media_->media_ctrl(media_cmd_frame_format,
-                                            reinterpret_cast<void*>(intptr_t{pavo_frame_rgb32})) == 0;
+    const bool painted =
+        media_->media_ctrl(media_cmd_frame_format,
+                           reinterpret_cast<void*>(intptr_t{pavo_frame_rgb32})) == 0;
     videoPresenter_->setBytesPerPixel(painted ? 4 : 3);
     applySavedDevices();
     peerPath_ = std::make_unique<RoomPeerPathOver<Libpavo>>(media_);
@@ -185,8 +184,9 @@ void Classroom::fireStartRequests() {
   const quint32 room = entry_.roomId;
   auto keep = [this](const ServiceEndpoint& endpoint, const QString& body) {
     const QString path = QString::fromLatin1(endpoint.path);
-    context_->post(endpoint, body, context_,
-                   [this, path](QJsonObject answer) { context_->keepStartAnswer(path, answer); });
+    context_->service().post(endpoint, body, context_, [this, path](QJsonObject answer) {
+      context_->keepStartAnswer(path, answer);
+    });
   };
   keep(ServiceApi::kGiftFindAll, QString());
   keep(ServiceApi::kMedalFindAll, QString());
@@ -200,12 +200,8 @@ void Classroom::fireStartRequests() {
   keep(ServiceApi::kGetSharingInfo, FormBody(ServiceApi::kGetSharingInfo.body).arg(room));
   const QString avatar = LoginInfo::current().avatarPath;
   if (!avatar.isEmpty()) {
-    auto* request = new HttpRequest;
-    connect(request, qOverload<QPixmap>(&HttpRequest::requestFinshed), context_,
-            [this](QPixmap picture) { context_->setOwnAvatar(picture); });
-    request->request(HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kUploadPrefix) +
-                                             QLatin1Char('/') + avatar),
-                     QString(), HttpRequest::kImage);
+    context_->service().fetchPicture(avatar, context_,
+                                     [this](QPixmap picture) { context_->setOwnAvatar(picture); });
   }
 }
 

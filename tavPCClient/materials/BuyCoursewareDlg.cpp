@@ -37,9 +37,10 @@ BuyCoursewareDlg::BuyCoursewareDlg(ClassroomContext& context, int coursewareId, 
 
 void BuyCoursewareDlg::btnBuy_clicked() {
   buy_->setEnabled(false);  // one purchase, however often it is clicked
-  context_.post(ServiceApi::kAddOrderInfo,
-                FormBody(ServiceApi::kAddOrderInfo.body).arg(id_).arg(context_.ownUserId()), this,
-                [this](QJsonObject answer) { onAddOrderBack(answer); });
+  context_.service().post(
+      ServiceApi::kAddOrderInfo,
+      FormBody(ServiceApi::kAddOrderInfo.body).arg(id_).arg(context_.ownUserId()), this,
+      [this](QJsonObject answer) { onAddOrderBack(answer); });
 }
 
 void BuyCoursewareDlg::onAddOrderBack(QJsonObject answer) {

@@ -15,7 +15,6 @@
 #include "EditCoursewareDlg.h"
 #include "FormBody.h"
 #include "LoginInfo.h"
-#include "QNMessageBox.h"
 #include "RoomMember.h"
 #include "RoomMessage.h"
 #include "RoomMessageTypes.h"
@@ -79,11 +78,6 @@ CoursewareList::CoursewareList(ClassroomContext& context, QWidget* parent)
   connect(previous, &QPushButton::clicked, this, &CoursewareList::btnPrevPage_clicked);
   connect(next, &QPushButton::clicked, this, &CoursewareList::btnNextPage_clicked);
 
-  confirm_ = [this](const QString& text) {
-    QNMessageBox box(context_.window());
-    box.setMessage(text, QStringLiteral("确定"), QStringLiteral("取消"));
-    return box.exec() == QDialog::Accepted;
-  };
   runDialog_ = [](QDialog& dialog) { return dialog.exec(); };
   context_.handleRoomMessages({MSG_COURSEWARE_STATUS}, this,
                               [this](const QJsonObject& msg) { onRoomMessage(msg); });
@@ -114,16 +108,16 @@ void CoursewareList::request() {
   // Only the newest request's answer is shown: an older one, arriving late,
   // would bring back rows deleted or pages left since.
   const quint64 serial = ++requestSerial_;
-  context_.post(ServiceApi::kFindCoursewareByRoomId,
-                FormBody(ServiceApi::kFindCoursewareByRoomId.body)
-                    .arg(context_.roomId())
-                    .arg(kRowsPerPage)
-                    .arg(page_)
-                    .arg(context_.ownUserId()),
-                this, [this, serial](QJsonObject answer) {
-                  if (serial == requestSerial_)
-                    onGetCoursewares(answer);
-                });
+  context_.service().post(ServiceApi::kFindCoursewareByRoomId,
+                          FormBody(ServiceApi::kFindCoursewareByRoomId.body)
+                              .arg(context_.roomId())
+                              .arg(kRowsPerPage)
+                              .arg(page_)
+                              .arg(context_.ownUserId()),
+                          this, [this, serial](QJsonObject answer) {
+                            if (serial == requestSerial_)
+                              onGetCoursewares(answer);
+                          });
 }
 
 void CoursewareList::btnPrevPage_clicked() {
@@ -178,9 +172,10 @@ void CoursewareList::onGetCoursewares(QJsonObject answer) {
 void CoursewareList::onWatchCourseware(CoursewareItem* item) {
   if (!item)
     return;
-  context_.post(ServiceApi::kCoursewareFindById,
-                FormBody(ServiceApi::kCoursewareFindById.body).arg(item->id()).arg(context_.ownUserId()),
-                this, [this](QJsonObject answer) { onFindById(answer); });
+  context_.service().post(
+      ServiceApi::kCoursewareFindById,
+      FormBody(ServiceApi::kCoursewareFindById.body).arg(item->id()).arg(context_.ownUserId()),
+      this, [this](QJsonObject answer) { onFindById(answer); });
 }
 
 void CoursewareList::onFindById(QJsonObject answer) {
@@ -230,25 +225,27 @@ void CoursewareList::onEditCourseware(CoursewareItem* item) {
 void CoursewareList::onDeleteCourseware(CoursewareItem* item) {
   if (!item || !context_.session().hasTeacherRights())
     return;
-  if (!confirm_(QStringLiteral("确定要删除该课件吗吗?")))
+  if (!context_.dialogs().confirm(QStringLiteral("确定要删除该课件吗吗?")))
     return;
   const int id = item->id();
-  context_.post(ServiceApi::kDeleteCourseware, FormBody(ServiceApi::kDeleteCourseware.body).arg(id),
-                this, [this, id](QJsonObject answer) {
-                  if (!succeeded(answer)) {
-                    context_.toast(QStringLiteral("删除课件失败！"));
-                    return;
-                  }
-                  context_.toast(QStringLiteral("删除课件成功！"));
-                  for (CoursewareItem* shown : items())
-                    if (shown->id() == id) {
-                      rows_->removeWidget(shown);
-                      shown->hide();
-                      shown->deleteLater();
-                    }
-                  // The page fills up again from the service, which has the delete by now.
-                  request();
-                });
+  context_.service().post(ServiceApi::kDeleteCourseware,
+                          FormBody(ServiceApi::kDeleteCourseware.body).arg(id), this,
+                          [this, id](QJsonObject answer) {
+                            if (!succeeded(answer)) {
+                              context_.toast(QStringLiteral("删除课件失败！"));
+                              return;
+                            }
+                            context_.toast(QStringLiteral("删除课件成功！"));
+                            for (CoursewareItem* shown : items())
+                              if (shown->id() == id) {
+                                rows_->removeWidget(shown);
+                                shown->hide();
+                                shown->deleteLater();
+                              }
+                            // The page fills up again from the service, which has the delete by
+                            // now.
+                            request();
+                          });
 }
 
 void CoursewareList::onRoomMessage(const QJsonObject& msg) {

@@ -28,7 +28,6 @@ public:
   QString emptyText() const;
 
   // For tests: the question's answer, and the dialogs (accepted or not).
-  void setConfirm(std::function<bool(const QString&)> confirm) { confirm_ = std::move(confirm); }
   void setDialogRunner(std::function<int(QDialog&)> run) { runDialog_ = std::move(run); }
 
 public slots:
@@ -54,6 +53,5 @@ private:
   int shownPage_ = 0;
   int totalPages_ = 0;
   quint64 requestSerial_ = 0;
-  std::function<bool(const QString&)> confirm_;
   std::function<int(QDialog&)> runDialog_;
 };

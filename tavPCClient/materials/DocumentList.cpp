@@ -13,9 +13,8 @@
 #include "ClassroomContext.h"
 #include "DocumentItem.h"
 #include "FormBody.h"
-#include "QNMessageBox.h"
-#include "RoomMessage.h"
 #include "RoomMember.h"
+#include "RoomMessage.h"
 #include "RoomMessageTypes.h"
 #include "ServiceApi.h"
 #include "SharedArea.h"
@@ -81,16 +80,11 @@ DocumentList::DocumentList(ClassroomContext& context, SharedArea& area, QWidget*
   layout->addLayout(head);
   layout->addWidget(scroll, 1);
 
-  confirm_ = [this](const QString& text) {
-    QNMessageBox box(context_.window());
-    box.setMessage(text, QStringLiteral("确定"), QStringLiteral("取消"));
-    return box.exec() == QDialog::Accepted;
-  };
   chooser_ = [this] {
     // Qt separates patterns with spaces.
-    return QFileDialog::getOpenFileName(context_.window(), QStringLiteral("选择教案文件"),
-                                        QString(),
-                                        QStringLiteral("教案文件(*.pptx *.docx *.pdf *.ppt *.doc)"));
+    return QFileDialog::getOpenFileName(
+        context_.window(), QStringLiteral("选择教案文件"), QString(),
+        QStringLiteral("教案文件(*.pptx *.docx *.pdf *.ppt *.doc)"));
   };
   connect(upload_, &QPushButton::clicked, this, &DocumentList::btnUploadDocument_clicked);
   connect(deleteAll_, &QPushButton::clicked, this, &DocumentList::onDeleteAllDocumentItem);
@@ -231,13 +225,13 @@ void DocumentList::uploadingDocDlg_closed() {
 }
 
 void DocumentList::onUploadSharingFileFinished(QString baseName, int pages) {
-  context_.post(ServiceApi::kAddSharingInfo,
-                FormBody(ServiceApi::kAddSharingInfo.body)
-                    .arg(context_.roomId())
-                    .arg(baseName)
-                    .arg(baseName)
-                    .arg(pages),
-                this, [this](QJsonObject answer) { onAddSharingInfo(answer); });
+  context_.service().post(ServiceApi::kAddSharingInfo,
+                          FormBody(ServiceApi::kAddSharingInfo.body)
+                              .arg(context_.roomId())
+                              .arg(baseName)
+                              .arg(baseName)
+                              .arg(pages),
+                          this, [this](QJsonObject answer) { onAddSharingInfo(answer); });
 }
 
 void DocumentList::onAddSharingInfo(QJsonObject answer) {
@@ -265,17 +259,17 @@ void DocumentList::onMoveToTop(DocumentItem* item) {
   if (!item || !find(item->id()))
     return;
   const int id = item->id();
-  context_.post(ServiceApi::kMoveSharingTop,
-                FormBody(ServiceApi::kMoveSharingTop.body).arg(id).arg(context_.roomId()), this,
-                [this, id](QJsonObject answer) {
-                  DocumentItem* moved = find(id);
-                  if (!succeeded(answer) || !moved) {
-                    context_.toast(QStringLiteral("置顶教案失败！"));
-                    return;
-                  }
-                  rows_->removeWidget(moved);
-                  rows_->insertWidget(0, moved);
-                });
+  context_.service().post(ServiceApi::kMoveSharingTop,
+                          FormBody(ServiceApi::kMoveSharingTop.body).arg(id).arg(context_.roomId()),
+                          this, [this, id](QJsonObject answer) {
+                            DocumentItem* moved = find(id);
+                            if (!succeeded(answer) || !moved) {
+                              context_.toast(QStringLiteral("置顶教案失败！"));
+                              return;
+                            }
+                            rows_->removeWidget(moved);
+                            rows_->insertWidget(0, moved);
+                          });
 }
 
 // ---- deleting ----
@@ -288,18 +282,19 @@ void DocumentList::onDeleteSelfDocumentItem(int id, bool bDelAllCall) {
       context_.toast(QStringLiteral("教案正在共享，不能删除。"));
     return;
   }
-  if (!bDelAllCall && !confirm_(QStringLiteral("您是否确定要删除此教案?")))
+  if (!bDelAllCall && !context_.dialogs().confirm(QStringLiteral("您是否确定要删除此教案?")))
     return;
-  context_.post(ServiceApi::kDelSharingInfo, FormBody(ServiceApi::kDelSharingInfo.body).arg(id),
-                this, [this, id, bDelAllCall](QJsonObject answer) {
-                  onDeleteOneDoc_back(answer, id, bDelAllCall);
-                });
+  context_.service().post(ServiceApi::kDelSharingInfo,
+                          FormBody(ServiceApi::kDelSharingInfo.body).arg(id), this,
+                          [this, id, bDelAllCall](QJsonObject answer) {
+                            onDeleteOneDoc_back(answer, id, bDelAllCall);
+                          });
   if (bDelAllCall)
     ++deletingAll_;
 }
 
 void DocumentList::onDeleteAllDocumentItem() {
-  if (items().isEmpty() || !confirm_(QStringLiteral("您是否确定要删除全部教案?")))
+  if (items().isEmpty() || !context_.dialogs().confirm(QStringLiteral("您是否确定要删除全部教案?")))
     return;
   const QList<DocumentItem*> all = items();
   for (DocumentItem* item : all)

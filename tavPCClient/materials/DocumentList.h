@@ -20,7 +20,6 @@ class QPushButton;
 class QVBoxLayout;
 class SharedArea;
 
-
 class DocumentList : public QWidget {
   Q_OBJECT
 
@@ -35,7 +34,6 @@ public:
   UploadingDocDlg* uploadDialog() const { return uploading_; }
 
   // For tests: the questions' answer and the file the chooser returns.
-  void setConfirm(std::function<bool(const QString&)> confirm) { confirm_ = std::move(confirm); }
   void setChooser(std::function<QString()> chooser) { chooser_ = std::move(chooser); }
 
 public slots:
@@ -67,6 +65,5 @@ private:
   QPointer<UploadingDocDlg> uploading_;
   int sharedDoc_ = -1;
   int deletingAll_ = 0;  // deletions of a "delete all" still to answer
-  std::function<bool(const QString&)> confirm_;
   std::function<QString()> chooser_;
 };

@@ -62,13 +62,13 @@ void EditCoursewareDlg::btnOk_clicked() {
   }
   sentPrice_ = price;
   ok_->setEnabled(false);  // one request at a time
-  context_.post(ServiceApi::kUpdateRoomCourseware,
-                FormBody(ServiceApi::kUpdateRoomCourseware.body)
-                    .arg(id_)
-                    .arg(name())
-                    .arg(price)
-                    .arg(summary()),
-                this, [this](QJsonObject answer) { onUpdateBack(answer); });
+  context_.service().post(ServiceApi::kUpdateRoomCourseware,
+                          FormBody(ServiceApi::kUpdateRoomCourseware.body)
+                              .arg(id_)
+                              .arg(name())
+                              .arg(price)
+                              .arg(summary()),
+                          this, [this](QJsonObject answer) { onUpdateBack(answer); });
 }
 
 void EditCoursewareDlg::onUpdateBack(QJsonObject answer) {

@@ -1,12 +1,16 @@
 // The shared area: what everybody sees in the middle of the classroom (the
 // blank board or a template, a picture, a page of a shared document) and how
 // the member holding the sharing right steers it. The sharer takes the right
-// from the media library, puts the file where the others fetch it, and
+// from the media server, puts the file where the others fetch it, and
 // announces the share state; rotation, page, display mode and the visible
 // part follow as peer messages that every member (the sender too) applies.
 // A newcomer asks the sharer for the state. The whiteboard canvas lies over
 // the picture, so it is told where the picture lies and is cleared when the
 // picture changes.
+//
+// The state and its messages are ShareState's, the files SharedFiles', the
+// buttons ShareControlBar's; this part joins them to the room, the sharing
+// right and the picture shown.
 #pragma once
 
 #include <QHash>
@@ -16,56 +20,42 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
-#include <functional>
-#include <optional>
 
 #include "ClassroomComponent.h"
-#include "FileServer.h"
 #include "PicRenderWidget.h"
+#include "ShareState.h"
 #include "SharedAreaView.h"
 
 class ClassroomContext;
 class MediaEventBridge;
-
-class QComboBox;
-class QLabel;
-class QPushButton;
+class ShareControlBar;
+class SharedFiles;
 class QWidget;
 
 class SharedArea : public QObject, public ClassroomComponent, public SharedAreaView {
   Q_OBJECT
 
 public:
-  // The share state every member holds alike once it is synchronised.
-  struct State {
-    int mode = 0;            // "fileType": 1 template, 2 picture, 3 document page
-    QString fileName;        // template, picture file or document name
-    quint32 uploader = 0;    // "fileUploaderUserId"
-    int rotation = 0;        // "curRotateAngle"
-    int page = 1;            // "curPage"
-    int pages = 0;           // "totalPageCount"
-    int displayMode = 0;     // "picDispMode": 0 fit, 1 actual size
-    QRect rect;              // the visible part in actual-size mode, picture pixels
-    int docId = -1;          // "id" of a shared document
-  };
+  using State = ShareState::State;
 
   explicit SharedArea(ClassroomContext& context, QObject* parent = nullptr);
   ~SharedArea() override;
 
   // The area itself and the sharer's buttons (page, rotation, fit/actual).
   PicRenderWidget* view() const { return view_; }
-  QWidget* controlBar() const { return bar_; }
+  QWidget* controlBar() const;
   // The share events of the media library.
   void listenTo(MediaEventBridge& bridge);
 
-  const State& state() const { return state_; }
+  const State& state() const { return model_->state(); }
+  const ShareState& model() const { return *model_; }
   // The picture as decoded, before rotation; null while none is shown.
   QPixmap picture() const { return original_; }
   bool isSharer() const;
   // Where this member's files live (the data folder unless a test says otherwise).
   void setDataFolder(const QString& folder);
-  QString dataFolder() const { return dataFolder_; }
-  void setTicket(const QString& ticket) { ticket_ = ticket; }
+  QString dataFolder() const;
+  void setTicket(const QString& ticket);
   // Local places of shared files.
   QString ownPictureFolder() const;
   QString pictureFile(quint32 uploader, const QString& fileName) const;
@@ -79,9 +69,6 @@ public:
 
   // ClassroomComponent
   void classStopping() override;
-
-  // For tests: what the message boxes answer (an information box by default).
-  void setInform(std::function<void(const QString&)> inform) { inform_ = std::move(inform); }
 
 public slots:
   // Sharing: a template in place, a picture (chosen, from the chat or the
@@ -121,24 +108,15 @@ signals:
   void sharedDocumentChanged(int docId);
 
 private:
-  struct Pending {
-    int mode = 0;
-    QString path;  // template or prepared picture
-    int docId = -1;
-    QString document;
-    int pages = 0;
-    quint32 uploader = 0;
-  };
-
   void onRoomMessage(const QJsonObject& msg);
-  void applyShareState(const QJsonObject& msg);
-  void onShareStateQuery(const QJsonObject& msg);
-  QJsonObject shareStateMessage() const;
-  // Takes the sharing right for what waits in pending_; granted() follows.
+  // Takes the sharing right for what waits in the model; granted() follows.
   void takeShare();
   void granted();
   void showBlankBoard();
   void classStateChanged(bool running);
+  // What a change of the state means for the picture shown.
+  void follow(ShareState::Change change);
+  void showSharedFile();
 
   // Shows a file: decode, rotate, fit or the stored part at actual size.
   bool showFile(const QString& path);
@@ -146,39 +124,25 @@ private:
   void showDocumentPage();
   void fetchPage(int page, bool showWhenDone);
   void refreshBar();
-  // The sharer turns to page: announced to every member, applied here, the board cleared.
-  void sendPageTurn(int page);
   void clearBoard();
   void placeCanvas();
   // Sends to the room (the type decides the transport) and applies it here.
   void sendAndApply(const QJsonObject& msg);
   void report(const QString& type);
-  transfer::FileServer fileServer() const;
   QSize areaSize() const;
   QSize rotatedSize() const;
 
   ClassroomContext& context_;
+  ShareState* model_;
+  SharedFiles* files_;
   // Placed in the window's layout, which owns them then.
   QPointer<PicRenderWidget> view_;
-  QPointer<QWidget> bar_;
-  QPushButton* previous_;
-  QPushButton* next_;
-  QComboBox* goTo_;
-  QLabel* pageLabel_;
-  QPushButton* forward_;
-  QPushButton* reverse_;
-  QPushButton* adapt_;
+  QPointer<ShareControlBar> bar_;
 
-  State state_;
   QPixmap original_;
-  QString shownPath_;
   QString sharedPicturePath_;  // the sharer's own copy
   bool fromPhone_ = false;
-  std::optional<Pending> pending_;
   bool awaitingAck_ = false;
-  QString dataFolder_;
-  QString ticket_;
   QString waitingFor_;  // the file a download brings, shown when it arrives
-  std::function<void(const QString&)> inform_;
   QHash<int, quint32> uploaderOf_;
 };

@@ -11,28 +11,10 @@
 #include <QVBoxLayout>
 
 #include "ClassroomContext.h"
+#include "Convert2UI.h"
 #include "LoginInfo.h"
-#include "QNMessageBox.h"
 #include "ShareRules.h"
 #include "Upload2UI.h"
-
-namespace {
-
-UploadingDocDlg::ClientMaker& clientMaker() {
-  static UploadingDocDlg::ClientMaker maker;
-  return maker;
-}
-UploadingDocDlg::ClientEnder& clientEnder() {
-  static UploadingDocDlg::ClientEnder ender;
-  return ender;
-}
-
-}  // namespace
-
-void UploadingDocDlg::setClientMaker(ClientMaker maker, ClientEnder ender) {
-  clientMaker() = std::move(maker);
-  clientEnder() = std::move(ender);
-}
 
 UploadingDocDlg::UploadingDocDlg(ClassroomContext& context, const QString& dataFolder,
                                  const QString& srcPath, QWidget* parent)
@@ -40,13 +22,16 @@ UploadingDocDlg::UploadingDocDlg(ClassroomContext& context, const QString& dataF
       context_(context),
       srcPath_(srcPath),
       baseName_(QFileInfo(srcPath).completeBaseName()),
+      conversion_(new Convert2UI(this)),
       status_(new QLabel(this)),
       progress_(new QProgressBar(this)) {
   setObjectName(QStringLiteral("UploadingDocDlg"));
   setWindowTitle(QStringLiteral("教案：%1").arg(baseName_));
   setMinimumWidth(360);
   const QString root = dataFolder.endsWith(QLatin1Char('/')) ? dataFolder : dataFolder + '/';
-  outFolder_ = root + QStringLiteral("sharingfiles/%1/%2").arg(QString::number(context_.roomId()), baseName_);
+  outFolder_ =
+      root +
+      QStringLiteral("sharingfiles/%1/%2").arg(QString::number(context_.roomId()), baseName_);
   QDir().mkpath(outFolder_);
   status_->setObjectName(QStringLiteral("uploadStatus"));
   status_->setTextFormat(Qt::PlainText);
@@ -59,17 +44,10 @@ UploadingDocDlg::UploadingDocDlg(ClassroomContext& context, const QString& dataF
   layout->addWidget(status_);
   layout->addWidget(progress_);
 
-  confirm_ = [this](const QString& text) {
-    QNMessageBox box(this);
-    box.setMessage(text, QStringLiteral("确定"), QStringLiteral("取消"));
-    return box.exec() == QDialog::Accepted;
-  };
-  const auto q = Qt::QueuedConnection;
-  connect(this, &UploadingDocDlg::_fc_progress, this, &UploadingDocDlg::__fc_progress, q);
-  connect(this, &UploadingDocDlg::_fc_error, this, &UploadingDocDlg::__fc_error, q);
-  connect(this, &UploadingDocDlg::_fc_complete, this, &UploadingDocDlg::__fc_complete, q);
-  connect(this, &UploadingDocDlg::_fc_upload_progress, this,
-          &UploadingDocDlg::__fc_upload_progress, q);
+  connect(conversion_, &Convert2UI::pageConverted, this, &UploadingDocDlg::__fc_progress);
+  connect(conversion_, &Convert2UI::failed, this, &UploadingDocDlg::__fc_error);
+  connect(conversion_, &Convert2UI::completed, this, &UploadingDocDlg::__fc_complete);
+  connect(conversion_, &Convert2UI::documentSent, this, &UploadingDocDlg::__fc_upload_progress);
 }
 
 UploadingDocDlg::~UploadingDocDlg() {
@@ -85,22 +63,16 @@ void UploadingDocDlg::setStatus(const QString& text) {
 }
 
 void UploadingDocDlg::start() {
-  endClient();
   const ServerAddress& server = context_.entry().documentServer;
-  const QByteArray host = server.host.toLocal8Bit();
-  const QByteArray src = srcPath_.toLocal8Bit();
-  const QByteArray out = outFolder_.toLocal8Bit();
-  const unsigned short port =
-      server.port > 0 && server.port <= 65535 ? static_cast<unsigned short>(server.port) : 0;
-  if (clientMaker()) {
-    client_ = clientMaker()(host.constData(), port, src.constData(), out.constData(),
-                            context_.ownUserId(), context_.roomId(), this);
-  } else {
-    qn::set_falco_credential(context_.entry().credential.toUtf8().constData());
-    client_ = qn::create_falco_client(host.constData(), port, src.constData(), out.constData(),
-                                      context_.ownUserId(), context_.roomId(), this);
-  }
-  if (!client_)
+  Convert2UI::Job job;
+  job.host = server.host;
+  job.port = server.port > 0 && server.port <= 65535 ? static_cast<quint16>(server.port) : 0;
+  job.source = srcPath_;
+  job.outFolder = outFolder_;
+  job.userId = context_.ownUserId();
+  job.roomId = context_.roomId();
+  job.credential = context_.entry().credential;
+  if (!conversion_->start(job))
     __fc_error(fc_error_file);
 }
 
@@ -112,30 +84,10 @@ void UploadingDocDlg::restart(const QString& srcPath) {
 }
 
 void UploadingDocDlg::endClient() {
-  if (!client_)
-    return;
-  void* client = client_;
-  client_ = nullptr;
-  if (clientEnder())
-    clientEnder()(client);
-  else
-    qn::destory_falco_client(client);
+  conversion_->stop();
 }
 
-// ---- the client's reports ----
-
-void UploadingDocDlg::on_progress(int curr, int total, const char* pageFile) {
-  emit _fc_progress(curr, total, QString::fromLocal8Bit(pageFile ? pageFile : ""));
-}
-void UploadingDocDlg::on_error(int err) {
-  emit _fc_error(err);
-}
-void UploadingDocDlg::on_complete() {
-  emit _fc_complete();
-}
-void UploadingDocDlg::on_upload_progress(unsigned curr, unsigned total) {
-  emit _fc_upload_progress(curr, total);
-}
+// ---- the conversion's reports ----
 
 void UploadingDocDlg::__fc_upload_progress(unsigned curr, unsigned total) {
   if (totalPages_ != 0 || total == 0)
@@ -249,7 +201,8 @@ void UploadingDocDlg::closeEvent(QCloseEvent* event) {
     return;
   }
   if (!finished_ &&
-      !confirm_(QStringLiteral("关闭上传窗口将会导致上传终止，您确定要放弃上传教案吗？"))) {
+      !context_.dialogs().confirm(
+          QStringLiteral("关闭上传窗口将会导致上传终止，您确定要放弃上传教案吗？"), this)) {
     event->ignore();
     return;
   }

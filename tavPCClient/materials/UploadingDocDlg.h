@@ -1,8 +1,8 @@
-// Uploading a lesson plan: the conversion client turns the document into one
-// picture per page (reported page by page), each page is scaled like a shared
-// picture when it is large and put in the room's files; when every page is
-// there the document is finished. A failed conversion starts again by itself
-// a few times. Closing early asks first and stops everything.
+// Uploading a lesson plan: the conversion (a Convert2UI) turns the document
+// into one picture per page (reported page by page), each page is scaled like
+// a shared picture when it is large and put in the room's files; when every
+// page is there the document is finished. A failed conversion starts again by
+// itself a few times. Closing early asks first and stops everything.
 #pragma once
 
 #include <QDialog>
@@ -11,13 +11,13 @@
 #include <functional>
 
 #include "FileServer.h"
-#include "libfalco/libfalco.h"
 
 class ClassroomContext;
+class Convert2UI;
 class QLabel;
 class QProgressBar;
 
-class UploadingDocDlg : public QDialog, public fc_observer {
+class UploadingDocDlg : public QDialog {
   Q_OBJECT
 
 public:
@@ -25,13 +25,6 @@ public:
   static constexpr int kRetries = 3;
   static constexpr int kRetryDelayMs = 2000;
   static constexpr int kCloseDelayMs = 2000;
-
-  // The conversion client as made (tests put their own in).
-  using ClientMaker = std::function<void*(const char* host, unsigned short port, const char* src,
-                                          const char* outFolder, unsigned userId, unsigned roomId,
-                                          fc_observer* observer)>;
-  using ClientEnder = std::function<void(void*)>;
-  static void setClientMaker(ClientMaker maker, ClientEnder ender);
 
   UploadingDocDlg(ClassroomContext& context, const QString& dataFolder, const QString& srcPath,
                   QWidget* parent = nullptr);
@@ -44,28 +37,15 @@ public:
   int retriesLeft() const { return retries_; }
   QString statusText() const;
   bool finished() const { return finished_; }
-  // For tests: what the question answers.
-  void setConfirm(std::function<bool(const QString&)> confirm) { confirm_ = std::move(confirm); }
 
   // Starts the conversion; again with a new client for the same document.
   void start();
   void restart(const QString& srcPath);
 
-  // fc_observer, on the client's thread: each only emits its signal.
-  void on_progress(int curr, int total, const char* pageFile) override;
-  void on_error(int err) override;
-  void on_complete() override;
-  void on_upload_progress(unsigned curr, unsigned total) override;
-
 signals:
   void signal_uploadDocFinished(QString strDocFileBaseName, int iTotalPageCount);
   void _close();
   void _retry(QString path);
-
-  void _fc_progress(int curr, int total, QString pageFile);
-  void _fc_error(int err);
-  void _fc_complete();
-  void _fc_upload_progress(unsigned curr, unsigned total);
 
 public slots:
   void __fc_progress(int curr, int total, QString pageFile);
@@ -87,7 +67,7 @@ private:
   QString srcPath_;
   QString baseName_;
   QString outFolder_;
-  void* client_ = nullptr;
+  Convert2UI* conversion_;
   int totalPages_ = 0;
   int retries_ = kRetries;
   QSet<QString> uploaded_;
@@ -96,5 +76,4 @@ private:
   bool closing_ = false;
   QLabel* status_;
   QProgressBar* progress_;
-  std::function<bool(const QString&)> confirm_;
 };

@@ -11,25 +11,22 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QMutexLocker>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSlider>
 #include <QTimer>
-#include <QWindow>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <climits>
 
 #include "ClassroomContext.h"
 #include "CoursewareRenderWidget.h"
 #include "CoursewareWidget.h"
 #include "DataFolder.h"
+#include "FileDownload.h"
 #include "FormBody.h"
-#include "HttpRequest.h"
 #include "LocalConfig.h"
 #include "LoginInfo.h"
 #include "PlayerRules.h"
@@ -78,20 +75,30 @@ bool succeeded(const QJsonObject& answer) {
   return !answer.isEmpty() && (code.isUndefined() || code.isNull() || code.toInt(-1) == 0);
 }
 
-int idOf(const QJsonValue& v) { return v.isString() ? v.toString().toInt() : v.toInt(); }
+int idOf(const QJsonValue& v) {
+  return v.isString() ? v.toString().toInt() : v.toInt();
+}
 
 }  // namespace
 
 CoursewarePlayDialog::CoursewarePlayDialog(ClassroomContext& context, int coursewareId,
                                            const QString& roomLink, QWidget* parent)
-    : QDialog(parent), context_(context), coursewareId_(coursewareId), roomLink_(roomLink) {
+    : QDialog(parent),
+      context_(context),
+      coursewareId_(coursewareId),
+      roomLink_(roomLink),
+      player_(new Player2UI(this)) {
   setObjectName(QStringLiteral("CoursewarePlayDialog"));
   setWindowTitle(QStringLiteral("播放器"));
   setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowMinMaxButtonsHint);
-  factory_ = [](const QByteArray& path, video_play* observer, int speaker) {
-    return vidora::create(path.constData(), observer, speaker);
-  };
+  // The player's progress, on the GUI thread already, goes out as the dialog's own.
+  connect(player_, &Player2UI::playProgress, this, &CoursewarePlayDialog::signal_play_progress);
+  connect(this, &CoursewarePlayDialog::signal_play_progress, this,
+          &CoursewarePlayDialog::slot_play_progress);
+  connect(player_, &Player2UI::frameReady, this,
+          [this](const QImage& picture) { render_->setFrame(picture); });
   buildWindow();
+  player_->setTargetSource([render = render_] { return render->targetSize(); });
   setCacheFolder(DataFolder::path() + QStringLiteral("video/%1/").arg(context_.roomId()));
 
   // Followed already? The classroom learnt it at start-up; the title bar's
@@ -99,8 +106,10 @@ CoursewarePlayDialog::CoursewarePlayDialog(ClassroomContext& context, int course
   const QString path = QString::fromLatin1(ServiceApi::kSelectRoomAssociatedByIds.path);
   auto apply = [this](const QJsonObject& answer) {
     if (succeeded(answer))
-      showFollowed(
-          answer.value(QStringLiteral("body")).toObject().value(QStringLiteral("followed")).toBool());
+      showFollowed(answer.value(QStringLiteral("body"))
+                       .toObject()
+                       .value(QStringLiteral("followed"))
+                       .toBool());
   };
   apply(context_.startAnswer(path));
   connect(&context_, &ClassroomContext::startAnswerArrived, this,
@@ -114,6 +123,10 @@ CoursewarePlayDialog::CoursewarePlayDialog(ClassroomContext& context, int course
 CoursewarePlayDialog::~CoursewarePlayDialog() {
   cancelDownload();
   stopPlayer();
+}
+
+bool CoursewarePlayDialog::downloading() const {
+  return fetch_ && fetch_->running();
 }
 
 void CoursewarePlayDialog::buildWindow() {
@@ -276,7 +289,9 @@ void CoursewarePlayDialog::showStatus(const QString& text) {
   status_->setVisible(!text.isEmpty());
 }
 
-void CoursewarePlayDialog::toast(const QString& text) { Prompt::instance()->showMessage(this, text); }
+void CoursewarePlayDialog::toast(const QString& text) {
+  Prompt::instance()->showMessage(this, text);
+}
 
 // ---- opening ----
 
@@ -285,16 +300,13 @@ void CoursewarePlayDialog::slot_init_resources() {
   if (!own.isNull()) {
     onGetHeadIcon(own);
   } else if (!LoginInfo::current().avatarPath.isEmpty()) {
-    auto* request = new HttpRequest;
-    connect(request, qOverload<QPixmap>(&HttpRequest::requestFinshed), this,
-            &CoursewarePlayDialog::onGetHeadIcon);
-    request->request(HttpRequest::serviceUrl(QLatin1String(ServiceApi::kUploadPrefix) +
-                                             QLatin1Char('/') + LoginInfo::current().avatarPath),
-                     QString(), HttpRequest::kImage);
+    context_.service().fetchPicture(LoginInfo::current().avatarPath, this,
+                                    &CoursewarePlayDialog::onGetHeadIcon);
   }
-  context_.post(ServiceApi::kFindCoursewareForPlayer,
-                FormBody(ServiceApi::kFindCoursewareForPlayer.body).arg(context_.roomId()), this,
-                &CoursewarePlayDialog::onGetCoursewares);
+  context_.service().post(
+      ServiceApi::kFindCoursewareForPlayer,
+      FormBody(ServiceApi::kFindCoursewareForPlayer.body).arg(context_.roomId()), this,
+      &CoursewarePlayDialog::onGetCoursewares);
 }
 
 void CoursewarePlayDialog::onGetHeadIcon(QPixmap pixmap) {
@@ -350,9 +362,10 @@ void CoursewarePlayDialog::watchCourseware(int coursewareId) {
       return;
     }
   // Not in the list shown (added since): ask again.
-  context_.post(ServiceApi::kFindCoursewareForPlayer,
-                FormBody(ServiceApi::kFindCoursewareForPlayer.body).arg(context_.roomId()), this,
-                &CoursewarePlayDialog::onGetCoursewares);
+  context_.service().post(
+      ServiceApi::kFindCoursewareForPlayer,
+      FormBody(ServiceApi::kFindCoursewareForPlayer.body).arg(context_.roomId()), this,
+      &CoursewarePlayDialog::onGetCoursewares);
 }
 
 void CoursewarePlayDialog::slot_WatchCourseware(CoursewareWidget* entry) {
@@ -392,40 +405,21 @@ void CoursewarePlayDialog::play(CoursewareWidget* entry) {
     startPlayer();
     return;
   }
-  // Received into a file of its own, named as the cache file only once
-  // complete: an interrupted download is never taken for a cached video.
-  file_ = std::make_unique<QFile>(localPath_ + QStringLiteral(".part"));
-  if (!file_->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    qWarning().noquote() << QStringLiteral("打开文件地址：") + localPath_ + QStringLiteral("失败：") +
-                                file_->errorString();
-    file_.reset();
-    downloadRow_->hide();
-    showStatus(QStringLiteral("不具备写权限！"));
+  // The cache file appears only once complete: an interrupted download is
+  // never taken for a cached video.
+  FileDownload* fetch = context_.service().download(QUrl(entry->playUrl()), localPath_, this);
+  connect(fetch, &FileDownload::progress, this, &CoursewarePlayDialog::loadProgress);
+  connect(fetch, &FileDownload::finished, this, [this, fetch](bool ok, int failure) {
+    fetch->deleteLater();
+    if (fetch == fetch_)
+      downloadFinished(ok, failure);
+  });
+  if (!fetch->start()) {
+    delete fetch;
+    downloadFinished(false, FileDownload::kNoWriteAccess);
     return;
   }
-  writeFailed_ = false;
-  QNetworkRequest request{QUrl(entry->playUrl())};
-  request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/octet-stream"));
-  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                       QNetworkRequest::NoLessSafeRedirectPolicy);
-  // Over https the server's certificate is checked as for every other call:
-  // the file goes straight into the media decoder.
-  QNetworkReply* reply = network_.get(request);
-  reply_ = reply;
-  connect(reply, &QNetworkReply::readyRead, this, &CoursewarePlayDialog::readContent);
-  connect(reply, &QNetworkReply::downloadProgress, this, &CoursewarePlayDialog::loadProgress);
-  connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
-}
-
-void CoursewarePlayDialog::readContent() {
-  if (!reply_ || !file_)
-    return;
-  const QByteArray bytes = reply_->readAll();
-  if (!bytes.isEmpty() && file_->write(bytes) != bytes.size() && !writeFailed_) {
-    // The disk is full or gone: the rest is not worth receiving.
-    writeFailed_ = true;
-    reply_->abort();
-  }
+  fetch_ = fetch;
 }
 
 void CoursewarePlayDialog::loadProgress(qint64 received, qint64 total) {
@@ -437,72 +431,43 @@ void CoursewarePlayDialog::loadProgress(qint64 received, qint64 total) {
   download_->setValue(int(qMin(received, total) >> shift));
 }
 
-void CoursewarePlayDialog::replyFinished(QNetworkReply* reply) {
-  reply->deleteLater();
-  if (reply != reply_)
-    return;  // cancelled: already cleaned up
-  readContent();
-  const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-  const qint64 expected = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-  const qint64 received = file_ ? file_->size() : 0;
-  reply_ = nullptr;
-  if (reply->error() != QNetworkReply::NoError || writeFailed_ || status >= 400 || received <= 0 ||
-      (expected > 0 && received != expected)) {
-    downloadFailed();
+void CoursewarePlayDialog::downloadFinished(bool ok, int failure) {
+  fetch_ = nullptr;
+  if (ok) {
+    startPlayer();
     return;
   }
-  file_->close();
-  const QString part = file_->fileName();
-  file_.reset();
-  QFile::remove(localPath_);
-  if (!QFile::rename(part, localPath_)) {
-    QFile::remove(part);
+  if (failure == FileDownload::kNoWriteAccess) {
+    qWarning().noquote() << QStringLiteral("打开文件地址：") + localPath_ + QStringLiteral("失败");
     downloadRow_->hide();
     showStatus(QStringLiteral("不具备写权限！"));
     return;
   }
-  startPlayer();
+  downloadFailed();
 }
 
 void CoursewarePlayDialog::downloadFailed() {
-  if (file_) {
-    file_->close();
-    file_->remove();
-    file_.reset();
-  }
   downloadRow_->hide();
   showStatus(QStringLiteral("课件下载失败！"));
 }
 
 void CoursewarePlayDialog::cancelDownload() {
-  if (QNetworkReply* reply = reply_) {
-    reply_ = nullptr;
-    reply->disconnect(this);
-    reply->abort();
-    reply->deleteLater();
-  }
-  if (file_) {
-    file_->close();
-    file_->remove();
-    file_.reset();
+  if (FileDownload* fetch = fetch_) {
+    fetch_ = nullptr;
+    delete fetch;  // its part file goes with it
   }
 }
 
 void CoursewarePlayDialog::startPlayer() {
   bool ok = false;
-  const int speaker = LocalConfig::instance()->value(QStringLiteral("conf/speakerIndex")).toInt(&ok);
-  relay_ = new QObject(this);
-  connect(this, &CoursewarePlayDialog::signal_play_progress, relay_,
-          [this](qint64 seconds, qint64 total) { slot_play_progress(seconds, total); },
-          Qt::QueuedConnection);
-  player_.reset(factory_(QFile::encodeName(localPath_), this, ok ? qMax(speaker, 0) : 0));
-  if (!player_ || player_->start() != 0) {
-    stopPlayer();
+  const int speaker =
+      LocalConfig::instance()->value(QStringLiteral("conf/speakerIndex")).toInt(&ok);
+  player_->setShowPictures(!isMinimized());
+  if (!player_->start(localPath_, ok ? qMax(speaker, 0) : 0)) {
     downloadRow_->hide();
     showStatus(QStringLiteral("启动播放失败！"));
     return;
   }
-  showPictures_ = !isMinimized();
   playPause_->setChecked(true);
   playPause_->show();
   slider_->setEnabled(true);
@@ -510,58 +475,7 @@ void CoursewarePlayDialog::startPlayer() {
 }
 
 void CoursewarePlayDialog::stopPlayer() {
-  // The player's thread ends inside the destructor; after it nothing more
-  // arrives, and what it queued goes with its relay.
-  player_.reset();
-  delete relay_;
-  relay_ = nullptr;
-  QMutexLocker lock(&frameMutex_);
-  pendingFrame_ = QImage();
-  framePosted_ = false;
-}
-
-void CoursewarePlayDialog::on_play_progress(int seconds, int totalSeconds) {
-  emit signal_play_progress(seconds, totalSeconds);
-}
-
-void CoursewarePlayDialog::on_video_frame(const unsigned char* rgb24, int width, int height) {
-  if (!showPictures_)
-    return;
-  const QImage wrapped(rgb24, width, height, width * 3, QImage::Format_RGB888);
-  if (wrapped.isNull()) {
-    qDebug() << "00013";
-    return;
-  }
-  const QSize target = render_->targetSize();
-  QImage picture = wrapped.size() == wrapped.size().scaled(target, Qt::KeepAspectRatio)
-                       ? wrapped.copy()
-                       : wrapped.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  if (picture.isNull()) {
-    qDebug() << "00012";
-    return;
-  }
-  {
-    // Only the newest picture waits: a busy GUI thread skips pictures instead
-    // of piling them up.
-    QMutexLocker lock(&frameMutex_);
-    pendingFrame_ = std::move(picture);
-    if (framePosted_)
-      return;
-    framePosted_ = true;
-  }
-  QMetaObject::invokeMethod(relay_, [this] { deliverFrame(); }, Qt::QueuedConnection);
-}
-
-void CoursewarePlayDialog::deliverFrame() {
-  QImage picture;
-  {
-    QMutexLocker lock(&frameMutex_);
-    picture = std::move(pendingFrame_);
-    pendingFrame_ = QImage();
-    framePosted_ = false;
-  }
-  if (player_ && !picture.isNull())
-    render_->setFrame(picture);
+  player_->stop();
 }
 
 void CoursewarePlayDialog::slot_play_progress(qint64 seconds, qint64 total) {
@@ -578,7 +492,7 @@ void CoursewarePlayDialog::slot_play_progress(qint64 seconds, qint64 total) {
     }
     return;
   }
-  if (!player_)
+  if (!player_->isPlaying())
     return;
   slider_->setMaximum(int(total));
   total_time_->setText(player::formatPlayTime(int(total)));
@@ -591,12 +505,11 @@ bool CoursewarePlayDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == slider_ && event->type() == QEvent::MouseButtonRelease && slider_->isEnabled()) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::LeftButton) {
-      const int percent =
-          player::seekPercent(mouse->pos().x(), slider_->width(), slider_->minimum(), slider_->maximum());
+      const int percent = player::seekPercent(mouse->pos().x(), slider_->width(),
+                                              slider_->minimum(), slider_->maximum());
       if (percent >= 0) {
         qDebug() << "CoursewarePlayDialog::eventFilter:" << percent;
-        if (player_)
-          player_->seek(percent);
+        player_->seek(percent);
         slider_->setValue(slider_->maximum() * percent / 100);
       }
     }
@@ -605,8 +518,7 @@ bool CoursewarePlayDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CoursewarePlayDialog::slot_PButtonPlayPause() {
-  if (player_)
-    player_->set_pause(!playPause_->isChecked());
+  player_->setPause(!playPause_->isChecked());
 }
 
 void CoursewarePlayDialog::slot_PButtonReplay() {
@@ -621,11 +533,11 @@ void CoursewarePlayDialog::slot_VRWidgetMiddleLeft() {
     leaveFullSize();
     return;
   }
-  resumeAfterFullSize_ = player_ && playPause_->isChecked();
-  if (player_)
-    player_->set_pause(true);
+  resumeAfterFullSize_ = player_->isPlaying() && playPause_->isChecked();
+  player_->setPause(true);
   normalGeometry_ = geometry();
-  const QScreen* screen = windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
+  const QScreen* screen =
+      windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
   header_->hide();
   side_->hide();
   controls_->hide();
@@ -636,8 +548,8 @@ void CoursewarePlayDialog::slot_VRWidgetMiddleLeft() {
 }
 
 void CoursewarePlayDialog::slot_Max_Common() {
-  if (player_ && resumeAfterFullSize_)
-    player_->set_pause(false);
+  if (resumeAfterFullSize_)
+    player_->setPause(false);
 }
 
 void CoursewarePlayDialog::leaveFullSize() {
@@ -661,7 +573,7 @@ void CoursewarePlayDialog::keyPressEvent(QKeyEvent* event) {
 void CoursewarePlayDialog::changeEvent(QEvent* event) {
   // Pictures nobody can see are not converted.
   if (event->type() == QEvent::WindowStateChange)
-    showPictures_ = !isMinimized();
+    player_->setShowPictures(!isMinimized());
   QDialog::changeEvent(event);
 }
 
@@ -680,12 +592,14 @@ void CoursewarePlayDialog::slot_PButtonFollow() {
       followed ? ServiceApi::kDeleteRoomAssociated : ServiceApi::kAddRoomAssociated;
   const QString body = FormBody(endpoint.body).arg(context_.ownUserId()).arg(context_.roomId());
   if (followed)
-    context_.post(endpoint, body, this, &CoursewarePlayDialog::onCancelAttention_back);
+    context_.service().post(endpoint, body, this, &CoursewarePlayDialog::onCancelAttention_back);
   else
-    context_.post(endpoint, body, this, &CoursewarePlayDialog::onAttention_back);
+    context_.service().post(endpoint, body, this, &CoursewarePlayDialog::onAttention_back);
 }
 
-void CoursewarePlayDialog::onAttention_back(QJsonObject answer) { followAnswered(answer, true); }
+void CoursewarePlayDialog::onAttention_back(QJsonObject answer) {
+  followAnswered(answer, true);
+}
 
 void CoursewarePlayDialog::onCancelAttention_back(QJsonObject answer) {
   followAnswered(answer, false);

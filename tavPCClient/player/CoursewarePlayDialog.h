@@ -4,32 +4,24 @@
 // click on the picture shows it at the size of the screen. The member can
 // follow the room and share its link from here.
 //
-// The dialog is the player's observer: progress and pictures arrive on the
-// player's thread and are handed to the GUI thread as copies. Each player gets
-// a relay object of its own as the receiver of those hand-overs, so whatever
-// an ended player left queued is dropped with its relay.
+// The video downloads through the context's service calls and plays through
+// a Player2UI, which brings its progress and pictures to the GUI thread.
 #pragma once
 
 #include <QDialog>
-#include <QFile>
 #include <QImage>
 #include <QJsonObject>
 #include <QList>
-#include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPixmap>
 #include <QPointer>
 #include <QRect>
-#include <atomic>
-#include <functional>
-#include <memory>
 
-#include "vidora/vidora.h"
+#include "CoursewareWidget.h"
+#include "Player2UI.h"
 
 class ClassroomContext;
 class CoursewareRenderWidget;
-#include "CoursewareWidget.h"
+class FileDownload;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -37,21 +29,20 @@ class QScrollArea;
 class QSlider;
 class QVBoxLayout;
 
-class CoursewarePlayDialog : public QDialog, public video_play {
+class CoursewarePlayDialog : public QDialog {
   Q_OBJECT
 
 public:
   // Makes a player for a local file (path in the local 8-bit encoding); null
   // when it cannot.
-  using PlayerFactory =
-      std::function<vidora*(const QByteArray& path, video_play* observer, int speaker)>;
+  using PlayerFactory = Player2UI::Factory;
 
   CoursewarePlayDialog(ClassroomContext& context, int coursewareId, const QString& roomLink,
                        QWidget* parent = nullptr);
   ~CoursewarePlayDialog() override;
 
   // Before anything plays (tests).
-  void setPlayerFactory(PlayerFactory factory) { factory_ = std::move(factory); }
+  void setPlayerFactory(PlayerFactory factory) { player_->setFactory(std::move(factory)); }
   // Where videos are kept; made when missing. Before the list arrives (tests).
   void setCacheFolder(const QString& folder);
   QString cacheFolder() const { return cacheFolder_; }
@@ -61,18 +52,14 @@ public:
 
   QList<CoursewareWidget*> entries() const { return entries_; }
   CoursewareWidget* current() const { return current_; }
-  bool playing() const { return player_ != nullptr; }
-  bool downloading() const { return reply_ != nullptr; }
+  bool playing() const { return player_->isPlaying(); }
+  bool downloading() const;
   QString localPath() const { return localPath_; }
   QString statusText() const;
   bool fullSize() const { return fullSize_; }
   bool followed() const { return followed_; }
   QSlider* slider() const { return slider_; }
   CoursewareRenderWidget* renderWidget() const { return render_; }
-
-  // video_play, on the player's thread.
-  void on_play_progress(int seconds, int totalSeconds) override;
-  void on_video_frame(const unsigned char* rgb24, int width, int height) override;
 
 signals:
   void signal_play_progress(qint64 bytesSent, qint64 bytesTotal);
@@ -86,8 +73,7 @@ public slots:
   void onCancelAttention_back(QJsonObject answer);
   void slot_PButtonShare();
   void slot_WatchCourseware(CoursewareWidget* entry);
-  void readContent();
-  void replyFinished(QNetworkReply* reply);
+  void downloadFinished(bool ok, int failure);
   void loadProgress(qint64 received, qint64 total);
   void slot_PButtonPlayPause();
   void slot_PButtonReplay();
@@ -111,29 +97,18 @@ private:
   void showFollowed(bool followed);
   void followAnswered(const QJsonObject& answer, bool followed);
   void leaveFullSize();
-  void deliverFrame();
   void toast(const QString& text);
 
   ClassroomContext& context_;
   int coursewareId_;
   const QString roomLink_;
   QString cacheFolder_;
-  PlayerFactory factory_;
 
   QList<CoursewareWidget*> entries_;
   QPointer<CoursewareWidget> current_;
-  std::unique_ptr<vidora> player_;
-  QObject* relay_ = nullptr;
-  QNetworkAccessManager network_;
-  QPointer<QNetworkReply> reply_;
-  std::unique_ptr<QFile> file_;
-  bool writeFailed_ = false;
+  Player2UI* player_;
+  QPointer<FileDownload> fetch_;
   QString localPath_;
-  std::atomic<bool> showPictures_{true};
-
-  QMutex frameMutex_;
-  QImage pendingFrame_;
-  bool framePosted_ = false;
 
   bool followed_ = false;
   bool fullSize_ = false;

@@ -3,7 +3,6 @@
 #include <QJsonValue>
 
 #include "ClassroomContext.h"
-#include "HttpRequest.h"
 
 CoursewarePlayback::CoursewarePlayback(ClassroomContext& context, QObject* parent)
     : QObject(parent), context_(context) {
@@ -16,7 +15,7 @@ CoursewarePlayback::~CoursewarePlayback() {
 }
 
 QString CoursewarePlayback::roomLink(quint32 roomId) {
-  return HttpRequest::serviceUrl(QStringLiteral("tavolin/views/tav-smallclass/index.html")) +
+  return ServiceCalls::pageUrl(QStringLiteral("tavolin/views/tav-smallclass/index.html")) +
          QStringLiteral("?roomId=%1").arg(roomId);
 }
 

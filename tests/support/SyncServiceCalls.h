@@ -36,8 +36,8 @@ struct DemoLogin {
 };
 
 inline DemoLogin loginAs(const QString& account) {
-  const QJsonObject answer = postAndWait(
-      ServiceApi::kLogin, FormBody(ServiceApi::kLogin.body).arg(account).arg("123456"));
+  const QJsonObject answer =
+      postAndWait(ServiceApi::kLogin, FormBody(ServiceApi::kLogin.body).arg(account).arg("123456"));
   // The user object comes as a JSON string inside the answer.
   const QJsonValue body = answer.value("body");
   const QJsonObject user = body.isString()

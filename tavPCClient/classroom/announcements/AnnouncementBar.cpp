@@ -8,7 +8,6 @@
 #include "ClassAnnouncementDialog.h"
 #include "ClassroomContext.h"
 #include "FormBody.h"
-#include "HttpRequest.h"
 #include "ServiceApi.h"
 
 namespace {
@@ -61,13 +60,10 @@ QString AnnouncementBar::bulletinText() const {
 }
 
 void AnnouncementBar::requestAnnouncement() {
-  auto* request = new HttpRequest;
-  connect(request, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
-          &AnnouncementBar::onInitAnnouncement);
-  request->request(
-      HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kFindRoomAnnouncementByRoomIdTop.path)),
-      FormBody(ServiceApi::kFindRoomAnnouncementByRoomIdTop.body).arg(context_.roomId()),
-      HttpRequest::kJson);
+  context_.service().postForArray(
+      ServiceApi::kFindRoomAnnouncementByRoomIdTop,
+      FormBody(ServiceApi::kFindRoomAnnouncementByRoomIdTop.body).arg(context_.roomId()), this,
+      [this](const QJsonArray& rows) { onInitAnnouncement(rows); }, nullptr);
 }
 
 void AnnouncementBar::onInitAnnouncement(QJsonArray answer) {

@@ -13,7 +13,6 @@
 
 #include "ClassroomContext.h"
 #include "FormBody.h"
-#include "HttpRequest.h"
 #include "RoomSession.h"
 #include "ServiceApi.h"
 
@@ -153,7 +152,8 @@ int ClassAnnouncementDialog::bookingRows() const {
 
 QString ClassAnnouncementDialog::viewHtml(const QString& title, const QString& text) {
   return QStringLiteral("<span style=\"font-size:18pt; font-weight:bold;\">%1</span><br/><br/>%2")
-      .arg(title.toHtmlEscaped(), text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br/>")));
+      .arg(title.toHtmlEscaped(),
+           text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br/>")));
 }
 
 void ClassAnnouncementDialog::slot_init_resources() {
@@ -165,11 +165,10 @@ void ClassAnnouncementDialog::slot_init_resources() {
 // ---- bookings ----
 
 void ClassAnnouncementDialog::requestBookings() {
-  context_.post(ServiceApi::kSelectAppointCourseInfoPageById,
-                FormBody(ServiceApi::kSelectAppointCourseInfoPageById.body)
-                    .arg(context_.roomId())
-                    .arg(page_),
-                this, [this](QJsonObject answer) { slot_GetYueKeList(answer); });
+  context_.service().post(
+      ServiceApi::kSelectAppointCourseInfoPageById,
+      FormBody(ServiceApi::kSelectAppointCourseInfoPageById.body).arg(context_.roomId()).arg(page_),
+      this, [this](QJsonObject answer) { slot_GetYueKeList(answer); });
 }
 
 void ClassAnnouncementDialog::slot_GetYueKeList(QJsonObject answer) {
@@ -191,15 +190,9 @@ void ClassAnnouncementDialog::slot_GetYueKeList(QJsonObject answer) {
     // Each avatar finds its own row when it comes (the row may be gone by then).
     // A reply for a row of an earlier page (the row gone, its address maybe
     // reused) is dropped: the row is watched, not only named.
-    auto* request = new HttpRequest;
-    QPointer<QWidget> alive(widget);
-    connect(request, qOverload<QPixmap, void*>(&HttpRequest::requestFinshed), this,
-            [this, alive](QPixmap picture, void* row) {
-              if (alive && alive.data() == row)
-                slot_GetYueKeHead_reply(picture, row);
-            });
-    request->request(HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kUploadPrefix) + image),
-                     QString(), HttpRequest::kImage, widget);
+    context_.service().fetchPicture(image, widget, [this, widget](QPixmap picture) {
+      slot_GetYueKeHead_reply(picture, widget);
+    });
   }
   refreshPageButtons();
 }
@@ -210,7 +203,8 @@ void ClassAnnouncementDialog::slot_GetYueKeHead_reply(QPixmap picture, void* row
     if (widget != row || picture.isNull())
       continue;
     if (auto* avatar = widget->findChild<QLabel*>(QStringLiteral("bookingAvatar")))
-      avatar->setPixmap(picture.scaled(avatar->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+      avatar->setPixmap(
+          picture.scaled(avatar->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
   }
 }
 
@@ -239,13 +233,10 @@ void ClassAnnouncementDialog::refreshPageButtons() {
 // ---- announcements ----
 
 void ClassAnnouncementDialog::requestAnnouncements() {
-  auto* request = new HttpRequest;
-  connect(request, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
-          &ClassAnnouncementDialog::slot_GetAnnouncement);
-  request->request(
-      HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kFindRoomAnnouncementByRoomId.path)),
-      FormBody(ServiceApi::kFindRoomAnnouncementByRoomId.body).arg(context_.roomId()),
-      HttpRequest::kJson);
+  context_.service().postForArray(
+      ServiceApi::kFindRoomAnnouncementByRoomId,
+      FormBody(ServiceApi::kFindRoomAnnouncementByRoomId.body).arg(context_.roomId()), this,
+      [this](const QJsonArray& rows) { slot_GetAnnouncement(rows); }, nullptr);
 }
 
 void ClassAnnouncementDialog::slot_GetAnnouncement(QJsonArray answer) {
@@ -279,7 +270,7 @@ void ClassAnnouncementDialog::slot_PButtonRelease() {
 
 void ClassAnnouncementDialog::slot_LEditTitle() {
   title_->setStyleSheet(characters(title_->text()) > kMaxTitle ? QStringLiteral("color: red;")
-                                                              : QStringLiteral("color: black;"));
+                                                               : QStringLiteral("color: black;"));
 }
 
 void ClassAnnouncementDialog::slot_PTEditContent() {
@@ -304,12 +295,10 @@ void ClassAnnouncementDialog::slot_btnOK() {
     return;
   }
   ok_->setEnabled(false);  // one publication until the answer
-  context_.post(ServiceApi::kInsertAnnouncement,
-                FormBody(ServiceApi::kInsertAnnouncement.body)
-                    .arg(context_.roomId())
-                    .arg(content)
-                    .arg(title),
-                this, [this](QJsonObject answer) { slot_ReleaseAnnouncement(answer); });
+  context_.service().post(
+      ServiceApi::kInsertAnnouncement,
+      FormBody(ServiceApi::kInsertAnnouncement.body).arg(context_.roomId()).arg(content).arg(title),
+      this, [this](QJsonObject answer) { slot_ReleaseAnnouncement(answer); });
 }
 
 void ClassAnnouncementDialog::slot_ReleaseAnnouncement(QJsonObject answer) {
@@ -332,10 +321,12 @@ void ClassAnnouncementDialog::slot_PButtonDelete() {
   const int row = list_->currentRow();
   if (row < 0 || row >= announcements_.size())
     return;
-  const QString id = announcements_.at(row).toObject().value(QStringLiteral("id")).toVariant().toString();
+  const QString id =
+      announcements_.at(row).toObject().value(QStringLiteral("id")).toVariant().toString();
   delete_->setEnabled(false);
-  context_.post(ServiceApi::kDeleteAnnouncement, FormBody(ServiceApi::kDeleteAnnouncement.body).arg(id),
-                this, [this](QJsonObject answer) { slot_DeleteAnnouncement(answer); });
+  context_.service().post(ServiceApi::kDeleteAnnouncement,
+                          FormBody(ServiceApi::kDeleteAnnouncement.body).arg(id), this,
+                          [this](QJsonObject answer) { slot_DeleteAnnouncement(answer); });
 }
 
 void ClassAnnouncementDialog::slot_DeleteAnnouncement(QJsonObject answer) {

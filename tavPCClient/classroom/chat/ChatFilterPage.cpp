@@ -12,9 +12,9 @@
 #include <QVBoxLayout>
 
 #include "ChatMessageItem.h"
-#include "HistoryMoreButton.h"
 #include "ChatPanel.h"
 #include "ClassroomContext.h"
+#include "HistoryMoreButton.h"
 #include "JoinedUsers.h"
 #include "ServiceApi.h"
 
@@ -65,7 +65,7 @@ ChatFilterPage::ChatFilterPage(ClassroomContext& context, ChatPanel& panel, QWid
 }
 
 void ChatFilterPage::open() {
-  requestJoinedUsers(context_.roomId(), this,
+  requestJoinedUsers(context_.service(), context_.roomId(), this,
                      [this](const QJsonArray& users) { onGetUsersJoined(users); });
   if (dateConnected_) {
     disconnect(date_, &QDateEdit::dateChanged, this,
@@ -149,8 +149,8 @@ QString ChatFilterPage::nextRequestBody() const {
 
 void ChatFilterPage::btnViewChatHistory_filter_clicked() {
   more_->showLoading();
-  context_.post(ServiceApi::kGetChatRecord, nextRequestBody(), this,
-                &ChatFilterPage::onGetChatHistory_filter);
+  context_.service().post(ServiceApi::kGetChatRecord, nextRequestBody(), this,
+                          &ChatFilterPage::onGetChatHistory_filter);
 }
 
 void ChatFilterPage::onGetChatHistory_filter(QJsonObject answer) {
@@ -186,4 +186,6 @@ void ChatFilterPage::autoScrollChatBarDownward_filter() {
   scroll_->verticalScrollBar()->setValue(scroll_->verticalScrollBar()->maximum());
 }
 
-void ChatFilterPage::btnBack2AllChatRecord_clicked() { emit backRequested(); }
+void ChatFilterPage::btnBack2AllChatRecord_clicked() {
+  emit backRequested();
+}

@@ -20,17 +20,14 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "ChatAttachment.h"
 #include "ChatFiles.h"
 #include "ChatPictureViewer.h"
 #include "ClassroomContext.h"
-#include "Download2UI.h"
 #include "LocalConfig.h"
 #include "QNMessageBox.h"
 #include "RoomContext.h"
 #include "RoomMember.h"
-#include "ServiceApi.h"
-#include "Upload2UI.h"
-#include "VoiceClips.h"
 #include "VoiceReadStore.h"
 #include "libpavo/libpavo.h"
 
@@ -92,6 +89,23 @@ ChatMessageItem::ChatMessageItem(ClassroomContext* classroom, QWidget* parent)
       title_(plainLabel(this, "chatSenderTitle")),
       time_(plainLabel(this, "chatSendTime")) {
   setObjectName(QStringLiteral("chatMessageItem"));
+  attachment_ = new ChatAttachment(this);
+  connect(attachment_, &ChatAttachment::downloadProgress, this, &ChatMessageItem::onDownload);
+  connect(attachment_, &ChatAttachment::uploadProgress, this, [this](int stage, int percent) {
+    if (stage == ChatAttachment::kThumbnailUpload)
+      onUploadProgress_lite(percent);
+    else
+      onUploadPrograss(percent);
+  });
+  connect(attachment_, &ChatAttachment::uploadComplete, this,
+          [this](int stage, QString path, bool ok) {
+            if (stage == ChatAttachment::kThumbnailUpload)
+              onUploadComplete_lite(path, ok);
+            else
+              onUploadComplete(path, ok);
+          });
+  connect(attachment_, &ChatAttachment::playProgress, this,
+          &ChatMessageItem::signal_playProgress_voice);
   setFixedWidth(kWidth);
   head_->setObjectName(QStringLiteral("chatSenderHead"));
   head_->setFixedSize(kHeadSide, kHeadSide);
@@ -106,9 +120,28 @@ ChatMessageItem::ChatMessageItem(ClassroomContext* classroom, QWidget* parent)
 ChatMessageItem::~ChatMessageItem() {
   if (playingItem() == this)
     playingItem() = nullptr;
-  if (player_) {
-    player_->release(1);
-    player_ = nullptr;
+}
+
+void ChatMessageItem::setFileServer(const transfer::FileServer& server) {
+  attachment_->setFileServer(server);
+}
+
+void ChatMessageItem::onDownload(int purpose, int percent, const QString& path) {
+  switch (purpose) {
+    case ChatAttachment::kThumbnail:
+      onDownloadProgressLite(percent, path);
+      break;
+    case ChatAttachment::kFull:
+      onDownloadProgress(percent, path);
+      break;
+    case ChatAttachment::kReopen:
+      onDownloadProgress_wasDeleted(percent, path);
+      break;
+    case ChatAttachment::kShare:
+      onDownloadProgress_sharePic(percent, path);
+      break;
+    default:
+      break;
   }
 }
 
@@ -135,17 +168,26 @@ void ChatMessageItem::buildHeader() {
 void ChatMessageItem::setEntry(const chat::Entry& entry, bool own) {
   entry_ = entry;
   own_ = own;
+  attachment_->setSender(entry_.senderId);
   if (entry_.kind == chat::kVoice)
     clipSeconds_ = entry_.voiceSeconds;
 }
 
-QString ChatMessageItem::statusText() const { return status_ ? status_->text() : QString(); }
+QString ChatMessageItem::statusText() const {
+  return status_ ? status_->text() : QString();
+}
 
-bool ChatMessageItem::unreadDotVisible() const { return unread_ && !unread_->isHidden(); }
+bool ChatMessageItem::unreadDotVisible() const {
+  return unread_ && !unread_->isHidden();
+}
 
-quint32 ChatMessageItem::roomId() const { return classroom_ ? classroom_->roomId() : 0; }
+quint32 ChatMessageItem::roomId() const {
+  return classroom_ ? classroom_->roomId() : 0;
+}
 
-ChatMessageItem* ChatMessageItem::currentPlaying() { return playingItem().data(); }
+ChatMessageItem* ChatMessageItem::currentPlaying() {
+  return playingItem().data();
+}
 
 void ChatMessageItem::fill(const RoomMember* member) {
   // Sender: name in the role's colour, the name again as tooltip.
@@ -154,7 +196,8 @@ void ChatMessageItem::fill(const RoomMember* member) {
   name_->setToolTip(entry_.senderName.toHtmlEscaped());
   switch (entry_.senderRole) {
     case RoomContext::kTeacher:
-      name_->setStyleSheet(QStringLiteral("font-weight: bold; font-size: 12px; color: rgb(58,109,252);"));
+      name_->setStyleSheet(
+          QStringLiteral("font-weight: bold; font-size: 12px; color: rgb(58,109,252);"));
       break;
     case RoomContext::kParent:
       name_->setStyleSheet(QStringLiteral("font-weight: bold; color: rgb(239,99,1);"));
@@ -168,8 +211,9 @@ void ChatMessageItem::fill(const RoomMember* member) {
   if (member) {
     medal_->setText(member->medals);
     medal_->setVisible(!member->medals.isEmpty());
-    medal_->setStyleSheet(QStringLiteral(
-        "background: #fff3d6; color: #b26a00; border-radius: 3px; padding: 0 3px; font-size: 11px;"));
+    medal_->setStyleSheet(
+        QStringLiteral("background: #fff3d6; color: #b26a00; border-radius: 3px; padding: 0 3px; "
+                       "font-size: 11px;"));
     title_->setText(member->level);
     title_->setVisible(!member->level.isEmpty());
     title_->setStyleSheet(QStringLiteral("color: #3a6dfc; font-size: 11px;"));
@@ -182,17 +226,13 @@ void ChatMessageItem::fill(const RoomMember* member) {
   } else if (headCache().contains(entry_.senderImg)) {
     onGetHeadIcon(headCache().value(entry_.senderImg));
   } else if (isPlainUploadPath(entry_.senderImg)) {
-    auto* request = new HttpRequest;
     const QString img = entry_.senderImg;
-    connect(request, qOverload<QPixmap>(&HttpRequest::requestFinshed), this,
-            [this, img](QPixmap picture) {
-              if (!picture.isNull())
-                headCache().insert(img, picture);
-              onGetHeadIcon(picture);
-            });
-    request->request(HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kUploadPrefix) +
-                                             QLatin1Char('/') + img),
-                     QString(), HttpRequest::kImage);
+    const ServiceCalls service = classroom_ ? classroom_->service() : ServiceCalls();
+    service.fetchPicture(img, this, [this, img](QPixmap picture) {
+      if (!picture.isNull())
+        headCache().insert(img, picture);
+      onGetHeadIcon(picture);
+    });
   }
 
   switch (entry_.kind) {
@@ -213,16 +253,15 @@ void ChatMessageItem::fill(const RoomMember* member) {
 void ChatMessageItem::onGetHeadIcon(QPixmap picture) {
   if (picture.isNull())
     return;
-  head_->setPixmap(picture.scaled(kHeadSide, kHeadSide, Qt::KeepAspectRatio,
-                                  Qt::SmoothTransformation));
+  head_->setPixmap(
+      picture.scaled(kHeadSide, kHeadSide, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 void ChatMessageItem::showText() {
   text_ = plainLabel(this, "chatText");
   text_->setText(chat::breakLines(entry_.content));
   text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  text_->setStyleSheet(QStringLiteral(
-      "background: %1; border-radius: 6px; padding: 6px 8px;")
+  text_->setStyleSheet(QStringLiteral("background: %1; border-radius: 6px; padding: 6px 8px;")
                            .arg(own_ ? QStringLiteral("#d9e7ff") : QStringLiteral("#f1f2f4")));
   auto* row = new QHBoxLayout;
   row->setContentsMargins(kHeadSide + 4, 0, 0, 0);
@@ -273,7 +312,8 @@ void ChatMessageItem::preparePicture() {
                     QStringLiteral("获取图片失败"));
     return;
   }
-  const QString folder = chat::userFolder(roomId(), entry_.senderId, server_.localRoot);
+  const QString folder =
+      chat::userFolder(roomId(), entry_.senderId, attachment_->fileServer().localRoot);
   QDir().mkpath(folder);
   fullPath_ = folder + QLatin1Char('/') + entry_.content;
   thumbPath_ = folder + QLatin1Char('/') + chat::thumbnailName(entry_.content);
@@ -282,7 +322,7 @@ void ChatMessageItem::preparePicture() {
   } else if (QFileInfo::exists(fullPath_)) {
     showPicture(fullPath_);
   } else {
-    downloadLite_ = download(thumbPath_, SLOT(onDownloadProgressLite(int, QString)));
+    attachment_->download(thumbPath_, ChatAttachment::kThumbnail);
     setStatus(QStringLiteral("图片加载中..."));
   }
 }
@@ -323,8 +363,9 @@ bool ChatMessageItem::showPicture(const QString& path) {
   }
   const QSize target = chat::displaySize(size);
   picture_->setPixmap(QPixmap::fromImage(
-      image.size() == target ? image : image.scaled(target, Qt::IgnoreAspectRatio,
-                                                    Qt::SmoothTransformation)));
+      image.size() == target
+          ? image
+          : image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
   picture_->setFixedSize(target + QSize(kHeadSide + 8, 0));
   if (status_ && !retryOnClick_ && status_->text() == QStringLiteral("图片加载中..."))
     setStatus(QString());
@@ -347,7 +388,7 @@ void ChatMessageItem::onDownloadProgressLite(int percent, QString path) {
     setStatus(QString());
     showPicture(fullPath_);
   } else {
-    download_ = download(fullPath_, SLOT(onDownloadProgress(int, QString)));
+    attachment_->download(fullPath_, ChatAttachment::kFull);
   }
 }
 
@@ -398,26 +439,13 @@ void ChatMessageItem::onDownloadProgress_sharePic(int percent, QString path) {
   }
 }
 
-Download2UI* ChatMessageItem::download(const QString& path, const char* slot) {
-  auto* transfer = new Download2UI(server_, entry_.senderId, path, this);
-  connect(transfer, SIGNAL(signalDownloadProgress(int, QString)), this, slot);
-  if (!transfer->start()) {
-    // Told asynchronously, like every other end of a transfer.
-    QMetaObject::invokeMethod(
-        this, [transfer] { emit transfer->signalDownloadProgress(-1, transfer->localPath()); },
-        Qt::QueuedConnection);
-    QTimer::singleShot(0, transfer, &QObject::deleteLater);
-  }
-  return transfer;
-}
-
 void ChatMessageItem::openFullPicture() {
   if (fullPath_.isEmpty())
     return;
   if (!QFileInfo::exists(fullPath_)) {
     // Gone from this computer (or never here): the server still has it.
     setStatus(QStringLiteral("0%"));
-    download_ = download(fullPath_, SLOT(onDownloadProgress_wasDeleted(int, QString)));
+    attachment_->download(fullPath_, ChatAttachment::kReopen);
     return;
   }
   const QString path = chat::normalisePictureSuffix(fullPath_);
@@ -442,7 +470,7 @@ void ChatMessageItem::onSharePic() {
   }
   if (fullPath_.isEmpty())
     return;
-  download_ = download(fullPath_, SLOT(onDownloadProgress_sharePic(int, QString)));
+  attachment_->download(fullPath_, ChatAttachment::kShare);
 }
 
 void ChatMessageItem::onPicSaveAs() {
@@ -462,8 +490,9 @@ void ChatMessageItem::onPicSaveAs() {
     return;
   }
   QNMessageBox box(window());
-  box.setMessage(QStringLiteral("图片另存为成功，存放路径为%1。").arg(QDir::toNativeSeparators(target)),
-                 QStringLiteral("打开文件夹"), QStringLiteral("取消"));
+  box.setMessage(
+      QStringLiteral("图片另存为成功，存放路径为%1。").arg(QDir::toNativeSeparators(target)),
+      QStringLiteral("打开文件夹"), QStringLiteral("取消"));
   if (box.exec() == QDialog::Accepted)
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(target).absolutePath()));
 }
@@ -516,14 +545,8 @@ void ChatMessageItem::startUpload() {
       const QSize lite = chat::thumbnailSize(image.size());
       thumbPath_ = chat::thumbnailPath(fullPath_);
       image.scaled(lite, Qt::IgnoreAspectRatio, Qt::FastTransformation).save(thumbPath_);
-      uploadLite_ = new Upload2UI(server_, thumbPath_, this);
-      connect(uploadLite_, &Upload2UI::signalUploadProgress, this,
-              &ChatMessageItem::onUploadProgress_lite);
-      connect(uploadLite_, &Upload2UI::signalUploadComplete, this,
-              &ChatMessageItem::onUploadComplete_lite);
       setStatus(QStringLiteral("图片正在发送..."));
-      if (!uploadLite_->start())
-        onUploadComplete_lite(thumbPath_, false);
+      attachment_->upload(thumbPath_, ChatAttachment::kThumbnailUpload);
       return;
     }
     setStatus(QStringLiteral("图片正在发送..."));
@@ -532,21 +555,15 @@ void ChatMessageItem::startUpload() {
 }
 
 void ChatMessageItem::uploadFull() {
-  if (upload_)
-    upload_->deleteLater();
-  upload_ = new Upload2UI(server_, entry_.content, this);
-  connect(upload_, &Upload2UI::signalUploadProgress, this, &ChatMessageItem::onUploadPrograss);
-  connect(upload_, &Upload2UI::signalUploadComplete, this, &ChatMessageItem::onUploadComplete);
-  if (!upload_->start())
-    onUploadPrograss(-1);
+  attachment_->upload(entry_.content, ChatAttachment::kFullUpload);
 }
 
-void ChatMessageItem::onUploadProgress_lite(int percent) { Q_UNUSED(percent) }
+void ChatMessageItem::onUploadProgress_lite(int percent) {
+  Q_UNUSED(percent)
+}
 
 void ChatMessageItem::onUploadComplete_lite(QString path, bool ok) {
   Q_UNUSED(path)
-  if (uploadLite_)
-    uploadLite_->deleteLater();
   if (!ok) {
     onUploadPrograss(-1);
     return;
@@ -577,10 +594,9 @@ void ChatMessageItem::onUploadPrograss(int percent) {
 }
 
 void ChatMessageItem::onUploadComplete(QString path, bool ok) {
+  // What it means was shown from the progress; the transfer is gone by itself.
   Q_UNUSED(path)
   Q_UNUSED(ok)
-  if (upload_)
-    upload_->deleteLater();
 }
 
 // Voice clips.
@@ -588,7 +604,7 @@ void ChatMessageItem::onUploadComplete(QString path, bool ok) {
 void ChatMessageItem::prepareVoice() {
   if (own_ && QFileInfo(entry_.content).isAbsolute() && QFileInfo::exists(entry_.content)) {
     fullPath_ = entry_.content;
-    if (!upload_)
+    if (!attachment_->uploading())
       setStatus(QStringLiteral("语音正在发送..."));
     return;
   }
@@ -597,14 +613,15 @@ void ChatMessageItem::prepareVoice() {
                     QStringLiteral("获取语音失败"));
     return;
   }
-  const QString folder = chat::userFolder(roomId(), entry_.senderId, server_.localRoot);
+  const QString folder =
+      chat::userFolder(roomId(), entry_.senderId, attachment_->fileServer().localRoot);
   QDir().mkpath(folder);
   fullPath_ = folder + QLatin1Char('/') + entry_.content;
   if (QFileInfo::exists(fullPath_)) {
     showVoiceControls(fullPath_);
   } else {
     setStatus(QStringLiteral("语音加载中..."));
-    download_ = download(fullPath_, SLOT(onDownloadProgress(int, QString)));
+    attachment_->download(fullPath_, ChatAttachment::kFull);
   }
 }
 
@@ -644,8 +661,8 @@ void ChatMessageItem::showVoiceControls(const QString& path) {
     row->addStretch(1);
     body_->addWidget(voice_);
     bubble_ = plainLabel(this, "chatVoiceBubble");
-    bubble_->setStyleSheet(QStringLiteral(
-        "background: #333333; color: white; border-radius: 3px; padding: 1px 4px;"));
+    bubble_->setStyleSheet(
+        QStringLiteral("background: #333333; color: white; border-radius: 3px; padding: 1px 4px;"));
     bubble_->hide();
     connect(play_, &QPushButton::clicked, this, &ChatMessageItem::btnVoicePlay_clicked);
     connect(slider_, &QSlider::sliderPressed, this,
@@ -670,15 +687,11 @@ void ChatMessageItem::recordRead() {
                            classroom_->ownUserId());
 }
 
-void ChatMessageItem::play_progress(unsigned curr, unsigned total) {
-  emit signal_playProgress_voice(curr, total);
-}
-
 void ChatMessageItem::btnVoicePlay_clicked() {
   if (!voice_)
     return;
   if (playing_) {
-    if (player_ && player_->set_play_state(paused_ ? 1 : 2) == 0) {
+    if (attachment_->setPlayState(paused_ ? 1 : 2) == 0) {
       paused_ = !paused_;
       play_->setIcon(QIcon(paused_ ? QStringLiteral(":/res/room/voicePlay.png")
                                    : QStringLiteral(":/res/room/voicePause.png")));
@@ -689,13 +702,9 @@ void ChatMessageItem::btnVoicePlay_clicked() {
     other->stopPlayVoice();
   connect(this, &ChatMessageItem::signal_playProgress_voice, this,
           &ChatMessageItem::slot_playProgress_voice, Qt::UniqueConnection);
-  const int speaker = LocalConfig::instance()->value(QStringLiteral("conf/cmbAudioOutputDevice")).toInt();
-  if (player_) {
-    player_->release(1);
-    player_ = nullptr;
-  }
-  player_ = chat::createPlayer(this, fullPath_, speaker);
-  if (!player_) {
+  const int speaker =
+      LocalConfig::instance()->value(QStringLiteral("conf/cmbAudioOutputDevice")).toInt();
+  if (!attachment_->play(fullPath_, speaker)) {
     disconnect(this, &ChatMessageItem::signal_playProgress_voice, this,
                &ChatMessageItem::slot_playProgress_voice);
     if (classroom_)
@@ -726,10 +735,7 @@ void ChatMessageItem::stopPlayVoice() {
     playingItem() = nullptr;
   disconnect(this, &ChatMessageItem::signal_playProgress_voice, this,
              &ChatMessageItem::slot_playProgress_voice);
-  if (player_) {
-    player_->release(1);
-    player_ = nullptr;
-  }
+  attachment_->stopPlaying();
   if (!voice_)
     return;
   play_->setIcon(QIcon(QStringLiteral(":/res/room/voicePlay.png")));
@@ -745,11 +751,13 @@ void ChatMessageItem::HSlider_voiceCtrl_SliderPressed() {
              &ChatMessageItem::slot_playProgress_voice);
 }
 
-void ChatMessageItem::HSlider_voiceCtrl_SliderMoved(int value) { placeBubble(value); }
+void ChatMessageItem::HSlider_voiceCtrl_SliderMoved(int value) {
+  placeBubble(value);
+}
 
 void ChatMessageItem::HSlider_voiceCtrl_SliderReleased() {
-  if (player_ && slider_->maximum() > 0)
-    player_->seek_percent(slider_->value() * 100 / slider_->maximum());
+  if (playing_ && slider_->maximum() > 0)
+    attachment_->seekPercent(slider_->value() * 100 / slider_->maximum());
   bubble_->hide();
   if (playing_)
     connect(this, &ChatMessageItem::signal_playProgress_voice, this,

@@ -1,8 +1,9 @@
 // One entry of the chat list: the sender (head picture, name, medal and
 // title), the time, and a text, a picture or a voice clip. Own pictures and
-// clips are uploaded from here; those of others are downloaded by the name
-// their message gave. Everybody's text and names are shown as plain text.
-// Only one clip plays in the whole process at a time.
+// clips are uploaded, those of others downloaded by the name their message
+// gave, and clips played, by the entry's ChatAttachment; the entry shows what
+// it reports. Everybody's text and names are shown as plain text. Only one
+// clip plays in the whole process at a time.
 #pragma once
 
 #include <QPixmap>
@@ -12,18 +13,16 @@
 
 #include "ChatMessage.h"
 #include "FileServer.h"
-#include "vocalia/vocalia.h"
 
+class ChatAttachment;
 class ClassroomContext;
-class Download2UI;
 class QLabel;
 class QPushButton;
 class QSlider;
 class QVBoxLayout;
-class Upload2UI;
 struct RoomMember;
 
-class ChatMessageItem : public QWidget, public notify_progress2ui {
+class ChatMessageItem : public QWidget {
   Q_OBJECT
 
 public:
@@ -34,7 +33,7 @@ public:
 
   // The message's fields; own marks the own messages (which are uploaded).
   void setEntry(const chat::Entry& entry, bool own);
-  void setFileServer(const transfer::FileServer& server) { server_ = server; }
+  void setFileServer(const transfer::FileServer& server);
   // Shows the fields set; member is the sender's entry of the member list
   // when present (medal and title).
   void fill(const RoomMember* member);
@@ -55,9 +54,6 @@ public:
 
   // The item whose clip plays now, if any.
   static ChatMessageItem* currentPlaying();
-
-  // notify_progress2ui, on the player's thread.
-  void play_progress(unsigned curr, unsigned total) override;
 
 signals:
   void signal_playProgress_voice(quint32 curr, quint32 total);
@@ -99,7 +95,7 @@ private:
   void setStatus(const QString& text, bool clickToRetry = false);
   void showFailureIcon(const QString& icon, const QSize& size, const QString& tip);
   void uploadFull();
-  Download2UI* download(const QString& path, const char* slot);
+  void onDownload(int purpose, int percent, const QString& path);
   void openFullPicture();
   void placeBubble(int value);
   void recordRead();
@@ -108,14 +104,9 @@ private:
   ClassroomContext* classroom_;
   chat::Entry entry_;
   bool own_ = false;
-  transfer::FileServer server_;
   QString fullPath_;
   QString thumbPath_;
-  QPointer<Upload2UI> upload_;
-  QPointer<Upload2UI> uploadLite_;
-  QPointer<Download2UI> download_;
-  QPointer<Download2UI> downloadLite_;
-  libvocalia_play* player_ = nullptr;
+  ChatAttachment* attachment_ = nullptr;
   bool playing_ = false;
   bool paused_ = false;
   bool retryOnClick_ = false;

@@ -21,12 +21,11 @@
 #include "ChatFiles.h"
 #include "ChatFilterPage.h"
 #include "ChatMessageItem.h"
-#include "HistoryMoreButton.h"
 #include "ClassroomContext.h"
 #include "FormBody.h"
+#include "HistoryMoreButton.h"
 #include "LocalConfig.h"
 #include "LoginInfo.h"
-#include "QNMessageBox.h"
 #include "RecordVoiceDlg.h"
 #include "RoomMessageTypes.h"
 #include "RoomSession.h"
@@ -38,12 +37,6 @@ namespace {
 QString defaultChoosePicture(QWidget* parent, const QString& folder) {
   return QFileDialog::getOpenFileName(parent, QStringLiteral("选择图片文件"), folder,
                                       QStringLiteral("图片(*.png *.jpg *.jpeg *.bmp *gif)"));
-}
-
-bool defaultConfirm(QWidget* parent, const QString& text) {
-  QNMessageBox box(parent);
-  box.setMessage(text, QStringLiteral("确定"), QStringLiteral("取消"));
-  return box.exec() == QDialog::Accepted;
 }
 
 QPushButton* toolButton(const QString& text, const char* objectName, QWidget* parent) {
@@ -77,8 +70,7 @@ ChatPanel::ChatPanel(ClassroomContext& context, QWidget* parent)
       clear_(toolButton(QStringLiteral("清屏"), "btnClearScreen", this)),
       keepScroll_(new QCheckBox(QStringLiteral("锁定滚动"), this)),
       picGuard_(new QTimer(this)),
-      choosePicture_(defaultChoosePicture),
-      confirm_(defaultConfirm) {
+      choosePicture_(defaultChoosePicture) {
   setObjectName(QStringLiteral("chatPanel"));
   // The tool row fits the side panel: compact buttons, no minimum width.
   setStyleSheet(QStringLiteral(
@@ -193,8 +185,9 @@ void ChatPanel::refreshOwnState() {
   const QString mutedText = QStringLiteral("您已被老师禁言");
   mutedLabel_->setText(muted ? mutedText : QString());
   mutedLabel_->setVisible(muted);
-  for (QWidget* control : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(send_),
-                           static_cast<QWidget*>(sendPicture_), static_cast<QWidget*>(sendVoice_)}) {
+  for (QWidget* control :
+       {static_cast<QWidget*>(edit_), static_cast<QWidget*>(send_),
+        static_cast<QWidget*>(sendPicture_), static_cast<QWidget*>(sendVoice_)}) {
     control->setEnabled(!muted);
     control->setToolTip(muted ? mutedText : QString());
   }
@@ -202,7 +195,9 @@ void ChatPanel::refreshOwnState() {
     edit_->setToolTip(QStringLiteral("没购买者不能聊天"));
 }
 
-bool ChatPanel::isAuditor() const { return session_.room().ownRole == RoomContext::kAuditor; }
+bool ChatPanel::isAuditor() const {
+  return session_.room().ownRole == RoomContext::kAuditor;
+}
 
 roommsg::SenderFields ChatPanel::ownSender() const {
   roommsg::SenderFields sender;
@@ -231,12 +226,12 @@ void ChatPanel::buyCourse_prompt() {
 }
 
 void ChatPanel::sendChatReport() {
-  context_.post(ServiceApi::kAddHistory,
-                FormBody(ServiceApi::kAddHistory.body)
-                    .arg(QStringLiteral("chat"))
-                    .arg(context_.roomId())
-                    .arg(ownUserId_),
-                &context_, [](QJsonObject) {});
+  context_.service().post(ServiceApi::kAddHistory,
+                          FormBody(ServiceApi::kAddHistory.body)
+                              .arg(QStringLiteral("chat"))
+                              .arg(context_.roomId())
+                              .arg(ownUserId_),
+                          &context_, [](QJsonObject) {});
 }
 
 // Sending.
@@ -261,7 +256,9 @@ void ChatPanel::btnSendText_clicked() {
   sendChatReport();
 }
 
-void ChatPanel::addOwnLine(const QString& text) { addOwnItem(chat::kText, text); }
+void ChatPanel::addOwnLine(const QString& text) {
+  addOwnItem(chat::kText, text);
+}
 
 void ChatPanel::addReceivedLine(const QJsonObject& message, const QString& text) {
   QJsonObject line = message;
@@ -342,12 +339,14 @@ void ChatPanel::btnSendPicture_clicked() {
   config->setPicFileBrowsePath(QFileInfo(chosen).absolutePath());
 }
 
-void ChatPanel::m_timerClockForCanSendPic_timeout() { canSendPic_ = true; }
+void ChatPanel::m_timerClockForCanSendPic_timeout() {
+  canSendPic_ = true;
+}
 
 void ChatPanel::btnSendVoice_clicked() {
   // The microphones the media library sees (-1: no library yet, not asked).
-  const int microphones = context_.mediaCtrl(
-      media_cmd_device_count, reinterpret_cast<void*>(intptr_t(media_kind_audio)));
+  const int microphones = context_.mediaCtrl(media_cmd_device_count,
+                                             reinterpret_cast<void*>(intptr_t(media_kind_audio)));
   if (microphones == 0)
     context_.toast(QStringLiteral("没有找到音频输入设备"));
   if (isAuditor()) {
@@ -363,9 +362,11 @@ void ChatPanel::btnSendVoice_clicked() {
   const int microphoneCount = context_.mediaCtrl(
       media_cmd_device_count, reinterpret_cast<void*>(intptr_t(media_kind_audio)));
   recorder_->setMicrophone(
-      microphoneCount > 0 ? config->deviceIndex(QStringLiteral("conf/microphoneIndex"), microphoneCount)
-                          : 0);
-  recorder_->setClipFolder(chat::userFolder(context_.roomId(), ownUserId_, identity_.dataFolder) + QLatin1Char('/'));
+      microphoneCount > 0
+          ? config->deviceIndex(QStringLiteral("conf/microphoneIndex"), microphoneCount)
+          : 0);
+  recorder_->setClipFolder(chat::userFolder(context_.roomId(), ownUserId_, identity_.dataFolder) +
+                           QLatin1Char('/'));
   const QPoint at = mapToGlobal(QPoint(2, 0));
   const QWidget* over = recorder_->parentWidget();
   recorder_->move(over ? QPoint(at.x(), over->mapToGlobal(QPoint(0, 340)).y()) : at);
@@ -403,7 +404,9 @@ void ChatPanel::onShareChatPic(QString strPicFilePath, bool isZhuShouSrc) {
 
 // Showing.
 
-void ChatPanel::slot_ChatMsgArrived(QJsonObject json) { showOneRecvedMsg(json, false, false); }
+void ChatPanel::slot_ChatMsgArrived(QJsonObject json) {
+  showOneRecvedMsg(json, false, false);
+}
 
 QList<ChatMessageItem*> ChatPanel::shownItems() const {
   QList<ChatMessageItem*> shown;
@@ -452,12 +455,12 @@ void ChatPanel::showOneRecvedMsg(QJsonObject& json, bool bHistory, bool bFilter)
 
 void ChatPanel::requestHistory() {
   more_->showLoading();
-  context_.post(ServiceApi::kGetChatRecord,
-                FormBody(ServiceApi::kGetChatRecord.body)
-                    .arg(context_.roomId())
-                    .arg(historyPage_)
-                    .arg(kHistoryRows),
-                this, &ChatPanel::onGetChatHistory);
+  context_.service().post(ServiceApi::kGetChatRecord,
+                          FormBody(ServiceApi::kGetChatRecord.body)
+                              .arg(context_.roomId())
+                              .arg(historyPage_)
+                              .arg(kHistoryRows),
+                          this, &ChatPanel::onGetChatHistory);
 }
 
 void ChatPanel::btnViewChatHistory_clicked() {
@@ -531,7 +534,7 @@ void ChatPanel::autoScrollChatBarUpward() {
 }
 
 void ChatPanel::btnClearScreen_clicked() {
-  if (!confirm_(context_.window(), QStringLiteral("清屏后消息将无法恢复，是否继续?")))
+  if (!context_.dialogs().confirm(QStringLiteral("清屏后消息将无法恢复，是否继续?")))
     return;
   for (ChatMessageItem* item : items_) {
     list_->removeWidget(item);

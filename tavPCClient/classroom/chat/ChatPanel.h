@@ -59,8 +59,6 @@ public:
   using PictureChooser = std::function<QString(QWidget*, const QString& folder)>;
   void setPictureChooser(PictureChooser chooser) { choosePicture_ = std::move(chooser); }
   // Asks before clearing; tests replace it.
-  using Confirmer = std::function<bool(QWidget*, const QString& text)>;
-  void setConfirmer(Confirmer confirm) { confirm_ = std::move(confirm); }
 
   transfer::FileServer fileServer() const;
 
@@ -152,5 +150,4 @@ private:
   RecordVoiceDlg* recorder_ = nullptr;
   Identity identity_;
   PictureChooser choosePicture_;
-  Confirmer confirm_;
 };

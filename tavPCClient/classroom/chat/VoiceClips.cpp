@@ -1,25 +1,16 @@
 #include "VoiceClips.h"
 
+#include "ClipPlayer2UI.h"
 #include "vocalia/vocalia.h"
 
 namespace chat {
 
 namespace {
-PlayerMaker& playerMaker() {
-  static PlayerMaker maker;
-  return maker;
-}
 RecorderMaker& recorderMaker() {
   static RecorderMaker maker;
   return maker;
 }
 }  // namespace
-
-libvocalia_play* createPlayer(notify_progress2ui* observer, const QString& path, int speaker) {
-  if (playerMaker())
-    return playerMaker()(observer, path, speaker);
-  return libvocalia_play::create(observer, path.toLocal8Bit().constData(), speaker);
-}
 
 libvocalia_record* createRecorder(const QString& path, int microphone) {
   if (recorderMaker())
@@ -29,7 +20,7 @@ libvocalia_record* createRecorder(const QString& path, int microphone) {
 }
 
 void setVoiceMakers(PlayerMaker player, RecorderMaker recorder) {
-  playerMaker() = std::move(player);
+  ClipPlayer2UI::setMaker(std::move(player));
   recorderMaker() = std::move(recorder);
 }
 

@@ -1,5 +1,5 @@
 // How voice clips are recorded and played (vocalia; tests put their own makers
-// in), and the clip length the media library reads from a clip file.
+// in). Clips play through ClipPlayer2UI, whose maker this sets too.
 #pragma once
 
 #include <QString>
@@ -15,7 +15,6 @@ using PlayerMaker =
     std::function<libvocalia_play*(notify_progress2ui*, const QString& path, int speaker)>;
 using RecorderMaker = std::function<libvocalia_record*(const QString& path, int microphone)>;
 
-libvocalia_play* createPlayer(notify_progress2ui* observer, const QString& path, int speaker);
 libvocalia_record* createRecorder(const QString& path, int microphone);
 
 // Replaces the makers (empty restores vocalia's); for tests.

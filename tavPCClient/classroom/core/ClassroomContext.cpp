@@ -1,6 +1,7 @@
 #include "ClassroomContext.h"
 
 #include "LoginInfo.h"
+#include "MessageBoxDialogs.h"
 #include "Prompt.h"
 #include "RoomMessage.h"
 #include "RoomMessenger.h"
@@ -9,8 +10,20 @@
 ClassroomContext::ClassroomContext(const ClassroomEntry& entry, RoomSession& session,
                                    RoomMessenger& messenger, RoomDispatch& dispatch,
                                    QObject* parent)
-    : QObject(parent), entry_(entry), session_(session), messenger_(messenger), dispatch_(dispatch) {
+    : QObject(parent),
+      entry_(entry),
+      session_(session),
+      messenger_(messenger),
+      dispatch_(dispatch),
+      boxes_(std::make_unique<MessageBoxDialogs>([this] { return window(); })),
+      dialogs_(boxes_.get()) {
   setObjectName(QStringLiteral("classroomContext"));
+}
+
+ClassroomContext::~ClassroomContext() = default;
+
+void ClassroomContext::setDialogs(ClassroomDialogs* dialogs) {
+  dialogs_ = dialogs ? dialogs : boxes_.get();
 }
 
 int ClassroomContext::sendRoomMsg(const QJsonObject& msg, const QString& target) {

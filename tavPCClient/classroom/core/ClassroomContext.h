@@ -11,20 +11,20 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
-#include <QWidget>
 #include <QString>
+#include <QWidget>
+#include <memory>
 #include <typeindex>
 #include <unordered_map>
 
+#include "ClassroomDialogs.h"
 #include "ClassroomEntry.h"
-#include "HttpRequest.h"
 #include "RoomDispatch.h"
 #include "RoomSession.h"
-#include "ServiceApi.h"
+#include "ServiceCalls.h"
 
 class Libpavo;
 class RoomMessenger;
-
 
 class ClassroomContext : public QObject {
   Q_OBJECT
@@ -32,6 +32,7 @@ class ClassroomContext : public QObject {
 public:
   ClassroomContext(const ClassroomEntry& entry, RoomSession& session, RoomMessenger& messenger,
                    RoomDispatch& dispatch, QObject* parent = nullptr);
+  ~ClassroomContext() override;
 
   const ClassroomEntry& entry() const { return entry_; }
   quint32 ownUserId() const { return entry_.ownUserId; }
@@ -52,16 +53,8 @@ public:
     dispatch_.handle(typeIds, owner, std::move(handler));
   }
 
-  // A service call whose JSON answer goes to receiver's slot (not called when
-  // the receiver is gone by then).
-  template <typename Receiver, typename Slot>
-  void post(const ServiceEndpoint& endpoint, const QString& body, Receiver* receiver, Slot slot) {
-    auto* request = new HttpRequest;
-    QObject::connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), receiver,
-                     slot);
-    request->request(HttpRequest::serviceUrl(QString::fromLatin1(endpoint.path)), body,
-                     HttpRequest::kJson);
-  }
+  // Calls to the service (JSON answers, pictures, file downloads).
+  const ServiceCalls& service() const { return service_; }
 
   // The answers of the requests the classroom fires at start-up (gifts,
   // medals, counters, bulletins, notifications, follow state, balance, shared
@@ -75,6 +68,10 @@ public:
   void setWindow(QWidget* window) { window_ = window; }
   QWidget* window() const { return window_; }
   void toast(const QString& text) const;
+  // The message boxes (shown over the window unless the caller names another).
+  ClassroomDialogs& dialogs() const { return *dialogs_; }
+  // Replaces them (tests; null restores the message boxes).
+  void setDialogs(ClassroomDialogs* dialogs);
 
   // The media library while it exists (null before start-up and after leaving)
   // and whether it is logged in to the media server.
@@ -123,7 +120,10 @@ private:
   RoomSession& session_;
   RoomMessenger& messenger_;
   RoomDispatch& dispatch_;
+  ServiceCalls service_;
   QPointer<QWidget> window_;
+  std::unique_ptr<ClassroomDialogs> boxes_;
+  ClassroomDialogs* dialogs_;
   Libpavo* media_ = nullptr;
   bool mcuConnected_ = false;
   bool roomChannelUp_ = false;

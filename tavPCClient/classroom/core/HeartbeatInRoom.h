@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include "ServiceCalls.h"
+
 class HeartbeatInRoom : public QObject {
   Q_OBJECT
 
@@ -24,4 +26,5 @@ signals:
 private:
   const quint32 userId_;
   const quint32 roomId_;
+  ServiceCalls service_;
 };

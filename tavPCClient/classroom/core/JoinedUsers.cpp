@@ -4,8 +4,7 @@
 #include <QJsonValue>
 
 #include "FormBody.h"
-#include "HttpRequest.h"
-#include "ServiceApi.h"
+#include "ServiceCalls.h"
 
 QList<JoinedUser> readJoinedUsers(const QJsonArray& users) {
   QList<JoinedUser> read;
@@ -24,12 +23,9 @@ QList<JoinedUser> readJoinedUsers(const QJsonArray& users) {
   return read;
 }
 
-void requestJoinedUsers(quint32 roomId, QObject* receiver,
+void requestJoinedUsers(const ServiceCalls& service, quint32 roomId, QObject* receiver,
                         std::function<void(const QJsonArray&)> answered) {
-  auto* request = new HttpRequest;
-  QObject::connect(request, qOverload<QJsonArray>(&HttpRequest::requestFinshed), receiver,
-                   [answered = std::move(answered)](QJsonArray users) { answered(users); });
-  request->request(
-      HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kSelectJoinRoomByRoomId.path)),
-      FormBody(ServiceApi::kSelectJoinRoomByRoomId.body).arg(roomId), HttpRequest::kJson);
+  service.postForArray(ServiceApi::kSelectJoinRoomByRoomId,
+                       FormBody(ServiceApi::kSelectJoinRoomByRoomId.body).arg(roomId), receiver,
+                       std::move(answered), nullptr);
 }

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QObject;
+class ServiceCalls;
 
 struct JoinedUser {
   quint32 id = 0;
@@ -20,5 +21,5 @@ QList<JoinedUser> readJoinedUsers(const QJsonArray& users);
 
 // Asks the service for the room's joined users; the answer goes to answered
 // while receiver exists.
-void requestJoinedUsers(quint32 roomId, QObject* receiver,
+void requestJoinedUsers(const ServiceCalls& service, quint32 roomId, QObject* receiver,
                         std::function<void(const QJsonArray&)> answered);

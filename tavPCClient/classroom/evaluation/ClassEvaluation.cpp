@@ -1,6 +1,7 @@
 #include "ClassEvaluation.h"
 
 #include "ClassroomContext.h"
+#include "FormBody.h"
 #include "RoomContext.h"
 #include "RoomSession.h"
 
@@ -59,6 +60,12 @@ void ClassEvaluation::onClassEnded(qint64 teacherId) {
                                static_cast<int>(teacher), teacherRole(teacher, owner),
                                static_cast<int>(context_.roomId()), context_.window());
   connect(dialog_, &QDialog::finished, dialog_, &QObject::deleteLater);
+  connect(dialog_, &EvaluateDialog::submitRequested, this, [this](const QByteArray& param) {
+    context_.service().post(
+        ServiceApi::kSaveScores,
+        FormBody(QString::fromLatin1(ServiceApi::kSaveScores.body)).arg(QString::fromUtf8(param)),
+        dialog_.data(), &EvaluateDialog::slot_evaluate_reply);
+  });
   // Modal over the whole client without a nested event loop: the room keeps
   // running under it and leaving the room can close it.
   dialog_->setWindowModality(Qt::ApplicationModal);

@@ -10,10 +10,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "FormBody.h"
-#include "HttpRequest.h"
 #include "Prompt.h"
-#include "ServiceApi.h"
 #include "WndDragFilter.h"
 
 namespace {
@@ -33,7 +30,9 @@ QPushButton#btnCancel { color: #202124; background: #f1f3f4; border: none; borde
 )";
 
 // Characters as the reader counts them (a character outside the basic plane is one).
-int characters(const QString& text) { return text.toUcs4().size(); }
+int characters(const QString& text) {
+  return text.toUcs4().size();
+}
 
 }  // namespace
 
@@ -128,7 +127,9 @@ EvaluateDialog::EvaluateDialog(const QString& teacherName, int uId, int uRole, i
   selfReject_->start(kSelfRejectMs);
 }
 
-void EvaluateDialog::setSelfRejectInterval(int ms) { selfReject_->start(ms); }
+void EvaluateDialog::setSelfRejectInterval(int ms) {
+  selfReject_->start(ms);
+}
 
 void EvaluateDialog::choose(int score) {
   score_ = score;
@@ -139,18 +140,27 @@ void EvaluateDialog::choose(int score) {
     buttons.at(index)->setChecked(true);
 }
 
-void EvaluateDialog::slot_ButtonVeryLow() { choose(20); }
-void EvaluateDialog::slot_ButtonLow() { choose(40); }
-void EvaluateDialog::slot_ButtonSomeSatisfied() { choose(60); }
-void EvaluateDialog::slot_ButtonSatisfied() { choose(80); }
-void EvaluateDialog::slot_ButtonVerySatisfied() { choose(100); }
+void EvaluateDialog::slot_ButtonVeryLow() {
+  choose(20);
+}
+void EvaluateDialog::slot_ButtonLow() {
+  choose(40);
+}
+void EvaluateDialog::slot_ButtonSomeSatisfied() {
+  choose(60);
+}
+void EvaluateDialog::slot_ButtonSatisfied() {
+  choose(80);
+}
+void EvaluateDialog::slot_ButtonVerySatisfied() {
+  choose(100);
+}
 
 void EvaluateDialog::slot_textChanged() {
   const int n = characters(comment_->toPlainText());
   if (n <= kMaxComment) {
-    counter_->setText(QStringLiteral("当前已输入%1个字符，你还可以输入%2个字符。")
-                          .arg(n)
-                          .arg(kMaxComment - n));
+    counter_->setText(
+        QStringLiteral("当前已输入%1个字符，你还可以输入%2个字符。").arg(n).arg(kMaxComment - n));
     counter_->setStyleSheet(QStringLiteral("color: black;"));
     submit_->setEnabled(!finishing_);
   } else {
@@ -196,13 +206,7 @@ void EvaluateDialog::slot_ButtonSubmit() {
     return;
   // One rating: no second request while this one is answered.
   submit_->setEnabled(false);
-  auto* request = new HttpRequest;
-  connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), this,
-          &EvaluateDialog::slot_evaluate_reply);
-  request->request(
-      HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kSaveScores.path)),
-      FormBody(QString::fromLatin1(ServiceApi::kSaveScores.body)).arg(QString::fromUtf8(param())),
-      HttpRequest::kJson);
+  emit submitRequested(param());
 }
 
 void EvaluateDialog::slot_evaluate_reply(QJsonObject reply) {

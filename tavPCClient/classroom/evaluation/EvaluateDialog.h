@@ -1,6 +1,7 @@
 // Rating the teacher when a class ends: one of five scores, an optional
-// comment of at most 200 characters, posted to the service. The dialog gives
-// up by itself two minutes after it was made.
+// comment of at most 200 characters, handed to whoever posts it to the service
+// (the dialog makes no calls itself) and the answer shown. The dialog gives up
+// by itself two minutes after it was made.
 #pragma once
 
 #include <QDialog>
@@ -28,6 +29,10 @@ public:
   void setSelfRejectInterval(int ms);
   // The compact JSON text posted as "param" for the current score and comment.
   QByteArray param() const;
+
+signals:
+  // The rating to post as "param"; its answer is for slot_evaluate_reply.
+  void submitRequested(QByteArray param);
 
 public slots:
   void slot_ButtonVeryLow();

@@ -23,7 +23,10 @@ FollowButton::FollowButton(ClassroomContext& context, QWidget* parent)
   const QString path = QString::fromLatin1(ServiceApi::kSelectRoomAssociatedByIds.path);
   auto apply = [this](const QJsonObject& answer) {
     if (succeeded(answer))
-      display(answer.value(QStringLiteral("body")).toObject().value(QStringLiteral("followed")).toBool());
+      display(answer.value(QStringLiteral("body"))
+                  .toObject()
+                  .value(QStringLiteral("followed"))
+                  .toBool());
   };
   connect(&context_, &ClassroomContext::startAnswerArrived, this,
           [path, apply](const QString& p, const QJsonObject& answer) {
@@ -47,9 +50,9 @@ void FollowButton::btnAttention_clicked() {
   const QString body = FormBody(endpoint.body).arg(context_.ownUserId()).arg(context_.roomId());
   setEnabled(false);  // until the answer
   if (followed_)
-    context_.post(endpoint, body, this, &FollowButton::onCancelAttention_back);
+    context_.service().post(endpoint, body, this, &FollowButton::onCancelAttention_back);
   else
-    context_.post(endpoint, body, this, &FollowButton::onAttention_back);
+    context_.service().post(endpoint, body, this, &FollowButton::onAttention_back);
 }
 
 void FollowButton::onAttention_back(QJsonObject answer) {
@@ -72,4 +75,6 @@ void FollowButton::onCancelAttention_back(QJsonObject answer) {
   display(false);
 }
 
-void FollowButton::slot_FollowChange(bool followed) { display(followed); }
+void FollowButton::slot_FollowChange(bool followed) {
+  display(followed);
+}

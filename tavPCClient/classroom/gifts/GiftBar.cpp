@@ -1,8 +1,8 @@
 #include "GiftBar.h"
 
 #include <QButtonGroup>
-#include <QEvent>
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QJsonValue>
 #include <QLabel>
@@ -16,7 +16,6 @@
 #include "GiftEffectArea.h"
 #include "GiftEffectWidget.h"
 #include "GiftRules.h"
-#include "HttpRequest.h"
 #include "JoinedUsers.h"
 #include "LoginInfo.h"
 #include "MemberMenu.h"
@@ -31,7 +30,6 @@ bool succeeded(const QJsonObject& answer) {
   const QJsonValue code = answer.value(QStringLiteral("code"));
   return !answer.isEmpty() && (code.isUndefined() || code.isNull() || code.toInt(-1) == 0);
 }
-
 
 }  // namespace
 
@@ -56,7 +54,8 @@ GiftBar::GiftBar(ClassroomContext& context, GiftEffectArea& effects, QWidget* pa
       " border-radius: 4px; padding: 4px 14px; }"
       "QPushButton#btnSendGift:disabled { background: #6b7178; }"
       "QLabel#giftBalance { color: #e8eaed; padding-left: 6px; }"
-      "QPushButton#btnRecharge { background: transparent; color: #8ab4f8; border: 1px solid #3a414a;"
+      "QPushButton#btnRecharge { background: transparent; color: #8ab4f8; border: 1px solid "
+      "#3a414a;"
       " border-radius: 4px; padding: 3px 8px; }"
       "QPushButton#btnRecharge:hover { background: #3a414a; }"));
   group_->setExclusive(true);
@@ -114,7 +113,7 @@ GiftBar::GiftBar(ClassroomContext& context, GiftEffectArea& effects, QWidget* pa
   if (!context_.startAnswer(balancePath).isEmpty())
     onGetBalance(context_.startAnswer(balancePath));
 
-  requestJoinedUsers(context_.roomId(), this,
+  requestJoinedUsers(context_.service(), context_.roomId(), this,
                      [this](const QJsonArray& users) { onGetUsersJoined(users); });
 }
 
@@ -125,9 +124,13 @@ QList<GiftButton*> GiftBar::giftButtons() const {
   return buttons;
 }
 
-int GiftBar::selectedGiftId() const { return selectedGift_; }
+int GiftBar::selectedGiftId() const {
+  return selectedGift_;
+}
 
-QString GiftBar::balanceText() const { return balance_->text(); }
+QString GiftBar::balanceText() const {
+  return balance_->text();
+}
 
 GiftButton* GiftBar::button(int giftId) const {
   return static_cast<GiftButton*>(group_->button(giftId));
@@ -147,12 +150,9 @@ void GiftBar::onGetGiftTypeList(QJsonObject answer) {
     group_->addButton(b, id);
     buttonRow_->addWidget(b);
     const QString img = gift.value(QStringLiteral("imgPath")).toString();
-    if (!img.isEmpty() && !img.contains(QStringLiteral("..")) && !img.startsWith(QLatin1Char('/'))) {
-      auto* icon = new HttpRequest;
-      connect(icon, qOverload<QPixmap>(&HttpRequest::requestFinshed), b, &GiftButton::onGetIcon);
-      icon->request(HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kUploadPrefix) +
-                                            QLatin1Char('/') + img),
-                    QString(), HttpRequest::kImage);
+    if (!img.isEmpty() && !img.contains(QStringLiteral("..")) &&
+        !img.startsWith(QLatin1Char('/'))) {
+      context_.service().fetchPicture(img, b, &GiftButton::onGetIcon);
     }
   }
   if (!group_->buttons().isEmpty()) {
@@ -161,9 +161,13 @@ void GiftBar::onGetGiftTypeList(QJsonObject answer) {
   }
 }
 
-void GiftBar::buttonGroupGift_buttonClicked(int giftId) { selectedGift_ = giftId; }
+void GiftBar::buttonGroupGift_buttonClicked(int giftId) {
+  selectedGift_ = giftId;
+}
 
-void GiftBar::cmbGiftCount_currentIndexChanged(int index) { Q_UNUSED(index) }
+void GiftBar::cmbGiftCount_currentIndexChanged(int index) {
+  Q_UNUSED(index)
+}
 
 void GiftBar::onGetUsersJoined(QJsonArray users) {
   // Nobody gives gifts to themselves: the own entry is left out.
@@ -199,9 +203,8 @@ void GiftBar::btnSendGift_clicked() {
     context_.toast(QStringLiteral("请先选中一种礼物！"));
     return;
   }
-  const quint32 targetId = target_->currentIndex() >= 0
-                               ? quint32(target_->currentData().toLongLong())
-                               : 0;
+  const quint32 targetId =
+      target_->currentIndex() >= 0 ? quint32(target_->currentData().toLongLong()) : 0;
   if (targetId == context_.ownUserId()) {
     context_.toast(QStringLiteral("不可以自己给自己送礼物！"));
     return;
@@ -225,10 +228,10 @@ void GiftBar::btnSendGift_clicked() {
                            .arg(gifts::priceText(gift->price()))
                            .arg(context_.ownUserId());
   send_->setEnabled(false);  // one purchase at a time
-  context_.post(ServiceApi::kAddConsume, body, this,
-                [this, targetName, giftId, count, targetId](QJsonObject answer) {
-                  onSendGiftBack(answer, targetName, giftId, count, targetId);
-                });
+  context_.service().post(ServiceApi::kAddConsume, body, this,
+                          [this, targetName, giftId, count, targetId](QJsonObject answer) {
+                            onSendGiftBack(answer, targetName, giftId, count, targetId);
+                          });
 }
 
 void GiftBar::onSendGiftBack(QJsonObject answer, const QString& targetName, int giftId, int count,
@@ -257,13 +260,13 @@ void GiftBar::onSendGiftBack(QJsonObject answer, const QString& targetName, int 
   msg.insert(QStringLiteral("acceptUsername"), targetName);
   context_.sendRoomMsg(msg, QStringLiteral("*"));
 
-  context_.post(ServiceApi::kAddHistoryGift,
-                FormBody(ServiceApi::kAddHistoryGift.body)
-                    .arg(QStringLiteral("gift"))
-                    .arg(context_.roomId())
-                    .arg(targetId)
-                    .arg(count),
-                &context_, [](QJsonObject) {});
+  context_.service().post(ServiceApi::kAddHistoryGift,
+                          FormBody(ServiceApi::kAddHistoryGift.body)
+                              .arg(QStringLiteral("gift"))
+                              .arg(context_.roomId())
+                              .arg(targetId)
+                              .arg(count),
+                          &context_, [](QJsonObject) {});
   showEffect(ownName(), targetName, giftId, count);
 }
 
@@ -288,9 +291,9 @@ bool GiftBar::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void GiftBar::refreshBalance() {
-  context_.post(ServiceApi::kGetRechargeInfo,
-                FormBody(ServiceApi::kGetRechargeInfo.body).arg(context_.ownUserId()), this,
-                [this](QJsonObject answer) { onGetBalance(answer); });
+  context_.service().post(ServiceApi::kGetRechargeInfo,
+                          FormBody(ServiceApi::kGetRechargeInfo.body).arg(context_.ownUserId()),
+                          this, [this](QJsonObject answer) { onGetBalance(answer); });
 }
 
 void GiftBar::onGetBalance(QJsonObject answer) {
@@ -300,8 +303,9 @@ void GiftBar::onGetBalance(QJsonObject answer) {
   const QJsonValue money =
       body.isObject() ? body.toObject().value(QStringLiteral("money")) : answer.value("money");
   if (money.isDouble() || money.isString())
-    balance_->setText(QStringLiteral("余额：%1")
-                          .arg(money.isString() ? money.toString() : QString::number(money.toDouble())));
+    balance_->setText(
+        QStringLiteral("余额：%1")
+            .arg(money.isString() ? money.toString() : QString::number(money.toDouble())));
 }
 
 void GiftBar::onGiftArrived(const QJsonObject& msg) {

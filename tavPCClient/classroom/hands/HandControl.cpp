@@ -39,7 +39,9 @@ HandControl::HandControl(ClassroomContext& context, QObject* parent)
   refreshButton();
 }
 
-void HandControl::refreshButton() { button_->setVisible(!session_.hasTeacherRights()); }
+void HandControl::refreshButton() {
+  button_->setVisible(!session_.hasTeacherRights());
+}
 
 bool HandControl::send(const QString& content) {
   QJsonObject msg = context_.ownMessage(MSG_HAND);
@@ -56,12 +58,12 @@ void HandControl::btnHandUp_clicked() {
   button_->setText(raising ? kLower : kRaise);
   setHand(context_.ownUserId(), raising);
   if (raising)
-    context_.post(ServiceApi::kAddHistory,
-                  FormBody(ServiceApi::kAddHistory.body)
-                      .arg(QStringLiteral("hands"))
-                      .arg(context_.roomId())
-                      .arg(context_.ownUserId()),
-                  &context_, [](QJsonObject) {});
+    context_.service().post(ServiceApi::kAddHistory,
+                            FormBody(ServiceApi::kAddHistory.body)
+                                .arg(QStringLiteral("hands"))
+                                .arg(context_.roomId())
+                                .arg(context_.ownUserId()),
+                            &context_, [](QJsonObject) {});
 }
 
 void HandControl::setHand(quint32 userId, bool up) {
@@ -82,9 +84,9 @@ void HandControl::onHandMessage(const QJsonObject& msg) {
     // One member lowering another's hand: only the teacher's side may.
     const quint32 sender = idOf(msg.value(QStringLiteral("sendUserId")));
     const RoomMember* from = session_.member(sender);
-    const bool mayLower = from && (from->roleCode == RoomContext::kTeacher || from->isAssistant ||
-                                   sender == session_.room().classStarterId ||
-                                   sender == context_.entry().ownerId);
+    const bool mayLower =
+        from && (from->roleCode == RoomContext::kTeacher || from->isAssistant ||
+                 sender == session_.room().classStarterId || sender == context_.entry().ownerId);
     const quint32 target = idOf(lowered);
     if (!target || !mayLower)
       return;

@@ -5,7 +5,6 @@
 
 #include "ClassroomContext.h"
 #include "FormBody.h"
-#include "HttpRequest.h"
 #include "ServiceApi.h"
 
 namespace {
@@ -34,13 +33,10 @@ MemberRoster::~MemberRoster() {
 void MemberRoster::slot_user_enter_room(MediaUser user) {
   auto* data = new MediaUser(user);
   pending_.append(data);
-  auto* request = new HttpRequest;
-  connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this,
-          &MemberRoster::onGetEnterUser);
-  request->request(
-      HttpRequest::serviceUrl(QString::fromLatin1(ServiceApi::kFindRoomUserTypeById.path)),
+  context_.service().post(
+      ServiceApi::kFindRoomUserTypeById,
       FormBody(ServiceApi::kFindRoomUserTypeById.body).arg(context_.roomId()).arg(user.userId),
-      HttpRequest::kJson, data);
+      this, [this, data](QJsonObject answer) { onGetEnterUser(answer, data); });
 }
 
 void MemberRoster::onGetEnterUser(QJsonObject answer, void* userData) {

@@ -10,17 +10,11 @@
 #include "ClassroomContext.h"
 #include "FormBody.h"
 #include "MedalRankingItem.h"
-#include "QNMessageBox.h"
 #include "ServiceApi.h"
 
 MedalRankingList::MedalRankingList(ClassroomContext& context, QWidget* parent)
     : QWidget(parent), context_(context) {
   setObjectName(QStringLiteral("medalRanking"));
-  inform_ = [this](const QString& text) {
-    QNMessageBox box(context_.window());
-    box.setMessage(text, QStringLiteral("确定"), QString());
-    box.exec();
-  };
   auto* host = new QWidget;
   list_ = new QVBoxLayout(host);
   list_->setContentsMargins(0, 4, 0, 4);
@@ -45,14 +39,14 @@ MedalRankingList::MedalRankingList(ClassroomContext& context, QWidget* parent)
 }
 
 void MedalRankingList::reload() {
-  context_.post(ServiceApi::kFindCounterByRoomId,
-                FormBody(ServiceApi::kFindCounterByRoomId.body).arg(context_.roomId()), this,
-                &MedalRankingList::onGetRoomMedalList);
+  context_.service().post(ServiceApi::kFindCounterByRoomId,
+                          FormBody(ServiceApi::kFindCounterByRoomId.body).arg(context_.roomId()),
+                          this, &MedalRankingList::onGetRoomMedalList);
 }
 
 void MedalRankingList::onGetRoomMedalList(QJsonObject answer) {
   if (answer.isEmpty()) {
-    inform_(QStringLiteral("onGetRoomMedalList Error!"));
+    context_.dialogs().inform(QStringLiteral("onGetRoomMedalList Error!"));
     return;
   }
   const QJsonValue code = answer.value(QStringLiteral("code"));

@@ -18,8 +18,6 @@ public:
   explicit MedalRankingList(ClassroomContext& context, QWidget* parent = nullptr);
 
   QList<MedalRankingItem*> rows() const { return rows_; }
-  using Inform = std::function<void(const QString& text)>;
-  void setInform(Inform inform) { inform_ = std::move(inform); }
 
 public slots:
   void reload();
@@ -29,5 +27,4 @@ private:
   ClassroomContext& context_;
   QVBoxLayout* list_;
   QList<MedalRankingItem*> rows_;
-  Inform inform_;
 };

@@ -1,8 +1,8 @@
 #include "ModerationControl.h"
 
 #include <QAction>
-#include <QDebug>
 #include <QActionGroup>
+#include <QDebug>
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QMenu>
@@ -12,7 +12,6 @@
 #include "ClassroomContext.h"
 #include "FormBody.h"
 #include "MemberMenu.h"
-#include "QNMessageBox.h"
 #include "RoomMessageTypes.h"
 #include "RoomSession.h"
 #include "ServiceApi.h"
@@ -45,16 +44,6 @@ ModerationControl::ModerationControl(ClassroomContext& context, QObject* parent)
       session_(context.session()),
       medals_(new QActionGroup(this)) {
   medals_->setExclusive(true);
-  inform_ = [this](const QString& text) {
-    QNMessageBox box(context_.window());
-    box.setMessage(text, QStringLiteral("确定"), QString());
-    box.exec();
-  };
-  confirm_ = [this](const QString& text, const QString& okText) {
-    QNMessageBox box(context_.window());
-    box.setMessage(text, okText, QStringLiteral("取消"));
-    return box.exec() == QDialog::Accepted;
-  };
 
   context_.handleRoomMessages({MSG_MUTE, MSG_KICK_OUT, MSG_ASSISTANT, MSG_MEDAL}, this,
                               [this](const QJsonObject& msg) { onModerationMessage(msg); });
@@ -121,7 +110,7 @@ void ModerationControl::btnProhibitSpeak_clicked() {
     }
   }
   if (asked == 0)
-    inform_(QStringLiteral("没有符合条件的被禁言用户！"));
+    context_.dialogs().inform(QStringLiteral("没有符合条件的被禁言用户！"));
 }
 
 void ModerationControl::btnRestoreSpeak_clicked() {
@@ -135,7 +124,7 @@ void ModerationControl::btnRestoreSpeak_clicked() {
     }
   }
   if (asked == 0)
-    inform_(QStringLiteral("没有符合条件的被解除禁言用户！"));
+    context_.dialogs().inform(QStringLiteral("没有符合条件的被解除禁言用户！"));
 }
 
 void ModerationControl::onProhibitSpeak(quint32 userId) {
@@ -152,7 +141,7 @@ void ModerationControl::blacklist(quint32 userId, int type, bool add) {
                            .arg(context_.roomId())
                            .arg(type)
                            .arg(context_.entry().ownerId);
-  context_.post(endpoint, body, this, [this, userId, type, add](QJsonObject answer) {
+  context_.service().post(endpoint, body, this, [this, userId, type, add](QJsonObject answer) {
     if (type == kRemove)
       onKickedOut_back(answer, userId);
     else if (add)
@@ -207,7 +196,8 @@ void ModerationControl::onKickedOutRoom(quint32 userId) {
     context_.toast(QStringLiteral("不可以将自己请出教室！"));
     return;
   }
-  if (!confirm_(QStringLiteral("用户被请出教室后要等15分钟才可以进来!"), QStringLiteral("请出")))
+  if (!context_.dialogs().confirm(QStringLiteral("用户被请出教室后要等15分钟才可以进来!"), nullptr,
+                                  QStringLiteral("请出")))
     return;
   blacklist(userId, kRemove, true);
 }
@@ -227,16 +217,18 @@ void ModerationControl::onKickedOut_back(QJsonObject answer, quint32 userId) {
 
 void ModerationControl::grantAssistant(quint32 userId, bool grant) {
   if (grant) {
-    context_.post(ServiceApi::kAddManage,
-                  FormBody(ServiceApi::kAddManage.body)
-                      .arg(context_.roomId())
-                      .arg(userId)
-                      .arg(context_.ownUserId()),
-                  this, [this, userId](QJsonObject answer) { onGrantAdminBack(answer, userId); });
+    context_.service().post(
+        ServiceApi::kAddManage,
+        FormBody(ServiceApi::kAddManage.body)
+            .arg(context_.roomId())
+            .arg(userId)
+            .arg(context_.ownUserId()),
+        this, [this, userId](QJsonObject answer) { onGrantAdminBack(answer, userId); });
   } else {
-    context_.post(ServiceApi::kRemoveManagePC,
-                  FormBody(ServiceApi::kRemoveManagePC.body).arg(context_.roomId()).arg(userId),
-                  this, [this, userId](QJsonObject answer) { onRevokeAdminBack(answer, userId); });
+    context_.service().post(
+        ServiceApi::kRemoveManagePC,
+        FormBody(ServiceApi::kRemoveManagePC.body).arg(context_.roomId()).arg(userId), this,
+        [this, userId](QJsonObject answer) { onRevokeAdminBack(answer, userId); });
   }
 }
 
@@ -265,7 +257,7 @@ void ModerationControl::onRevokeAdminBack(QJsonObject answer, quint32 userId) {
 
 void ModerationControl::onGetMedalTypeList(QJsonObject answer) {
   if (answer.isEmpty()) {
-    inform_(QStringLiteral("onGetMedalTypeList Error!"));
+    context_.dialogs().inform(QStringLiteral("onGetMedalTypeList Error!"));
     return;
   }
   if (!succeeded(answer) || !medals_->actions().isEmpty())
@@ -283,11 +275,12 @@ void ModerationControl::onGetMedalTypeList(QJsonObject answer) {
 }
 
 void ModerationControl::awardMedal(quint32 userId, int medalId, const QString& medalName) {
-  context_.post(ServiceApi::kAddUserMedal,
-                FormBody(ServiceApi::kAddUserMedal.body).arg(userId).arg(medalId).arg(context_.roomId()),
-                this, [this, userId, medalName](QJsonObject answer) {
-                  onGrantMedalBack(answer, userId, medalName);
-                });
+  context_.service().post(
+      ServiceApi::kAddUserMedal,
+      FormBody(ServiceApi::kAddUserMedal.body).arg(userId).arg(medalId).arg(context_.roomId()),
+      this, [this, userId, medalName](QJsonObject answer) {
+        onGrantMedalBack(answer, userId, medalName);
+      });
 }
 
 void ModerationControl::onGrantMedalBack(QJsonObject answer, quint32 userId,
@@ -321,8 +314,8 @@ void ModerationControl::onModerationMessage(const QJsonObject& msg) {
   const quint32 sender = idOf(msg.value(QStringLiteral("sendUserId")));
   const RoomMember* from = session_.member(sender);
   const bool byOwner = sender != 0 && sender == context_.entry().ownerId;
-  const bool byTeacher = byOwner || (from && (from->roleCode == RoomContext::kTeacher ||
-                                              from->isAssistant));
+  const bool byTeacher =
+      byOwner || (from && (from->roleCode == RoomContext::kTeacher || from->isAssistant));
   if (!byTeacher || (typeId == MSG_ASSISTANT && !byOwner)) {
     qWarning() << "moderation message ignored: sender" << sender << "may not, type" << typeId;
     return;
@@ -348,8 +341,8 @@ void ModerationControl::onModerationMessage(const QJsonObject& msg) {
         return;
       session_.setAssistant(granted);
       const ClassroomEntry& entry = context_.entry();
-      const bool enteredWithoutCode = entry.openStyle == 2 && entry.isAssistant &&
-                                      entry.ownUserId != entry.ownerId;
+      const bool enteredWithoutCode =
+          entry.openStyle == 2 && entry.isAssistant && entry.ownUserId != entry.ownerId;
       if (!granted && enteredWithoutCode)
         emit context_.leaveRequested(
             QStringLiteral("您是通过‘助教免授权码'进入教室的，现您的助教被撤销，您需要输入授权码重"

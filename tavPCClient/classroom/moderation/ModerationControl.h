@@ -24,10 +24,6 @@ public:
   explicit ModerationControl(ClassroomContext& context, QObject* parent = nullptr);
 
   // Tells the user something in a box, or asks (true: go on); tests replace them.
-  using Inform = std::function<void(const QString& text)>;
-  using Confirm = std::function<bool(const QString& text, const QString& okText)>;
-  void setInform(Inform inform) { inform_ = std::move(inform); }
-  void setConfirm(Confirm confirm) { confirm_ = std::move(confirm); }
 
   // Fills a member's menu with what the own member may do to them.
   void fillMenu(QMenu& menu, quint32 userId);
@@ -61,6 +57,4 @@ private:
   ClassroomContext& context_;
   RoomSession& session_;
   QActionGroup* medals_;
-  Inform inform_;
-  Confirm confirm_;
 };

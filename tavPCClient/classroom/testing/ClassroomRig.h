@@ -14,6 +14,7 @@
 #include "RoomMember.h"
 #include "RoomMessenger.h"
 #include "RoomSession.h"
+#include "ScriptedDialogs.h"
 
 struct ClassroomRig {
   static constexpr quint32 kRoom = 1001;
@@ -28,12 +29,14 @@ struct ClassroomRig {
     messenger.setRoomChannel(&channel);
     messenger.setPeerPath(&peer);
     context.setWindow(&window);
+    context.setDialogs(&dialogs);
     QObject::connect(&messenger, &RoomMessenger::signal_ChatMsgArrived, &dispatch,
                      &RoomDispatch::dispatch);
     QObject::connect(&messenger, &RoomMessenger::signal_AnnoMsgArrived, &dispatch,
                      &RoomDispatch::dispatch);
   }
   ~ClassroomRig() {
+    context.setDialogs(nullptr);
     messenger.setPeerPath(nullptr);
     messenger.setRoomChannel(nullptr);
   }
@@ -74,5 +77,6 @@ struct ClassroomRig {
   FakeRoomChannel channel;
   FakePeerPath peer;
   FakeLibpavo media;
+  ScriptedDialogs dialogs;
   QWidget window;
 };

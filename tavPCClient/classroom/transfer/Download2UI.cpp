@@ -6,16 +6,15 @@
 
 Download2UI::Download2UI(const transfer::FileServer& server, quint32 senderId,
                          const QString& localPath, QObject* parent)
-    : QObject(parent), server_(server), senderId_(senderId), path_(localPath) {
-  connect(this, &Download2UI::_progress, this, &Download2UI::__progress);
-  connect(this, &Download2UI::_trans_error, this, &Download2UI::__trans_error);
-  connect(this, &Download2UI::_complete, this, &Download2UI::__complete);
-}
+    : QObject(parent), server_(server), senderId_(senderId), path_(localPath) {}
 
-Download2UI::~Download2UI() { releaseTransfer(); }
+Download2UI::~Download2UI() {
+  releaseTransfer();
+}
 
 bool Download2UI::start() {
   releaseTransfer();
+  relay_ = std::make_unique<ThreadRelay>(this);
   transfer_ = transfer::createDownload(this, server_, senderId_, path_);
   if (!transfer_)
     qWarning() << "chat download: cannot start" << path_;
@@ -27,11 +26,18 @@ void Download2UI::releaseTransfer() {
     transfer_->release(1);
     transfer_ = nullptr;
   }
+  relay_.reset();
 }
 
-void Download2UI::progress(unsigned curr, unsigned total) { emit _progress(curr, total); }
-void Download2UI::trans_error(int code) { emit _trans_error(code); }
-void Download2UI::complete() { emit _complete(); }
+void Download2UI::progress(unsigned curr, unsigned total) {
+  relay_->post([this, curr, total] { __progress(curr, total); });
+}
+void Download2UI::trans_error(int code) {
+  relay_->post([this, code] { __trans_error(code); });
+}
+void Download2UI::complete() {
+  relay_->post([this] { __complete(); });
+}
 
 void Download2UI::finish(int percent) {
   if (ended_)
@@ -45,9 +51,8 @@ void Download2UI::finish(int percent) {
 void Download2UI::__progress(quint32 curr, quint32 total) {
   if (!transfer_ || ended_)
     return;
-  const int percent =
-      total == 0 ? (curr == total ? 100 : 0)
-                 : static_cast<int>(float(curr) / float(total) * 100.0f);
+  const int percent = total == 0 ? (curr == total ? 100 : 0)
+                                 : static_cast<int>(float(curr) / float(total) * 100.0f);
   if (curr == total) {
     // Done once the file is in place; otherwise the end report brings it.
     if (QFileInfo::exists(path_))

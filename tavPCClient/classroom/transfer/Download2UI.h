@@ -8,8 +8,10 @@
 
 #include <QObject>
 #include <QString>
+#include <memory>
 
 #include "FileServer.h"
+#include "ThreadRelay.h"
 #include "libferrum/libferrum.h"
 
 class Download2UI : public QObject, public trans_observer {
@@ -35,10 +37,6 @@ public:
 signals:
   void signalDownloadProgress(int percent, QString path);
 
-  void _progress(quint32 curr, quint32 total);
-  void _trans_error(int code);
-  void _complete();
-
 private slots:
   void __progress(quint32 curr, quint32 total);
   void __trans_error(int code);
@@ -52,6 +50,7 @@ private:
   const quint32 senderId_;
   const QString path_;
   veldownload* transfer_ = nullptr;
+  std::unique_ptr<ThreadRelay> relay_;  // one per transfer: a retry hears only its own
   int retries_ = 0;
   int lastPercent_ = -2;
   bool ended_ = false;

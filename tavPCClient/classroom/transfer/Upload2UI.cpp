@@ -3,16 +3,15 @@
 #include <QDebug>
 
 Upload2UI::Upload2UI(const transfer::FileServer& server, const QString& localPath, QObject* parent)
-    : QObject(parent), server_(server), path_(localPath) {
-  connect(this, &Upload2UI::_progress, this, &Upload2UI::__progress);
-  connect(this, &Upload2UI::_trans_error, this, &Upload2UI::__trans_error);
-  connect(this, &Upload2UI::_complete, this, &Upload2UI::__complete);
-}
+    : QObject(parent), server_(server), path_(localPath) {}
 
-Upload2UI::~Upload2UI() { releaseTransfer(); }
+Upload2UI::~Upload2UI() {
+  releaseTransfer();
+}
 
 bool Upload2UI::start() {
   releaseTransfer();
+  relay_ = std::make_unique<ThreadRelay>(this);
   transfer_ = transfer::createUpload(this, server_, path_);
   if (!transfer_)
     qWarning() << "upload: cannot start" << path_;
@@ -24,11 +23,19 @@ void Upload2UI::releaseTransfer() {
     transfer_->release(1);
     transfer_ = nullptr;
   }
+  // No report follows the release; those still on their way are dropped.
+  relay_.reset();
 }
 
-void Upload2UI::progress(unsigned curr, unsigned total) { emit _progress(curr, total); }
-void Upload2UI::trans_error(int code) { emit _trans_error(code); }
-void Upload2UI::complete() { emit _complete(); }
+void Upload2UI::progress(unsigned curr, unsigned total) {
+  relay_->post([this, curr, total] { __progress(curr, total); });
+}
+void Upload2UI::trans_error(int code) {
+  relay_->post([this, code] { __trans_error(code); });
+}
+void Upload2UI::complete() {
+  relay_->post([this] { __complete(); });
+}
 
 void Upload2UI::__progress(quint32 curr, quint32 total) {
   if (!transfer_)

@@ -1,20 +1,23 @@
 // One upload of a classroom file (a chat file, a shared picture or page), its
 // progress brought to the GUI thread. The library reports on its own thread;
-// each report only emits a signal that the adapter's own slots receive in the
-// thread the adapter lives in.
+// each report is relayed to the adapter's own slots in the thread the adapter
+// lives in, and what an ended transfer still had on its way is dropped.
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <memory>
 
 #include "FileServer.h"
+#include "ThreadRelay.h"
 #include "libferrum/libferrum.h"
 
 class Upload2UI : public QObject, public trans_observer {
   Q_OBJECT
 
 public:
-  Upload2UI(const transfer::FileServer& server, const QString& localPath, QObject* parent = nullptr);
+  Upload2UI(const transfer::FileServer& server, const QString& localPath,
+            QObject* parent = nullptr);
   ~Upload2UI() override;
 
   // Starts the upload; false (and nothing reported) when it cannot be made.
@@ -31,10 +34,6 @@ signals:
   void signalUploadProgress(int percent);
   void signalUploadComplete(QString path, bool ok);
 
-  void _progress(quint32 curr, quint32 total);
-  void _trans_error(int code);
-  void _complete();
-
 private slots:
   void __progress(quint32 curr, quint32 total);
   void __trans_error(int code);
@@ -46,5 +45,6 @@ private:
   const transfer::FileServer server_;
   const QString path_;
   velupload* transfer_ = nullptr;
+  std::unique_ptr<ThreadRelay> relay_;  // one per transfer
   int lastPercent_ = -2;
 };

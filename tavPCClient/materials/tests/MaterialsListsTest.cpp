@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "ClassroomRig.h"
+#include "Convert2UI.h"
 #include "CoursewareItem.h"
 #include "CoursewareList.h"
 #include "CoursewarePlayer.h"
@@ -44,7 +45,10 @@ QString takeToast() {
 QJsonObject docs(std::initializer_list<std::pair<int, const char*>> list) {
   QJsonArray body;
   for (const auto& [id, name] : list)
-    body.append(QJsonObject{{"id", id}, {"sharingName", name}, {"fileName", name}, {"page", 3},
+    body.append(QJsonObject{{"id", id},
+                            {"sharingName", name},
+                            {"fileName", name},
+                            {"page", 3},
                             {"globalId", double(kTeacher)}});
   return QJsonObject{{"code", 0}, {"body", body}};
 }
@@ -83,7 +87,7 @@ struct FakeConversions {
   fc_observer* observer = nullptr;
   QString outFolder;
   FakeConversions() {
-    UploadingDocDlg::setClientMaker(
+    Convert2UI::setClientMaker(
         [this](const char*, unsigned short, const char*, const char* out, unsigned, unsigned,
                fc_observer* o) -> void* {
           ++made;
@@ -93,7 +97,7 @@ struct FakeConversions {
         },
         [this](void*) { ++ended; });
   }
-  ~FakeConversions() { UploadingDocDlg::setClientMaker(nullptr, nullptr); }
+  ~FakeConversions() { Convert2UI::setClientMaker(nullptr, nullptr); }
   // Page n of total converted into the output folder, at that size.
   void page(const QString& base, int n, int total, const QSize& size = {800, 600}) {
     QImage image(size, QImage::Format_RGB32);
@@ -110,10 +114,6 @@ struct ListsTest : ::testing::Test {
     rig.add(kTeacher, QStringLiteral("老师"), QStringLiteral("王老师"));
     rig.add(kStudent, QStringLiteral("学生"), QStringLiteral("小明"));
     area.setDataFolder(home.home() + "/data/");
-    list.setConfirm([this](const QString& q) {
-      questions << q;
-      return true;
-    });
     takeToast();
   }
   void receive(QJsonObject msg, quint32 from) {
@@ -125,7 +125,7 @@ struct ListsTest : ::testing::Test {
   ClassroomRig rig;
   SharedArea area{rig.context};
   DocumentList list{rig.context, area};
-  QStringList questions;
+  QStringList& questions = rig.dialogs.asked;
 };
 
 }  // namespace
@@ -207,7 +207,7 @@ TEST_F(ListsTest, UploadingCountsPagesScalesLargeOnesAndRetriesAFailure) {
   FakeConversions conversions;
   InstantUploads uploads;
   UploadingDocDlg dialog(rig.context, area.dataFolder(), home.home() + "/数学 第1课.docx");
-  dialog.setConfirm([](const QString&) { return false; });
+  rig.dialogs.answer = false;
   QSignalSpy finished(&dialog, &UploadingDocDlg::signal_uploadDocFinished);
   QSignalSpy retry(&dialog, &UploadingDocDlg::_retry);
   dialog.start();
@@ -252,14 +252,18 @@ TEST(CoursewareListTest, PagingAndItsTexts) {
 
   QJsonArray rows;
   for (int i = 0; i < 10; ++i)
-    rows.append(QJsonObject{{"id", 100 + i}, {"coursewareName", QString("课件%1").arg(i)},
-                            {"description", "要点"}, {"price", i}, {"nickName", "王老师"},
+    rows.append(QJsonObject{{"id", 100 + i},
+                            {"coursewareName", QString("课件%1").arg(i)},
+                            {"description", "要点"},
+                            {"price", i},
+                            {"nickName", "王老师"},
                             {"grade", "初二"}});
   list.onGetCoursewares(QJsonObject{{"code", 0}, {"rows", rows}, {"totalPages", 2}});
   ASSERT_EQ(list.items().size(), 10);
   EXPECT_EQ(list.pageText(), QStringLiteral("第1页 / 共2页"));
-  EXPECT_EQ(list.items()[3]->toolTip(),
-            QStringLiteral("<qt>课件：课件3  概要：要点  价格：3星豆  上传者：王老师  年级：初二</qt>"));
+  EXPECT_EQ(
+      list.items()[3]->toolTip(),
+      QStringLiteral("<qt>课件：课件3  概要：要点  价格：3星豆  上传者：王老师  年级：初二</qt>"));
 
   list.btnNextPage_clicked();
   list.onGetCoursewares(QJsonObject{{"code", 0}, {"rows", QJsonArray{rows[0]}}, {"totalPages", 2}});

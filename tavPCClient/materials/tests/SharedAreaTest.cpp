@@ -43,7 +43,6 @@ struct SharedAreaTest : ::testing::Test {
     rig.connectMedia();
     rig.context.provide<BoardCanvas>(&canvas);
     area.setDataFolder(home.home() + "/data/");
-    area.setInform([this](const QString& text) { informed << text; });
     area.view()->resize(600, 400);
     area.view()->show();
     rig.session.classStarted(kTeacher);
@@ -68,7 +67,6 @@ struct SharedAreaTest : ::testing::Test {
   ClassroomRig rig;
   CountingCanvas canvas;
   SharedArea area{rig.context};
-  QStringList informed;
 };
 
 struct StudentArea : SharedAreaTest {

@@ -165,12 +165,12 @@ void AnnotationControl::clearPhoneBoard() {
 }
 
 void AnnotationControl::reportTag() {
-  context_.post(ServiceApi::kAddHistory,
-                FormBody(ServiceApi::kAddHistory.body)
-                    .arg(QStringLiteral("tag"))
-                    .arg(context_.roomId())
-                    .arg(ownId()),
-                this, &AnnotationControl::onReported);
+  context_.service().post(ServiceApi::kAddHistory,
+                          FormBody(ServiceApi::kAddHistory.body)
+                              .arg(QStringLiteral("tag"))
+                              .arg(context_.roomId())
+                              .arg(ownId()),
+                          this, &AnnotationControl::onReported);
 }
 
 void AnnotationControl::onReported(QJsonObject answer) {

@@ -8,7 +8,7 @@
 
 #include "ChatMember.h"
 #include "InProcessServers.h"
-#include "ServiceCalls.h"
+#include "SyncServiceCalls.h"
 #include "TestCredentials.h"
 
 inline std::unique_ptr<ChatMember> joinChat(const testsupport::DemoLogin& who, quint32 ownerId,

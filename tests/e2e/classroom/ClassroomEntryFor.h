@@ -9,7 +9,7 @@
 #include "FormBody.h"
 #include "LoginInfo.h"
 #include "ServiceApi.h"
-#include "ServiceCalls.h"
+#include "SyncServiceCalls.h"
 
 namespace testsupport {
 
@@ -28,8 +28,9 @@ inline ClassroomEntry classroomEntryFor(const QString& account, quint32 roomId, 
       *refusal = QStringLiteral("sign-in failed");
     return entry;
   }
-  const QJsonObject join = postAndWait(
-      ServiceApi::kUserJoinRoom, FormBody(ServiceApi::kUserJoinRoom.body).arg(roomId).arg(info.userId));
+  const QJsonObject join =
+      postAndWait(ServiceApi::kUserJoinRoom,
+                  FormBody(ServiceApi::kUserJoinRoom.body).arg(roomId).arg(info.userId));
   if (join.value("code").toInt(-1) != 0) {
     if (refusal)
       *refusal = join.value("msg").toString();

@@ -18,13 +18,13 @@
 #include "DocumentItem.h"
 #include "DocumentList.h"
 #include "EditCoursewareDlg.h"
-#include "TestCredentials.h"
-#include "UploadingDocDlg.h"
-#include "convert/server.h"
 #include "PicRenderWidget.h"
 #include "PixelDigest.h"
 #include "SharedArea.h"
+#include "TestCredentials.h"
+#include "UploadingDocDlg.h"
 #include "WindowMember.h"
+#include "convert/server.h"
 
 namespace {
 
@@ -84,8 +84,8 @@ TEST_F(MaterialsE2E, ASharedPictureReachesStudentsAsTheTeacherShowsIt) {
   ASSERT_TRUE(waitUntil([&] { return area.state().mode == 2; }));
   EXPECT_TRUE(area.isSharer());
   EXPECT_EQ(area.view()->picture().size(), QSize(1920, 1440));
-  EXPECT_TRUE(sameAsTeacher(*pupil, mark)) << pupil->lines().join('\n').toStdString() << "\nteacher: "
-                                           << teacherShows().toStdString();
+  EXPECT_TRUE(sameAsTeacher(*pupil, mark))
+      << pupil->lines().join('\n').toStdString() << "\nteacher: " << teacherShows().toStdString();
 
   // Rotation, actual size and a drag follow.
   mark = pupil->mark();
@@ -127,9 +127,9 @@ QString makeDocx(const QString& folder, const QString& name, int pages) {
   html.close();
   QProcess soffice;
   soffice.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  soffice.start("soffice", {"-env:UserInstallation=file://" + folder + "/profile", "--headless",
-                            "--convert-to", "docx:MS Word 2007 XML", "--outdir", folder,
-                            html.fileName()});
+  soffice.start("soffice",
+                {"-env:UserInstallation=file://" + folder + "/profile", "--headless",
+                 "--convert-to", "docx:MS Word 2007 XML", "--outdir", folder, html.fileName()});
   if (!soffice.waitForFinished(300000) || soffice.exitCode() != 0)
     return QString();
   const QString target = folder + "/" + name + ".docx";
@@ -148,13 +148,15 @@ QString makePptx(const QString& folder, const QString& name, int slides) {
       "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
       "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
       "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
-      "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" office:version=\"1.2\" "
+      "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" "
+      "office:version=\"1.2\" "
       "office:mimetype=\"application/vnd.oasis.opendocument.presentation\">"
       "<office:body><office:presentation>";
   for (int slide = 1; slide <= slides; ++slide)
-    text += QStringLiteral("<draw:page draw:name=\"s%1\"><draw:frame svg:x=\"2cm\" svg:y=\"%1cm\" "
-                           "svg:width=\"20cm\" svg:height=\"3cm\"><draw:text-box><text:p>幻灯片 %1"
-                           "</text:p></draw:text-box></draw:frame></draw:page>")
+    text += QStringLiteral(
+                "<draw:page draw:name=\"s%1\"><draw:frame svg:x=\"2cm\" svg:y=\"%1cm\" "
+                "svg:width=\"20cm\" svg:height=\"3cm\"><draw:text-box><text:p>幻灯片 %1"
+                "</text:p></draw:text-box></draw:frame></draw:page>")
                 .arg(slide)
                 .toUtf8();
   text += "</office:presentation></office:body></office:document>";
@@ -204,7 +206,8 @@ TEST_F(MaterialsE2E, ALessonPlanConvertsUploadsAndItsPagesReachStudents) {
   config.listen_port = port;
   converter = std::make_unique<convert::Server>(config);
   ASSERT_EQ(converter->start(), port) << converter->error();
-  ASSERT_TRUE(waitUntil([&] { return finished.size() == 1; })) << dialog->statusText().toStdString();
+  ASSERT_TRUE(waitUntil([&] { return finished.size() == 1; }))
+      << dialog->statusText().toStdString();
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("教案：第三章 方程（共3页）"));
   EXPECT_EQ(finished.first().at(1).toInt(), 3);
   EXPECT_LT(dialog->retriesLeft(), UploadingDocDlg::kRetries);
@@ -224,8 +227,8 @@ TEST_F(MaterialsE2E, ALessonPlanConvertsUploadsAndItsPagesReachStudents) {
   mark = pupil->mark();
   area.btnNextPic_clicked();
   ASSERT_EQ(area.state().page, 2);
-  EXPECT_TRUE(sameAsTeacher(*pupil, mark)) << pupil->lines().join('\n').toStdString()
-                                           << "\nteacher: " << teacherShows().toStdString();
+  EXPECT_TRUE(sameAsTeacher(*pupil, mark))
+      << pupil->lines().join('\n').toStdString() << "\nteacher: " << teacherShows().toStdString();
 
   // A presentation too: one page per slide, newest on top of both lists.
   const QString pptx = makePptx(home_.home(), QStringLiteral("课件演示"), 2);
@@ -249,7 +252,8 @@ TEST_F(MaterialsE2E, CoursewareIsPagedEditedDeletedAndBoughtOnce) {
   list.btnPrevPage_clicked();
   EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("已经是第一页了"));
   list.btnNextPage_clicked();
-  ASSERT_TRUE(waitUntil([] { return Prompt::instance()->text() == QStringLiteral("已经是最后一页了"); }));
+  ASSERT_TRUE(
+      waitUntil([] { return Prompt::instance()->text() == QStringLiteral("已经是最后一页了"); }));
   EXPECT_EQ(list.page(), 1);
 
   // Editing: a name too long is refused here; a good one reaches the service.
@@ -300,14 +304,11 @@ TEST_F(MaterialsE2E, CoursewareIsPagedEditedDeletedAndBoughtOnce) {
 
   // Deleting the free one, after the question: its row goes when the service answers, and
   // the service's list no longer has it.
-  QStringList asked;
-  list.setConfirm([&](const QString& q) {
-    asked << q;
-    return true;
-  });
+  QString asked;
+  answerNextBox(true, &asked);
   ASSERT_NE(shows(freeId), nullptr);
   list.onDeleteCourseware(shows(freeId));
-  EXPECT_EQ(asked, QStringList({"确定要删除该课件吗吗?"}));
+  EXPECT_EQ(asked, QStringLiteral("确定要删除该课件吗吗?"));
   ASSERT_TRUE(waitUntil([&] { return shows(freeId) == nullptr; }));
   EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("删除课件成功！"));
   ASSERT_TRUE(reloaded());

@@ -16,8 +16,8 @@
 #include "ChatMessageItem.h"
 #include "ClassroomFixture.h"
 #include "GiftBar.h"
-#include "GiftEffectArea.h"
 #include "GiftButton.h"
+#include "GiftEffectArea.h"
 #include "MemberPanel.h"
 #include "ModerationControl.h"
 #include "RoomMember.h"
@@ -127,7 +127,8 @@ TEST_F(ModerationE2E, GiftsArePaidFirstAndModerationIsEnforcedByTheServers) {
   gifts->giftButtons().last()->click();
   gifts->countBox()->setEditText(QStringLiteral("99999"));
   gifts->btnSendGift_clicked();
-  ASSERT_TRUE(waitUntil([&] { return gifts->findChild<QPushButton*>("btnSendGift")->isEnabled(); }));
+  ASSERT_TRUE(
+      waitUntil([&] { return gifts->findChild<QPushButton*>("btnSendGift")->isEnabled(); }));
   auto* teacherEdit = classroom_->findChild<QLineEdit*>("chatEdit");
   teacherEdit->setText(QStringLiteral("礼物之后"));
   part<ChatPanel>("chatPanel")->btnSendText_clicked();
@@ -164,7 +165,7 @@ TEST_F(ModerationE2E, GiftsArePaidFirstAndModerationIsEnforcedByTheServers) {
   ASSERT_TRUE(waitUntil([&] { return list.groupCount(MemberListWidget::Assistant) == 0; }));
 
   // Removing student 2: cut from the room channel and the MCU, and kept out.
-  moderation->setConfirm([](const QString&, const QString&) { return true; });
+  answerNextBox(true);
   moderation->onKickedOutRoom(kStudent2);
   ASSERT_TRUE(waitUntil([&] { return !other->connected(); }));
   ASSERT_TRUE(waitUntil([&] { return mcuMember(kStudent2).user_id == 0; }));
@@ -213,7 +214,8 @@ TEST_F(ModerationE2E, StudentsWindowsGiveSeeAndAreModerated) {
   ASSERT_TRUE(pupil->waitFor("ready")) << pupil->lines().join('\n').toStdString();
   auto other = window("student2");
   ASSERT_TRUE(other->waitFor("ready")) << other->lines().join('\n').toStdString();
-  ASSERT_TRUE(waitUntil([&] { return session().contains(kStudent) && session().contains(kStudent2); }));
+  ASSERT_TRUE(
+      waitUntil([&] { return session().contains(kStudent) && session().contains(kStudent2); }));
   EXPECT_TRUE(pupil->waitFor("teacher-controls hidden"));
 
   // The recharge button gets the page's key from the service; with no browser
@@ -232,8 +234,8 @@ TEST_F(ModerationE2E, StudentsWindowsGiveSeeAndAreModerated) {
   auto* gifts = part<GiftBar>("giftBar");
   ASSERT_TRUE(waitUntil([&] { return gifts->giftButtons().size() >= 2; }));
   const GiftButton* clap = gifts->giftButtons()[1];
-  const QString line = QStringLiteral("“%1”送给“%2”礼物“%3”10个")
-                           .arg(student.name, student2.name, clap->giftName());
+  const QString line =
+      QStringLiteral("“%1”送给“%2”礼物“%3”10个").arg(student.name, student2.name, clap->giftName());
   const double before = balanceOf(*pupil);
   ASSERT_GT(before, 10 * clap->price());
   auto* effects = part<GiftEffectArea>();
@@ -245,7 +247,8 @@ TEST_F(ModerationE2E, StudentsWindowsGiveSeeAndAreModerated) {
   look.start(10);
   const int otherMark = other->mark();
   pupil->send(QStringLiteral("gift %1 10 1").arg(kStudent2));
-  ASSERT_TRUE(pupil->waitFor("gift-answer 赠送礼物成功！")) << pupil->lines().join('\n').toStdString();
+  ASSERT_TRUE(pupil->waitFor("gift-answer 赠送礼物成功！"))
+      << pupil->lines().join('\n').toStdString();
   EXPECT_DOUBLE_EQ(balanceOf(*pupil), before - 10 * clap->price());
   EXPECT_TRUE(other->waitFor("effects 1", otherMark));
   EXPECT_TRUE(other->waitFor("chat " + line, otherMark));
@@ -273,7 +276,7 @@ TEST_F(ModerationE2E, StudentsWindowsGiveSeeAndAreModerated) {
 
   // Removed, student 2's classroom closes with the toast, its MCU session
   // ends, and coming back at once is refused.
-  moderation->setConfirm([](const QString&, const QString&) { return true; });
+  answerNextBox(true);
   moderation->onKickedOutRoom(kStudent2);
   EXPECT_TRUE(other->waitFor(QStringLiteral("closed 您已被老师请出教室！")))
       << other->lines().join('\n').toStdString();

@@ -51,11 +51,15 @@ Heard listen(const QByteArray& pcm, int rate, double hz) {
 // every second.
 bool makeVideo(const QString& path) {
   QProcess ffmpeg;
-  ffmpeg.start("ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                          "testsrc2=size=320x240:rate=15", "-f", "lavfi", "-i",
-                          "sine=frequency=440:sample_rate=48000", "-t", "12", "-c:v", "libx264",
-                          "-preset", "ultrafast", "-g", "15", "-pix_fmt", "yuv420p", "-c:a", "aac",
-                          "-ac", "2", "-shortest", "-movflags", "+faststart", path});
+  ffmpeg.start("ffmpeg",
+               {"-nostdin",   "-loglevel", "error",     "-y",
+                "-f",         "lavfi",     "-i",        "testsrc2=size=320x240:rate=15",
+                "-f",         "lavfi",     "-i",        "sine=frequency=440:sample_rate=48000",
+                "-t",         "12",        "-c:v",      "libx264",
+                "-preset",    "ultrafast", "-g",        "15",
+                "-pix_fmt",   "yuv420p",   "-c:a",      "aac",
+                "-ac",        "2",         "-shortest", "-movflags",
+                "+faststart", path});
   return ffmpeg.waitForFinished(120000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
          ffmpeg.exitCode() == 0;
 }
@@ -64,9 +68,9 @@ class PlayerE2E : public ClassroomTest {
 protected:
   // The room's first free courseware, its video made where the service keeps it.
   bool prepareFreeCourseware() {
-    const QJsonObject answer = testsupport::postAndWait(
-        ServiceApi::kFindCoursewareForPlayer,
-        FormBody(ServiceApi::kFindCoursewareForPlayer.body).arg(kRoom));
+    const QJsonObject answer =
+        testsupport::postAndWait(ServiceApi::kFindCoursewareForPlayer,
+                                 FormBody(ServiceApi::kFindCoursewareForPlayer.body).arg(kRoom));
     for (const QJsonValue& row : answer.value("rows").toArray()) {
       const QJsonObject record = row.toObject();
       if (record.value("price").toVariant().toInt() != 0)
@@ -103,10 +107,10 @@ protected:
     waitUntil([&] { return playback->dialog() != nullptr; });
     CoursewarePlayDialog* dialog = playback->dialog();
     if (dialog) {
-      // The positions the player reports, in the order the window shows them.
+      // The positions the player reports, as the window shows them (the
+      // window hears each first).
       QObject::connect(dialog, &CoursewarePlayDialog::signal_play_progress, dialog,
-                       [this](qint64 seconds, qint64) { positions_.push_back(int(seconds)); },
-                       Qt::QueuedConnection);
+                       [this](qint64 seconds, qint64) { positions_.push_back(int(seconds)); });
     }
     return dialog;
   }
@@ -156,7 +160,8 @@ TEST_F(PlayerE2E, AFreeCoursewareDownloadsPlaysSeeksEndsReplaysAndThenComesFromT
 
   // Seek to three quarters: 9 s.
   const size_t beforeSeek = positions_.size();
-  QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() * 3 / 4, slider->height() / 2));
+  QTest::mouseClick(slider, Qt::LeftButton, {},
+                    QPoint(slider->width() * 3 / 4, slider->height() / 2));
   ASSERT_TRUE(reached(beforeSeek, 8, 10));
 
   // The end: (12, 12), the replay button.

@@ -3,6 +3,8 @@
 // download retry rule, the recorder's timers and one clip playing at a time.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -38,7 +40,8 @@ struct FakeDownload : veldownload {
   trans_observer* observer;
   QString path;
   quint32 sender;
-  FakeDownload(trans_observer* o, QString p, quint32 s) : observer(o), path(std::move(p)), sender(s) {}
+  FakeDownload(trans_observer* o, QString p, quint32 s)
+      : observer(o), path(std::move(p)), sender(s) {}
 };
 
 struct FakePlayer : libvocalia_play {
@@ -343,9 +346,11 @@ TEST_F(ChatMediaTest, AMutedMemberCannotSendAClip) {
 
 TEST_F(ChatMediaTest, OneClipPlaysAtATimeAndPlayingMarksItRead) {
   QList<FakePlayer*> players;
+  QList<notify_progress2ui*> observers;
   chat::setVoiceMakers(
-      [&](notify_progress2ui*, const QString&, int) -> libvocalia_play* {
+      [&](notify_progress2ui* observer, const QString&, int) -> libvocalia_play* {
         players << new FakePlayer;
+        observers << observer;
         return players.last();
       },
       nullptr);
@@ -378,8 +383,8 @@ TEST_F(ChatMediaTest, OneClipPlaysAtATimeAndPlayingMarksItRead) {
   EXPECT_EQ(FakePlayer::alive, 1);
   EXPECT_EQ(ChatMessageItem::currentPlaying(), second);
 
-  // The end of the clip stops it.
-  second->play_progress(3, 3);
+  // The end of the clip, reported on the player's thread, stops it.
+  std::thread([observer = observers.last()] { observer->play_progress(3, 3); }).join();
   ASSERT_TRUE(testsupport::waitUntil([&] { return !second->isPlaying(); }));
   EXPECT_EQ(FakePlayer::alive, 0);
 

@@ -110,8 +110,9 @@ TEST_F(ChatPanelTest, AnAuditorIsSentToBuyTheCourseInsteadOfSending) {
   edit()->setText(QStringLiteral("你好"));
   panel.btnSendText_clicked();
   EXPECT_TRUE(rig.channel.sent.isEmpty());
-  EXPECT_TRUE(testsupport::waitUntil(
-      [&] { return toast() == QStringLiteral("成功购买课程后请退出教室后进入教室刷新用户角色！"); }));
+  EXPECT_TRUE(testsupport::waitUntil([&] {
+    return toast() == QStringLiteral("成功购买课程后请退出教室后进入教室刷新用户角色！");
+  }));
   EXPECT_TRUE(rig.channel.sent.isEmpty());
 }
 
@@ -140,7 +141,8 @@ TEST_F(ChatPanelTest, LiveAndStoredMessagesAreShownOnceInTheirPlace) {
   QJsonObject marked = record(0, QStringLiteral("hi"), 10004);
   marked.insert("sendUsername", QStringLiteral("<i>坏人</i>"));
   panel.showOneRecvedMsg(marked);
-  EXPECT_TRUE(testsupport::showsAsPlainText(*panel.shownItems().last(), QStringLiteral("<i>坏人</i>")));
+  EXPECT_TRUE(
+      testsupport::showsAsPlainText(*panel.shownItems().last(), QStringLiteral("<i>坏人</i>")));
 }
 
 TEST_F(ChatPanelTest, HistoryPagesUntilNothingOlderComes) {
@@ -182,16 +184,12 @@ TEST_F(ChatPanelTest, HistoryPagesUntilNothingOlderComes) {
 }
 
 TEST_F(ChatPanelTest, ClearingEmptiesTheListAndHistoryGoesOnWithOlderPages) {
-  bool asked = false;
-  panel.setConfirmer([&](QWidget*, const QString& text) {
-    asked = text == QStringLiteral("清屏后消息将无法恢复，是否继续?");
-    return false;
-  });
+  rig.dialogs.answer = false;
   panel.onGetChatHistory(page(25, 10));
   panel.btnClearScreen_clicked();
-  EXPECT_TRUE(asked);
+  EXPECT_EQ(rig.dialogs.asked, QStringList({"清屏后消息将无法恢复，是否继续?"}));
   EXPECT_EQ(panel.shownItems().size(), 10);
-  panel.setConfirmer([](QWidget*, const QString&) { return true; });
+  rig.dialogs.answer = true;
   panel.btnClearScreen_clicked();
   EXPECT_TRUE(panel.items().isEmpty());
   EXPECT_EQ(panel.oldestHistoryId(), 0);
@@ -266,8 +264,10 @@ TEST_F(ChatPanelTest, AListScrolledDownWhileHiddenIsAtItsEndWhenShown) {
   panel.resize(360, 300);
   panel.show();
   auto* bar = panel.findChild<QScrollArea*>("chatScroll")->verticalScrollBar();
-  EXPECT_TRUE(testsupport::waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }))
-      << bar->value() << " of " << bar->maximum();
+  EXPECT_TRUE(testsupport::waitUntil([&] {
+    return bar->maximum() > 0 && bar->value() == bar->maximum();
+  })) << bar->value()
+      << " of " << bar->maximum();
 }
 
 TEST_F(ChatPanelTest, TheListStaysAtItsEndWhileItGrowsUntilOlderMessagesAreAskedFor) {
@@ -279,11 +279,13 @@ TEST_F(ChatPanelTest, TheListStaysAtItsEndWhileItGrowsUntilOlderMessagesAreAsked
   }
   auto* bar = panel.findChild<QScrollArea*>("chatScroll")->verticalScrollBar();
   panel.autoScrollChatBarDownward();
-  ASSERT_TRUE(testsupport::waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
+  ASSERT_TRUE(
+      testsupport::waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
   const int before = bar->maximum();
   QJsonObject older = record(29, QStringLiteral("第29条"));
   panel.showOneRecvedMsg(older, true);
-  EXPECT_TRUE(testsupport::waitUntil([&] { return bar->maximum() > before && bar->value() == bar->maximum(); }));
+  EXPECT_TRUE(testsupport::waitUntil(
+      [&] { return bar->maximum() > before && bar->value() == bar->maximum(); }));
 
   // Asking for older messages: they come in above and the list stays put.
   bar->setValue(0);

@@ -10,9 +10,9 @@
 
 #include "ChatLines.h"
 #include "ClassroomRig.h"
-#include "MediaControl.h"
 #include "MedalRankingItem.h"
 #include "MedalRankingList.h"
+#include "MediaControl.h"
 #include "MemberListWidget.h"
 #include "MemberPanel.h"
 #include "ModerationControl.h"
@@ -58,11 +58,6 @@ struct ModerationTest : ::testing::Test {
     rig.session.setOwnRole(own == kTeacher ? RoomContext::kTeacher : RoomContext::kStudent, false);
     rig.connectMedia();
     rig.context.provide<ChatLines>(&chat);
-    moderation.setInform([this](const QString& text) { informed << text; });
-    moderation.setConfirm([this](const QString& text, const QString&) {
-      asked << text;
-      return true;
-    });
   }
   QList<QJsonObject> sent() {
     QList<QJsonObject> out;
@@ -83,7 +78,8 @@ struct ModerationTest : ::testing::Test {
   MediaControl control{rig.context};
   MemberPanel panel{rig.context, control};
   ModerationControl moderation{rig.context};
-  QStringList informed, asked;
+  QStringList& informed = rig.dialogs.informed;
+  QStringList& asked = rig.dialogs.asked;
 };
 
 struct StudentSide : ModerationTest {
@@ -178,13 +174,12 @@ TEST_F(StudentSide, TheTeachersMessagesMuteRemoveAndUnmakeButNotAStudents) {
 TEST(MedalRanking, OneRowPerNameInTheServicesOrder) {
   ClassroomRig rig;
   MedalRankingList ranking(rig.context);
-  QStringList informed;
-  ranking.setInform([&](const QString& text) { informed << text; });
   ranking.onGetRoomMedalList(QJsonObject());
-  EXPECT_EQ(informed, QStringList({"onGetRoomMedalList Error!"}));
-  const QJsonArray body{QJsonObject{{"10003", QJsonObject{{"nickName", "小明"}, {"count", 5}}}},
-                        QJsonObject{{"10004", QJsonObject{{"nickName", "<b>小红</b>"}, {"count", 3}}}},
-                        QJsonObject{{"10009", QJsonObject{{"nickName", "小明"}, {"count", 1}}}}};
+  EXPECT_EQ(rig.dialogs.informed, QStringList({"onGetRoomMedalList Error!"}));
+  const QJsonArray body{
+      QJsonObject{{"10003", QJsonObject{{"nickName", "小明"}, {"count", 5}}}},
+      QJsonObject{{"10004", QJsonObject{{"nickName", "<b>小红</b>"}, {"count", 3}}}},
+      QJsonObject{{"10009", QJsonObject{{"nickName", "小明"}, {"count", 1}}}}};
   ranking.onGetRoomMedalList(QJsonObject{{"code", 0}, {"body", body}});
   ASSERT_EQ(ranking.rows().size(), 2);
   EXPECT_EQ(ranking.rows()[0]->name(), QStringLiteral("小明"));
