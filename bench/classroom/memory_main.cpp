@@ -11,17 +11,17 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -96,7 +96,9 @@ void report(const QString& phase) {
              .arg((heap.uordblks + heap.hblkhd) / mib, 6, 'f', 1);
   out << QString("    malloc holds %1 MiB, threads %2\n")
              .arg((heap.arena + heap.hblkhd) / mib, 6, 'f', 1)
-             .arg(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+             .arg(QDir(QStringLiteral("/proc/self/task"))
+                      .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                      .size());
   out.flush();
 }
 
@@ -153,9 +155,8 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<QProcess>> bots;
   for (int student : {10003, 10004}) {
     auto bot = std::make_unique<QProcess>();
-    bot->start(bin + "/pavo-bot", {"--mcu", QString("127.0.0.1:%1").arg(base + 2), "--room",
-                                   "1001", "--user", QString::number(student), "--open",
-                                   "audio,video"});
+    bot->start(bin + "/pavo-bot", {"--mcu", QString("127.0.0.1:%1").arg(base + 2), "--room", "1001",
+                                   "--user", QString::number(student), "--open", "audio,video"});
     QByteArray said;
     if (!waitFor(
             [&] {
@@ -195,8 +196,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     lobby->slot_EnterClassroom(card);
-    if (!waitFor([&] { return lobby->classroom() && lobby->classroom()->mcuConnected(); },
-                 20000)) {
+    if (!waitFor([&] { return lobby->classroom() && lobby->classroom()->mcuConnected(); }, 20000)) {
       QTextStream(stderr) << "the classroom did not connect\n";
       return 1;
     }
@@ -209,13 +209,11 @@ int main(int argc, char** argv) {
       room->findChild<MediaControl*>()->onOperateVideo(id);
     pause(seconds * 1000);
     report(QString("class %1, running").arg(cycle));
-    if (Libpavo* media = room->findChild<ClassroomContext*>()->media())
-      media->stop_class(10001);
+    room->findChild<ClassroomContext*>()->classFloor().stopClass(10001);
     waitFor([&] { return !session->classInProgress(); }, 10000);
     // Leave as the user does: the leave button, then OK.
     QTimer::singleShot(0, [] {
-      waitFor([] { return qobject_cast<QNMessageBox*>(QApplication::activeModalWidget()); },
-              5000);
+      waitFor([] { return qobject_cast<QNMessageBox*>(QApplication::activeModalWidget()); }, 5000);
       if (auto* box = qobject_cast<QNMessageBox*>(QApplication::activeModalWidget()))
         box->accept();
     });

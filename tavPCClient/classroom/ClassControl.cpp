@@ -19,6 +19,8 @@ ClassControl::ClassControl(ClassroomContext& context, ClassroomHeader& header,
                            const QList<ClassroomComponent*>& components, QObject* parent)
     : QObject(parent),
       context_(context),
+      floor_(context.classFloor()),
+      media_(context.memberMedia()),
       session_(context.session()),
       header_(header),
       components_(components),
@@ -44,13 +46,12 @@ void ClassControl::btnStartClass_clicked() {
       return;
     }
   }
-  Libpavo* media = context_.media();
-  if (!media || !context_.mcuConnected()) {
+  if (!context_.hasMedia() || !context_.mcuConnected()) {
     context_.toast(QStringLiteral("未与教室建立连接"));
     return;
   }
   header_.setStartEnabled(false);
-  if (media->start_class() != 0)
+  if (floor_.startClass() != 0)
     header_.setStartEnabled(true);
 }
 
@@ -61,9 +62,9 @@ void ClassControl::slot_start_class_ack(int result) {
   }
   const quint32 own = context_.ownUserId();
   session_.classStarted(own);
-  if (context_.userMediaCtrl(media_cmd_open_media, own, media_kind_video) != 0)
+  if (media_.openMedia(own, media_kind_video) != 0)
     context_.toast(QStringLiteral("打开视频失败！"));
-  if (context_.userMediaCtrl(media_cmd_open_media, own, media_kind_audio) != 0)
+  if (media_.openMedia(own, media_kind_audio) != 0)
     context_.toast(QStringLiteral("麦克风不存在或故障，打开声音失败！"));
   if (heartbeat_)
     heartbeat_->postIsTeaching();
@@ -92,8 +93,7 @@ void ClassControl::slot_get_class_state_ack(int state) {
     return;
   // Entering a running class: it shows at once; who runs it is asked next.
   session_.classRunning();
-  if (Libpavo* media = context_.media())
-    media->get_classing_user();
+  floor_.askClassingUser();
 }
 
 void ClassControl::__get_classing_user_ack(int code, quint32 userId) {
@@ -117,8 +117,7 @@ void ClassControl::btnStopClass_clicked() {
   box.setMessage(QStringLiteral("确定要停课吗？"), QStringLiteral("确定"), QStringLiteral("取消"));
   if (box.exec() != QDialog::Accepted)
     return;
-  if (Libpavo* media = context_.media())
-    media->stop_class(context_.ownUserId());
+  floor_.stopClass(context_.ownUserId());
   session_.resetTeaching();
   for (ClassroomComponent* component : components_)
     component->classStopping();

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QObject>
 
+#include "MediaRights.h"
+
 class ClassroomComponent;
 class ClassroomContext;
 class ClassroomHeader;
@@ -44,6 +46,8 @@ signals:
 
 private:
   ClassroomContext& context_;
+  ClassFloor& floor_;
+  MemberMedia& media_;
   RoomSession& session_;
   ClassroomHeader& header_;
   const QList<ClassroomComponent*>& components_;

@@ -18,10 +18,6 @@
 #include "RoomSession.h"
 #include "Whiteboard.h"
 
-namespace {
-QPointer<Classroom> currentClassroom;
-}  // namespace
-
 Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       entry_(entry),
@@ -31,7 +27,6 @@ Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
       dispatch_(new RoomDispatch(this)),
       bridge_(new MediaEventBridge(this)),
       context_(new ClassroomContext(entry_, *session_, *messenger_, *dispatch_, this)) {
-  currentClassroom = this;
   room_.isOwner = entry_.ownerId != 0 && entry_.ownerId == entry_.ownUserId;
   room_.isAssistant = entry_.isAssistant;
   messenger_->setObjectName(QStringLiteral("roomMessenger"));
@@ -44,7 +39,8 @@ Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
 
   connect(messenger_, &RoomMessenger::signal_ChatMsgArrived, dispatch_, &RoomDispatch::dispatch);
   connect(messenger_, &RoomMessenger::signal_AnnoMsgArrived, dispatch_, &RoomDispatch::dispatch);
-  dispatch_->handle({MSG_ROOM_TYPE}, this, [this](const QJsonObject& msg) { onRoomTypeMessage(msg); });
+  dispatch_->handle({MSG_ROOM_TYPE}, this,
+                    [this](const QJsonObject& msg) { onRoomTypeMessage(msg); });
 
   buildWindow();
   connectMediaEvents();
@@ -53,21 +49,6 @@ Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
 
 Classroom::~Classroom() {
   releaseEverything();
-  // The board's send thread reaches the context: it ends before the context goes.
-  bridge_->setMarkLayerSource(nullptr);
-  delete whiteboard_;
-  if (currentClassroom == this)
-    currentClassroom = nullptr;
-  // The parts reach the context until they are gone, and the context the
-  // session, messenger and dispatch made before it. Qt deletes children first
-  // made, first gone, which would take the context before the parts: they go
-  // here the other way round, newest first, as members would.
-  while (!children().isEmpty())
-    delete children().last();
-}
-
-Classroom* Classroom::current() {
-  return currentClassroom.data();
 }
 
 bool Classroom::mcuConnected() const {
@@ -93,8 +74,6 @@ void Classroom::closeEvent(QCloseEvent* event) {
     media_->stop_class(own);
   releaseEverything();
   emit signal_exit_classroom();
-  if (currentClassroom == this)
-    currentClassroom = nullptr;
   event->accept();
   deleteLater();
 }
@@ -119,6 +98,8 @@ void Classroom::releaseEverything() {
     Libpavo::destory(media);  // no callback follows once it returns
     bridge_->setLibrary(nullptr);
   }
+  // Nothing asks for the drawing layer any more.
+  bridge_->setMarkLayerSource(nullptr);
   peerPath_.reset();
   messenger_->setRoomChannel(nullptr);
   if (channel_)

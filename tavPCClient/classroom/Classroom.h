@@ -53,9 +53,6 @@ public:
   explicit Classroom(const ClassroomEntry& entry, QWidget* parent = nullptr);
   ~Classroom() override;
 
-  // The classroom of this process while one exists.
-  static Classroom* current();
-
   const ClassroomEntry& entry() const { return entry_; }
   bool isLeaving() const { return leaving_; }
   bool mcuConnected() const;
@@ -115,7 +112,9 @@ private:
   QTimer* presenceTimer_ = nullptr;
   QPointer<CheckSelfDevice> deviceCheck_;
 
-  // The parts.
+  // The parts, all in the body: declared last, so it goes first, before the
+  // window's own children they reach (session, messenger, dispatch, context).
+  std::unique_ptr<QWidget> body_;
   ClassroomHeader* header_ = nullptr;
   ClassStage* stage_ = nullptr;
   ClassControl* classControl_ = nullptr;

@@ -5,36 +5,36 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "AnnotationControl.h"
 #include "AnnouncementBar.h"
 #include "ChatPanel.h"
-#include "FollowButton.h"
-#include "GiftBar.h"
-#include "HandControl.h"
-#include "MedalRankingList.h"
-#include "ModerationControl.h"
-#include "GiftEffectArea.h"
 #include "ClassControl.h"
 #include "ClassEvaluation.h"
 #include "ClassStage.h"
-#include "MaterialsPanel.h"
 #include "Classroom.h"
 #include "ClassroomContext.h"
 #include "ClassroomHeader.h"
 #include "CoursewarePlayback.h"
+#include "FollowButton.h"
+#include "GiftBar.h"
+#include "GiftEffectArea.h"
+#include "HandControl.h"
 #include "MainVideoBox.h"
+#include "MaterialsPanel.h"
+#include "MedalRankingList.h"
 #include "MediaControl.h"
 #include "MediaEventBridge.h"
 #include "MemberPanel.h"
 #include "MemberRoster.h"
+#include "ModerationControl.h"
 #include "OwnMediaBar.h"
 #include "RoomSession.h"
+#include "SharedArea.h"
+#include "SharedAreaView.h"
 #include "SidePanel.h"
 #include "VideoGroup.h"
 #include "VideoLineup.h"
 #include "VideoPresenter.h"
-#include "AnnotationControl.h"
-#include "SharedArea.h"
-#include "SharedAreaView.h"
 #include "Whiteboard.h"
 
 namespace {
@@ -107,8 +107,13 @@ void Classroom::buildWindow() {
   setStyleSheet(QString::fromUtf8(kClassroomStyle));
   resize(1366, 820);
   setMinimumSize(1100, 700);
+  // Every part lives in the body, which goes before the objects the parts
+  // share (the window's own children: session, messenger, dispatch, context).
+  body_ = std::make_unique<QWidget>(this);
+  body_->setObjectName(QStringLiteral("classroomBody"));
+  QWidget* body = body_.get();
 
-  header_ = new ClassroomHeader(entry_.roomName, entry_.ownerName, *session_, this);
+  header_ = new ClassroomHeader(entry_.roomName, entry_.ownerName, *session_, body);
   connect(header_, &ClassroomHeader::leaveClicked, this, &QWidget::close);
   connect(context_, &ClassroomContext::leaveRequested, this, &Classroom::leaveBecause);
   // The room's announcement and the platform's bulletins.
@@ -116,16 +121,16 @@ void Classroom::buildWindow() {
   // Members follow the room; its owner has no need to.
   if (entry_.ownUserId != entry_.ownerId)
     header_->addControl(new FollowButton(*context_, header_));
-  sharedArea_ = new SharedArea(*context_, this);
+  sharedArea_ = new SharedArea(*context_, body);
   components_.append(sharedArea_);
-  stage_ = new ClassStage(*session_, sharedArea_, this);
+  stage_ = new ClassStage(*session_, sharedArea_, body);
   header_->addToolEntry(QStringLiteral("共享图片"), [this] { sharedArea_->choosePicture(); });
   header_->addToolEntry(QStringLiteral("白板背景"), [this] { sharedArea_->chooseTemplate(); });
 
-  auto* students = new VideoGroup(session_->studentLineup(), this);
+  auto* students = new VideoGroup(session_->studentLineup(), body);
   students->setObjectName(QStringLiteral("studentVideos"));
   students->setFixedHeight(kStudentStripHeight);
-  auto* others = new VideoGroup(session_->otherLineup(), this);
+  auto* others = new VideoGroup(session_->otherLineup(), body);
   others->setObjectName(QStringLiteral("otherVideos"));
   others->setFixedHeight(kOtherStripHeight);
   // Shown while somebody of the other roles has a tile.
@@ -135,42 +140,43 @@ void Classroom::buildWindow() {
   };
   connect(&session_->otherLineup(), &VideoLineup::shown, others, showOthers);
   connect(&session_->otherLineup(), &VideoLineup::hidden, others, showOthers);
-  auto* mainVideo = new MainVideoBox(this);
+  auto* mainVideo = new MainVideoBox(body);
   mainVideo->setFixedSize(kSideWidth, kSideWidth * 3 / 4);
 
-  mediaControl_ = new MediaControl(*context_, this);
-  roster_ = new MemberRoster(*context_, this);
+  mediaControl_ = new MediaControl(*context_, body);
+  roster_ = new MemberRoster(*context_, body);
   videoPresenter_ = new VideoPresenter(
       *context_, bridge_->frames(),
-      VideoPresenter::Views{mainVideo, students, others, stage_->toolView()}, this);
-  classControl_ = new ClassControl(*context_, *header_, components_, this);
+      VideoPresenter::Views{mainVideo, students, others, stage_->toolView()}, body);
+  classControl_ = new ClassControl(*context_, *header_, components_, body);
   for (VideoGroup* group : {students, others})
     connect(group, &VideoGroup::signalPlayWndOpr, mediaControl_, &MediaControl::playWnd_Opr);
 
-  auto* side = new SidePanel(this);
+  auto* side = new SidePanel(body);
   auto* chat = new ChatPanel(*context_, side);
   const int chatTab = side->addTab(QStringLiteral("聊天"), chat, QStringLiteral("tabChat"));
   // A chat picture shared with the class goes to the shared area.
   connect(chat, &ChatPanel::sharePictureRequested, sharedArea_, &SharedArea::onShareChatPic);
   connect(chat, &ChatPanel::newMessageWhileHidden, side,
           [side, chatTab] { side->markNewMessage(chatTab); });
-  const int membersTab = side->addTab(
-      QStringLiteral("成员"), new MemberPanel(*context_, *mediaControl_, side),
-      QStringLiteral("tabMembers"));
-  auto* moderation = new ModerationControl(*context_, this);
+  const int membersTab =
+      side->addTab(QStringLiteral("成员"), new MemberPanel(*context_, *mediaControl_, side),
+                   QStringLiteral("tabMembers"));
+  auto* moderation = new ModerationControl(*context_, body);
   // Students and parents rate the teacher when the class they sat in ends.
-  components_.append(new ClassEvaluation(*context_, this));
+  components_.append(new ClassEvaluation(*context_, body));
   auto* ranking = new MedalRankingList(*context_, side);
   side->addTab(QStringLiteral("勋章"), ranking, QStringLiteral("tabMedals"));
-  connect(moderation, &ModerationControl::medalCountersOutdated, ranking, &MedalRankingList::reload);
+  connect(moderation, &ModerationControl::medalCountersOutdated, ranking,
+          &MedalRankingList::reload);
   side->addTab(QStringLiteral("资料"), new MaterialsPanel(*context_, *sharedArea_, side),
-              QStringLiteral("tabMaterials"));
+               QStringLiteral("tabMaterials"));
   // The courseware list's videos play in a window of their own.
-  components_.append(new CoursewarePlayback(*context_, this));
+  components_.append(new CoursewarePlayback(*context_, body));
   side->setCurrentTab(membersTab);
 
   context_->provide<SharedAreaView>(stage_);
-  whiteboard_ = new Whiteboard(*context_, *stage_, this);
+  whiteboard_ = new Whiteboard(*context_, *stage_, body);
   components_.append(whiteboard_.data());
   bridge_->setMarkLayerSource(whiteboard_.data());
 
@@ -180,8 +186,8 @@ void Classroom::buildWindow() {
   left->addWidget(students);
   auto* own = new QHBoxLayout;
   own->setContentsMargins(0, 0, 0, 0);
-  own->addWidget(new OwnMediaBar(*context_, *mediaControl_, this));
-  auto* hands = new HandControl(*context_, this);
+  own->addWidget(new OwnMediaBar(*context_, *mediaControl_, body));
+  auto* hands = new HandControl(*context_, body);
   own->addWidget(hands->button());
   connect(hands, &HandControl::signal_hand_up, side,
           [side, membersTab, own = entry_.ownUserId](quint32 userId) {
@@ -194,7 +200,7 @@ void Classroom::buildWindow() {
   left->addLayout(own);
   auto* giftRow = new QHBoxLayout;
   giftRow->setContentsMargins(0, 0, 0, 0);
-  giftRow->addWidget(new GiftBar(*context_, *new GiftEffectArea(stage_), this));
+  giftRow->addWidget(new GiftBar(*context_, *new GiftEffectArea(stage_), body));
   giftRow->addStretch(1);
   left->addLayout(giftRow);
   auto* right = new QVBoxLayout;
@@ -202,19 +208,22 @@ void Classroom::buildWindow() {
   right->addWidget(mainVideo);
   right->addWidget(others);
   right->addWidget(side, 1);
-  auto* rightColumn = new QWidget(this);
+  auto* rightColumn = new QWidget(body);
   rightColumn->setFixedWidth(kSideWidth);
   rightColumn->setLayout(right);
   right->setContentsMargins(0, 0, 0, 0);
 
-  auto* body = new QHBoxLayout;
-  body->setContentsMargins(10, 10, 10, 10);
-  body->setSpacing(10);
-  body->addLayout(left, 1);
-  body->addWidget(rightColumn);
-  auto* layout = new QVBoxLayout(this);
+  auto* columns = new QHBoxLayout;
+  columns->setContentsMargins(10, 10, 10, 10);
+  columns->setSpacing(10);
+  columns->addLayout(left, 1);
+  columns->addWidget(rightColumn);
+  auto* layout = new QVBoxLayout(body);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(header_);
-  layout->addLayout(body, 1);
+  layout->addLayout(columns, 1);
+  auto* window = new QVBoxLayout(this);
+  window->setContentsMargins(0, 0, 0, 0);
+  window->addWidget(body);
 }

@@ -1,5 +1,7 @@
 #include "UserDialog.h"
 
+#include "DeviceTestPage.h"
+
 #include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -127,7 +129,8 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
 
   pages_->addWidget(buildRoomPage(teachGrid_, teachPager_, teachEmpty_));
   pages_->addWidget(buildRoomPage(studyGrid_, studyPager_, studyEmpty_));
-  pages_->addWidget(buildDevicePage());
+  devicePage_ = new DeviceTestPage(pages_);
+  pages_->addWidget(devicePage_);
 
   auto* body = new QHBoxLayout;
   body->setContentsMargins(0, 0, 0, 0);
@@ -161,9 +164,6 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
 }
 
 UserDialog::~UserDialog() {
-  // No device test may call back once the dialog starts going away.
-  cameraTest_.reset();
-  microphoneTest_.reset();
   oneLogin_.disconnectClient();
 }
 
@@ -288,7 +288,7 @@ void UserDialog::slot_init_resources() {
   joined->request(HttpRequest::serviceUrl(ServiceApi::kFindMyJoinRoom.path),
                   FormBody(ServiceApi::kFindMyJoinRoom.body).arg(userId_), HttpRequest::kJson);
 
-  fillDeviceLists();
+  devicePage_->fillDeviceLists();
 }
 
 void UserDialog::slot_GetVersion_reply(QJsonObject answer) {

@@ -6,23 +6,15 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
-#include <QMediaPlayer>
 #include <QPixmap>
 #include <QPointer>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "ClassInformationWidget.h"
 #include "Classroom.h"
 #include "ForOneLogin.h"
+class DeviceTestPage;
 class LoadingWidget;
 class PagingWidget;
-class QComboBox;
-class QProgressBar;
-class audio_test;
-class device_test;
-class video_test;
 class QGridLayout;
 class QLabel;
 class QPushButton;
@@ -47,12 +39,6 @@ public:
   PagingWidget* studyPager() const { return studyPager_; }
   QString versionText() const;
   bool entryPending() const { return pendingEntry_ != nullptr; }
-  QComboBox* cameraList() const { return cameras_; }
-  QComboBox* microphoneList() const { return microphones_; }
-  bool cameraTestRunning() const { return cameraTest_ != nullptr; }
-  bool microphoneTestRunning() const { return microphoneTest_ != nullptr; }
-  QLabel* cameraPreview() const { return preview_; }
-  int levelValue() const;
   Classroom* classroom() const { return classroom_; }
   ForOneLogin& oneLogin() { return oneLogin_; }
   // Pause before the one-login client is made again after a failure, so a
@@ -60,9 +46,6 @@ public:
   static constexpr int kReconnectDelayMs = 1000;
 
 signals:
-  // Device test callbacks, re-emitted on the GUI thread.
-  void signal_PBarAudioDisplay(ushort level);
-  void signal_CameraPreview(QImage frame);
   void signal_jidiao();
   void signal_exit();
   void _reConToChatServer();
@@ -91,17 +74,6 @@ public slots:
   void slot_GetDiscount(QJsonObject answer, void* card);
   void slot_HtmlEncrypt(QJsonObject answer, void* page);
   void slot_CardSettings(ClassInformationWidget* card);
-  // Device test page.
-  void slot_ButtonOpenCamera();
-  void slot_ButtonCloseCamera();
-  void slot_PBarAudioDisplay(ushort level);
-  void slot_CIC_CBoxInputAudio();
-  void slot_ButtonSpeckOrNot(bool on);
-  void slot_ButtonSave();
-  void slot_CIC_CBoxChoiceCamera();
-  void slot_ButtonPlayTestAudio(bool play);
-  void slot_QN_MediaPlayer(QMediaPlayer::State state);
-  void slot_CIC_CBoxOutputAudio();
   // The one-login channel.
   void selflogin();
   void disconnect_from_oneLogin();
@@ -118,11 +90,6 @@ private:
   bool answerUsable(const QJsonObject& answer, const char* networkText);
   void openClassroom(const QJsonObject& answer, ClassInformationWidget* card);
   void connectOneLogin();
-  QWidget* buildDevicePage();
-  void fillDeviceLists();
-  void startCameraTest();
-  void stopCameraTest();
-  void stopMicrophoneTest();
   void reconnectOneLogin(const QString& text, bool modal);
 
   QString displayName_;
@@ -150,25 +117,7 @@ private:
   QPointer<Classroom> classroom_;
   ForOneLogin oneLogin_;
 
-  // Device test page.
-  QComboBox* cameras_ = nullptr;
-  QComboBox* microphones_ = nullptr;
-  QComboBox* speakers_ = nullptr;
-  QLabel* preview_ = nullptr;
-  QPushButton* openCamera_ = nullptr;
-  QPushButton* closeCamera_ = nullptr;
-  QPushButton* speak_ = nullptr;
-  QPushButton* playSound_ = nullptr;
-  QProgressBar* level_ = nullptr;
-  // A running device test calls back into this dialog from its own thread, with the
-  // dialog as its user pointer: it is stopped and freed before the dialog goes.
-  struct DeviceTestCloser {
-    void operator()(device_test* test) const;
-  };
-  std::unique_ptr<video_test, DeviceTestCloser> cameraTest_;
-  std::unique_ptr<audio_test, DeviceTestCloser> microphoneTest_;
-  QMediaPlayer* player_ = nullptr;
-  std::vector<std::string> speakerIds_;
+  DeviceTestPage* devicePage_ = nullptr;
   QString oneLoginHost_;
   quint16 oneLoginPort_ = 0;
 };

@@ -17,12 +17,13 @@
 #include "ShareControlBar.h"
 #include "ShareRules.h"
 #include "SharedFiles.h"
-#include "libpavo/libpavo.h"
 #include "selwbtemplateWndDlg.h"
 
 SharedArea::SharedArea(ClassroomContext& context, QObject* parent)
     : QObject(parent),
       context_(context),
+      right_(context.shareRight()),
+      frames_(context.frameDelivery()),
       model_(new ShareState(context.ownUserId(), this)),
       files_(new SharedFiles(context, this)),
       view_(new PicRenderWidget),
@@ -166,13 +167,13 @@ void SharedArea::sharePicture(const QString& sourcePath) {
     return;
   }
   // Frames stay away from the window while the picture is prepared.
-  context_.mediaCtrl(media_cmd_video_off);
+  frames_.pauseFrames();
   const QString folder = files_->ownPictureFolder();
   const QString name =
       share::sharedPictureName(context_.ownUserId(), QDateTime::currentDateTime(), sourcePath);
   qDebug() << "Classroom::sharePictureBasic:" << folder + name;
   const QString prepared = share::preparePicture(sourcePath, folder, name);
-  context_.mediaCtrl(media_cmd_video_on);
+  frames_.resumeFrames();
   if (prepared.isEmpty()) {
     context_.dialogs().inform(QStringLiteral("缓存不足，图片加载失败！"));
     return;
@@ -234,17 +235,16 @@ void SharedArea::takeShare() {
     granted();
     return;
   }
-  Libpavo* media = context_.media();
-  if (!media || !context_.mcuConnected()) {
+  if (!context_.hasMedia() || !context_.mcuConnected()) {
     model_->dropPending();
     context_.toast(QStringLiteral("媒体服务器未连接，无法共享！"));
     return;
   }
   const qint64 sharer = context_.session().room().screenSharerId;
   if (sharer > 0)
-    media->stop_share(quint32(sharer));
+    right_.stopShare(quint32(sharer));
   awaitingAck_ = true;
-  media->start_share();
+  right_.startShare();
 }
 
 void SharedArea::start_share_ack(int result) {

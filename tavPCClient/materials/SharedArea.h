@@ -22,6 +22,7 @@
 #include <QString>
 
 #include "ClassroomComponent.h"
+#include "MediaRights.h"
 #include "PicRenderWidget.h"
 #include "ShareState.h"
 #include "SharedAreaView.h"
@@ -133,6 +134,8 @@ private:
   QSize rotatedSize() const;
 
   ClassroomContext& context_;
+  ShareRight& right_;
+  FrameDelivery& frames_;
   ShareState* model_;
   SharedFiles* files_;
   // Placed in the window's layout, which owns them then.

@@ -23,18 +23,19 @@
 #include "ClassInformationWidget.h"
 #include "Classroom.h"
 #include "ClassroomContext.h"
-#include "MediaControl.h"
-#include "RoomSession.h"
-#include "libpavo/libpavo.h"
 #include "DataFolder.h"
+#include "DeviceTestPage.h"
 #include "LoadingWidget.h"
 #include "LocalConfig.h"
 #include "LoginDialog.h"
+#include "MediaControl.h"
 #include "Prompt.h"
 #include "QNMessageBox.h"
 #include "RoomContext.h"
+#include "RoomSession.h"
 #include "UserDialog.h"
 #include "WelcomeDlg.h"
+#include "libpavo/libpavo.h"
 
 namespace {
 bool waitFor(const std::function<bool()>& condition, int ms) {
@@ -87,8 +88,8 @@ bool saveClassroom(UserDialog& lobby, quint32 roomId, const QString& dir) {
   waitFor([] { return false; }, 4000);
   const bool saved = save(*room, dir, "classroom");
   // End the class so the room is left as it was found.
-  if (session->isClassStarter(room->entry().ownUserId) && context->media())
-    context->media()->stop_class(room->entry().ownUserId);
+  if (session->isClassStarter(room->entry().ownUserId))
+    context->classFloor().stopClass(room->entry().ownUserId);
   waitFor([] { return !RoomContext::current().classInProgress; }, 5000);
   return saved;
 }
@@ -162,13 +163,15 @@ int main(int argc, char** argv) {
     lobby->slot_ButtonStudyClass();
     ok &= save(*lobby, dir, "lobby-study");
     lobby->slot_ButtonPrepare();
-    const int fake = lobby->cameraList()->findText(QStringLiteral("虚拟摄像头 (测试)"));
+    auto* devices = lobby->findChild<DeviceTestPage*>();
+    auto* cameras = lobby->findChild<QComboBox*>(QStringLiteral("cameraList"));
+    const int fake = cameras->findText(QStringLiteral("虚拟摄像头 (测试)"));
     if (fake >= 0)
-      lobby->cameraList()->setCurrentIndex(fake);
-    lobby->slot_ButtonOpenCamera();
+      cameras->setCurrentIndex(fake);
+    devices->slot_ButtonOpenCamera();
     waitFor([] { return false; }, 1500);
     ok &= save(*lobby, dir, "lobby-devices");
-    lobby->slot_ButtonCloseCamera();
+    devices->slot_ButtonCloseCamera();
     if (argc >= 6)
       ok &= saveClassroom(*lobby, QString::fromLocal8Bit(argv[5]).toUInt(), dir);
   }

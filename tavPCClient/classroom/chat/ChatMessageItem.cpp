@@ -628,8 +628,7 @@ void ChatMessageItem::prepareVoice() {
 void ChatMessageItem::showVoiceControls(const QString& path) {
   fullPath_ = path;
   if (classroom_) {
-    QByteArray local = path.toLocal8Bit();
-    const int seconds = classroom_->mediaCtrl(media_cmd_clip_seconds, local.data());
+    const int seconds = classroom_->mediaDevices().clipSeconds(path);
     if (seconds >= 0)
       clipSeconds_ = seconds;
   }

@@ -345,8 +345,7 @@ void ChatPanel::m_timerClockForCanSendPic_timeout() {
 
 void ChatPanel::btnSendVoice_clicked() {
   // The microphones the media library sees (-1: no library yet, not asked).
-  const int microphones = context_.mediaCtrl(media_cmd_device_count,
-                                             reinterpret_cast<void*>(intptr_t(media_kind_audio)));
+  const int microphones = context_.mediaDevices().deviceCount(media_kind_audio);
   if (microphones == 0)
     context_.toast(QStringLiteral("没有找到音频输入设备"));
   if (isAuditor()) {
@@ -359,8 +358,7 @@ void ChatPanel::btnSendVoice_clicked() {
             &ChatPanel::slotRecordVoiceDlgClose);
   }
   LocalConfig* config = LocalConfig::instance();
-  const int microphoneCount = context_.mediaCtrl(
-      media_cmd_device_count, reinterpret_cast<void*>(intptr_t(media_kind_audio)));
+  const int microphoneCount = context_.mediaDevices().deviceCount(media_kind_audio);
   recorder_->setMicrophone(
       microphoneCount > 0
           ? config->deviceIndex(QStringLiteral("conf/microphoneIndex"), microphoneCount)

@@ -5,7 +5,6 @@
 #include "Prompt.h"
 #include "RoomMessage.h"
 #include "RoomMessenger.h"
-#include "libpavo/libpavo.h"
 
 ClassroomContext::ClassroomContext(const ClassroomEntry& entry, RoomSession& session,
                                    RoomMessenger& messenger, RoomDispatch& dispatch,
@@ -49,15 +48,6 @@ void ClassroomContext::setMcuConnected(bool connected) {
     return;
   mcuConnected_ = connected;
   messenger_.setMediaConnected(connected);
-}
-
-int ClassroomContext::mediaCtrl(unsigned cmd, void* arg) const {
-  return media_ ? media_->media_ctrl(cmd, arg) : -1;
-}
-
-int ClassroomContext::userMediaCtrl(unsigned cmd, quint32 userId, int kind) const {
-  user_media_kind_t arg{userId, kind};
-  return mediaCtrl(cmd, &arg);
 }
 
 QJsonObject ClassroomContext::ownMessage(int typeId) const {

@@ -19,11 +19,11 @@
 
 #include "ClassroomDialogs.h"
 #include "ClassroomEntry.h"
+#include "MediaLibraryRights.h"
 #include "RoomDispatch.h"
 #include "RoomSession.h"
 #include "ServiceCalls.h"
 
-class Libpavo;
 class RoomMessenger;
 
 class ClassroomContext : public QObject {
@@ -73,16 +73,19 @@ public:
   // Replaces them (tests; null restores the message boxes).
   void setDialogs(ClassroomDialogs* dialogs);
 
-  // The media library while it exists (null before start-up and after leaving)
-  // and whether it is logged in to the media server.
-  void setMedia(Libpavo* media) { media_ = media; }
-  Libpavo* media() const { return media_; }
+  // The media library while it exists (null before start-up and after
+  // leaving), what the parts may ask of it, and whether it is logged in to
+  // the media server.
+  void setMedia(Libpavo* media) { rights_.setLibrary(media); }
+  ClassFloor& classFloor() { return rights_; }
+  ShareRight& shareRight() { return rights_; }
+  AnnotationRight& annotationRight() { return rights_; }
+  FrameDelivery& frameDelivery() { return rights_; }
+  MemberMedia& memberMedia() { return rights_; }
+  MediaDevices& mediaDevices() { return rights_; }
+  bool hasMedia() const { return rights_.library() != nullptr; }
   void setMcuConnected(bool connected);
   bool mcuConnected() const { return mcuConnected_; }
-  // media_ctrl; -1 while there is no library.
-  int mediaCtrl(unsigned cmd, void* arg = nullptr) const;
-  // media_ctrl with a {user id, kind} argument (open, close, subscribe, unsubscribe).
-  int userMediaCtrl(unsigned cmd, quint32 userId, int kind) const;
 
   // What one part offers the others (an interface of its own, declared in a
   // small header of this folder): provided once, found by anybody; null while
@@ -124,7 +127,7 @@ private:
   QPointer<QWidget> window_;
   std::unique_ptr<ClassroomDialogs> boxes_;
   ClassroomDialogs* dialogs_;
-  Libpavo* media_ = nullptr;
+  MediaLibraryRights rights_;
   bool mcuConnected_ = false;
   bool roomChannelUp_ = false;
   std::unordered_map<std::type_index, void*> services_;

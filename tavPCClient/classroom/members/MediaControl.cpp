@@ -8,12 +8,16 @@
 #include "libpavo/libpavo.h"
 
 MediaControl::MediaControl(ClassroomContext& context, QObject* parent)
-    : QObject(parent), context_(context), session_(context.session()) {
+    : QObject(parent),
+      context_(context),
+      media_(context.memberMedia()),
+      session_(context.session()) {
   setObjectName(QStringLiteral("mediaControl"));
 }
 
 int MediaControl::ctrl(unsigned cmd, quint32 userId, int kind) {
-  return context_.userMediaCtrl(cmd, userId, kind);
+  return cmd == media_cmd_open_media ? media_.openMedia(userId, kind)
+                                     : media_.closeMedia(userId, kind);
 }
 
 void MediaControl::onOperateAudio(quint32 userId) {

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QObject>
 
+#include "MediaRights.h"
+
 class ClassroomContext;
 class RoomSession;
 
@@ -45,5 +47,6 @@ private:
   void bulk(const QList<quint32>& ticked, int kind, bool open, int most);
 
   ClassroomContext& context_;
+  MemberMedia& media_;
   RoomSession& session_;
 };

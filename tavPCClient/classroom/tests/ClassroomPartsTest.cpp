@@ -9,13 +9,16 @@
 #include <QTimer>
 
 #include "ClassControl.h"
-#include "Classroom.h"
 #include "ClassStage.h"
+#include "Classroom.h"
 #include "ClassroomComponent.h"
 #include "ClassroomHeader.h"
 #include "ClassroomRig.h"
+#include "CoursewarePlayback.h"
 #include "Prompt.h"
 #include "RoomMessage.h"
+#include "SharedArea.h"
+#include "Whiteboard.h"
 
 namespace {
 
@@ -59,8 +62,8 @@ TEST(ClassroomHeaderTest, TheWindowIsDraggedByTheHeaderOnly) {
   ClassroomRig rig;
   QWidget window;
   window.resize(800, 600);
-  auto* header = new ClassroomHeader(QStringLiteral("数学"), QStringLiteral("王老师"),
-                                     rig.session, &window);
+  auto* header =
+      new ClassroomHeader(QStringLiteral("数学"), QStringLiteral("王老师"), rig.session, &window);
   auto* stage = new ClassStage(rig.session, nullptr, &window);
   header->setGeometry(0, 0, 800, 52);
   stage->setGeometry(0, 60, 800, 500);
@@ -182,18 +185,23 @@ TEST(ClassControlTest, ANewcomerAsksTheStarterForTheShareAndTheBoard) {
 
 }  // namespace
 
-// The whole window goes without servers: every part (made after the context,
-// as each component is) still finds the context while it is deleted, and the
-// context goes after them.
+// The whole window goes without servers: every part still finds the context
+// while it is deleted, and the context goes after them.
 TEST(ClassroomWindowTest, PartsGoBeforeTheContextTheyReach) {
   ClassroomEntry entry = ClassroomRig::makeEntry(kTeacher, kTeacher);
   auto* window = new Classroom(entry);
   QPointer<ClassroomContext> context = window->findChild<ClassroomContext*>();
   ASSERT_FALSE(context.isNull());
-  bool contextThere = false;
-  auto* lastPart = new QObject(window);
-  QObject::connect(lastPart, &QObject::destroyed, [&] { contextThere = !context.isNull(); });
+  int parts = 0;
+  int withContext = 0;
+  for (QObject* part : std::initializer_list<QObject*>{
+           window->findChild<ClassControl*>(), window->findChild<SharedArea*>(),
+           window->findChild<Whiteboard*>(), window->findChild<CoursewarePlayback*>()}) {
+    ASSERT_TRUE(part);
+    ++parts;
+    QObject::connect(part, &QObject::destroyed, [&] { withContext += !context.isNull(); });
+  }
   delete window;
-  EXPECT_TRUE(contextThere);
+  EXPECT_EQ(withContext, parts);
   EXPECT_TRUE(context.isNull());
 }

@@ -40,9 +40,9 @@ VideoPresenter::VideoPresenter(ClassroomContext& context, VideoFrameQueue& frame
     connect(&group->lineup(), &VideoLineup::scrolled, this,
             [this](QList<quint32> hidden, QList<quint32> shown) {
               for (quint32 id : hidden)
-                context_.userMediaCtrl(media_cmd_unsubscribe, id, media_kind_video);
+                context_.memberMedia().unsubscribe(id, media_kind_video);
               for (quint32 id : shown)
-                context_.userMediaCtrl(media_cmd_subscribe, id, media_kind_video);
+                context_.memberMedia().subscribe(id, media_kind_video);
             });
   }
   refreshHover();
@@ -50,12 +50,12 @@ VideoPresenter::VideoPresenter(ClassroomContext& context, VideoFrameQueue& frame
 
 void VideoPresenter::subscribe(quint32 userId, const char* why) {
   qDebug() << why << userId << session_.nameOf(userId) << " 的视频流";
-  context_.userMediaCtrl(media_cmd_subscribe, userId, media_kind_video);
+  context_.memberMedia().subscribe(userId, media_kind_video);
 }
 
 void VideoPresenter::unsubscribe(quint32 userId, const char* why) {
   qDebug() << why << userId << session_.nameOf(userId) << " 的视频流";
-  context_.userMediaCtrl(media_cmd_unsubscribe, userId, media_kind_video);
+  context_.memberMedia().unsubscribe(userId, media_kind_video);
 }
 
 void VideoPresenter::mediaChanged(quint32 userId, int kind, bool on) {
@@ -69,7 +69,7 @@ void VideoPresenter::mediaChanged(quint32 userId, int kind, bool on) {
   }
   if (on) {
     qDebug() << "响应消息开启 " << userId << session_.nameOf(userId) << " 的视频流";
-    context_.userMediaCtrl(media_cmd_subscribe, userId, kind);
+    context_.memberMedia().subscribe(userId, kind);
     return;
   }
   if (kind == media_kind_screen && views_.toolView)

@@ -6,6 +6,7 @@
 #include <QTcpServer>
 
 #include "DataFolder.h"
+#include "DeviceTestPage.h"
 #include "LocalConfig.h"
 #include "Prompt.h"
 #include "TestSupport.h"
@@ -39,10 +40,12 @@ struct QuietLobby {
     lobby = std::make_unique<UserDialog>("t", "127.0.0.1:1", 500, "127.0.0.1:1");
     lobby->show();
   }
+  DeviceTestPage& page() { return *lobby->findChild<DeviceTestPage*>(); }
+  QComboBox* list(const char* name) { return lobby->findChild<QComboBox*>(QLatin1String(name)); }
 };
 
 QImage previewImage(UserDialog& lobby) {
-  return lobby.cameraPreview()->pixmap(Qt::ReturnByValue).toImage();
+  return lobby.findChild<QLabel*>("cameraPreview")->pixmap(Qt::ReturnByValue).toImage();
 }
 }  // namespace
 
@@ -52,33 +55,33 @@ TEST(DevicePage, StoredIndexBeyondTheListSelectsTheFirst) {
   LocalConfig::instance()->setValue("conf/cmbCamera", 99);
   LocalConfig::instance()->setValue("conf/microphoneIndex", -3);
   q.lobby->slot_init_resources();
-  ASSERT_GE(q.lobby->cameraList()->count(), 1);
-  EXPECT_EQ(q.lobby->cameraList()->currentIndex(), 0);
-  EXPECT_EQ(q.lobby->microphoneList()->currentIndex(), 0);
+  ASSERT_GE(q.list("cameraList")->count(), 1);
+  EXPECT_EQ(q.list("cameraList")->currentIndex(), 0);
+  EXPECT_EQ(q.list("microphoneList")->currentIndex(), 0);
 
   // Saving writes what is selected now.
-  q.lobby->cameraList()->setCurrentIndex(q.lobby->cameraList()->count() - 1);
-  q.lobby->slot_ButtonSave();
+  q.list("cameraList")->setCurrentIndex(q.list("cameraList")->count() - 1);
+  q.page().slot_ButtonSave();
   EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("保存成功！"));
   EXPECT_EQ(LocalConfig::instance()->value("conf/cmbCamera").toInt(),
-            q.lobby->cameraList()->count() - 1);
+            q.list("cameraList")->count() - 1);
 }
 
 TEST(DevicePage, SyntheticCameraPreviewMoves) {
   FakeDevices fake;
   QuietLobby q;
   q.lobby->slot_init_resources();
-  const int fake_index = q.lobby->cameraList()->findText(QStringLiteral("虚拟摄像头 (测试)"));
+  const int fake_index = q.list("cameraList")->findText(QStringLiteral("虚拟摄像头 (测试)"));
   ASSERT_GE(fake_index, 0);
-  q.lobby->cameraList()->setCurrentIndex(fake_index);
+  q.list("cameraList")->setCurrentIndex(fake_index);
   const QImage placeholder = previewImage(*q.lobby);
-  q.lobby->slot_ButtonOpenCamera();
-  ASSERT_TRUE(q.lobby->cameraTestRunning());
+  q.page().slot_ButtonOpenCamera();
+  ASSERT_TRUE(q.page().cameraTestRunning());
   ASSERT_TRUE(waitUntil([&] { return previewImage(*q.lobby) != placeholder; }));
   const QImage first = previewImage(*q.lobby);
   ASSERT_TRUE(waitUntil([&] { return previewImage(*q.lobby) != first; }));
-  q.lobby->slot_ButtonCloseCamera();
-  EXPECT_FALSE(q.lobby->cameraTestRunning());
+  q.page().slot_ButtonCloseCamera();
+  EXPECT_FALSE(q.page().cameraTestRunning());
   EXPECT_EQ(previewImage(*q.lobby), placeholder);
 }
 
@@ -86,15 +89,15 @@ TEST(DevicePage, SyntheticMicrophoneLightsTheLevelBar) {
   FakeDevices fake;
   QuietLobby q;
   q.lobby->slot_init_resources();
-  const int fake_index = q.lobby->microphoneList()->findText(QStringLiteral("虚拟麦克风 (测试)"));
+  const int fake_index = q.list("microphoneList")->findText(QStringLiteral("虚拟麦克风 (测试)"));
   ASSERT_GE(fake_index, 0);
-  q.lobby->microphoneList()->setCurrentIndex(fake_index);
-  q.lobby->slot_ButtonSpeckOrNot(true);
-  ASSERT_TRUE(q.lobby->microphoneTestRunning());
-  ASSERT_TRUE(waitUntil([&] { return q.lobby->levelValue() > 0; }));
-  q.lobby->slot_ButtonSpeckOrNot(false);
-  EXPECT_FALSE(q.lobby->microphoneTestRunning());
-  EXPECT_EQ(q.lobby->levelValue(), 0);
+  q.list("microphoneList")->setCurrentIndex(fake_index);
+  q.page().slot_ButtonSpeckOrNot(true);
+  ASSERT_TRUE(q.page().microphoneTestRunning());
+  ASSERT_TRUE(waitUntil([&] { return q.page().levelValue() > 0; }));
+  q.page().slot_ButtonSpeckOrNot(false);
+  EXPECT_FALSE(q.page().microphoneTestRunning());
+  EXPECT_EQ(q.page().levelValue(), 0);
 }
 
 // Logging off or leaving with both tests running frees the lobby while the device threads
@@ -105,19 +108,18 @@ TEST(DevicePage, ClosingTheLobbyWithBothTestsRunning) {
   for (int round = 0; round < 3; ++round) {
     QuietLobby q;
     q.lobby->slot_init_resources();
-    q.lobby->cameraList()->setCurrentIndex(
-        q.lobby->cameraList()->findText(QStringLiteral("虚拟摄像头 (测试)")));
-    q.lobby->microphoneList()->setCurrentIndex(
-        q.lobby->microphoneList()->findText(QStringLiteral("虚拟麦克风 (测试)")));
-    q.lobby->slot_ButtonOpenCamera();
-    q.lobby->slot_ButtonSpeckOrNot(true);
-    ASSERT_TRUE(q.lobby->cameraTestRunning());
-    ASSERT_TRUE(q.lobby->microphoneTestRunning());
+    q.list("cameraList")
+        ->setCurrentIndex(q.list("cameraList")->findText(QStringLiteral("虚拟摄像头 (测试)")));
+    q.list("microphoneList")
+        ->setCurrentIndex(q.list("microphoneList")->findText(QStringLiteral("虚拟麦克风 (测试)")));
+    q.page().slot_ButtonOpenCamera();
+    q.page().slot_ButtonSpeckOrNot(true);
+    ASSERT_TRUE(q.page().cameraTestRunning());
+    ASSERT_TRUE(q.page().microphoneTestRunning());
     // Both are delivering by now.
     const QImage placeholder = previewImage(*q.lobby);
-    ASSERT_TRUE(waitUntil([&] {
-      return q.lobby->levelValue() > 0 && previewImage(*q.lobby) != placeholder;
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return q.page().levelValue() > 0 && previewImage(*q.lobby) != placeholder; }));
     q.lobby.reset();
     // Callbacks issued just before would arrive now, as queued events.
     QCoreApplication::processEvents();

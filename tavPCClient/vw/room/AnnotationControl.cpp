@@ -39,7 +39,7 @@ QPushButton[anno="exit"] { background: #c5221f; border-color: #c5221f; color: #f
 }  // namespace
 
 AnnotationControl::AnnotationControl(ClassroomContext& context, Whiteboard& board, QObject* parent)
-    : QObject(parent), context_(context), board_(board) {
+    : QObject(parent), context_(context), right_(context.annotationRight()), board_(board) {
   bar_ = new QWidget;
   bar_->setObjectName(QStringLiteral("annotationBar"));
   bar_->setStyleSheet(QString::fromUtf8(kBarStyle));
@@ -81,8 +81,7 @@ AnnotationControl::AnnotationControl(ClassroomContext& context, Whiteboard& boar
     refreshButtons();
     // Who holds the right in a running class is asked when the class shows.
     if (running)
-      if (Libpavo* media = context_.media())
-        media->get_tag_users();
+      right_.askTagUsers();
   });
   refreshButtons();
 }
@@ -141,12 +140,11 @@ void AnnotationControl::setRequestButton(const QString& text, bool enabled, cons
 }
 
 int AnnotationControl::mediaTag(bool start, quint32 userId) {
-  Libpavo* media = context_.media();
-  if (!media)
+  if (!context_.hasMedia())
     return -1;
   if (!start && userId == ownId())
     selfStopping_ = true;
-  return start ? media->start_tag() : media->stop_tag(userId);
+  return start ? right_.startTag() : right_.stopTag(userId);
 }
 
 void AnnotationControl::hideToolbar() {

@@ -17,6 +17,7 @@
 #include "DrawingSettingsBar.h"
 #include "DrawingToolbar.h"
 #include "EraserWidthBar.h"
+#include "MediaRights.h"
 
 class ClassroomContext;
 class MediaEventBridge;
@@ -92,6 +93,7 @@ private:
   int mediaTag(bool start, quint32 userId = 0);
 
   ClassroomContext& context_;
+  AnnotationRight& right_;
   Whiteboard& board_;
   QPointer<QWidget> bar_;
   QPushButton* btnAnnotation_ = nullptr;

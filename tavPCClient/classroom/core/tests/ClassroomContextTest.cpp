@@ -49,7 +49,10 @@ TEST(ClassroomContextTest, PartsReachTheRoomOnlyThroughIt) {
 
   // Without the media library every operation is refused.
   rig.context.setMedia(nullptr);
-  EXPECT_EQ(rig.context.userMediaCtrl(media_cmd_open_media, 10003, 1), -1);
+  EXPECT_EQ(rig.context.memberMedia().openMedia(10003, 1), -1);
+  EXPECT_EQ(rig.context.classFloor().startClass(), -1);
+  EXPECT_EQ(rig.context.shareRight().startShare(), -1);
+  EXPECT_EQ(rig.context.frameDelivery().pauseFrames(), -1);
   rig.context.toast("好");
   EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("好"));
   EXPECT_EQ(Prompt::instance()->parentWidget(), &rig.window);

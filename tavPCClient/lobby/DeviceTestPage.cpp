@@ -1,5 +1,5 @@
-// The lobby's device test page: camera preview, microphone level, test sound,
-// speaker choice, and saving the chosen devices.
+#include "DeviceTestPage.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
@@ -16,23 +16,10 @@
 
 #include "LocalConfig.h"
 #include "Prompt.h"
-#include "UserDialog.h"
 #include "platform/audio_output.h"
 #include "probix/probix.h"
 
 namespace {
-// probix calls these on its own threads; they only copy and emit.
-void onCameraFrame(void* user, const unsigned char* frame, int width, int height) {
-  if (!frame || width <= 0 || height <= 0)
-    return;
-  const QImage image(frame, width, height, width * 3, QImage::Format_BGR888);
-  emit static_cast<UserDialog*>(user)->signal_CameraPreview(image.copy());
-}
-
-void onMicrophoneLevel(void* user, unsigned short level) {
-  emit static_cast<UserDialog*>(user)->signal_PBarAudioDisplay(level);
-}
-
 // Fills a list from a probix test object's devices.
 void fillFromTest(device_test* test, QComboBox* list) {
   list->clear();
@@ -54,12 +41,28 @@ QLabel* caption(const QString& text, QWidget* parent) {
 }
 }  // namespace
 
-QWidget* UserDialog::buildDevicePage() {
-  auto* page = new QWidget(pages_);
+void DeviceTestPage::onCameraFrame(void* user, const unsigned char* frame, int width, int height) {
+  if (!frame || width <= 0 || height <= 0)
+    return;
+  const QImage image = QImage(frame, width, height, width * 3, QImage::Format_BGR888).copy();
+  auto* page = static_cast<DeviceTestPage*>(user);
+  page->relay_.post([page, image] { page->showPreview(image); });
+}
+
+void DeviceTestPage::onMicrophoneLevel(void* user, unsigned short level) {
+  auto* page = static_cast<DeviceTestPage*>(user);
+  page->relay_.post([page, level] { emit page->signal_PBarAudioDisplay(level); });
+}
+
+DeviceTestPage::DeviceTestPage(QWidget* parent) : QWidget(parent) {
+  QWidget* page = this;
   page->setObjectName(QStringLiteral("devicePage"));
   cameras_ = new QComboBox(page);
+  cameras_->setObjectName(QStringLiteral("cameraList"));
   microphones_ = new QComboBox(page);
+  microphones_->setObjectName(QStringLiteral("microphoneList"));
   speakers_ = new QComboBox(page);
+  speakers_->setObjectName(QStringLiteral("speakerList"));
   for (QComboBox* list : {cameras_, microphones_, speakers_}) {
     list->setFixedHeight(32);
     list->setMinimumWidth(260);
@@ -124,26 +127,28 @@ QWidget* UserDialog::buildDevicePage() {
   layout->addLayout(bottom);
 
   player_ = new QMediaPlayer(this);
-  connect(player_, &QMediaPlayer::stateChanged, this, &UserDialog::slot_QN_MediaPlayer);
-  connect(openCamera_, &QPushButton::clicked, this, &UserDialog::slot_ButtonOpenCamera);
-  connect(closeCamera_, &QPushButton::clicked, this, &UserDialog::slot_ButtonCloseCamera);
-  connect(speak_, &QPushButton::toggled, this, &UserDialog::slot_ButtonSpeckOrNot);
-  connect(playSound_, &QPushButton::toggled, this, &UserDialog::slot_ButtonPlayTestAudio);
-  connect(save, &QPushButton::clicked, this, &UserDialog::slot_ButtonSave);
-  connect(this, &UserDialog::signal_PBarAudioDisplay, this, &UserDialog::slot_PBarAudioDisplay,
-          Qt::QueuedConnection);
-  connect(
-      this, &UserDialog::signal_CameraPreview, this,
-      [this](const QImage& frame) {
-        if (cameraTest_)
-          preview_->setPixmap(
-              QPixmap::fromImage(frame.scaled(preview_->size(), Qt::KeepAspectRatio)));
-      },
-      Qt::QueuedConnection);
-  return page;
+  connect(player_, &QMediaPlayer::stateChanged, this, &DeviceTestPage::slot_QN_MediaPlayer);
+  connect(openCamera_, &QPushButton::clicked, this, &DeviceTestPage::slot_ButtonOpenCamera);
+  connect(closeCamera_, &QPushButton::clicked, this, &DeviceTestPage::slot_ButtonCloseCamera);
+  connect(speak_, &QPushButton::toggled, this, &DeviceTestPage::slot_ButtonSpeckOrNot);
+  connect(playSound_, &QPushButton::toggled, this, &DeviceTestPage::slot_ButtonPlayTestAudio);
+  connect(save, &QPushButton::clicked, this, &DeviceTestPage::slot_ButtonSave);
+  connect(this, &DeviceTestPage::signal_PBarAudioDisplay, this,
+          &DeviceTestPage::slot_PBarAudioDisplay);
 }
 
-void UserDialog::fillDeviceLists() {
+DeviceTestPage::~DeviceTestPage() {
+  // No test may call back once the page starts going away.
+  cameraTest_.reset();
+  microphoneTest_.reset();
+}
+
+void DeviceTestPage::showPreview(const QImage& frame) {
+  if (cameraTest_)
+    preview_->setPixmap(QPixmap::fromImage(frame.scaled(preview_->size(), Qt::KeepAspectRatio)));
+}
+
+void DeviceTestPage::fillDeviceLists() {
   LocalConfig* config = LocalConfig::instance();
   {
     const QSignalBlocker block(cameras_);
@@ -181,24 +186,24 @@ void UserDialog::fillDeviceLists() {
         config->deviceIndex(QStringLiteral("conf/speakerIndex"), speakers_->count()));
   }
   connect(cameras_, qOverload<int>(&QComboBox::currentIndexChanged), this,
-          &UserDialog::slot_CIC_CBoxChoiceCamera, Qt::UniqueConnection);
+          &DeviceTestPage::slot_CIC_CBoxChoiceCamera, Qt::UniqueConnection);
   connect(microphones_, qOverload<int>(&QComboBox::currentIndexChanged), this,
-          &UserDialog::slot_CIC_CBoxInputAudio, Qt::UniqueConnection);
+          &DeviceTestPage::slot_CIC_CBoxInputAudio, Qt::UniqueConnection);
   connect(speakers_, qOverload<int>(&QComboBox::currentIndexChanged), this,
-          &UserDialog::slot_CIC_CBoxOutputAudio, Qt::UniqueConnection);
+          &DeviceTestPage::slot_CIC_CBoxOutputAudio, Qt::UniqueConnection);
 }
 
-int UserDialog::levelValue() const {
+int DeviceTestPage::levelValue() const {
   return level_->value();
 }
 
-void UserDialog::DeviceTestCloser::operator()(device_test* test) const {
+void DeviceTestPage::DeviceTestCloser::operator()(device_test* test) const {
   // destroy() returns only when no callback runs any more.
   test->stop();
   test->destroy(1);
 }
 
-void UserDialog::startCameraTest() {
+void DeviceTestPage::startCameraTest() {
   cameraTest_.reset(video_test::create(onCameraFrame, this));
   if (!cameraTest_)
     return;
@@ -211,24 +216,24 @@ void UserDialog::startCameraTest() {
   closeCamera_->setEnabled(true);
 }
 
-void UserDialog::stopCameraTest() {
+void DeviceTestPage::stopCameraTest() {
   cameraTest_.reset();
 }
 
-void UserDialog::slot_ButtonOpenCamera() {
+void DeviceTestPage::slot_ButtonOpenCamera() {
   if (cameraTest_)
     return;
   startCameraTest();
 }
 
-void UserDialog::slot_ButtonCloseCamera() {
+void DeviceTestPage::slot_ButtonCloseCamera() {
   stopCameraTest();
   preview_->setPixmap(QPixmap(QStringLiteral(":/res/tav_add/noVideo.png")));
   openCamera_->setEnabled(true);
   closeCamera_->setEnabled(false);
 }
 
-void UserDialog::slot_CIC_CBoxChoiceCamera() {
+void DeviceTestPage::slot_CIC_CBoxChoiceCamera() {
   if (!cameraTest_)
     return;
   // A running test moves over to the newly chosen camera.
@@ -236,7 +241,7 @@ void UserDialog::slot_CIC_CBoxChoiceCamera() {
   startCameraTest();
 }
 
-void UserDialog::slot_ButtonSpeckOrNot(bool on) {
+void DeviceTestPage::slot_ButtonSpeckOrNot(bool on) {
   if (!on) {
     stopMicrophoneTest();
     return;
@@ -253,27 +258,27 @@ void UserDialog::slot_ButtonSpeckOrNot(bool on) {
   }
 }
 
-void UserDialog::stopMicrophoneTest() {
+void DeviceTestPage::stopMicrophoneTest() {
   microphoneTest_.reset();
   if (level_)
     level_->setValue(0);
 }
 
-void UserDialog::slot_CIC_CBoxInputAudio() {
+void DeviceTestPage::slot_CIC_CBoxInputAudio() {
   if (!microphoneTest_)
     return;
   stopMicrophoneTest();
   slot_ButtonSpeckOrNot(true);
 }
 
-void UserDialog::slot_PBarAudioDisplay(ushort level) {
+void DeviceTestPage::slot_PBarAudioDisplay(ushort level) {
   // A level arriving after the test stopped must not leave the bar lit.
   if (!microphoneTest_)
     return;
   level_->setValue(qMin(100, static_cast<int>(level) * 100 / 8000));
 }
 
-void UserDialog::slot_ButtonPlayTestAudio(bool play) {
+void DeviceTestPage::slot_ButtonPlayTestAudio(bool play) {
   if (play) {
     // Found beside the program, wherever it was started from.
     player_->setMedia(QUrl::fromLocalFile(QCoreApplication::applicationDirPath() +
@@ -284,14 +289,14 @@ void UserDialog::slot_ButtonPlayTestAudio(bool play) {
   }
 }
 
-void UserDialog::slot_QN_MediaPlayer(QMediaPlayer::State state) {
+void DeviceTestPage::slot_QN_MediaPlayer(QMediaPlayer::State state) {
   const QSignalBlocker block(playSound_);
   playSound_->setChecked(state == QMediaPlayer::PlayingState);
   playSound_->setText(state == QMediaPlayer::PlayingState ? QStringLiteral("停止播放")
                                                           : QStringLiteral("播放测试音"));
 }
 
-void UserDialog::slot_CIC_CBoxOutputAudio() {
+void DeviceTestPage::slot_CIC_CBoxOutputAudio() {
   const int index = speakers_->currentIndex();
   if (index < 0 || index >= static_cast<int>(speakerIds_.size()))
     return;
@@ -300,7 +305,7 @@ void UserDialog::slot_CIC_CBoxOutputAudio() {
     qWarning() << "cannot make the speaker the default:" << QString::fromStdString(error);
 }
 
-void UserDialog::slot_ButtonSave() {
+void DeviceTestPage::slot_ButtonSave() {
   LocalConfig* config = LocalConfig::instance();
   config->setValue(QStringLiteral("conf/cmbCamera"),
                    cameras_->currentIndex() < 0 ? 0 : cameras_->currentIndex());
