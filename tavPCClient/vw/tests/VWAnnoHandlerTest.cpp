@@ -64,7 +64,7 @@ TEST(VWAnnoHandlerTest, NothingHappensOutsideAClassAndOthersMessagesGoToThePhone
 }
 
 TEST(VWAnnoHandlerTest, AMessageFromThePhoneGoesToEverybodyWithTheOwnIdFirst) {
-  for (const QJsonValue sender : {QJsonValue(QJsonValue::Undefined), QJsonValue()}) {
+  for (const QJsonValue& sender : {QJsonValue(QJsonValue::Undefined), QJsonValue()}) {
     QJsonObject msg{{KEY_TYPE_ID, ANNO_TOOL}, {KEY_CONTENT, 10}};
     if (!sender.isUndefined())
       msg.insert(KEY_SEND_USER_ID, sender);

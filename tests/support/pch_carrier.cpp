@@ -1,0 +1,1 @@
+// Nothing of its own: it carries the precompiled header the test programs reuse.
