@@ -27,8 +27,6 @@ public:
   int openStyle() const;
   QString authCode() const;
   QString recordingArea() const;
-
-  QRadioButton* privateButton() const { return private_; }
   QLineEdit* codeEdit() const { return code_; }
 
 public slots:

@@ -36,7 +36,6 @@ public:
   const QList<ClassInformationWidget*>& createdCards() const { return createdCards_; }
   const QList<ClassInformationWidget*>& joinedCards() const { return joinedCards_; }
   PagingWidget* teachPager() const { return teachPager_; }
-  PagingWidget* studyPager() const { return studyPager_; }
   QString versionText() const;
   bool entryPending() const { return pendingEntry_ != nullptr; }
   Classroom* classroom() const { return classroom_; }

@@ -15,10 +15,6 @@ class EditCoursewareDlg : public QDialog {
 public:
   EditCoursewareDlg(ClassroomContext& context, int id, const QString& name, int price,
                     const QString& summary, QWidget* parent = nullptr);
-
-  QLineEdit* nameEdit() const { return name_; }
-  QLineEdit* priceEdit() const { return price_; }
-  QLineEdit* summaryEdit() const { return summary_; }
   QString name() const;
   int price() const { return sentPrice_; }
   QString summary() const;

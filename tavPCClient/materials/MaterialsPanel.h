@@ -14,9 +14,6 @@ class MaterialsPanel : public QWidget {
 public:
   MaterialsPanel(ClassroomContext& context, SharedArea& area, QWidget* parent = nullptr);
 
-  DocumentList* documents() const { return documents_; }
-  CoursewareList* coursewares() const { return coursewares_; }
-
 private:
   DocumentList* documents_;
   CoursewareList* coursewares_;

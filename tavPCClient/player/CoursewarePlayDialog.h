@@ -58,8 +58,6 @@ public:
   QString statusText() const;
   bool fullSize() const { return fullSize_; }
   bool followed() const { return followed_; }
-  QSlider* slider() const { return slider_; }
-  CoursewareRenderWidget* renderWidget() const { return render_; }
 
 signals:
   void signal_play_progress(qint64 bytesSent, qint64 bytesTotal);

@@ -36,6 +36,7 @@ AnnouncementBar::AnnouncementBar(ClassroomContext& context, QWidget* parent)
   row->setSpacing(10);
   row->addWidget(announcement_);
   row->addWidget(bulletin_);
+  timer_->setObjectName(QStringLiteral("bulletinTimer"));
   timer_->setInterval(kBulletinPeriodMs);
   connect(timer_, &QTimer::timeout, this, &AnnouncementBar::timerBulletin_timeout);
   connect(announcement_, &QPushButton::clicked, this, &AnnouncementBar::openDialog);

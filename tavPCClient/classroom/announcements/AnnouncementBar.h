@@ -12,7 +12,6 @@
 
 #include "ClassAnnouncementDialog.h"
 
-
 class ClassroomContext;
 class QLabel;
 class QPushButton;
@@ -33,7 +32,6 @@ public:
 
   QString announcementText() const;
   QString bulletinText() const;
-  QTimer* bulletinTimer() const { return timer_; }
   ClassAnnouncementDialog* dialog() const { return dialog_; }
 
 public slots:

@@ -28,14 +28,6 @@ public:
   explicit ClassAnnouncementDialog(ClassroomContext& context, QWidget* parent = nullptr);
 
   // What the parts show (tests).
-  QListWidget* list() const { return list_; }
-  QTextBrowser* view() const { return view_; }
-  QLineEdit* titleEdit() const { return title_; }
-  QPlainTextEdit* contentEdit() const { return content_; }
-  QPushButton* releaseButton() const { return ok_; }
-  QPushButton* deleteButton() const { return delete_; }
-  QPushButton* leftButton() const { return left_; }
-  QPushButton* rightButton() const { return right_; }
   int bookingPage() const { return page_; }
   int bookingRows() const;
 

@@ -33,8 +33,6 @@ public:
   QList<ChatMessageItem*> shownItems() const;
   int filterPage() const { return page_; }
   HistoryMoreButton* moreButton() const { return more_; }
-  QComboBox* usersBox() const { return users_; }
-  QDateEdit* dateEdit() const { return date_; }
   // The request body the next page is asked with.
   QString nextRequestBody() const;
 

@@ -51,7 +51,6 @@ public:
   qint64 oldestHistoryId() const { return oldestHistoryId_; }
   int historyPage() const { return historyPage_; }
   HistoryMoreButton* moreButton() const { return more_; }
-  ChatFilterPage* filterPage() const { return filter_; }
   RecordVoiceDlg* recorder() const { return recorder_; }
   bool canSendPicture() const { return canSendPic_; }
 

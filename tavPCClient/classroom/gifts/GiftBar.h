@@ -29,8 +29,6 @@ public:
   // What the bar holds (tests).
   QList<GiftButton*> giftButtons() const;
   int selectedGiftId() const;
-  QComboBox* targetBox() const { return target_; }
-  QComboBox* countBox() const { return count_; }
   QString balanceText() const;
 
 public slots:

@@ -27,7 +27,6 @@ public:
 
   // Fills a member's menu with what the own member may do to them.
   void fillMenu(QMenu& menu, quint32 userId);
-  QActionGroup* medalActions() const { return medals_; }
 
 signals:
   // The room's medal counts changed: the ranking should be asked again.

@@ -342,7 +342,7 @@ TEST(CoursewareRules, EditRefusalsAndTheTag) {
   testsupport::TempHome home;
   ClassroomRig rig;
   EditCoursewareDlg edit(rig.context, 7, "课件", 5, "");
-  edit.nameEdit()->setText(QString(21, 'x'));
+  edit.findChild<QLineEdit*>("editCoursewareName")->setText(QString(21, 'x'));
   const int pending = HttpRequest::pendingCount();
   edit.btnOk_clicked();
   EXPECT_EQ(edit.refusal(), QStringLiteral("课件名称过长！"));

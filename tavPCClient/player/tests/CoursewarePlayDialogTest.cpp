@@ -175,9 +175,9 @@ TEST_F(PlayDialogTest, TheListPlaysTheOneAskedForAndACachedFileNeedsNoRequest) {
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("播放器"));
   dialog->onGetCoursewares(QJsonObject{
       {"code", 0},
-      {"rows", QJsonArray{record(11, "第一课", http.url("1.mp4")),
-                          record(12, "第二课", http.url("2.mp4")),
-                          record(13, "第三课", http.url("3.mp4"))}}});
+      {"rows",
+       QJsonArray{record(11, "第一课", http.url("1.mp4")), record(12, "第二课", http.url("2.mp4")),
+                  record(13, "第三课", http.url("3.mp4"))}}});
   ASSERT_EQ(dialog->entries().size(), 3);
   ASSERT_EQ(dialog->current(), dialog->entries()[1]);
   EXPECT_TRUE(dialog->entries()[1]->isChecked());
@@ -190,7 +190,7 @@ TEST_F(PlayDialogTest, TheListPlaysTheOneAskedForAndACachedFileNeedsNoRequest) {
   EXPECT_EQ(QFile::decodeName(log.paths[0]), cached("第二课"));
   EXPECT_EQ(log.started, 1);
   EXPECT_TRUE(dialog->playing());
-  EXPECT_TRUE(dialog->slider()->isEnabled());
+  EXPECT_TRUE(dialog->findChild<QSlider*>("playerSlider")->isEnabled());
   EXPECT_TRUE(dialog->findChild<QPushButton*>("btnPlayPause")->isChecked());
   QTest::qWait(0);
   EXPECT_EQ(http.connections, 0);
@@ -202,7 +202,7 @@ TEST_F(PlayDialogTest, TheListPlaysTheOneAskedForAndACachedFileNeedsNoRequest) {
   EXPECT_TRUE(dialog->entries()[0]->isChecked());
   EXPECT_FALSE(dialog->entries()[1]->isChecked());
   EXPECT_TRUE(dialog->downloading());
-  EXPECT_FALSE(dialog->slider()->isEnabled());
+  EXPECT_FALSE(dialog->findChild<QSlider*>("playerSlider")->isEnabled());
   ASSERT_TRUE(waitUntil([&] { return dialog->playing(); }));
   EXPECT_EQ(http.request.left(24), QByteArray("GET /uds/upload/1.mp4 HT"));
   QFile downloaded(cached("第一课"));
@@ -264,8 +264,8 @@ TEST_F(PlayDialogTest, ProgressLabelsTheEndAndReplay) {
   EXPECT_EQ(text(*dialog, "playerCurrentTime"), "00:00:00");
   ASSERT_TRUE(waitUntil([&] { return text(*dialog, "playerCurrentTime") == "00:00:05"; }));
   EXPECT_EQ(text(*dialog, "playerTotalTime"), "01:02:05");
-  EXPECT_EQ(dialog->slider()->maximum(), 3725);
-  EXPECT_EQ(dialog->slider()->value(), 5);
+  EXPECT_EQ(dialog->findChild<QSlider*>("playerSlider")->maximum(), 3725);
+  EXPECT_EQ(dialog->findChild<QSlider*>("playerSlider")->value(), 5);
 
   // Pause and go on.
   QTest::mouseClick(dialog->findChild<QPushButton*>("btnPlayPause"), Qt::LeftButton);
@@ -278,14 +278,14 @@ TEST_F(PlayDialogTest, ProgressLabelsTheEndAndReplay) {
   EXPECT_EQ(log.destroyed, 1);
   EXPECT_TRUE(shown(*dialog, "btnReplay"));
   EXPECT_FALSE(shown(*dialog, "btnPlayPause"));
-  EXPECT_FALSE(dialog->slider()->isEnabled());
+  EXPECT_FALSE(dialog->findChild<QSlider*>("playerSlider")->isEnabled());
 
   QTest::mouseClick(dialog->findChild<QPushButton*>("btnReplay"), Qt::LeftButton);
   EXPECT_TRUE(dialog->playing());
   EXPECT_EQ(log.started, 2);
   EXPECT_FALSE(shown(*dialog, "btnReplay"));
   EXPECT_TRUE(shown(*dialog, "btnPlayPause"));
-  EXPECT_EQ(dialog->slider()->value(), 0);
+  EXPECT_EQ(dialog->findChild<QSlider*>("playerSlider")->value(), 0);
 
   // What the ended player still had on its way is not taken for the new one's.
   observer_->on_play_progress(3725, 3725);
@@ -302,7 +302,7 @@ TEST_F(PlayDialogTest, ClickingTheBarSeeksAndPicturesArriveFitted) {
   file.write("x");
   file.close();
   auto dialog = open(41);
-  QSlider* slider = dialog->slider();
+  QSlider* slider = dialog->findChild<QSlider*>("playerSlider");
   // Before anything plays the bar does nothing.
   QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() - 1, slider->height() / 2));
   EXPECT_TRUE(log.seeks.empty());
@@ -320,7 +320,7 @@ TEST_F(PlayDialogTest, ClickingTheBarSeeksAndPicturesArriveFitted) {
 
   // A 4:3 picture in a wider area keeps its shape; only the newest one of a
   // burst is converted for painting.
-  CoursewareRenderWidget* render = dialog->renderWidget();
+  CoursewareRenderWidget* render = dialog->findChild<CoursewareRenderWidget*>();
   const QSize area = render->size();
   std::vector<unsigned char> rgb(64 * 48 * 3, 0);
   for (size_t i = 0; i < rgb.size(); i += 3)
@@ -378,7 +378,8 @@ TEST_F(PlayDialogTest, ListFailuresAndAPlayerThatCannotStart) {
 
 TEST_F(PlayDialogTest, FollowShowsWhatTheServiceConfirmed) {
   const QString path = QString::fromLatin1(ServiceApi::kSelectRoomAssociatedByIds.path);
-  rig.context.keepStartAnswer(path, QJsonObject{{"code", 0}, {"body", QJsonObject{{"followed", true}}}});
+  rig.context.keepStartAnswer(path,
+                              QJsonObject{{"code", 0}, {"body", QJsonObject{{"followed", true}}}});
   auto dialog = open(61);
   EXPECT_TRUE(dialog->followed());
   takeToast();
@@ -389,8 +390,8 @@ TEST_F(PlayDialogTest, FollowShowsWhatTheServiceConfirmed) {
   EXPECT_EQ(takeToast(), QStringLiteral("取消关注班级成功！"));
   EXPECT_FALSE(dialog->followed());
   // The classroom's own button reads the same answer.
-  EXPECT_FALSE(rig.context.startAnswer(path)
-                   .value("body").toObject().value("followed").toBool(true));
+  EXPECT_FALSE(
+      rig.context.startAnswer(path).value("body").toObject().value("followed").toBool(true));
   dialog->onAttention_back(QJsonObject{{"code", 0}});
   EXPECT_EQ(takeToast(), QStringLiteral("关注班级成功！"));
   EXPECT_TRUE(dialog->followed());

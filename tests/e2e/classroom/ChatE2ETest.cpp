@@ -21,8 +21,8 @@
 #include "ChatMessageItem.h"
 #include "ChatPictureViewer.h"
 #include "ClassroomFixture.h"
-#include "ToneShare.h"
 #include "RecordVoiceDlg.h"
+#include "ToneShare.h"
 #include "VoiceReadStore.h"
 #include "velmedia/velaudio_device.h"
 #include "vocalia/vocalia.h"
@@ -115,17 +115,22 @@ TEST_F(ChatE2E, TextHistoryFilterPictureAndVoiceTravelBetweenMembers) {
   // The filtered view: today's messages, then only the student's.
   ChatPanel& view = newcomer->chat();
   view.btnChatFilter_clicked();
-  ChatFilterPage* filter = view.filterPage();
-  ASSERT_TRUE(waitUntil([&] { return filter->usersBox()->count() > 1 && filter->shownItems().size() == 10; }));
-  const int studentIndex = filter->usersBox()->findData(qint64(kStudent));
+  ChatFilterPage* filter = view.findChild<ChatFilterPage*>();
+  ASSERT_TRUE(waitUntil([&] {
+    return filter->findChild<QComboBox*>("cbbUsersJoined")->count() > 1 &&
+           filter->shownItems().size() == 10;
+  }));
+  const int studentIndex =
+      filter->findChild<QComboBox*>("cbbUsersJoined")->findData(qint64(kStudent));
   ASSERT_GT(studentIndex, 0);
-  filter->usersBox()->setCurrentIndex(studentIndex);
+  filter->findChild<QComboBox*>("cbbUsersJoined")->setCurrentIndex(studentIndex);
   ASSERT_TRUE(waitUntil([&] { return filter->shownItems().size() == 10; }));
   for (const ChatMessageItem* item : filter->shownItems())
     EXPECT_EQ(item->entry().senderId, kStudent);
   ASSERT_TRUE(waitUntil([&] { return filter->moreButton()->isEnabled(); }));  // more than 10 today
-  filter->dateEdit()->setDate(QDate::currentDate().addDays(-400));
-  ASSERT_TRUE(waitUntil([&] { return filter->moreButton()->text() == QStringLiteral("无更多历史消息了"); }));
+  filter->findChild<QDateEdit*>("dateEdit_chatFilter")->setDate(QDate::currentDate().addDays(-400));
+  ASSERT_TRUE(waitUntil(
+      [&] { return filter->moreButton()->text() == QStringLiteral("无更多历史消息了"); }));
   EXPECT_TRUE(filter->shownItems().isEmpty());
   shot(newcomer->window(), "chat-filtered");
   view.btnBack2AllChatRecord_clicked();
@@ -207,6 +212,6 @@ TEST_F(ChatE2E, TextHistoryFilterPictureAndVoiceTravelBetweenMembers) {
   EXPECT_GT(toneShare(pcm, 48000, 440.0), 0.5) << pcm.size() << " bytes";
   shot(pupil->window(), "chat-student");
   shot(*classroom_, "chat-teacher");
-  EXPECT_TRUE(VoiceReadStore::isRead(VoiceReadStore::clipKey(clip->fullPicturePath(), kTeacher),
-                                     kStudent));
+  EXPECT_TRUE(
+      VoiceReadStore::isRead(VoiceReadStore::clipKey(clip->fullPicturePath(), kTeacher), kStudent));
 }

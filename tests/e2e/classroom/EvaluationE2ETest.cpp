@@ -54,10 +54,12 @@ TEST_F(EvaluationE2E, AStudentRatesTheEndedClassAndTheTeacherSeesIt) {
       << pupil->lines().join('\n').toStdString();
   EXPECT_TRUE(pupil->waitFor("rating closed", mark));
 
-  const QJsonObject summary = postAndWait(
-      ServiceApi::kFindEvaluationSummary, FormBody(ServiceApi::kFindEvaluationSummary.body).arg(kRoom));
+  const QJsonObject summary =
+      postAndWait(ServiceApi::kFindEvaluationSummary,
+                  FormBody(ServiceApi::kFindEvaluationSummary.body).arg(kRoom));
   ASSERT_EQ(summary.value("code").toInt(-1), 0) << QJsonDocument(summary).toJson().toStdString();
-  const QJsonObject latest = summary.value("body").toObject().value("latest").toArray().first().toObject();
+  const QJsonObject latest =
+      summary.value("body").toObject().value("latest").toArray().first().toObject();
   EXPECT_EQ(latest.value("score").toInt(), 80);
   EXPECT_EQ(latest.value("content").toString(), QStringLiteral("讲得清楚，例题很好"));
 }
@@ -76,18 +78,22 @@ TEST_F(EvaluationE2E, AnnouncementsReachStudentsAndBulletinsTurn) {
   bar->openDialog();
   ClassAnnouncementDialog* dialog = bar->dialog();
   ASSERT_TRUE(dialog);
-  ASSERT_TRUE(waitUntil([&] { return dialog->list()->count() > 0; }));
-  const int before = dialog->list()->count();
-  dialog->titleEdit()->setText(QStringLiteral("周六加课"));
-  dialog->contentEdit()->setPlainText(QStringLiteral("本周六下午两点加一节复习课。"));
+  ASSERT_TRUE(
+      waitUntil([&] { return dialog->findChild<QListWidget*>("announcementList")->count() > 0; }));
+  const int before = dialog->findChild<QListWidget*>("announcementList")->count();
+  dialog->findChild<QLineEdit*>("announcementTitle")->setText(QStringLiteral("周六加课"));
+  dialog->findChild<QPlainTextEdit*>("announcementContent")
+      ->setPlainText(QStringLiteral("本周六下午两点加一节复习课。"));
   dialog->slot_btnOK();
-  ASSERT_TRUE(waitUntil([&] { return dialog->list()->count() == before + 1; }));
+  ASSERT_TRUE(waitUntil(
+      [&] { return dialog->findChild<QListWidget*>("announcementList")->count() == before + 1; }));
   EXPECT_TRUE(waitUntil([&] { return bar->announcementText() == QStringLiteral("周六加课"); }));
   EXPECT_EQ(studentSees(), QStringLiteral("周六加课"));
 
   // Deleting it: the newest is the first row.
-  dialog->list()->setCurrentRow(0);
+  dialog->findChild<QListWidget*>("announcementList")->setCurrentRow(0);
   dialog->slot_PButtonDelete();
-  ASSERT_TRUE(waitUntil([&] { return dialog->list()->count() == before; }));
+  ASSERT_TRUE(waitUntil(
+      [&] { return dialog->findChild<QListWidget*>("announcementList")->count() == before; }));
   EXPECT_NE(studentSees(), QStringLiteral("周六加课"));
 }

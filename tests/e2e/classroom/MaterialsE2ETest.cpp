@@ -285,10 +285,11 @@ TEST_F(MaterialsE2E, CoursewareIsPagedEditedDeletedAndBoughtOnce) {
   };
   list.setDialogRunner([&](QDialog& dialog) {
     auto& edit = static_cast<EditCoursewareDlg&>(dialog);
-    edit.nameEdit()->setText(QString(21, QChar(0x8bfe)));
+    edit.findChild<QLineEdit*>("editCoursewareName")->setText(QString(21, QChar(0x8bfe)));
     edit.btnOk_clicked();
     EXPECT_EQ(edit.refusal(), QStringLiteral("课件名称过长！"));
-    edit.nameEdit()->setText(QStringLiteral("第二章 整式（修订）"));
+    edit.findChild<QLineEdit*>("editCoursewareName")
+        ->setText(QStringLiteral("第二章 整式（修订）"));
     edit.btnOk_clicked();
     QSignalSpy done(&edit, &QDialog::finished);
     done.wait(30000);

@@ -108,12 +108,14 @@ TEST_F(ModerationE2E, GiftsArePaidFirstAndModerationIsEnforcedByTheServers) {
   // A gift of ten: the service takes exactly ten times its own price.
   auto* gifts = part<GiftBar>("giftBar");
   ASSERT_TRUE(waitUntil([&] {
-    return gifts->giftButtons().size() >= 2 && gifts->targetBox()->findData(qint64(kStudent)) >= 0;
+    return gifts->giftButtons().size() >= 2 &&
+           gifts->findChild<QComboBox*>("cmbGiftTarget")->findData(qint64(kStudent)) >= 0;
   }));
   GiftButton* clap = gifts->giftButtons()[1];
   clap->click();
-  gifts->targetBox()->setCurrentIndex(gifts->targetBox()->findData(qint64(kStudent)));
-  gifts->countBox()->setEditText(QStringLiteral("10个   完美学"));
+  gifts->findChild<QComboBox*>("cmbGiftTarget")
+      ->setCurrentIndex(gifts->findChild<QComboBox*>("cmbGiftTarget")->findData(qint64(kStudent)));
+  gifts->findChild<QComboBox*>("cmbGiftCount")->setEditText(QStringLiteral("10个   完美学"));
   const double before = teacherBalance();
   ASSERT_GT(before, 10 * clap->price());
   gifts->btnSendGift_clicked();
@@ -125,7 +127,7 @@ TEST_F(ModerationE2E, GiftsArePaidFirstAndModerationIsEnforcedByTheServers) {
 
   // More than the balance: refused at the service, so nobody hears of it.
   gifts->giftButtons().last()->click();
-  gifts->countBox()->setEditText(QStringLiteral("99999"));
+  gifts->findChild<QComboBox*>("cmbGiftCount")->setEditText(QStringLiteral("99999"));
   gifts->btnSendGift_clicked();
   ASSERT_TRUE(
       waitUntil([&] { return gifts->findChild<QPushButton*>("btnSendGift")->isEnabled(); }));

@@ -154,8 +154,8 @@ TEST_F(PlayerE2E, AFreeCoursewareDownloadsPlaysSeeksEndsReplaysAndThenComesFromT
 
   // Pictures and progress.
   ASSERT_TRUE(reached(0, 2));
-  EXPECT_TRUE(dialog->renderWidget()->hasFrame());
-  QSlider* slider = dialog->slider();
+  EXPECT_TRUE(dialog->findChild<CoursewareRenderWidget*>()->hasFrame());
+  QSlider* slider = dialog->findChild<QSlider*>("playerSlider");
   EXPECT_EQ(slider->maximum(), 12);
 
   // Seek to three quarters: 9 s.

@@ -22,24 +22,24 @@
 // "rate SCORE COMMENT" (the open rating dialog is filled in and submitted).
 //
 // Usage: classroom-window-member ACCOUNT ROOM SERVICE_HOST:PORT MCU_PORT MSG_PORT
+#include <unistd.h>
 #include <QApplication>
 #include <QComboBox>
-#include <QImage>
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
+#include <QImage>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
-#include <unistd.h>
 
 #include "AnnouncementBar.h"
 #include "ChatMessageItem.h"
-#include "ClassEvaluation.h"
 #include "ChatPanel.h"
+#include "ClassEvaluation.h"
 #include "Classroom.h"
 #include "ClassroomEntryFor.h"
 #include "CoursewareItem.h"
@@ -87,7 +87,7 @@ public:
     bar->giftButtons()[buttonIndex]->click();
     // The receiver is picked as the member menu's "赠送礼物" picks it.
     bar->onGiveGift(target);
-    bar->countBox()->setEditText(count);
+    bar->findChild<QComboBox*>("cmbGiftCount")->setEditText(count);
     Prompt::instance()->setText(QString());
     waitingForGift_ = true;
     bar->btnSendGift_clicked();
@@ -169,7 +169,8 @@ private:
       report(QStringLiteral("ready"));
     }
     if (auto* area = room_->findChild<GiftEffectArea*>())
-      changed(effects_, area->visibleCount(), QStringLiteral("effects %1").arg(area->visibleCount()));
+      changed(effects_, area->visibleCount(),
+              QStringLiteral("effects %1").arg(area->visibleCount()));
     if (auto* chat = room_->findChild<ChatPanel*>("chatPanel")) {
       const QList<ChatMessageItem*> items = chat->shownItems();
       for (int i = chatSeen_; i < items.size(); ++i)
@@ -212,8 +213,7 @@ private:
     if (auto* bar = room_->findChild<AnnouncementBar*>())
       reportChange(announcement_, QStringLiteral("announcement ") + bar->announcementText());
     if (auto* evaluation = room_->findChild<ClassEvaluation*>())
-      reportChange(rating_, QStringLiteral("rating ") +
-                                (evaluation->dialog() ? "open" : "closed"));
+      reportChange(rating_, QStringLiteral("rating ") + (evaluation->dialog() ? "open" : "closed"));
     if (waitingForGift_ && !Prompt::instance()->text().isEmpty()) {
       waitingForGift_ = false;
       report(QStringLiteral("gift-answer ") + Prompt::instance()->text());

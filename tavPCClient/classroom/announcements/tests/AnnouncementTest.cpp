@@ -53,8 +53,8 @@ TEST(AnnouncementBarTest, LatestAnnouncementAndBulletinsTakingTurns) {
 
   // A single bulletin stays while the timer runs.
   bar.onGetBulletin(bulletins({"系统维护通知"}));
-  EXPECT_TRUE(bar.bulletinTimer()->isActive());
-  EXPECT_EQ(bar.bulletinTimer()->interval(), 10000);
+  EXPECT_TRUE(bar.findChild<QTimer*>("bulletinTimer")->isActive());
+  EXPECT_EQ(bar.findChild<QTimer*>("bulletinTimer")->interval(), 10000);
   bar.timerBulletin_timeout();
   bar.timerBulletin_timeout();
   EXPECT_EQ(bar.bulletinText(), QStringLiteral("系统维护通知"));
@@ -78,26 +78,27 @@ TEST(ClassAnnouncementDialogTest, RefusalsComeBeforeAnyRequestAndOnePublicationA
   const int pending = HttpRequest::pendingCount();
   dialog.slot_btnOK();
   EXPECT_EQ(takeToast(), QStringLiteral("请填写公告标题！"));
-  dialog.titleEdit()->setText(QString(21, QChar(0x9898)));
-  EXPECT_TRUE(dialog.titleEdit()->styleSheet().contains("red"));
+  dialog.findChild<QLineEdit*>("announcementTitle")->setText(QString(21, QChar(0x9898)));
+  EXPECT_TRUE(dialog.findChild<QLineEdit*>("announcementTitle")->styleSheet().contains("red"));
   dialog.slot_btnOK();
   EXPECT_EQ(takeToast(), QStringLiteral("公告标题过长！"));
-  dialog.titleEdit()->setText(QString(20, QChar(0x9898)));
-  EXPECT_TRUE(dialog.titleEdit()->styleSheet().contains("black"));
-  dialog.contentEdit()->setPlainText(QString(201, 'x'));
+  dialog.findChild<QLineEdit*>("announcementTitle")->setText(QString(20, QChar(0x9898)));
+  EXPECT_TRUE(dialog.findChild<QLineEdit*>("announcementTitle")->styleSheet().contains("black"));
+  dialog.findChild<QPlainTextEdit*>("announcementContent")->setPlainText(QString(201, 'x'));
   dialog.slot_btnOK();
   EXPECT_EQ(takeToast(), QStringLiteral("公告内容过长！"));
   EXPECT_EQ(HttpRequest::pendingCount(), pending);
 
-  dialog.contentEdit()->setPlainText(QString(200, 'x'));
+  dialog.findChild<QPlainTextEdit*>("announcementContent")->setPlainText(QString(200, 'x'));
   dialog.slot_btnOK();
   EXPECT_EQ(HttpRequest::pendingCount(), pending + 1);
-  EXPECT_FALSE(dialog.releaseButton()->isEnabled());  // a second click sends nothing
-  dialog.releaseButton()->click();
+  EXPECT_FALSE(
+      dialog.findChild<QPushButton*>("btnOK")->isEnabled());  // a second click sends nothing
+  dialog.findChild<QPushButton*>("btnOK")->click();
   EXPECT_EQ(HttpRequest::pendingCount(), pending + 1);
   dialog.slot_ReleaseAnnouncement(QJsonObject{{"code", 1}});
   EXPECT_EQ(takeToast(), QStringLiteral("公告发布失败！"));
-  EXPECT_TRUE(dialog.releaseButton()->isEnabled());
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("btnOK")->isEnabled());
 }
 
 TEST(ClassAnnouncementDialogTest, TheViewShowsUserTextAsTextAndBookingPagesBound) {
@@ -110,24 +111,25 @@ TEST(ClassAnnouncementDialogTest, TheViewShowsUserTextAsTextAndBookingPagesBound
                                                      {"title", title},
                                                      {"announcementInfo", "第一行\n<b>第二行</b>"},
                                                      {"createTime", "2026-12-08 10:00"}}});
-  EXPECT_EQ(dialog.list()->count(), 1);
-  const QString shown = dialog.view()->toPlainText();
+  EXPECT_EQ(dialog.findChild<QListWidget*>("announcementList")->count(), 1);
+  const QString shown = dialog.findChild<QTextBrowser*>("announcementView")->toPlainText();
   EXPECT_TRUE(shown.contains(title)) << shown.toStdString();
   EXPECT_TRUE(shown.contains(QStringLiteral("<b>第二行</b>")));
   // Students see no publish or delete.
-  EXPECT_TRUE(dialog.deleteButton()->isHidden());
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("btnDeleteAnnouncement")->isHidden());
 
   QJsonArray rows;
   for (int i = 0; i < 10; ++i)
     rows.append(QJsonObject{{"nickName", QString("学员%1").arg(i)}});
-  dialog.slot_GetYueKeList(QJsonObject{{"code", 0}, {"body", QJsonObject{{"totalPages", 2}, {"rows", rows}}}});
+  dialog.slot_GetYueKeList(
+      QJsonObject{{"code", 0}, {"body", QJsonObject{{"totalPages", 2}, {"rows", rows}}}});
   EXPECT_EQ(dialog.bookingRows(), 10);
-  EXPECT_FALSE(dialog.leftButton()->isEnabled());
-  EXPECT_TRUE(dialog.rightButton()->isEnabled());
+  EXPECT_FALSE(dialog.findChild<QPushButton*>("btnLeft")->isEnabled());
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("btnRight")->isEnabled());
   dialog.slot_PButtonRight();
   EXPECT_EQ(dialog.bookingPage(), 2);
-  EXPECT_TRUE(dialog.leftButton()->isEnabled());
-  EXPECT_FALSE(dialog.rightButton()->isEnabled());
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("btnLeft")->isEnabled());
+  EXPECT_FALSE(dialog.findChild<QPushButton*>("btnRight")->isEnabled());
   dialog.slot_PButtonRight();  // the last page: nowhere further
   EXPECT_EQ(dialog.bookingPage(), 2);
 }

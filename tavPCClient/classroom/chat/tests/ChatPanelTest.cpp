@@ -199,16 +199,16 @@ TEST_F(ChatPanelTest, ClearingEmptiesTheListAndHistoryGoesOnWithOlderPages) {
 
 TEST_F(ChatPanelTest, TheFilteredViewPagesByUserAndDay) {
   panel.btnChatFilter_clicked();
-  ChatFilterPage* filter = panel.filterPage();
+  ChatFilterPage* filter = panel.findChild<ChatFilterPage*>();
   EXPECT_FALSE(panel.findChild<QLineEdit*>("chatEdit")->isVisibleTo(&panel));
-  EXPECT_EQ(filter->dateEdit()->date(), QDate::currentDate());
+  EXPECT_EQ(filter->findChild<QDateEdit*>("dateEdit_chatFilter")->date(), QDate::currentDate());
   const QString today = QDate::currentDate().toString("yyyy-MM-dd");
   EXPECT_EQ(filter->nextRequestBody(),
             QStringLiteral("chatRoomId=1001&rows=10&page=1&date=%1").arg(today));
 
   filter->onGetUsersJoined(QJsonArray{QJsonObject{{"globalId", 10003}, {"nickName", "小明"}},
                                       QJsonObject{{"PglobalId", "10005"}, {"PnickName", "家长"}}});
-  QComboBox* users = filter->usersBox();
+  QComboBox* users = filter->findChild<QComboBox*>("cbbUsersJoined");
   ASSERT_EQ(users->count(), 3);
   EXPECT_EQ(users->itemText(0), QStringLiteral("全部用户"));
   EXPECT_EQ(users->itemData(2).toLongLong(), 10005);
@@ -233,7 +233,7 @@ TEST_F(ChatPanelTest, TheFilteredViewPagesByUserAndDay) {
   EXPECT_EQ(filter->filterPage(), 1);
   EXPECT_EQ(filter->nextRequestBody(),
             QStringLiteral("chatRoomId=1001&rows=10&page=1&userId=10003&date=%1").arg(today));
-  filter->dateEdit()->setDate(QDate(2026, 12, 1));
+  filter->findChild<QDateEdit*>("dateEdit_chatFilter")->setDate(QDate(2026, 12, 1));
   EXPECT_TRUE(filter->nextRequestBody().endsWith("&date=2026-12-01"));
 
   panel.btnBack2AllChatRecord_clicked();

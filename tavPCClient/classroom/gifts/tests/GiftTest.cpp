@@ -32,11 +32,11 @@ struct RecordingChat : ChatLines {
 };
 
 QJsonObject catalogue() {
-  return QJsonObject{{"code", 0},
-                     {"body", QJsonArray{QJsonObject{{"id", 1}, {"name", "鲜花"}, {"money", 1.0}},
-                                         QJsonObject{{"id", 4}, {"name", "奖杯"}, {"money", 10.0}},
-                                         QJsonObject{{"id", 7}, {"name", "<b>火箭</b>"},
-                                                     {"money", 0.3333333}}}}};
+  return QJsonObject{
+      {"code", 0},
+      {"body", QJsonArray{QJsonObject{{"id", 1}, {"name", "鲜花"}, {"money", 1.0}},
+                          QJsonObject{{"id", 4}, {"name", "奖杯"}, {"money", 10.0}},
+                          QJsonObject{{"id", 7}, {"name", "<b>火箭</b>"}, {"money", 0.3333333}}}}};
 }
 
 QString takeToast() {
@@ -124,9 +124,9 @@ TEST_F(GiftTest, RefusalsComeBeforeAnyPurchase) {
   EXPECT_EQ(takeToast(), QStringLiteral("不可以自己给自己送礼物！"));
   bar.onGiveGift(10003);
   EXPECT_EQ(takeToast(), QStringLiteral("已选中接收礼物者，请在界面底部区域赠送礼物！"));
-  EXPECT_EQ(bar.targetBox()->currentData().toLongLong(), 10003);
+  EXPECT_EQ(bar.findChild<QComboBox*>("cmbGiftTarget")->currentData().toLongLong(), 10003);
   for (const char* bad : {"0", "abc"}) {
-    bar.countBox()->setEditText(QString::fromUtf8(bad));
+    bar.findChild<QComboBox*>("cmbGiftCount")->setEditText(QString::fromUtf8(bad));
     bar.btnSendGift_clicked();
     EXPECT_EQ(takeToast(), QStringLiteral("礼物数量不正确！")) << bad;
   }
@@ -135,7 +135,8 @@ TEST_F(GiftTest, RefusalsComeBeforeAnyPurchase) {
 
 TEST_F(GiftTest, APaidGiftTellsTheRoomAndAFailedOneNobody) {
   bar.onGiveGift(10003);
-  bar.onSendGiftBack(QJsonObject{{"code", 1}, {"msg", "余额不足，请先充值！"}}, "小明", 4, 10, 10003);
+  bar.onSendGiftBack(QJsonObject{{"code", 1}, {"msg", "余额不足，请先充值！"}}, "小明", 4, 10,
+                     10003);
   EXPECT_EQ(takeToast(), QStringLiteral("余额不足，请先充值！，赠送礼物失败！"));
   EXPECT_TRUE(rig.channel.sent.isEmpty());
   EXPECT_TRUE(chat.own.isEmpty());
@@ -168,6 +169,6 @@ TEST_F(GiftTest, GiftsOthersGiveShowTheirLineAndBigOnesTheEffect) {
   bar.onGiftArrived(msg);
   EXPECT_EQ(area.visibleCount(), 1);
   EXPECT_TRUE(area.shownEffects().first()->styleSheet().contains("rgba(255, 0, 51, 225)"));
-  EXPECT_EQ(chat.received, QStringList({"“小明”送给“小红”礼物“鲜花”9个",
-                                        "“小明”送给“小红”礼物“鲜花”178个"}));
+  EXPECT_EQ(chat.received,
+            QStringList({"“小明”送给“小红”礼物“鲜花”9个", "“小明”送给“小红”礼物“鲜花”178个"}));
 }
