@@ -57,6 +57,9 @@ public:
   bool isLeaving() const { return leaving_; }
   bool mcuConnected() const;
   void setAssistants(const QJsonArray& assistants) { entry_.assistants = assistants; }
+  // Where the member goes back to when it leaves (the lobby): why it was sent
+  // away is said there.
+  void setReturnWindow(QWidget* window) { returnWindow_ = window; }
 
 public slots:
   void initUserList();
@@ -96,6 +99,7 @@ private:
   bool leaving_ = false;
   bool networkBoxShown_ = false;
   bool roomChannelWasUp_ = false;
+  QPointer<QWidget> returnWindow_;
 
   // Shared by the parts.
   RoomSession* session_;

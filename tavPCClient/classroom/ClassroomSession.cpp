@@ -292,15 +292,17 @@ void Classroom::leaveBecause(const QString& why, bool asBox) {
     return;
   leaving_ = true;
   close();
-  // Said where the member goes back to (the lobby), after this window went.
+  // Said where the member goes back to (the lobby, shown again by now), after
+  // this window went.
+  QWidget* over = returnWindow_ && returnWindow_->isVisible() ? returnWindow_.data() : nullptr;
   if (asBox) {
-    auto* box = new QNMessageBox(nullptr);
+    auto* box = new QNMessageBox(over);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("leaveReasonBox"));
     box->setMessage(why, QStringLiteral("确定"), QString());
     box->show();
   } else {
-    Prompt::instance()->showMessage(QApplication::activeWindow(), why);
+    Prompt::instance()->showMessage(over, why);
   }
 }
 

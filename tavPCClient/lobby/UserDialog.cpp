@@ -506,6 +506,7 @@ void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget
   entry.assistants = assistants_;
 
   classroom_ = new Classroom(entry);
+  classroom_->setReturnWindow(this);
   const QPoint lobbyPlace = pos();
   connect(classroom_, &Classroom::signal_exit_classroom, this, [this, lobbyPlace] {
     // Back to the lobby, where it was, when the class window goes.

@@ -1,6 +1,8 @@
 #include "Prompt.h"
 
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 
 Prompt* Prompt::instance() {
@@ -28,6 +30,13 @@ Prompt::Prompt(QWidget* parent) : QLabel(parent), timer_(new QTimer(this)) {
 void Prompt::showMessage(QWidget* parent, const QString& text) {
   if (parent && parentWidget() != parent)
     setParent(parent);
+  if (!parent && (parentWidget() || (windowFlags() & Qt::ToolTip) != Qt::ToolTip))
+    // Nowhere to sit: a small window of its own in the middle of the screen.
+    setParent(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  // Laid out afresh: a long message before must not leave its width behind.
+  setWordWrap(false);
+  setMinimumWidth(0);
+  setMaximumWidth(QWIDGETSIZE_MAX);
   setText(text);
   setToolTip(text);
   adjustSize();
@@ -40,6 +49,8 @@ void Prompt::showMessage(QWidget* parent, const QString& text) {
       adjustSize();
     }
     move((parent->width() - width()) / 2, (parent->height() - height()) / 2);
+  } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
   }
   show();
   raise();

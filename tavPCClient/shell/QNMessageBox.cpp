@@ -111,3 +111,13 @@ void QNMessageBox::setHeading(const QString& text) {
 bool QNMessageBox::buttonsVisible() const {
   return !buttonRow_->isHidden();
 }
+
+void QNMessageBox::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The shared box is shown again and again; a window shown again keeps its
+  // old place in the stacking order (without a window manager nothing lifts
+  // it), under every window made since, where nobody sees it while it blocks
+  // them all. It comes to the top, with the focus, every time.
+  raise();
+  activateWindow();
+}

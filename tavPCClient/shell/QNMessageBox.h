@@ -12,7 +12,7 @@ class QWidget;
 class QNMessageBox : public QDialog {
   Q_OBJECT
 
- public:
+public:
   explicit QNMessageBox(QWidget* parent = nullptr);
 
   // Sets the message and the button texts. An empty OK text hides the button
@@ -30,7 +30,10 @@ class QNMessageBox : public QDialog {
   static QNMessageBox* global();
   static void setGlobal(QNMessageBox* box);
 
- private:
+protected:
+  void showEvent(QShowEvent* event) override;
+
+private:
   QLabel* titleLabel_;
   QLabel* messageLabel_;
   QPushButton* okButton_;

@@ -1,5 +1,7 @@
 #include "ClassroomContext.h"
 
+#include <QApplication>
+
 #include "LoginInfo.h"
 #include "MessageBoxDialogs.h"
 #include "Prompt.h"
@@ -38,9 +40,23 @@ void ClassroomContext::keepStartAnswer(const QString& path, const QJsonObject& a
   emit startAnswerArrived(path, answer);
 }
 
+QWidget* ClassroomContext::lookedAt() const {
+  if (!window_)
+    return nullptr;
+  // The modal dialog that asked, or this classroom's window the member works
+  // in (a dialog of its own), before the classroom itself.
+  if (QWidget* modal = QApplication::activeModalWidget())
+    return modal;
+  QWidget* active = QApplication::activeWindow();
+  for (QWidget* w = active; w; w = w->parentWidget())
+    if (w == window_)
+      return active;
+  return window_;
+}
+
 void ClassroomContext::toast(const QString& text) const {
-  if (window_)
-    Prompt::instance()->showMessage(window_, text);
+  if (QWidget* over = lookedAt())
+    Prompt::instance()->showMessage(over, text);
 }
 
 void ClassroomContext::setMcuConnected(bool connected) {

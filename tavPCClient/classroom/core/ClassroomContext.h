@@ -64,10 +64,14 @@ public:
   void setOwnAvatar(const QPixmap& avatar) { ownAvatar_ = avatar; }
   QPixmap ownAvatar() const { return ownAvatar_; }
 
-  // The window dialogs are shown over, and the toast over it.
+  // The window dialogs are shown over.
   void setWindow(QWidget* window) { window_ = window; }
   QWidget* window() const { return window_; }
+  // A toast over the window the member looks at: the modal dialog open, else
+  // the classroom's own window that is active (one of its dialogs), else the
+  // classroom.
   void toast(const QString& text) const;
+  QWidget* lookedAt() const;
   // The message boxes (shown over the window unless the caller names another).
   ClassroomDialogs& dialogs() const { return *dialogs_; }
   // Replaces them (tests; null restores the message boxes).

@@ -3,6 +3,8 @@
 // texts shown as text.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QListWidget>
@@ -73,10 +75,16 @@ TEST(ClassAnnouncementDialogTest, RefusalsComeBeforeAnyRequestAndOnePublicationA
   testsupport::TempHome home;
   ClassroomRig rig;
   rig.session.setOwnRole(RoomContext::kTeacher, false);
-  ClassAnnouncementDialog dialog(rig.context);
+  // Opened over the classroom, as the title bar opens it: its refusals show
+  // over it, where the member looks, not over the classroom behind it.
+  rig.window.show();
+  ClassAnnouncementDialog dialog(rig.context, &rig.window);
+  dialog.show();
+  QApplication::setActiveWindow(&dialog);
   takeToast();
   const int pending = HttpRequest::pendingCount();
   dialog.slot_btnOK();
+  EXPECT_EQ(Prompt::instance()->parentWidget(), &dialog);
   EXPECT_EQ(takeToast(), QStringLiteral("请填写公告标题！"));
   dialog.findChild<QLineEdit*>("announcementTitle")->setText(QString(21, QChar(0x9898)));
   EXPECT_TRUE(dialog.findChild<QLineEdit*>("announcementTitle")->styleSheet().contains("red"));

@@ -1,9 +1,11 @@
-// An X server of the test's own (Xvfb) and what a user does on it, through
-// xdotool: find a window by its title, press Return in it, take a screenshot.
+// An X server of the test's own (Xvfb), without a window manager, and what a
+// user does on it, through xdotool: find a window by its title, press Return
+// in it, take a screenshot; and the windows' stacking order (xwininfo).
 #pragma once
 
 #include <QDir>
 #include <QFileInfo>
+#include <QList>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
@@ -50,6 +52,26 @@ public:
   bool pressReturnIn(const QString& title) {
     const QStringList ids = windows(title);
     return !ids.isEmpty() && xdotool({"windowfocus", "--sync", ids.last(), "key", "Return"}) == 0;
+  }
+
+  // The root's windows from the top-most down (X window ids).
+  QList<quint64> stackingOrder() {
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start("xwininfo", {"-root", "-children"});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+      return {};
+    QList<quint64> ids;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
+      const QByteArray item = line.trimmed();
+      if (!item.startsWith("0x"))
+        continue;
+      bool ok = false;
+      const quint64 id = item.left(item.indexOf(' ')).toULongLong(&ok, 16);
+      if (ok)
+        ids << id;
+    }
+    return ids;
   }
 
   // The whole screen as a PNG (ImageMagick's import); false when it cannot be taken.
