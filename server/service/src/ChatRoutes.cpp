@@ -1,6 +1,7 @@
 #include "Domain.h"
 #include "Routes.h"
 #include "Schema.h"
+#include "roomwire/room_message.h"
 
 namespace tavsvc {
 
@@ -94,22 +95,22 @@ json addChatRecord(Call& call) {
   const int64_t typeId = call.form.integer("typeId", 0, 20);
   const std::string content = call.form.text("content", 6000);
   call.checkForm();
-  if (typeId != 0 && typeId != 10 && typeId != 20)
+  if (!roomwire::is_chat_type(typeId))
     throw Refusal(kBadRequest, "参数超出范围：typeId");
   requireMayChat(call, roomId, userId);
   json message = json::parse(content, nullptr, false);
   if (!message.is_object())
-    message = json{{"content", content}};
+    message = json{{roomwire::kContent, content}};
   // The record answers with the keys of a room chat message. Who sent it and
   // where is what the message server vouches for, whatever the text says.
-  message["typeId"] = std::to_string(typeId);
-  message["sendUserId"] = userId;
-  message["roomId"] = std::to_string(roomId);
-  if (!message.contains("msgSendTime"))
-    message["msgSendTime"] = tavsrv::formatLocalTime(call.now());
+  message[roomwire::kTypeId] = std::to_string(typeId);
+  message[roomwire::kSendUserId] = userId;
+  message[roomwire::kRoomId] = std::to_string(roomId);
+  if (!message.contains(roomwire::kMsgSendTime))
+    message[roomwire::kMsgSendTime] = tavsrv::formatLocalTime(call.now());
   if (const auto user = loadUser(call.db(), userId)) {
-    message["sendUsername"] = user->displayName();
-    message["sendUserImg"] = user->imagePath;
+    message[roomwire::kSendUsername] = user->displayName();
+    message[roomwire::kSendUserImg] = user->imagePath;
   }
   call.db().run(
       "INSERT INTO chat_records(room_id, user_id, type_id, message, day, created_ms) "
