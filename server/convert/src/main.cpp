@@ -7,7 +7,7 @@
 #include <iostream>
 #include <vector>
 
-#include "convert/server.h"
+#include "convert/Server.h"
 #include "tavsrv/Flags.h"
 #include "tavsrv/HostPort.h"
 #include "tavsrv/Log.h"

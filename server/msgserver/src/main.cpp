@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "EditCoursewareDlg.h"
 #include "TestCredentials.h"
 #include "UploadingDocDlg.h"
-#include "convert/server.h"
+#include "convert/Server.h"
 #include "PicRenderWidget.h"
 #include "PixelDigest.h"
 #include "SharedArea.h"

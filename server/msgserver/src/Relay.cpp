@@ -1,12 +1,12 @@
-#include "relay.h"
+#include "Relay.h"
 
 #include <chrono>
 #include <future>
 
 #include <sodium.h>
 
+#include "TextCheck.h"
 #include "log.h"
-#include "text_check.h"
 
 namespace msgserver {
 

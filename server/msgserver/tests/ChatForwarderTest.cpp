@@ -7,12 +7,12 @@
 #include <set>
 #include <thread>
 
-#include "chat_forwarder.h"
+#include "ChatForwarder.h"
+#include "FakeService.h"
+#include "RawClient.h"
+#include "TextCheck.h"
 #include "eventually.h"
-#include "fake_service.h"
-#include "msgserver/server.h"
-#include "raw_client.h"
-#include "text_check.h"
+#include "msgserver/Server.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "session.h"
+#include "Session.h"
 
+#include "Relay.h"
 #include "log.h"
-#include "relay.h"
 
 namespace msgserver {
 

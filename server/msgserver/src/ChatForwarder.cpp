@@ -1,4 +1,4 @@
-#include "chat_forwarder.h"
+#include "ChatForwarder.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>

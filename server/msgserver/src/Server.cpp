@@ -1,7 +1,7 @@
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 
+#include "Relay.h"
 #include "log.h"
-#include "relay.h"
 
 namespace msgserver {
 

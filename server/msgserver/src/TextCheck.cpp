@@ -1,4 +1,4 @@
-#include "text_check.h"
+#include "TextCheck.h"
 
 #include <cmath>
 

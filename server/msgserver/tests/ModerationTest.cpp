@@ -4,10 +4,10 @@
 
 #include <memory>
 
+#include "RawClient.h"
 #include "ServiceHarness.h"
 #include "eventually.h"
-#include "msgserver/server.h"
-#include "raw_client.h"
+#include "msgserver/Server.h"
 #include "tavsrv/Removals.h"
 
 namespace {
