@@ -118,10 +118,12 @@ ChatForwarder::Verdict ChatForwarder::post(const ChatRecord& record) {
   client.set_read_timeout(5, 0);
   client.set_write_timeout(5, 0);
   const httplib::Headers headers{{kTokenHeader, token_}};
-  const httplib::Params params{{"chatRoomId", std::to_string(record.room_id)},
-                               {"userId", std::to_string(record.user_id)},
-                               {"typeId", record.type_id},
-                               {"content", record.text}};
+  httplib::Params params{{"chatRoomId", std::to_string(record.room_id)},
+                         {"userId", std::to_string(record.user_id)},
+                         {"typeId", record.type_id},
+                         {"content", record.text}};
+  if (!record.version.empty())
+    params.emplace("version", record.version);
   const std::string where =
       "room " + std::to_string(record.room_id) + ", user " + std::to_string(record.user_id);
   const auto result = client.Post(service_.path_prefix + kPath, headers, params);

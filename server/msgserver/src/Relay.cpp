@@ -248,6 +248,9 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
     record.user_id = sender.user_id();
     record.type_id = *facts.chat_type;
     record.text = std::string(msg.text);
+    // Taken now: whatever the service changes while the record waits is after it.
+    if (watcher_)
+      record.version = watcher_->version();
     // The worker's answer comes back to this thread; never run after stop().
     record.done = [this, channel_id, ticket = held.ticket](bool accepted) {
       asio::post(
@@ -364,6 +367,7 @@ Stats Relay::stats() const {
   s.hellos_refused = hellos_refused;
   s.sends_refused = sends_refused_;
   s.removals_cut = removals_cut_;
+  s.removal_lists = watcher_ ? watcher_->answers() : 0;
   if (forwarder_) {
     s.chat_forwarded = forwarder_->forwarded();
     s.chat_refused = forwarder_->refused();
