@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "convert/server.h"
+#include "convert/Server.h"
 #include "libfalco/libfalco.h"
 #include "tavsrv/Credential.h"
 

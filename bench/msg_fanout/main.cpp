@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "msg_wire.h"
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 #include "tavsrv/Credential.h"
 
 namespace {

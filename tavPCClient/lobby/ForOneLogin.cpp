@@ -1,6 +1,5 @@
 #include "ForOneLogin.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 
@@ -44,11 +43,10 @@ bool ForOneLogin::hasClient() const {
 }
 
 QByteArray ForOneLogin::announcement(quint32 userId, const QString& ownAddress) {
-  const QJsonObject message{{QStringLiteral("typeId"), QStringLiteral("1")},
-                            {QStringLiteral("sendUserId"), static_cast<qint64>(userId)},
-                            {QStringLiteral("content"), ownAddress}};
-  QByteArray text = QJsonDocument(message).toJson(QJsonDocument::Compact);
-  text.replace('\n', QByteArray());
+  QJsonObject message = roommsg::newMessage(MSG_LOGIN_ANNOUNCE);
+  message.insert(KEY_SEND_USER_ID, double(userId));
+  message.insert(KEY_CONTENT, ownAddress);
+  QByteArray text = roommsg::serialize(message);
   text.replace(' ', QByteArray());
   return text;
 }
@@ -62,17 +60,15 @@ bool ForOneLogin::announce() {
 
 bool ForOneLogin::isLoginElsewhere(const QByteArray& text, quint32 userId,
                                    const QString& ownAddress) {
-  const QJsonDocument doc = QJsonDocument::fromJson(text);
-  if (!doc.isObject())
+  const auto message = roommsg::parseObject(text);
+  // The type as announcement() writes it: the string "1", not the number.
+  if (!message ||
+      message->value(KEY_TYPE_ID) != roommsg::newMessage(MSG_LOGIN_ANNOUNCE).value(KEY_TYPE_ID))
     return false;
-  const QJsonObject message = doc.object();
-  const QJsonValue type = message.value(QStringLiteral("typeId"));
-  if (!type.isString() || type.toString() != QLatin1String("1"))
-    return false;
-  const auto sender = roommsg::senderOf(message);
+  const auto sender = roommsg::senderOf(*message);
   if (!sender || *sender != userId)
     return false;
-  return message.value(QStringLiteral("content")).toString() != ownAddress;
+  return message->value(KEY_CONTENT).toString() != ownAddress;
 }
 
 void ForOneLogin::recv_msg(const char* msg) {

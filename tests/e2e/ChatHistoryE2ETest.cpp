@@ -14,7 +14,7 @@
 
 #include "eventually.h"
 #include "libcorda/velmsgs.h"
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 #include "service/Service.h"
 
 namespace {

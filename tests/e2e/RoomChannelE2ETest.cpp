@@ -9,7 +9,7 @@
 #include "TestCredentials.h"
 #include "TestSupport.h"
 #include "libcorda/velmsgs.h"
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 
 using testsupport::waitUntil;
 

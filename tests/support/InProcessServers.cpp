@@ -4,7 +4,7 @@
 
 #include "TestCredentials.h"
 #include "mcu/server.h"
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 #include "service/Service.h"
 
 namespace testsupport {

@@ -19,7 +19,7 @@
 #include "TestCredentials.h"
 #include "libcorda/velmsgs.h"
 #include "msg_wire.h"
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 
 namespace {
 

@@ -10,12 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "wirebytes/frames.h"
+
 namespace corda::wire {
 
 constexpr std::uint16_t kProtocolVersion = 1;
 // Length field (4 bytes, big-endian) counts the type byte plus the payload.
-constexpr std::size_t kLengthSize = 4;
-constexpr std::size_t kHeaderSize = kLengthSize + 1;
+constexpr std::size_t kLengthSize = wirebytes::kFrameLengthSize;
+constexpr std::size_t kHeaderSize = wirebytes::kFrameHeaderSize;
 constexpr std::uint32_t kMaxFrameLength = 1u << 20;
 constexpr std::size_t kMaxTargetLength = 10;  // "4294967295"
 constexpr std::size_t kDeliverOverhead = 4 + 4 + 2 + kMaxTargetLength;
@@ -36,28 +38,18 @@ enum class FrameType : std::uint8_t {
   close = 7,  // server -> client, reason before the server closes
 };
 
-struct Frame {
-  FrameType type;
-  std::string_view payload;  // points into the decoded buffer
-};
+using Frame = wirebytes::typed_frame<FrameType>;  // payload points into the decoded buffer
 
-enum class DecodeStatus {
-  ok,            // all complete frames taken; the rest is an incomplete frame
-  empty,         // length 0: no type byte
-  oversize,      // length above kMaxFrameLength
-  unknown_type,  // type byte outside FrameType
-};
-
-struct DecodeResult {
-  DecodeStatus status = DecodeStatus::ok;
-  std::size_t consumed = 0;  // bytes of the complete frames appended to out
-};
+// ok: all complete frames taken, the rest is an incomplete frame; empty: length 0; oversize:
+// length above kMaxFrameLength; unknown_type: type byte outside FrameType. consumed counts the
+// bytes of the complete frames appended to out.
+using DecodeStatus = wirebytes::frame_status;
+using DecodeResult = wirebytes::frame_split;
+using wirebytes::to_string;
 
 // Splits bytes into complete frames. On an error, the frames before the bad one
 // are in out and consumed covers them; the connection should then be closed.
 DecodeResult decode_frames(std::string_view bytes, std::vector<Frame>& out);
-
-const char* to_string(DecodeStatus status);
 
 // Two forms: the short one (10 bytes, no credential) and the short one followed
 // by u16 length and the credential text. An empty credential encodes as the short form.

@@ -1,91 +1,12 @@
 #include "falco_wire.h"
 
+#include "wirebytes/byte_reader.h"
+#include "wirebytes/byte_writer.h"
+
 namespace falco::wire {
 
-namespace {
-
-void put_u16(std::string& out, std::uint16_t v) {
-  out.push_back(static_cast<char>(v >> 8));
-  out.push_back(static_cast<char>(v & 0xff));
-}
-
-void put_u32(std::string& out, std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8)
-    out.push_back(static_cast<char>((v >> shift) & 0xff));
-}
-
-void put_u64(std::string& out, std::uint64_t v) {
-  put_u32(out, static_cast<std::uint32_t>(v >> 32));
-  put_u32(out, static_cast<std::uint32_t>(v & 0xffffffffu));
-}
-
-// Reads big-endian integers from a payload; every read checks what is left.
-class Reader {
-public:
-  explicit Reader(std::string_view data) : data_(data) {}
-
-  bool u8(std::uint8_t& v) {
-    if (data_.empty())
-      return false;
-    v = static_cast<std::uint8_t>(data_[0]);
-    data_.remove_prefix(1);
-    return true;
-  }
-  bool u16(std::uint16_t& v) {
-    if (data_.size() < 2)
-      return false;
-    v = static_cast<std::uint16_t>((byte(0) << 8) | byte(1));
-    data_.remove_prefix(2);
-    return true;
-  }
-  bool u32(std::uint32_t& v) {
-    if (data_.size() < 4)
-      return false;
-    v = (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
-    data_.remove_prefix(4);
-    return true;
-  }
-  bool u64(std::uint64_t& v) {
-    std::uint32_t high = 0, low = 0;
-    if (data_.size() < 8 || !u32(high) || !u32(low))
-      return false;
-    v = (static_cast<std::uint64_t>(high) << 32) | low;
-    return true;
-  }
-  bool bytes(std::size_t n, std::string_view& v) {
-    if (data_.size() < n)
-      return false;
-    v = data_.substr(0, n);
-    data_.remove_prefix(n);
-    return true;
-  }
-  // A u16 length followed by that many bytes.
-  bool text16(std::string_view& v) {
-    std::uint16_t n = 0;
-    return u16(n) && bytes(n, v);
-  }
-  std::string_view rest() const { return data_; }
-  bool empty() const { return data_.empty(); }
-
-private:
-  std::uint32_t byte(std::size_t i) const { return static_cast<unsigned char>(data_[i]); }
-  std::string_view data_;
-};
-
-std::string frame_with_capacity(FrameType type, std::size_t payload_size) {
-  std::string out;
-  out.reserve(kHeaderSize + payload_size);
-  put_u32(out, static_cast<std::uint32_t>(payload_size + 1));
-  out.push_back(static_cast<char>(type));
-  return out;
-}
-
-bool known_type(std::uint8_t t) {
-  return t >= static_cast<std::uint8_t>(FrameType::submit) &&
-         t <= static_cast<std::uint8_t>(FrameType::error);
-}
-
-}  // namespace
+using wirebytes::string_reader;
+using wirebytes::string_writer;
 
 bool is_document_error(ErrorCode code) {
   switch (code) {
@@ -135,50 +56,7 @@ const char* to_string(ErrorCode code) {
 
 DecodeResult decode_frames(std::string_view bytes, std::uint32_t max_length,
                            std::vector<Frame>& out) {
-  DecodeResult result;
-  std::string_view rest = bytes;
-  while (rest.size() >= kLengthSize) {
-    Reader header(rest);
-    std::uint32_t length = 0;
-    header.u32(length);
-    // Judged as soon as the length is there, so a bad one never makes the caller
-    // buffer up to it.
-    if (length == 0) {
-      result.status = DecodeStatus::empty;
-      return result;
-    }
-    if (length > max_length) {
-      result.status = DecodeStatus::oversize;
-      return result;
-    }
-    if (rest.size() < kHeaderSize)
-      break;
-    const auto type = static_cast<std::uint8_t>(rest[kLengthSize]);
-    if (!known_type(type)) {
-      result.status = DecodeStatus::unknown_type;
-      return result;
-    }
-    if (rest.size() - kLengthSize < length)
-      break;
-    out.push_back(Frame{static_cast<FrameType>(type), rest.substr(kHeaderSize, length - 1)});
-    rest.remove_prefix(kLengthSize + length);
-    result.consumed += kLengthSize + length;
-  }
-  return result;
-}
-
-const char* to_string(DecodeStatus status) {
-  switch (status) {
-    case DecodeStatus::ok:
-      return "ok";
-    case DecodeStatus::empty:
-      return "empty frame";
-    case DecodeStatus::oversize:
-      return "frame too long";
-    case DecodeStatus::unknown_type:
-      return "unknown frame type";
-  }
-  return "?";
+  return wirebytes::split_frames(bytes, max_length, FrameType::submit, FrameType::error, out);
 }
 
 bool valid_credential(std::string_view credential) {
@@ -196,22 +74,21 @@ bool valid_name(std::string_view name) {
 }
 
 std::string encode_frame(FrameType type, std::string_view payload) {
-  std::string out = frame_with_capacity(type, payload.size());
-  out.append(payload);
-  return out;
+  return wirebytes::frame(type, payload);
 }
 
 std::string encode_submit(const Submit& s) {
-  std::string out = frame_with_capacity(
+  std::string out = wirebytes::frame_header(
       FrameType::submit, 2 + 4 + 4 + 8 + 2 + s.credential.size() + 2 + s.name.size());
-  put_u16(out, s.version);
-  put_u32(out, s.user_id);
-  put_u32(out, s.room_id);
-  put_u64(out, s.size);
-  put_u16(out, static_cast<std::uint16_t>(s.credential.size()));
-  out.append(s.credential);
-  put_u16(out, static_cast<std::uint16_t>(s.name.size()));
-  out.append(s.name);
+  string_writer(out)
+      .u16(s.version)
+      .u32(s.user_id)
+      .u32(s.room_id)
+      .u64(s.size)
+      .u16(static_cast<std::uint16_t>(s.credential.size()))
+      .bytes(s.credential)
+      .u16(static_cast<std::uint16_t>(s.name.size()))
+      .bytes(s.name);
   return out;
 }
 
@@ -224,40 +101,35 @@ std::string encode_accepted() {
 }
 
 std::string encode_working(Stage stage) {
-  std::string out = frame_with_capacity(FrameType::working, 1);
-  out.push_back(static_cast<char>(stage));
+  std::string out = wirebytes::frame_header(FrameType::working, 1);
+  string_writer(out).u8(static_cast<std::uint8_t>(stage));
   return out;
 }
 
 std::string encode_page(const Page& page) {
-  std::string out = frame_with_capacity(FrameType::page, 8 + page.png.size());
-  put_u32(out, page.index);
-  put_u32(out, page.total);
-  out.append(page.png);
+  std::string out = wirebytes::frame_header(FrameType::page, 8 + page.png.size());
+  string_writer(out).u32(page.index).u32(page.total).bytes(page.png);
   return out;
 }
 
 std::string encode_done(std::uint32_t total) {
-  std::string out = frame_with_capacity(FrameType::done, 4);
-  put_u32(out, total);
+  std::string out = wirebytes::frame_header(FrameType::done, 4);
+  string_writer(out).u32(total);
   return out;
 }
 
 std::string encode_error(ErrorCode code, std::string_view reason) {
   reason = reason.substr(0, kMaxReasonLength);
-  std::string out = frame_with_capacity(FrameType::error, 2 + reason.size());
-  put_u16(out, static_cast<std::uint16_t>(code));
-  out.append(reason);
+  std::string out = wirebytes::frame_header(FrameType::error, 2 + reason.size());
+  string_writer(out).u16(static_cast<std::uint16_t>(code)).bytes(reason);
   return out;
 }
 
+// Fields in braces are read in the order written.
 std::optional<Submit> decode_submit(std::string_view payload) {
-  Reader r(payload);
-  Submit s;
-  if (!r.u16(s.version) || !r.u32(s.user_id) || !r.u32(s.room_id) || !r.u64(s.size) ||
-      !r.text16(s.credential) || !r.text16(s.name) || !r.empty())
-    return std::nullopt;
-  if (s.size == 0 || (!s.credential.empty() && !valid_credential(s.credential)) ||
+  string_reader r(payload);
+  const Submit s{r.u16(), r.u32(), r.u32(), r.u64(), r.text16(), r.text16()};
+  if (!r.done() || s.size == 0 || (!s.credential.empty() && !valid_credential(s.credential)) ||
       !valid_name(s.name))
     return std::nullopt;
   return s;
@@ -274,31 +146,29 @@ std::optional<Stage> decode_working(std::string_view payload) {
 }
 
 std::optional<Page> decode_page(std::string_view payload) {
-  Reader r(payload);
-  Page page;
-  if (!r.u32(page.index) || !r.u32(page.total))
-    return std::nullopt;
-  page.png = r.rest();
-  if (page.index == 0 || page.index > page.total || page.png.empty() ||
+  string_reader r(payload);
+  const Page page{r.u32(), r.u32(), r.rest()};
+  if (!r.ok() || page.index == 0 || page.index > page.total || page.png.empty() ||
       page.png.size() > kMaxPngBytes)
     return std::nullopt;
   return page;
 }
 
 std::optional<std::uint32_t> decode_done(std::string_view payload) {
-  Reader r(payload);
-  std::uint32_t total = 0;
-  if (!r.u32(total) || !r.empty() || total == 0)
+  string_reader r(payload);
+  const std::uint32_t total = r.u32();
+  if (!r.done() || total == 0)
     return std::nullopt;
   return total;
 }
 
 std::optional<Error> decode_error(std::string_view payload) {
-  Reader r(payload);
-  std::uint16_t code = 0;
-  if (!r.u16(code) || r.rest().size() > kMaxReasonLength)
+  string_reader r(payload);
+  const auto code = static_cast<ErrorCode>(r.u16());
+  const std::string_view reason = r.rest();
+  if (!r.ok() || reason.size() > kMaxReasonLength)
     return std::nullopt;
-  return Error{static_cast<ErrorCode>(code), r.rest()};
+  return Error{code, reason};
 }
 
 }  // namespace falco::wire

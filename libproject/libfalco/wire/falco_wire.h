@@ -23,11 +23,13 @@
 #include <string_view>
 #include <vector>
 
+#include "wirebytes/frames.h"
+
 namespace falco::wire {
 
 constexpr std::uint16_t kProtocolVersion = 1;
-constexpr std::size_t kLengthSize = 4;
-constexpr std::size_t kHeaderSize = kLengthSize + 1;
+constexpr std::size_t kLengthSize = wirebytes::kFrameLengthSize;
+constexpr std::size_t kHeaderSize = wirebytes::kFrameHeaderSize;
 // A data frame carries at most this many document bytes.
 constexpr std::size_t kMaxDataChunk = 64 * 1024;
 // Frames the server accepts from a client: a submit or one data chunk.
@@ -77,28 +79,19 @@ enum class ErrorCode : std::uint16_t {
 bool is_document_error(ErrorCode code);
 const char* to_string(ErrorCode code);
 
-struct Frame {
-  FrameType type;
-  std::string_view payload;  // points into the decoded buffer
-};
+using Frame = wirebytes::typed_frame<FrameType>;  // payload points into the decoded buffer
 
-enum class DecodeStatus {
-  ok,            // every complete frame taken; what is left is an incomplete frame
-  empty,         // length 0: no type byte
-  oversize,      // length above the limit given
-  unknown_type,  // type byte outside FrameType
-};
-
-struct DecodeResult {
-  DecodeStatus status = DecodeStatus::ok;
-  std::size_t consumed = 0;  // bytes of the complete frames put into out
-};
+// ok: every complete frame taken, what is left is an incomplete frame; empty: length 0;
+// oversize: length above the limit given; unknown_type: type byte outside FrameType. consumed
+// counts the bytes of the complete frames put into out.
+using DecodeStatus = wirebytes::frame_status;
+using DecodeResult = wirebytes::frame_split;
+using wirebytes::to_string;
 
 // Splits bytes into complete frames whose length field is at most max_length. On an
 // error the frames before the bad one are in out and consumed covers them.
 DecodeResult decode_frames(std::string_view bytes, std::uint32_t max_length,
                            std::vector<Frame>& out);
-const char* to_string(DecodeStatus status);
 
 struct Submit {
   std::uint16_t version = kProtocolVersion;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "wirebytes/byte_reader.h"
@@ -69,6 +70,25 @@ TEST(ByteReader, NullDataReadsAsEmpty) {
   EXPECT_TRUE(r.skip(0));
   EXPECT_EQ(r.u8(), 0u);
   EXPECT_FALSE(r.ok());
+}
+
+// Over a string: byte fields are views into it, and a length past the end fails the reader
+// without handing out any of what is there.
+TEST(StringReader, FieldsAndViewsIntoTheTextUntilALengthDoesNotFit) {
+  const std::string packet("\x01\x02\x03\x04\x05\x06\x07\x08\x00\x02hi\x00\x09tail", 18);
+  wirebytes::string_reader r(packet);
+  EXPECT_EQ(r.u64(), 0x0102030405060708u);
+  const std::string_view hi = r.text16();
+  EXPECT_EQ(hi, "hi");
+  EXPECT_EQ(hi.data(), packet.data() + 10);
+  EXPECT_EQ(r.text16(), "");  // says 9, holds 4
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.rest(), "");
+
+  wirebytes::string_reader whole(packet);
+  whole.bytes(12);
+  EXPECT_EQ(whole.rest(), std::string_view("\x00\x09tail", 6));
+  EXPECT_TRUE(whole.done());
 }
 
 }  // namespace

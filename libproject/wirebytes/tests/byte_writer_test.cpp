@@ -69,4 +69,16 @@ TEST(ByteWriter, WhatItWritesReadsBackAtTheLimitsOfEachWidth) {
   EXPECT_TRUE(r.done());
 }
 
+TEST(StringWriter, AppendsToTheStringAndReadsBack) {
+  std::string out = "x";
+  wirebytes::string_writer(out).u64(0x8000000000000001u).u16(2).bytes(std::string_view("ab"));
+  EXPECT_EQ(out, std::string("x\x80\0\0\0\0\0\0\x01\0\x02"
+                             "ab",
+                             13));
+  wirebytes::string_reader r(std::string_view(out).substr(1));
+  EXPECT_EQ(r.u64(), 0x8000000000000001u);
+  EXPECT_EQ(r.text16(), "ab");
+  EXPECT_TRUE(r.done());
+}
+
 }  // namespace

@@ -88,6 +88,11 @@ uint64_t RemovalWatcher::answers() const {
   return answers_;
 }
 
+std::string RemovalWatcher::version() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return version_;
+}
+
 void RemovalWatcher::run() {
   std::string version;  // empty: the first question is answered at once
   bool failing = false;
@@ -141,6 +146,7 @@ void RemovalWatcher::run() {
     version = next;
     listener_(removals);
     std::lock_guard<std::mutex> lock(mutex_);
+    version_ = next;
     ++answers_;
   }
 }

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "tavsrv/Flags.h"
 #include "tavsrv/HostPort.h"
+#include "tavsrv/Program.h"
 
 using tavsrv::Flags;
 
@@ -80,4 +82,27 @@ TEST(FlagsTest, HostPortParsing) {
   EXPECT_FALSE(tavsrv::parseHostPort("host:0"));
   EXPECT_TRUE(tavsrv::parseHostPort("host:0", true));
   EXPECT_FALSE(tavsrv::parseHostPort(":80"));
+}
+
+// A role listens at its port of the table unless --listen names another address; a base that
+// would push the role's ports past 65535, or an address without a port, is refused.
+TEST(FlagsTest, ListenAddressComesFromListenOrThePortTable) {
+  const auto listen = [](std::vector<const char*> args, tavsrv::HostPort* out) {
+    Flags flags;
+    flags.define("listen", "", "address");
+    flags.define("port-base", "27800", "base");
+    args.insert(args.begin(), "prog");
+    std::string error;
+    return flags.parse(static_cast<int>(args.size()), args.data(), &error) &&
+           tavsrv::listenFromFlags(flags, tavsrv::RolePort::Msg, 65534, out, &error);
+  };
+  tavsrv::HostPort at;
+  ASSERT_TRUE(listen({}, &at));
+  EXPECT_EQ(at, (tavsrv::HostPort{"127.0.0.1", 27801}));
+  ASSERT_TRUE(listen({"--port-base", "30000"}, &at));
+  EXPECT_EQ(at.port, 30001);
+  ASSERT_TRUE(listen({"--port-base", "30000", "--listen", "0.0.0.0:0"}, &at));
+  EXPECT_EQ(at, (tavsrv::HostPort{"0.0.0.0", 0}));
+  EXPECT_FALSE(listen({"--port-base", "65535"}, &at));
+  EXPECT_FALSE(listen({"--listen", "127.0.0.1"}, &at));
 }

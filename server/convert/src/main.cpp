@@ -7,10 +7,8 @@
 #include <iostream>
 #include <vector>
 
-#include "convert/server.h"
-#include "tavsrv/Flags.h"
-#include "tavsrv/HostPort.h"
-#include "tavsrv/Log.h"
+#include "convert/Server.h"
+#include "tavsrv/Program.h"
 #include "tavsrv/Random.h"
 #include "tavsrv/Signals.h"
 
@@ -40,23 +38,12 @@ void define_flags(tavsrv::Flags& flags) {
 }
 
 bool config_from_flags(const tavsrv::Flags& flags, convert::Config* config, std::string* error) {
-  long long base = 0, value = 0;
-  if (!flags.getInt("port-base", 1, 65535 - 10, &base)) {
-    *error = "bad --port-base";
+  tavsrv::HostPort listen;
+  if (!tavsrv::listenFromFlags(flags, tavsrv::RolePort::Convert, 65535 - 10, &listen, error))
     return false;
-  }
-  config->listen_host = tavsrv::kLoopback;
-  config->listen_port =
-      static_cast<uint16_t>(tavsrv::defaultPort(tavsrv::RolePort::Convert, static_cast<int>(base)));
-  if (!flags.get("listen").empty()) {
-    auto listen = tavsrv::parseHostPort(flags.get("listen"), true);
-    if (!listen) {
-      *error = "bad --listen (HOST:PORT)";
-      return false;
-    }
-    config->listen_host = listen->host;
-    config->listen_port = static_cast<uint16_t>(listen->port);
-  }
+  config->listen_host = listen.host;
+  config->listen_port = static_cast<uint16_t>(listen.port);
+  long long value = 0;
   const struct {
     const char* name;
     long long min, max;
@@ -161,42 +148,18 @@ int main(int argc, char** argv) {
   }
   if (once_input.empty())
     tavsrv::blockTerminationSignals();
-  tavsrv::Flags flags;
-  define_flags(flags);
-  std::string error;
-  if (!flags.parse(static_cast<int>(args.size()), args.data(), &error)) {
-    std::cerr << "tav-convert: " << error << "\n(try --help)\n";
-    return 2;
-  }
-  if (flags.helpRequested()) {
-    std::cout << flags.usage("tav-convert",
-                             "The document conversion server of the live-class system.\n"
-                             "tav-convert --once INPUT OUTDIR converts one file locally.");
-    return 0;
-  }
   convert::Config config;
-  if (!config_from_flags(flags, &config, &error)) {
-    std::cerr << "tav-convert: " << error << "\n";
-    return 2;
-  }
-  if (!flags.get("log-file").empty() && !tavsrv::setLogFile(flags.get("log-file"))) {
-    std::cerr << "tav-convert: cannot open log file " << flags.get("log-file") << "\n";
-    return 2;
-  }
+  if (const auto exit =
+          tavsrv::readProgramFlags(static_cast<int>(args.size()), args.data(), "tav-convert",
+                                   "The document conversion server of the live-class system.\n"
+                                   "tav-convert --once INPUT OUTDIR converts one file locally.",
+                                   define_flags, config_from_flags, &config))
+    return *exit;
   if (!once_input.empty())
     return convert_once(once_input, once_outdir, config);
 
   convert::Server server(config);
-  const uint16_t port = server.start();
-  if (port == 0) {
-    std::cerr << "tav-convert: " << server.error() << "\n";
-    return 1;
-  }
-  // Scripts and tests wait for this line.
-  std::printf("tav-convert: listening on %s:%u\n", config.listen_host.c_str(), unsigned{port});
-  std::fflush(stdout);
-  const int signal = tavsrv::waitForTerminationSignal();
-  tavsrv::logInfo("signal " + std::to_string(signal) + ": stopping");
-  server.stop();
-  return 0;
+  // Scripts and tests wait for the line it prints.
+  return tavsrv::runUntilTerminated("tav-convert", server,
+                                    "tav-convert: listening on " + config.listen_host);
 }

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
-#include "convert/converter.h"
+#include "ChildProcess.h"
+#include "convert/Converter.h"
 #include "eventually.h"
 
 namespace fs = std::filesystem;

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "TestCredentials.h"
-#include "convert/server.h"
+#include "convert/Server.h"
 #include "eventually.h"
 #include "falco_wire.h"
 

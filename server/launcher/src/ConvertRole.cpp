@@ -3,7 +3,7 @@
 // the launcher's token.
 #include "RoleFactories.h"
 #include "ServerRole.h"
-#include "convert/server.h"
+#include "convert/Server.h"
 
 namespace tavlaunch {
 

@@ -3,7 +3,7 @@
 // service's removals from rooms.
 #include "RoleFactories.h"
 #include "ServerRole.h"
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 
 namespace tavlaunch {
 

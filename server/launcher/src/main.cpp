@@ -6,11 +6,16 @@
 
 #include "Launcher.h"
 #include "RoleRegistry.h"
-#include "tavsrv/Flags.h"
-#include "tavsrv/Log.h"
+#include "tavsrv/Program.h"
 #include "tavsrv/Signals.h"
 
 namespace {
+std::string padded(std::string text, std::size_t width) {
+  if (text.size() < width)
+    text.append(width - text.size(), ' ');
+  return text;
+}
+
 std::string defaultDataDir() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
   if (xdg && *xdg)
@@ -18,11 +23,8 @@ std::string defaultDataDir() {
   const char* home = std::getenv("HOME");
   return std::string(home && *home ? home : ".") + "/.local/share/TavServerDemo";
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-  tavsrv::blockTerminationSignals();
-  tavsrv::Flags flags;
+void defineFlags(tavsrv::Flags& flags) {
   flags.define("data", defaultDataDir(), "data folder (stores, uploads, endpoints.json)");
   flags.define("roles", "", "roles to start, e.g. service,msg (default: every role in this build)");
   flags.define("port-base", std::to_string(tavsrv::kDefaultPortBase),
@@ -32,65 +34,61 @@ int main(int argc, char** argv) {
                      "with the demo data, do not make courseware videos with ffmpeg");
   flags.define("log-file", "", "also append the log to this file");
   flags.defineSwitch("verbose", "log refusals too");
-  std::string error;
-  if (!flags.parse(argc, argv, &error)) {
-    std::cerr << "tav-server: " << error << "\n(try --help)\n";
-    return 2;
-  }
-  if (flags.helpRequested()) {
-    std::string roles;
-    for (const auto& role : tavlaunch::knownRoles())
-      roles +=
-          "  " + role.name + ": " + role.what + (role.make ? "" : " (not in this build)") + "\n";
-    std::cout << flags.usage("tav-server", "Runs the server roles on this machine.") << "\nroles:\n"
-              << roles;
-    return 0;
-  }
-  tavlaunch::LaunchOptions options;
-  options.dataDir = flags.get("data");
-  options.seedDemo = !flags.getSwitch("no-seed");
-  options.demoMedia = !flags.getSwitch("no-demo-videos");
+}
+
+bool optionsFromFlags(const tavsrv::Flags& flags, tavlaunch::LaunchOptions* options,
+                      std::string* error) {
+  options->dataDir = flags.get("data");
+  options->seedDemo = !flags.getSwitch("no-seed");
+  options->demoMedia = !flags.getSwitch("no-demo-videos");
   long long base = 0;
   if (!flags.getInt("port-base", 1, 65535 - 20, &base)) {
-    std::cerr << "tav-server: --port-base must be a port number\n";
-    return 2;
+    *error = "--port-base must be a port number";
+    return false;
   }
-  options.portBase = static_cast<int>(base);
-  if (!flags.get("roles").empty() &&
-      !tavlaunch::parseRoleList(flags.get("roles"), &options.roles, &error)) {
-    std::cerr << "tav-server: " << error << "\n";
-    return 2;
-  }
-  if (flags.getSwitch("verbose"))
-    tavsrv::setLogLevel(tavsrv::LogLevel::Debug);
-  if (!flags.get("log-file").empty() && !tavsrv::setLogFile(flags.get("log-file"))) {
-    std::cerr << "tav-server: cannot open log file " << flags.get("log-file") << "\n";
-    return 2;
-  }
+  options->portBase = static_cast<int>(base);
+  return flags.get("roles").empty() ||
+         tavlaunch::parseRoleList(flags.get("roles"), &options->roles, error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tavsrv::blockTerminationSignals();
+  std::string roles;
+  for (const auto& role : tavlaunch::knownRoles())
+    roles += "  " + role.name + ": " + role.what + (role.make ? "" : " (not in this build)") + "\n";
+  tavlaunch::LaunchOptions options;
+  if (const auto exit = tavsrv::readProgramFlags(
+          argc, argv, "tav-server", "Runs the server roles on this machine.", defineFlags,
+          [&](const tavsrv::Flags& flags, std::string* error) {
+            return optionsFromFlags(flags, &options, error);
+          },
+          "\nroles:\n" + roles))
+    return *exit;
 
   tavlaunch::Launcher launcher;
-  std::vector<std::string> notes;
-  if (!launcher.start(options, &error, &notes)) {
-    for (const auto& note : notes)
-      std::cerr << "tav-server: " << note << "\n";
-    std::cerr << "tav-server: " << error << "\n";
-    return 1;
-  }
-  std::printf("tav-server: data folder %s\n", options.dataDir.c_str());
-  for (const auto& role : launcher.running())
-    std::printf("  %-8s %s\n", role.name.c_str(), role.endpoint.str().c_str());
-  for (const auto& note : notes)
-    std::printf("  %s\n", note.c_str());
-  std::printf("  addresses written to %s\n", launcher.endpointsFile().c_str());
-  std::printf("demo accounts:\n");
-  for (const auto& line : launcher.banner())
-    std::printf("  %s\n", line.c_str());
-  std::printf("tav-server: running; Ctrl-C stops.\n");
-  std::fflush(stdout);
-
-  const int signal = tavsrv::waitForTerminationSignal();
-  tavsrv::logInfo("signal " + std::to_string(signal) + ": stopping");
-  launcher.stop();
-  std::printf("tav-server: stopped\n");
-  return 0;
+  return tavsrv::runUntilTerminated(
+      "tav-server",
+      [&](std::string* why) -> std::optional<std::string> {
+        std::vector<std::string> notes;
+        if (!launcher.start(options, why, &notes)) {
+          for (const auto& note : notes)
+            std::cerr << "tav-server: " << note << "\n";
+          return std::nullopt;
+        }
+        std::string banner = "tav-server: data folder " + options.dataDir + "\n";
+        for (const auto& role : launcher.running())
+          banner += "  " + padded(role.name, 8) + " " + role.endpoint.str() + "\n";
+        for (const auto& note : notes)
+          banner += "  " + note + "\n";
+        banner += "  addresses written to " + launcher.endpointsFile() + "\ndemo accounts:\n";
+        for (const auto& line : launcher.banner())
+          banner += "  " + line + "\n";
+        return banner + "tav-server: running; Ctrl-C stops.\n";
+      },
+      [&] {
+        launcher.stop();
+        std::printf("tav-server: stopped\n");
+      });
 }

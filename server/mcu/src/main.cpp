@@ -1,12 +1,8 @@
 // tav-mcu: the MCU's control side as a program of its own.
-#include <cstdio>
 #include <functional>
-#include <iostream>
 
 #include "mcu/server.h"
-#include "tavsrv/Flags.h"
-#include "tavsrv/HostPort.h"
-#include "tavsrv/Log.h"
+#include "tavsrv/Program.h"
 #include "tavsrv/Signals.h"
 
 namespace {
@@ -41,23 +37,13 @@ void define_flags(tavsrv::Flags& flags) {
 }
 
 bool config_from_flags(const tavsrv::Flags& flags, mcu::Config* config, std::string* error) {
-  long long base = 0, value = 0;
-  if (!flags.getInt("port-base", 1, 65535 - 1010, &base)) {
-    *error = "bad --port-base";
+  tavsrv::HostPort listen;
+  if (!tavsrv::listenFromFlags(flags, tavsrv::RolePort::McuControl, 65535 - 1010, &listen, error))
     return false;
-  }
-  config->listen_host = tavsrv::kLoopback;
-  config->listen_port = static_cast<uint16_t>(
-      tavsrv::defaultPort(tavsrv::RolePort::McuControl, static_cast<int>(base)));
-  if (!flags.get("listen").empty()) {
-    auto listen = tavsrv::parseHostPort(flags.get("listen"), true);
-    if (!listen) {
-      *error = "bad --listen (HOST:PORT)";
-      return false;
-    }
-    config->listen_host = listen->host;
-    config->listen_port = static_cast<uint16_t>(listen->port);
-  }
+  config->listen_host = listen.host;
+  config->listen_port = static_cast<uint16_t>(listen.port);
+  long long base = 0, value = 0;
+  flags.getInt("port-base", 1, 65535 - 1010, &base);
   config->media_port_base = static_cast<uint16_t>(
       tavsrv::defaultPort(tavsrv::RolePort::McuMediaFirst, static_cast<int>(base)));
   if (!flags.get("media-port-base").empty()) {
@@ -106,39 +92,13 @@ bool config_from_flags(const tavsrv::Flags& flags, mcu::Config* config, std::str
 
 int main(int argc, char** argv) {
   tavsrv::blockTerminationSignals();
-  tavsrv::Flags flags;
-  define_flags(flags);
-  std::string error;
-  if (!flags.parse(argc, argv, &error)) {
-    std::cerr << "tav-mcu: " << error << "\n(try --help)\n";
-    return 2;
-  }
-  if (flags.helpRequested()) {
-    std::cout << flags.usage("tav-mcu", "The MCU of the live-class system (control side).");
-    return 0;
-  }
   mcu::Config config;
-  if (!config_from_flags(flags, &config, &error)) {
-    std::cerr << "tav-mcu: " << error << "\n";
-    return 2;
-  }
-  if (config.verbose)
-    tavsrv::setLogLevel(tavsrv::LogLevel::Debug);
-  if (!flags.get("log-file").empty() && !tavsrv::setLogFile(flags.get("log-file"))) {
-    std::cerr << "tav-mcu: cannot open log file " << flags.get("log-file") << "\n";
-    return 2;
-  }
+  if (const auto exit = tavsrv::readProgramFlags(argc, argv, "tav-mcu",
+                                                 "The MCU of the live-class system (control side).",
+                                                 define_flags, config_from_flags, &config))
+    return *exit;
   mcu::Server server(config);
-  const uint16_t port = server.start();
-  if (port == 0) {
-    std::cerr << "tav-mcu: " << server.error() << "\n";
-    return 1;
-  }
-  // Scripts and tests wait for this line.
-  std::printf("tav-mcu: listening on %s:%u\n", config.listen_host.c_str(), unsigned{port});
-  std::fflush(stdout);
-  const int signal = tavsrv::waitForTerminationSignal();
-  tavsrv::logInfo("signal " + std::to_string(signal) + ": stopping");
-  server.stop();
-  return 0;
+  // Scripts and tests wait for the line it prints.
+  return tavsrv::runUntilTerminated("tav-mcu", server,
+                                    "tav-mcu: listening on " + config.listen_host);
 }

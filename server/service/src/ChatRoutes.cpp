@@ -1,6 +1,7 @@
 #include "Domain.h"
 #include "Routes.h"
 #include "Schema.h"
+#include "roomwire/room_message.h"
 
 namespace tavsvc {
 
@@ -70,8 +71,11 @@ json getChatRecord(Call& call) {
 }
 
 // Who may chat in a room: its members, unless muted, removed or auditing.
-// Refused with 403, and the message server then relays nothing.
-void requireMayChat(Call& call, uint32_t roomId, uint32_t userId) {
+// Refused with 403, and the message server then relays nothing. A member taken
+// off the blacklist after `version` (the one the message server held when it
+// received the chat) is judged as still on it: the chat may have come before.
+// The store is read first, so a lift in between is seen by the feed.
+void requireMayChat(Call& call, uint32_t roomId, uint32_t userId, const std::string& version) {
   auto& db = call.db();
   const RoomRow room = requireRoom(db, roomId);
   const int role = storedRole(db, room, userId);
@@ -79,9 +83,12 @@ void requireMayChat(Call& call, uint32_t roomId, uint32_t userId) {
     throw Refusal(kForbidden, "您不是本教室的成员！");
   if (role == kRoleAuditor)
     throw Refusal(kForbidden, "旁听不能发言！");
-  if (isMuted(db, roomId, userId))
+  const bool muted = isMuted(db, roomId, userId);
+  const bool banned = banLeftMs(db, roomId, userId, call.now()) > 0;
+  const RemovalFeed& feed = call.ctx.removals;
+  if (muted || feed.liftedSince(version, roomId, userId, kBlackMute))
     throw Refusal(kForbidden, "您已被禁言！");
-  if (banLeftMs(db, roomId, userId, call.now()) > 0)
+  if (banned || feed.liftedSince(version, roomId, userId, kBlackRemove))
     throw Refusal(kForbidden, "您已被老师请出教室！");
 }
 
@@ -93,23 +100,24 @@ json addChatRecord(Call& call) {
   const uint32_t userId = call.form.id("userId");
   const int64_t typeId = call.form.integer("typeId", 0, 20);
   const std::string content = call.form.text("content", 6000);
+  const std::string version = call.form.optionalText("version", 64).value_or("");
   call.checkForm();
-  if (typeId != 0 && typeId != 10 && typeId != 20)
+  if (!roomwire::is_chat_type(typeId))
     throw Refusal(kBadRequest, "参数超出范围：typeId");
-  requireMayChat(call, roomId, userId);
+  requireMayChat(call, roomId, userId, version);
   json message = json::parse(content, nullptr, false);
   if (!message.is_object())
-    message = json{{"content", content}};
+    message = json{{roomwire::kContent, content}};
   // The record answers with the keys of a room chat message. Who sent it and
   // where is what the message server vouches for, whatever the text says.
-  message["typeId"] = std::to_string(typeId);
-  message["sendUserId"] = userId;
-  message["roomId"] = std::to_string(roomId);
-  if (!message.contains("msgSendTime"))
-    message["msgSendTime"] = tavsrv::formatLocalTime(call.now());
+  message[roomwire::kTypeId] = std::to_string(typeId);
+  message[roomwire::kSendUserId] = userId;
+  message[roomwire::kRoomId] = std::to_string(roomId);
+  if (!message.contains(roomwire::kMsgSendTime))
+    message[roomwire::kMsgSendTime] = tavsrv::formatLocalTime(call.now());
   if (const auto user = loadUser(call.db(), userId)) {
-    message["sendUsername"] = user->displayName();
-    message["sendUserImg"] = user->imagePath;
+    message[roomwire::kSendUsername] = user->displayName();
+    message[roomwire::kSendUserImg] = user->imagePath;
   }
   call.db().run(
       "INSERT INTO chat_records(room_id, user_id, type_id, message, day, created_ms) "

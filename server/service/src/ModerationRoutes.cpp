@@ -64,10 +64,11 @@ json removeRoomBlack(Call& call) {
   const RoomRow room = requireRoom(db, r.roomId);
   if (actor != room.ownerId && isAssistant(db, r.roomId, r.target))
     throw Refusal(kForbidden, kNoRight);
+  // Chat the message server received before this is still judged as the member's then.
+  RemovalFeed::Lift lift(call.ctx.removals, r.roomId, r.target, r.type);
   db.run("DELETE FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = ?3", r.roomId,
          r.target, r.type);
-  if (r.type == kBlackRemove && db.changes() > 0)
-    call.ctx.removals.changed();
+  lift.done(db.changes() > 0);
   return tavsrv::ok();
 }
 

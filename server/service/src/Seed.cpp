@@ -6,6 +6,7 @@
 #include "Accounts.h"
 #include "Bitmap.h"
 #include "Schema.h"
+#include "roomwire/room_message.h"
 #include "tavsrv/Answer.h"
 #include "tavsrv/Clock.h"
 
@@ -118,14 +119,15 @@ std::string planDate(int64_t nowMs, int days, const char* time) {
 
 void insertChat(tavsrv::Connection& db, uint32_t room, uint32_t user, const char* name, int role,
                 const char* text, int64_t atMs) {
-  const tavsrv::json message{{"typeId", "0"},
-                             {"content", text},
-                             {"msgSendTime", tavsrv::formatLocalTime(atMs)},
-                             {"sendUserId", user},
-                             {"sendUsername", name},
-                             {"sendUserRole", std::to_string(role)},
-                             {"sendUserImg", "avatar/user-" + std::to_string(user) + ".bmp"},
-                             {"roomId", std::to_string(room)}};
+  using namespace roomwire;
+  const tavsrv::json message{{kTypeId, std::to_string(kChatText)},
+                             {kContent, text},
+                             {kMsgSendTime, tavsrv::formatLocalTime(atMs)},
+                             {kSendUserId, user},
+                             {kSendUsername, name},
+                             {kSendUserRole, std::to_string(role)},
+                             {kSendUserImg, "avatar/user-" + std::to_string(user) + ".bmp"},
+                             {kRoomId, std::to_string(room)}};
   db.run(
       "INSERT INTO chat_records(room_id, user_id, type_id, message, day, created_ms) "
       "VALUES(?1, ?2, 0, ?3, ?4, ?5)",

@@ -4,14 +4,17 @@
 // Room types travel with "typeId" as a string of decimal digits, annotation
 // types (100-111) with "typeId" as a JSON number; receivers on the peer path
 // tell the two families apart by that JSON type, so build messages with
-// roommsg::newMessage() rather than by hand.
+// roommsg::newMessage() rather than by hand. The chat types and the envelope keys are the
+// ones the servers read too (roomwire).
 #pragma once
 
+#include "roomwire/room_message.h"
+
 // Room types ("typeId" as a decimal string).
-inline constexpr int MSG_CHAT_TEXT = 0;
+inline constexpr int MSG_CHAT_TEXT = roomwire::kChatText;
 inline constexpr int MSG_LOGIN_ANNOUNCE = 1;  // one-login channel only
-inline constexpr int MSG_CHAT_PICTURE = 10;
-inline constexpr int MSG_CHAT_VOICE = 20;
+inline constexpr int MSG_CHAT_PICTURE = roomwire::kChatPicture;
+inline constexpr int MSG_CHAT_VOICE = roomwire::kChatVoice;
 inline constexpr int MSG_HAND = 30;
 inline constexpr int MSG_GIFT = 50;
 inline constexpr int MSG_MEDAL = 51;
@@ -48,16 +51,16 @@ inline constexpr int ANNO_SHAPE = 109;
 inline constexpr int ANNO_PEN = 111;
 
 // Envelope keys. Only "typeId" is always present.
-inline constexpr char KEY_TYPE_ID[] = "typeId";
-inline constexpr char KEY_SEND_USER_ID[] = "sendUserId";
-inline constexpr char KEY_CONTENT[] = "content";
-inline constexpr char KEY_ACCEPT_USER_ID[] = "acceptUserId";
-inline constexpr char KEY_SEND_USERNAME[] = "sendUsername";
-inline constexpr char KEY_SEND_USER_IMG[] = "sendUserImg";
-inline constexpr char KEY_SEND_USER_ROLE[] = "sendUserRole";
-inline constexpr char KEY_MSG_SEND_TIME[] = "msgSendTime";
-inline constexpr char KEY_ROOM_ID[] = "roomId";
-inline constexpr char KEY_INDEX[] = "index";
+inline constexpr const auto& KEY_TYPE_ID = roomwire::kTypeId;
+inline constexpr const auto& KEY_SEND_USER_ID = roomwire::kSendUserId;
+inline constexpr const auto& KEY_CONTENT = roomwire::kContent;
+inline constexpr const auto& KEY_ACCEPT_USER_ID = roomwire::kAcceptUserId;
+inline constexpr const auto& KEY_SEND_USERNAME = roomwire::kSendUsername;
+inline constexpr const auto& KEY_SEND_USER_IMG = roomwire::kSendUserImg;
+inline constexpr const auto& KEY_SEND_USER_ROLE = roomwire::kSendUserRole;
+inline constexpr const auto& KEY_MSG_SEND_TIME = roomwire::kMsgSendTime;
+inline constexpr const auto& KEY_ROOM_ID = roomwire::kRoomId;
+inline constexpr const auto& KEY_INDEX = roomwire::kIndex;
 
 // Target of a message meant for every member of the room.
 inline constexpr char TARGET_ALL[] = "*";

@@ -7,7 +7,7 @@
 #include "LoginInfo.h"
 #include "TestCredentials.h"
 #include "TestSupport.h"
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 
 using testsupport::waitUntil;
 

@@ -11,7 +11,7 @@
 #include "TestCredentials.h"
 #include "TestSupport.h"
 #include "UserDialog.h"
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 
 using testsupport::TempHome;
 using testsupport::waitUntil;

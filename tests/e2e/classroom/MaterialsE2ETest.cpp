@@ -24,7 +24,7 @@
 #include "TestCredentials.h"
 #include "UploadingDocDlg.h"
 #include "WindowMember.h"
-#include "convert/server.h"
+#include "convert/Server.h"
 
 namespace {
 

@@ -25,6 +25,7 @@
 #include "RoomMessageTypes.h"
 #include "UserItem.h"
 #include "WindowMember.h"
+#include "msgserver/Server.h"
 
 namespace {
 
@@ -147,10 +148,16 @@ TEST_F(ModerationE2E, GiftsArePaidFirstAndModerationIsEnforcedByTheServers) {
   const QJsonObject raw =
       chat::textMessage({kStudent, student.name, QString(), RoomContext::kStudent, kRoom},
                         QStringLiteral("禁言中偷偷说"));
+  const auto refused = servers_.msg().stats().chat_refused;
   EXPECT_EQ(pupil->context().sendRoomMsg(raw, QStringLiteral("*")), 0);  // leaves the client
   ASSERT_TRUE(waitUntil([&] { return session().member(kStudent)->muted; }));
+  // It reaches the message server while the sender is muted, and is refused there.
+  ASSERT_TRUE(waitUntil([&] { return servers_.msg().stats().chat_refused > refused; }));
+  const auto lists = servers_.msg().stats().removal_lists;
   moderation->onProhibitSpeak(kStudent);  // restored
   ASSERT_TRUE(waitUntil([&] { return pupilEdit->isEnabled(); }));
+  // The message server judges chat by what it knew of the sender on receipt: the restore first.
+  ASSERT_TRUE(waitUntil([&] { return servers_.msg().stats().removal_lists > lists; }));
   say(*pupil, QStringLiteral("解禁后"));
   ChatPanel& teacherChat = *part<ChatPanel>("chatPanel");
   ASSERT_TRUE(waitUntil([&] { return contents(teacherChat.shownItems()).contains("解禁后"); }));

@@ -12,6 +12,9 @@ inline uint16_t get_be16(const uint8_t* p) {
 inline uint32_t get_be32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
+inline uint64_t get_be64(const uint8_t* p) {
+  return (uint64_t{get_be32(p)} << 32) | get_be32(p + 4);
+}
 inline void put_be16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v >> 8);
   p[1] = static_cast<uint8_t>(v);
@@ -21,6 +24,10 @@ inline void put_be32(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>(v >> 16);
   p[2] = static_cast<uint8_t>(v >> 8);
   p[3] = static_cast<uint8_t>(v);
+}
+inline void put_be64(uint8_t* p, uint64_t v) {
+  put_be32(p, static_cast<uint32_t>(v >> 32));
+  put_be32(p + 4, static_cast<uint32_t>(v));
 }
 
 // KCP's segment header is little-endian.

@@ -1,57 +1,70 @@
-// Building a packet field by field: appended to a vector, or into a buffer of fixed size.
+// Building a packet field by field: appended to a vector or a string, or into a buffer of fixed
+// size.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "wirebytes/byte_order.h"
 
 namespace wirebytes {
 
-// Appends to a vector it does not own; calls chain: byte_writer(out).u32(a).u16(b).
-class byte_writer {
+// Appends to a buffer it does not own, a byte vector (byte_writer) or a string (string_writer);
+// calls chain: byte_writer(out).u32(a).u16(b).
+template <class Buffer>
+class appending_writer {
 public:
-  explicit byte_writer(std::vector<uint8_t>& out) : out_(out) {}
+  explicit appending_writer(Buffer& out) : out_(out) {}
 
-  byte_writer& u8(uint8_t v) {
-    out_.push_back(v);
+  appending_writer& u8(uint8_t v) {
+    *extend(1) = v;
     return *this;
   }
-  byte_writer& u16(uint16_t v) {
+  appending_writer& u16(uint16_t v) {
     put_be16(extend(2), v);
     return *this;
   }
-  byte_writer& u32(uint32_t v) {
+  appending_writer& u32(uint32_t v) {
     put_be32(extend(4), v);
     return *this;
   }
-  byte_writer& le16(uint16_t v) {
+  appending_writer& u64(uint64_t v) {
+    put_be64(extend(8), v);
+    return *this;
+  }
+  appending_writer& le16(uint16_t v) {
     put_le16(extend(2), v);
     return *this;
   }
-  byte_writer& le32(uint32_t v) {
+  appending_writer& le32(uint32_t v) {
     put_le32(extend(4), v);
     return *this;
   }
-  byte_writer& bytes(const void* data, std::size_t n) {
+  appending_writer& bytes(const void* data, std::size_t n) {
     if (n > 0 && data) {
-      const auto* p = static_cast<const uint8_t*>(data);
+      const auto* p = static_cast<const typename Buffer::value_type*>(data);
       out_.insert(out_.end(), p, p + n);
     }
     return *this;
   }
+  appending_writer& bytes(std::string_view data) { return bytes(data.data(), data.size()); }
   std::size_t size() const { return out_.size(); }
 
 private:
   uint8_t* extend(std::size_t n) {
     out_.resize(out_.size() + n);
-    return out_.data() + out_.size() - n;
+    return reinterpret_cast<uint8_t*>(&out_[0]) + out_.size() - n;
   }
 
-  std::vector<uint8_t>& out_;
+  Buffer& out_;
 };
+
+using byte_writer = appending_writer<std::vector<uint8_t>>;
+using string_writer = appending_writer<std::string>;
 
 // Writes into `capacity` bytes at `data`. A field that does not fit is not written, nor is
 // anything after it: ok() turns false and position() stays where the first refusal was.

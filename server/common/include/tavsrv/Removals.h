@@ -3,10 +3,11 @@
 // while its ban lasts, although its room credential is still valid.
 //
 // The service keeps the active removals and a version that changes with every
-// removal or early lift. A RemovalWatcher asks it for the list with the version
-// it holds; the service answers at once when its version differs, else when it
-// changes (or after a while, with the same list). Every answer is the complete
-// list, so a restart of either side needs nothing but the next answer.
+// removal and every member taken off its blacklist (a ban lifted early, a mute
+// restored). A RemovalWatcher asks it for the list with the version it holds;
+// the service answers at once when its version differs, else when it changes
+// (or after a while, with the same list). Every answer is the complete list, so
+// a restart of either side needs nothing but the next answer.
 #pragma once
 
 #include <condition_variable>
@@ -64,7 +65,10 @@ public:
   bool start(std::string* error);
   // Waits for the question in flight to end (the client's read time-out bounds it).
   void stop();
-  uint64_t answers() const;  // complete lists received so far
+  uint64_t answers() const;  // lists of a new version received so far
+  // The version of the newest list received ("" before the first). Chat the message server
+  // hands to the service carries it, so the service can tell what changed after.
+  std::string version() const;
 
 private:
   void run();
@@ -78,6 +82,7 @@ private:
   std::condition_variable wake_;
   bool stopping_ = false;
   uint64_t answers_ = 0;
+  std::string version_;
   std::thread thread_;
 };
 

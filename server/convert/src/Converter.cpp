@@ -1,4 +1,4 @@
-#include "convert/converter.h"
+#include "convert/Converter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "child_process.h"
+#include "ChildProcess.h"
 
 namespace convert {
 

@@ -1,7 +1,7 @@
-#include "session.h"
+#include "Session.h"
 
-#include "log.h"
-#include "relay.h"
+#include "Relay.h"
+#include "tavsrv/Log.h"
 
 namespace msgserver {
 
@@ -24,7 +24,8 @@ void Session::start() {
       ec ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
   socket_.set_option(asio::ip::tcp::no_delay(true), ec);
   last_rx_ = std::chrono::steady_clock::now();
-  log::debug("connection #" + std::to_string(id_) + " from " + peer_);
+  if (relay_.config().verbose)
+    tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + " from " + peer_);
   arm_idle_timer();
   read_more();
 }
@@ -40,7 +41,8 @@ void Session::on_read(const asio::error_code& ec, std::size_t n) {
   if (closing_ || closed_)
     return;
   if (ec) {
-    log::debug("connection #" + std::to_string(id_) + " ended: " + ec.message());
+    if (relay_.config().verbose)
+      tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + " ended: " + ec.message());
     close_now();
     return;
   }
@@ -73,8 +75,9 @@ bool Session::handle_frame(const wire::Frame& frame) {
     }
     if (hello->version != wire::kProtocolVersion) {
       ++relay_.protocol_errors;
-      log::warn("connection #" + std::to_string(id_) + " from " + peer_ + ": protocol version " +
-                std::to_string(hello->version) + " not supported; closed");
+      tavsrv::logWarn("msgserver: connection #" + std::to_string(id_) + " from " + peer_ +
+                      ": protocol version " + std::to_string(hello->version) +
+                      " not supported; closed");
       close_with(wire::CloseCode::unsupported_version, "unsupported protocol version");
       return false;
     }
@@ -83,8 +86,9 @@ bool Session::handle_frame(const wire::Frame& frame) {
     registered_ = true;
     user_id_ = hello->user_id;
     channel_id_ = hello->channel_id;
-    log::debug("connection #" + std::to_string(id_) + ": user " + std::to_string(user_id_) +
-               " on channel " + std::to_string(channel_id_));
+    if (relay_.config().verbose)
+      tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + ": user " +
+                       std::to_string(user_id_) + " on channel " + std::to_string(channel_id_));
     relay_.on_registered(shared_from_this());
     const auto idle_ms = static_cast<std::uint32_t>(relay_.config().idle_timeout.count());
     queue(std::make_shared<const std::string>(
@@ -145,9 +149,9 @@ bool Session::admit(const wire::Hello& hello) {
     return true;
   }
   ++relay_.hellos_refused;
-  log::warn("connection #" + std::to_string(id_) + " from " + peer_ + ": hello as user " +
-            std::to_string(hello.user_id) + " on channel " + std::to_string(hello.channel_id) +
-            " refused: " + refusal);
+  tavsrv::logWarn("msgserver: connection #" + std::to_string(id_) + " from " + peer_ +
+                  ": hello as user " + std::to_string(hello.user_id) + " on channel " +
+                  std::to_string(hello.channel_id) + " refused: " + refusal);
   close_with(wire::CloseCode::credential_refused, refusal);
   return false;
 }
@@ -157,7 +161,7 @@ void Session::protocol_error(const std::string& what) {
   std::string who = "connection #" + std::to_string(id_) + " from " + peer_;
   if (registered_)
     who += " (user " + std::to_string(user_id_) + ", channel " + std::to_string(channel_id_) + ")";
-  log::warn(who + ": " + what + "; closed");
+  tavsrv::logWarn("msgserver: " + who + ": " + what + "; closed");
   close_with(wire::CloseCode::protocol_error, what);
 }
 
@@ -166,9 +170,10 @@ void Session::deliver(const FramePtr& frame) {
     return;
   if (queued_bytes_ > 0 && queued_bytes_ + frame->size() > relay_.config().max_queue_bytes) {
     ++relay_.slow_consumers;
-    log::warn("connection #" + std::to_string(id_) + " (user " + std::to_string(user_id_) +
-              ", channel " + std::to_string(channel_id_) +
-              ") is not reading: " + std::to_string(queued_bytes_) + " bytes waiting; cut off");
+    tavsrv::logWarn("msgserver: connection #" + std::to_string(id_) + " (user " +
+                    std::to_string(user_id_) + ", channel " + std::to_string(channel_id_) +
+                    ") is not reading: " + std::to_string(queued_bytes_) +
+                    " bytes waiting; cut off");
     close_now();
     return;
   }
@@ -202,7 +207,9 @@ void Session::on_written(const asio::error_code& ec) {
   if (closed_)
     return;
   if (ec) {
-    log::debug("connection #" + std::to_string(id_) + " write failed: " + ec.message());
+    if (relay_.config().verbose)
+      tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) +
+                       " write failed: " + ec.message());
     close_now();
     return;
   }
@@ -259,8 +266,8 @@ void Session::arm_idle_timer() {
     }
     if (now - self->last_rx_ >= self->relay_.config().idle_timeout) {
       ++self->relay_.idle_drops;
-      log::warn("connection #" + std::to_string(self->id_) + " from " + self->peer_ +
-                " silent too long; closed");
+      tavsrv::logWarn("msgserver: connection #" + std::to_string(self->id_) + " from " +
+                      self->peer_ + " silent too long; closed");
       self->close_with(wire::CloseCode::idle_timeout, "silent too long");
       return;
     }

@@ -26,6 +26,10 @@ struct ChatRecord {
   // Called once on the worker thread: true when the service stored the record.
   // Not called for a record that submit() refused.
   std::function<void(bool accepted)> done;
+  // The version of the service's blacklist the server held when it received the text ("" when
+  // it follows none): the service judges the sender as it stood then, not only as it stands
+  // when the record arrives.
+  std::string version;
 };
 
 // A service URL split for the HTTP client: "http://host:port" and a path prefix.

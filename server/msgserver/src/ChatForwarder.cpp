@@ -1,9 +1,8 @@
-#include "chat_forwarder.h"
+#include "ChatForwarder.h"
+#include "tavsrv/Log.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
-
-#include "log.h"
 
 namespace msgserver {
 
@@ -60,8 +59,9 @@ bool ChatForwarder::submit(ChatRecord record) {
   }
   // Log the first drop and then every hundredth, so a dead service cannot flood the log.
   if (dropped_++ % 100 == 0)
-    log::warn("chat queue full: message of room " + std::to_string(record.room_id) +
-              " not relayed (" + std::to_string(dropped_.load()) + " so far)");
+    tavsrv::logWarn("msgserver: chat queue full: message of room " +
+                    std::to_string(record.room_id) + " not relayed (" +
+                    std::to_string(dropped_.load()) + " so far)");
   return false;
 }
 
@@ -84,8 +84,8 @@ void ChatForwarder::run() {
     }
     if (!abandoned.empty()) {
       dropped_ += abandoned.size();
-      log::warn("chat: " + std::to_string(abandoned.size()) +
-                " messages neither stored nor relayed at shutdown");
+      tavsrv::logWarn("msgserver: chat: " + std::to_string(abandoned.size()) +
+                      " messages neither stored nor relayed at shutdown");
       for (ChatRecord& r : abandoned) {
         if (r.done)
           r.done(false);
@@ -118,34 +118,36 @@ ChatForwarder::Verdict ChatForwarder::post(const ChatRecord& record) {
   client.set_read_timeout(5, 0);
   client.set_write_timeout(5, 0);
   const httplib::Headers headers{{kTokenHeader, token_}};
-  const httplib::Params params{{"chatRoomId", std::to_string(record.room_id)},
-                               {"userId", std::to_string(record.user_id)},
-                               {"typeId", record.type_id},
-                               {"content", record.text}};
+  httplib::Params params{{"chatRoomId", std::to_string(record.room_id)},
+                         {"userId", std::to_string(record.user_id)},
+                         {"typeId", record.type_id},
+                         {"content", record.text}};
+  if (!record.version.empty())
+    params.emplace("version", record.version);
   const std::string where =
       "room " + std::to_string(record.room_id) + ", user " + std::to_string(record.user_id);
   const auto result = client.Post(service_.path_prefix + kPath, headers, params);
   if (!result) {
-    log::warn("chat: service unreachable (" + httplib::to_string(result.error()) +
-              "), message of " + where + " neither stored nor relayed");
+    tavsrv::logWarn("msgserver: chat: service unreachable (" + httplib::to_string(result.error()) +
+                    "), message of " + where + " neither stored nor relayed");
     return Verdict::failed;
   }
   if (result->status != 200) {
-    log::warn("chat: service answered HTTP " + std::to_string(result->status) + ", message of " +
-              where + " neither stored nor relayed");
+    tavsrv::logWarn("msgserver: chat: service answered HTTP " + std::to_string(result->status) +
+                    ", message of " + where + " neither stored nor relayed");
     return Verdict::failed;
   }
   const auto answer = nlohmann::json::parse(result->body, nullptr, false);
   const auto code = answer.is_object() ? answer.find("code") : answer.end();
   if (code == answer.end() || !code->is_number_integer()) {
-    log::warn("chat: unreadable answer from the service, message of " + where +
-              " neither stored nor relayed: " + result->body.substr(0, 200));
+    tavsrv::logWarn("msgserver: chat: unreadable answer from the service, message of " + where +
+                    " neither stored nor relayed: " + result->body.substr(0, 200));
     return Verdict::failed;
   }
   if (code->get<long long>() != 0) {
     // The sender may not chat there (not a member, muted, auditor) or the record is bad.
-    log::warn("chat: the service refused the message of " + where + ": " +
-              result->body.substr(0, 200));
+    tavsrv::logWarn("msgserver: chat: the service refused the message of " + where + ": " +
+                    result->body.substr(0, 200));
     return Verdict::refused;
   }
   return Verdict::accepted;

@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "ChildProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -58,6 +58,9 @@ struct Stats {
   std::uint64_t idle_drops = 0;
   std::uint64_t hellos_refused = 0;  // no credential, not valid for the hello's ids, or removed
   std::uint64_t removals_cut = 0;    // connections closed because their member was removed
+  // Lists of a new version taken from the service's blacklist (one with every removal and every
+  // member taken off the list); chat received from then on is judged against that version.
+  std::uint64_t removal_lists = 0;
   // Not relayed by the server's own rules: no JSON object, another sender's id,
   // chat from an auditor, the channel's held sends at their limit.
   std::uint64_t sends_refused = 0;

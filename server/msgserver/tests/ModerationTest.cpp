@@ -4,10 +4,11 @@
 
 #include <memory>
 
+#include "FakeService.h"
+#include "RawClient.h"
 #include "ServiceHarness.h"
 #include "eventually.h"
-#include "msgserver/server.h"
-#include "raw_client.h"
+#include "msgserver/Server.h"
 #include "tavsrv/Removals.h"
 
 namespace {
@@ -28,13 +29,19 @@ std::unique_ptr<ServiceHarness> start_service() {
       true, [](tavsvc::ServiceConfig& c) { c.internalToken = testsupport::kTestSecret; });
 }
 
-std::unique_ptr<msgserver::Server> start_server(const ServiceHarness& service) {
+// Chat goes to chat_url when given (a stand-in in front of the service), removals are asked of
+// the service itself. Returns once the server holds the service's first list, so what is
+// received from then on is judged against a version of it.
+std::unique_ptr<msgserver::Server> start_server(const ServiceHarness& service,
+                                                const std::string& chat_url = std::string()) {
   msgserver::Config config;
   config.listen_port = 0;
   config.internal_token = testsupport::kTestSecret;
-  config.service_url = config.moderation_url = "http://127.0.0.1:" + std::to_string(service.port());
+  config.moderation_url = "http://127.0.0.1:" + std::to_string(service.port());
+  config.service_url = chat_url.empty() ? config.moderation_url : chat_url;
   auto server = std::make_unique<msgserver::Server>(config);
   EXPECT_NE(server->start(), 0) << server->error();
+  EXPECT_TRUE(eventually([&] { return server->stats().removal_lists >= 1; }));
   return server;
 }
 
@@ -154,12 +161,42 @@ TEST(MsgModeration, MutedMembersChatReachesNobodyUntilRestored) {
   EXPECT_EQ(next_text(muted), marker);
   EXPECT_EQ(server->stats().chat_refused, 1u);
 
+  const auto lists = server->stats().removal_lists;
   black(*service, teacher, "removeRoomBlack", kStudent2, 1);
+  // Chat the server receives before it has heard of the restore is still judged muted.
+  ASSERT_TRUE(eventually([&] { return server->stats().removal_lists > lists; }));
   const std::string allowed = R"({"typeId":"0","sendUserId":10004,"content":"allowed again"})";
   ASSERT_TRUE(muted.send("*", allowed));
   EXPECT_EQ(next_text(listener), allowed);
   EXPECT_EQ(next_text(owner), allowed);
   EXPECT_EQ(server->stats().chat_forwarded, 1u);
+}
+
+// A chat is judged by its sender's standing when the server received it: restored while the
+// chat waits for its check, a muted member's chat still reaches nobody. The stand-in in front of
+// the service holds the check until the restore is done.
+TEST(MsgModeration, ChatReceivedWhileMutedStaysRefusedWhenRestoredBeforeItsCheck) {
+  auto service = start_service();
+  msgtest::FakeService stand_in;
+  stand_in.forward_to("http://127.0.0.1:" + std::to_string(service->port()));
+  auto server = start_server(*service, stand_in.url());
+  const Login teacher = service->login("teacher");
+  RawClient muted(server->port());
+  ASSERT_TRUE(muted.hello(kStudent2, kRoom));
+  RawClient listener(server->port());
+  ASSERT_TRUE(listener.hello(kStudent1, kRoom));
+
+  black(*service, teacher, "addRoomBlack", kStudent2, 1);
+  stand_in.hold();
+  ASSERT_TRUE(muted.send("*", R"({"typeId":"0","sendUserId":10004,"content":"while muted"})"));
+  const std::string marker = R"({"typeId":"31","sendUserId":10004})";
+  ASSERT_TRUE(muted.send("*", marker));
+  ASSERT_TRUE(stand_in.wait_entered(1));  // received, and its check on the way
+  black(*service, teacher, "removeRoomBlack", kStudent2, 1);
+  stand_in.release();
+  EXPECT_EQ(next_text(listener), marker);
+  EXPECT_EQ(server->stats().chat_refused, 1u);
+  EXPECT_EQ(server->stats().chat_forwarded, 0u);
 }
 
 // Deadlines on the holder's own clock: a ban ends by the time left, and every list replaces

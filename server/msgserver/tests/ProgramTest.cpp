@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "RawClient.h"
 #include "eventually.h"
-#include "raw_client.h"
 
 namespace {
 

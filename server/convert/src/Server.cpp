@@ -1,4 +1,4 @@
-#include "convert/server.h"
+#include "convert/Server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

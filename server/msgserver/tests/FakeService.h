@@ -1,6 +1,6 @@
 // Stand-in for the service's internal chat endpoint: records what arrives,
-// answers like the service (refusing chosen senders), and can hold requests
-// until released.
+// answers like the service (refusing chosen senders) or passes each request on
+// to a real service, and can hold requests until released.
 #pragma once
 
 #include <httplib.h>
@@ -39,6 +39,18 @@ public:
                    ++entered_;
                    changed_.notify_all();
                    changed_.wait(lock, [this] { return !held_; });
+                   if (!forward_to_.empty()) {
+                     httplib::Client service(forward_to_);
+                     lock.unlock();
+                     const auto answer =
+                         service.Post(req.path, {{"X-Tav-Internal-Token", post.token}}, req.params);
+                     res.status = answer ? answer->status : 502;
+                     res.set_content(answer ? answer->body : std::string(), "application/json");
+                     lock.lock();
+                     posts_.push_back(std::move(post));
+                     changed_.notify_all();
+                     return;
+                   }
                    const bool ok = post.token == token_;
                    const bool refused = refused_users_.count(post.form["userId"]) > 0;
                    posts_.push_back(std::move(post));
@@ -62,6 +74,12 @@ public:
   }
 
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  // From now on every request goes on to the service at url, which answers it.
+  void forward_to(std::string url) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    forward_to_ = std::move(url);
+  }
 
   // The chat of this user is refused from now on, as the service refuses a muted member's.
   void refuse_user(std::uint32_t user) {
@@ -109,6 +127,7 @@ private:
   std::size_t entered_ = 0;
   std::vector<ChatPost> posts_;
   std::set<std::string> refused_users_;
+  std::string forward_to_;
 };
 
 }  // namespace msgtest

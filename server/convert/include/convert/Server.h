@@ -1,6 +1,6 @@
 // The conversion server (libfalco's peer): one TCP connection per document. A job is taken
 // only with a room credential the service signed for its user and room, naming the room's
-// teacher; the document is stored under the job's own name, converted (converter.h) and its
+// teacher; the document is stored under the job's own name, converted (Converter.h) and its
 // pages streamed back as they are rendered. A client that goes away cancels its job.
 //
 //   convert::Config cfg;             // 127.0.0.1:27803
@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "convert/converter.h"
+#include "convert/Converter.h"
 
 namespace convert {
 

@@ -1,12 +1,12 @@
-#include "relay.h"
+#include "Relay.h"
 
 #include <chrono>
 #include <future>
 
 #include <sodium.h>
 
-#include "log.h"
-#include "text_check.h"
+#include "TextCheck.h"
+#include "tavsrv/Log.h"
 
 namespace msgserver {
 
@@ -94,7 +94,7 @@ std::uint16_t Relay::start(std::string& error) {
     try {
       io_.run();
     } catch (const std::exception& e) {
-      log::warn(std::string("relay thread stopped: ") + e.what());
+      tavsrv::logWarn(std::string("msgserver: relay thread stopped: ") + e.what());
     }
   });
   return port;
@@ -141,7 +141,7 @@ void Relay::accept_next() {
       return;
     if (ec) {
       // Typically out of file descriptors: wait a little instead of spinning.
-      log::warn("accept failed: " + ec.message());
+      tavsrv::logWarn("msgserver: accept failed: " + ec.message());
       accept_retry_.expires_after(std::chrono::milliseconds(100));
       accept_retry_.async_wait([this](const asio::error_code& e) {
         if (!e)
@@ -188,9 +188,9 @@ void Relay::on_removals(const std::vector<tavsrv::Removal>& removals) {
     const UserSessions cut = user->second;  // closing edits the directory
     for (const auto& session : cut) {
       ++removals_cut_;
-      log::info("connection #" + std::to_string(session->id()) + " (user " +
-                std::to_string(removal.user) + ", channel " + std::to_string(removal.room) +
-                "): removed from the room; closed");
+      tavsrv::logInfo("msgserver: connection #" + std::to_string(session->id()) + " (user " +
+                      std::to_string(removal.user) + ", channel " + std::to_string(removal.room) +
+                      "): removed from the room; closed");
       session->close_with(wire::CloseCode::credential_refused, "removed from the room");
     }
   }
@@ -248,6 +248,9 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
     record.user_id = sender.user_id();
     record.type_id = *facts.chat_type;
     record.text = std::string(msg.text);
+    // Taken now: whatever the service changes while the record waits is after it.
+    if (watcher_)
+      record.version = watcher_->version();
     // The worker's answer comes back to this thread; never run after stop().
     record.done = [this, channel_id, ticket = held.ticket](bool accepted) {
       asio::post(
@@ -269,9 +272,10 @@ void Relay::refuse(Session& sender, const std::string& why) {
                            std::to_string(sender.user_id()) + ", channel " +
                            std::to_string(sender.channel_id()) + "): send not relayed: " + why;
   if (sender.first_refusal())
-    log::warn(line + " (further refusals of this connection only when verbose)");
-  else
-    log::debug(line);
+    tavsrv::logWarn("msgserver: " + line +
+                    " (further refusals of this connection only when verbose)");
+  else if (config_.verbose)
+    tavsrv::logDebug("msgserver: " + line);
 }
 
 void Relay::deliver_now(std::uint32_t channel_id, std::string_view target,
@@ -363,6 +367,7 @@ Stats Relay::stats() const {
   s.hellos_refused = hellos_refused;
   s.sends_refused = sends_refused_;
   s.removals_cut = removals_cut_;
+  s.removal_lists = watcher_ ? watcher_->answers() : 0;
   if (forwarder_) {
     s.chat_forwarded = forwarder_->forwarded();
     s.chat_refused = forwarder_->refused();

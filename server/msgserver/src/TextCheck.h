@@ -17,7 +17,7 @@ struct TextFacts {
   // Top-level "typeId" keys: more than one leaves open which one a receiver reads.
   int type_ids = 0;
   // "0", "10" or "20" (written as receivers read the digits) for the chat types
-  // that go to the history; empty for every other text.
+  // that go to the history (roomwire); empty for every other text.
   std::optional<std::string> chat_type;
   // A top-level "sendUserId" that does not name the user the text was checked for.
   bool foreign_sender = false;

@@ -7,12 +7,12 @@
 #include <set>
 #include <thread>
 
-#include "chat_forwarder.h"
+#include "ChatForwarder.h"
+#include "FakeService.h"
+#include "RawClient.h"
+#include "TextCheck.h"
 #include "eventually.h"
-#include "fake_service.h"
-#include "msgserver/server.h"
-#include "raw_client.h"
-#include "text_check.h"
+#include "msgserver/Server.h"
 
 namespace {
 
@@ -173,10 +173,16 @@ TEST(ChatForwarderTest, QueueIsBoundedAndEveryRecordGetsItsVerdict) {
   std::atomic<int> verdicts{0};
   std::atomic<int> accepted{0};
   auto record = [&](std::uint32_t user) {
-    return msgserver::ChatRecord{1, user, "0", R"({"typeId":"0"})", [&](bool ok) {
-                                   accepted += ok;
-                                   ++verdicts;
-                                 }};
+    msgserver::ChatRecord r;
+    r.room_id = 1;
+    r.user_id = user;
+    r.type_id = "0";
+    r.text = R"({"typeId":"0"})";
+    r.done = [&](bool ok) {
+      accepted += ok;
+      ++verdicts;
+    };
+    return r;
   };
   ASSERT_TRUE(forwarder.submit(record(1)));
   ASSERT_TRUE(service.wait_entered(1));  // the first one is in flight, the queue is empty

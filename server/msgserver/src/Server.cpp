@@ -1,7 +1,7 @@
-#include "msgserver/server.h"
+#include "msgserver/Server.h"
 
-#include "log.h"
-#include "relay.h"
+#include "Relay.h"
+#include "tavsrv/Log.h"
 
 namespace msgserver {
 
@@ -19,22 +19,21 @@ Server::~Server() {
 std::uint16_t Server::start() {
   if (impl_ && impl_->port() != 0)
     return impl_->port();
-  if (config_.verbose)
-    log::set_verbose(true);
   error_.clear();
   auto impl = std::make_unique<Impl>(config_);
   const std::uint16_t port = impl->start(error_);
   if (port == 0) {
-    log::warn(error_);
+    tavsrv::logWarn("msgserver: " + error_);
     return 0;
   }
   impl_ = std::move(impl);
-  log::info("listening on " + config_.listen_host + ":" + std::to_string(port) +
-            (config_.service_url.empty()
-                 ? std::string(", no service: chat is neither stored nor checked for mutes")
-                 : ", chat checked and stored by " + config_.service_url));
+  tavsrv::logInfo("msgserver: listening on " + config_.listen_host + ":" + std::to_string(port) +
+                  (config_.service_url.empty()
+                       ? std::string(", no service: chat is neither stored nor checked for mutes")
+                       : ", chat checked and stored by " + config_.service_url));
   if (config_.internal_token.empty())
-    log::warn("no internal token: no credential can be checked, so every hello is refused");
+    tavsrv::logWarn(
+        "msgserver: no internal token: no credential can be checked, so every hello is refused");
   return port;
 }
 

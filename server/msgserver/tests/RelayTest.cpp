@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "msgserver/server.h"
-#include "raw_client.h"
+#include "RawClient.h"
+#include "msgserver/Server.h"
 #include "tavsrv/Credential.h"
 
 namespace {

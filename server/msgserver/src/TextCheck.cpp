@@ -1,8 +1,10 @@
-#include "text_check.h"
+#include "TextCheck.h"
 
 #include <cmath>
 
 #include <nlohmann/json.hpp>
+
+#include "roomwire/room_message.h"
 
 namespace msgserver {
 
@@ -44,7 +46,7 @@ public:
       return false;  // a bare string is no room message
     if (depth_ == 1 && member_ == Member::type_id) {
       const auto value = decimal_digits(v);
-      if (value && (*value == 0 || *value == 10 || *value == 20))
+      if (value && roomwire::is_chat_type(static_cast<long long>(*value)))
         facts.chat_type = std::to_string(*value);
     } else if (depth_ == 1 && member_ == Member::sender) {
       const auto value = decimal_digits(v);
@@ -69,10 +71,10 @@ public:
   bool key(json::string_t& k) override {
     member_ = Member::other;
     if (depth_ == 1) {
-      if (k == "typeId") {
+      if (k == roomwire::kTypeId) {
         member_ = Member::type_id;
         ++facts.type_ids;
-      } else if (k == "sendUserId") {
+      } else if (k == roomwire::kSendUserId) {
         member_ = Member::sender;
       }
     }

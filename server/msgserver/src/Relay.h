@@ -15,10 +15,10 @@
 
 #include <asio.hpp>
 
-#include "chat_forwarder.h"
+#include "ChatForwarder.h"
+#include "Session.h"
 #include "msg_wire.h"
-#include "msgserver/server.h"
-#include "session.h"
+#include "msgserver/Server.h"
 #include "tavsrv/Credential.h"
 #include "tavsrv/Removals.h"
 
