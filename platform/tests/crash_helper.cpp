@@ -1,5 +1,10 @@
 // Run by crash_handler_test: installs the crash writer, then fails as told.
-//   segv | segv-twice | overflow | abort | raise <signal> | kill-own-name
+//   segv | segv-twice | overflow | abort | raise <signal>
+// Run by process_test as a stand-in program:
+//   end-own-path          ends the processes of its own file: must not end itself
+//   quit-when-asked FILE  waits for a quit request, then writes FILE and exits 0
+//   ignore-quit           ignores SIGTERM and sleeps
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -7,6 +12,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -28,13 +34,10 @@ int recurse(int depth) {
   return recurse(depth + 1) + frame[0];
 }
 
-std::string ownFileName() {
+std::string ownPath() {
   char exe[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0)
-    return {};
-  const std::string path(exe, static_cast<size_t>(n));
-  return path.substr(path.rfind('/') + 1);
+  return n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
 }
 
 }  // namespace
@@ -44,9 +47,28 @@ int main(int argc, char** argv) {
   setrlimit(RLIMIT_CORE, &noCore);  // The dump is what we want, not a core file.
 
   const std::string mode = argc > 1 ? argv[1] : "segv";
-  if (mode == "kill-own-name") {
-    // Must find nothing to kill but other processes of this name; we are still here to tell.
-    return platform::terminateProcessByName(ownFileName()) == 0 ? 0 : 2;
+  if (mode == "end-own-path") {
+    // Must end nobody, itself least; it is still here to tell.
+    const auto ended = platform::endProcessesOf(ownPath(), 100);
+    return ended && ended->empty() ? 0 : 2;
+  }
+  if (mode == "quit-when-asked" && argc > 2) {
+    const int requests = platform::quitRequests();
+    if (requests < 0)
+      return 4;
+    pollfd wait{requests, POLLIN, 0};
+    while (poll(&wait, 1, -1) < 0) {
+    }
+    if (FILE* out = std::fopen(argv[2], "w")) {
+      std::fputs("asked\n", out);
+      std::fclose(out);
+    }
+    return 0;
+  }
+  if (mode == "ignore-quit") {
+    signal(SIGTERM, SIG_IGN);
+    for (;;)
+      pause();
   }
 
   platform::installCrashHandler();

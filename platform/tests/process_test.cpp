@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -15,87 +15,100 @@ using namespace testing_support;
 
 namespace {
 
-// A copy of sleep(1) under a name no other process has.
-class TerminateTest : public ::testing::Test {
+// Stand-ins for the client, copies of the test helper in install folders of
+// their own, found by the program file they run.
+class EndProcessesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    name = "TavUpdate-test-" + std::to_string(getpid());
-    path = tmp / name;
-    writeFile(path, readFile("/bin/sleep"), 0755);
-  }
-
   void TearDown() override {
-    if (child > 0) {
-      kill(child, SIGKILL);
-      waitForExit(child);
+    for (pid_t pid : children) {
+      kill(pid, SIGKILL);
+      waitForExit(pid);
     }
   }
 
-  // Starts the copy and waits until it really runs under its own name.
-  void startChild() {
-    child = spawn(path, {"60"});
-    ASSERT_TRUE(waitFor([&] { return exeOf(child).find(name) != std::string::npos; }));
+  // A copy of the helper at folder/TavPcClient-test, started with args.
+  pid_t start(const std::string& folder, const std::vector<std::string>& args) {
+    makeDirs(tmp / folder);
+    const std::string program = tmp / folder + "/TavPcClient-test";
+    if (!exists(program))
+      writeFile(program, readFile(testBinaryDir() + "/platform_crash_helper"), 0755);
+    const pid_t pid = spawn(program, args);
+    children.push_back(pid);
+    EXPECT_TRUE(waitFor([&] { return exeOf(pid) == program; }));
+    return pid;
   }
+  void forget(pid_t pid) { children.erase(std::find(children.begin(), children.end(), pid)); }
 
   static std::string exeOf(pid_t pid) {
     char buf[4096];
     const ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), buf, sizeof buf);
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
   }
-
-  void expectChildKilled() {
-    const int status = waitForExit(child);
-    child = -1;
-    ASSERT_TRUE(WIFSIGNALED(status)) << status;
-    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  // Whether the process ignores SIGTERM by now (its SigIgn mask says so).
+  static bool ignoresTerm(pid_t pid) {
+    const std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("SigIgn:");
+    if (at == std::string::npos)
+      return false;
+    const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
+    return (mask >> (SIGTERM - 1)) & 1;
+  }
+  // Whether the process has its quit pipe (it listens for the request).
+  static bool listening(pid_t pid) {
+    const std::string fd = "/proc/" + std::to_string(pid) + "/fd/";
+    for (int i = 3; i < 16; ++i) {
+      char buf[256];
+      const ssize_t n = readlink((fd + std::to_string(i)).c_str(), buf, sizeof buf);
+      if (n > 0 && std::string(buf, static_cast<size_t>(n)).rfind("pipe:", 0) == 0)
+        return true;
+    }
+    return false;
   }
 
   TempDir tmp;
-  std::string name;
-  std::string path;
-  pid_t child = -1;
+  std::vector<pid_t> children;
 };
 
-TEST_F(TerminateTest, KillsProcessWithThatName) {
-  ASSERT_NO_FATAL_FAILURE(startChild());
-  EXPECT_EQ(platform::terminateProcessByName(name), 0);
-  expectChildKilled();
-}
+TEST_F(EndProcessesTest, OnlyTheProgramOfThatFolderIsEndedAndAskedFirst) {
+  const std::string asked = tmp / "asked";
+  const pid_t mine = start("install", {"quit-when-asked", asked});
+  const pid_t other = start("elsewhere", {"quit-when-asked", tmp / "other-asked"});
+  ASSERT_TRUE(waitFor([&] { return listening(mine) && listening(other); }));
 
-TEST_F(TerminateTest, KillsProcessWhoseFileWasReplaced) {
-  ASSERT_NO_FATAL_FAILURE(startChild());
-  ASSERT_EQ(unlink(path.c_str()), 0);  // /proc/<pid>/exe now ends in " (deleted)".
-  EXPECT_EQ(platform::terminateProcessByName(name), 0);
-  expectChildKilled();
-}
-
-TEST_F(TerminateTest, ComparesCaseSensitively) {
-  ASSERT_NO_FATAL_FAILURE(startChild());
-  std::string upper = name;
-  for (char& c : upper)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_EQ(platform::terminateProcessByName(upper), 0);
-  EXPECT_EQ(platform::terminateProcessByName(name + "x"), 0);
-  // Still alive: it ends by our signal, not by SIGKILL.
-  kill(child, SIGTERM);
-  const int status = waitForExit(child);
-  child = -1;
-  ASSERT_TRUE(WIFSIGNALED(status)) << status;
-  EXPECT_EQ(WTERMSIG(status), SIGTERM) << "killed although the name differs";
-}
-
-TEST_F(TerminateTest, NoMatchIsNotAnError) {
-  EXPECT_EQ(platform::terminateProcessByName(name), 0);  // The copy is not running.
-  EXPECT_EQ(platform::terminateProcessByName(""), 0);
-}
-
-TEST_F(TerminateTest, NeverKillsTheCaller) {
-  // A uniquely named copy of the helper looks for its own name.
-  const std::string helper = tmp / ("TavSelf-test-" + std::to_string(getpid()));
-  writeFile(helper, readFile(testBinaryDir() + "/platform_crash_helper"), 0755);
-  const int status = waitForExit(spawn(helper, {"kill-own-name"}));
-  ASSERT_TRUE(WIFEXITED(status)) << status;
+  const auto ended = platform::endProcessesOf(tmp / "install/TavPcClient-test", 20000);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(*ended, std::vector<int>{mine});
+  const int status = waitForExit(mine);
+  forget(mine);
+  ASSERT_TRUE(WIFEXITED(status)) << "asked to quit, it quits by itself: " << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(exists(asked));
+  // The same program in another folder runs on.
+  EXPECT_EQ(kill(other, 0), 0);
+  EXPECT_FALSE(exists(tmp / "other-asked"));
+}
+
+TEST_F(EndProcessesTest, OneThatDoesNotQuitIsKilledAfterTheGraceAndAReplacedFileStillMatches) {
+  const pid_t stubborn = start("install", {"ignore-quit"});
+  ASSERT_TRUE(waitFor([&] { return ignoresTerm(stubborn); }));
+  // Its file replaced under it, as an update does.
+  const std::string program = tmp / "install/TavPcClient-test";
+  ASSERT_EQ(unlink(program.c_str()), 0);
+  writeFile(program, readFile(testBinaryDir() + "/platform_crash_helper"), 0755);
+  const auto ended = platform::endProcessesOf(program, 200);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(*ended, std::vector<int>{stubborn});
+  const int status = waitForExit(stubborn);
+  forget(stubborn);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+
+  // Nothing of a program that does not run, or does not exist, and never the caller.
+  EXPECT_EQ(platform::endProcessesOf(program, 100), std::vector<int>{});
+  EXPECT_EQ(platform::endProcessesOf(tmp / "none", 100), std::vector<int>{});
+  const int self = waitForExit(spawn(program, {"end-own-path"}));
+  ASSERT_TRUE(WIFEXITED(self)) << self;
+  EXPECT_EQ(WEXITSTATUS(self), 0);
 }
 
 class StartDetachedTest : public ::testing::Test {

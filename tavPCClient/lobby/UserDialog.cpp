@@ -143,7 +143,10 @@ UserDialog::UserDialog(const QString& displayName, const QString& serverHost, qu
   layout->setSpacing(0);
   layout->addWidget(header);
   layout->addLayout(body, 1);
-  // Its size is known before it is first shown, so it is placed once and never jumps.
+  // Its size is known before it is first shown, so it is placed once and never jumps: the
+  // style sheet's sizes count only once the children are polished.
+  ensurePolished();
+  layout->activate();
   resize(QSize(960, 640).expandedTo(layout->minimumSize()));
 
   connect(teachTab_, &QPushButton::clicked, this, &UserDialog::slot_ButtonTeachClass);
@@ -614,7 +617,10 @@ void UserDialog::slot_ButtonExit() {
     close();
     if (login)
       login->close();
-    platform::terminateProcessByName(platform::executableName("TavUpdate"));
+    // The updater this install started, not another install's or user's.
+    platform::endProcessesOf(QCoreApplication::applicationDirPath().toStdString() + '/' +
+                                 platform::executableName("TavUpdate"),
+                             1000);
     LocalDatabase::close();
     QNMessageBox::setGlobal(nullptr);
     box->deleteLater();

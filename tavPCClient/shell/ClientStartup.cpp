@@ -4,8 +4,12 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QPalette>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <memory>
 
 #include "DataFolder.h"
@@ -17,6 +21,17 @@
 #include "QNMessageBox.h"
 #include "WelcomeDlg.h"
 #include "platform/platform.h"
+
+void ClientStartup::loadTranslations(QApplication& app) {
+  // Qt's own texts (file dialogs, standard buttons, context menus) in Chinese,
+  // as every text of ours is.
+  static QTranslator qtTexts;
+  if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                   QStringLiteral("_"), QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(&qtTexts);
+  else
+    qWarning() << "Qt's Chinese translations are not installed: standard dialogs speak English";
+}
 
 void ClientStartup::applyLook(QApplication& app) {
   QPalette palette = app.palette();
@@ -48,6 +63,18 @@ bool ClientStartup::openDatabase(const QString& dataFolder) {
 int ClientStartup::run(int argc, char** argv) {
   platform::returnFreedMemory();  // before any thread exists
   QApplication app(argc, argv);
+  // Asked to quit (the updater, the session ending): the windows close and the
+  // store is written as on any other way out.
+  const int quit = platform::quitRequests();
+  if (quit >= 0) {
+    auto* requests = new QSocketNotifier(quit, QSocketNotifier::Read, &app);
+    QObject::connect(requests, &QSocketNotifier::activated, &app, [&app] {
+      platform::drainQuitRequests();
+      qInfo() << "asked to quit";
+      app.quit();
+    });
+  }
+  loadTranslations(app);
   applyLook(app);
   platform::installCrashHandler();
   QNMessageBox::setGlobal(new QNMessageBox);

@@ -18,6 +18,8 @@ class ClientStartup {
 
   // The client's style sheet and palette.
   static void applyLook(QApplication& app);
+  // Qt's own texts in Chinese (qtbase_zh_CN from the system's Qt translations).
+  static void loadTranslations(QApplication& app);
 
   // Opens "<dataFolder>tavQN" with its tables; false when it cannot be opened.
   static bool openDatabase(const QString& dataFolder);

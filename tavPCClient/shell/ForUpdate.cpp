@@ -31,19 +31,19 @@ void ForUpdate::run() {
   if (QFile::exists(staleInstaller))
     QFile::remove(staleInstaller);
 
-  const QString updaterName = exe("TavUpdate");
   const QString fresh = appDir_ + '/' + exe("NewUpdate");
-  const QString updater = appDir_ + '/' + updaterName;
+  const QString updater = appDir_ + '/' + exe("TavUpdate");
 
+  // Only the updater of this install, started by this user, is ended.
   if (QFile::exists(fresh)) {
     if (QFile::exists(updater)) {
-      platform::terminateProcessByName(updaterName.toStdString());
+      platform::endProcessesOf(updater.toStdString(), kUpdaterQuitMs);
       QFile::remove(updater);
     }
     if (!QFile::rename(fresh, updater))
       qWarning() << "cannot put the new updater in place" << fresh;
   } else if (QFile::exists(updater)) {
-    platform::terminateProcessByName(updaterName.toStdString());
+    platform::endProcessesOf(updater.toStdString(), kUpdaterQuitMs);
   }
 
   if (QProcess::startDetached(updater, QStringList()))

@@ -9,6 +9,9 @@ class ForUpdate : public QThread {
   Q_OBJECT
 
  public:
+  // How long a running updater asked to quit may take before it is killed.
+  static constexpr int kUpdaterQuitMs = 2000;
+
   // Works on the program's own folder and the system's local data folder.
   explicit ForUpdate(QObject* parent = nullptr);
   // Works on the given folders (an empty localAppData skips the stale-download cleanup).

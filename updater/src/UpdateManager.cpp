@@ -40,9 +40,13 @@ UpdateManager::Setup UpdateManager::installedSetup() {
   setup.installerFolder =
       QString::fromStdString(platform::localAppDataDir()) + QStringLiteral("/TavPcClient");
   setup.publicKey = UpdateSignature::builtInPublicKey();
-  setup.endProcess = [](const std::string& name) {
-    if (platform::terminateProcessByName(name) != 0)
-      qDebug() << "kill task faild,error:" << errno;
+  setup.endProcess = [](const std::string& path) {
+    // A client (or updater) run from this install by this user; never one
+    // of another user or another install of the same name.
+    const std::optional<std::vector<int>> ended = platform::endProcessesOf(path, kQuitGraceMs);
+    if (!ended)
+      qDebug() << "kill task faild, the process list cannot be read:" << errno;
+    return ended.value_or(std::vector<int>{});
   };
   return setup;
 }
@@ -148,9 +152,7 @@ void UpdateManager::UpdateProgram(const QString& url) {
   UpdatePrompt prompt;
   prompt.exec();
 
-  const QString client = exe("TavPcClient");
-  setup_.endProcess(client.toStdString());
-  log(QStringLiteral("UpdateProgram KillProcess %1\n").arg(client));
+  endInstalled("TavPcClient");
 
   progressDialog_->setProgress(0);
   progressDialog_->show();
@@ -207,7 +209,7 @@ void UpdateManager::onGetExeFinished(QByteArray data) {
       log(QStringLiteral("CheckUpdate onGetExeFinished write error %1 \n").arg(file.errorString()));
     } else {
       // It may have been started again meanwhile.
-      setup_.endProcess(exe("TavPcClient").toStdString());
+      endInstalled("TavPcClient");
       // No arguments; the installer learns where the client lives from its environment.
       QProcess installer;
       installer.setProgram(path);
@@ -223,6 +225,16 @@ void UpdateManager::onGetExeFinished(QByteArray data) {
   finish();
 }
 
+void UpdateManager::endInstalled(const char* base) {
+  const QString program = setup_.appDir + '/' + exe(base);
+  QStringList pids;
+  for (int pid : setup_.endProcess(program.toStdString()))
+    pids << QString::number(pid);
+  // Whom it ended, by process id; nothing when none of it ran.
+  if (!pids.isEmpty())
+    log(QStringLiteral("UpdateProgram KillProcess %1 pid %2\n").arg(program, pids.join(',')));
+}
+
 void UpdateManager::finish() {
   if (finished_)
     return;
@@ -230,5 +242,5 @@ void UpdateManager::finish() {
   emit onFinished(0);
   // The updater itself exits with code 0 once onFinished is handled; a leftover
   // new updater must not keep running beside the client.
-  setup_.endProcess(exe("NewUpdate").toStdString());
+  endInstalled("NewUpdate");
 }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
@@ -61,7 +62,14 @@ protected:
     setup_.dataFolder = dir_.filePath("data") + '/';
     setup_.installerFolder = dir_.filePath("local/TavPcClient");
     setup_.publicKey = QByteArray(32, '\x22');
-    setup_.endProcess = [this](const std::string& name) { ended_ << QString::fromStdString(name); };
+    setup_.endProcess = [this](const std::string& path) {
+      // Always the program of this install, by its full path.
+      const QString program = QString::fromStdString(path);
+      const QString name = QFileInfo(program).fileName();
+      ended_ << (program.startsWith(setup_.appDir + '/') ? name : program);
+      // A client runs (and is ended); nothing else does.
+      return name == QLatin1String("TavPcClient") ? std::vector<int>{4242} : std::vector<int>{};
+    };
     QDir().mkpath(setup_.appDir);
     QDir().mkpath(setup_.dataFolder);
   }
@@ -169,7 +177,7 @@ TEST_F(UpdateRun, TheServerVersionIsTakenOnlyWhenItIsTheLargerAndDiffers) {
     if (c.update) {
       // Asked, client ended, download tried (nothing listens: no data, nothing written).
       expected << "UpdateProgram getFileVertion newUrl " + kDeadUrl + " "
-               << "UpdateProgram KillProcess TavPcClient"
+               << "UpdateProgram KillProcess " + setup_.appDir + "/TavPcClient pid 4242"
                << "UpdateProgram onGetExeProgress GetData " + kDeadUrl
                << "UpdateProgram getFileVertion data.length() 0 "
                << "CheckUpdate onGetExeFinished Finished NULL"

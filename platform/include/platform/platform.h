@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,10 +66,20 @@ void installCrashHandler();
 // and grow class by class. Call once at start-up, before threads exist.
 void returnFreedMemory();
 
-// Terminates the first running process whose executable file name equals
-// exeName (byte for byte, case-sensitive). Returns 0 when one was terminated
-// or none matched, -1 when the process list cannot be read or termination fails.
-int terminateProcessByName(const std::string& exeName);
+// Ends this user's processes that run the program file at exePath (the same
+// file, not another copy of the same name, and never another user's process
+// or the caller): each is asked to quit first (SIGTERM; on Windows the close
+// message) and killed when it still runs after graceMs. Returns the process
+// ids ended (empty when none ran), or nullopt when the process list cannot be
+// read.
+std::optional<std::vector<int>> endProcessesOf(const std::string& exePath, int graceMs = 3000);
+
+// A file descriptor that becomes readable when the process is asked to quit
+// (SIGTERM, SIGINT, SIGHUP), so an event loop can end cleanly; -1 where there
+// is no such request (Windows: the close message reaches the windows).
+int quitRequests();
+// Takes the pending requests off that descriptor (after it became readable).
+void drainQuitRequests();
 
 // Starts a program detached from this process (it outlives us). Returns false
 // when it could not be started.

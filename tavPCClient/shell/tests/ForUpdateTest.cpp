@@ -61,7 +61,7 @@ TEST_F(ForUpdateTest, FreshUpdaterReplacesRunningOneAndStarts) {
   runWorker(localData_);
 
   ASSERT_TRUE(running.waitForFinished(20000));
-  EXPECT_EQ(running.exitStatus(), QProcess::CrashExit);  // killed, not ended
+  EXPECT_EQ(running.exitStatus(), QProcess::CrashExit);  // ended by the signal to quit
   EXPECT_FALSE(QFile::exists(appDir_ + "/NewUpdate"));
   EXPECT_EQ(contents(appDir_ + "/TavUpdate"), fresh);
   EXPECT_FALSE(QFile::exists(localData_ + "/TavPcClient/AutoUpdate"));

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QThread>
 #include <functional>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -26,12 +27,15 @@ public:
     QString dataFolder;       // the client's per-user data folder, ending in '/'
     QString installerFolder;  // where "AutoUpdate" is written
     QByteArray publicKey;     // the release key installers are checked against
-    // Ends the first running process of that file name.
-    std::function<void(const std::string&)> endProcess;
+    // Ends this user's processes of the program at that path (asked to quit
+    // first); the process ids it ended.
+    std::function<std::vector<int>(const std::string& path)> endProcess;
   };
 
   // The installed updater: its own folder, the user's data folders, the built-in key.
   static Setup installedSetup();
+  // How long a program asked to quit may take before it is killed.
+  static constexpr int kQuitGraceMs = 5000;
 
   explicit UpdateManager(QObject* parent = nullptr);
   explicit UpdateManager(Setup setup, QObject* parent = nullptr);
@@ -65,6 +69,8 @@ private:
   void log(const QString& line) { log_.write(line); }
   void startUpdate(const QString& url, const QJsonObject& obj);
   void finish();
+  // Ends the installed program of that name beside the updater, and logs whom.
+  void endInstalled(const char* base);
 
   Setup setup_;
   QString host_;
