@@ -21,11 +21,18 @@ public:
   virtual void on_upload_progress(unsigned curr, unsigned total) = 0;
 };
 
-// Codes of fc_observer::on_error.
+// Codes of fc_observer::on_error. A network failure may succeed when tried
+// again; the others will not (the document, or the right to convert, is at fault).
 enum fc_error_code {
-  fc_error_file = 1,     // the document cannot be read or a page cannot be stored
-  fc_error_network = 2,  // the server cannot be reached or the connection broke off
-  fc_error_convert = 3,  // the server could not convert the document
+  fc_error_file = 1,            // the document cannot be read or a page cannot be stored
+  fc_error_network = 2,         // the server cannot be reached, broke off or is busy
+  fc_error_convert = 3,         // the server could not read the document
+  fc_error_unsupported = 4,     // not a document type the server converts
+  fc_error_too_large = 5,       // the document is above the server's size limit
+  fc_error_too_many_pages = 6,  // more pages than the server converts
+  fc_error_encrypted = 7,       // the document is password-protected
+  fc_error_timed_out = 8,       // converting took longer than the server allows
+  fc_error_refused = 9,         // the credential is not valid, or its role may not convert
 };
 
 namespace qn {

@@ -77,7 +77,7 @@ void UploadingDocDlg::start() {
 }
 
 void UploadingDocDlg::restart(const QString& srcPath) {
-  if (finished_ || closing_)
+  if (finished_ || closing_ || failed_)
     return;
   srcPath_ = srcPath;
   start();
@@ -169,11 +169,40 @@ void UploadingDocDlg::__fc_complete() {
   // Every page was converted; the dialog finishes when the last one is uploaded.
 }
 
+QString UploadingDocDlg::failureText(int err) {
+  switch (err) {
+    case fc_error_file:
+      return QStringLiteral("教案文件无法读取，教案上传失败！");
+    case fc_error_convert:
+      return QStringLiteral("教案文件已损坏，无法转换！");
+    case fc_error_unsupported:
+      return QStringLiteral("教案文件格式不正确，无法转换！");
+    case fc_error_too_large:
+      return QStringLiteral("教案文件过大，无法上传！");
+    case fc_error_too_many_pages:
+      return QStringLiteral("教案页数过多，无法转换！");
+    case fc_error_encrypted:
+      return QStringLiteral("教案文件已加密，无法转换！");
+    case fc_error_timed_out:
+      return QStringLiteral("教案转换超时，教案上传失败！");
+    case fc_error_refused:
+      return QStringLiteral("没有上传教案的权限！");
+    default:
+      return QString();  // a network failure: tried again
+  }
+}
+
 void UploadingDocDlg::__fc_error(int err) {
-  if (finished_ || closing_)
+  if (finished_ || closing_ || failed_)
     return;
   qWarning() << "lesson plan conversion failed:" << err << srcPath_;
   endClient();
+  // What trying again cannot change ends the upload at once, saying why.
+  const QString why = failureText(err);
+  if (!why.isEmpty()) {
+    fail(why);
+    return;
+  }
   if (retries_ > 0) {
     --retries_;
     setStatus(QStringLiteral("教案上传失败！即将开始重新上传！"));
@@ -185,8 +214,13 @@ void UploadingDocDlg::__fc_error(int err) {
     });
     return;
   }
-  setStatus(QStringLiteral("网络不给力，教案上传失败！"));
-  context_.toast(QStringLiteral("网络不给力，教案上传失败！"));
+  fail(QStringLiteral("网络不给力，教案上传失败！"));
+}
+
+void UploadingDocDlg::fail(const QString& why) {
+  failed_ = true;
+  setStatus(why);
+  context_.toast(why);
 }
 
 // ---- closing ----
@@ -200,7 +234,8 @@ void UploadingDocDlg::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  if (!finished_ &&
+  // Nothing is lost by closing a finished or failed upload: no question then.
+  if (!finished_ && !failed_ &&
       !context_.dialogs().confirm(
           QStringLiteral("关闭上传窗口将会导致上传终止，您确定要放弃上传教案吗？"), this)) {
     event->ignore();

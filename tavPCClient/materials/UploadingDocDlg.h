@@ -37,6 +37,10 @@ public:
   int retriesLeft() const { return retries_; }
   QString statusText() const;
   bool finished() const { return finished_; }
+  bool failed() const { return failed_; }
+  // What the member is told when a conversion ends with err for good; empty
+  // for a network failure, which is tried again.
+  static QString failureText(int err);
 
   // Starts the conversion; again with a new client for the same document.
   void start();
@@ -61,6 +65,7 @@ protected:
 private:
   void endClient();
   void setStatus(const QString& text);
+  void fail(const QString& why);
   transfer::FileServer fileServer() const;
 
   ClassroomContext& context_;
@@ -73,6 +78,7 @@ private:
   QSet<QString> uploaded_;
   QSet<QString> uploading_;
   bool finished_ = false;
+  bool failed_ = false;  // ended for good
   bool closing_ = false;
   QLabel* status_;
   QProgressBar* progress_;

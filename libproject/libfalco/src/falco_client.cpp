@@ -22,6 +22,30 @@ std::string current_credential() {
   return credential_text;
 }
 
+// What the observer hears of the server's reason: the document's own faults
+// one by one, a refusal, and the rest as a network failure worth trying again.
+int observer_code(wire::ErrorCode code) {
+  switch (code) {
+    case wire::ErrorCode::unsupported:
+      return fc_error_unsupported;
+    case wire::ErrorCode::too_large:
+      return fc_error_too_large;
+    case wire::ErrorCode::too_many_pages:
+      return fc_error_too_many_pages;
+    case wire::ErrorCode::encrypted:
+      return fc_error_encrypted;
+    case wire::ErrorCode::timed_out:
+      return fc_error_timed_out;
+    case wire::ErrorCode::convert_failed:
+      return fc_error_convert;
+    case wire::ErrorCode::credential_refused:
+    case wire::ErrorCode::not_allowed:
+      return fc_error_refused;
+    default:
+      return fc_error_network;
+  }
+}
+
 }  // namespace
 
 falco_client::falco_client(job_settings settings, fc_observer* observer)
@@ -175,8 +199,7 @@ bool falco_client::handle(const wire::Frame& frame) {
       const auto error = wire::decode_error(frame.payload);
       if (!error)
         break;
-      finish(wire::is_document_error(error->code) ? fc_error_convert : fc_error_network,
-             wire::to_string(error->code));
+      finish(observer_code(error->code), wire::to_string(error->code));
       return false;
     }
     default:

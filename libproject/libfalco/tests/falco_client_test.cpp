@@ -368,14 +368,16 @@ TEST_F(FalcoClientTest, PdfPageTwoIsWhatPdftoppmMakesOfIt) {
 TEST_F(FalcoClientTest, RefusalsAndUnreadableDocumentsEndWithOneError) {
   start_server();
   const fs::path docx = copy_doc("lesson.docx", "lesson.docx");
+  const fs::path fake = dir_ / "notes.docx";
+  std::ofstream(fake, std::ios::binary) << "这不是文档，只是几行字。\n";
   const struct {
     const char* what;
     std::string credential;
     fs::path source;
     int err;
   } cases[] = {
-      {"a student's credential", testCredential(kTeacher, kRoom, 2), docx, fc_error_network},
-      {"no credential", "", docx, fc_error_network},
+      {"a student's credential", testCredential(kTeacher, kRoom, 2), docx, fc_error_refused},
+      {"no credential", "", docx, fc_error_refused},
       {"a missing document", testCredential(kTeacher, kRoom, 1), dir_ / "none.docx", fc_error_file},
   };
   for (const auto& c : cases) {
@@ -389,6 +391,16 @@ TEST_F(FalcoClientTest, RefusalsAndUnreadableDocumentsEndWithOneError) {
     EXPECT_TRUE(recorder.pages.empty()) << c.what;
   }
   EXPECT_EQ(server_->stats().accepted, 0u);
+
+  // Text in a file named .docx: not a document of the kind its name says.
+  {
+    qn::set_falco_credential(testCredential(kTeacher, kRoom, 1).c_str());
+    Recorder recorder;
+    ClientHandle client{create(fake, dir_ / "out", recorder)};
+    ASSERT_TRUE(recorder.wait_end());
+    client.reset();
+    EXPECT_EQ(recorder.errors, std::vector<int>{fc_error_unsupported});
+  }
 
   // A .docx cut in half: LibreOffice cannot load it.
   qn::set_falco_credential(testCredential(kTeacher, kRoom, 1).c_str());

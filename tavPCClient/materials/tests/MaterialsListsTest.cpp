@@ -4,6 +4,10 @@
 // rules; what is refused is refused before any request leaves.
 #include <gtest/gtest.h>
 
+#include <QPointer>
+
+#include <thread>
+
 #include <QComboBox>
 #include <QImage>
 #include <QJsonArray>
@@ -237,6 +241,29 @@ TEST_F(ListsTest, UploadingCountsPagesScalesLargeOnesAndRetriesAFailure) {
   EXPECT_EQ(uploads.uploaded.size(), 3);  // each page once
   EXPECT_EQ(QImage(conversions.outFolder + "/数学 第1课_1.png").size(), QSize(1920, 1440));
   EXPECT_TRUE(dialog.finished());
+}
+
+TEST_F(ListsTest, AFaultOfTheDocumentEndsTheUploadAtOnceAndClosingAsksNothing) {
+  FakeConversions conversions;
+  // Deleted by itself once closed, as the materials tab opens it.
+  QPointer<UploadingDocDlg> dialog =
+      new UploadingDocDlg(rig.context, area.dataFolder(), home.home() + "/不是文档.docx");
+  QSignalSpy closed(dialog.data(), &UploadingDocDlg::_close);
+  dialog->start();
+  std::thread([&] { conversions.observer->on_error(fc_error_unsupported); }).join();
+  ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->failed(); }));
+  EXPECT_EQ(dialog->statusText(), QStringLiteral("教案文件格式不正确，无法转换！"));
+  EXPECT_EQ(dialog->retriesLeft(), UploadingDocDlg::kRetries) << "not tried again";
+  EXPECT_EQ(takeToast(), QStringLiteral("教案文件格式不正确，无法转换！"));
+  dialog->close();
+  EXPECT_EQ(closed.size(), 1);
+  EXPECT_TRUE(rig.dialogs.asked.isEmpty());
+  EXPECT_TRUE(testsupport::waitUntil([&] { return dialog.isNull(); }));
+  // Every refusal of the server has words of its own; a network failure has none.
+  for (int err : {fc_error_file, fc_error_convert, fc_error_too_large, fc_error_too_many_pages,
+                  fc_error_encrypted, fc_error_timed_out, fc_error_refused})
+    EXPECT_FALSE(UploadingDocDlg::failureText(err).isEmpty()) << err;
+  EXPECT_TRUE(UploadingDocDlg::failureText(fc_error_network).isEmpty());
 }
 
 TEST(CoursewareListTest, PagingAndItsTexts) {
