@@ -90,16 +90,20 @@ QString normalisePictureSuffix(const QString& path) {
   return QFile::rename(path, renamed) ? renamed : QString();
 }
 
-QSize checkedPictureSize(const QString& path) {
+QSize declaredPictureSize(const QString& path) {
   QImageReader reader(path);
   reader.setDecideFormatFromContent(true);
-  if (!reader.canRead())
-    return QSize();
-  const QSize size = reader.size();
-  if (!size.isValid() || size.width() > kMaxPictureSide || size.height() > kMaxPictureSide ||
-      qint64(size.width()) * size.height() > kMaxPicturePixels)
-    return QSize();
-  return size;
+  return reader.canRead() ? reader.size() : QSize();
+}
+
+bool tooLargePicture(const QSize& size) {
+  return size.isValid() && (size.width() > kMaxPictureSide || size.height() > kMaxPictureSide ||
+                            qint64(size.width()) * size.height() > kMaxPicturePixels);
+}
+
+QSize checkedPictureSize(const QString& path) {
+  const QSize size = declaredPictureSize(path);
+  return size.isValid() && !tooLargePicture(size) ? size : QSize();
 }
 
 }  // namespace chat

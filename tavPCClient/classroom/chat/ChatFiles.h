@@ -45,5 +45,9 @@ inline constexpr qint64 kMaxPicturePixels = 40LL * 1000 * 1000;
 // The size declared in the picture's header, or an invalid size when the file
 // is not a picture Qt reads or declares more than the limits above.
 QSize checkedPictureSize(const QString& path);
+// The size the header declares, limits aside (invalid when not a picture).
+QSize declaredPictureSize(const QString& path);
+// Above the limits: such a picture is refused with its own words, not as a failure.
+bool tooLargePicture(const QSize& size);
 
 }  // namespace chat

@@ -286,14 +286,22 @@ void ChatMessageItem::setStatus(const QString& text, bool clickToRetry) {
                                       : QStringLiteral("color: #888888;"));
 }
 
-void ChatMessageItem::showFailureIcon(const QString& icon, const QSize& size, const QString& tip) {
+QLabel* ChatMessageItem::pictureLabel() {
+  // One label for the icon and the picture that may replace it: clicks and
+  // the menu reach it whichever came first.
   if (!picture_) {
     picture_ = new QLabel(this);
     picture_->setObjectName(QStringLiteral("chatPicture"));
     picture_->setContentsMargins(kHeadSide + 8, 0, 0, 0);
+    picture_->installEventFilter(this);
     body_->addWidget(picture_);
   }
-  picture_->setPixmap(QPixmap(icon).scaled(size));
+  return picture_;
+}
+
+void ChatMessageItem::showFailureIcon(const QString& icon, const QSize& size, const QString& tip) {
+  pictureLabel()->setPixmap(QPixmap(icon).scaled(size));
+  picture_->setCursor(Qt::ArrowCursor);
   picture_->setFixedSize(size + QSize(kHeadSide + 8, 0));
   picture_->setToolTip(tip);
 }
@@ -338,6 +346,11 @@ bool ChatMessageItem::showPicture(const QString& path) {
   else if (path == thumbPath_)
     thumbPath_ = shown;
   const QSize size = chat::checkedPictureSize(shown);
+  if (chat::tooLargePicture(chat::declaredPictureSize(shown))) {
+    // Not a failure of the cache: it is never decoded at that size.
+    setStatus(QStringLiteral("图片尺寸过大，无法显示"));
+    return false;
+  }
   QImage image;
   if (size.isValid()) {
     QImageReader reader(shown);
@@ -352,15 +365,9 @@ bool ChatMessageItem::showPicture(const QString& path) {
     setStatus(QStringLiteral("图片加载失败"));
     return false;
   }
-  if (!picture_) {
-    picture_ = new QLabel(this);
-    picture_->setObjectName(QStringLiteral("chatPicture"));
-    picture_->setContentsMargins(kHeadSide + 8, 0, 0, 0);
-    picture_->setCursor(Qt::PointingHandCursor);
-    picture_->setToolTip(QStringLiteral("单击查看原图，右键可分享或另存为"));
-    picture_->installEventFilter(this);
-    body_->addWidget(picture_);
-  }
+  pictureLabel()->setCursor(Qt::PointingHandCursor);
+  picture_->setToolTip(QStringLiteral("单击查看原图，右键可分享或另存为"));
+  pictureShown_ = true;
   const QSize target = chat::displaySize(size);
   picture_->setPixmap(QPixmap::fromImage(
       image.size() == target
@@ -458,9 +465,14 @@ void ChatMessageItem::openFullPicture() {
     showLoadFailureBox(this);
     return;
   }
-  auto* viewer = new ChatPictureViewer(path, window());
-  viewer->setAttribute(Qt::WA_DeleteOnClose);
-  viewer->show();
+  // One viewer per picture: clicked again, the open one comes to the front.
+  if (!viewer_) {
+    viewer_ = new ChatPictureViewer(path, window());
+    viewer_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  viewer_->show();
+  viewer_->raise();
+  viewer_->activateWindow();
 }
 
 void ChatMessageItem::onSharePic() {
@@ -502,7 +514,7 @@ bool ChatMessageItem::eventFilter(QObject* watched, QEvent* event) {
     startUpload();
     return true;
   }
-  if (watched == picture_ && entry_.kind == chat::kPicture) {
+  if (watched == picture_ && entry_.kind == chat::kPicture && pictureShown_) {
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
       openFullPicture();

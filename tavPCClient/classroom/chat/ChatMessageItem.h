@@ -15,6 +15,7 @@
 #include "FileServer.h"
 
 class ChatAttachment;
+class ChatPictureViewer;
 class ClassroomContext;
 class QLabel;
 class QPushButton;
@@ -93,6 +94,7 @@ private:
   bool showPicture(const QString& path);
   void showVoiceControls(const QString& path);
   void setStatus(const QString& text, bool clickToRetry = false);
+  QLabel* pictureLabel();
   void showFailureIcon(const QString& icon, const QSize& size, const QString& tip);
   void uploadFull();
   void onDownload(int purpose, int percent, const QString& path);
@@ -120,6 +122,8 @@ private:
   QLabel* time_;
   QLabel* text_ = nullptr;
   QLabel* picture_ = nullptr;
+  bool pictureShown_ = false;  // the picture itself, not a failure icon
+  QPointer<ChatPictureViewer> viewer_;
   QLabel* status_ = nullptr;
   QWidget* voice_ = nullptr;
   QPushButton* play_ = nullptr;

@@ -242,7 +242,8 @@ void ChatPanel::btnSendText_clicked() {
     return;
   }
   const QString text = edit_->text();
-  if (text.isEmpty()) {
+  // Blanks alone are no message: they would come out as an empty bubble.
+  if (text.trimmed().isEmpty()) {
     context_.toast(QStringLiteral("发送文本不能为空！"));
     return;
   }
@@ -326,6 +327,10 @@ void ChatPanel::btnSendPicture_clicked() {
   const QString chosen = choosePicture_(context_.window(), config->picFileBrowsePath());
   if (chosen.isEmpty())
     return;
+  if (chat::tooLargePicture(chat::declaredPictureSize(chosen))) {
+    context_.toast(QStringLiteral("图片尺寸过大（最大%1×%1像素），无法发送！").arg(chat::kMaxPictureSide));
+    return;
+  }
   const QString folder = chat::userFolder(context_.roomId(), ownUserId_, identity_.dataFolder);
   QDir().mkpath(folder);
   const QString copy =

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -13,10 +14,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSqlDatabase>
+#include <QTest>
 
 #include "ChatFiles.h"
 #include "ChatMessageItem.h"
 #include "ChatPanel.h"
+#include "ChatPictureViewer.h"
 #include "ClassroomRig.h"
 #include "DataFolder.h"
 #include "Download2UI.h"
@@ -227,6 +230,16 @@ TEST_F(ChatMediaTest, ANarrowPictureGoesWholeAndTheReceiverFallsBackToIt) {
     return picture && !picture->pixmap(Qt::ReturnByValue).isNull() &&
            picture->pixmap(Qt::ReturnByValue).size() == QSize(90, 120);
   }));
+  // The picture that replaced the failure icon opens like any other, in one
+  // viewer however often it is clicked.
+  auto* picture = got->findChild<QLabel*>("chatPicture");
+  for (int click = 0; click < 3; ++click)
+    QTest::mouseClick(picture, Qt::LeftButton);
+  QTest::mouseDClick(picture, Qt::LeftButton);
+  int viewers = 0;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    viewers += qobject_cast<ChatPictureViewer*>(w) && w->isVisible();
+  EXPECT_EQ(viewers, 1);
 }
 
 TEST_F(ChatMediaTest, AReceivedJpegNamedPngIsRenamedAndJunkIsRefused) {
