@@ -1,13 +1,14 @@
 #include "AnnouncementBar.h"
 
+#include <QDebug>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QPushButton>
 #include <QTimer>
 
 #include "ClassAnnouncementDialog.h"
 #include "ClassroomContext.h"
 #include "FormBody.h"
+#include "MarqueeLabel.h"
+#include "RoomMessageTypes.h"
 #include "ServiceApi.h"
 
 namespace {
@@ -20,16 +21,14 @@ bool succeeded(const QJsonObject& answer) {
 AnnouncementBar::AnnouncementBar(ClassroomContext& context, QWidget* parent)
     : QWidget(parent),
       context_(context),
-      announcement_(new QPushButton(this)),
-      bulletin_(new QLabel(this)),
+      announcement_(new MarqueeLabel(this)),
+      bulletin_(new MarqueeLabel(this)),
       timer_(new QTimer(this)) {
   setObjectName(QStringLiteral("announcementBar"));
   announcement_->setObjectName(QStringLiteral("announcementLabel"));
-  announcement_->setFlat(true);
-  announcement_->setCursor(Qt::PointingHandCursor);
+  announcement_->setClickable(true);
   announcement_->setMaximumWidth(220);
   bulletin_->setObjectName(QStringLiteral("bulletinLabel"));
-  bulletin_->setTextFormat(Qt::PlainText);
   bulletin_->setMaximumWidth(260);
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);
@@ -39,7 +38,13 @@ AnnouncementBar::AnnouncementBar(ClassroomContext& context, QWidget* parent)
   timer_->setObjectName(QStringLiteral("bulletinTimer"));
   timer_->setInterval(kBulletinPeriodMs);
   connect(timer_, &QTimer::timeout, this, &AnnouncementBar::timerBulletin_timeout);
-  connect(announcement_, &QPushButton::clicked, this, &AnnouncementBar::openDialog);
+  connect(announcement_, &MarqueeLabel::clicked, this, &AnnouncementBar::openDialog);
+  // Somebody published or deleted one: read the latest from the service again.
+  context_.handleRoomMessages({MSG_ANNOUNCEMENT_TITLE}, this,
+                              [this](const QJsonObject&) { requestAnnouncement(); });
+  // Asked again whenever the room channel is back, in case one came meanwhile.
+  connect(&context_, &ClassroomContext::roomChannelConnected, this,
+          &AnnouncementBar::requestAnnouncement);
 
   const QString bulletins = QString::fromLatin1(ServiceApi::kGetBulletinInfoPage.path);
   connect(&context_, &ClassroomContext::startAnswerArrived, this,
@@ -64,7 +69,8 @@ void AnnouncementBar::requestAnnouncement() {
   context_.service().postForArray(
       ServiceApi::kFindRoomAnnouncementByRoomIdTop,
       FormBody(ServiceApi::kFindRoomAnnouncementByRoomIdTop.body).arg(context_.roomId()), this,
-      [this](const QJsonArray& rows) { onInitAnnouncement(rows); }, nullptr);
+      [this](const QJsonArray& rows) { onInitAnnouncement(rows); },
+      [this](const QJsonObject& answer) { onAnnouncementFailed(answer); });
 }
 
 void AnnouncementBar::onInitAnnouncement(QJsonArray answer) {
@@ -77,9 +83,17 @@ void AnnouncementBar::onInitAnnouncement(QJsonArray answer) {
     title = latest.value(QStringLiteral("title")).toString();
   }
   title_ = title;
-  QString shown = title;
-  announcement_->setText(shown.replace(QLatin1Char('&'), QStringLiteral("&&")));  // no mnemonic
+  announcement_->setText(title);
   announcement_->setToolTip(QStringLiteral("<qt>%1</qt>").arg(title.toHtmlEscaped()));
+}
+
+void AnnouncementBar::onAnnouncementFailed(const QJsonObject& answer) {
+  qWarning() << "room announcement not read:" << (answer.isEmpty() ? "network" : "refused");
+  if (!title_.isEmpty())
+    return;
+  // Nothing shown yet: say so instead of a blank, and offer the dialog (it reads again).
+  announcement_->setText(QStringLiteral("公告加载失败"));
+  announcement_->setToolTip(QStringLiteral("网络异常，请检查网络后重试！"));
 }
 
 void AnnouncementBar::onGetBulletin(QJsonObject answer) {

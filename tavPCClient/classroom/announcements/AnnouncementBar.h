@@ -1,7 +1,8 @@
 // The room's latest announcement and the platform's bulletins as two running
-// texts in the title bar: the announcement (or an invitation to publish one,
-// which opens the announcement dialog), and the bulletins taking turns every
-// ten seconds.
+// texts in the title bar (they run when they do not fit): the announcement
+// (or an invitation to publish one), which opens the announcement dialog, and
+// the bulletins taking turns every ten seconds. A new or deleted announcement
+// is announced on the room channel, and every member reads the latest again.
 #pragma once
 
 #include <QJsonArray>
@@ -13,8 +14,7 @@
 #include "ClassAnnouncementDialog.h"
 
 class ClassroomContext;
-class QLabel;
-class QPushButton;
+class MarqueeLabel;
 class QTimer;
 
 struct OverallAnnouncementContent {
@@ -36,6 +36,8 @@ public:
 
 public slots:
   void onInitAnnouncement(QJsonArray answer);
+  // The latest announcement could not be read: the last one shown stays.
+  void onAnnouncementFailed(const QJsonObject& answer);
   void onGetBulletin(QJsonObject answer);
   void timerBulletin_timeout();
   void requestAnnouncement();
@@ -43,8 +45,8 @@ public slots:
 
 private:
   ClassroomContext& context_;
-  QPushButton* announcement_;
-  QLabel* bulletin_;
+  MarqueeLabel* announcement_;
+  MarqueeLabel* bulletin_;
   QTimer* timer_;
   QString title_;
   QList<OverallAnnouncementContent> bulletins_;

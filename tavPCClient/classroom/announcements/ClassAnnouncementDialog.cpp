@@ -13,6 +13,7 @@
 
 #include "ClassroomContext.h"
 #include "FormBody.h"
+#include "RoomMessageTypes.h"
 #include "RoomSession.h"
 #include "ServiceApi.h"
 
@@ -236,7 +237,11 @@ void ClassAnnouncementDialog::requestAnnouncements() {
   context_.service().postForArray(
       ServiceApi::kFindRoomAnnouncementByRoomId,
       FormBody(ServiceApi::kFindRoomAnnouncementByRoomId.body).arg(context_.roomId()), this,
-      [this](const QJsonArray& rows) { slot_GetAnnouncement(rows); }, nullptr);
+      [this](const QJsonArray& rows) { slot_GetAnnouncement(rows); },
+      [this](const QJsonObject&) {
+        // The list shown may be out of date: say so rather than leave it silently.
+        context_.toast(QStringLiteral("网络异常，请检查网络后重试！"));
+      });
 }
 
 void ClassAnnouncementDialog::slot_GetAnnouncement(QJsonArray answer) {
@@ -295,6 +300,7 @@ void ClassAnnouncementDialog::slot_btnOK() {
     return;
   }
   ok_->setEnabled(false);  // one publication until the answer
+  publishing_ = title;
   context_.service().post(
       ServiceApi::kInsertAnnouncement,
       FormBody(ServiceApi::kInsertAnnouncement.body).arg(context_.roomId()).arg(content).arg(title),
@@ -311,10 +317,19 @@ void ClassAnnouncementDialog::slot_ReleaseAnnouncement(QJsonObject answer) {
     content_->clear();
     slot_PButtonLook();
     requestAnnouncements();
+    announceChange(publishing_);
     emit announcementsChanged();
   } else {
     context_.toast(QStringLiteral("公告发布失败！"));
   }
+}
+
+void ClassAnnouncementDialog::announceChange(const QString& title) {
+  // The members in class read the latest again from the service (the title
+  // travels along, but nobody takes it from the message).
+  QJsonObject msg = context_.ownMessage(MSG_ANNOUNCEMENT_TITLE);
+  msg.insert(QStringLiteral("title"), title);
+  context_.sendRoomMsg(msg, QStringLiteral("*"));
 }
 
 void ClassAnnouncementDialog::slot_PButtonDelete() {
@@ -336,6 +351,7 @@ void ClassAnnouncementDialog::slot_DeleteAnnouncement(QJsonObject answer) {
   } else if (succeeded(answer)) {
     context_.toast(QStringLiteral("公告删除成功！"));
     requestAnnouncements();
+    announceChange(QString());
     emit announcementsChanged();
   } else {
     context_.toast(QStringLiteral("公告删除失败！"));

@@ -56,6 +56,8 @@ public slots:
   void slot_DeleteAnnouncement(QJsonObject answer);
 
 private:
+  // Tells the room an announcement was published or deleted.
+  void announceChange(const QString& title);
   void requestBookings();
   void requestAnnouncements();
   void refreshPageButtons();
@@ -73,6 +75,7 @@ private:
   QPushButton* right_;
   QVBoxLayout* bookings_;
   QJsonArray announcements_;
+  QString publishing_;  // the title being published
   int page_ = 1;
   int totalPages_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QJsonDocument>
 
 #include <QJsonArray>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include "AnnouncementBar.h"
 #include "ClassAnnouncementDialog.h"
 #include "ClassroomRig.h"
+#include "MarqueeLabel.h"
 #include "HttpRequest.h"
 #include "Prompt.h"
 #include "TestSupport.h"
@@ -48,10 +50,24 @@ TEST(AnnouncementBarTest, LatestAnnouncementAndBulletinsTakingTurns) {
   const QString markup = QStringLiteral("<b>期中</b> & 复习");
   bar.onInitAnnouncement(QJsonArray{QJsonObject{{"title", markup}}});
   EXPECT_EQ(bar.announcementText(), markup);
-  // A button shows no markup; "&" is no shortcut; the tooltip is escaped.
-  auto* label = bar.findChild<QPushButton*>("announcementLabel");
-  EXPECT_EQ(label->text(), QStringLiteral("<b>期中</b> && 复习"));
+  // Shown as the text it is; the tooltip is escaped.
+  auto* label = bar.findChild<MarqueeLabel*>("announcementLabel");
+  EXPECT_EQ(label->text(), markup);
   EXPECT_EQ(label->toolTip(), QStringLiteral("<qt>%1</qt>").arg(markup.toHtmlEscaped()));
+  // A title that does not fit runs; one that fits stands.
+  label->resize(220, 24);
+  EXPECT_FALSE(label->running());
+  bar.onInitAnnouncement(QJsonArray{QJsonObject{{"title", QString(40, QChar(0x957f))}}});
+  EXPECT_TRUE(label->running());
+  ASSERT_TRUE(testsupport::waitUntil([&] { return label->offset() > 0; }));
+
+  // Not readable: the last title stays (a blank label says nothing).
+  bar.onAnnouncementFailed(QJsonObject());
+  EXPECT_EQ(label->text(), QString(40, QChar(0x957f)));
+  AnnouncementBar fresh(rig.context);
+  fresh.onAnnouncementFailed(QJsonObject());
+  EXPECT_EQ(fresh.findChild<MarqueeLabel*>("announcementLabel")->text(),
+            QStringLiteral("公告加载失败"));
 
   // A single bulletin stays while the timer runs.
   bar.onGetBulletin(bulletins({"系统维护通知"}));
@@ -107,6 +123,21 @@ TEST(ClassAnnouncementDialogTest, RefusalsComeBeforeAnyRequestAndOnePublicationA
   dialog.slot_ReleaseAnnouncement(QJsonObject{{"code", 1}});
   EXPECT_EQ(takeToast(), QStringLiteral("公告发布失败！"));
   EXPECT_TRUE(dialog.findChild<QPushButton*>("btnOK")->isEnabled());
+
+  // Published: the members in class hear of it on the room channel, and a bar
+  // that hears of it reads the latest from the service again.
+  dialog.slot_btnOK();
+  dialog.slot_ReleaseAnnouncement(QJsonObject{{"code", 0}});
+  ASSERT_FALSE(rig.channel.sent.isEmpty());
+  const QJsonObject told = QJsonDocument::fromJson(rig.channel.sent.last().text).object();
+  EXPECT_EQ(told.value("typeId").toString(), QStringLiteral("62"));
+  EXPECT_EQ(told.value("title").toString(), QString(20, QChar(0x9898)));
+  AnnouncementBar bar(rig.context);
+  const int before = HttpRequest::pendingCount();
+  QJsonObject heard = told;
+  heard.insert("sendUserId", "10005");
+  rig.dispatch.dispatch(heard);
+  EXPECT_EQ(HttpRequest::pendingCount(), before + 1);
 }
 
 TEST(ClassAnnouncementDialogTest, TheViewShowsUserTextAsTextAndBookingPagesBound) {
