@@ -350,8 +350,11 @@ void RoomSession::setOwnRole(int roleCode, bool assistant) {
 }
 
 void RoomSession::setAssistant(bool assistant) {
+  const bool revoked = room_.isAssistant && !assistant;
   room_.isAssistant = assistant;
   emit rolesChanged();
+  if (revoked)
+    emit assistantRevoked();
 }
 
 void RoomSession::resetTeaching() {

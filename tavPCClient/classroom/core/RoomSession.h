@@ -127,8 +127,11 @@ public:
   void setAnnoState(int state);
   void setToolHolder(qint64 userId);
 
-  // The member chosen on a tile to receive a gift.
-  void setGiftReceiver(quint32 userId) { giftReceiver_ = userId; }
+  // The member chosen on a tile to receive a gift; the gift row follows.
+  void setGiftReceiver(quint32 userId) {
+    giftReceiver_ = userId;
+    emit giftReceiverChosen(userId);
+  }
   quint32 giftReceiver() const { return giftReceiver_; }
 
 signals:
@@ -149,6 +152,9 @@ signals:
   void rolesChanged();
   void floorsChanged();
   void ownDevicesChanged();
+  void giftReceiverChosen(quint32 userId);
+  // The own member is no assistant any more: what it ran as one ends.
+  void assistantRevoked();
 
 private:
   void placeVideo(quint32 userId);

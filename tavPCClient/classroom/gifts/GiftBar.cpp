@@ -97,6 +97,8 @@ GiftBar::GiftBar(ClassroomContext& context, GiftEffectArea& effects, QWidget* pa
       m.addAction(QStringLiteral("赠送礼物"), this, [this, userId] { onGiveGift(userId); });
     });
   }
+  // A video tile's gift button chooses the receiver here too.
+  connect(&context_.session(), &RoomSession::giftReceiverChosen, this, &GiftBar::onGiveGift);
 
   // The catalogue and the balance come with the classroom's start-up requests.
   const QString giftsPath = QString::fromLatin1(ServiceApi::kGiftFindAll.path);
@@ -238,8 +240,11 @@ void GiftBar::onSendGiftBack(QJsonObject answer, const QString& targetName, int 
                              quint32 targetId) {
   send_->setEnabled(true);
   if (!succeeded(answer)) {
-    const QString why = answer.isEmpty() ? QStringLiteral("网络异常")
-                                         : answer.value(QStringLiteral("msg")).toString();
+    QString why = answer.isEmpty() ? QStringLiteral("网络异常")
+                                   : answer.value(QStringLiteral("msg")).toString().trimmed();
+    // The service's own sentence ends with its mark; ours follows without a second one.
+    while (!why.isEmpty() && QStringLiteral("！!。.，,").contains(why.back()))
+      why.chop(1);
     context_.toast(why + QStringLiteral("，赠送礼物失败！"));
     return;
   }

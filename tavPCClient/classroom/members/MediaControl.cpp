@@ -134,8 +134,8 @@ void MediaControl::playWnd_Opr(quint32 userId, int opr) {
       if (userId == context_.ownUserId()) {
         context_.toast(QStringLiteral("不可以自己给自己送礼物！"));
       } else {
+        // The gift row takes it and says so.
         session_.setGiftReceiver(userId);
-        context_.toast(QStringLiteral("已选中接收礼物者，请在界面底部区域赠送礼物！"));
       }
       break;
     default:

@@ -134,10 +134,14 @@ TEST_F(GiftTest, RefusalsComeBeforeAnyPurchase) {
 }
 
 TEST_F(GiftTest, APaidGiftTellsTheRoomAndAFailedOneNobody) {
+  // Chosen on a video tile: the row's receiver box follows.
+  rig.session.setGiftReceiver(10004);
+  EXPECT_EQ(takeToast(), QStringLiteral("已选中接收礼物者，请在界面底部区域赠送礼物！"));
+  EXPECT_EQ(bar.findChild<QComboBox*>("cmbGiftTarget")->currentData().toLongLong(), 10004);
   bar.onGiveGift(10003);
   bar.onSendGiftBack(QJsonObject{{"code", 1}, {"msg", "余额不足，请先充值！"}}, "小明", 4, 10,
                      10003);
-  EXPECT_EQ(takeToast(), QStringLiteral("余额不足，请先充值！，赠送礼物失败！"));
+  EXPECT_EQ(takeToast(), QStringLiteral("余额不足，请先充值，赠送礼物失败！"));
   EXPECT_TRUE(rig.channel.sent.isEmpty());
   EXPECT_TRUE(chat.own.isEmpty());
   EXPECT_EQ(area.visibleCount(), 0);
