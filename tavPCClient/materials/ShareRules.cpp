@@ -31,6 +31,14 @@ QString sharedPictureName(quint32 ownUserId, const QDateTime& now, const QString
          QLatin1Char('.') + QFileInfo(sourcePath).suffix();
 }
 
+bool tooLargeToShare(const QString& sourcePath) {
+  QImageReader reader(sourcePath);
+  reader.setDecideFormatFromContent(true);
+  const QSize size = reader.canRead() ? reader.size() : QSize();
+  return size.isValid() && (size.width() > kMaxSourceSide || size.height() > kMaxSourceSide ||
+                            qint64(size.width()) * size.height() > kMaxSourcePixels);
+}
+
 QString preparePicture(const QString& sourcePath, const QString& folder, const QString& name) {
   QImageReader reader(sourcePath);
   reader.setAutoTransform(false);

@@ -32,6 +32,12 @@ QSize sharedSize(const QSize& source);
 // The file name a shared picture gets: own id, time and the source's extension.
 QString sharedPictureName(quint32 ownUserId, const QDateTime& now, const QString& sourcePath);
 
+// Largest picture taken for sharing: it is decoded whole before it is scaled.
+constexpr int kMaxSourceSide = 8192;
+constexpr qint64 kMaxSourcePixels = 40LL * 1000 * 1000;
+// Whether the picture's header declares more than that.
+bool tooLargeToShare(const QString& sourcePath);
+
 // Prepares sourcePath for sharing as folder/name: scaled (smoothly, saved in
 // the source format) or copied unchanged. Empty when it cannot be loaded or written.
 QString preparePicture(const QString& sourcePath, const QString& folder, const QString& name);

@@ -9,6 +9,7 @@
 #include "BoardCanvas.h"
 #include "ClassroomContext.h"
 #include "FormBody.h"
+#include "LocalConfig.h"
 #include "MediaEventBridge.h"
 #include "PhoneLink.h"
 #include "RoomMessage.h"
@@ -59,6 +60,14 @@ SharedArea::SharedArea(ClassroomContext& context, QObject* parent)
   connect(&session, &RoomSession::classStateChanged, this, &SharedArea::classStateChanged);
   connect(&session, &RoomSession::floorsChanged, this, &SharedArea::refreshBar);
   connect(&session, &RoomSession::rolesChanged, this, &SharedArea::refreshBar);
+  // What it shared as an assistant ends with the right (unless it holds the
+  // teaching tool, which is its own).
+  connect(&session, &RoomSession::assistantRevoked, this, [this] {
+    const quint32 own = context_.ownUserId();
+    if (isSharer() && !context_.session().hasTeacherRights() &&
+        context_.session().room().toolHolderId != qint64(own))
+      right_.stopShare(own);
+  });
   classStateChanged(session.classInProgress());
 }
 
@@ -166,6 +175,11 @@ void SharedArea::sharePicture(const QString& sourcePath) {
     context_.toast(QStringLiteral("上课后才可以共享！"));
     return;
   }
+  if (share::tooLargeToShare(sourcePath)) {
+    context_.dialogs().inform(QStringLiteral("图片尺寸过大（最大%1×%1像素），无法共享！")
+                                  .arg(share::kMaxSourceSide));
+    return;
+  }
   // Frames stay away from the window while the picture is prepared.
   frames_.pauseFrames();
   const QString folder = files_->ownPictureFolder();
@@ -214,13 +228,16 @@ void SharedArea::chooseTemplate() {
 }
 
 void SharedArea::choosePicture() {
-  const QString path =
-      QFileDialog::getOpenFileName(context_.window(), QStringLiteral("选择要共享的图片"), QString(),
-                                   QStringLiteral("图片(*.png *.jpg *.jpeg)"));
-  if (!path.isEmpty()) {
-    fromPhone_ = false;
-    sharePicture(path);
-  }
+  // Opens where the last picture (shared or sent in the chat) came from.
+  LocalConfig* config = LocalConfig::instance();
+  const QString path = QFileDialog::getOpenFileName(
+      context_.window(), QStringLiteral("选择要共享的图片"), config->picFileBrowsePath(),
+      QStringLiteral("图片(*.png *.jpg *.jpeg)"));
+  if (path.isEmpty())
+    return;
+  config->setPicFileBrowsePath(QFileInfo(path).absolutePath());
+  fromPhone_ = false;
+  sharePicture(path);
 }
 
 void SharedArea::takeShare() {
@@ -278,6 +295,8 @@ void SharedArea::granted() {
     return;
   clearBoard();
   report(QStringLiteral("tool"));
+  // Frames stay away from the window while the shared file is decoded and shown.
+  frames_.pauseFrames();
   switch (pending->mode) {
     case share::kTemplate:
       model_->startOwnTemplate(QFileInfo(pending->path).fileName());
@@ -299,6 +318,7 @@ void SharedArea::granted() {
     default:
       break;
   }
+  frames_.resumeFrames();
   refreshBar();
 }
 

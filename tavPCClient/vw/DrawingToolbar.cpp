@@ -171,7 +171,14 @@ DrawingToolbar::DrawingToolbar(VWPaintWidget* canvas, VWClassroomLink* classroom
   connect(eraser_, &QAbstractButton::clicked, this, &DrawingToolbar::toggleEraserBar);
 
   QToolButton* brush = addButton("btnBrush", QStringLiteral("清空"), clearIcon());
-  connect(brush, &QAbstractButton::clicked, this, &DrawingToolbar::btnBrush_clicked);
+  connect(brush, &QAbstractButton::clicked, this, [this] {
+    // The member's own 清空 clears everybody's board, and nothing brings it
+    // back: asked first (a clear for a new picture or page is not).
+    if (!classroom_ ||
+        classroom_->confirm(
+            QStringLiteral("清空后所有人的白板内容都将被擦除且无法恢复，确定要清空吗？")))
+      btnBrush_clicked();
+  });
 
   revoke_ = addButton("btnRevoke", QStringLiteral("撤销"), undoIcon());
   connect(revoke_, &QAbstractButton::clicked, this, &DrawingToolbar::btnRevoke_clicked);

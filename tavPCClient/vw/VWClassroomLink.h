@@ -31,6 +31,11 @@ public:
   // The same message to the linked phone; nothing while no phone is linked.
   // GUI thread.
   virtual void forwardToPhone(const QJsonObject& msg) { Q_UNUSED(msg); }
+  // A question with OK and Cancel; true when OK was chosen (no classroom: yes).
+  virtual bool confirm(const QString& text) {
+    Q_UNUSED(text);
+    return true;
+  }
   // A member's display name as the member list has it; empty when unknown.
   virtual QString displayName(quint32 userId) const {
     Q_UNUSED(userId);

@@ -12,4 +12,6 @@ public:
   // Clears the board here and in every member's board.
   virtual void clearBoard() = 0;
   virtual bool canvasShown() const = 0;
+  // Whether anything is drawn on it.
+  virtual bool hasShapes() const = 0;
 };

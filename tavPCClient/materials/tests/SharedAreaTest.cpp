@@ -28,6 +28,7 @@ struct CountingCanvas : BoardCanvas {
   void placeCanvas() override { ++placed; }
   void clearBoard() override { ++clears; }
   bool canvasShown() const override { return false; }
+  bool hasShapes() const override { return false; }
 };
 
 void writePng(const QString& path, const QSize& size, QColor colour) {
@@ -166,6 +167,16 @@ TEST_F(SharedAreaTest, TakingTheRightFromAnotherSharerWaitsForTheGrant) {
   EXPECT_FALSE(rig.peer.sent[0].all);
   EXPECT_EQ(rig.peer.sent[0].target, kStudent);
   EXPECT_EQ(takeSent()[0].value("fileName").toString(), "lesson");
+}
+
+TEST_F(StudentArea, WhatAnAssistantSharesEndsWithTheRight) {
+  rig.session.setAssistant(true);
+  shareDocument(2);
+  area.start_share_ack(0);
+  ASSERT_TRUE(area.isSharer());
+  rig.media.shareCalls.clear();
+  rig.session.setAssistant(false);
+  EXPECT_EQ(rig.media.shareCalls, (QList<int64_t>{kStudent}));
 }
 
 TEST_F(StudentArea, MembersFollowTheStateAndItsControlMessages) {

@@ -77,6 +77,13 @@ AnnotationControl::AnnotationControl(ClassroomContext& context, Whiteboard& boar
 
   RoomSession& session = context_.session();
   connect(&session, &RoomSession::rolesChanged, this, &AnnotationControl::refreshButtons);
+  // Writing on the board as an assistant ends with the right.
+  connect(&session, &RoomSession::assistantRevoked, this, [this] {
+    if (holder() == qint64(ownId()) && !context_.session().hasTeacherRights()) {
+      btnAnnotation_->setChecked(false);
+      btnAnnotation_clicked(false);
+    }
+  });
   connect(&session, &RoomSession::classStateChanged, this, [this](bool running) {
     refreshButtons();
     // Who holds the right in a running class is asked when the class shows.

@@ -98,6 +98,10 @@ void Whiteboard::forwardToPhone(const QJsonObject& msg) {
     phone->sendToPhone(msg);
 }
 
+bool Whiteboard::confirm(const QString& text) {
+  return context_.dialogs().confirm(text);
+}
+
 QString Whiteboard::displayName(quint32 userId) const {
   return context_.session().nameOf(userId);
 }
@@ -136,6 +140,10 @@ void Whiteboard::clearBoard() {
 
 bool Whiteboard::canvasShown() const {
   return canvas_ && canvas_->isVisible();
+}
+
+bool Whiteboard::hasShapes() const {
+  return canvas_ && !canvas_->shapeList().isEmpty();
 }
 
 // ---- received board messages ----

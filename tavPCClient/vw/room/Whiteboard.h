@@ -65,6 +65,7 @@ public:
   int sendRoomJson(const QJsonObject& msg, const QString& target) override;
   void forwardToPhone(const QJsonObject& msg) override;
   QString displayName(quint32 userId) const override;
+  bool confirm(const QString& text) override;
   // VWSharedPictureDisplay
   QPixmap shownPixmap() const override;
 
@@ -88,6 +89,7 @@ public:
   void placeCanvas() override;
   void clearBoard() override;
   bool canvasShown() const override;
+  bool hasShapes() const override;
 
   // The class owner: who answers board requests and hears applications.
   quint32 classOwnerId() const;

@@ -97,6 +97,13 @@ TEST_F(WhiteboardE2E, EveryMemberEndsWithTheTeachersBoardAndTheRightTravels) {
       << vw::VWShapeDigest::canonicalText(canvas()->shapeList()).toStdString() << "---\n"
       << vw::VWShapeDigest::canonicalText(student->canvas().shapeList()).toStdString();
 
+  // Clearing everybody's board is asked first; cancelled, nothing goes.
+  QString asked;
+  answerNextBox(false, &asked);
+  tool("btnBrush");
+  EXPECT_EQ(asked, QStringLiteral("清空后所有人的白板内容都将被擦除且无法恢复，确定要清空吗？"));
+  EXPECT_EQ(canvas()->shapeList().size(), 6);
+  answerNextBox(true);
   tool("btnBrush");
   ASSERT_TRUE(waitUntil([&] { return student->canvas().shapeList().isEmpty(); }));
   tool("btnYellow");

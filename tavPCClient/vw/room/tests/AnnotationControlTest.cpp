@@ -173,6 +173,17 @@ TEST(AnnotationControlTest, AnEndOfTheOwnRightNobodyAskedForIsATakeOver) {
   EXPECT_TRUE(student.toastOf([&] { student.anno().slot_ss_stop_tag(kStudent); }).isEmpty());
 }
 
+TEST(AnnotationControlTest, WritingAsAnAssistantEndsWithTheRight) {
+  WhiteboardRig t(kStudent);
+  t.rig.session.setAssistant(true);
+  t.anno().annotationToggle()->click();
+  ASSERT_EQ(t.rig.room.annotatingId, qint64(kStudent));
+  t.rig.media.tagCalls.clear();
+  t.rig.session.setAssistant(false);
+  EXPECT_EQ(t.rig.media.tagCalls, (QList<int64_t>{kStudent}));
+  EXPECT_FALSE(t.anno().annotationToggle()->isChecked());
+}
+
 TEST(AnnotationControlTest, ANewcomerLearnsWhoWrites) {
   WhiteboardRig t(kStudent);
   t.anno().slot_get_tag_users_ack(0, {kOther});
