@@ -10,7 +10,6 @@
 #include "FormBody.h"
 #include "HeartbeatInRoom.h"
 #include "NetworkBox.h"
-#include "QNMessageBox.h"
 #include "RoomMessage.h"
 #include "RoomSession.h"
 #include "libpavo/libpavo.h"
@@ -113,9 +112,7 @@ void ClassControl::__get_classing_user_ack(int code, quint32 userId) {
 }
 
 void ClassControl::btnStopClass_clicked() {
-  QNMessageBox box(context_.window());
-  box.setMessage(QStringLiteral("确定要停课吗？"), QStringLiteral("确定"), QStringLiteral("取消"));
-  if (box.exec() != QDialog::Accepted)
+  if (!context_.dialogs().confirm(QStringLiteral("确定要停课吗？")))
     return;
   floor_.stopClass(context_.ownUserId());
   session_.resetTeaching();

@@ -14,7 +14,8 @@ ClassStage::ClassStage(RoomSession& session, SharedAreaView* picture, QWidget* p
       pages_(new QStackedWidget(this)),
       waiting_(new QLabel(pages_)),
       pictureArea_(picture ? picture->sharedArea() : new QWidget(pages_)),
-      toolView_(new VideoRenderWidget(pages_)) {
+      toolView_(new VideoRenderWidget(pages_)),
+      mainView_(new VideoRenderWidget(pages_)) {
   setObjectName(QStringLiteral("classStage"));
   waiting_->setObjectName(QStringLiteral("stageWaiting"));
   waiting_->setAlignment(Qt::AlignCenter);
@@ -23,6 +24,9 @@ ClassStage::ClassStage(RoomSession& session, SharedAreaView* picture, QWidget* p
   pages_->addWidget(waiting_);
   pages_->addWidget(pictureArea_);
   pages_->addWidget(toolView_);
+  mainView_->setObjectName(QStringLiteral("stageMainVideo"));
+  pages_->addWidget(mainView_);
+  connect(mainView_, &VideoRenderWidget::signal_DoubleClick, this, &ClassStage::shrinkRequested);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(pages_);
@@ -65,8 +69,19 @@ QString ClassStage::waitingText() const {
                                      : QStringLiteral("等待老师上课");
 }
 
+void ClassStage::setMainVideoEnlarged(bool enlarged) {
+  if (enlarged == enlarged_ || (enlarged && !session_.classInProgress()))
+    return;
+  enlarged_ = enlarged;
+  mainView_->clear();
+  if (enlarged)
+    pages_->setCurrentWidget(mainView_);
+  else
+    classStateChanged(session_.classInProgress());
+}
+
 void ClassStage::showSharer() {
-  if (!session_.classInProgress())
+  if (!session_.classInProgress() || enlarged_)
     return;
   const qint64 sharer = session_.room().screenSharerId;
   const bool shared = sharer > 0 && session_.isOn(static_cast<quint32>(sharer), RoomSession::kScreen);
@@ -75,6 +90,10 @@ void ClassStage::showSharer() {
 
 void ClassStage::classStateChanged(bool running) {
   waiting_->setText(waitingText());
+  if (!running)
+    enlarged_ = false;
+  if (running && enlarged_)
+    return;
   if (running) {
     showSharer();
     return;

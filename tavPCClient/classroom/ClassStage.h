@@ -17,11 +17,19 @@ class VideoRenderWidget;
 class ClassStage : public QWidget, public SharedAreaView {
   Q_OBJECT
 
+signals:
+  void shrinkRequested();
+
 public:
   // picture: the shared area that is shown during the class (null: an empty one).
   ClassStage(RoomSession& session, SharedAreaView* picture, QWidget* parent = nullptr);
 
   VideoRenderWidget* toolView() const { return toolView_; }
+  // The main video enlarged over the whole stage (a double click on it
+  // shrinks it back); what the stage showed comes back then.
+  VideoRenderWidget* mainView() const { return mainView_; }
+  void setMainVideoEnlarged(bool enlarged);
+  bool mainVideoEnlarged() const { return enlarged_; }
   bool showsToolView() const;
   bool showsPicture() const;
   QString waitingText() const;
@@ -43,4 +51,6 @@ private:
   QLabel* waiting_;
   QWidget* pictureArea_;
   VideoRenderWidget* toolView_;
+  VideoRenderWidget* mainView_;
+  bool enlarged_ = false;
 };

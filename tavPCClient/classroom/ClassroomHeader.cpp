@@ -1,5 +1,7 @@
 #include "ClassroomHeader.h"
 
+#include <QEvent>
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,6 +58,9 @@ ClassroomHeader::ClassroomHeader(const QString& roomName, const QString& teacher
   leave->setToolTip(QStringLiteral("离开教室"));
   connect(start_, &QPushButton::clicked, this, &ClassroomHeader::startClassClicked);
   connect(stop_, &QPushButton::clicked, this, &ClassroomHeader::stopClassClicked);
+  // 下课 takes 上课's place when the class starts: the second half of a double
+  // click on 上课 lands on it and must not stop the class it just started.
+  stop_->installEventFilter(this);
   connect(leave, &QPushButton::clicked, this, &ClassroomHeader::leaveClicked);
 
   teacherOnly_ = new QWidget(this);
@@ -109,4 +114,10 @@ void ClassroomHeader::addToolEntry(const QString& text, std::function<void()> ch
   toolEntries_.append(std::move(chosen));
   toolSelector_->addItem(text);
   toolSelector_->setCurrentIndex(-1);
+}
+
+bool ClassroomHeader::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == stop_ && event->type() == QEvent::MouseButtonDblClick)
+    return true;  // neither a press nor, with its release, a click
+  return QWidget::eventFilter(watched, event);
 }

@@ -32,6 +32,9 @@ signals:
   void stopClassClicked();
   void leaveClicked();
 
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
   void refresh();
 

@@ -56,10 +56,8 @@ QPushButton#btnHandUp, QPushButton#btnAttention {
 #classroomHeader QPushButton:disabled, #bulkButtons QPushButton:disabled,
 #ownControls QPushButton:disabled { color: #6b7178; }
 QPushButton#btnStartClass { background: #1a73e8; border-color: #1a73e8; }
-#classroomHeader QPushButton#announcementLabel { color: #fbbc04; background: transparent; border: none;
-  padding: 2px 4px; text-align: left; }
-#classroomHeader QPushButton#announcementLabel:hover { text-decoration: underline; }
-#classroomHeader QLabel#bulletinLabel { color: #9aa0a6; font-size: 13px; }
+#classroomHeader MarqueeLabel#announcementLabel { color: #fbbc04; }
+#classroomHeader MarqueeLabel#bulletinLabel { color: #9aa0a6; font-size: 13px; }
 QPushButton#btnStopClass { background: #c5221f; border-color: #c5221f; }
 QPushButton#btnLeave { background: transparent; border: none; font-size: 18px; padding: 2px 8px; }
 QPushButton#btnLeave:hover { background: #c5221f; }
@@ -95,6 +93,12 @@ QLabel#mainVideoName { color: #ffffff; background: rgba(0,0,0,120); padding: 2px
 #sideTabs QPushButton:checked { color: #1a73e8; border-bottom-color: #1a73e8; }
 QLabel#chatMuted { color: #c5221f; padding: 4px; }
 #bulkButtons { background: #2a2f36; border-radius: 4px; }
+#sidePanel QScrollBar:vertical { background: #f1f3f4; width: 8px; margin: 0; border: none; }
+#sidePanel QScrollBar::handle:vertical { background: #bdc1c6; border-radius: 4px; min-height: 30px; }
+#sidePanel QScrollBar::handle:vertical:hover { background: #9aa0a6; }
+#sidePanel QScrollBar::add-line:vertical, #sidePanel QScrollBar::sub-line:vertical { height: 0; }
+#sidePanel QScrollBar::add-page:vertical, #sidePanel QScrollBar::sub-page:vertical {
+  background: none; }
 )";
 
 constexpr int kSideWidth = 360;
@@ -147,7 +151,14 @@ void Classroom::buildWindow() {
   roster_ = new MemberRoster(*context_, body);
   videoPresenter_ = new VideoPresenter(
       *context_, bridge_->frames(),
-      VideoPresenter::Views{mainVideo, students, others, stage_->toolView()}, body);
+      VideoPresenter::Views{mainVideo, students, others, stage_->toolView(), stage_->mainView()},
+      body);
+  // A double click on the main video enlarges it to the stage, and there back.
+  connect(mainVideo, &MainVideoBox::enlargeRequested, videoPresenter_,
+          &VideoPresenter::toggleMainVideo);
+  connect(stage_, &ClassStage::shrinkRequested, videoPresenter_, &VideoPresenter::toggleMainVideo);
+  connect(videoPresenter_, &VideoPresenter::mainVideoEnlarged, stage_,
+          &ClassStage::setMainVideoEnlarged);
   classControl_ = new ClassControl(*context_, *header_, components_, body);
   for (VideoGroup* group : {students, others})
     connect(group, &VideoGroup::signalPlayWndOpr, mediaControl_, &MediaControl::playWnd_Opr);

@@ -11,7 +11,12 @@ SidePanel::SidePanel(QWidget* parent)
     : QWidget(parent),
       group_(new QButtonGroup(this)),
       pages_(new QStackedWidget(this)),
-      notice_(new QLabel(QStringLiteral("有新消息"), this)) {
+      notice_(new QLabel(QStringLiteral("有新消息"), this)),
+      dot_(new QLabel(this)) {
+  dot_->setObjectName(QStringLiteral("newMessageMark"));
+  dot_->setFixedSize(8, 8);
+  dot_->setStyleSheet(QStringLiteral("background: #e8453c; border-radius: 4px;"));
+  dot_->hide();
   setObjectName(QStringLiteral("sidePanel"));
   setAttribute(Qt::WA_StyledBackground);
   auto* tabs = new QWidget(this);
@@ -35,14 +40,33 @@ SidePanel::SidePanel(QWidget* parent)
 
 int SidePanel::currentTab() const { return pages_->currentIndex(); }
 
+void SidePanel::placeDot() {
+  auto* button = qobject_cast<QWidget*>(dot_->parent());
+  if (!button || button == this)
+    return;
+  // Just right of the title's end, at the height of its top.
+  const int text = button->fontMetrics().horizontalAdvance(
+      static_cast<QAbstractButton*>(button)->text());
+  const int x = qMin(button->width() - dot_->width() - 2, (button->width() + text) / 2 + 2);
+  dot_->move(x, qMax(2, (button->height() - button->fontMetrics().height()) / 2 - 2));
+}
+
+void SidePanel::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (marked_ >= 0)
+    placeDot();
+}
+
 void SidePanel::markNewMessage(int index) {
   QAbstractButton* button = group_->button(index);
   if (!button || index == pages_->currentIndex())
     return;
   marked_ = index;
-  button->setStyleSheet(QStringLiteral(
-      "QPushButton { background-image: url(:/res/room/msgArrived.png);"
-      " background-repeat: no-repeat; background-position: right top; }"));
+  // A small dot beside the title, not a picture over it.
+  dot_->setParent(button);
+  placeDot();
+  dot_->show();
+  dot_->raise();
   notice_->setText(QStringLiteral("%1有新消息").arg(button->text()));
   notice_->show();
 }
@@ -68,8 +92,7 @@ void SidePanel::setCurrentTab(int index) {
     pages_->setCurrentIndex(index);
   }
   if (marked_ == index) {
-    if (QAbstractButton* button = group_->button(index))
-      button->setStyleSheet(QString());
+    dot_->hide();
     marked_ = -1;
     notice_->hide();
   }

@@ -26,10 +26,16 @@ public:
   void markNewMessage(int index);
   bool hasNewMessageMark(int index) const;
 
+protected:
+  void resizeEvent(QResizeEvent* event) override;
+
 private:
   QButtonGroup* group_;
   QHBoxLayout* tabRow_;
   QStackedWidget* pages_;
   QLabel* notice_;
+  QLabel* dot_;
   int marked_ = -1;
+
+  void placeDot();
 };

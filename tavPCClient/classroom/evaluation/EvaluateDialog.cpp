@@ -1,5 +1,7 @@
 #include "EvaluateDialog.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QJsonArray>
@@ -53,13 +55,13 @@ EvaluateDialog::EvaluateDialog(const QString& teacherName, int uId, int uRole, i
   setWindowTitle(QStringLiteral("塔维网"));
   setStyleSheet(QString::fromUtf8(kStyle));
   installEventFilter(new WndDragFilter(this));
-  setFixedWidth(520);
 
   auto* title = new QLabel(QStringLiteral("评价"), this);
   title->setObjectName(QStringLiteral("evaluateTitle"));
   auto* teacher = new QLabel(QStringLiteral("上课讲师：") + teacherName, this);
   teacher->setObjectName(QStringLiteral("evaluateTeacher"));
   teacher->setTextFormat(Qt::PlainText);
+  teacher->setWordWrap(true);
   auto* anonymous = new QLabel(QStringLiteral("匿名评价"), this);
   anonymous->setObjectName(QStringLiteral("evaluateAnonymous"));
 
@@ -118,6 +120,12 @@ EvaluateDialog::EvaluateDialog(const QString& teacherName, int uId, int uRole, i
   layout->addWidget(comment_);
   layout->addWidget(counter_);
   layout->addLayout(buttons);
+  // As wide as the five captions need in the style they are drawn with, never narrower than
+  // the usual 520 px, so no caption is cut off whatever the font.
+  for (QAbstractButton* button : scores_->buttons())
+    button->ensurePolished();
+  const QMargins margins = layout->contentsMargins();
+  setFixedWidth(std::max(520, scoreRow->sizeHint().width() + margins.left() + margins.right()));
 
   slot_textChanged();
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -153,6 +154,13 @@ TEST(ClassControlTest, StartingTheClassOpensTheOwnMediaAndAsksTheNewcomersState)
 
   control.slot_start_class_ack(0);
   EXPECT_TRUE(rig.session.isClassStarter(kTeacher));
+  // The second half of a double click on 上课 lands on 下课, which took its
+  // place: it stops nothing. A click of its own asks first.
+  QSignalSpy stops(&header, &ClassroomHeader::stopClassClicked);
+  QTest::mouseDClick(button(header, "btnStopClass"), Qt::LeftButton);
+  EXPECT_TRUE(stops.isEmpty());
+  QTest::mouseClick(button(header, "btnStopClass"), Qt::LeftButton);
+  EXPECT_EQ(stops.size(), 1);
   EXPECT_EQ(rig.media.callsOf(media_cmd_open_media),
             (QVector<MediaCall>{{5, kTeacher, 1}, {5, kTeacher, 2}}));
   auto* teaching = control.findChild<QTimer*>(QStringLiteral("teachingTimer"));

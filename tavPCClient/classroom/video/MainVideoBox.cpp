@@ -19,6 +19,7 @@ MainVideoBox::MainVideoBox(QWidget* parent)
   name_->setObjectName(QStringLiteral("mainVideoName"));
   name_->setTextFormat(Qt::PlainText);  // names come from other users
   name_->setText(QStringLiteral("老师视频"));
+  connect(render_, &VideoRenderWidget::signal_DoubleClick, this, &MainVideoBox::enlargeRequested);
 }
 
 void MainVideoBox::setName(const QString& name) {

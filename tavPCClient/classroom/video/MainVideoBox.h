@@ -24,6 +24,10 @@ public:
   int heightForWidth(int width) const override { return width * 3 / 4; }
   QSize sizeHint() const override { return QSize(360, 270); }
 
+signals:
+  // A double click on the picture: the member wants it large, on the stage.
+  void enlargeRequested();
+
 protected:
   void resizeEvent(QResizeEvent* event) override;
 

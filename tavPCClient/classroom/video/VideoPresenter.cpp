@@ -3,6 +3,8 @@
 #include <QDebug>
 
 #include "ClassroomContext.h"
+#include "SharedAreaView.h"
+#include "BoardCanvas.h"
 #include "MainVideoBox.h"
 #include "PlayWnd.h"
 #include "RoomSession.h"
@@ -107,7 +109,7 @@ void VideoPresenter::refreshHover() {
 VideoRenderWidget* VideoPresenter::videoTarget(quint32 userId, int kind) const {
   if (kind == media_kind_video) {
     if (userId != 0 && userId == session_.mainVideoUser())
-      return views_.main->renderWidget();
+      return enlarged_ && views_.stageMain ? views_.stageMain : views_.main->renderWidget();
     for (VideoGroup* group : {views_.students, views_.others})
       if (PlayWnd* tile = group->tile(userId))
         return tile->renderWidget();
@@ -116,6 +118,24 @@ VideoRenderWidget* VideoPresenter::videoTarget(quint32 userId, int kind) const {
   if (kind == media_kind_screen && static_cast<qint64>(userId) == session_.room().screenSharerId)
     return views_.toolView;
   return nullptr;
+}
+
+void VideoPresenter::toggleMainVideo() {
+  if (!enlarged_) {
+    if (!session_.classInProgress())
+      return;
+    // The board writing over the own shared screen goes with its layout.
+    const SharedAreaView* area = context_.find<SharedAreaView>();
+    const BoardCanvas* board = context_.find<BoardCanvas>();
+    const bool ownShare = session_.room().screenSharerId == qint64(context_.ownUserId());
+    if (ownShare && board && board->hasShapes() && area && area->screenShareMode()) {
+      context_.dialogs().inform(QStringLiteral("板书状态下不能做此操作！"));
+      return;
+    }
+  }
+  enlarged_ = !enlarged_;
+  views_.main->renderWidget()->clear();
+  emit mainVideoEnlarged(enlarged_);
 }
 
 void VideoPresenter::slot_videoData_arrived() {

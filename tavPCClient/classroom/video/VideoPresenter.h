@@ -25,6 +25,7 @@ public:
     VideoGroup* students = nullptr;
     VideoGroup* others = nullptr;
     VideoRenderWidget* toolView = nullptr;  // the teaching-tool share on the stage
+    VideoRenderWidget* stageMain = nullptr;  // the main video enlarged on the stage
   };
 
   // frames: where the media library's frames wait; bytesPerPixel: the layout
@@ -33,8 +34,16 @@ public:
                  QObject* parent = nullptr);
 
   void setBytesPerPixel(int bytesPerPixel) { bytesPerPixel_ = bytesPerPixel; }
+  bool isMainVideoEnlarged() const { return enlarged_; }
+
+signals:
+  // The stage shows the main video large (or what it showed before).
+  void mainVideoEnlarged(bool enlarged);
 
 public slots:
+  // A double click on the main video: large on the stage, or back. Refused
+  // while the own screen share carries board writing (it would be lost).
+  void toggleMainVideo();
   // A frame waits in the queue.
   void slot_videoData_arrived();
   void slot_onVideoFrameArrived(int width, int height, uint8_t* pixels, quint32 userId, int kind);
@@ -53,4 +62,5 @@ private:
   VideoFrameQueue& frames_;
   Views views_;
   int bytesPerPixel_ = 3;
+  bool enlarged_ = false;
 };

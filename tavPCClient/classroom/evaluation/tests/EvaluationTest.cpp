@@ -38,6 +38,12 @@ TEST(EvaluateDialogTest, NoScoreNoRequestAndTheCommentLimit) {
   EXPECT_EQ(counter->text(), QStringLiteral("当前已输入0个字符，你还可以输入200个字符。"));
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("塔维网"));
   EXPECT_TRUE(dialog.windowFlags() & Qt::FramelessWindowHint);
+  // Every score caption fits its button.
+  for (const char* name : {"btnVeryLow", "btnSomeSatisfied", "btnVerySatisfied"}) {
+    auto* button = dialog.findChild<QPushButton*>(name);
+    ASSERT_TRUE(button);
+    EXPECT_GE(button->width(), button->sizeHint().width()) << name;
+  }
 
   // Without a score nothing leaves.
   takeToast();

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QSignalSpy>
 #include <vector>
 
+#include "BoardCanvas.h"
 #include "ClassroomRig.h"
 #include "MainVideoBox.h"
 #include "PlayWnd.h"
+#include "SharedAreaView.h"
 #include "VideoFrameQueue.h"
 #include "VideoGroup.h"
 #include "VideoRenderWidget.h"
@@ -27,8 +30,9 @@ struct VideoPresenterTest : ::testing::Test {
   VideoGroup students{rig.session.studentLineup()};
   VideoGroup others{rig.session.otherLineup()};
   VideoRenderWidget toolView;
+  VideoRenderWidget stageMain;
   VideoPresenter presenter{rig.context, frames,
-                           VideoPresenter::Views{&main, &students, &others, &toolView}};
+                           VideoPresenter::Views{&main, &students, &others, &toolView, &stageMain}};
 
   void SetUp() override {
     rig.add(kTeacher, "老师", "王老师");
@@ -123,3 +127,54 @@ TEST_F(VideoPresenterTest, HoverBarsForTeachersAndOnTheOwnTile) {
 }
 
 }  // namespace
+
+// Stand-ins for the board and the stage, as the guard on the main video sees them.
+struct Board : BoardCanvas {
+  void placeCanvas() override {}
+  void clearBoard() override {}
+  bool canvasShown() const override { return true; }
+  bool hasShapes() const override { return shapes; }
+  bool shapes = false;
+};
+struct Stage : SharedAreaView {
+  QWidget* sharedArea() const override { return nullptr; }
+  QRect pictureRect() const override { return {}; }
+  QPixmap shownPixmap() const override { return {}; }
+  bool screenShareMode() const override { return screen; }
+  bool screen = false;
+};
+
+TEST_F(VideoPresenterTest, TheMainVideoGoesLargeOnTheStageAndBackUnlessBoardWritingWouldGo) {
+  Board board;
+  Stage stage;
+  rig.context.provide<BoardCanvas>(&board);
+  rig.context.provide<SharedAreaView>(&stage);
+  rig.session.mediaOpened(kTeacher, media_kind_video);
+  rig.session.classStarted(kTeacher);
+  QSignalSpy enlarged(&presenter, &VideoPresenter::mainVideoEnlarged);
+  std::vector<uint8_t> pixels(4 * 3 * 3, 200);
+  presenter.toggleMainVideo();
+  ASSERT_EQ(enlarged.size(), 1);
+  EXPECT_TRUE(enlarged.last().at(0).toBool());
+  deliver(kTeacher, media_kind_video, pixels);
+  EXPECT_EQ(stageMain.heldFrame().size(), QSize(4, 3));
+  EXPECT_TRUE(main.renderWidget()->heldFrame().isNull());
+  presenter.toggleMainVideo();
+  EXPECT_FALSE(enlarged.last().at(0).toBool());
+  deliver(kTeacher, media_kind_video, pixels);
+  EXPECT_EQ(main.renderWidget()->heldFrame().size(), QSize(4, 3));
+
+  // Sharing the own screen with strokes on it: refused, with the box.
+  rig.session.setScreenSharer(kTeacher);
+  board.shapes = true;
+  stage.screen = true;
+  presenter.toggleMainVideo();
+  EXPECT_EQ(enlarged.size(), 2);
+  EXPECT_EQ(rig.dialogs.informed, QStringList({"板书状态下不能做此操作！"}));
+  // Without strokes it goes.
+  board.shapes = false;
+  presenter.toggleMainVideo();
+  EXPECT_EQ(enlarged.size(), 3);
+  rig.context.withdraw<BoardCanvas>(&board);
+  rig.context.withdraw<SharedAreaView>(&stage);
+}
