@@ -18,7 +18,7 @@ namespace {
 // Stand-ins for the client, copies of the test helper in install folders of
 // their own, found by the program file they run.
 class EndProcessesTest : public ::testing::Test {
- protected:
+protected:
   void TearDown() override {
     for (pid_t pid : children) {
       kill(pid, SIGKILL);
@@ -112,7 +112,7 @@ TEST_F(EndProcessesTest, OneThatDoesNotQuitIsKilledAfterTheGraceAndAReplacedFile
 }
 
 class StartDetachedTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     makeDirs(tmp / "bin");
     // Writes its arguments after the first, one per line, into the file named

@@ -84,7 +84,8 @@ void ClassStage::showSharer() {
   if (!session_.classInProgress() || enlarged_)
     return;
   const qint64 sharer = session_.room().screenSharerId;
-  const bool shared = sharer > 0 && session_.isOn(static_cast<quint32>(sharer), RoomSession::kScreen);
+  const bool shared =
+      sharer > 0 && session_.isOn(static_cast<quint32>(sharer), RoomSession::kScreen);
   pages_->setCurrentWidget(shared ? static_cast<QWidget*>(toolView_) : pictureArea_);
 }
 

@@ -38,15 +38,17 @@ SidePanel::SidePanel(QWidget* parent)
   connect(group_, &QButtonGroup::idClicked, this, &SidePanel::setCurrentTab);
 }
 
-int SidePanel::currentTab() const { return pages_->currentIndex(); }
+int SidePanel::currentTab() const {
+  return pages_->currentIndex();
+}
 
 void SidePanel::placeDot() {
   auto* button = qobject_cast<QWidget*>(dot_->parent());
   if (!button || button == this)
     return;
   // Just right of the title's end, at the height of its top.
-  const int text = button->fontMetrics().horizontalAdvance(
-      static_cast<QAbstractButton*>(button)->text());
+  const int text =
+      button->fontMetrics().horizontalAdvance(static_cast<QAbstractButton*>(button)->text());
   const int x = qMin(button->width() - dot_->width() - 2, (button->width() + text) / 2 + 2);
   dot_->move(x, qMax(2, (button->height() - button->fontMetrics().height()) / 2 - 2));
 }
@@ -71,7 +73,9 @@ void SidePanel::markNewMessage(int index) {
   notice_->show();
 }
 
-bool SidePanel::hasNewMessageMark(int index) const { return marked_ == index; }
+bool SidePanel::hasNewMessageMark(int index) const {
+  return marked_ == index;
+}
 
 int SidePanel::addTab(const QString& title, QWidget* page, const QString& objectName) {
   auto* button = new QPushButton(title, this);

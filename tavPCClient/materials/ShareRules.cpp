@@ -10,12 +10,17 @@
 namespace share {
 
 QStringList templatePaths() {
-  return {QStringLiteral("./wbtemplete/whitepaper.png"),  QStringLiteral("./wbtemplete/charactergrid.png"),
-          QStringLiteral("./wbtemplete/pinyin.png"),      QStringLiteral("./wbtemplete/stationery.png"),
-          QStringLiteral("./wbtemplete/english.png"),     QStringLiteral("./wbtemplete/footsteps.png")};
+  return {QStringLiteral("./wbtemplete/whitepaper.png"),
+          QStringLiteral("./wbtemplete/charactergrid.png"),
+          QStringLiteral("./wbtemplete/pinyin.png"),
+          QStringLiteral("./wbtemplete/stationery.png"),
+          QStringLiteral("./wbtemplete/english.png"),
+          QStringLiteral("./wbtemplete/footsteps.png")};
 }
 
-QString blankBoardPath() { return templatePaths().first(); }
+QString blankBoardPath() {
+  return templatePaths().first();
+}
 
 QSize sharedSize(const QSize& source) {
   if (source.width() <= kMaxWidth && source.height() <= kMaxHeight)

@@ -176,8 +176,8 @@ void SharedArea::sharePicture(const QString& sourcePath) {
     return;
   }
   if (share::tooLargeToShare(sourcePath)) {
-    context_.dialogs().inform(QStringLiteral("图片尺寸过大（最大%1×%1像素），无法共享！")
-                                  .arg(share::kMaxSourceSide));
+    context_.dialogs().inform(
+        QStringLiteral("图片尺寸过大（最大%1×%1像素），无法共享！").arg(share::kMaxSourceSide));
     return;
   }
   // Frames stay away from the window while the picture is prepared.

@@ -6,10 +6,10 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <QPalette>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <memory>
 
 #include "DataFolder.h"

@@ -7,7 +7,7 @@
 class QApplication;
 
 class ClientStartup {
- public:
+public:
   // The whole program: returns the process exit code.
   static int run(int argc, char** argv);
 

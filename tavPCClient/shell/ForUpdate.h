@@ -8,7 +8,7 @@
 class ForUpdate : public QThread {
   Q_OBJECT
 
- public:
+public:
   // How long a running updater asked to quit may take before it is killed.
   static constexpr int kUpdaterQuitMs = 2000;
 
@@ -17,10 +17,10 @@ class ForUpdate : public QThread {
   // Works on the given folders (an empty localAppData skips the stale-download cleanup).
   ForUpdate(const QString& appDir, const QString& localAppData, QObject* parent = nullptr);
 
- protected:
+protected:
   void run() override;
 
- private:
+private:
   QString appDir_;
   QString localAppData_;
 };

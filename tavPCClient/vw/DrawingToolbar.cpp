@@ -174,9 +174,8 @@ DrawingToolbar::DrawingToolbar(VWPaintWidget* canvas, VWClassroomLink* classroom
   connect(brush, &QAbstractButton::clicked, this, [this] {
     // The member's own 清空 clears everybody's board, and nothing brings it
     // back: asked first (a clear for a new picture or page is not).
-    if (!classroom_ ||
-        classroom_->confirm(
-            QStringLiteral("清空后所有人的白板内容都将被擦除且无法恢复，确定要清空吗？")))
+    if (!classroom_ || classroom_->confirm(QStringLiteral(
+                           "清空后所有人的白板内容都将被擦除且无法恢复，确定要清空吗？")))
       btnBrush_clicked();
   });
 

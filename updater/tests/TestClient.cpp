@@ -9,7 +9,9 @@
 
 namespace {
 volatile sig_atomic_t asked = 0;
-void onQuit(int) { asked = 1; }
+void onQuit(int) {
+  asked = 1;
+}
 
 void say(const char* what) {
   if (const char* log = std::getenv("TAV_TEST_CLIENT_LOG")) {

@@ -35,7 +35,7 @@ uint32_t tickMs();
 // folder); Windows: a named mutex. The guard is released when the object dies
 // or the process ends, however it ends.
 class SingleInstance {
- public:
+public:
   explicit SingleInstance(const std::string& name);
   ~SingleInstance();
   SingleInstance(const SingleInstance&) = delete;
@@ -45,7 +45,7 @@ class SingleInstance {
   // or (POSIX) by another live SingleInstance object in this one.
   bool alreadyRunning() const { return alreadyRunning_; }
 
- private:
+private:
   bool alreadyRunning_ = false;
 #ifdef _WIN32
   void* handle_ = nullptr;

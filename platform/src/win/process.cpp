@@ -13,7 +13,7 @@ std::wstring programOf(HANDLE process) {
   wchar_t path[MAX_PATH * 4];
   DWORD size = sizeof path / sizeof path[0];
   return QueryFullProcessImageNameW(process, 0, path, &size) ? std::wstring(path, size)
-                                                            : std::wstring();
+                                                             : std::wstring();
 }
 
 std::wstring fullPath(const std::wstring& path) {
@@ -67,8 +67,9 @@ std::optional<std::vector<int>> endProcessesOf(const std::string& exePath, int g
        more = Process32NextW(snapshot, &entry)) {
     if (entry.th32ProcessID == self)
       continue;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE,
-                                 FALSE, entry.th32ProcessID);
+    HANDLE process =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                    entry.th32ProcessID);
     if (!process)
       continue;
     if (_wcsicmp(programOf(process).c_str(), program.c_str()) != 0 || !sameUser(process)) {

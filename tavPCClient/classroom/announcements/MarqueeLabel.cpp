@@ -27,15 +27,21 @@ void MarqueeLabel::setClickable(bool clickable) {
   setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }
 
-int MarqueeLabel::textWidth() const { return fontMetrics().horizontalAdvance(text_); }
+int MarqueeLabel::textWidth() const {
+  return fontMetrics().horizontalAdvance(text_);
+}
 
-bool MarqueeLabel::running() const { return textWidth() > width(); }
+bool MarqueeLabel::running() const {
+  return textWidth() > width();
+}
 
 QSize MarqueeLabel::sizeHint() const {
   return QSize(textWidth() + 4, fontMetrics().height() + 4);
 }
 
-QSize MarqueeLabel::minimumSizeHint() const { return QSize(40, fontMetrics().height() + 4); }
+QSize MarqueeLabel::minimumSizeHint() const {
+  return QSize(40, fontMetrics().height() + 4);
+}
 
 void MarqueeLabel::restart() {
   offset_ = 0;

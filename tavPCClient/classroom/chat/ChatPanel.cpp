@@ -328,7 +328,8 @@ void ChatPanel::btnSendPicture_clicked() {
   if (chosen.isEmpty())
     return;
   if (chat::tooLargePicture(chat::declaredPictureSize(chosen))) {
-    context_.toast(QStringLiteral("图片尺寸过大（最大%1×%1像素），无法发送！").arg(chat::kMaxPictureSide));
+    context_.toast(
+        QStringLiteral("图片尺寸过大（最大%1×%1像素），无法发送！").arg(chat::kMaxPictureSide));
     return;
   }
   const QString folder = chat::userFolder(context_.roomId(), ownUserId_, identity_.dataFolder);

@@ -2,12 +2,12 @@
 
 #include <QDebug>
 
-#include "ClassroomContext.h"
-#include "SharedAreaView.h"
 #include "BoardCanvas.h"
+#include "ClassroomContext.h"
 #include "MainVideoBox.h"
 #include "PlayWnd.h"
 #include "RoomSession.h"
+#include "SharedAreaView.h"
 #include "VideoFrameQueue.h"
 #include "VideoGroup.h"
 #include "VideoLineup.h"

@@ -24,7 +24,7 @@ public:
     MainVideoBox* main = nullptr;
     VideoGroup* students = nullptr;
     VideoGroup* others = nullptr;
-    VideoRenderWidget* toolView = nullptr;  // the teaching-tool share on the stage
+    VideoRenderWidget* toolView = nullptr;   // the teaching-tool share on the stage
     VideoRenderWidget* stageMain = nullptr;  // the main video enlarged on the stage
   };
 

@@ -27,7 +27,7 @@ QByteArray contents(const QString& path) {
 }  // namespace
 
 class ForUpdateTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     appDir_ = dir_.path() + "/app";

@@ -42,10 +42,10 @@ Whiteboard::Whiteboard(ClassroomContext& context, SharedAreaView& area, QObject*
 
   annotation_ = new AnnotationControl(context_, *this, this);
 
-  context_.handleRoomMessages({ANNO_POINT, ANNO_START, ANNO_STOP, ANNO_TOOL, ANNO_COLOR,
-                               ANNO_WIDTH, ANNO_APPLY, ANNO_APPLY_REPLY, ANNO_SYNC_REQUEST,
-                               ANNO_SHAPE, ANNO_PEN},
-                              this, [this](const QJsonObject& msg) { slot_AnnoMsgArrived(msg); });
+  context_.handleRoomMessages(
+      {ANNO_POINT, ANNO_START, ANNO_STOP, ANNO_TOOL, ANNO_COLOR, ANNO_WIDTH, ANNO_APPLY,
+       ANNO_APPLY_REPLY, ANNO_SYNC_REQUEST, ANNO_SHAPE, ANNO_PEN},
+      this, [this](const QJsonObject& msg) { slot_AnnoMsgArrived(msg); });
   connect(this, &Whiteboard::signal_get_tag_data, this, &Whiteboard::slot_get_tag_data);
 
   context_.provide<BoardSync>(this);
@@ -269,8 +269,7 @@ void Whiteboard::answerSync(quint32 requester) {
     sendRoomJson(shapeMessage(vw::toShapeObject(*current)), target);
   sendRoomJson(penMessage(), target);
   qDebug().noquote() << "board sent to" << requester << ":" << canvas->shapeList().size()
-                     << "shapes, digest"
-                     << vw::VWShapeDigest::digest(canvas->shapeList());
+                     << "shapes, digest" << vw::VWShapeDigest::digest(canvas->shapeList());
 }
 
 // ---- the drawing layer for the media library and the recorder ----
@@ -313,8 +312,8 @@ void Whiteboard::slot_get_tag_data(VWTagData* request) {
       canvas_->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
   request->width = shown.width();
   request->height = shown.height();
-  request->pixels = QByteArray(reinterpret_cast<const char*>(shown.constBits()),
-                               int(shown.sizeInBytes()));
+  request->pixels =
+      QByteArray(reinterpret_cast<const char*>(shown.constBits()), int(shown.sizeInBytes()));
   qDebug() << "00034";
 }
 

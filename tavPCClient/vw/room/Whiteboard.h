@@ -5,11 +5,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QJsonObject>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
-#include <QImage>
 #include <QTimer>
 #include <cstdint>
 
@@ -76,8 +76,7 @@ public:
   // The media library's request for the drawing layer (any thread): the
   // layer at 1920x1080 as last kept, copied into data when it fits capacity;
   // len stays 0 when nothing is drawn. Kept only while the own screen is shared.
-  void fillMarkBitmap(uint8_t* data, unsigned capacity, int& width, int& height,
-                      int& len) override;
+  void fillMarkBitmap(uint8_t* data, unsigned capacity, int& width, int& height, int& len) override;
 
   // BoardSync: the own board is cleared and the starter's comes instead; live
   // strokes wait until it is complete (or kAwaitBoardMs passed).

@@ -59,7 +59,8 @@ TEST_F(WhiteboardE2E, EveryMemberEndsWithTheTeachersBoardAndTheRightTravels) {
   ASSERT_TRUE(waitUntil([&] { return RoomContext::current().classInProgress; }));
 
   auto student = join(kStudent);
-  ASSERT_TRUE(waitUntil([&] { return student->connected() && student->session().classInProgress(); }));
+  ASSERT_TRUE(
+      waitUntil([&] { return student->connected() && student->session().classInProgress(); }));
   // The student learns who runs the class, asks for the board and hears there is none.
   ASSERT_TRUE(waitUntil([&] { return student->session().isClassStarter(kTeacher); }));
 
@@ -74,8 +75,10 @@ TEST_F(WhiteboardE2E, EveryMemberEndsWithTheTeachersBoardAndTheRightTravels) {
 
   // Every tool, a colour and a width, undo and clear, with the mouse.
   const QSize size = canvas()->size();
-  auto at = [&](double x, double y) { return QPoint(int(size.width() * x), int(size.height() * y)); };
-  drag(canvas(), at(0.1, 0.1), at(0.4, 0.3));              // pen, red, 2
+  auto at = [&](double x, double y) {
+    return QPoint(int(size.width() * x), int(size.height() * y));
+  };
+  drag(canvas(), at(0.1, 0.1), at(0.4, 0.3));  // pen, red, 2
   tool("btnLine");
   drag(canvas(), at(0.2, 0.6), at(0.7, 0.5));
   tool("btnGreen");
@@ -91,7 +94,7 @@ TEST_F(WhiteboardE2E, EveryMemberEndsWithTheTeachersBoardAndTheRightTravels) {
   drag(canvas(), at(0.15, 0.15), at(0.35, 0.25));
   tool("btnPen");
   drag(canvas(), at(0.05, 0.9), at(0.3, 0.95));
-  tool("btnRevoke");                                         // the last stroke goes again
+  tool("btnRevoke");  // the last stroke goes again
   ASSERT_EQ(canvas()->shapeList().size(), 6);
   ASSERT_TRUE(waitUntil([&] { return student->digest() == teacherDigest(); }))
       << vw::VWShapeDigest::canonicalText(canvas()->shapeList()).toStdString() << "---\n"
@@ -152,7 +155,8 @@ TEST_F(WhiteboardE2E, EveryMemberEndsWithTheTeachersBoardAndTheRightTravels) {
   EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("老师收回了您的板书权限！"));
   EXPECT_EQ(request->text(), QStringLiteral("申请板书"));
   EXPECT_FALSE(student->whiteboard().ownsAnnotation());
-  ASSERT_TRUE(waitUntil([&] { return RoomContext::current().annotatingId == kTeacher && toolbar->isVisible(); }));
+  ASSERT_TRUE(waitUntil(
+      [&] { return RoomContext::current().annotatingId == kTeacher && toolbar->isVisible(); }));
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 #include <QString>
 #include <QThread>
 #include <functional>
-#include <vector>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "updater/UpdateLog.h"
 

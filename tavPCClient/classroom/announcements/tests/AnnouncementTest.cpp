@@ -18,8 +18,8 @@
 #include "AnnouncementBar.h"
 #include "ClassAnnouncementDialog.h"
 #include "ClassroomRig.h"
-#include "MarqueeLabel.h"
 #include "HttpRequest.h"
+#include "MarqueeLabel.h"
 #include "Prompt.h"
 #include "TestSupport.h"
 
