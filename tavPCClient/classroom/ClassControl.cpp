@@ -54,7 +54,29 @@ void ClassControl::btnStartClass_clicked() {
     header_.setStartEnabled(true);
 }
 
+void ClassControl::mediaReconnected(int ownKinds) {
+  reopenKinds_ |= ownKinds;
+  awaitingClassState_ = true;
+}
+
+void ClassControl::reopenOwnMedia() {
+  const quint32 own = context_.ownUserId();
+  const int kinds = reopenKinds_;
+  reopenKinds_ = 0;
+  for (int kind : {media_kind_video, media_kind_audio})
+    if (kinds & kind)
+      media_.openMedia(own, kind);
+}
+
 void ClassControl::slot_start_class_ack(int result) {
+  if (restarting_) {
+    // The class goes on where it was: the service's record and the reports already run.
+    restarting_ = false;
+    if (result == 0)
+      session_.classStarted(context_.ownUserId());
+    reopenOwnMedia();
+    return;
+  }
   if (result != 0) {
     header_.setStartEnabled(true);
     return;
@@ -88,6 +110,16 @@ void ClassControl::slot_ss_start_class(quint32 userId) {
 }
 
 void ClassControl::slot_get_class_state_ack(int state) {
+  if (awaitingClassState_) {
+    awaitingClassState_ = false;
+    const quint32 own = context_.ownUserId();
+    if (state != 1 && session_.classInProgress() && session_.isClassStarter(own) &&
+        floor_.startClass() == 0) {
+      restarting_ = true;  // the own media follow the answer
+      return;
+    }
+    reopenOwnMedia();
+  }
   if (state != 1)
     return;
   // Entering a running class: it shows at once; who runs it is asked next.

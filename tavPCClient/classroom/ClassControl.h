@@ -28,6 +28,10 @@ public:
 
   // The teaching reports go through heartbeat (made when the media starts).
   void setHeartbeat(HeartbeatInRoom* heartbeat);
+  // The media server is back after it was lost; ownKinds were open before. The
+  // class state it reports next decides: a class this member started and the
+  // server forgot is started again, then the own media open as they were.
+  void mediaReconnected(int ownKinds);
 
 public slots:
   void btnStartClass_clicked();
@@ -51,6 +55,13 @@ private:
   RoomSession& session_;
   ClassroomHeader& header_;
   const QList<ClassroomComponent*>& components_;
+  void reopenOwnMedia();
+
   HeartbeatInRoom* heartbeat_ = nullptr;
   QTimer* teachingTimer_;
+  // After a reconnection: the own kinds to open again, and whether the class is
+  // being started again (its service record and reports go on as they were).
+  int reopenKinds_ = 0;
+  bool awaitingClassState_ = false;
+  bool restarting_ = false;
 };

@@ -12,6 +12,7 @@
 #include "MediaEventBridge.h"
 #include "QNMessageBox.h"
 #include "RoomChannelClient.h"
+#include "RoomCredentialRenewal.h"
 #include "RoomDispatch.h"
 #include "RoomMessenger.h"
 #include "RoomPeerPath.h"
@@ -42,6 +43,20 @@ Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
   dispatch_->handle({MSG_ROOM_TYPE}, this,
                     [this](const QJsonObject& msg) { onRoomTypeMessage(msg); });
 
+  renewal_ = new RoomCredentialRenewal(entry_.roomId, entry_.ownUserId, this);
+  connect(renewal_, &RoomCredentialRenewal::renewed, this, &Classroom::onCredentialRenewed);
+  connect(renewal_, &RoomCredentialRenewal::unreachable, this, &Classroom::onRenewalUnreachable);
+  connect(renewal_, &RoomCredentialRenewal::refused, this, [this](QString why, bool removed) {
+    leaveBecause(removed || why.isEmpty() ? (removed ? QStringLiteral("您已被老师请出教室！")
+                                                     : QStringLiteral("无法进入教室，请重新进入！"))
+                                          : why,
+                 false);
+  });
+  mediaRetry_ = new QTimer(this);
+  mediaRetry_->setObjectName(QStringLiteral("mediaRetryTimer"));
+  mediaRetry_->setSingleShot(true);
+  connect(mediaRetry_, &QTimer::timeout, renewal_, &RoomCredentialRenewal::renew);
+
   buildWindow();
   connectMediaEvents();
   QTimer::singleShot(0, this, &Classroom::initUserList);
@@ -53,6 +68,13 @@ Classroom::~Classroom() {
 
 bool Classroom::mcuConnected() const {
   return context_->mcuConnected();
+}
+
+void Classroom::leaveWithoutAsking() {
+  if (leaving_)
+    return;
+  leaving_ = true;
+  close();
 }
 
 void Classroom::closeEvent(QCloseEvent* event) {
@@ -85,22 +107,11 @@ void Classroom::releaseEverything() {
   // The device check asks the library; it must be done before the library goes.
   if (deviceCheck_)
     deviceCheck_->wait();
-  // Frames go back to the library before it goes: first stop the delivery.
-  if (media_)
-    media_->media_ctrl(media_cmd_video_off, nullptr);
-  bridge_->frames().clear();
-  messenger_->setPeerPath(nullptr);
-  context_->setMcuConnected(false);
-  if (media_) {
-    context_->setMedia(nullptr);
-    Libpavo* media = media_;
-    media_ = nullptr;
-    Libpavo::destory(media);  // no callback follows once it returns
-    bridge_->setLibrary(nullptr);
-  }
+  if (mediaRetry_)
+    mediaRetry_->stop();
+  dropMedia();
   // Nothing asks for the drawing layer any more.
   bridge_->setMarkLayerSource(nullptr);
-  peerPath_.reset();
   messenger_->setRoomChannel(nullptr);
   if (channel_)
     channel_->disconnectClient();

@@ -10,6 +10,7 @@
 // feature of its own.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -32,6 +33,7 @@ class MediaEventBridge;
 class MemberRoster;
 class QTimer;
 class RoomChannelClient;
+class RoomCredentialRenewal;
 class RoomDispatch;
 class RoomMessenger;
 class RoomPeerPath;
@@ -46,9 +48,13 @@ class Classroom : public QWidget {
 
 public:
   static constexpr int kHeartbeatMs = 30000;
-  // How long a lost media server waits for a removal to say why before it
-  // is taken for a weak network.
+  // A lost media server is connected to again: the first attempt waits this
+  // long (so a removal's own word, which comes a moment later, says why it was
+  // lost), each further one twice as long up to kMediaRetryMaxMs, and after
+  // kMediaGiveUpMs without the server the member is told the network is weak.
   static constexpr int kReasonGraceMs = 1500;
+  static constexpr int kMediaRetryMaxMs = 3000;
+  static constexpr int kMediaGiveUpMs = 120000;
 
   explicit Classroom(const ClassroomEntry& entry, QWidget* parent = nullptr);
   ~Classroom() override;
@@ -60,6 +66,8 @@ public:
   // Where the member goes back to when it leaves (the lobby): why it was sent
   // away is said there.
   void setReturnWindow(QWidget* window) { returnWindow_ = window; }
+  // Closes without asking (the login it ran under is gone).
+  void leaveWithoutAsking();
 
 public slots:
   void initUserList();
@@ -90,6 +98,14 @@ private:
   void fireStartRequests();
   void onRoomTypeMessage(const QJsonObject& msg);
   void showNetworkWeakAndClose();
+  // The media library: made (with the current room credential) and attached to
+  // the parts, or detached and destroyed.
+  void createMedia();
+  void dropMedia();
+  void scheduleMediaReconnect();
+  // A fresh room credential for whichever connection waits for one.
+  void onCredentialRenewed(const QString& credential);
+  void onRenewalUnreachable();
   // Closes because the room sent the member away, saying why (a toast or a box).
   void leaveBecause(const QString& why, bool asBox);
   void releaseEverything();
@@ -115,6 +131,16 @@ private:
   HeartbeatInRoom* heartbeat_ = nullptr;
   QTimer* presenceTimer_ = nullptr;
   QPointer<CheckSelfDevice> deviceCheck_;
+  // Lost connections: the renewal of the room credential they share, and the
+  // media server's reconnection.
+  RoomCredentialRenewal* renewal_ = nullptr;
+  QTimer* mediaRetry_ = nullptr;
+  QElapsedTimer mediaLostClock_;
+  bool reconnectingMedia_ = false;
+  int mediaAttempts_ = 0;
+  int reopenKinds_ = 0;
+  bool channelAwaitsCredential_ = false;
+  bool channelCredentialFresh_ = false;
 
   // The parts, all in the body: declared last, so it goes first, before the
   // window's own children they reach (session, messenger, dispatch, context).

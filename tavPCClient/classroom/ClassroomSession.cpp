@@ -22,6 +22,7 @@
 #include "Prompt.h"
 #include "QNMessageBox.h"
 #include "RoomChannelClient.h"
+#include "RoomCredentialRenewal.h"
 #include "RoomMessage.h"
 #include "RoomMessenger.h"
 #include "RoomPeerPath.h"
@@ -98,26 +99,9 @@ void Classroom::onGetUserList(QJsonObject answer) {
 void Classroom::initMedia() {
   if (leaving_ || media_)
     return;
-  const QByteArray mcu = entry_.mcuAddress.toLatin1();
-  // The MCU opens the room and lets the login in only for the service's room credential.
-  const QByteArray credential = entry_.credential.toLatin1();
-  media_ = Libpavo::create(
-      bridge_, entry_.ownUserId, entry_.roomId, mcu.constData(), entry_.mcuPort,
-      static_cast<user_role_t>(RoomContext::mediaRole(room_.ownRole)), credential.constData());
-  if (media_) {
-    bridge_->setLibrary(media_);
-    context_->setMedia(media_);
-    // Pictures in the layout that is painted as it is: one conversion per frame, in the library.
-    const bool painted =
-        media_->media_ctrl(media_cmd_frame_format,
-                           reinterpret_cast<void*>(intptr_t{pavo_frame_rgb32})) == 0;
-    videoPresenter_->setBytesPerPixel(painted ? 4 : 3);
-    applySavedDevices();
-    peerPath_ = std::make_unique<RoomPeerPathOver<Libpavo>>(media_);
-    messenger_->setPeerPath(peerPath_.get());
-  } else {
+  createMedia();
+  if (!media_)
     qWarning() << "Classroom::initMedia: the media library did not start";
-  }
 
   createRoomChannel();
   fireStartRequests();
@@ -135,6 +119,46 @@ void Classroom::initMedia() {
   connect(check, &CheckSelfDevice::VideoDeviceStatus, this, &Classroom::initSelfVideoDeviceStatus);
   connect(check, &CheckSelfDevice::AudioDeviceStatus, this, &Classroom::initSelfAudioDeviceStatus);
   check->start(QThread::InheritPriority);
+}
+
+void Classroom::createMedia() {
+  const QByteArray mcu = entry_.mcuAddress.toLatin1();
+  // The MCU opens the room and lets the login in only for the service's room credential.
+  const QByteArray credential = entry_.credential.toLatin1();
+  media_ = Libpavo::create(
+      bridge_, entry_.ownUserId, entry_.roomId, mcu.constData(), entry_.mcuPort,
+      static_cast<user_role_t>(RoomContext::mediaRole(room_.ownRole)), credential.constData());
+  if (!media_)
+    return;
+  bridge_->setLibrary(media_);
+  context_->setMedia(media_);
+  // Pictures in the layout that is painted as it is: one conversion per frame, in the library.
+  const bool painted = media_->media_ctrl(media_cmd_frame_format,
+                                          reinterpret_cast<void*>(intptr_t{pavo_frame_rgb32})) == 0;
+  videoPresenter_->setBytesPerPixel(painted ? 4 : 3);
+  applySavedDevices();
+  peerPath_ = std::make_unique<RoomPeerPathOver<Libpavo>>(media_);
+  messenger_->setPeerPath(peerPath_.get());
+}
+
+void Classroom::dropMedia() {
+  // The device check asks the library; it must be done before the library goes.
+  if (deviceCheck_)
+    deviceCheck_->wait();
+  // Frames go back to the library before it goes: first stop the delivery.
+  if (media_)
+    media_->media_ctrl(media_cmd_video_off, nullptr);
+  bridge_->frames().clear();
+  messenger_->setPeerPath(nullptr);
+  context_->setMcuConnected(false);
+  if (media_) {
+    context_->setMedia(nullptr);
+    Libpavo* media = media_;
+    media_ = nullptr;
+    Libpavo::destory(media);  // no callback follows once it returns
+    bridge_->setLibrary(nullptr);
+  }
+  peerPath_.reset();
 }
 
 void Classroom::applySavedDevices() {
@@ -207,38 +231,108 @@ void Classroom::fireStartRequests() {
 
 // Connections.
 void Classroom::slot_connect2MCU_state(int state) {
-  if (state != 1)
-    return;
+  if (state != 1 || !media_)
+    return;  // a failed attempt is followed by the loss of the connection
   context_->setMcuConnected(true);
+  if (reconnectingMedia_) {
+    reconnectingMedia_ = false;
+    mediaAttempts_ = 0;
+    mediaLostClock_.invalidate();
+    classControl_->mediaReconnected(reopenKinds_);
+    reopenKinds_ = 0;
+    qInfo() << "Classroom: the media server is back";
+    context_->toast(QStringLiteral("已重新连接教室"));
+  }
   // Whether a class runs is asked at once, so a member entering one sees it.
-  if (media_)
-    media_->get_class_state();
+  media_->get_class_state();
 }
 
 void Classroom::slot_disconnect_from_mcu() {
   context_->setMcuConnected(false);
   if (LoginInfo::current().loggedInElsewhere || leaving_)
     return;
-  // A removal ends the media server's session too; the removal's own word
-  // (the room message or the room channel's refusal) comes a moment later
-  // and says why better than a weak network does.
-  QTimer::singleShot(kReasonGraceMs, this, [this] {
-    if (!leaving_ && !LoginInfo::current().loggedInElsewhere)
-      showNetworkWeakAndClose();
-  });
+  // Told again while a new connection is on its way: nothing more to do.
+  if (!media_ && reconnectingMedia_ && (mediaRetry_->isActive() || renewal_->busy()))
+    return;
+  // The server is gone with everything it carried; the class goes on here while
+  // a new connection is made, and what was the member's own opens again then.
+  dropMedia();
+  reopenKinds_ |= session_->mediaLost();
+  if (!reconnectingMedia_) {
+    reconnectingMedia_ = true;
+    mediaLostClock_.start();
+    qInfo() << "Classroom: the media server is lost, connecting again";
+    context_->toast(QStringLiteral("与教室的连接已断开，正在重新连接…"));
+  }
+  scheduleMediaReconnect();
+}
+
+void Classroom::scheduleMediaReconnect() {
+  if (leaving_)
+    return;
+  if (mediaLostClock_.isValid() && mediaLostClock_.elapsed() > kMediaGiveUpMs) {
+    showNetworkWeakAndClose();
+    return;
+  }
+  // A removal ends the media server's session too; its own word (the room
+  // message, or the service refusing the room) comes within the first pause.
+  const int delay = qMin(kReasonGraceMs << qMin(mediaAttempts_, 4), kMediaRetryMaxMs);
+  ++mediaAttempts_;
+  mediaRetry_->start(delay);
+}
+
+void Classroom::onCredentialRenewed(const QString& credential) {
+  if (leaving_)
+    return;
+  entry_.credential = credential;
+  if (channel_)
+    channel_->setCredential(credential);
+  if (reconnectingMedia_ && !media_ && !mediaRetry_->isActive()) {
+    createMedia();
+    if (!media_)
+      scheduleMediaReconnect();
+  }
+  if (channelAwaitsCredential_) {
+    channelAwaitsCredential_ = false;
+    channelCredentialFresh_ = true;
+    createRoomChannel();
+  }
+}
+
+void Classroom::onRenewalUnreachable() {
+  if (leaving_)
+    return;
+  if (reconnectingMedia_ && !media_ && !mediaRetry_->isActive())
+    scheduleMediaReconnect();
+  if (channelAwaitsCredential_) {
+    // The service is away too: the channel tries its old credential again meanwhile.
+    channelAwaitsCredential_ = false;
+    __disconect_from_msg();
+  }
 }
 
 void Classroom::__connect2msgs_state(int state) {
   const bool wasUp = context_->roomChannelUp() || roomChannelWasUp_;
   context_->setRoomChannelUp(state == 1);
-  if (state == 1)
+  if (state == 1) {
     roomChannelWasUp_ = true;
+    channelCredentialFresh_ = false;
+  }
   if (state == velmsg::connect_failed_rejected) {
-    // The message server refuses this member the room: removed while inside,
-    // or a room credential it no longer takes. Trying again cannot help.
-    leaveBecause(wasUp ? QStringLiteral("您已被老师请出教室！")
-                       : QStringLiteral("无法进入教室，请重新进入！"),
-                 false);
+    // The message server does not take this member's credential. A credential
+    // the service has just renewed that is refused too cannot be helped by
+    // trying again; otherwise the service is asked, which also says when the
+    // member was removed.
+    if (channelCredentialFresh_) {
+      leaveBecause(wasUp ? QStringLiteral("您已被老师请出教室！")
+                         : QStringLiteral("无法进入教室，请重新进入！"),
+                   false);
+      return;
+    }
+    if (channel_)
+      channel_->disconnectClient();
+    channelAwaitsCredential_ = true;
+    renewal_->renew();
     return;
   }
   if (state != 1)
@@ -247,11 +341,11 @@ void Classroom::__connect2msgs_state(int state) {
 
 void Classroom::__disconect_from_msg() {
   context_->setRoomChannelUp(false);
-  if (leaving_ || !channel_)
+  if (leaving_ || !channel_ || channelAwaitsCredential_)
     return;
   // Give the server a moment when it refuses outright, so a dead server is not hammered.
   QTimer::singleShot(channel_->connectCount() > 1 ? 1000 : 0, this, [this] {
-    if (!leaving_ && channel_)
+    if (!leaving_ && channel_ && !channelAwaitsCredential_)
       createRoomChannel();
   });
 }

@@ -43,8 +43,10 @@ public slots:
   void slot_ButtonShortMessage();
   void slot_jidiao();
 
-private:
+  // The line under the form (a failure, or why the user has to sign in again).
   void showStatus(const QString& text);
+
+private:
   void loadAccounts();
 
   QList<AccountRecord> accounts_;

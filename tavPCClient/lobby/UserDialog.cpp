@@ -182,6 +182,13 @@ void UserDialog::connectOneLogin() {
           Qt::QueuedConnection);
   if (QNMessageBox* box = QNMessageBox::global())
     connect(this, &UserDialog::_reConToChatServer, box, &QDialog::accept, Qt::UniqueConnection);
+  connect(&renewal_, &LoginRenewal::renewed, this, [this] {
+    if (!oneLogin_.hasClient())
+      oneLogin_.connectTo(oneLoginHost_, oneLoginPort_);
+  });
+  connect(&renewal_, &LoginRenewal::unreachable, this,
+          [this] { reconnectOneLogin(QStringLiteral("您已掉线，重连中..."), false); });
+  connect(&renewal_, &LoginRenewal::signInNeeded, this, &UserDialog::loginLost);
   oneLogin_.connectTo(oneLoginHost_, oneLoginPort_);
 }
 
@@ -191,7 +198,31 @@ void UserDialog::__connect2msgs_state(int state) {
     emit _reConToChatServer();
     return;
   }
+  if (state == velmsg::connect_failed_rejected) {
+    renewOneLogin();
+    return;
+  }
   reconnectOneLogin(QStringLiteral("您已掉线，重连中..."), false);
+}
+
+void UserDialog::renewOneLogin() {
+  // The same credential would be refused again: nothing reconnects until a new one is here.
+  oneLogin_.disconnectClient();
+  if (QNMessageBox* box = QNMessageBox::global(); box && !box->isVisible()) {
+    box->setMessage(QStringLiteral("您已掉线，重连中..."), QString(), QString(), -1);
+    box->show();
+  }
+  renewal_.renew();
+}
+
+void UserDialog::loginLost(const QString& why) {
+  if (QNMessageBox* box = QNMessageBox::global(); box && box->isVisible())
+    box->accept();
+  if (classroom_)
+    classroom_->leaveWithoutAsking();
+  close();
+  LoginDialog* login = LoginDialog::replaceCurrent();
+  login->showStatus(why);
 }
 
 void UserDialog::disconnect_from_oneLogin() {

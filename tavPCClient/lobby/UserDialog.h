@@ -12,6 +12,7 @@
 #include "ClassInformationWidget.h"
 #include "Classroom.h"
 #include "ForOneLogin.h"
+#include "LoginRenewal.h"
 class DeviceTestPage;
 class LoadingWidget;
 class PagingWidget;
@@ -90,6 +91,9 @@ private:
   void openClassroom(const QJsonObject& answer, ClassInformationWidget* card);
   void connectOneLogin();
   void reconnectOneLogin(const QString& text, bool modal);
+  // The channel refused the credential: a new one first, then the connection again.
+  void renewOneLogin();
+  void loginLost(const QString& why);
 
   QString displayName_;
   QString serverHost_;
@@ -115,6 +119,7 @@ private:
   QJsonArray assistants_;  // of the room being entered
   QPointer<Classroom> classroom_;
   ForOneLogin oneLogin_;
+  LoginRenewal renewal_;
 
   DeviceTestPage* devicePage_ = nullptr;
   QString oneLoginHost_;

@@ -9,6 +9,8 @@ struct ServiceEndpoint {
 
 namespace ServiceApi {
 inline constexpr ServiceEndpoint kLogin{"aas/service/user/login", "userName=%1&userPwd=%2"};
+// A fresh one-login credential for the ticket's user (this system's own call).
+inline constexpr ServiceEndpoint kChatCredential{"aas/service/user/chatCredential", "globalId=%1"};
 inline constexpr ServiceEndpoint kPutRedis{"aas/service/user/putRedis", "globalId=%1"};
 inline constexpr ServiceEndpoint kFindUserInfoById{"aas/service/user/findUserInfoById", "id=%1"};
 inline constexpr ServiceEndpoint kSaveScores{"aas/service/user/saveScores", "param=%1"};

@@ -1,5 +1,9 @@
 #include "netra/kcp_server.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -356,6 +360,11 @@ int kcp_server::start() {
   auto socket = std::make_unique<udp::socket>(*io);
   asio::error_code ec;
   socket->open(udp::v4(), ec);
+#ifndef _WIN32
+  // Not handed to programs this process starts: a child holding it would keep the port.
+  if (!ec)
+    ::fcntl(socket->native_handle(), F_SETFD, FD_CLOEXEC);
+#endif
   if (!ec)
     socket->bind(udp::endpoint(addr, m.options.port), ec);
   // Callers send on this socket while the network thread waits on it; a non-blocking

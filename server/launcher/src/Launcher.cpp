@@ -1,11 +1,16 @@
 #include "Launcher.h"
 
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <fstream>
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "RoleRegistry.h"
@@ -33,6 +38,76 @@ bool parseRoleList(const std::string& text, std::vector<std::string>* roles, std
     start = end + 1;
   }
   return true;
+}
+
+namespace {
+constexpr size_t kKeyBytes = 32;
+
+bool isHexKey(const std::string& text) {
+  if (text.size() != kKeyBytes * 2)
+    return false;
+  for (char c : text)
+    if (!std::isxdigit(static_cast<unsigned char>(c)))
+      return false;
+  return true;
+}
+}  // namespace
+
+std::optional<std::string> loadInternalKey(const std::string& dataDir, bool rotate,
+                                           std::string* error, std::string* note) {
+  const std::string path = (fs::path(dataDir) / "internal.key").string();
+  if (!rotate) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) {
+      struct stat st {};
+      std::string text(kKeyBytes * 2 + 2, '\0');
+      const bool statted = ::fstat(fd, &st) == 0;
+      const ssize_t got = ::read(fd, text.data(), text.size());
+      ::close(fd);
+      if (!statted || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        *error = path + " is not a file of this user";
+        return std::nullopt;
+      }
+      if ((st.st_mode & 077) != 0) {
+        *error = path +
+                 " is readable by others; its credentials may be forged. Start once "
+                 "with --rotate-internal-key to replace it";
+        return std::nullopt;
+      }
+      text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+      if (!isHexKey(text)) {
+        *error = path + " does not hold a key (" + std::to_string(kKeyBytes * 2) +
+                 " hex digits); start with --rotate-internal-key to make a new one";
+        return std::nullopt;
+      }
+      return text;
+    }
+    if (errno != ENOENT) {
+      *error = "cannot read " + path + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+  }
+  // A new key, written beside and renamed over, so a crash leaves the old one or the new one.
+  const std::string key = tavsrv::randomHex(kKeyBytes);
+  const std::string temp = path + ".tmp";
+  ::unlink(temp.c_str());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const std::string line = key + "\n";
+  const bool written = fd >= 0 &&
+                       ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
+                       ::fsync(fd) == 0;
+  if (fd >= 0)
+    ::close(fd);
+  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return std::nullopt;
+  }
+  *note = rotate ? "internal key rotated: credentials issued before no longer hold"
+                 : "internal key made in " + path;
+  return key;
 }
 
 Launcher::~Launcher() {
@@ -104,9 +179,19 @@ bool Launcher::start(const LaunchOptions& options, std::string* error,
     return false;
   }
 
+  std::string keyNote;
+  const std::optional<std::string> key =
+      loadInternalKey(options.dataDir, options.rotateInternalKey, error, &keyNote);
+  if (!key) {
+    stop();
+    return false;
+  }
+  if (!keyNote.empty())
+    notes->push_back(keyNote);
+
   tavsrv::RoleSettings settings;
   settings.dataDir = options.dataDir;
-  settings.internalToken = tavsrv::randomHex(16);
+  settings.internalToken = *key;
   settings.seedDemo = options.seedDemo;
   settings.demoMedia = options.demoMedia;
   // Every role learns every planned address, including roles that do not run here.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,17 @@ struct LaunchOptions {
   std::vector<std::string> roles;
   bool seedDemo = true;
   bool demoMedia = true;
+  // Replace the internal key in the data folder with a new one: every credential
+  // issued under the old key stops being believed.
+  bool rotateInternalKey = false;
 };
+
+// The secret the roles sign and check credentials with, kept in DATA/internal.key
+// (owner-only) so a restart keeps every credential issued before it valid. Made
+// when there is none or when rotate is set (*note says so); a key file that is
+// malformed or readable by others is refused, never silently replaced.
+std::optional<std::string> loadInternalKey(const std::string& dataDir, bool rotate,
+                                           std::string* error, std::string* note);
 
 // Splits "service,msg" into names; false with *error on an empty name.
 bool parseRoleList(const std::string& text, std::vector<std::string>* roles, std::string* error);

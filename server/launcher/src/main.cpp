@@ -32,6 +32,8 @@ void defineFlags(tavsrv::Flags& flags) {
   flags.defineSwitch("no-seed", "do not put demo data into an empty store");
   flags.defineSwitch("no-demo-videos",
                      "with the demo data, do not make courseware videos with ffmpeg");
+  flags.defineSwitch("rotate-internal-key",
+                     "make a new internal key: credentials issued before stop working");
   flags.define("log-file", "", "also append the log to this file");
   flags.defineSwitch("verbose", "log refusals too");
 }
@@ -41,6 +43,7 @@ bool optionsFromFlags(const tavsrv::Flags& flags, tavlaunch::LaunchOptions* opti
   options->dataDir = flags.get("data");
   options->seedDemo = !flags.getSwitch("no-seed");
   options->demoMedia = !flags.getSwitch("no-demo-videos");
+  options->rotateInternalKey = flags.getSwitch("rotate-internal-key");
   long long base = 0;
   if (!flags.getInt("port-base", 1, 65535 - 20, &base)) {
     *error = "--port-base must be a port number";

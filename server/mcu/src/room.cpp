@@ -193,6 +193,20 @@ bool room::send_to_member(uint32_t user_id, uint32_t type, const uint8_t* payloa
   return server_->send(session, header, payload, length) == 0;
 }
 
+void room::farewell() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!server_)
+    return;
+  outbox out;
+  for (const MemberInfo& member : logic_.info().members)
+    logic_.disconnect(member.user_id, out);
+  apply(out);
+}
+
+bool room::drained() const {
+  return !server_ || server_->session_count() == 0;
+}
+
 RoomInfo room::info() {
   std::lock_guard<std::mutex> lock(mutex_);
   RoomInfo info = logic_.info();

@@ -50,6 +50,11 @@ public:
   void close_overdue(uint64_t now_ms);
   std::size_t pending_count() const { return pending_.size(); }
   bool disconnect(uint32_t user_id);
+  // The server is stopping: every member is told to go (70), so its client notices at once
+  // and comes back when the MCU does, instead of waiting out its silence time-out.
+  void farewell();
+  // No session left to drain.
+  bool drained() const;
   // A message of the media relay to a member; false when the member is not here.
   bool send_to_member(uint32_t user_id, uint32_t type, const uint8_t* payload, unsigned length);
   RoomInfo info();

@@ -166,6 +166,18 @@ void Server::Impl::stop() {
     std::lock_guard<std::mutex> lock(rooms_mutex_);
     rooms.swap(rooms_);
   }
+  // Members are told before the rooms go, and their goodbyes get a moment to arrive.
+  for (auto& entry : rooms)
+    entry.second->farewell();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  auto drained = [&rooms] {
+    for (const auto& entry : rooms)
+      if (!entry.second->drained())
+        return false;
+    return true;
+  };
+  while (!drained() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   rooms.clear();  // each stops its endpoint and gives its ports back
   main_.reset();
 }

@@ -1,5 +1,7 @@
 #include "Relay.h"
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <future>
 
@@ -65,6 +67,9 @@ std::uint16_t Relay::start(std::string& error) {
   }
   const asio::ip::tcp::endpoint endpoint(address, config_.listen_port);
   acceptor_.open(endpoint.protocol(), ec);
+  // Not handed to programs this process starts: a child holding it would keep the port.
+  if (!ec)
+    ::fcntl(acceptor_.native_handle(), F_SETFD, FD_CLOEXEC);
   if (!ec)
     acceptor_.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
   if (!ec)
@@ -150,6 +155,7 @@ void Relay::accept_next() {
       return;
     }
     const std::uint64_t id = next_id_++;
+    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
     auto session = std::make_shared<Session>(std::move(socket), *this, id);
     sessions_.emplace(id, session);
     ++accepted_;

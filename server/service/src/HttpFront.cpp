@@ -1,5 +1,6 @@
 #include "HttpFront.h"
 
+#include <fcntl.h>
 #include <httplib.h>
 #include <sys/socket.h>
 
@@ -170,6 +171,7 @@ void HttpFront::Impl::accept() {
       });
       return;
     }
+    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
     admit(std::move(socket));
     accept();
   });
@@ -393,6 +395,8 @@ bool HttpFront::start(std::string* error) {
     const tcp::endpoint endpoint(asio::ip::make_address(d.options.host),
                                  static_cast<unsigned short>(d.options.port));
     d.acceptor.open(endpoint.protocol());
+    // Not handed to programs this process starts: a child holding it would keep the port.
+    ::fcntl(d.acceptor.native_handle(), F_SETFD, FD_CLOEXEC);
     d.acceptor.set_option(tcp::acceptor::reuse_address(true));
     d.acceptor.bind(endpoint);
     d.acceptor.listen(d.options.backlog);

@@ -141,8 +141,9 @@ TEST(AccountTest, TeacherScoresAreCheckedBeforeTheyAreStored) {
   EXPECT_EQ(summary["body"]["latest"][0]["score"], 60);
   EXPECT_EQ(summary["body"]["latest"][0]["content"], "<b>快</b>");
   EXPECT_GT(summary["body"]["mean"].get<double>(), 0.0);
-  EXPECT_NE(service.post("rms/service/room/findEvaluationSummary", "roomId=1001", student.ticket)["code"],
-            0);
+  EXPECT_NE(
+      service.post("rms/service/room/findEvaluationSummary", "roomId=1001", student.ticket)["code"],
+      0);
 }
 
 // The login and room entry hand out what the message server and the MCU believe.
@@ -163,6 +164,18 @@ TEST(AccountTest, CredentialsNameTheUserAndWhereItMayGo) {
                                        now + 6LL * 24 * 3600 * 1000));
 
   const std::string ticket = login["body"]["ticketId"];
+  // A lobby whose credential is refused asks for a new one with its ticket, for itself only.
+  service.clock().advance(1000);
+  const json renewed = service.post("aas/service/user/chatCredential", "globalId=10003", ticket);
+  ASSERT_EQ(renewed["code"], 0);
+  const auto again = tavsrv::verifyCredential(
+      ServiceHarness::kInternalToken, renewed["chat_credential"].get<std::string>(), now + 1000);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->user, kStudent1);
+  EXPECT_EQ(again->room, tavsrv::kLoginChannel);
+  EXPECT_EQ(service.post("aas/service/user/chatCredential", "globalId=10001", ticket)["code"], 403);
+  EXPECT_EQ(service.post("aas/service/user/chatCredential", "globalId=10003")["code"], 401);
+
   const json entry =
       service.post("rms/service/room/userJoinRoom", "roomId=1001&globalId=10003", ticket);
   ASSERT_EQ(entry["code"], 0);

@@ -25,6 +25,8 @@ public:
   // Destroys the library client; nothing is called back after it returns.
   void disconnectClient();
   bool hasClient() const;
+  // The credential the next connectTo shows (a renewed one).
+  void setCredential(const QString& credential) { credential_ = credential.toLatin1(); }
   // Times a client was created (the first connection and every re-creation).
   int connectCount() const { return connects_; }
 
@@ -44,7 +46,7 @@ signals:
 private:
   const quint32 userId_;
   const quint32 roomId_;
-  const QByteArray credential_;
+  QByteArray credential_;
   mutable QMutex clientMutex_;
   velmsg::velmsgs* client_ = nullptr;
   int connects_ = 0;

@@ -321,6 +321,20 @@ void RoomSession::classStopped() {
   room_.classStarterId = -1;
   room_.resetTeaching();
   // The media library stops every stream, the own ones too, without announcing each.
+  closeAllMedia();
+  emit floorsChanged();
+  emit rolesChanged();
+  emit classStateChanged(false);
+}
+
+int RoomSession::mediaLost() {
+  const int own = mediaKinds_.value(ownUserId_);
+  existingMedia_.clear();  // the next connection says again what is published
+  closeAllMedia();
+  return own;
+}
+
+void RoomSession::closeAllMedia() {
   // The tiles go first, so nobody waiting is promoted on the way.
   students_.clear();
   others_.clear();
@@ -338,9 +352,6 @@ void RoomSession::classStopped() {
       emit mediaChanged(it.key(), kind, false);
     }
   }
-  emit floorsChanged();
-  emit rolesChanged();
-  emit classStateChanged(false);
 }
 
 void RoomSession::setOwnRole(int roleCode, bool assistant) {

@@ -115,6 +115,10 @@ public:
   // The member who started the running class; it also holds the share.
   void setClassingUser(quint32 userId);
   void classStopped();
+  // The media server is lost: every stream goes with it, the own ones too, while the
+  // class, the members and the floors stay. Returns the own kinds that were open,
+  // to be opened again on the next connection.
+  int mediaLost();
   void setOwnRole(int roleCode, bool assistant);
   void setAssistant(bool assistant);
 
@@ -160,6 +164,7 @@ private:
   void placeVideo(quint32 userId);
   void freeVideo(quint32 userId);
   void replayExistingMedia();
+  void closeAllMedia();
   void setMemberMedia(quint32 userId, int kind, bool on);
   void setFloor(qint64 RoomContext::*floor, qint64 userId);
 

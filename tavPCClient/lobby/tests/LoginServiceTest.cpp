@@ -19,13 +19,14 @@
 #include "ClassInformationWidget.h"
 #include "DataFolder.h"
 #include "HttpRequest.h"
+#include "InProcessServers.h"
 #include "LocalConfig.h"
 #include "LocalDatabase.h"
-#include "InProcessServers.h"
 #include "LoginDialog.h"
 #include "LoginInfo.h"
 #include "PagingWidget.h"
 #include "Prompt.h"
+#include "QNMessageBox.h"
 #include "TestSupport.h"
 #include "UserDialog.h"
 
@@ -249,5 +250,48 @@ TEST(LoginService, LoginElsewhereSendsTheLobbyBackToTheLoginWindow) {
   EXPECT_EQ(login->statusLabel()->text(), QStringLiteral("您的账号已在其他地方登陆！"));
   EXPECT_TRUE(LoginInfo::current().loggedInElsewhere);
   LoginDialog::setCurrent(nullptr);
+  delete login;
+}
+
+// A one-login credential the message server refuses is renewed, not shown again
+// forever: with the login's ticket, and when the ticket is gone too, by signing in
+// again with the remembered account. The reconnection box goes once it is back.
+TEST(LoginService, ARefusedOneLoginCredentialIsRenewedWithTheTicketOrANewLogin) {
+  Servers servers;
+  ASSERT_TRUE(servers.started());
+  ClientHome client(servers.host());
+  QNMessageBox box;
+  QNMessageBox::setGlobal(&box);
+  auto* login = new LoginDialog;
+  LoginDialog::setCurrent(login);
+  typeAndLogin(*login, "teacher", "123456");
+  ASSERT_TRUE(waitUntil([&] { return login->lobby() != nullptr; }));
+  QPointer<UserDialog> lobby = login->lobby();
+  ASSERT_TRUE(waitUntil([&] { return servers.relayed() >= 1; }));
+  const ServerAddress msg = ServerAddress::parse(LoginInfo::current().oneLoginServer);
+  const QString refused = QStringLiteral("1.10001.100000.0.4102444800000.") + QString(64, '0');
+
+  auto reconnectWith = [&](const QString& credential) {
+    LoginInfo::current().oneLoginCredential = credential;
+    lobby->oneLogin().connectTo(msg.host, static_cast<quint16>(msg.port));
+  };
+  const QString firstTicket = LoginInfo::current().ticket;
+  const quint64 announced = servers.relayed();
+  reconnectWith(refused);
+  ASSERT_TRUE(waitUntil([&] { return servers.relayed() > announced; }));
+  EXPECT_NE(LoginInfo::current().oneLoginCredential, refused);
+  EXPECT_EQ(LoginInfo::current().ticket, firstTicket);
+
+  LoginInfo::current().ticket = QString(32, 'a');  // a ticket the service never issued
+  const quint64 again = servers.relayed();
+  reconnectWith(refused);
+  ASSERT_TRUE(waitUntil([&] { return servers.relayed() > again; }));
+  EXPECT_NE(LoginInfo::current().ticket, QString(32, 'a'));
+  EXPECT_NE(LoginInfo::current().ticket, firstTicket);
+  EXPECT_FALSE(lobby.isNull());
+  EXPECT_TRUE(waitUntil([&] { return !box.isVisible(); }));
+  QNMessageBox::setGlobal(nullptr);
+  LoginDialog::setCurrent(nullptr);
+  delete lobby;
   delete login;
 }

@@ -17,9 +17,18 @@
 //   announcement TITLE             the announcement label in the title bar
 //   rating open|closed             the rating dialog after a class
 //   player COURSEWARE_ID           a courseware was handed to the playback window
+//   mcu up|down                    the media server connection
+//   class running|stopped          whether the class runs, as the window shows it
+//   main-video on|off              the main video shows a picture
+//   tile ID on|off                 member ID's video tile shows a picture
+//   audio ID on|off                member ID's sound is on (the teacher's and tiles')
+//   boxes N                        message boxes open
+//   media-retry N                  attempts so far to reach a lost media server
 // Commands on standard input: "gift TARGET_ID COUNT BUTTON_INDEX", "balance",
 // "watch COURSEWARE_ID" (watching it; a purchase asked for is made),
-// "rate SCORE COMMENT" (the open rating dialog is filled in and submitted).
+// "rate SCORE COMMENT" (the open rating dialog is filled in and submitted),
+// "start-class" (the 上课 button), "open-video ID" (the member's camera, as the
+// teacher's member menu opens it).
 //
 // Usage: classroom-window-member ACCOUNT ROOM SERVICE_HOST:PORT MCU_PORT MSG_PORT
 #include <unistd.h>
@@ -28,10 +37,12 @@
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
+#include <QHash>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
@@ -53,11 +64,18 @@
 #include "GiftEffectArea.h"
 #include "LocalConfig.h"
 #include "LocalDatabase.h"
+#include "MainVideoBox.h"
+#include "MediaControl.h"
 #include "PicRenderWidget.h"
 #include "PixelDigest.h"
+#include "PlayWnd.h"
 #include "Prompt.h"
+#include "QNMessageBox.h"
 #include "RoomChannelClient.h"
+#include "RoomSession.h"
 #include "SharedArea.h"
+#include "VideoGroup.h"
+#include "VideoRenderWidget.h"
 
 namespace {
 
@@ -140,7 +158,60 @@ public:
     report(QStringLiteral("toast no such courseware"));
   }
 
+  void startClass() {
+    if (auto* start = room_ ? room_->findChild<QPushButton*>("btnStartClass") : nullptr)
+      start->click();
+  }
+
+  void openVideo(quint32 userId) {
+    if (auto* control = room_ ? room_->findChild<MediaControl*>() : nullptr)
+      control->onOperateVideo(userId);
+  }
+
 private:
+  // The media and connection state a member sees.
+  void lookAtMedia() {
+    reportChange(mcu_, QStringLiteral("mcu ") + (room_->mcuConnected() ? "up" : "down"));
+    if (!retryTimer_)
+      if ((retryTimer_ = room_->findChild<QTimer*>("mediaRetryTimer")))
+        connect(retryTimer_, &QTimer::timeout, this,
+                [this] { report(QStringLiteral("media-retry %1").arg(++retries_)); });
+    RoomSession* session = room_->findChild<RoomSession*>();
+    if (!session)
+      return;
+    reportChange(class_,
+                 QStringLiteral("class ") + (session->classInProgress() ? "running" : "stopped"));
+    if (auto* main = room_->findChild<MainVideoBox*>("mainVideoBox"))
+      reportChange(mainVideo_, QStringLiteral("main-video ") +
+                                   (main->renderWidget()->heldFrame().isNull() ? "off" : "on"));
+    QList<quint32> heard{session->mainUserId()};
+    QSet<quint32> shown;
+    for (VideoGroup* group : room_->findChildren<VideoGroup*>()) {
+      for (PlayWnd* tile : group->findChildren<PlayWnd*>()) {
+        const quint32 id = tile->userId();
+        if (id == 0 || group->tile(id) != tile)
+          continue;
+        heard << id;
+        shown << id;
+        const bool on = !tile->renderWidget()->heldFrame().isNull();
+        reportChange(tiles_[id], QStringLiteral("tile %1 %2").arg(id).arg(on ? "on" : "off"));
+      }
+    }
+    for (auto it = tiles_.begin(); it != tiles_.end(); ++it)  // a tile gone shows nothing
+      if (!shown.contains(it.key()))
+        reportChange(it.value(), QStringLiteral("tile %1 off").arg(it.key()));
+    for (quint32 id : heard)
+      if (id != 0 && id != session->ownUserId())
+        reportChange(audio_[id], QStringLiteral("audio %1 %2")
+                                     .arg(id)
+                                     .arg(session->isOn(id, RoomSession::kAudio) ? "on" : "off"));
+    int boxes = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QNMessageBox*>(w) && w->isVisible())
+        ++boxes;
+    reportChange(boxes_, QStringLiteral("boxes %1").arg(boxes));
+  }
+
   template <typename T>
   void changed(T& seen, const T& now, const QString& line) {
     if (seen == now)
@@ -168,6 +239,7 @@ private:
       ready_ = true;
       report(QStringLiteral("ready"));
     }
+    lookAtMedia();
     if (auto* area = room_->findChild<GiftEffectArea*>())
       changed(effects_, area->visibleCount(),
               QStringLiteral("effects %1").arg(area->visibleCount()));
@@ -233,6 +305,14 @@ private:
   QString toast_ = QStringLiteral("toast ");
   QString announcement_;
   QString rating_;
+  QString mcu_;
+  QString class_;
+  QString mainVideo_;
+  QHash<quint32, QString> tiles_;
+  QHash<quint32, QString> audio_;
+  QString boxes_;
+  QPointer<QTimer> retryTimer_;
+  int retries_ = 0;
 };
 
 // Asked with the own ticket, as only the member itself may ask.
@@ -294,6 +374,10 @@ int main(int argc, char** argv) {
         reportBalance();
       else if (words.size() == 2 && words[0] == QLatin1String("watch"))
         watcher.watch(words[1].toInt());
+      else if (words == QStringList{QStringLiteral("start-class")})
+        watcher.startClass();
+      else if (words.size() == 2 && words[0] == QLatin1String("open-video"))
+        watcher.openVideo(words[1].toUInt());
       else if (words.size() >= 2 && words[0] == QLatin1String("rate"))
         watcher.rate(words[1].toInt(), QStringList(words.mid(2)).join(QLatin1Char(' ')));
     }

@@ -1,0 +1,34 @@
+// Asks the service again for the member's room credential, as entering the room
+// does, when the message server or the MCU no longer takes the one it has (it
+// expired, or the servers' key was replaced) or the media server was lost. The
+// service's answer also says whether the member may still be in the room.
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+class RoomCredentialRenewal : public QObject {
+  Q_OBJECT
+
+public:
+  RoomCredentialRenewal(quint32 roomId, quint32 userId, QObject* parent = nullptr);
+
+  // One renewal at a time: asking again while one is under way does nothing.
+  void renew();
+  bool busy() const { return busy_; }
+
+signals:
+  void renewed(QString credential);
+  // The service could not be reached (or answered nothing usable): try again later.
+  void unreachable();
+  // The service does not let the member in any more; removed: a teacher sent it away.
+  void refused(QString why, bool removed);
+
+private:
+  void onAnswer(const QJsonObject& answer);
+
+  const quint32 roomId_;
+  const quint32 userId_;
+  bool busy_ = false;
+};
