@@ -266,10 +266,16 @@ QWidget* UserDialog::buildRoomPage(QGridLayout*& grid, PagingWidget*& pager, QLa
   grid = new QGridLayout(cards);
   grid->setContentsMargins(24, 24, 24, 0);
   grid->setHorizontalSpacing(24);
-  // Room for a full page from the start, so the window keeps one size whatever it shows.
+  // Room for a full page from the start, so the window keeps one size whatever it shows
+  // (an empty grid has no columns to hold a minimum width).
   for (int i = 0; i < kCardsPerPage; ++i)
     grid->setColumnMinimumWidth(i, ClassInformationWidget::kWidth);
   grid->setRowMinimumHeight(0, ClassInformationWidget::kHeight);
+  const QMargins margins = grid->contentsMargins();
+  cards->setMinimumSize(kCardsPerPage * ClassInformationWidget::kWidth +
+                            (kCardsPerPage - 1) * grid->horizontalSpacing() + margins.left() +
+                            margins.right(),
+                        ClassInformationWidget::kHeight + margins.top() + margins.bottom());
   empty = new QLabel(QStringLiteral("暂无教室"), page);
   empty->setObjectName(QStringLiteral("lobbyEmpty"));
   empty->setAlignment(Qt::AlignCenter);

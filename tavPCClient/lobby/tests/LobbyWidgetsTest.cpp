@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -130,8 +131,11 @@ TEST(UserDialog, SevenRoomsGiveThreePagesOfThreeThreeOne) {
   CountingService service;
   UserDialog lobby("t", "127.0.0.1:1", 500, "127.0.0.1:2");
   lobby.show();
+  const QSize empty = lobby.size();
   lobby.slot_FindCreateRoom_reply(roomList(7));
   ASSERT_EQ(lobby.createdCards().size(), 7);
+  lobby.layout()->activate();
+  EXPECT_EQ(lobby.size(), empty);  // the same window with and without cards
   EXPECT_EQ(lobby.teachPager()->pageCount(), 3u);
   EXPECT_EQ(visibleCards(lobby.createdCards()), 3);
   lobby.slot_PWidgetTeach(2);
@@ -228,7 +232,8 @@ TEST(CreatedClassSetDialog, LongCodeRefusedBeforeAnyRequest) {
 // The owner's view of the ratings: counts and the latest comments, as text.
 TEST(CreatedClassSetDialog, RatingsSummaryShowsCommentsAsText) {
   CreatedClassSetDialog dialog(500, 7, 2, "123", "contentArea", nullptr);
-  dialog.slot_GetEvaluationSummary_reply(QJsonObject{{"code", 0}, {"body", QJsonObject{{"count", 0}}}});
+  dialog.slot_GetEvaluationSummary_reply(
+      QJsonObject{{"code", 0}, {"body", QJsonObject{{"count", 0}}}});
   EXPECT_EQ(dialog.evaluationText(), QStringLiteral("暂无评价"));
   const QString comment = QStringLiteral("<b>讲得好</b>");
   dialog.slot_GetEvaluationSummary_reply(QJsonObject{
