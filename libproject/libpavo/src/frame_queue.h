@@ -1,5 +1,7 @@
 // Captured I420 pictures waiting for a sender's encoding thread, with their capture time.
-// Nothing is dropped on the way in: the encoder takes them in order.
+// The encoder takes them in order; when it falls behind, the oldest waiting ones are dropped
+// beyond the capacity, so a slow machine sends fewer pictures rather than ever later ones
+// (and does not pile them up in memory).
 #pragma once
 
 #include <chrono>
@@ -20,12 +22,18 @@ class frame_queue {
 public:
   enum class wait_result { frame, timeout, stopped };
 
+  explicit frame_queue(std::size_t capacity = 3) : capacity_(capacity > 0 ? capacity : 1) {}
+
   void push(const uint8_t* i420, unsigned length, uint32_t capture_ms) {
     queued_frame frame;
     frame.i420.assign(i420, i420 + length);
     frame.capture_ms = capture_ms;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      while (frames_.size() >= capacity_) {
+        frames_.pop_front();
+        ++dropped_;
+      }
       frames_.push_back(std::move(frame));
     }
     changed_.notify_one();
@@ -67,8 +75,15 @@ public:
     std::lock_guard<std::mutex> lock(mutex_);
     return frames_.size();
   }
+  // Pictures dropped so far because the encoder was behind.
+  uint64_t dropped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
+  }
 
 private:
+  const std::size_t capacity_;
+  uint64_t dropped_ = 0;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<queued_frame> frames_;

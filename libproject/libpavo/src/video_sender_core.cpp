@@ -95,7 +95,8 @@ void video_sender_core::run() {
     if (got == frame_queue::wait_result::stopped)
       return;
     if (got == frame_queue::wait_result::timeout) {
-      on_frame_timeout();
+      if (on_frame_timeout())
+        continue;
       return;
     }
     before_encode(frame);

@@ -41,6 +41,7 @@ public:
   int current_kbps() const;
   int fec_percent() const { return fec_percent_; }
   std::size_t queued() { return queue_.size(); }
+  uint64_t dropped() { return queue_.dropped(); }
 
 protected:
   video_sender_core(sendmsg2ui* ui, int kind, bool screen);
@@ -66,9 +67,9 @@ protected:
   bool encoding() const { return running_; }
 
   // How long the encoding thread waits for a frame (negative: without limit), and what a
-  // wait that ran out does.
+  // wait that ran out does: true to wait again, false to end the encoding thread.
   virtual int frame_wait_ms() const = 0;
-  virtual void on_frame_timeout() {}
+  virtual bool on_frame_timeout() { return false; }
   // Whether the estimate may move the base rate now.
   virtual bool follows_estimate() { return true; }
   // A captured picture about to be encoded, on the encoding thread with no lock held (the

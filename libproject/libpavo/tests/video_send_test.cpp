@@ -210,16 +210,43 @@ TEST_F(CameraSender, StepsDownAndBackUpWithTheFecShare) {
   EXPECT_TRUE(mcu.next());
 }
 
-TEST_F(CameraSender, ASilentCameraRaisesTheTimeoutOnceAndQueuesNothingAfter) {
+// A camera that goes silent is opened again once; only one that stays silent after that is
+// given up (the time-out, once), and pictures it sends later are shown but queued for nobody.
+TEST_F(CameraSender, ASilentCameraIsOpenedAgainOnceBeforeItIsGivenUp) {
+  sender = std::make_unique<pavo::velvideo_capture>(
+      &ui, 0, [state = camera_state] { return new scripted_camera(state); }, 300);
+  sender->set_capture_param(160, 120, 15, 300);
   ASSERT_EQ(sender->start("127.0.0.1", mcu.port(), own_id, 500, 100), 0);
-  ASSERT_TRUE(ui.wait_event(pavo_event_camera_timeout));  // after 5 s without a picture
-  // The camera comes back: still shown, but not queued for a thread that is gone.
+  auto opens = [&] {
+    std::lock_guard<std::mutex> lock(camera_state->mutex);
+    return camera_state->opens;
+  };
+  ASSERT_TRUE(testsupport::eventually([&] { return opens() == 2; }));
+  ASSERT_TRUE(push_picture(*camera_state, 70));
+  EXPECT_TRUE(mcu.next());  // encoded and sent: the sender goes on
+  // Silent again: a second chance, then given up.
+  ASSERT_TRUE(ui.wait_event(pavo_event_camera_timeout));
+  EXPECT_EQ(opens(), 3);
   for (int i = 0; i < 5; ++i)
     ASSERT_TRUE(push_picture(*camera_state, 90));
-  EXPECT_TRUE(ui.wait_frames(5));
+  EXPECT_TRUE(ui.wait_frames(6));
   EXPECT_EQ(sender->queued(), 0u);
   EXPECT_EQ(ui.count_events(pavo_event_camera_timeout), 1u);
   sender->stop();
+  EXPECT_FALSE(camera_state->open);
+}
+
+// An encoder that falls behind sends fewer pictures, not ever later ones: the newest wait.
+TEST(FrameQueue, KeepsTheNewestPicturesWhenTheEncoderFallsBehind) {
+  pavo::frame_queue queue;
+  const uint8_t picture[4] = {1, 2, 3, 4};
+  for (uint32_t ms = 1; ms <= 10; ++ms)
+    queue.push(picture, sizeof picture, ms);
+  EXPECT_EQ(queue.size(), 3u);
+  EXPECT_EQ(queue.dropped(), 7u);
+  pavo::queued_frame oldest;
+  ASSERT_EQ(queue.pop(&oldest, 0), pavo::frame_queue::wait_result::frame);
+  EXPECT_EQ(oldest.capture_ms, 8u);
 }
 
 TEST(CameraSenderStart, FailsWhenTheCameraDoesNotOpen) {

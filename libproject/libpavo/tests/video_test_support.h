@@ -172,6 +172,7 @@ public:
     velcapture_data_callback* sink = nullptr;
     int width = 0, height = 0;
     bool open = false;
+    int opens = 0;
   };
   explicit scripted_camera(std::shared_ptr<state> s) : state_(std::move(s)) {}
   ~scripted_camera() override { close(); }
@@ -187,6 +188,7 @@ public:
     state_->height = *height;
     *fps = *fps > 0 ? *fps : 15;
     state_->open = true;
+    ++state_->opens;
     return 0;
   }
   int close() override {
