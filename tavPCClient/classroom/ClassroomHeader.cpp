@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyledItemDelegate>
 
 #include "RoomSession.h"
 #include "WndDragFilter.h"
@@ -46,6 +47,8 @@ ClassroomHeader::ClassroomHeader(const QString& roomName, const QString& teacher
   toolSelector_->setObjectName(QStringLiteral("toolSelector"));
   toolSelector_->setPlaceholderText(QStringLiteral("教具选择"));
   toolSelector_->setCurrentIndex(-1);
+  // The popup's items drawn by the item view's own rules, not in the selector's light text.
+  toolSelector_->setItemDelegate(new QStyledItemDelegate(toolSelector_));
   connect(toolSelector_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
     // The selector names the tool, it does not keep a choice.
     toolSelector_->setCurrentIndex(-1);

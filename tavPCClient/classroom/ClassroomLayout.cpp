@@ -65,7 +65,10 @@ QPushButton#btnLeave:hover { background: #c5221f; }
 QComboBox#toolSelector { color: #e8eaed; background: #2f353d; border: 1px solid #3c434c;
   border-radius: 4px; padding: 4px 10px; min-width: 110px; }
 QComboBox#toolSelector QAbstractItemView { color: #202124; background: #ffffff;
-  selection-color: #202124; selection-background-color: #e8f0fe; outline: none; }
+  selection-color: #1a73e8; selection-background-color: #e8f0fe; outline: none; }
+QComboBox#toolSelector QAbstractItemView::item { color: #202124; padding: 6px 10px; }
+QComboBox#toolSelector QAbstractItemView::item:selected,
+QComboBox#toolSelector QAbstractItemView::item:hover { color: #1a73e8; background: #e8f0fe; }
 QLabel#stageWaiting { background: #2a2f36; color: #9aa0a6; font-size: 18px; border-radius: 6px; }
 #shareControls QPushButton { color: #e8eaed; background: #2f353d; border: 1px solid #3c434c;
   border-radius: 4px; padding: 5px 10px; font-size: 13px; }
