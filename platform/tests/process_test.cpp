@@ -44,26 +44,20 @@ protected:
     const ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), buf, sizeof buf);
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
   }
-  // Whether the process ignores SIGTERM by now (its SigIgn mask says so).
-  static bool ignoresTerm(pid_t pid) {
+  // Whether the process's signal mask named by `field` ("SigIgn:", "SigCgt:") has SIGTERM.
+  static bool termIn(pid_t pid, const char* field) {
     const std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
-    const size_t at = status.find("SigIgn:");
+    const size_t at = status.find(field);
     if (at == std::string::npos)
       return false;
     const unsigned long long mask = std::stoull(status.substr(at + 7), nullptr, 16);
     return (mask >> (SIGTERM - 1)) & 1;
   }
-  // Whether the process has its quit pipe (it listens for the request).
-  static bool listening(pid_t pid) {
-    const std::string fd = "/proc/" + std::to_string(pid) + "/fd/";
-    for (int i = 3; i < 16; ++i) {
-      char buf[256];
-      const ssize_t n = readlink((fd + std::to_string(i)).c_str(), buf, sizeof buf);
-      if (n > 0 && std::string(buf, static_cast<size_t>(n)).rfind("pipe:", 0) == 0)
-        return true;
-    }
-    return false;
-  }
+  // Whether the process ignores SIGTERM by now.
+  static bool ignoresTerm(pid_t pid) { return termIn(pid, "SigIgn:"); }
+  // Whether the process listens for a quit request: it catches SIGTERM (its handler is set
+  // after its quit pipe is made, so the pipe alone says too early).
+  static bool listening(pid_t pid) { return termIn(pid, "SigCgt:"); }
 
   TempDir tmp;
   std::vector<pid_t> children;
