@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "ChildProcess.h"
+#include "Package.h"
+#include "Sandbox.h"
 
 namespace convert {
 
@@ -89,6 +94,74 @@ std::uint32_t pdfinfo_pages(const std::string& text) {
   return 0;
 }
 
+// "Page N size: W x H pts" lines of pdfinfo -f 1 -l L: sizes[N - 1] = {W, H}; pages without
+// such a line stay {0, 0}.
+std::vector<std::pair<double, double>> pdfinfo_sizes(const std::string& text, std::uint32_t pages) {
+  std::vector<std::pair<double, double>> sizes(pages, {0.0, 0.0});
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    unsigned page = 0;
+    double w = 0, h = 0;
+    if (std::sscanf(line.c_str(), "Page %u size: %lf x %lf pts", &page, &w, &h) == 3 && page >= 1 &&
+        page <= pages && std::isfinite(w) && std::isfinite(h) && w > 0 && h > 0)
+      sizes[page - 1] = {w, h};
+  }
+  return sizes;
+}
+
+// The resolution a page of w x h points renders at: max_dpi, or less so that it makes at
+// most page_pixels pixels (counted as pdftoppm may round, up).
+double page_dpi(double w, double h, const Limits& limits) {
+  const double budget = static_cast<double>(limits.page_pixels);
+  const auto pixels = [&](double dpi) {
+    return std::ceil(w * dpi / 72.0) * std::ceil(h * dpi / 72.0);
+  };
+  double dpi = limits.max_dpi;
+  if (pixels(dpi) <= budget)
+    return dpi;
+  dpi = std::floor(72.0 * std::sqrt(budget / (w * h)) * 1000.0) / 1000.0;
+  while (dpi > 0.001 && pixels(dpi) > budget)
+    dpi = std::floor(dpi * 995.0) / 1000.0;
+  return dpi;
+}
+
+std::string dpi_text(double dpi) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", dpi);
+  std::string t = text;
+  while (t.back() == '0')
+    t.pop_back();
+  if (t.back() == '.')
+    t.pop_back();
+  return t;
+}
+
+// LibreOffice's own settings in the job's profile: linked pictures and other content of
+// documents from untrusted places are not loaded (with the sandbox, a second wall), links
+// in texts and sheets are never updated, and no macro runs.
+bool write_profile_settings(const fs::path& profile) {
+  std::error_code ec;
+  fs::create_directories(profile / "user", ec);
+  std::ofstream out(profile / "user" / "registrymodifications.xcu");
+  const auto item = [&](const char* path, const char* name, const char* value) {
+    out << "<item oor:path=\"" << path << "\"><prop oor:name=\"" << name
+        << "\" oor:op=\"fuse\"><value>" << value << "</value></prop></item>\n";
+  };
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+         "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n";
+  item("/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true");
+  item("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true");
+  item("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3");
+  item("/org.openoffice.Office.Writer/Content/Update", "Link", "0");  // never
+  item("/org.openoffice.Office.Calc/Content/Update", "Link", "1");    // never
+  out << "</oor:items>\n";
+  out.close();
+  return static_cast<bool>(out);
+}
+
 }  // namespace
 
 std::string document_extension(const std::string& file_name) {
@@ -161,25 +234,45 @@ JobOutcome convert_document(const std::string& input, const std::string& ext,
     if (content)
       return failure(*content, "content is not a ." + ext + " document");
   }
+  if (ext == "docx" || ext == "pptx" || ext == "odt" || ext == "odp") {
+    const auto refusal = check_package(input, ext, limits.max_unpacked);
+    if (refusal)
+      return failure(refusal->code, refusal->reason);
+  }
+  if (tools.sandbox) {
+    const std::string problem = sandbox_problem(tools);
+    if (!problem.empty())
+      return failure(ErrorCode::internal,
+                     "documents are not converted without a sandbox: " + problem);
+  }
+  for (const std::string* tool : {&tools.soffice, &tools.pdfinfo, &tools.pdftoppm})
+    if ((ext != "pdf" || tool != &tools.soffice) && find_executable(*tool).empty())
+      return failure(ErrorCode::internal, "cannot start " + *tool + ": not installed");
+  // A tool's argv as it runs: in the sandbox, or as it is when the operator turned it off.
+  const auto command = [&](const std::string& tool, const std::vector<std::string>& args) {
+    if (!tools.sandbox) {
+      std::vector<std::string> argv{tool};
+      argv.insert(argv.end(), args.begin(), args.end());
+      return argv;
+    }
+    return sandboxed(tools.bwrap, find_executable(tool), args, work.string());
+  };
 
   JobOutcome bad;
   std::string pdf = input;
   if (ext != "pdf") {
     stage(Stage::converting);
+    const fs::path profile = work / "profile";
+    if (!write_profile_settings(profile))
+      return failure(ErrorCode::internal, "cannot write the LibreOffice profile");
     ChildOptions options;
     options.log_path = (work / "soffice.log").string();
     options.work_dir = work.string();
-    const std::vector<std::string> argv = {
-        tools.soffice,
-        "-env:UserInstallation=" + file_url((work / "profile").string()),
-        "--headless",
-        "--norestore",
-        "--nolockcheck",
-        "--convert-to",
-        "pdf",
-        "--outdir",
-        pdf_dir.string(),
-        input};
+    options.address_space = limits.office_memory;
+    const auto argv =
+        command(tools.soffice,
+                {"-env:UserInstallation=" + file_url(profile.string()), "--headless", "--norestore",
+                 "--nolockcheck", "--convert-to", "pdf", "--outdir", pdf_dir.string(), input});
     if (child_failed(run_child(argv, options, deadline, callbacks.keep_going), "soffice", &bad))
       return bad;
     // LibreOffice says nothing through its exit status: a document it cannot load
@@ -192,8 +285,11 @@ JobOutcome convert_document(const std::string& input, const std::string& ext,
   stage(Stage::rendering);
   ChildOptions render;
   render.address_space = limits.render_memory;
+  render.work_dir = work.string();
   render.log_path = (work / "pdfinfo.log").string();
-  const ChildResult info = run_child({tools.pdfinfo, pdf}, render, deadline, callbacks.keep_going);
+  const ChildResult info =
+      run_child(command(tools.pdfinfo, {"-f", "1", "-l", std::to_string(limits.max_pages), pdf}),
+                render, deadline, callbacks.keep_going);
   const std::string info_text = read_text(render.log_path);
   if (info.how == ChildResult::exited && info.status != 0 &&
       info_text.find("Incorrect password") != std::string::npos)
@@ -206,15 +302,19 @@ JobOutcome convert_document(const std::string& input, const std::string& ext,
   if (total > limits.max_pages)
     return failure(ErrorCode::too_many_pages, std::to_string(total) + " pages, the limit is " +
                                                   std::to_string(limits.max_pages));
+  const auto sizes = pdfinfo_sizes(info_text, total);
 
   render.log_path = (work / "pdftoppm.log").string();
   for (std::uint32_t page = 1; page <= total; ++page) {
     const std::string n = std::to_string(page);
+    const auto [w, h] = sizes[page - 1];
+    if (w <= 0 || h <= 0)
+      return failure(ErrorCode::convert_failed, "page " + n + " has no size");
     const fs::path prefix = pages_dir / n;
-    const std::vector<std::string> argv = {
-        tools.pdftoppm, "-png", "-r",           std::to_string(limits.resolution_dpi),
-        "-f",           n,      "-l",           n,
-        "-singlefile",  pdf,    prefix.string()};
+    // The crop box is what pdfinfo measured, and what a reader shows of the page.
+    const auto argv =
+        command(tools.pdftoppm, {"-png", "-cropbox", "-r", dpi_text(page_dpi(w, h, limits)), "-f",
+                                 n, "-l", n, "-singlefile", pdf, prefix.string()});
     if (child_failed(run_child(argv, render, deadline, callbacks.keep_going), "pdftoppm", &bad))
       return bad;
     const std::string png = prefix.string() + ".png";

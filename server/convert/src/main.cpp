@@ -34,6 +34,10 @@ void define_flags(tavsrv::Flags& flags) {
   flags.define("soffice", "soffice", "LibreOffice program");
   flags.define("pdfinfo", "pdfinfo", "poppler's pdfinfo");
   flags.define("pdftoppm", "pdftoppm", "poppler's pdftoppm");
+  flags.define("bwrap", "bwrap", "bubblewrap, the converters' sandbox");
+  flags.defineSwitch("unsandboxed",
+                     "convert without the sandbox (only where bubblewrap cannot run): documents "
+                     "then reach the server's files and network");
   flags.define("log-file", "", "also log to this file");
 }
 
@@ -72,6 +76,8 @@ bool config_from_flags(const tavsrv::Flags& flags, convert::Config* config, std:
   config->tools.soffice = flags.get("soffice");
   config->tools.pdfinfo = flags.get("pdfinfo");
   config->tools.pdftoppm = flags.get("pdftoppm");
+  config->tools.bwrap = flags.get("bwrap");
+  config->tools.sandbox = !flags.getSwitch("unsandboxed");
   return true;
 }
 

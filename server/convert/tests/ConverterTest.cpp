@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "TestDocuments.h"
 #include "convert/Converter.h"
 #include "eventually.h"
 
@@ -53,6 +54,7 @@ protected:
 };
 
 const std::string kZipHead("PK\x03\x04 rest of a docx", 20);
+const std::string kDocx = testdocs::make_docx();
 const std::string kOleHead("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 ole", 12);
 
 }  // namespace
@@ -128,7 +130,7 @@ TEST_F(ConverterTest, DeadlineAndCancelKillTheWholeProcessGroup) {
 }
 
 TEST_F(ConverterTest, HungConverterTimesOutAndFailuresAreReported) {
-  const std::string input = file("input.docx", kZipHead);
+  const std::string input = file("input.docx", kDocx);
   convert::Limits limits;
   limits.timeout = std::chrono::milliseconds(300);
   convert::Tools tools;
@@ -148,15 +150,17 @@ TEST_F(ConverterTest, HungConverterTimesOutAndFailuresAreReported) {
       convert::convert_document(input, "docx", (dir_ / "job2").string(), limits, tools, callbacks);
   EXPECT_EQ(outcome.code, ErrorCode::convert_failed);
 
-  // Content that does not fit the name never reaches a tool.
-  tools.soffice = script("soffice-must-not-run", "touch '" + (dir_ / "ran").string() + "'");
+  // Content that does not fit the name never reaches a tool (which would note it in its
+  // working folder, the job's).
+  tools.soffice = script("soffice-must-not-run", "touch ran");
   outcome = convert::convert_document(file("x.pptx", "plain text"), "pptx",
                                       (dir_ / "job3").string(), limits, tools, callbacks);
   EXPECT_EQ(outcome.code, ErrorCode::unsupported);
   outcome = convert::convert_document(file("y.docx", kOleHead), "docx", (dir_ / "job4").string(),
                                       limits, tools, callbacks);
   EXPECT_EQ(outcome.code, ErrorCode::encrypted);
-  EXPECT_FALSE(fs::exists(dir_ / "ran"));
+  EXPECT_FALSE(fs::exists(dir_ / "job3" / "ran"));
+  EXPECT_FALSE(fs::exists(dir_ / "job4" / "ran"));
   EXPECT_EQ(pages, 0);
 }
 
@@ -176,7 +180,9 @@ TEST_F(ConverterTest, PageLimitAndPasswordAreReadFromPdfinfo) {
   EXPECT_EQ(outcome.code, ErrorCode::encrypted);
 
   // Pages come one by one, each complete when reported; a page that is not made fails.
-  tools.pdfinfo = script("pdfinfo-two", "echo 'Pages: 2'");
+  tools.pdfinfo = script("pdfinfo-two",
+                         "echo 'Pages: 2'; echo 'Page    1 size: 612 x 792 pts';"
+                         "echo 'Page    2 size: 612 x 792 pts'");
   tools.pdftoppm = script("pdftoppm-one",
                           "for last; do :; done\n"
                           "case \"$last\" in */2) exit 0;; esac\n"
@@ -196,4 +202,108 @@ TEST_F(ConverterTest, PageLimitAndPasswordAreReadFromPdfinfo) {
       convert::convert_document(pdf, "pdf", (dir_ / "job3").string(), limits, tools, callbacks);
   EXPECT_EQ(outcome.code, ErrorCode::convert_failed);
   EXPECT_EQ(seen, std::vector<uint32_t>{1});
+}
+
+TEST_F(ConverterTest, PackagesAreJudgedByWhatTheyHoldBeforeAnyToolRuns) {
+  const std::string odt_type = "application/vnd.oasis.opendocument.text";
+  const std::string word =
+      "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
+  const std::string slides =
+      "application/vnd.openxmlformats-officedocument.presentationml.presentation.main+xml";
+  const std::string sheet =
+      "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+  const auto ooxml = [](const std::string& part, const std::string& type, std::string body) {
+    return testdocs::make_zip(
+        {{"[Content_Types].xml", testdocs::content_types(part, type)}, {part, std::move(body)}});
+  };
+  // 4 MiB of upload that unpacks to 300 MiB.
+  std::string huge(300u << 20, ' ');
+  const std::string bomb = ooxml("word/document.xml", word, huge);
+  huge = std::string();
+  ASSERT_LT(bomb.size(), 4u << 20);
+
+  // The stand-in notes that it ran in its working folder, the job's.
+  convert::Tools tools;
+  tools.soffice = script("soffice", "touch ran");
+  int job = 0;
+  const auto run = [&](const std::string& bytes, const std::string& ext, bool* ran) {
+    const fs::path work = dir_ / ("job" + std::to_string(++job));
+    const auto outcome =
+        convert::convert_document(file("in." + ext, bytes), ext, work.string(), {}, tools, {});
+    *ran = fs::exists(work / "ran");
+    return outcome;
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    std::string ext;
+    ErrorCode code;
+  } cases[] = {
+      {"a zip bomb", bomb, "docx", ErrorCode::too_large},
+      {"a spreadsheet named .odt",
+       testdocs::make_odf("application/vnd.oasis.opendocument.spreadsheet", "<x/>"), "odt",
+       ErrorCode::unsupported},
+      {"an ODF package without its type", testdocs::make_zip({{"content.xml", "<x/>"}}), "odp",
+       ErrorCode::unsupported},
+      {"a presentation named .docx", ooxml("ppt/presentation.xml", slides, "<x/>"), "docx",
+       ErrorCode::unsupported},
+      {"a workbook named .pptx", ooxml("xl/workbook.xml", sheet, "<x/>"), "pptx",
+       ErrorCode::unsupported},
+      {"a zip of anything named .docx", testdocs::make_zip({{"a.txt", "text"}}), "docx",
+       ErrorCode::unsupported},
+      {"a cut zip", bomb.substr(0, 1000), "docx", ErrorCode::unsupported},
+  };
+  for (const auto& c : cases) {
+    bool ran = false;
+    const auto outcome = run(c.bytes, c.ext, &ran);
+    EXPECT_EQ(outcome.code, c.code) << c.what << ": " << outcome.reason;
+    EXPECT_FALSE(ran) << c.what << " reached LibreOffice";
+  }
+
+  // What the names promise reaches LibreOffice (the stand-in makes no PDF).
+  const struct {
+    std::string bytes, ext;
+  } fine[] = {
+      {testdocs::make_odf(odt_type, "<x/>"), "odt"},
+      {testdocs::make_odf("application/vnd.oasis.opendocument.presentation", "<x/>"), "odp"},
+      {ooxml("word/document.xml", word, "<x/>"), "docx"},
+      {ooxml("ppt/presentation.xml", slides, "<x/>"), "pptx"},
+  };
+  for (const auto& f : fine) {
+    bool ran = false;
+    const auto outcome = run(f.bytes, f.ext, &ran);
+    EXPECT_EQ(outcome.code, ErrorCode::convert_failed) << f.ext << ": " << outcome.reason;
+    EXPECT_TRUE(ran) << f.ext;
+  }
+}
+
+TEST_F(ConverterTest, LibreOfficeRunsUnderAMemoryLimit) {
+  // The stand-in notes its address-space limit (in KiB) in its working folder, the job's.
+  convert::Tools tools;
+  tools.soffice = script("soffice", "ulimit -v > soffice-limit");
+  const fs::path job = dir_ / "job";
+  convert::convert_document(file("in.docx", kDocx), "docx", job.string(), {}, tools, {});
+  std::string limit;
+  std::ifstream(job / "soffice-limit") >> limit;
+  ASSERT_FALSE(limit.empty()) << "the stand-in did not run";
+  ASSERT_NE(limit, "unlimited");
+  EXPECT_LE(std::stoull(limit) * 1024, 2ull << 30);
+}
+
+TEST_F(ConverterTest, WithoutItsSandboxNothingConvertsUnlessTheOperatorSaysSo) {
+  convert::Tools tools;
+  tools.soffice = script("soffice", "touch ran");
+  tools.bwrap = (dir_ / "no-bwrap").string();
+  auto outcome = convert::convert_document(file("in.docx", kDocx), "docx", (dir_ / "job1").string(),
+                                           {}, tools, {});
+  EXPECT_EQ(outcome.code, ErrorCode::internal);
+  EXPECT_NE(outcome.reason.find("sandbox"), std::string::npos) << outcome.reason;
+  EXPECT_FALSE(fs::exists(dir_ / "job1" / "ran"));
+  EXPECT_NE(convert::sandbox_problem(tools), "");
+
+  tools.sandbox = false;  // tav-convert --unsandboxed
+  outcome = convert::convert_document(file("in.docx", kDocx), "docx", (dir_ / "job2").string(), {},
+                                      tools, {});
+  EXPECT_EQ(outcome.code, ErrorCode::convert_failed) << outcome.reason;
+  EXPECT_TRUE(fs::exists(dir_ / "job2" / "ran"));
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "TestCredentials.h"
+#include "TestDocuments.h"
 #include "convert/Server.h"
 #include "eventually.h"
 #include "falco_wire.h"
@@ -26,7 +27,7 @@ using testsupport::testCredential;
 namespace {
 
 constexpr uint32_t kTeacher = 10001, kStudent = 10003, kRoom = 1001;
-const std::string kDocx = std::string("PK\x03\x04", 4) + " a docx, as far as the server can tell";
+const std::string kDocx = testdocs::make_docx();
 
 class Connection {
 public:
@@ -114,6 +115,8 @@ protected:
     config_.data_dir = (dir_ / "data").string();
     config_.internal_token = testsupport::kTestSecret;
     config_.tools.soffice = tool.string();
+    // The stand-in tells the test its process id and is signalled by it: outside a sandbox.
+    config_.tools.sandbox = false;
     config_.limits.max_bytes = 1024;
     config_.max_connections = 3;
   }

@@ -1,8 +1,10 @@
 // One document to PNG pages: office documents to PDF with LibreOffice headless (a profile
-// folder of the job's own, so concurrent jobs never share one), then one PNG per page with
-// pdftoppm, each reported as soon as it is rendered. Every tool runs as a child process
-// without a shell, under the job's deadline, and is killed with its process group when the
-// deadline passes or the job is cancelled.
+// folder of the job's own, so concurrent jobs never share one, set to load no linked content),
+// then one PNG per page with pdftoppm, each reported as soon as it is rendered. Packages are
+// checked before any tool sees them (declared unpacked size, type family). Every tool runs as
+// a child process without a shell, in a sandbox (Sandbox.h) under a memory limit and the
+// job's deadline, and is killed with its process group when the deadline passes or the job
+// is cancelled.
 #pragma once
 
 #include <chrono>
@@ -20,16 +22,35 @@ struct Limits {
   std::uint32_t max_pages = 200;
   // The whole job, from the converter's start to the last page rendered.
   std::chrono::milliseconds timeout{std::chrono::minutes(3)};
-  int resolution_dpi = 150;  // pdftoppm's own default
+  // Pages render at max_dpi unless that makes more than page_pixels pixels; then at the
+  // resolution that fills the budget (an A4 page at 150 dpi is 2.2 million pixels, a 5000 pt
+  // square page 108 million: it gets 29.5 dpi).
+  double max_dpi = 150;  // pdftoppm's own default
+  std::uint64_t page_pixels = 4ull * 1024 * 1024;
+  // What an OOXML or ODF package may unpack to, as its zip directory declares it; a lesson
+  // plan of 64 MiB is mostly pictures, which do not unpack to more.
+  std::uint64_t max_unpacked = 256ull * 1024 * 1024;
   // Address space of pdfinfo and pdftoppm (a hostile PDF's huge page must not eat memory).
   std::uint64_t render_memory = 2ull * 1024 * 1024 * 1024;
+  // Address space of LibreOffice (about 0.5 GiB for a small document; a package that unpacks
+  // to more than its zip says is stopped here).
+  std::uint64_t office_memory = 2ull * 1024 * 1024 * 1024;
 };
 
 struct Tools {
   std::string soffice = "soffice";
   std::string pdfinfo = "pdfinfo";
   std::string pdftoppm = "pdftoppm";
+  std::string bwrap = "bwrap";
+  // Every tool runs in the sandbox; where it cannot be made, every job is refused. Only the
+  // operator turns it off (tav-convert --unsandboxed): then documents are converted with the
+  // server's own rights and network.
+  bool sandbox = true;
 };
+
+// Why the tools' sandbox cannot be made here (bubblewrap missing, no namespaces); empty when
+// it works. Asked once per job; the server also says it at its start.
+std::string sandbox_problem(const Tools& tools);
 
 struct JobOutcome {
   bool ok = false;
