@@ -14,6 +14,7 @@
 #include <fstream>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "falco_wire.h"
@@ -67,8 +68,14 @@ bool client_gone(int fd) {
 struct Session {
   int fd = -1;
   std::string peer;
+  in_addr_t address = 0;
+  std::uint64_t order = 0;  // of acceptance: the oldest pending of an address goes first
   std::thread thread;
   std::atomic<bool> finished{false};
+  // Under the server's mutex:
+  bool job = false;      // the submit's credential was believed: holds a job slot
+  bool evicted = false;  // closed to make room for a newer connection of its address
+  std::uint32_t user = 0;
 };
 
 }  // namespace
@@ -83,8 +90,12 @@ public:
     std::lock_guard<std::mutex> lock(mutex_);
     Stats s = stats_;
     s.connections = 0;
-    for (const auto& session : sessions_)
-      s.connections += session->finished ? 0 : 1;
+    for (const auto& session : sessions_) {
+      if (session->finished)
+        continue;
+      ++s.connections;
+      s.pending += session->job ? 0 : 1;
+    }
     s.converting = converting_;
     return s;
   }
@@ -96,7 +107,12 @@ private:
   void run_session(Session& session);
   // The job of one connection; returns what to count it as.
   enum class End { completed, failed, cancelled };
-  End serve(int fd, const std::string& peer);
+  End serve(Session& session);
+  // Under mutex_: whether a new connection from `address` may wait for its submit, closing
+  // the oldest waiting one of that address when it has too many.
+  bool admit_pending(in_addr_t address, const std::string& name);
+  // Under mutex_: nullptr when the session may hold a job, else why not.
+  const char* take_job_slot(Session& session, std::uint32_t user);
   bool acquire_converter(int fd, bool* gone);
   void release_converter();
   void count(End end);
@@ -110,12 +126,25 @@ private:
   std::condition_variable converter_free_;
   std::size_t converting_ = 0;
   std::list<std::unique_ptr<Session>> sessions_;
+  std::uint64_t accepted_order_ = 0;
   Stats stats_;
 };
 
 std::uint16_t Server::Impl::start() {
   if (config_.internal_token.empty())
     tavsrv::logWarn("tav-convert: no internal token: every job will be refused");
+  if (!config_.tools.sandbox) {
+    tavsrv::logWarn(
+        "tav-convert: --unsandboxed: documents are converted with this server's own rights "
+        "and network (only LibreOffice's settings keep their linked content out)");
+  } else if (const std::string problem = sandbox_problem(config_.tools); !problem.empty()) {
+    tavsrv::logError("tav-convert: the converters' sandbox cannot be made (" + problem +
+                     "): every job will be refused; --unsandboxed converts without it");
+  } else {
+    tavsrv::logInfo(
+        "tav-convert: documents convert in a sandbox (no network, only the job's "
+        "folder writable)");
+  }
   if (!tavsrv::initCrypto()) {
     error = "cannot initialise libsodium";
     return 0;
@@ -220,7 +249,7 @@ void Server::Impl::accept_loop() {
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     const std::string name = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_ || sessions_.size() >= config_.max_connections) {
+    if (stopping_ || !admit_pending(peer.sin_addr.s_addr, name)) {
       // Small enough for the socket's buffer: never blocks the accepting thread.
       send_all(fd, wire::encode_error(ErrorCode::busy, "too many connections"));
       ::close(fd);
@@ -231,10 +260,59 @@ void Server::Impl::accept_loop() {
     auto session = std::make_unique<Session>();
     session->fd = fd;
     session->peer = name;
+    session->address = peer.sin_addr.s_addr;
+    session->order = ++accepted_order_;
     Session* raw = session.get();
     sessions_.push_back(std::move(session));
     raw->thread = std::thread([this, raw] { run_session(*raw); });
   }
+}
+
+bool Server::Impl::admit_pending(in_addr_t address, const std::string& name) {
+  std::size_t pending = 0, from_address = 0;
+  Session* oldest = nullptr;
+  for (auto& session : sessions_) {
+    if (session->finished || session->job || session->evicted)
+      continue;
+    ++pending;
+    if (session->address != address)
+      continue;
+    ++from_address;
+    if (!oldest || session->order < oldest->order)
+      oldest = session.get();
+  }
+  if (oldest && from_address >= config_.max_pending_per_address) {
+    // Its thread sees the end of its socket and finishes; the descriptor is closed there.
+    const std::string busy = wire::encode_error(ErrorCode::busy, "too many connections waiting");
+    (void)!::send(oldest->fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::shutdown(oldest->fd, SHUT_RDWR);
+    oldest->evicted = true;
+    ++stats_.failed;
+    tavsrv::logWarn("tav-convert: " + oldest->peer +
+                    " closed without a submit: a newer connection " + name +
+                    " of its address waits");
+    return true;
+  }
+  return pending < config_.max_pending;
+}
+
+const char* Server::Impl::take_job_slot(Session& session, std::uint32_t user) {
+  if (session.evicted)
+    return "closed";
+  std::size_t jobs = 0, of_user = 0;
+  for (const auto& other : sessions_) {
+    if (other->finished || !other->job)
+      continue;
+    ++jobs;
+    of_user += other->user == user ? 1 : 0;
+  }
+  if (jobs >= config_.max_connections)
+    return "too many jobs";
+  if (of_user >= config_.max_jobs_per_user)
+    return "too many jobs of this user";
+  session.job = true;
+  session.user = user;
+  return nullptr;
 }
 
 void Server::Impl::count(End end) {
@@ -253,8 +331,14 @@ void Server::Impl::count(End end) {
 }
 
 void Server::Impl::run_session(Session& session) {
-  const End end = serve(session.fd, session.peer);
-  count(end);
+  const End end = serve(session);
+  bool evicted = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    evicted = session.evicted;
+  }
+  if (!evicted)  // counted when it was closed
+    count(end);
   {
     // Under the lock, so stop() never shuts down a descriptor number already reused.
     std::lock_guard<std::mutex> lock(mutex_);
@@ -297,7 +381,9 @@ void Server::Impl::release_converter() {
   converter_free_.notify_one();
 }
 
-Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
+Server::Impl::End Server::Impl::serve(Session& session) {
+  const int fd = session.fd;
+  const std::string& peer = session.peer;
   const auto refuse = [&](ErrorCode code, const std::string& why) {
     tavsrv::logInfo("tav-convert: " + peer + " " + wire::to_string(code) + ": " + why);
     send_all(fd, wire::encode_error(code, why));
@@ -308,6 +394,10 @@ Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
   std::string buffer;
   std::vector<wire::Frame> frames;
   size_t taken = 0;  // frames handed out so far
+  // Until the submit is taken, reads end at this deadline however the bytes trickle in.
+  std::optional<std::chrono::steady_clock::time_point> deadline =
+      std::chrono::steady_clock::now() + config_.submit_timeout;
+  bool late = false;
   const auto next_frame = [&](wire::Frame* frame, ErrorCode* fault) -> bool {
     for (;;) {
       if (taken < frames.size()) {
@@ -328,6 +418,19 @@ Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
       }
       if (!frames.empty())
         continue;
+      if (deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            *deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        const int ready = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count()) + 1) : 0;
+        if (ready < 0 && errno == EINTR)
+          continue;
+        if (ready == 0) {
+          late = true;
+          *fault = ErrorCode::protocol;
+          return false;
+        }
+      }
       char chunk[64 * 1024];
       const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
       if (n < 0 && errno == EINTR)
@@ -340,12 +443,16 @@ Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
     }
   };
 
-  set_timeout(fd, SO_RCVTIMEO, config_.submit_timeout);
   set_timeout(fd, SO_SNDTIMEO, config_.io_timeout);
   wire::Frame frame{};
   ErrorCode fault = ErrorCode::internal;
-  if (!next_frame(&frame, &fault))
+  if (!next_frame(&frame, &fault)) {
+    if (late)
+      return refuse(ErrorCode::protocol,
+                    "no submit within " + std::to_string(config_.submit_timeout.count()) + " ms");
     return fault == ErrorCode::protocol ? refuse(fault, "bad frame") : End::cancelled;
+  }
+  deadline.reset();
   if (frame.type != wire::FrameType::submit)
     return refuse(ErrorCode::protocol, "the first frame is not a submit");
   const auto submit = wire::decode_submit(frame.payload);
@@ -361,6 +468,11 @@ Server::Impl::End Server::Impl::serve(int fd, const std::string& peer) {
     return refuse(ErrorCode::credential_refused, who);
   if (credential->roleCode != kRoleTeacher)
     return refuse(ErrorCode::not_allowed, who + " role " + std::to_string(credential->roleCode));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const char* why = take_job_slot(session, submit->user_id))
+      return session.evicted ? End::failed : refuse(ErrorCode::busy, who + ": " + why);
+  }
   if (submit->size > config_.limits.max_bytes)
     return refuse(ErrorCode::too_large, who + ": " + std::to_string(submit->size) + " bytes");
   const std::string ext = document_extension(std::string(submit->name));

@@ -8,8 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -31,8 +33,13 @@ const std::string kDocx = testdocs::make_docx();
 
 class Connection {
 public:
-  explicit Connection(uint16_t port) {
+  // From `source` (any loopback address: they all reach the server's 127.0.0.1).
+  explicit Connection(uint16_t port, const char* source = "127.0.0.1") {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &from.sin_addr);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -216,29 +223,48 @@ TEST_F(ConvertServerTest, AClientThatGoesAwayCancelsItsJob) {
   EXPECT_EQ(server_->stats().converting, 0u);
 }
 
-TEST_F(ConvertServerTest, ConvertersAndConnectionsAreBounded) {
+TEST_F(ConvertServerTest, ConvertersAndJobsAreBounded) {
   config_.max_jobs = 1;
   start();
   Connection first(port_);
   start_job(first);
   fs::remove(dir_ / "soffice.pid");
-  // The second job is uploaded and waits for the one converter.
-  Connection second(port_);
-  ASSERT_TRUE(second.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1))));
-  ASSERT_EQ(second.next()->first, wire::FrameType::accepted);
-  ASSERT_TRUE(second.send(wire::encode_data(kDocx)));
-  Connection third(port_);
-  ASSERT_TRUE(eventually([&] { return server_->stats().connections == 3; }));
-  // One connection above the bound is refused at once.
+  // The second and third jobs are uploaded and wait for the one converter.
+  Connection second(port_), third(port_);
+  for (Connection* c : {&second, &third}) {
+    ASSERT_TRUE(c->send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1))));
+    ASSERT_EQ(c->next()->first, wire::FrameType::accepted);
+    ASSERT_TRUE(c->send(wire::encode_data(kDocx)));
+  }
+  // A connection that has not said who it is takes no job slot; one job more is refused.
+  Connection silent(port_);
+  ASSERT_TRUE(eventually([&] { return server_->stats().pending == 1; }));
   Connection fourth(port_);
+  ASSERT_TRUE(fourth.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1))));
   EXPECT_EQ(fourth.error_code(), wire::ErrorCode::busy);
   EXPECT_EQ(server_->stats().converting, 1u);
+  EXPECT_TRUE(eventually([&] { return server_->stats().connections == 4; }));
   EXPECT_FALSE(fs::exists(dir_ / "soffice.pid"));
 
   // The first one's end frees the converter for the second.
   first.close();
   EXPECT_TRUE(eventually([&] { return fs::exists(dir_ / "soffice.pid"); }));
   EXPECT_TRUE(eventually([&] { return server_->stats().converting == 1; }));
+
+  // One user holds at most max_jobs_per_user of the slots.
+  second.close();
+  third.close();
+  ASSERT_TRUE(eventually([&] { return server_->stats().connections == 1; }));
+  server_.reset();
+  config_.max_jobs_per_user = 1;
+  config_.max_connections = 16;
+  start();
+  fs::remove(dir_ / "soffice.pid");
+  Connection mine(port_);
+  start_job(mine);
+  Connection again(port_);
+  ASSERT_TRUE(again.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1))));
+  EXPECT_EQ(again.error_code(), wire::ErrorCode::busy);
 }
 
 TEST_F(ConvertServerTest, StoppingKillsRunningConvertersAndLeavesNoJobBehind) {
@@ -258,4 +284,53 @@ TEST_F(ConvertServerTest, StoppingKillsRunningConvertersAndLeavesNoJobBehind) {
   server_.reset();
   start();
   EXPECT_TRUE(jobs_empty());
+}
+
+TEST_F(ConvertServerTest, SilentConnectionsHoldNoJobSlotAndEndAtTheirDeadline) {
+  config_.submit_timeout = std::chrono::seconds(3);
+  start();
+  // 20 connections from one address that never say who they are: all but the newest four
+  // are closed as busy at once.
+  std::vector<std::unique_ptr<Connection>> silent;
+  for (int i = 0; i < 20; ++i) {
+    silent.push_back(std::make_unique<Connection>(port_));
+    ASSERT_TRUE(silent.back()->connected());
+  }
+  ASSERT_TRUE(eventually([&] { return server_->stats().failed >= 16; }));
+
+  // A teacher from another address, and one from the same, are served all the same.
+  Connection other(port_, "127.0.0.2");
+  ASSERT_TRUE(other.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1))));
+  const auto answer = other.next();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->first, wire::FrameType::accepted) << "a real job was refused";
+  Connection same(port_);
+  ASSERT_TRUE(same.send(submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1))));
+  const auto same_answer = same.next();
+  ASSERT_TRUE(same_answer);
+  EXPECT_EQ(same_answer->first, wire::FrameType::accepted);
+
+  // One that sends its submit a byte at a time, each byte well within the deadline.
+  Connection dribbling(port_, "127.0.0.3");
+  const std::string slow = submit(kTeacher, kRoom, testCredential(kTeacher, kRoom, 1));
+  std::atomic<bool> sent_all{false};
+  std::thread dribbler([&] {
+    for (char c : slow) {
+      if (!dribbling.send(std::string(1, c)))
+        return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    sent_all = true;
+  });
+
+  // The oldest made room for newer ones of their address (the last for `same`); the others
+  // and the slow one are closed at the deadline, the slow one before its submit is whole.
+  for (size_t i = 0; i < 17; ++i)
+    EXPECT_EQ(silent[i]->error_code(), wire::ErrorCode::busy) << i;
+  for (size_t i = 17; i < silent.size(); ++i)
+    EXPECT_EQ(silent[i]->error_code(), wire::ErrorCode::protocol) << i;
+  EXPECT_EQ(dribbling.error_code(), wire::ErrorCode::protocol);
+  dribbler.join();
+  EXPECT_FALSE(sent_all) << "the whole submit went through";
+  EXPECT_EQ(server_->stats().accepted, 2u);
 }

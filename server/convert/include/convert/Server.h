@@ -34,11 +34,19 @@ struct Config {
   Tools tools;
   // Jobs converting at once; further uploaded jobs wait for a free converter.
   std::size_t max_jobs = 3;
-  // Connections open at once (uploading, waiting or converting); one more is answered
-  // with ErrorCode::busy and closed.
+  // Jobs open at once (uploading, waiting or converting): connections whose submit carried
+  // a credential the server believes. One more is answered with ErrorCode::busy.
   std::size_t max_connections = 16;
-  // A submit must arrive this soon after connecting.
-  std::chrono::milliseconds submit_timeout{std::chrono::seconds(10)};
+  // Jobs of one user at once (one teacher's credential does not hold every slot).
+  std::size_t max_jobs_per_user = 4;
+  // Connections that have not yet shown a credential hold no job slot; they are bounded on
+  // their own: at most this many from one address (a newer one closes the oldest of them, so
+  // silent connections cannot keep a teacher behind the same address out) ...
+  std::size_t max_pending_per_address = 4;
+  // ... and this many in all (more are refused as busy).
+  std::size_t max_pending = 64;
+  // The whole submit must arrive this soon after connecting (a deadline, not a silence).
+  std::chrono::milliseconds submit_timeout{std::chrono::seconds(5)};
   // Longest silence of a client while it uploads, and longest stall of a page being sent.
   std::chrono::milliseconds io_timeout{std::chrono::seconds(30)};
   // A working frame is sent this often while a job waits or converts.
@@ -51,6 +59,7 @@ struct Stats {
   std::uint64_t failed = 0;     // ended with an error frame (refusals included)
   std::uint64_t cancelled = 0;  // the client went away or the server stopped
   std::size_t connections = 0;  // open now
+  std::size_t pending = 0;      // open now, the submit not yet taken
   std::size_t converting = 0;   // holding a converter now
 };
 
