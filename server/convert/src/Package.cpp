@@ -201,8 +201,9 @@ std::optional<PackageRefusal> check_package(const std::string& path, const std::
   Zip zip(path);
   std::vector<Entry> entries;
   std::string why;
+  // A zip whose directory cannot be read is a damaged document, as LibreOffice would find.
   if (!zip.directory(&entries, &why))
-    return refuse(ErrorCode::unsupported, why);
+    return refuse(ErrorCode::convert_failed, why);
   std::uint64_t total = 0;
   for (const auto& e : entries) {
     if (e.size > max_unpacked - total)

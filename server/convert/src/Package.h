@@ -19,7 +19,8 @@ struct PackageRefusal {
 
 // For docx, pptx, odt and odp: nullopt when the package at `path` declares at most
 // `max_unpacked` bytes in all and is a document of the extension's family (a word-processing
-// text for docx/odt, a presentation for pptx/odp); too_large or unsupported otherwise.
+// text for docx/odt, a presentation for pptx/odp); too_large or unsupported otherwise, and
+// convert_failed for a zip too damaged to read.
 std::optional<PackageRefusal> check_package(const std::string& path, const std::string& ext,
                                             std::uint64_t max_unpacked);
 
