@@ -255,7 +255,11 @@ JobOutcome convert_document(const std::string& input, const std::string& ext,
       argv.insert(argv.end(), args.begin(), args.end());
       return argv;
     }
-    return sandboxed(tools.bwrap, find_executable(tool), args, work.string());
+    // A document kept outside the job's folder (a caller's own) is there read-only.
+    const fs::path doc = fs::absolute(input, ec).lexically_normal();
+    const bool inside = doc.parent_path() == work.lexically_normal();
+    return sandboxed(tools.bwrap, find_executable(tool), args, work.string(),
+                     inside ? std::string() : doc.string());
   };
 
   JobOutcome bad;

@@ -26,7 +26,7 @@ const char* const kSystemDirs[] = {"/bin", "/sbin", "/lib", "/lib32", "/lib64", 
 
 std::vector<std::string> sandboxed(const std::string& bwrap, const std::string& program,
                                    const std::vector<std::string>& args,
-                                   const std::string& work_dir) {
+                                   const std::string& work_dir, const std::string& read_only) {
   std::vector<std::string> argv = {
       bwrap,    "--unshare-all", "--die-with-parent", "--new-session", "--clearenv", "--setenv",
       "PATH",   "/usr/bin:/bin", "--setenv",          "HOME",          work_dir,     "--setenv",
@@ -53,6 +53,8 @@ std::vector<std::string> sandboxed(const std::string& bwrap, const std::string& 
     system = system || program.rfind(std::string(dir) + "/", 0) == 0;
   if (!system)
     argv.insert(argv.end(), {"--ro-bind", program, program});
+  if (!read_only.empty())
+    argv.insert(argv.end(), {"--ro-bind", read_only, read_only});
   argv.insert(argv.end(), {"--bind", work_dir, work_dir, "--chdir", work_dir, "--", program});
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;

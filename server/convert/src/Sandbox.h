@@ -11,9 +11,9 @@
 namespace convert {
 
 // argv for running `program` (an absolute path) with `args` in the sandbox, `work_dir` its
-// writable folder and working directory.
+// writable folder and working directory, `read_only` (when not empty) one more file it sees.
 std::vector<std::string> sandboxed(const std::string& bwrap, const std::string& program,
                                    const std::vector<std::string>& args,
-                                   const std::string& work_dir);
+                                   const std::string& work_dir, const std::string& read_only = {});
 
 }  // namespace convert

@@ -98,8 +98,12 @@ int convert_once(const std::string& input, const std::string& outdir,
     return 1;
   }
   const fs::path work = pattern;
-  const fs::path copy = work / ("input." + ext);
-  fs::copy_file(input, copy, ec);
+  // The copy is in the job's folder: the only one the sandboxed tools see.
+  const fs::path job = work / "job";
+  const fs::path copy = job / ("input." + ext);
+  fs::create_directories(job, ec);
+  if (!ec)
+    fs::copy_file(input, copy, ec);
   if (ec) {
     std::fprintf(stderr, "tav-convert: cannot read %s: %s\n", input.c_str(), ec.message().c_str());
     fs::remove_all(work, ec);
@@ -124,7 +128,7 @@ int convert_once(const std::string& input, const std::string& outdir,
     return true;
   };
   const convert::JobOutcome outcome = convert::convert_document(
-      copy.string(), ext, (work / "job").string(), config.limits, config.tools, callbacks);
+      copy.string(), ext, job.string(), config.limits, config.tools, callbacks);
   fs::remove_all(work, ec);
   if (!outcome.ok) {
     std::fprintf(stderr, "tav-convert: %s: %s (%s)\n", input.c_str(),
