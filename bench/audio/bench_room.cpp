@@ -6,12 +6,17 @@
 
 #include <cmath>
 
+#include "TestCredentials.h"
+
 namespace bench_audio {
 
 bench_room::bench_room() {
   mcu::Config config;
   config.listen_port = 0;
   config.media_port_base = 0;
+  // The members' credentials are signed with the tests' secret (raw_client.h); without the
+  // same token the MCU refuses every join.
+  config.internal_token = testsupport::kTestSecret;
   server_ = std::make_unique<mcu::Server>(config);
   port_ = server_->start();
 }
