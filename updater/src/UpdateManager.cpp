@@ -40,6 +40,7 @@ UpdateManager::Setup UpdateManager::installedSetup() {
   setup.installerFolder =
       QString::fromStdString(platform::localAppDataDir()) + QStringLiteral("/TavPcClient");
   setup.publicKey = UpdateSignature::builtInPublicKey();
+  setup.ownVersion = QStringLiteral(TAV_UPDATER_VERSION);
   setup.endProcess = [](const std::string& path) {
     // A client (or updater) run from this install by this user; never one
     // of another user or another install of the same name.
@@ -114,7 +115,18 @@ void UpdateManager::onGetVersionFinished(QJsonObject obj) {
   }
   const QString ver = FileVersion::read(setup_.appDir + '/' + exe("TavPcClient"));
   if (ver.isEmpty()) {
-    startUpdate(url, obj);
+    // A client without a readable version (damaged, or replaced by hand) is
+    // repaired, but never with a release older than this updater's own: an
+    // answer must not roll the install back.
+    log(QStringLiteral("CheckUpdate getFileVertion ver unknown, updater %1 \n")
+            .arg(setup_.ownVersion));
+    log(QStringLiteral("CheckUpdate getFileVertion fileinfo %1 \n").arg(info));
+    if (FileVersion::larger(info, setup_.ownVersion) == info) {
+      startUpdate(url, obj);
+      return;
+    }
+    log(QStringLiteral("CheckUpdate onGetVersionFinished Finished \n"));
+    finish();
     return;
   }
   const QString lagerVer = FileVersion::larger(ver, info);
@@ -148,11 +160,10 @@ void UpdateManager::UpdateProgram(const QString& url) {
     return;
   }
   log(QStringLiteral("UpdateProgram getFileVertion newUrl %1 \n").arg(url));
-  // Whatever the user presses, the update goes on.
+  // Whatever the user presses, the update goes on. The client keeps running
+  // through the download: it is ended only once a checked installer is written.
   UpdatePrompt prompt;
   prompt.exec();
-
-  endInstalled("TavPcClient");
 
   progressDialog_->setProgress(0);
   progressDialog_->show();
@@ -208,7 +219,7 @@ void UpdateManager::onGetExeFinished(QByteArray data) {
     if (!written) {
       log(QStringLiteral("CheckUpdate onGetExeFinished write error %1 \n").arg(file.errorString()));
     } else {
-      // It may have been started again meanwhile.
+      // Only now, with the installer that will replace it in place.
       endInstalled("TavPcClient");
       // No arguments; the installer learns where the client lives from its environment.
       QProcess installer;

@@ -1,8 +1,8 @@
 // The updater's whole run: asks the service for the newest client version,
 // compares it with the installed client's, and when the service has a newer one
-// tells the user, ends the client, downloads the installer, checks its signature,
-// writes it as "AutoUpdate" and starts it. A QThread by heritage; all of its
-// work runs on the main thread's event loop (the replies arrive as signals).
+// tells the user, downloads the installer, checks its signature and version,
+// writes it as "AutoUpdate", and only then ends the client and starts it. A QThread by heritage;
+// all of its work runs on the main thread's event loop (the replies arrive as signals).
 #pragma once
 
 #include <QByteArray>
@@ -27,6 +27,9 @@ public:
     QString dataFolder;       // the client's per-user data folder, ending in '/'
     QString installerFolder;  // where "AutoUpdate" is written
     QByteArray publicKey;     // the release key installers are checked against
+    // This updater's release: the oldest one it installs when the client's version
+    // cannot be read.
+    QString ownVersion;
     // Ends this user's processes of the program at that path (asked to quit
     // first); the process ids it ended.
     std::function<std::vector<int>(const std::string& path)> endProcess;
@@ -46,7 +49,7 @@ public:
 
   // Sends the version request (nothing when there is no service host).
   void CheckUpdate();
-  // Asks the user, ends the client and starts the download of url.
+  // Asks the user and starts the download of url (the client runs on).
   void UpdateProgram(const QString& url);
 
   // The download takes at most this long.
