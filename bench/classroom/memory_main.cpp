@@ -26,6 +26,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ClassControl.h"
@@ -153,10 +154,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<std::unique_ptr<QProcess>> bots;
-  for (int student : {10003, 10004}) {
+  // The students sign in as the client does: the MCU lets in only members the service
+  // admitted (a room credential from the room entry).
+  const std::pair<int, const char*> students[] = {{10003, "student1"}, {10004, "student2"}};
+  for (const auto& [student, account] : students) {
     auto bot = std::make_unique<QProcess>();
-    bot->start(bin + "/pavo-bot", {"--mcu", QString("127.0.0.1:%1").arg(base + 2), "--room", "1001",
-                                   "--user", QString::number(student), "--open", "audio,video"});
+    bot->start(bin + "/pavo-bot",
+               {"--service", QString("127.0.0.1:%1").arg(base), "--login", account, "--password",
+                "123456", "--room", "1001", "--open", "audio,video"});
     QByteArray said;
     if (!waitFor(
             [&] {
