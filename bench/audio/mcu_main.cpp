@@ -144,8 +144,10 @@ int main(int argc, char** argv) {
 
   const std::set<long> before = thread_ids();
   bench_audio::bench_room room;
-  if (!room.ok())
+  if (!room.ok()) {
+    std::fprintf(stderr, "bench-audio-mcu: the MCU did not start\n");
     return 1;
+  }
   const std::set<long> after = thread_ids();
   std::set<long> mcu_threads;
   for (long id : after)
@@ -156,8 +158,10 @@ int main(int argc, char** argv) {
   std::vector<uint32_t> listener_ids;
   for (int s = 0; s < speakers; ++s) {
     const uint16_t port = room.add_speaker(100 + s);
-    if (!port)
+    if (!port) {
+      std::fprintf(stderr, "bench-audio-mcu: the MCU room did not come up\n");
       return 1;
+    }
     uplinks.push_back(std::make_unique<bench_audio::udp_link>(port));
   }
   for (int l = 0; l < speakers + listeners; ++l) {
@@ -166,8 +170,10 @@ int main(int argc, char** argv) {
     const uint16_t port = l < speakers ? 0 : room.add_listener(id, 100);
     if (l < speakers)
       continue;  // their control sessions already exist; their audio is not measured
-    if (!port)
+    if (!port) {
+      std::fprintf(stderr, "bench-audio-mcu: listener %u was not given the room audio\n", id);
       return 1;
+    }
     downlinks.push_back(std::make_unique<bench_audio::udp_link>(port));
     listener_ids.push_back(id);
   }
@@ -233,5 +239,9 @@ int main(int argc, char** argv) {
       100 * cpu / wall, 1000 * cpu / wall, 100 * cpu / wall / listeners);
   std::printf("  %llu datagrams received in %.1f s: %.1f per listener per second (50 expected)\n",
               static_cast<unsigned long long>(got), wall, got / wall / listeners);
+  if (got == 0) {
+    std::fprintf(stderr, "bench-audio-mcu: no mix reached the listeners\n");
+    return 1;
+  }
   return 0;
 }

@@ -2,11 +2,14 @@
 // each converted through the conversion server (in this process) by libfalco and by the
 // bare tools (soffice --headless --convert-to pdf, then pdftoppm -png), then three .pptx
 // conversions through the server at once. Prints time to first and to last page.
+//
+//   bench-convert [--slides N] [--pages N] [--at-once N]   (default 20, 50, 3)
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -105,7 +108,7 @@ private:
   std::condition_variable cv_;
 };
 
-void make_documents(const fs::path& dir) {
+void make_documents(const fs::path& dir, int slides, int pages) {
   std::ofstream fodp(dir / "slides.fodp");
   fodp << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
           "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
@@ -115,7 +118,7 @@ void make_documents(const fs::path& dir) {
           "office:version=\"1.2\" "
           "office:mimetype=\"application/vnd.oasis.opendocument.presentation\">"
           "<office:body><office:presentation>";
-  for (int slide = 1; slide <= 20; ++slide)
+  for (int slide = 1; slide <= slides; ++slide)
     fodp << "<draw:page draw:name=\"s" << slide
          << "\"><draw:frame svg:x=\"2cm\" svg:y=\"2cm\" svg:width=\"24cm\" svg:height=\"12cm\">"
             "<draw:text-box><text:p>第"
@@ -126,7 +129,7 @@ void make_documents(const fs::path& dir) {
   fodp.close();
   std::ofstream html(dir / "book.html");
   html << "<html><head><meta charset=\"utf-8\"></head><body>";
-  for (int page = 1; page <= 50; ++page) {
+  for (int page = 1; page <= pages; ++page) {
     html << "<h1" << (page > 1 ? " style=\"page-break-before: always\"" : "") << ">Page " << page
          << "</h1>";
     for (int p = 0; p < 6; ++p)
@@ -142,7 +145,8 @@ void make_documents(const fs::path& dir) {
        (dir / "book.html").string()});
 }
 
-void through_server(const char* label, uint16_t port, const std::vector<fs::path>& sources,
+// False when a conversion failed.
+bool through_server(const char* label, uint16_t port, const std::vector<fs::path>& sources,
                     const fs::path& out) {
   std::vector<std::unique_ptr<Timing>> timings;
   std::vector<void*> clients;
@@ -159,8 +163,10 @@ void through_server(const char* label, uint16_t port, const std::vector<fs::path
   const auto end = Clock::now();
   for (void* c : clients)
     qn::destory_falco_client(c);
+  bool ok = true;
   for (size_t i = 0; i < timings.size(); ++i) {
     const Timing& t = *timings[i];
+    ok = ok && !t.error && t.total > 0;
     if (t.error)
       std::printf("  %-28s error %d\n", label, t.error);
     else
@@ -169,9 +175,10 @@ void through_server(const char* label, uint16_t port, const std::vector<fs::path
   }
   if (sources.size() > 1)
     std::printf("  %-28s all done after %.0f ms\n", "", ms_since(start, end));
+  return ok;
 }
 
-void bare(const char* label, const fs::path& source, const fs::path& work) {
+bool bare(const char* label, const fs::path& source, const fs::path& work, int pages) {
   fs::create_directories(work);
   const auto start = Clock::now();
   fs::path pdf = source;
@@ -181,27 +188,43 @@ void bare(const char* label, const fs::path& source, const fs::path& work) {
               source.string()})
              .ok) {
       std::printf("  %-28s soffice failed\n", label);
-      return;
+      return false;
     }
     pdf = work / (source.stem().string() + ".pdf");
   }
   // pdftoppm names pages with as many digits as the last page number needs.
-  const Run pages = run({"pdftoppm", "-png", "-r", "150", pdf.string(), (work / "p").string()},
-                        work / "p-02.png");
+  const std::string digits = std::to_string(pages);
+  const std::string second = std::string(digits.size() - 1, '0') + "2";
+  const Run made = run({"pdftoppm", "-png", "-r", "150", pdf.string(), (work / "p").string()},
+                       work / ("p-" + second + ".png"));
   std::printf("  %-28s            first %8.0f ms  last %8.0f ms%s\n", label,
-              ms_since(start, pages.first), ms_since(start, pages.end),
-              pages.ok ? "" : "  (pdftoppm failed)");
+              ms_since(start, made.first), ms_since(start, made.end),
+              made.ok ? "" : "  (pdftoppm failed)");
+  return made.ok;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Two pages at least: the bare tools' first page shows by the second page's file.
+  int slides = 20, pages = 50, at_once = 3;
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string flag = argv[i];
+    const int value = std::atoi(argv[i + 1]);
+    if (flag == "--slides")
+      slides = std::clamp(value, 2, 500);
+    else if (flag == "--pages")
+      pages = std::clamp(value, 2, 500);
+    else if (flag == "--at-once")
+      at_once = std::clamp(value, 1, 16);
+  }
   char pattern[] = "/tmp/bench-convert-XXXXXX";
   if (!::mkdtemp(pattern))
     return 1;
   const fs::path dir = pattern;
-  std::printf("bench-convert: making a 20-slide .pptx and a 50-page .pdf with LibreOffice...\n");
-  make_documents(dir);
+  std::printf("bench-convert: making a %d-slide .pptx and a %d-page .pdf with LibreOffice...\n",
+              slides, pages);
+  make_documents(dir, slides, pages);
   const fs::path pptx = dir / "slides.pptx", pdf = dir / "book.pdf";
   if (!fs::exists(pptx) || !fs::exists(pdf)) {
     std::fprintf(stderr, "bench-convert: LibreOffice made no documents\n");
@@ -225,16 +248,21 @@ int main() {
     return 1;
   }
   // Page 2's file appears when page 1 is complete: the bare tools' first page.
-  std::printf("20-slide .pptx (%ju bytes), 150 dpi:\n",
+  std::printf("%d-slide .pptx (%ju bytes), 150 dpi:\n", slides,
               static_cast<uintmax_t>(fs::file_size(pptx)));
-  through_server("server + libfalco", port, {pptx}, dir / "out-pptx");
-  bare("soffice + pdftoppm (bare)", pptx, dir / "bare-pptx");
-  std::printf("50-page .pdf (%ju bytes), 150 dpi:\n", static_cast<uintmax_t>(fs::file_size(pdf)));
-  through_server("server + libfalco", port, {pdf}, dir / "out-pdf");
-  bare("pdftoppm (bare)", pdf, dir / "bare-pdf");
-  std::printf("three 20-slide .pptx at once through the server (3 converters):\n");
-  through_server("server + libfalco", port, {pptx, pptx, pptx}, dir / "out-three");
+  bool ok = through_server("server + libfalco", port, {pptx}, dir / "out-pptx");
+  ok = bare("soffice + pdftoppm (bare)", pptx, dir / "bare-pptx", slides) && ok;
+  std::printf("%d-page .pdf (%ju bytes), 150 dpi:\n", pages,
+              static_cast<uintmax_t>(fs::file_size(pdf)));
+  ok = through_server("server + libfalco", port, {pdf}, dir / "out-pdf") && ok;
+  ok = bare("pdftoppm (bare)", pdf, dir / "bare-pdf", pages) && ok;
+  if (at_once > 1) {
+    std::printf("%d %d-slide .pptx at once through the server (3 converters):\n", at_once, slides);
+    ok = through_server("server + libfalco", port, std::vector<fs::path>(at_once, pptx),
+                        dir / "out-at-once") &&
+         ok;
+  }
   server.stop();
   fs::remove_all(dir);
-  return 0;
+  return ok ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-// bench-player [--sync-seconds N] [--seeks N] [--cpu-seconds N]
+// bench-player [--sync-seconds N] [--seeks N] [--cpu-seconds N] [--hd-seconds N]
 //
 // 1. A/V offset: a file with a flash and a beep every second plays to its end with the
 //    sound in SDL's disk driver; prints p50/p99/max of |picture - sound| (see
@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -38,11 +39,12 @@ double now_seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void print_sync(int seconds, const temp_folder& dir) {
+// Each part: false when it could not measure.
+bool print_sync(int seconds, const temp_folder& dir) {
   const std::string file = dir.file("flash_beep.mp4");
   if (!make_flash_beep_file(file, seconds)) {
     std::printf("sync: could not make the test file\n");
-    return;
+    return false;
   }
   const av_sync_figures f = measure_av_sync(file, dir.file("sound.raw"));
   std::printf("sync: %d s file, %d beeps, %d flashes delivered, %zu paired\n", seconds, f.beeps,
@@ -61,6 +63,7 @@ void print_sync(int seconds, const temp_folder& dir) {
       "sync: |picture - sound| p50 %.1f ms  p99 %.1f ms  max %.1f ms  (mean signed %+.1f ms)\n",
       percentile_abs(f.offsets, 0.5) * 1000, percentile_abs(f.offsets, 0.99) * 1000,
       percentile_abs(f.offsets, 1.0) * 1000, mean * 1000);
+  return !f.offsets.empty();
 }
 
 struct seek_observer : recording_observer {
@@ -77,7 +80,13 @@ struct seek_observer : recording_observer {
   }
 };
 
-void print_seeks(const std::string& file, int duration, int count) {
+bool print_seeks(const std::string& file, int duration, int count) {
+  // Seeks go by whole percents; only those landing on a whole second after the start and
+  // below 90 % are taken, each at least 2 s from where the player is.
+  std::vector<int> targets;
+  for (int percent = 1; percent < 90; ++percent)
+    if ((duration * percent) % 100 == 0)
+      targets.push_back(percent);
   seek_observer observer;
   std::unique_ptr<vidora> player(vidora::create(file.c_str(), &observer, 0));
   player->start();
@@ -86,12 +95,16 @@ void print_seeks(const std::string& file, int duration, int count) {
   std::vector<double> latencies;
   int current = 0;
   for (int i = 0; i < count; i++) {
-    int percent;
-    int second;
-    do {
-      percent = static_cast<int>(rng() % 90);
-      second = duration * percent / 100;
-    } while (std::abs(second - current) < 2 || (duration * percent) % 100 != 0);
+    std::vector<int> choices;
+    for (int percent : targets)
+      if (std::abs(duration * percent / 100 - current) >= 2)
+        choices.push_back(percent);
+    if (choices.empty()) {
+      std::printf("seek: a %d s file has no second 2 s away from %d s\n", duration, current);
+      break;
+    }
+    const int percent = choices[rng() % choices.size()];
+    const int second = duration * percent / 100;
     {
       std::lock_guard<std::mutex> lock(observer.mutex);
       observer.wanted = second;
@@ -110,25 +123,37 @@ void print_seeks(const std::string& file, int duration, int count) {
   std::printf("seek: %zu seeks on a %d s 720p file: p50 %.1f ms  p99 %.1f ms\n", latencies.size(),
               duration, percentile_abs(latencies, 0.5) * 1000,
               percentile_abs(latencies, 0.99) * 1000);
+  return latencies.size() == static_cast<std::size_t>(count);
 }
 
-void print_cpu(const std::string& file) {
+// The first `seconds` of the file in real time, by the player and by the ffmpeg tool.
+bool print_cpu(const std::string& file, int seconds) {
   const double before = cpu_seconds(RUSAGE_SELF);
   recording_observer observer;
   std::unique_ptr<vidora> player(vidora::create(file.c_str(), &observer, 0));
   player->start();
-  observer.wait_until([&] { return observer.ended; });
+  const bool played = observer.wait_until([&] {
+    return observer.ended ||
+           (!observer.progress.empty() && observer.progress.back().seconds >= seconds);
+  });
   player.reset();
   const double player_cpu = cpu_seconds(RUSAGE_SELF) - before;
+  if (!played || observer.frame_count == 0) {
+    std::printf("cpu: the player did not play the file\n");
+    return false;
+  }
 
   const double children_before = cpu_seconds(RUSAGE_CHILDREN);
-  const std::string command =
-      "ffmpeg -nostdin -v error -re -i '" + file + "' -pix_fmt rgb24 -f null -";
-  if (std::system(command.c_str()) != 0)
+  const std::string command = "ffmpeg -nostdin -v error -re -t " + std::to_string(seconds) +
+                              " -i '" + file + "' -pix_fmt rgb24 -f null -";
+  if (std::system(command.c_str()) != 0) {
     std::printf("cpu: ffmpeg failed\n");
+    return false;
+  }
   const double ffmpeg_cpu = cpu_seconds(RUSAGE_CHILDREN) - children_before;
   std::printf("cpu: player %.2f s (%d pictures), ffmpeg -re %.2f s: ratio %.2fx\n", player_cpu,
               observer.frame_count, ffmpeg_cpu, ffmpeg_cpu > 0 ? player_cpu / ffmpeg_cpu : 0.0);
+  return true;
 }
 
 }  // namespace
@@ -137,21 +162,23 @@ int main(int argc, char** argv) {
   int sync_seconds = 60;
   int seeks = 40;
   int cpu_seconds_long = 20;
+  int hd_seconds = 30;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!strcmp(argv[i], "--sync-seconds"))
       sync_seconds = atoi(argv[i + 1]);
     else if (!strcmp(argv[i], "--seeks"))
       seeks = atoi(argv[i + 1]);
     else if (!strcmp(argv[i], "--cpu-seconds"))
-      cpu_seconds_long = atoi(argv[i + 1]);
+      cpu_seconds_long = std::max(1, atoi(argv[i + 1]));
+    else if (!strcmp(argv[i], "--hd-seconds"))
+      hd_seconds = std::max(5, atoi(argv[i + 1]));
   }
   // The sound goes to a file: the figures do not depend on a sound card.
   setenv("SDL_AUDIODRIVER", "disk", 1);
   temp_folder dir;
-  print_sync(sync_seconds, dir);
+  bool ok = print_sync(sync_seconds, dir);
 
   const std::string hd = dir.file("hd.mp4");
-  const int hd_seconds = 30;
   if (!ffmpeg("-f lavfi -i testsrc2=s=1280x720:r=25 -f lavfi -i sine=f=440:r=48000 -t " +
                   std::to_string(std::max(hd_seconds, cpu_seconds_long)) +
                   " -c:v libx264 -preset veryfast -g 25 -pix_fmt yuv420p -c:a aac -ac 2",
@@ -160,8 +187,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   setenv("SDL_DISKAUDIOFILE", dir.file("seek.raw").c_str(), 1);
-  print_seeks(hd, std::max(hd_seconds, cpu_seconds_long), seeks);
+  ok = print_seeks(hd, std::max(hd_seconds, cpu_seconds_long), seeks) && ok;
   setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
-  print_cpu(hd);
-  return 0;
+  ok = print_cpu(hd, cpu_seconds_long) && ok;
+  return ok ? 0 : 1;
 }

@@ -3,11 +3,15 @@
 // when it made it; the picture goes through libpavo's camera sender (queue, H.264 encoder,
 // FEC packetiser, UDP), the MCU's media relay and libpavo's video receiver (FEC, assembly,
 // decoder, RGB conversion); the counter is read back from the RGB picture the observer gets.
+//
+//   bench-video-latency [--frames N]   (default 150 per size, at 15 per second)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -154,7 +158,8 @@ public:
   }
 };
 
-void measure(int width, int height, int kbps, int frames) {
+// False when no picture came through.
+bool measure(int width, int height, int kbps, int frames) {
   made_times made(static_cast<std::size_t>(frames));
   mcu::media_router_options options;
   options.port_base = 0;
@@ -168,16 +173,16 @@ void measure(int width, int height, int kbps, int frames) {
   pavo::velvideo_capture sender(&preview, 0, [&] { return new counter_camera(15, &made); });
   sender.set_capture_param(width, height, 15, kbps);
   if (sender.start("127.0.0.1", in, publisher, kbps * 2, kbps / 2) != 0) {
-    std::printf("%dx%d: the sender does not start\n", width, height);
-    return;
+    std::fprintf(stderr, "%dx%d: the sender does not start\n", width, height);
+    return false;
   }
   // The first frames include the receiver's registration; all but the last few are waited for.
   reader.wait_for(static_cast<std::size_t>(frames) - 5);
   sender.stop();
   std::vector<double> ms = reader.latencies();
   if (ms.empty()) {
-    std::printf("%dx%d: nothing decoded\n", width, height);
-    return;
+    std::fprintf(stderr, "%dx%d: nothing decoded\n", width, height);
+    return false;
   }
   std::sort(ms.begin(), ms.end());
   const double p50 = ms[ms.size() / 2], p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
@@ -185,15 +190,20 @@ void measure(int width, int height, int kbps, int frames) {
       "%5dx%-4d @15 %5d kbit/s  %4zu frames  p50 %6.1f ms  p99 %6.1f ms  max %6.1f ms"
       "  (unreadable %zu)\n",
       width, height, kbps, ms.size(), p50, p99, ms.back(), reader.unreadable());
+  return true;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  int frames = 150;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--frames") == 0)
+      frames = std::max(10, std::atoi(argv[i + 1]));  // a few are the receiver's start
   std::printf(
       "glass-to-glass on loopback: capture -> encode -> FEC/RTP -> MCU relay -> FEC -> "
       "assemble -> decode -> RGB\n");
-  measure(640, 480, 600, 150);
-  measure(1280, 720, 1000, 150);
-  return 0;
+  const bool vga = measure(640, 480, 600, frames);
+  const bool hd = measure(1280, 720, 1000, frames);
+  return vga && hd ? 0 : 1;
 }

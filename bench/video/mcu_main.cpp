@@ -4,15 +4,22 @@
 // should reach the listeners does not. Reported: the highest clean rate, as packets and
 // Mbit/s in and out. The listeners' sockets are read by one thread of this program, which
 // shares the machine with the relay.
+//
+//   bench-video-mcu [--listeners 1,10,50] [--max-rate 160000]   (packets per second)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -171,18 +178,33 @@ private:
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  std::vector<int> counts{1, 10, 50};
+  uint64_t max_rate = 160000;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--listeners") == 0) {
+      counts.clear();
+      std::istringstream list(argv[i + 1]);
+      for (std::string n; std::getline(list, n, ',');)
+        if (const int v = std::atoi(n.c_str()); v > 0 && v <= 500)
+          counts.push_back(v);
+    } else if (std::strcmp(argv[i], "--max-rate") == 0) {
+      max_rate = std::strtoull(argv[i + 1], nullptr, 10);
+    }
+  }
   std::printf("%9s %12s %14s %14s %12s %8s\n", "listeners", "in pkt/s", "out pkt/s", "out Mbit/s",
               "relayed", "loss");
-  for (int listeners : {1, 10, 50}) {
+  int status = counts.empty() ? 1 : 0;
+  for (int listeners : counts) {
     setup s(listeners);
     if (!s.ready()) {
-      std::printf("%9d: the listeners do not register\n", listeners);
+      std::fprintf(stderr, "%9d: the listeners do not register\n", listeners);
+      status = 1;
       continue;
     }
     uint64_t best_rate = 0;
     trial best;
-    for (uint64_t rate = 2500; rate <= 160000; rate *= 2) {
+    for (uint64_t rate = 2500; rate <= std::max<uint64_t>(max_rate, 2500); rate *= 2) {
       const trial t = s.run(rate);
       const double expected = double(t.sent) * listeners;
       const double loss = expected > 0 ? 1.0 - double(t.received) / expected : 1.0;
@@ -198,5 +220,5 @@ int main() {
                 static_cast<unsigned long long>(best_rate), double(best.received),
                 double(best.received) * packet_size * 8 / 1e6);
   }
-  return 0;
+  return status;
 }
