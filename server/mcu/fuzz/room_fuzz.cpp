@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
           request.mask = wirebytes::get_be32(message.data());
           request.user_id = wirebytes::get_be32(message.data() + 4);
           request.address = 0x7F000000u + 1 + (who & 3u);
+          request.role = (who & 4u) ? 1 : 2;  // the teacher side's rules and a student's
           room.login(1 + (who & 3u), request, out);
         }
       } else {

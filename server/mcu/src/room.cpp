@@ -81,7 +81,8 @@ bool room::login(session_id session, const uint8_t* payload, unsigned length, ou
   if (!in.ok())
     return false;
   const auto text = read_credential(in);
-  if (!check_credential(config_.internal_token, text, id_, request.user_id)) {
+  const auto credential = check_credential(config_.internal_token, text, id_, request.user_id);
+  if (!credential) {
     ++counters_.refused_logins;
     tavsrv::logWarn("mcu: room " + std::to_string(id_) + ": refused the login of user " +
                     std::to_string(request.user_id) +
@@ -106,6 +107,7 @@ bool room::login(session_id session, const uint8_t* payload, unsigned length, ou
   if (!server_->peer(session, &peer))
     return false;
   request.address = ipv4_number(peer.ip);
+  request.role = credential->roleCode;
   if (!logic_.login(session, request, out))
     return false;
   pending_.settle(session);
@@ -128,6 +130,7 @@ void room::on_message(uint64_t session, const kcp_header_t& header, const uint8_
   } else if (header.type == msg_login) {
     ++counters_.logins;
   }
+  counters_.refused_actions += logic_.take_refused();
   apply(out);
 }
 

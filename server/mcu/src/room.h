@@ -22,6 +22,7 @@ struct room_counters {
   std::atomic<uint64_t> messages{0};
   std::atomic<uint64_t> dropped{0};
   std::atomic<uint64_t> refused_logins{0};
+  std::atomic<uint64_t> refused_actions{0};   // not the sender's role's
   std::atomic<uint64_t> refused_sessions{0};  // over the pending limits
   std::atomic<uint64_t> timed_out{0};         // did not log in in time
 };

@@ -20,8 +20,11 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
   const session_id s = m.session;
   const uint32_t self = m.user_id;
   wirebytes::byte_reader in(p, length);
+  const bool teacher = m.teacher_side;
   switch (type) {
     case msg_start_class:
+      if (!permitted(m, teacher, type, "start the class"))
+        return false;
       if (!class_running_) {
         class_running_ = true;
         class_starter_ = self;
@@ -32,8 +35,9 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
       }
       return true;
     case msg_stop_class: {
-      const uint32_t user = in.u32();
-      if (!in.ok())
+      // The id the client names is not believed: the stop is always the sender's.
+      in.skip(4);
+      if (!in.ok() || !permitted(m, teacher, type, "stop the class"))
         return false;
       if (!class_running_) {
         out.send(s, msg_stop_class_ack, words({refused}));
@@ -42,7 +46,7 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
       class_running_ = false;
       class_starter_ = 0;
       out.send(s, msg_stop_class_ack, words({done}));
-      to_all(out, msg_stop_class, words({user}));
+      to_all(out, msg_stop_class, words({self}));
       stop_all_media(out);
       reset_floors(out);
       return true;
@@ -67,7 +71,7 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
       return true;
     case msg_reply_share: {
       const uint32_t reply = in.u32(), user = in.u32();
-      if (!in.ok())
+      if (!in.ok() || !permitted(m, teacher, type, "answer a request for the teaching tool"))
         return false;
       applicants_.erase(user);
       if (reply == 1)
@@ -77,6 +81,9 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
       return true;
     }
     case msg_start_share:
+      // The teacher side shares, and so does the member it gave the teaching tool.
+      if (!permitted(m, teacher || tool_holder_ == self, type, "share without the teaching tool"))
+        return false;
       if (sharer_ && *sharer_ != self)
         to_all(out, msg_stop_share, words({*sharer_}));
       sharer_ = self;
@@ -85,7 +92,7 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
       return true;
     case msg_stop_share: {
       const uint32_t user = in.u32();
-      if (!in.ok())
+      if (!in.ok() || !permitted(m, teacher || user == self, type, "end another's share"))
         return false;
       if (sharer_ != user) {
         out.send(s, msg_stop_share_ack, words({refused}));
@@ -102,7 +109,7 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
     case msg_cancel_share: {
       // The teaching tool taken back from a member: its approval, request and share end.
       const uint32_t user = in.u32();
-      if (!in.ok())
+      if (!in.ok() || !permitted(m, teacher || user == self, type, "take back the teaching tool"))
         return false;
       if (tool_holder_ == user)
         tool_holder_.reset();
@@ -117,6 +124,11 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
     }
 
     case msg_start_tag:
+      // A member the teacher lets write takes the board once the teacher's client has freed
+      // it; only the teacher side takes it from someone.
+      if (!permitted(m, teacher || !tag_holder_ || *tag_holder_ == self, type,
+                     "take the board from another"))
+        return false;
       if (tag_holder_ && *tag_holder_ != self)
         to_all(out, msg_stop_tag, words({*tag_holder_}));
       tag_holder_ = self;
@@ -125,7 +137,7 @@ bool room_logic::floor_message(member& m, uint32_t type, const uint8_t* p, unsig
       return true;
     case msg_stop_tag: {
       const uint32_t user = in.u32();
-      if (!in.ok())
+      if (!in.ok() || !permitted(m, teacher || user == self, type, "end another's writing"))
         return false;
       if (tag_holder_ != user) {
         out.send(s, msg_stop_tag_ack, words({refused}));

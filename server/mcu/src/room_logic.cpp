@@ -73,6 +73,10 @@ bool room_logic::member_message(member& m, uint32_t type, const uint8_t* p, unsi
       const uint32_t user = in.u32(), kind = in.u32();
       if (!in.ok())
         return false;
+      // Another member's camera or microphone is the teacher side's to open and close.
+      if ((type == msg_open_media || type == msg_close_media) &&
+          !permitted(m, user == m.user_id || m.teacher_side, type, "open or close others' media"))
+        return false;
       if (type == msg_open_media)
         return publish(user, kind, out);
       if (type == msg_close_media)
@@ -136,6 +140,7 @@ bool room_logic::login(session_id from, const login_request& request, outbox& ou
   m.user_id = user_id;
   m.mask = mask;
   m.address = request.address;
+  m.teacher_side = teacher_side(request.role);
   order_.push_back(from);
 
   out.send(from, msg_login, user_pairs());
@@ -154,6 +159,20 @@ bool room_logic::login(session_id from, const login_request& request, outbox& ou
   tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
                   " logged in, " + std::to_string(members_.size()) + " present");
   return true;
+}
+
+bool room_logic::permitted(member& m, bool allowed, uint32_t type, const char* what) {
+  if (allowed)
+    return true;
+  ++refused_;
+  if (!m.refusal_logged) {
+    m.refusal_logged = true;
+    tavsrv::logWarn("mcu: room " + std::to_string(room_id_) + ": user " +
+                    std::to_string(m.user_id) + " may not " + what + " (message " +
+                    std::to_string(type) +
+                    "), dropped; further refusals of this session are not logged");
+  }
+  return false;
 }
 
 void room_logic::on_closed(session_id session, outbox& out) {

@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "mcu/media_relay.h"
@@ -30,7 +31,16 @@ struct login_request {
   // IPv4 address (host order) of the member's control session; its media ports take
   // datagrams from this address only.
   uint32_t address = 0;
+  // The role its credential names (tavsrv::Credential::roleCode).
+  int role = 0;
 };
+
+// The teacher side of a room, who runs the class, opens and closes other members' media and
+// grants and takes back floors: the teacher (1) and its assistants (6). Any other role
+// (student, parent, auditor, inspector, unknown) acts on its own media and floors only.
+inline bool teacher_side(int role) {
+  return role == 1 || role == 6;
+}
 
 class room_logic {
 public:
@@ -56,6 +66,8 @@ public:
 
   std::size_t member_count() const { return members_.size(); }
   bool is_member(session_id session) const { return members_.count(session) > 0; }
+  // Messages refused for the sender's role since the last call.
+  uint64_t take_refused() { return std::exchange(refused_, 0); }
   // The session of a logged-in member; false when not here.
   bool session_of(uint32_t user_id, session_id* out) const;
   RoomInfo info() const;
@@ -66,7 +78,9 @@ private:
     uint32_t user_id = 0;
     uint32_t mask = 0;
     uint32_t address = 0;  // of the control session, IPv4 host order
-    std::map<uint32_t, uint16_t> published;                        // kind -> port
+    bool teacher_side = false;
+    bool refusal_logged = false;             // a refused action is logged once per session
+    std::map<uint32_t, uint16_t> published;  // kind -> port
     std::map<std::pair<uint32_t, uint32_t>, uint16_t> subscribed;  // (publisher, kind) -> port
     uint16_t audio_port = 0;  // the mixed room audio this member listens to
   };
@@ -78,6 +92,8 @@ private:
   void to_all(outbox& out, uint32_t type, const bytes& payload) const;
   void to_others(outbox& out, const member& except, uint32_t type, const bytes& payload) const;
   bool member_message(member& m, uint32_t type, const uint8_t* p, unsigned length, outbox& out);
+  // False, counted and (once per session) logged, when the member may not do `what`.
+  bool permitted(member& m, bool allowed, uint32_t type, const char* what);
 
   // Media (room_media.cpp).
   bool publish(uint32_t user_id, uint32_t kind, outbox& out);
@@ -106,6 +122,7 @@ private:
   std::map<session_id, member> members_;
   std::vector<session_id> order_;  // login order
   uint32_t probe_sequence_ = 0;
+  uint64_t refused_ = 0;
 
   bool class_running_ = false;
   uint32_t class_starter_ = 0;

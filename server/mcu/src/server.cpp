@@ -324,6 +324,7 @@ Stats Server::Impl::stats() {
   stats.dropped = counters_.dropped;
   stats.refused_joins = refused_joins_;
   stats.refused_logins = counters_.refused_logins;
+  stats.refused_actions = counters_.refused_actions;
   stats.removals_cut = removals_cut_;
   stats.refused_sessions = refused_sessions_ + counters_.refused_sessions;
   stats.timed_out = timed_out_ + counters_.timed_out;

@@ -1,6 +1,6 @@
-// Removals against the real service: a removed member's session ends at once (70) and its
-// logins with a still valid credential are refused while the ban lasts; lifted or run out,
-// it comes back.
+// Against the real service: a removed member's session ends at once (70) and its logins with
+// a still valid credential are refused while the ban lasts; lifted or run out, it comes back.
+// The roles of the service's credentials: the room's assistant is on the teacher side.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -97,6 +97,49 @@ TEST(McuModeration, RemovedMemberIsDisconnectedAndKeptOutUntilTheBanEnds) {
   service.clock().advance(15 * 60 * 1000 - 200);
   black(service, teacher, "addRoomBlack", kStudent3, 2);  // any change sends the list again
   EXPECT_TRUE(eventually([&] { return login_answer(main, kStudent2) == kLogin; }));
+}
+
+// A member as the client makes it: the room entry's credential, shown to the join and the login.
+std::unique_ptr<raw_client> entered(ServiceHarness& service, uint16_t main, const char* name) {
+  const Login who = service.login(name);
+  const json entry = service.post(
+      "rms/service/room/userJoinRoom",
+      tavtest::form({{"roomId", std::to_string(kRoom)}, {"globalId", std::to_string(who.id)}}),
+      who.ticket);
+  const std::string credential = entry.value("room_credential", "");
+  const uint16_t port = join_room(main, kRoom, credential);
+  if (!port)
+    return nullptr;
+  auto client = std::make_unique<raw_client>(port);
+  if (client->send(kLogin, be32({3, who.id}) + credential_tail(credential)) != 0 ||
+      !client->expect(kLogin))
+    return nullptr;
+  return client;
+}
+
+TEST(McuModeration, TheRoomsAssistantRunsTheClassAndAStudentDoesNot) {
+  ServiceHarness service(
+      true, [](tavsvc::ServiceConfig& c) { c.internalToken = testsupport::kTestSecret; });
+  mcu::Config config;
+  config.listen_port = 0;
+  config.media_port_base = 0;
+  config.probe_interval_ms = 0;
+  config.internal_token = testsupport::kTestSecret;
+  mcu::Server server(config);
+  const uint16_t main = server.start();
+  ASSERT_NE(main, 0) << server.error();
+  auto assistant = entered(service, main, "assistant");
+  auto student = entered(service, main, "student1");
+  ASSERT_TRUE(assistant && student);
+  student->send(32);
+  student->send(36);
+  auto state = student->expect(37);
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->payload, be32({0})) << "a student started the class";
+  assistant->send(32);
+  auto started = student->expect(32);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(started->payload, be32({10002}));
 }
 
 }  // namespace

@@ -99,8 +99,8 @@ bytes credential_tail(const std::string& credential) {
   return out;
 }
 
-bytes login_payload(uint32_t mask, uint32_t user, uint32_t room) {
-  return be32({mask, user}) + credential_tail(testsupport::testCredential(user, room));
+bytes login_payload(uint32_t mask, uint32_t user, uint32_t room, int role) {
+  return be32({mask, user}) + credential_tail(testsupport::testCredential(user, room, role));
 }
 
 uint16_t join_room(uint16_t main_port, uint32_t room_id) {
@@ -115,13 +115,13 @@ uint16_t join_room(uint16_t main_port, uint32_t room_id, const std::string& cred
   return reply ? half(reply->payload, 0) : 0;
 }
 
-std::unique_ptr<raw_client> member(uint16_t main_port, uint32_t room, uint32_t user,
-                                   uint32_t mask) {
+std::unique_ptr<raw_client> member(uint16_t main_port, uint32_t room, uint32_t user, uint32_t mask,
+                                   int role) {
   const uint16_t port = join_room(main_port, room);
   if (!port)
     return nullptr;
   auto client = std::make_unique<raw_client>(port);
-  if (!client->connected() || client->send(0, login_payload(mask, user, room)) != 0 ||
+  if (!client->connected() || client->send(0, login_payload(mask, user, room, role)) != 0 ||
       !client->expect(0))
     return nullptr;
   return client;

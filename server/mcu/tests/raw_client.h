@@ -19,6 +19,10 @@ namespace mcu_test {
 
 using bytes = std::vector<uint8_t>;
 
+// Roles in the credentials (tavsrv/Credential.h). Members are the teacher unless a test says
+// otherwise.
+constexpr int kTeacherRole = 1, kStudentRole = 2, kAuditorRole = 4, kAssistantRole = 6;
+
 bytes be32(std::initializer_list<uint32_t> words);
 bytes operator+(bytes a, const bytes& b);
 uint32_t word(const bytes& data, std::size_t at);
@@ -54,17 +58,17 @@ private:
 
 // The tail of a join or login: u16 length, then the credential text.
 bytes credential_tail(const std::string& credential);
-// {mask, user} and a credential of `user` for `room` signed with the test secret.
-bytes login_payload(uint32_t mask, uint32_t user, uint32_t room);
+// {mask, user} and a credential of `user` for `room` with `role` signed with the test secret.
+bytes login_payload(uint32_t mask, uint32_t user, uint32_t room, int role = kTeacherRole);
 
 // Asks the main port for the room's port, showing `credential` (by default one for the room
 // signed with the test secret); 0 on failure or refusal.
 uint16_t join_room(uint16_t main_port, uint32_t room_id);
 uint16_t join_room(uint16_t main_port, uint32_t room_id, const std::string& credential);
 
-// A member of `room`: joined, logged in as `user` with `mask` and a credential signed with
-// the test secret, the login answer taken.
+// A member of `room`: joined, logged in as `user` with `mask` and a credential with `role`
+// signed with the test secret, the login answer taken.
 std::unique_ptr<raw_client> member(uint16_t main_port, uint32_t room, uint32_t user,
-                                   uint32_t mask = 3);
+                                   uint32_t mask = 3, int role = kTeacherRole);
 
 }  // namespace mcu_test

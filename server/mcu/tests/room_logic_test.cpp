@@ -68,10 +68,10 @@ protected:
                               static_cast<unsigned>(payload.size()), out);
     return out;
   }
-  // Session s logs in from 10.0.0.s (the endpoint has checked its credential).
+  // Session s logs in from 10.0.0.s as a teacher (the endpoint has checked its credential).
   outbox log_in(session_id s, uint32_t mask, uint32_t user_id) {
     outbox out;
-    last_ok = room.login(s, login_request{mask, user_id, address(s)}, out);
+    last_ok = room.login(s, login_request{mask, user_id, address(s), 1}, out);
     return out;
   }
   void login(session_id s, uint32_t mask = 3) { log_in(s, mask, user(s)); }

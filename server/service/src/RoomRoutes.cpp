@@ -112,7 +112,11 @@ json userJoinRoom(Call& call) {
               {"level_detailed", "LV" + std::to_string(user.level)},
               {"son", son},
               // Shown to the message server (room channel) and the MCU.
-              {"room_credential", issueCredential(call.ctx, userId, roomId, role)}};
+              // An assistant's says so: the MCU gives the teacher's rights to the teacher side.
+              {"room_credential",
+               issueCredential(
+                   call.ctx, userId, roomId,
+                   !owner && isAssistant(db, roomId, userId) ? tavsrv::kAssistantRoleCode : role)}};
   answer["body"] = roomJson(room, false);
   return answer;
 }

@@ -29,11 +29,12 @@ protected:
 
   std::unique_ptr<bot_process> join(uint32_t user, const std::string& role,
                                     std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{"--mcu",        "127.0.0.1:" + std::to_string(port),
-                                  "--room",       "1001",
-                                  "--user",       std::to_string(user),
-                                  "--credential", testsupport::testCredential(user, 1001),
-                                  "--role",       role};
+    std::vector<std::string> args{
+        "--mcu",        "127.0.0.1:" + std::to_string(port),
+        "--room",       "1001",
+        "--user",       std::to_string(user),
+        "--credential", testsupport::testCredential(user, 1001, role == "teacher" ? 1 : 2),
+        "--role",       role};
     args.insert(args.end(), extra.begin(), extra.end());
     auto bot = std::make_unique<bot_process>(args);
     EXPECT_TRUE(bot->started());
@@ -69,6 +70,9 @@ TEST_F(BotTest, TwoBotsHoldAClass) {
 
   teacher->send("tag-start");
   EXPECT_TRUE(student->expect("ss_start_tag 10001"));
+  // The teacher lets the student write: it frees the board, which the student then takes.
+  teacher->send("tag-stop 10001");
+  EXPECT_TRUE(student->expect("ss_stop_tag 10001"));
   student->send("tag-start");
   EXPECT_TRUE(teacher->expect("ss_start_tag 10003"));
   teacher->send("tag-users");

@@ -35,11 +35,12 @@ TEST(BotVideo, ASubscriberDecodesTheSyntheticCameraAndDumpsAPicture) {
   const uint16_t port = server.start();
   ASSERT_NE(port, 0);
   auto bot = [&](uint32_t user, const std::string& role, std::vector<std::string> extra) {
-    std::vector<std::string> args{"--mcu",        "127.0.0.1:" + std::to_string(port),
-                                  "--room",       "1001",
-                                  "--user",       std::to_string(user),
-                                  "--credential", testsupport::testCredential(user, 1001),
-                                  "--role",       role};
+    std::vector<std::string> args{
+        "--mcu",        "127.0.0.1:" + std::to_string(port),
+        "--room",       "1001",
+        "--user",       std::to_string(user),
+        "--credential", testsupport::testCredential(user, 1001, role == "teacher" ? 1 : 2),
+        "--role",       role};
     args.insert(args.end(), extra.begin(), extra.end());
     return std::make_unique<bot_process>(args);
   };

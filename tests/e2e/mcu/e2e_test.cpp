@@ -49,7 +49,9 @@ protected:
   }
 
   void join(member& m, uint32_t id, user_role_t role) {
-    const std::string credential = testsupport::testCredential(id, room_id);
+    // The credential's role is what the MCU believes (1 teacher, 2 student).
+    const std::string credential =
+        testsupport::testCredential(id, room_id, role == user_role_teacher ? 1 : 2);
     m.library = Libpavo::create(&m.ui, id, room_id, "127.0.0.1", port, role, credential.c_str());
     ASSERT_NE(m.library, nullptr);
     m.ui.owner = m.library;
@@ -136,15 +138,15 @@ TEST_F(McuEndToEnd, TagFloorMovesBetweenThem) {
   ASSERT_TRUE(holder);
   EXPECT_EQ(holder->args[0], teacher_id);
 
-  // The student takes it over: the teacher hears its own tag stop, then the new holder.
+  // The teacher lets the student write, as its client does: it frees the board, and the
+  // student takes it (a student takes only a free board).
+  ASSERT_EQ(teacher.library->stop_tag(teacher_id), 0);
+  ASSERT_TRUE(teacher.ui.next("stop_tag_ack"));
+  auto freed = student.ui.next("ss_stop_tag");  // everybody hears the teacher's tag end
+  ASSERT_TRUE(freed);
+  EXPECT_EQ(freed->args[0], teacher_id);
   ASSERT_EQ(student.library->start_tag(), 0);
   ASSERT_TRUE(student.ui.next("start_tag_ack"));
-  auto handed = student.ui.next("ss_stop_tag");  // everybody hears the teacher's tag end
-  ASSERT_TRUE(handed);
-  EXPECT_EQ(handed->args[0], teacher_id);
-  auto stopped = teacher.ui.next("ss_stop_tag");
-  ASSERT_TRUE(stopped);
-  EXPECT_EQ(stopped->args[0], teacher_id);
   auto taken = teacher.ui.next("ss_start_tag");  // its own first, then the student's
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->args[0], teacher_id);

@@ -247,7 +247,9 @@ protected:
   }
 
   void join(member& m, uint32_t id, user_role_t role) {
-    const std::string credential = testsupport::testCredential(id, room_id);
+    // The credential's role is what the MCU believes (1 teacher, 2 student).
+    const std::string credential =
+        testsupport::testCredential(id, room_id, role == user_role_teacher ? 1 : 2);
     m.library = Libpavo::create(&m.ui, id, room_id, "127.0.0.1", port, role, credential.c_str());
     ASSERT_NE(m.library, nullptr);
     m.ui.owner = m.library;

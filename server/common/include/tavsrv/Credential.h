@@ -19,11 +19,15 @@ namespace tavsrv {
 constexpr size_t kMaxCredentialLength = 160;
 // The one-login channel of the message server, named in the credential handed out at login.
 constexpr uint32_t kLoginChannel = 100000;
+// The role of an assistant's room credential.
+constexpr int kAssistantRoleCode = 6;
 
 struct Credential {
   uint32_t user = 0;
-  uint32_t room = 0;      // a room id, or kLoginChannel
-  int roleCode = 0;       // 1 teacher, 2 student, 3 parent, 4 auditor, 5 inspector; 0 unknown
+  uint32_t room = 0;  // a room id, or kLoginChannel
+  // 1 teacher, 2 student, 3 parent, 4 auditor, 5 inspector, 6 assistant (a member the owner
+  // made assistant of the room, whatever its membership role); 0 unknown.
+  int roleCode = 0;
   int64_t expiresMs = 0;  // wall-clock milliseconds since the epoch
 };
 

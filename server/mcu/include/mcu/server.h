@@ -63,6 +63,7 @@ struct Stats {
   uint64_t dropped = 0;           // malformed, unknown or unroutable messages
   uint64_t refused_joins = 0;     // without a valid credential for the room, or no room free
   uint64_t refused_logins = 0;    // without a valid credential for the user and room, or removed
+  uint64_t refused_actions = 0;   // messages dropped because the sender's role may not send them
   uint64_t removals_cut = 0;      // sessions ended because their member was removed
   uint64_t refused_sessions = 0;  // over the limits of sessions not yet in
   uint64_t timed_out = 0;         // closed for not joining or logging in in time

@@ -1,0 +1,182 @@
+// Who may do what in a room, over real sockets: the class, other members' media, granting and
+// revoking floors and approving requests are the teacher side's (the teacher and its
+// assistants, as their credentials say). Everybody handles its own media, asks for floors,
+// cancels its own request and gives back its own floor. Refused actions are dropped; the
+// member stays.
+#include <gtest/gtest.h>
+
+#include "mcu/server.h"
+#include "raw_client.h"
+
+namespace mcu_test {
+namespace {
+
+constexpr uint32_t kRoom = 9;
+constexpr uint32_t kTeacher = 101, kAssistant = 102, kStudent = 103, kOther = 104, kAuditor = 105;
+
+mcu::Config test_config() {
+  mcu::Config config;
+  config.listen_port = 0;
+  config.media_port_base = 0;
+  config.probe_interval_ms = 0;
+  config.internal_token = testsupport::kTestSecret;
+  return config;
+}
+
+// A session's messages are handled in order: once this answer is in, so is all it sent before.
+void settle(raw_client& client) {
+  ASSERT_EQ(client.send(36), 0);
+  ASSERT_TRUE(client.expect(37));
+}
+
+mcu::RoomInfo room_of(const mcu::Server& server) {
+  const auto rooms = server.rooms();
+  return rooms.empty() ? mcu::RoomInfo{} : rooms[0];
+}
+
+uint32_t published(const mcu::Server& server, uint32_t user) {
+  for (const auto& member : room_of(server).members)
+    if (member.user_id == user)
+      return member.published;
+  return 0xFFFFFFFFu;
+}
+
+TEST(McuRoles, OnlyTheTeacherSideRunsTheClassAndOpensOthersMedia) {
+  mcu::Server server(test_config());
+  const uint16_t main = server.start();
+  ASSERT_NE(main, 0);
+  auto teacher = member(main, kRoom, kTeacher, 3, kTeacherRole);
+  auto assistant = member(main, kRoom, kAssistant, 3, kAssistantRole);
+  auto student = member(main, kRoom, kStudent, 3, kStudentRole);
+  auto other = member(main, kRoom, kOther, 3, kStudentRole);
+  auto auditor = member(main, kRoom, kAuditor, 3, kAuditorRole);
+  ASSERT_TRUE(teacher && assistant && student && other && auditor);
+
+  // A student's or an auditor's start is dropped; the teacher's then goes through.
+  student->send(32);
+  auditor->send(32);
+  settle(*student);
+  settle(*auditor);
+  EXPECT_FALSE(room_of(server).class_running);
+  teacher->send(32);
+  auto started = teacher->expect(33);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(started->payload, be32({0}));
+  EXPECT_EQ(room_of(server).class_starter, kTeacher);
+
+  // Others' media: a student neither closes the teacher's camera nor opens another's devices.
+  teacher->send(4, be32({kTeacher, 1}));
+  ASSERT_TRUE(teacher->expect(9));
+  student->send(5, be32({kTeacher, 1}));
+  student->send(4, be32({kOther, 1}));
+  student->send(4, be32({kOther, 2}));
+  settle(*student);
+  EXPECT_EQ(published(server, kTeacher), 1u);
+  EXPECT_EQ(published(server, kOther), 0u);
+  // Its own it opens; the assistant opens and closes others'.
+  student->send(4, be32({kStudent, 1}));
+  ASSERT_TRUE(student->expect(9));
+  assistant->send(4, be32({kOther, 2}));
+  ASSERT_TRUE(other->expect(9));
+  assistant->send(5, be32({kStudent, 1}));
+  ASSERT_TRUE(student->expect(10));
+  EXPECT_EQ(published(server, kOther), 2u);
+  EXPECT_EQ(published(server, kStudent), 0u);
+
+  // Neither a student nor an auditor stops the class; the assistant does, and the stop names
+  // the assistant whatever id it gave.
+  student->send(34, be32({kTeacher}));
+  auditor->send(34, be32({kTeacher}));
+  settle(*student);
+  settle(*auditor);
+  EXPECT_TRUE(room_of(server).class_running);
+  assistant->send(34, be32({kTeacher}));
+  auto stopped = other->expect(34);
+  ASSERT_TRUE(stopped);
+  EXPECT_EQ(stopped->payload, be32({kAssistant}));
+  EXPECT_FALSE(room_of(server).class_running);
+
+  // Dropped, not cut off: everyone is still here.
+  EXPECT_EQ(server.stats().refused_actions, 7u);
+  EXPECT_EQ(room_of(server).members.size(), 5u);
+}
+
+TEST(McuRoles, FloorsAreGrantedAndTakenBackByTheTeacherSide) {
+  mcu::Server server(test_config());
+  const uint16_t main = server.start();
+  ASSERT_NE(main, 0);
+  auto teacher = member(main, kRoom, kTeacher, 3, kTeacherRole);
+  auto student = member(main, kRoom, kStudent, 3, kStudentRole);
+  auto other = member(main, kRoom, kOther, 3, kStudentRole);
+  ASSERT_TRUE(teacher && student && other);
+  teacher->send(32);
+  ASSERT_TRUE(teacher->expect(33));
+
+  // The teacher writes and shares; a student takes neither over, ends neither and approves
+  // nothing, not even its own request.
+  teacher->send(50);
+  ASSERT_TRUE(teacher->expect(51));
+  teacher->send(44);
+  ASSERT_TRUE(teacher->expect(45));
+  student->send(50);
+  student->send(52, be32({kTeacher}));
+  student->send(44);
+  student->send(46, be32({kTeacher}));
+  student->send(56, be32({kTeacher}));
+  student->send(38);
+  student->send(42, be32({1, kStudent}));
+  settle(*student);
+  EXPECT_EQ(room_of(server).tag_holder, kTeacher);
+  EXPECT_EQ(room_of(server).sharer, kTeacher);
+
+  // The request reached the teacher, whose approval lets the student share (over the
+  // teacher) and give it back.
+  auto asked = teacher->expect(38);
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(asked->payload, be32({kStudent}));
+  teacher->send(42, be32({1, kStudent}));
+  ASSERT_TRUE(student->expect(42));
+  student->send(44);
+  auto shared = student->expect(45);
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(shared->payload, be32({0}));
+  EXPECT_EQ(room_of(server).sharer, kStudent);
+  student->send(46, be32({kStudent}));
+  auto given_back = student->expect(47);
+  ASSERT_TRUE(given_back);
+  EXPECT_EQ(given_back->payload, be32({0}));
+  // Taken back by the teacher, the tool shares no more.
+  teacher->send(56, be32({kStudent}));
+  ASSERT_TRUE(student->expect(56));
+  student->send(44);
+  settle(*student);
+  EXPECT_EQ(room_of(server).sharer, -1);
+
+  // Another student asks and cancels its own request.
+  other->send(38);
+  other->send(40);
+  auto cancelled = teacher->expect(40);
+  ASSERT_TRUE(cancelled);
+  EXPECT_EQ(cancelled->payload, be32({kOther}));
+
+  // The board: a student writes on a free one only (the teacher's client frees it when it
+  // approves), nobody else takes it from the student, and the teacher takes it back.
+  teacher->send(52, be32({kTeacher}));
+  ASSERT_TRUE(teacher->expect(53));
+  student->send(50);
+  ASSERT_TRUE(student->expect(51));
+  other->send(50);
+  other->send(52, be32({kStudent}));
+  settle(*other);
+  EXPECT_EQ(room_of(server).tag_holder, kStudent);
+  teacher->send(52, be32({kStudent}));
+  auto revoked = teacher->expect(53);
+  ASSERT_TRUE(revoked);
+  EXPECT_EQ(revoked->payload, be32({0}));
+  EXPECT_EQ(room_of(server).tag_holder, -1);
+  EXPECT_EQ(server.stats().refused_actions, 9u);
+  EXPECT_EQ(room_of(server).members.size(), 3u);
+}
+
+}  // namespace
+}  // namespace mcu_test
