@@ -165,10 +165,11 @@ bool measure(int width, int height, int kbps, int frames) {
   options.port_base = 0;
   mcu::media_router router(options);
   const uint16_t in = router.open_publisher(room, publisher, 1, loopback);
-  const uint16_t out = router.open_subscriber(room, listener, publisher, 1, loopback);
+  const pavo_wire::media_token token{{7, 7, 7, 7}};  // the listener's session's
+  const uint16_t out = router.open_subscriber(room, listener, publisher, 1, loopback, token);
 
   counter_reader reader(&made);
-  pavo::video_rtp_recv receiver("127.0.0.1", out, listener, &reader, publisher, 1);
+  pavo::video_rtp_recv receiver("127.0.0.1", out, listener, &reader, publisher, 1, token);
   discard_ui preview;
   pavo::velvideo_capture sender(&preview, 0, [&] { return new counter_camera(15, &made); });
   sender.set_capture_param(width, height, 15, kbps);

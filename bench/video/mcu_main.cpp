@@ -80,10 +80,12 @@ public:
     publisher_fd_ = loopback_socket();
     for (int i = 0; i < listeners; ++i) {
       const uint32_t id = 1000 + i;
-      const uint16_t port = router_->open_subscriber(room, id, publisher, 1, loopback);
+      const pavo_wire::media_token token{};  // the session's, as the room would hand it out
+      const uint16_t port = router_->open_subscriber(room, id, publisher, 1, loopback, token);
       const int fd = loopback_socket();
-      const uint8_t hello[4] = {0, 0, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
-      send_to(fd, port, hello, 4);
+      uint8_t hello[pavo_wire::media_registration_size];
+      pavo_wire::write_media_registration(hello, id, token);
+      send_to(fd, port, hello, sizeof hello);
       fds_.push_back(fd);
     }
     reader_ = std::thread([this] { read_loop(); });

@@ -81,7 +81,9 @@ public:
   }
   void on_bandwidth(uint32_t, uint32_t) override {}
   void on_quality(uint32_t, uint32_t) override {}
-  void on_media_port(uint32_t, uint32_t, uint16_t) override {}
+  void on_media_port(uint32_t, uint32_t, uint16_t, const pavo_wire::media_token& token) override {
+    touch(token.bytes, sizeof token.bytes);
+  }
   void on_existing_media(const user_media_t* list, unsigned count) override {
     touch(list, count * sizeof(user_media_t));
   }

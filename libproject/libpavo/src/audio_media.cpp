@@ -11,9 +11,10 @@ std::unique_ptr<audio_ctrl> make_audio_sender(int channels, int sample_rate,
 }
 
 std::unique_ptr<media_receiver> make_audio_receiver(const char* ip, uint16_t port, uint32_t own_id,
+                                                    const pavo_wire::media_token& token,
                                                     int speaker_index) {
   return std::make_unique<audio_rtp_recv>(
-      ip, port, own_id, std::unique_ptr<velaudira>(velaudira::create(speaker_index)));
+      ip, port, own_id, std::unique_ptr<velaudira>(velaudira::create(speaker_index)), token);
 }
 
 }  // namespace pavo

@@ -11,6 +11,7 @@ namespace pavo {
 std::unique_ptr<audio_ctrl> make_audio_sender(int channels, int sample_rate,
                                               uint16_t microphone_index);
 std::unique_ptr<media_receiver> make_audio_receiver(const char* ip, uint16_t port, uint32_t own_id,
+                                                    const pavo_wire::media_token& token,
                                                     int speaker_index);
 
 }  // namespace pavo

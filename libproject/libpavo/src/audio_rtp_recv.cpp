@@ -4,8 +4,9 @@
 #include "woblog/woblog.h"
 
 audio_rtp_recv::audio_rtp_recv(const char* ip, uint16_t port, uint32_t own_id,
-                               std::unique_ptr<velaudira> player)
-    : own_id_(own_id), player_(std::move(player)) {
+                               std::unique_ptr<velaudira> player,
+                               const pavo_wire::media_token& token)
+    : own_id_(own_id), token_(token), player_(std::move(player)) {
   if (!player_) {
     qn::log("audio receiver: no player, staying silent");
     return;
@@ -28,9 +29,9 @@ audio_rtp_recv::~audio_rtp_recv() {
 }
 
 void audio_rtp_recv::send_registration() {
-  uint8_t id[4];
-  wirebytes::put_be32(id, own_id_);
-  udp_->send(id, sizeof id);
+  uint8_t registration[pavo_wire::media_registration_size];
+  pavo_wire::write_media_registration(registration, own_id_, token_);
+  udp_->send(registration, sizeof registration);
 }
 
 void audio_rtp_recv::on_network_data(const uint8_t* data, unsigned length) {

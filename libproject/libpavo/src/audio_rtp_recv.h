@@ -1,7 +1,7 @@
 // The room's audio receiver: one mixed stream from the MCU's audio port, reordered in a
-// jitter buffer and played through velaudira. It registers itself (its user id, 4 bytes
-// big-endian), which tells the MCU where to send, as media_registration says: until the first
-// datagram arrives, and again while the stream is silent.
+// jitter buffer and played through velaudira. It registers itself (its user id and the
+// session's media token, control_wire.h), which tells the MCU where to send, as
+// media_registration says: until the first datagram arrives, and again while it is silent.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,9 @@ class audio_rtp_recv : public media_receiver,
 public:
   // Plays through `player`; inert (nothing opened or started) when the player is null or the
   // socket does not open.
-  audio_rtp_recv(const char* ip, uint16_t port, uint32_t own_id, std::unique_ptr<velaudira> player);
+  // Registers with `own_id` and `token`, the session's media token from the MCU's message 21.
+  audio_rtp_recv(const char* ip, uint16_t port, uint32_t own_id, std::unique_ptr<velaudira> player,
+                 const pavo_wire::media_token& token = {});
   ~audio_rtp_recv() override;
 
   bool active() const { return active_; }
@@ -48,6 +50,7 @@ private:
   void frames_lost(unsigned count) override;
 
   const uint32_t own_id_;
+  const pavo_wire::media_token token_;
   std::unique_ptr<velaudira> player_;
   std::unique_ptr<udp_client> udp_;
   bool active_ = false;

@@ -166,13 +166,14 @@ void libpavo::on_quality(uint32_t kind, uint32_t level) {
     local_->quality_level(kind, level);
 }
 
-void libpavo::on_media_port(uint32_t user_id, uint32_t kind, uint16_t port) {
+void libpavo::on_media_port(uint32_t user_id, uint32_t kind, uint16_t port,
+                            const pavo_wire::media_token& token) {
   if (is_video_kind(kind)) {
     std::lock_guard<std::mutex> lock(users_mutex_);
-    remote_user(user_id).start_receiver(mcu_ip_.c_str(), port, static_cast<int>(kind));
+    remote_user(user_id).start_receiver(mcu_ip_.c_str(), port, static_cast<int>(kind), token);
   } else if (kind == media_kind_audio) {
     std::unique_ptr<media_receiver> receiver =
-        factory_.create_audio_receiver(mcu_ip_.c_str(), port, user_id_, speaker_index_);
+        factory_.create_audio_receiver(mcu_ip_.c_str(), port, user_id_, token, speaker_index_);
     std::lock_guard<std::mutex> lock(audio_mutex_);
     audio_recv_.swap(receiver);
     // A replaced receiver stops as `receiver` goes out of scope, after the lock.

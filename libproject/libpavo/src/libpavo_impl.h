@@ -107,7 +107,8 @@ private:
   void on_retransmit(uint32_t kind, const uint16_t* seqs, unsigned count) override;
   void on_bandwidth(uint32_t kind, uint32_t value) override;
   void on_quality(uint32_t kind, uint32_t level) override;
-  void on_media_port(uint32_t user_id, uint32_t kind, uint16_t port) override;
+  void on_media_port(uint32_t user_id, uint32_t kind, uint16_t port,
+                     const pavo_wire::media_token& token) override;
   void on_existing_media(const user_media_t* list, unsigned count) override;
   void on_class_stopped() override;
   void on_kicked() override;

@@ -119,10 +119,12 @@ void mcu_dispatch::dispatch(uint32_t type, const uint8_t* p, unsigned length) {
       return;
     }
     case msg_media_port:
-      if (!not_exactly(type, length, 10)) {
+      if (!not_exactly(type, length, media_port_payload)) {
         const uint32_t publisher = in.u32(), kind = in.u32();
         const uint16_t port = in.u16();
-        events_.on_media_port(publisher, kind, port);
+        media_token token;
+        std::memcpy(token.bytes, in.here(), media_token_size);
+        events_.on_media_port(publisher, kind, port, token);
       }
       return;
     case msg_existing_media:

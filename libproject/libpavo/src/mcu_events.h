@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "control_wire.h"
 #include "libpavo/libpavo.h"
 
 class mcu_events {
@@ -23,7 +24,8 @@ public:
   virtual void on_retransmit(uint32_t kind, const uint16_t* seqs, unsigned count) = 0;  // 14
   virtual void on_bandwidth(uint32_t kind, uint32_t value) = 0;                         // 16
   virtual void on_quality(uint32_t kind, uint32_t level) = 0;                           // 17
-  virtual void on_media_port(uint32_t user_id, uint32_t kind, uint16_t port) = 0;       // 21
+  virtual void on_media_port(uint32_t user_id, uint32_t kind, uint16_t port,            // 21
+                             const pavo_wire::media_token& token) = 0;
   virtual void on_existing_media(const user_media_t* list, unsigned count) = 0;         // 29
   virtual void on_class_stopped() = 0;  // 34, before ss_stop_class
   virtual void on_kicked() = 0;         // 70

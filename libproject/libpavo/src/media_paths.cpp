@@ -19,15 +19,17 @@ public:
     return make_audio_sender(channels, sample_rate, microphone);
   }
   std::unique_ptr<media_receiver> create_video_receiver(const char* ip, uint16_t port,
-                                                        uint32_t own_id, uint32_t remote_id,
-                                                        int kind, sendmsg2ui* ui,
-                                                        sendmsg2mcu* mcu) override {
-    return make_video_receiver(ip, port, own_id, remote_id, kind, ui, mcu);
+                                                        uint32_t own_id,
+                                                        const pavo_wire::media_token& token,
+                                                        uint32_t remote_id, int kind,
+                                                        sendmsg2ui* ui, sendmsg2mcu* mcu) override {
+    return make_video_receiver(ip, port, own_id, token, remote_id, kind, ui, mcu);
   }
   std::unique_ptr<media_receiver> create_audio_receiver(const char* ip, uint16_t port,
                                                         uint32_t own_id,
+                                                        const pavo_wire::media_token& token,
                                                         int speaker) override {
-    return make_audio_receiver(ip, port, own_id, speaker);
+    return make_audio_receiver(ip, port, own_id, token, speaker);
   }
 };
 

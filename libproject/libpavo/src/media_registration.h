@@ -1,8 +1,8 @@
-// When a receiver registers at its MCU port (its user id, 4 bytes big-endian): every 100 ms
-// until the first datagram comes, and again every 100 ms whenever nothing has come for
-// half a second. The MCU sends a stream to the socket of the newest registration from the
-// member's address, so another socket there can move it away; this one's next registration
-// takes it back. A registration from the socket already served changes nothing.
+// When a receiver registers at its MCU port (its user id and the session's media token,
+// control_wire.h): every 100 ms until the first datagram comes, and again every 100 ms
+// whenever nothing has come for half a second. The MCU sends a stream to the socket of the
+// newest registration with the token; one without it (another program at the member's
+// address) changes nothing, nor does one from the socket already served.
 #pragma once
 
 #include <chrono>

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "control_wire.h"
 #include "sendmsg2mcu.h"
 #include "sendmsg2ui.h"
 
@@ -61,12 +62,14 @@ public:
   virtual std::shared_ptr<video_ctrl> create_screen_sender(sendmsg2ui* ui) = 0;
   virtual std::unique_ptr<audio_ctrl> create_audio_sender(int channels, int sample_rate,
                                                           uint16_t microphone_index) = 0;
-  virtual std::unique_ptr<media_receiver> create_video_receiver(const char* ip, uint16_t port,
-                                                                uint32_t own_id, uint32_t remote_id,
-                                                                int kind, sendmsg2ui* ui,
-                                                                sendmsg2mcu* mcu) = 0;
+  // A receiver registers at the MCU's port with the own id and the session's media token (the
+  // one that came with the port).
+  virtual std::unique_ptr<media_receiver> create_video_receiver(
+      const char* ip, uint16_t port, uint32_t own_id, const pavo_wire::media_token& token,
+      uint32_t remote_id, int kind, sendmsg2ui* ui, sendmsg2mcu* mcu) = 0;
   virtual std::unique_ptr<media_receiver> create_audio_receiver(const char* ip, uint16_t port,
                                                                 uint32_t own_id,
+                                                                const pavo_wire::media_token& token,
                                                                 int speaker_index) = 0;
 };
 

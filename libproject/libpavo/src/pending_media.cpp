@@ -35,11 +35,13 @@ public:
     return std::make_unique<pending_audio_sender>();
   }
   std::unique_ptr<media_receiver> create_video_receiver(const char* ip, uint16_t port, uint32_t,
+                                                        const pavo_wire::media_token&,
                                                         uint32_t remote_id, int kind, sendmsg2ui*,
                                                         sendmsg2mcu*) override {
     return std::make_unique<pending_receiver>(ip, port, remote_id, kind);
   }
   std::unique_ptr<media_receiver> create_audio_receiver(const char* ip, uint16_t port, uint32_t,
+                                                        const pavo_wire::media_token&,
                                                         int) override {
     return std::make_unique<pending_receiver>(ip, port, 0, 2);
   }

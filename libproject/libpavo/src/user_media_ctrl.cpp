@@ -63,11 +63,13 @@ void user_media_ctrl::send_loss_reports() {
   }
 }
 
-int user_media_ctrl::start_receiver(const char* ip, uint16_t port, int kind) {
+int user_media_ctrl::start_receiver(const char* ip, uint16_t port, int kind,
+                                    const pavo_wire::media_token& token) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (receivers_.count(kind))
     return -1;
-  auto receiver = factory_.create_video_receiver(ip, port, own_id_, remote_id_, kind, ui_, mcu_);
+  auto receiver =
+      factory_.create_video_receiver(ip, port, own_id_, token, remote_id_, kind, ui_, mcu_);
   if (!receiver)
     return -1;
   receivers_[kind] = std::move(receiver);

@@ -21,8 +21,10 @@ public:
   user_media_ctrl(const user_media_ctrl&) = delete;
   user_media_ctrl& operator=(const user_media_ctrl&) = delete;
 
-  // Starts the receiver of `kind` unless one runs. 0 started, -1 present or not made.
-  int start_receiver(const char* ip, uint16_t port, int kind);
+  // Starts the receiver of `kind` unless one runs, registering with the session's media
+  // token. 0 started, -1 present or not made.
+  int start_receiver(const char* ip, uint16_t port, int kind,
+                     const pavo_wire::media_token& token = {});
   // Stops the receiver of `kind`; true when there was one.
   bool stop_receiver(int kind);
   bool has(int kind) const;

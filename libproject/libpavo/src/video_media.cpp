@@ -15,11 +15,12 @@ std::shared_ptr<video_ctrl> make_screen_sender(sendmsg2ui* ui) {
 }
 
 std::unique_ptr<media_receiver> make_video_receiver(const char* ip, uint16_t port, uint32_t own_id,
+                                                    const pavo_wire::media_token& token,
                                                     uint32_t remote_id, int kind, sendmsg2ui* ui,
                                                     sendmsg2mcu*) {
   // A receiver whose socket did not open stays inert in its place (the stream still counts as
   // subscribed, as the control side expects).
-  return std::make_unique<video_rtp_recv>(ip, port, own_id, ui, remote_id, kind);
+  return std::make_unique<video_rtp_recv>(ip, port, own_id, ui, remote_id, kind, token);
 }
 
 }  // namespace pavo

@@ -19,8 +19,8 @@ constexpr std::size_t max_queued = 8192;
 }  // namespace
 
 video_rtp_recv::video_rtp_recv(const char* ip, uint16_t port, uint32_t own_id, sendmsg2ui* ui,
-                               uint32_t remote_id, int kind)
-    : own_id_(own_id), remote_id_(remote_id), kind_(kind), ui_(ui) {
+                               uint32_t remote_id, int kind, const pavo_wire::media_token& token)
+    : own_id_(own_id), token_(token), remote_id_(remote_id), kind_(kind), ui_(ui) {
   decoder_ = std::make_unique<velvideo_decode>(ui, remote_id, kind);
   fec_.reset(received_fec_packet::create(red_pt, fec_pt, kind, &video_rtp_recv::on_media, this));
   udp_.reset(udp_client::create(ip, port));
@@ -54,9 +54,9 @@ void video_rtp_recv::on_quit() {
 }
 
 void video_rtp_recv::send_registration() {
-  uint8_t id[4];
-  wirebytes::put_be32(id, own_id_);
-  udp_->send(id, sizeof id);
+  uint8_t registration[pavo_wire::media_registration_size];
+  pavo_wire::write_media_registration(registration, own_id_, token_);
+  udp_->send(registration, sizeof registration);
 }
 
 void video_rtp_recv::on_network_data(const uint8_t* data, unsigned length) {

@@ -24,8 +24,9 @@ namespace pavo {
 
 class video_rtp_recv : public media_receiver, public network_data, private lthread {
 public:
+  // Registers with `own_id` and `token`, the session's media token from the MCU's message 21.
   video_rtp_recv(const char* ip, uint16_t port, uint32_t own_id, sendmsg2ui* ui, uint32_t remote_id,
-                 int kind);
+                 int kind, const pavo_wire::media_token& token = {});
   ~video_rtp_recv() override;
   video_rtp_recv(const video_rtp_recv&) = delete;
   video_rtp_recv& operator=(const video_rtp_recv&) = delete;
@@ -44,6 +45,7 @@ private:
                        void* user);
 
   const uint32_t own_id_;
+  const pavo_wire::media_token token_;
   const uint32_t remote_id_;
   const int kind_;
   sendmsg2ui* const ui_;

@@ -287,13 +287,18 @@ TEST(AudioRtpRecv, RegistersUntilTheFirstDatagramThenPlaysInOrder) {
   udp_peer mcu;
   auto player = std::make_unique<recording_player>();
   recording_player* plays = player.get();
-  audio_rtp_recv receiver("127.0.0.1", mcu.port(), 0xA1B2C3D4, std::move(player));
+  pavo_wire::media_token token;
+  token.bytes[0] = 0x11, token.bytes[15] = 0xEE;
+  audio_rtp_recv receiver("127.0.0.1", mcu.port(), 0xA1B2C3D4, std::move(player), token);
   ASSERT_TRUE(receiver.active());
-  // Registrations keep coming while nothing is sent.
+  // Registrations (the own id and the session's token) keep coming while nothing is sent.
+  frame_bytes expected = {0xA1, 0xB2, 0xC3, 0xD4, 0x11};
+  expected.resize(19, 0);
+  expected.push_back(0xEE);
   for (int i = 0; i < 3; ++i) {
     auto reg = mcu.receive();
     ASSERT_TRUE(reg);
-    EXPECT_EQ(*reg, (frame_bytes{0xA1, 0xB2, 0xC3, 0xD4}));
+    EXPECT_EQ(*reg, expected);
   }
   const sockaddr_in listener = mcu.last_sender();
   // Garbage and oversized datagrams are dropped.

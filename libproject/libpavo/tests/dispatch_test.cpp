@@ -58,9 +58,11 @@ public:
   }
   void on_bandwidth(uint32_t, uint32_t) override { calls.push_back("bandwidth"); }
   void on_quality(uint32_t, uint32_t) override { calls.push_back("quality"); }
-  void on_media_port(uint32_t id, uint32_t kind, uint16_t port) override {
+  void on_media_port(uint32_t id, uint32_t kind, uint16_t port,
+                     const pavo_wire::media_token& token) override {
     calls.push_back("port " + std::to_string(id) + " " + std::to_string(kind) + " " +
-                    std::to_string(port));
+                    std::to_string(port) + " token " + std::to_string(token.bytes[0]) + ".." +
+                    std::to_string(token.bytes[15]));
   }
   void on_existing_media(const user_media_t* list, unsigned count) override {
     std::string s = "existing";
@@ -104,15 +106,20 @@ TEST_F(DispatchTest, FixedLengthMessagesOfAnotherLengthAreIgnored) {
   feed(12, bytes(7));
   feed(13, be32({1}));
   feed(21, be32({1, 2}));
+  feed(21, be32({1, 2}) + be16(5000));  // no token
   feed(14, be32({1, 3, 0}));  // 3 numbers announced, 2 present
   EXPECT_TRUE(events.calls.empty());
   feed(3, be32({5, 6}));
   feed(9, be32({0, 1}) + be16(4000));
   feed(13, be32({3, 42}));
   feed(14, be32({1, 2}) + be16(7) + be16(65535));
-  feed(21, be32({42, 4}) + be16(5000));
-  EXPECT_EQ(events.calls, (std::vector<std::string>{"reserved 5 6", "open 1 4000", "login 42:3",
-                                                    "retransmit 1 7 65535", "port 42 4 5000"}));
+  bytes token(16);
+  for (std::size_t i = 0; i < token.size(); ++i)
+    token[i] = static_cast<uint8_t>(i + 1);
+  feed(21, be32({42, 4}) + be16(5000) + token);
+  EXPECT_EQ(events.calls,
+            (std::vector<std::string>{"reserved 5 6", "open 1 4000", "login 42:3",
+                                      "retransmit 1 7 65535", "port 42 4 5000 token 1..16"}));
 }
 
 TEST_F(DispatchTest, ShortMessagesNeverReachTheObserver) {

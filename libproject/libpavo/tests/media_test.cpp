@@ -196,7 +196,7 @@ TEST_F(ClientTest, SubscribeIsRefusedForOwnStreamsAudioAndStreamsAlreadyReceived
   auto request = mcu.next(19);
   ASSERT_TRUE(request);
   EXPECT_EQ(request->payload, be32({55, 1}));
-  mcu.send(21, be32({55, 1}) + be16(6000));
+  mcu.send(21, be32({55, 1}) + be16(6000) + bytes(16, 7));
   sync();
   ASSERT_EQ(factory.live_video_receivers(), 1);
   EXPECT_EQ(client->media_ctrl(media_cmd_subscribe, &video), -1);
@@ -226,7 +226,7 @@ TEST_F(ClientTest, TheRoomAudioIsSubscribedOnceForTheFirstPublisher) {
   ASSERT_TRUE(first && second);
   EXPECT_EQ(first->args, (std::vector<int64_t>{55, 2}));
   EXPECT_EQ(second->args, (std::vector<int64_t>{56, 2}));
-  mcu.send(21, be32({55, 2}) + be16(7000));
+  mcu.send(21, be32({55, 2}) + be16(7000) + bytes(16, 7));
   sync();
   EXPECT_EQ(factory.live_audio_receivers(), 1);
   sync_sent();
@@ -254,8 +254,8 @@ TEST_F(ClientTest, UserLeavingClosesItsStreamsThenLeaves) {
   log_in();
   mcu.send(11, be32({55, 1}));
   mcu.send(11, be32({55, 2}));
-  mcu.send(21, be32({55, 1}) + be16(6000));
-  mcu.send(21, be32({55, 4}) + be16(6001));
+  mcu.send(21, be32({55, 1}) + be16(6000) + bytes(16, 7));
+  mcu.send(21, be32({55, 4}) + be16(6001) + bytes(16, 7));
   sync();
   ASSERT_EQ(factory.live_video_receivers(), 2);
   while (observer.next_any(std::chrono::milliseconds(0))) {
@@ -277,8 +277,8 @@ TEST_F(ClientTest, ClassStopStopsEveryStreamAndOwnSender) {
   log_in();
   mcu.send(9, be32({0, 1}) + be16(4321));
   mcu.send(11, be32({55, 2}));
-  mcu.send(21, be32({55, 2}) + be16(7000));
-  mcu.send(21, be32({55, 1}) + be16(6000));
+  mcu.send(21, be32({55, 2}) + be16(7000) + bytes(16, 7));
+  mcu.send(21, be32({55, 1}) + be16(6000) + bytes(16, 7));
   sync();
   ASSERT_EQ(factory.live_video_receivers(), 1);
   ASSERT_EQ(factory.live_audio_receivers(), 1);
@@ -290,7 +290,7 @@ TEST_F(ClientTest, ClassStopStopsEveryStreamAndOwnSender) {
   EXPECT_EQ(factory.live_audio_receivers(), 0);
   EXPECT_EQ(named(factory, "stop:camera").size(), 1u);
   // The teacher's own stop does the same before asking the MCU.
-  mcu.send(21, be32({56, 4}) + be16(6002));
+  mcu.send(21, be32({56, 4}) + be16(6002) + bytes(16, 7));
   sync();
   ASSERT_EQ(factory.live_video_receivers(), 1);
   ASSERT_EQ(client->stop_class(own_id), 0);

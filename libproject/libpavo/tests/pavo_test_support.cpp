@@ -214,18 +214,15 @@ std::unique_ptr<audio_ctrl> recording_factory::create_audio_sender(int, int, uin
   return std::make_unique<recorded_audio_sender>(*this);
 }
 
-std::unique_ptr<media_receiver> recording_factory::create_video_receiver(const char* ip,
-                                                                         uint16_t port, uint32_t,
-                                                                         uint32_t remote_id,
-                                                                         int kind, sendmsg2ui*,
-                                                                         sendmsg2mcu*) {
+std::unique_ptr<media_receiver> recording_factory::create_video_receiver(
+    const char* ip, uint16_t port, uint32_t, const pavo_wire::media_token&, uint32_t remote_id,
+    int kind, sendmsg2ui*, sendmsg2mcu*) {
   record({"video_recv", ip, port, remote_id, kind, 0});
   return std::make_unique<counted_receiver>(video_receivers_);
 }
 
-std::unique_ptr<media_receiver> recording_factory::create_audio_receiver(const char* ip,
-                                                                         uint16_t port, uint32_t,
-                                                                         int speaker) {
+std::unique_ptr<media_receiver> recording_factory::create_audio_receiver(
+    const char* ip, uint16_t port, uint32_t, const pavo_wire::media_token&, int speaker) {
   record({"audio_recv", ip, port, 0, 2, speaker});
   return std::make_unique<counted_receiver>(audio_receivers_);
 }

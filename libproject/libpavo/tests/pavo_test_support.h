@@ -96,11 +96,14 @@ public:
   std::shared_ptr<video_ctrl> create_screen_sender(sendmsg2ui* ui) override;
   std::unique_ptr<audio_ctrl> create_audio_sender(int channels, int rate, uint16_t index) override;
   std::unique_ptr<media_receiver> create_video_receiver(const char* ip, uint16_t port,
-                                                        uint32_t own_id, uint32_t remote_id,
-                                                        int kind, sendmsg2ui* ui,
-                                                        sendmsg2mcu* mcu) override;
+                                                        uint32_t own_id,
+                                                        const pavo_wire::media_token& token,
+                                                        uint32_t remote_id, int kind,
+                                                        sendmsg2ui* ui, sendmsg2mcu* mcu) override;
   std::unique_ptr<media_receiver> create_audio_receiver(const char* ip, uint16_t port,
-                                                        uint32_t own_id, int speaker) override;
+                                                        uint32_t own_id,
+                                                        const pavo_wire::media_token& token,
+                                                        int speaker) override;
 
   void record(log_entry entry);
 

@@ -43,12 +43,18 @@ private:
   int kind_;
 };
 
+// The session's media token the MCU handed out with the port, and the registration carrying it
+// (user 10003).
+const pavo_wire::media_token kToken = {{9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6}};
+const bytes kRegistration = {0, 0, 0x27, 0x13, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
+
 class listing_factory : public media_factory {
 public:
   std::shared_ptr<video_ctrl> create_camera_sender(sendmsg2ui*, uint16_t) override { return {}; }
   std::shared_ptr<video_ctrl> create_screen_sender(sendmsg2ui*) override { return {}; }
   std::unique_ptr<audio_ctrl> create_audio_sender(int, int, uint16_t) override { return {}; }
-  std::unique_ptr<media_receiver> create_video_receiver(const char*, uint16_t, uint32_t, uint32_t,
+  std::unique_ptr<media_receiver> create_video_receiver(const char*, uint16_t, uint32_t,
+                                                        const pavo_wire::media_token&, uint32_t,
                                                         int kind, sendmsg2ui*,
                                                         sendmsg2mcu*) override {
     auto receiver = std::make_unique<listed_receiver>(kind);
@@ -56,6 +62,7 @@ public:
     return receiver;
   }
   std::unique_ptr<media_receiver> create_audio_receiver(const char*, uint16_t, uint32_t,
+                                                        const pavo_wire::media_token&,
                                                         int) override {
     return {};
   }
@@ -151,13 +158,15 @@ protected:
 };
 
 TEST_F(ReceiveStream, RegistersUntilDataComesThenDecodesAndAsksForWhatIsMissing) {
-  pavo::video_rtp_recv receiver("127.0.0.1", port.port(), own_id, &ui, remote_id, media_kind_video);
+  pavo::video_rtp_recv receiver("127.0.0.1", port.port(), own_id, &ui, remote_id, media_kind_video,
+                                kToken);
   ASSERT_TRUE(receiver.running());
-  // The registration (own id, big-endian) comes again until data arrives.
+  // The registration (own id, big-endian, and the session's token) comes again until data
+  // arrives.
   for (int i = 0; i < 2; ++i) {
     auto hello = port.next();
     ASSERT_TRUE(hello);
-    EXPECT_EQ(*hello, (bytes{0, 0, 0x27, 0x13}));
+    EXPECT_EQ(*hello, kRegistration);
   }
   // Everything but the media packets of frame 7 (its FEC packets too: no protection here).
   std::set<uint16_t> dropped;
@@ -196,7 +205,8 @@ TEST_F(ReceiveStream, RegistersUntilDataComesThenDecodesAndAsksForWhatIsMissing)
 // A registration from another socket may have moved the stream away at the MCU: once data
 // stops, the receiver registers again until it comes back.
 TEST_F(ReceiveStream, RegistersAgainWhenItsStreamFallsSilent) {
-  pavo::video_rtp_recv receiver("127.0.0.1", port.port(), own_id, &ui, remote_id, media_kind_video);
+  pavo::video_rtp_recv receiver("127.0.0.1", port.port(), own_id, &ui, remote_id, media_kind_video,
+                                kToken);
   ASSERT_TRUE(receiver.running());
   ASSERT_TRUE(port.next());
   for (const bytes& p : packets)
@@ -206,7 +216,7 @@ TEST_F(ReceiveStream, RegistersAgainWhenItsStreamFallsSilent) {
   for (int i = 0; i < 5; ++i) {
     auto hello = port.next();
     ASSERT_TRUE(hello) << "registration " << i;
-    EXPECT_EQ(*hello, (bytes{0, 0, 0x27, 0x13}));
+    EXPECT_EQ(*hello, kRegistration);
   }
 }
 

@@ -29,7 +29,7 @@ enum msg_type : uint32_t {
   msg_sender_started = 18,  // {user, kind, minimum kbit/s}
   msg_subscribe = 19,
   msg_unsubscribe = 20,
-  msg_media_port = 21,  // -> {publisher, kind, u16 port}
+  msg_media_port = 21,  // -> {publisher, kind, u16 port, media token}
   msg_existing_media = 29,
   msg_join_room = 30,  // {room, credential}, on the main port -> 31
   msg_room_port = 31,  // {u16 port}; port 0: refused (no valid credential, or no room free)
@@ -97,6 +97,39 @@ inline bool credential_text_ok(const char* text, unsigned length) {
   for (unsigned i = 0; i < length; ++i)
     if (text[i] < 0x21 || text[i] > 0x7e)
       return false;
+  return true;
+}
+
+// Media registrations. A listener tells the MCU where to send a stream with a datagram to the
+// port the MCU gave it: {u32 user id, media token}, repeated until data comes and again while
+// the stream is silent. The token is random per control session and comes with every port
+// the MCU hands a listener (message 21, after the port). The MCU takes a listener's endpoint
+// only from a registration with that session's token, so another program at the member's
+// address (the same machine, or the school's NAT) cannot take or move its streams.
+constexpr unsigned media_token_size = 16;
+struct media_token {
+  uint8_t bytes[media_token_size] = {};
+};
+constexpr unsigned media_port_payload = 10 + media_token_size;  // message 21
+constexpr unsigned media_registration_size = 4 + media_token_size;
+
+inline void write_media_registration(uint8_t (&out)[media_registration_size], uint32_t user,
+                                     const media_token& token) {
+  for (unsigned i = 0; i < 4; ++i)
+    out[i] = static_cast<uint8_t>(user >> (24 - 8 * i));
+  for (unsigned i = 0; i < media_token_size; ++i)
+    out[4 + i] = token.bytes[i];
+}
+
+// False unless `data` is exactly a registration; then its user and token.
+inline bool read_media_registration(const uint8_t* data, unsigned length, uint32_t* user,
+                                    media_token* token) {
+  if (!data || length != media_registration_size)
+    return false;
+  *user = (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) |
+          uint32_t{data[3]};
+  for (unsigned i = 0; i < media_token_size; ++i)
+    token->bytes[i] = data[4 + i];
   return true;
 }
 

@@ -34,7 +34,7 @@ public:
     close({room, false, 0, user, kind});
   }
   uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher, uint32_t kind,
-                           uint32_t) override {
+                           uint32_t, const pavo_wire::media_token&) override {
     return open({room, true, listener, publisher, kind});
   }
   void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,

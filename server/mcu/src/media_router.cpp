@@ -53,6 +53,9 @@ struct port_entry {
   // The member's control-session address (IPv4, host order): the only one whose datagrams
   // (a publisher's packets, a listener's registration) this port takes.
   std::atomic<uint32_t> source{0};
+  // A listener's session's media token: only a registration carrying it sets `peer` (under
+  // the mutex).
+  pavo_wire::media_token token;
   video_listener_key video_key() const { return {room, listener, publisher, kind}; }
 };
 
@@ -80,7 +83,7 @@ struct media_router::impl {
                   send_to_listener(*port->second, data, length);
               }) {}
 
-  uint16_t open(const port_key& key, uint32_t source);
+  uint16_t open(const port_key& key, uint32_t source, const pavo_wire::media_token& token = {});
   bool bind_in_range(port_entry& port, const asio::ip::address_v4& address);
   void close(const port_key& key);
   void arm(const std::shared_ptr<port_entry>& port);
@@ -129,16 +132,18 @@ struct media_router::impl {
   control_sender sender;
 
   std::atomic<uint64_t> datagrams_in{0}, datagrams_out{0}, bytes_out{0}, dropped{0}, foreign{0},
-      injected_drops{0};
+      refused_registrations{0}, injected_drops{0};
 };
 
-uint16_t media_router::impl::open(const port_key& key, uint32_t source) {
+uint16_t media_router::impl::open(const port_key& key, uint32_t source,
+                                  const pavo_wire::media_token& token) {
   std::shared_ptr<port_entry> entry;
   {
     std::lock_guard<std::mutex> lock(mutex);
     auto found = ports.find(key);
     if (found != ports.end()) {
       found->second->source = source;
+      found->second->token = token;
       return found->second->port;
     }
     asio::error_code ec;
@@ -170,6 +175,7 @@ uint16_t media_router::impl::open(const port_key& key, uint32_t source) {
     port->socket.set_option(asio::socket_base::send_buffer_size(1 << 20), ignored);
     entry = std::move(port);
     entry->source = source;
+    entry->token = token;
     entry->room = std::get<0>(key);
     entry->listening = std::get<1>(key);
     entry->listener = std::get<2>(key);
@@ -311,17 +317,26 @@ void media_router::impl::on_publisher_datagram(const std::shared_ptr<port_entry>
 void media_router::impl::on_listener_datagram(const std::shared_ptr<port_entry>& port,
                                               const uint8_t* data, std::size_t length,
                                               const udp::endpoint& from) {
-  // Listeners send nothing but their registration, from their member's address; the newest
-  // one from there wins (a socket of another program on that machine can take the stream,
-  // and the listener's next registration takes it back).
+  // Listeners send nothing but their registration, from their member's address and with
+  // their session's token; the newest such one wins (the listener's receiver opened a new
+  // socket, or its NAT gave it another port). Without the token nothing moves, so another
+  // program at the member's address can neither take nor disturb the stream.
   if (!from_member(*port, from))
     return;
-  if (length != 4 || wirebytes::get_be32(data) != port->listener) {
-    ++dropped;
+  uint32_t user = 0;
+  pavo_wire::media_token token;
+  if (!pavo_wire::read_media_registration(data, static_cast<unsigned>(length), &user, &token) ||
+      user != port->listener) {
+    ++refused_registrations;
     return;
   }
   std::lock_guard<std::mutex> lock(mutex);
-  if (port->removed || (port->has_peer && port->peer == from))
+  if (port->removed ||
+      sodium_memcmp(token.bytes, port->token.bytes, pavo_wire::media_token_size) != 0) {
+    ++refused_registrations;
+    return;
+  }
+  if (port->has_peer && port->peer == from)
     return;
   const bool first = !port->has_peer;
   port->has_peer = true;
@@ -455,8 +470,9 @@ void media_router::close_publisher(uint32_t room, uint32_t user, uint32_t kind) 
 }
 
 uint16_t media_router::open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
-                                       uint32_t kind, uint32_t source) {
-  return impl_->open(port_key{room, true, listener, publisher, kind}, source);
+                                       uint32_t kind, uint32_t source,
+                                       const pavo_wire::media_token& token) {
+  return impl_->open(port_key{room, true, listener, publisher, kind}, source, token);
 }
 
 void media_router::close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
@@ -501,6 +517,7 @@ media_router_stats media_router::stats() const {
   }
   s.dropped = impl_->dropped;
   s.foreign = impl_->foreign;
+  s.refused_registrations = impl_->refused_registrations;
   s.injected_drops = impl_->injected_drops;
   return s;
 }

@@ -1,5 +1,7 @@
 #include "room.h"
 
+#include <sodium.h>
+
 #include "tavsrv/Log.h"
 #include "wirebytes/byte_reader.h"
 
@@ -108,6 +110,7 @@ bool room::login(session_id session, const uint8_t* payload, unsigned length, ou
     return false;
   request.address = ipv4_number(peer.ip);
   request.role = credential->roleCode;
+  randombytes_buf(request.token.bytes, sizeof request.token.bytes);
   if (!logic_.login(session, request, out))
     return false;
   pending_.settle(session);

@@ -140,6 +140,7 @@ bool room_logic::login(session_id from, const login_request& request, outbox& ou
   m.user_id = user_id;
   m.mask = mask;
   m.address = request.address;
+  m.token = request.token;
   m.teacher_side = teacher_side(request.role);
   order_.push_back(from);
 

@@ -33,6 +33,9 @@ struct login_request {
   uint32_t address = 0;
   // The role its credential names (tavsrv::Credential::roleCode).
   int role = 0;
+  // The session's media token (random): its media registrations must carry it, and it goes to
+  // the member with every port it listens on (21).
+  pavo_wire::media_token token;
 };
 
 // The teacher side of a room, who runs the class, opens and closes other members' media and
@@ -78,6 +81,7 @@ private:
     uint32_t user_id = 0;
     uint32_t mask = 0;
     uint32_t address = 0;  // of the control session, IPv4 host order
+    pavo_wire::media_token token;
     bool teacher_side = false;
     bool refusal_logged = false;             // a refused action is logged once per session
     std::map<uint32_t, uint16_t> published;  // kind -> port

@@ -22,6 +22,14 @@ bytes port_message(uint32_t first, uint32_t kind, uint16_t port) {
   return payload;
 }
 
+// 21: the port, and the token the listener's registrations there must carry.
+bytes listener_port_message(uint32_t publisher, uint32_t kind, uint16_t port,
+                            const pavo_wire::media_token& token) {
+  bytes payload = port_message(publisher, kind, port);
+  wirebytes::byte_writer(payload).bytes(token.bytes, media_token_size);
+  return payload;
+}
+
 }  // namespace
 
 // Message 4 from anyone: the named member opens its stream of `kind` (the teacher may open
@@ -92,24 +100,27 @@ bool room_logic::add_listener(member& listener, uint32_t publisher_id, uint32_t 
     return false;
   if (kind == 2) {
     if (!listener.audio_port) {
-      listener.audio_port =
-          relay_.open_subscriber(room_id_, listener.user_id, 0, 2, listener.address);
+      listener.audio_port = relay_.open_subscriber(room_id_, listener.user_id, 0, 2,
+                                                   listener.address, listener.token);
       if (!listener.audio_port)
         return false;
     }
-    out.send(listener.session, msg_media_port, port_message(publisher_id, 2, listener.audio_port));
+    out.send(listener.session, msg_media_port,
+             listener_port_message(publisher_id, 2, listener.audio_port, listener.token));
     return true;
   }
   if (publisher->session == listener.session)
     return false;
   uint16_t& port = listener.subscribed[{publisher_id, kind}];
   if (!port)
-    port = relay_.open_subscriber(room_id_, listener.user_id, publisher_id, kind, listener.address);
+    port = relay_.open_subscriber(room_id_, listener.user_id, publisher_id, kind, listener.address,
+                                  listener.token);
   if (!port) {
     listener.subscribed.erase({publisher_id, kind});
     return false;
   }
-  out.send(listener.session, msg_media_port, port_message(publisher_id, kind, port));
+  out.send(listener.session, msg_media_port,
+           listener_port_message(publisher_id, kind, port, listener.token));
   return true;
 }
 

@@ -24,6 +24,9 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 using udp = asio::ip::udp;
+
+// The media token of the listeners' sessions (the room hands out a random one each).
+const pavo_wire::media_token kToken = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
 const std::chrono::milliseconds wait_limit = testsupport::wait_limit();
 
 bytes rtp_packet(uint8_t pt, uint16_t seq, uint32_t ts, uint32_t ssrc, bool marker,
@@ -165,10 +168,11 @@ public:
     socket_.send_to(asio::buffer(data),
                     udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), port));
   }
-  void register_at(uint16_t port, uint32_t user) {
-    bytes hello(4);
-    wirebytes::put_be32(hello.data(), user);
-    send(port, hello);
+  // A registration with the listener's session token (control_wire.h).
+  void register_at(uint16_t port, uint32_t user, const pavo_wire::media_token& token = kToken) {
+    uint8_t hello[pavo_wire::media_registration_size];
+    pavo_wire::write_media_registration(hello, user, token);
+    send(port, bytes(hello, hello + sizeof hello));
   }
   std::optional<bytes> next(std::chrono::milliseconds limit = wait_limit) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -300,7 +304,7 @@ TEST(MediaRouter, ForwardsToRegisteredListenersAndStartsNewcomersAtAKeyFrame) {
   mcu::media_router router(loopback_options());
   peer_socket publisher, first, second;
   const uint16_t in = router.open_publisher(room, teacher, 1, lo);
-  const uint16_t out1 = router.open_subscriber(room, alice, teacher, 1, lo);
+  const uint16_t out1 = router.open_subscriber(room, alice, teacher, 1, lo, kToken);
   ASSERT_NE(in, 0);
   ASSERT_NE(out1, 0);
   EXPECT_EQ(router.open_publisher(room, teacher, 1, lo), in);  // asked again: the same port
@@ -315,7 +319,8 @@ TEST(MediaRouter, ForwardsToRegisteredListenersAndStartsNewcomersAtAKeyFrame) {
   first.register_at(out1, alice);
   uint16_t s = 100;
   ASSERT_TRUE(send_until_through(publisher, in, first, &s));
-  EXPECT_EQ(router.stats().dropped, 4u);
+  EXPECT_EQ(router.stats().dropped, 3u);
+  EXPECT_EQ(router.stats().refused_registrations, 1u);
 
   publisher.send(in, rtp_packet(100, s, 20000, teacher, false, key_payload()));
   publisher.send(in, rtp_packet(100, s + 1, 20000, teacher, true, middle_payload()));
@@ -326,7 +331,7 @@ TEST(MediaRouter, ForwardsToRegisteredListenersAndStartsNewcomersAtAKeyFrame) {
   EXPECT_EQ(first.next_seqs(4), frames);
 
   // A newcomer is sent the key frame and what followed, then the live packets.
-  const uint16_t out2 = router.open_subscriber(room, bob, teacher, 1, lo);
+  const uint16_t out2 = router.open_subscriber(room, bob, teacher, 1, lo, kToken);
   second.register_at(out2, bob);
   EXPECT_EQ(second.next_seqs(3), (std::vector<uint16_t>{s, uint16_t(s + 1), uint16_t(s + 2)}));
   publisher.send(in, rtp_packet(100, s + 3, 20060, teacher, true, delta_payload()));
@@ -349,7 +354,7 @@ TEST(MediaRouter, AStrangersAddressNeitherFeedsNorTakesAStream) {
   mcu::media_router router(loopback_options());
   peer_socket publisher, listener, stranger("127.0.0.2");
   const uint16_t in = router.open_publisher(room, teacher, 1, lo);
-  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo);
+  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo, kToken);
   listener.register_at(out, alice);
   uint16_t s = 100;
   ASSERT_TRUE(send_until_through(publisher, in, listener, &s));
@@ -364,45 +369,56 @@ TEST(MediaRouter, AStrangersAddressNeitherFeedsNorTakesAStream) {
   EXPECT_EQ(stranger.pending(), 0u);
 }
 
-// Another socket at the member's address (another program on its machine) may take the
-// stream with a registration; the listener's next one takes it back, and each move starts
-// at the newest key frame, at most once a second, so the picture comes back at once.
-TEST(MediaRouter, TheNewestRegistrationFromTheMembersAddressTakesTheStreamFromTheKeyFrame) {
+// A registration counts only with the listener's session token: another socket at the
+// member's address (another program on its machine, or behind its NAT) sends the old 4-byte
+// registration or a wrong token and takes nothing. The listener's own receiver on a new socket
+// (the same token) moves the stream there, starting at the newest key frame, at most once a
+// second, so the picture comes back at once.
+TEST(MediaRouter, OnlyARegistrationWithTheSessionsTokenMovesTheStream) {
   std::atomic<uint64_t> now{5000};
   auto options = loopback_options();
   options.feedback_period_ms = 0;
   options.clock = [&now] { return now.load(); };
   mcu::media_router router(options);
-  peer_socket publisher, listener, other;
+  peer_socket publisher, listener, other, moved;
   const uint16_t in = router.open_publisher(room, teacher, 1, lo);
-  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo);
+  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo, kToken);
   listener.register_at(out, alice);
   publisher.send(in, rtp_packet(100, 10, 100, teacher, true, key_payload()));
   listener.register_at(out, alice);  // the same socket again: changes nothing
   EXPECT_EQ(listener.next_seqs(1), (std::vector<uint16_t>{10}));
+
+  pavo_wire::media_token wrong = kToken;
+  wrong.bytes[15] ^= 1;
+  other.register_at(out, alice, wrong);
+  other.send(out, {0, 0, 0x27, 0x13});  // alice's id alone
+  other.register_at(out, bob);
+  ASSERT_TRUE(testsupport::eventually([&] { return router.stats().refused_registrations == 3; }));
   for (uint16_t seq = 11; seq <= 12; ++seq)
     publisher.send(in, rtp_packet(100, seq, 100 + seq, teacher, true, delta_payload()));
   EXPECT_EQ(listener.next_seqs(2), (std::vector<uint16_t>{11, 12}));
+  EXPECT_EQ(other.pending(), 0u);
 
-  other.register_at(out, alice);
-  EXPECT_EQ(other.next_seqs(3), (std::vector<uint16_t>{10, 11, 12}));
+  moved.register_at(out, alice);
+  EXPECT_EQ(moved.next_seqs(3), (std::vector<uint16_t>{10, 11, 12}));
   publisher.send(in, rtp_packet(100, 13, 113, teacher, true, delta_payload()));
-  EXPECT_EQ(other.next_seqs(1), (std::vector<uint16_t>{13}));
+  EXPECT_EQ(moved.next_seqs(1), (std::vector<uint16_t>{13}));
 
   now += 1000;
   listener.register_at(out, alice);
   EXPECT_EQ(listener.next_seqs(4), (std::vector<uint16_t>{10, 11, 12, 13}));
   // Moved again within the second: the stream follows, without another burst.
-  other.register_at(out, alice);
+  moved.register_at(out, alice);
   uint16_t seq = 14;
   std::optional<bytes> first;
   ASSERT_TRUE(testsupport::eventually([&] {
     publisher.send(in, rtp_packet(100, seq, 100 + seq, teacher, true, delta_payload()));
     ++seq;
-    first = other.next(std::chrono::milliseconds(20));
+    first = moved.next(std::chrono::milliseconds(20));
     return first.has_value();
   }));
   EXPECT_GE(seq_of(*first), 14);  // a live packet, not the key frame again
+  EXPECT_EQ(other.pending(), 0u);
 }
 
 // Ports of the range in no order: the last port handed out says nothing about the next.
@@ -432,7 +448,7 @@ TEST(MediaRouter, AnswersLossReportsFromItsCacheAndAsksThePublisherForTheRest) {
   router.set_control_sender(control.sender());
   peer_socket publisher, listener;
   const uint16_t in = router.open_publisher(room, teacher, 4, lo);
-  const uint16_t out = router.open_subscriber(room, alice, teacher, 4, lo);
+  const uint16_t out = router.open_subscriber(room, alice, teacher, 4, lo, kToken);
   listener.register_at(out, alice);
   // Wait until the registration is in: the key frame comes back as the newcomer burst or live.
   publisher.send(in, rtp_packet(100, 10, 100, teacher, true, key_payload()));
@@ -564,7 +580,7 @@ TEST(MediaRouter, HandsAudioToTheMixerAndItsMixToTheListener) {
     peer_socket publisher, listener;
     const uint16_t in = router.open_publisher(room, teacher, 2, lo);
     EXPECT_TRUE(calls.wait_for("add_publisher 10001"));
-    const uint16_t out = router.open_subscriber(room, alice, 0, 2, lo);
+    const uint16_t out = router.open_subscriber(room, alice, 0, 2, lo, kToken);
     publisher.send(in, bytes{0x90, 2, 0, 1});
     EXPECT_TRUE(calls.wait_for("datagram 10001"));
     EXPECT_EQ(calls.last(), (bytes{0x90, 2, 0, 1}));
@@ -587,7 +603,7 @@ TEST(MediaRouter, InjectedLossDropsTheConfiguredShare) {
   mcu::media_router router(options);
   peer_socket publisher, listener;
   const uint16_t in = router.open_publisher(room, teacher, 1, lo);
-  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo);
+  const uint16_t out = router.open_subscriber(room, alice, teacher, 1, lo, kToken);
   listener.register_at(out, alice);
   // Registration in: wait for the first packet through (each try may be dropped).
   uint16_t seq = 0;

@@ -31,6 +31,19 @@ uint16_t half(const bytes& data, std::size_t at) {
   return wirebytes::get_be16(data.data() + at);
 }
 
+pavo_wire::media_token token_of(const bytes& media_port) {
+  pavo_wire::media_token token;
+  if (media_port.size() == pavo_wire::media_port_payload)
+    std::copy(media_port.begin() + 10, media_port.end(), token.bytes);
+  return token;
+}
+
+bytes registration(uint32_t user, const pavo_wire::media_token& token) {
+  uint8_t out[pavo_wire::media_registration_size];
+  pavo_wire::write_media_registration(out, user, token);
+  return bytes(out, out + sizeof out);
+}
+
 raw_client::raw_client(uint16_t port, unsigned recv_timeout_ms)
     : client_(kcp_client::create("127.0.0.1", port)) {
   if (!client_)

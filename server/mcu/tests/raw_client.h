@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestCredentials.h"
+#include "control_wire.h"
 #include "eventually.h"
 #include "libnetra/kcp_client.h"
 
@@ -27,6 +28,10 @@ bytes be32(std::initializer_list<uint32_t> words);
 bytes operator+(bytes a, const bytes& b);
 uint32_t word(const bytes& data, std::size_t at);
 uint16_t half(const bytes& data, std::size_t at);
+// The media token at the end of a message 21 (all zero when it is too short).
+pavo_wire::media_token token_of(const bytes& media_port);
+// A listener's registration datagram: its id and its session's token.
+bytes registration(uint32_t user, const pavo_wire::media_token& token);
 
 struct message {
   uint32_t type = 0;

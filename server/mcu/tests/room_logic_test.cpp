@@ -27,8 +27,9 @@ public:
     open_.erase({false, 0, user, kind});
   }
   uint16_t open_subscriber(uint32_t, uint32_t listener, uint32_t publisher, uint32_t kind,
-                           uint32_t source) override {
+                           uint32_t source, const pavo_wire::media_token& token) override {
     sources[{true, listener, publisher, kind}] = source;
+    tokens[{true, listener, publisher, kind}] = token;
     return open({true, listener, publisher, kind});
   }
   void close_subscriber(uint32_t, uint32_t listener, uint32_t publisher, uint32_t kind) override {
@@ -45,6 +46,7 @@ public:
   // (listening, listener, publisher, kind) -> the address the port was bound to.
   using key = std::tuple<bool, uint32_t, uint32_t, uint32_t>;
   std::map<key, uint32_t> sources;
+  std::map<key, pavo_wire::media_token> tokens;
 
 private:
   uint16_t open(const key& k) {
@@ -71,11 +73,18 @@ protected:
   // Session s logs in from 10.0.0.s as a teacher (the endpoint has checked its credential).
   outbox log_in(session_id s, uint32_t mask, uint32_t user_id) {
     outbox out;
-    last_ok = room.login(s, login_request{mask, user_id, address(s), 1}, out);
+    last_ok = room.login(s, login_request{mask, user_id, address(s), 1, token(s)}, out);
     return out;
   }
   void login(session_id s, uint32_t mask = 3) { log_in(s, mask, user(s)); }
   static constexpr uint32_t address(session_id s) { return 0x0A000000u + static_cast<uint32_t>(s); }
+  // Session s's media token.
+  static pavo_wire::media_token token(session_id s) {
+    pavo_wire::media_token t;
+    t.bytes[0] = static_cast<uint8_t>(s);
+    t.bytes[15] = 0xAA;
+    return t;
+  }
 
   // The messages of `out` to session `to`, as (type, payload).
   static std::vector<std::pair<uint32_t, bytes>> to(const outbox& out, session_id s) {
@@ -335,6 +344,13 @@ TEST_F(RoomLogicTest, MediaOpenSubscribeAndClose) {
   out = feed(1, 19, words({102, 1}));
   ASSERT_EQ(to(out, 1).size(), 1u);
   EXPECT_EQ(to(out, 1)[0].first, 21u);
+  // The port comes with the listener's session token, which the relay binds it to.
+  const bytes port21 = to(out, 1)[0].second;
+  ASSERT_EQ(port21.size(), pavo_wire::media_port_payload);
+  const pavo_wire::media_token own = token(1);
+  EXPECT_EQ(bytes(port21.begin() + 10, port21.end()),
+            bytes(own.bytes, own.bytes + pavo_wire::media_token_size));
+  EXPECT_EQ((relay.tokens[{true, 101, 102, 1}].bytes[0]), 1);
   feed(2, 19, words({102, 1}));
   EXPECT_FALSE(last_ok);
   feed(1, 19, words({102, 4}));

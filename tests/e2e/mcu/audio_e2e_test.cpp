@@ -425,14 +425,15 @@ loss_figure measure_loss(uint16_t mcu_port, uint32_t first_id, double loss, int 
     return figure;
   listener->send(19, mcu_test::be32({speaker, 2}));
   const auto subscribed = listener->expect(21);
-  if (!subscribed || subscribed->payload.size() != 10)
+  if (!subscribed || subscribed->payload.size() != pavo_wire::media_port_payload)
     return figure;
   const uint16_t listen_port = mcu_test::half(subscribed->payload, 8);
 
   lossy_proxy proxy(listen_port, loss, burst, 7);
   auto player = std::make_unique<pavo_test::recording_player>();
   pavo_test::recording_player* plays = player.get();
-  audio_rtp_recv receiver("127.0.0.1", proxy.port(), listener_id, std::move(player));
+  audio_rtp_recv receiver("127.0.0.1", proxy.port(), listener_id, std::move(player),
+                          mcu_test::token_of(subscribed->payload));
 
   pavo_test::udp_peer uplink;
   sockaddr_in to{};

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "control_wire.h"
+
 namespace mcu {
 
 class media_relay {
@@ -20,9 +22,12 @@ public:
   virtual void close_publisher(uint32_t room, uint32_t user, uint32_t kind) = 0;
   // The port `listener` receives (publisher, kind) from. Audio is one mixed stream per
   // listener: it is opened with publisher 0 and carries every audio publisher of the room.
-  // `source` is the listener's control-session address: registrations count from there only.
+  // `source` is the listener's control-session address and `token` its session's media token:
+  // a registration counts only from there and with that token (control_wire.h). Asked again,
+  // the same port comes back, bound to the `source` and `token` given.
   virtual uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
-                                   uint32_t kind, uint32_t source) = 0;
+                                   uint32_t kind, uint32_t source,
+                                   const pavo_wire::media_token& token) = 0;
   virtual void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
                                 uint32_t kind) = 0;
 

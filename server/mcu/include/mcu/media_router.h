@@ -3,15 +3,16 @@
 //
 // - Video (kinds 1, 4, 32): each media or FEC packet a publisher sends is forwarded to every
 //   listener of that (publisher, kind) whose address is known. A listener's address is
-//   learned from its 4-byte registration (its user id, big-endian), which it repeats until
-//   data comes; a new listener first gets the packets from the stream's newest key frame on,
-//   so it can show a picture at once. Every port takes datagrams only from the IPv4 address
-//   of its member's control session (given when it is opened): a publisher's packets and a
-//   listener's registrations from anywhere else are dropped. Media packets are kept (a few seconds'
-//   worth): a listener's loss report (15) is answered from them, and what is not kept is asked of
-//   the publisher (14). Once a second each publisher gets the loss of its worst listener (or of its
-//   own uplink, when higher) as bandwidth feedback (16) and quality level (17). Those rules are
-//   video_relay's (src/video_relay.h); the router gives it sockets and the time.
+//   learned from its registration (its user id and its session's media token,
+//   control_wire.h), which it repeats until data comes; a new listener first gets the packets from
+//   the stream's newest key frame on, so it can show a picture at once. Every port takes datagrams
+//   only from the IPv4 address of its member's control session (given when it is opened): a
+//   publisher's packets and a listener's registrations from anywhere else are dropped. Media
+//   packets are kept (a few seconds' worth): a listener's loss report (15) is answered from them,
+//   and what is not kept is asked of the publisher (14). Once a second each publisher gets the loss
+//   of its worst listener (or of its own uplink, when higher) as bandwidth feedback (16) and
+//   quality level (17). Those rules are video_relay's (src/video_relay.h); the router gives it
+//   sockets and the time.
 // - Audio (kind 2): publishers' datagrams go to the room's audio_mixer, which sends every
 //   listener its own mix through the listener's port.
 #pragma once
@@ -54,6 +55,7 @@ struct media_router_stats {
   uint64_t asked = 0;           // numbers asked of publishers (14)
   uint64_t dropped = 0;         // malformed datagrams
   uint64_t foreign = 0;         // from an address other than the member's control session's
+  uint64_t refused_registrations = 0;  // to a listener port without its user id and token
   uint64_t injected_drops = 0;  // dropped by the fault injection
 };
 
@@ -70,7 +72,7 @@ public:
   uint16_t open_publisher(uint32_t room, uint32_t user, uint32_t kind, uint32_t source) override;
   void close_publisher(uint32_t room, uint32_t user, uint32_t kind) override;
   uint16_t open_subscriber(uint32_t room, uint32_t listener, uint32_t publisher, uint32_t kind,
-                           uint32_t source) override;
+                           uint32_t source, const pavo_wire::media_token& token) override;
   void close_subscriber(uint32_t room, uint32_t listener, uint32_t publisher,
                         uint32_t kind) override;
   void sender_started(uint32_t room, uint32_t user, uint32_t kind, uint32_t min_kbps) override;
