@@ -40,9 +40,15 @@ uint16_t bench_room::add_listener(uint32_t user, uint32_t speaker) {
   member->send(19, mcu_test::be32({speaker, 2}));
   const auto port = member->expect(21);
   members_.push_back(std::move(member));
-  if (!port || port->payload.size() != 10)
+  if (!port || port->payload.size() != pavo_wire::media_port_payload)
     return 0;
+  tokens_[user] = mcu_test::token_of(port->payload);
   return mcu_test::half(port->payload, 8);
+}
+
+pavo_wire::media_token bench_room::token(uint32_t user) const {
+  auto found = tokens_.find(user);
+  return found == tokens_.end() ? pavo_wire::media_token{} : found->second;
 }
 
 udp_link::udp_link(uint16_t mcu_port) {
@@ -70,9 +76,8 @@ long udp_link::receive(std::vector<uint8_t>& buffer) {
   return n < 0 ? -1 : static_cast<long>(n);
 }
 
-std::vector<uint8_t> registration(uint32_t user) {
-  return {static_cast<uint8_t>(user >> 24), static_cast<uint8_t>(user >> 16),
-          static_cast<uint8_t>(user >> 8), static_cast<uint8_t>(user)};
+std::vector<uint8_t> registration(uint32_t user, const pavo_wire::media_token& token) {
+  return mcu_test::registration(user, token);
 }
 
 double percentile(const std::vector<double>& sorted, double p) {

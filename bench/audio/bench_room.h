@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,11 +28,14 @@ public:
   // A member subscribed to the room audio (the first speaker must exist); its listening
   // port, 0 on failure.
   uint16_t add_listener(uint32_t user, uint32_t speaker);
+  // The media token a listener's registrations carry (it came with its port).
+  pavo_wire::media_token token(uint32_t user) const;
 
 private:
   std::unique_ptr<mcu::Server> server_;
   uint16_t port_ = 0;
   std::vector<std::unique_ptr<mcu_test::raw_client>> members_;
+  std::map<uint32_t, pavo_wire::media_token> tokens_;
 };
 
 // A UDP socket on 127.0.0.1 talking to one MCU port.
@@ -52,8 +56,8 @@ private:
   sockaddr_in to_{};
 };
 
-// 4-byte big-endian user id: the registration a listener sends until data comes.
-std::vector<uint8_t> registration(uint32_t user);
+// The registration a listener sends until data comes: its id and its media token.
+std::vector<uint8_t> registration(uint32_t user, const pavo_wire::media_token& token);
 
 // Percentile of a sorted list.
 double percentile(const std::vector<double>& sorted, double p);

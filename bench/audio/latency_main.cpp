@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
       quiet = v > 4000 ? 0 : quiet + 1;
     }
   });
-  audio_rtp_recv receiver("127.0.0.1", listen_port, listener, std::move(player));
+  audio_rtp_recv receiver("127.0.0.1", listen_port, listener, std::move(player),
+                          room.token(listener));
 
   bench_audio::udp_link uplink(publish_port);
   sender out;

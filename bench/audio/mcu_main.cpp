@@ -190,7 +190,8 @@ int main(int argc, char** argv) {
       if (clock_type::now() >= next_registration) {
         for (std::size_t i = 0; i < downlinks.size(); ++i)
           if (!heard[i])
-            downlinks[i]->send(bench_audio::registration(listener_ids[i]));
+            downlinks[i]->send(
+                bench_audio::registration(listener_ids[i], room.token(listener_ids[i])));
         next_registration += std::chrono::milliseconds(100);
       }
       if (poll(fds.data(), fds.size(), 50) <= 0)
