@@ -43,7 +43,7 @@ Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
   dispatch_->handle({MSG_ROOM_TYPE}, this,
                     [this](const QJsonObject& msg) { onRoomTypeMessage(msg); });
 
-  renewal_ = new RoomCredentialRenewal(entry_.roomId, entry_.ownUserId, this);
+  renewal_ = new RoomCredentialRenewal(entry_.roomId, entry_.ownUserId, entry_.authCode, this);
   connect(renewal_, &RoomCredentialRenewal::renewed, this, &Classroom::onCredentialRenewed);
   connect(renewal_, &RoomCredentialRenewal::unreachable, this, &Classroom::onRenewalUnreachable);
   connect(renewal_, &RoomCredentialRenewal::refused, this, [this](QString why, bool removed) {

@@ -9,10 +9,12 @@
 #include "Prompt.h"
 #include "WndDragFilter.h"
 
-AuthorizeDialog::AuthorizeDialog(const QString& authCode, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
-      authCode_(authCode),
-      code_(new QLineEdit(this)) {
+namespace {
+constexpr int kLongestCode = 6;  // what the room settings accept
+}
+
+AuthorizeDialog::AuthorizeDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), code_(new QLineEdit(this)) {
   setObjectName(QStringLiteral("AuthorizeDialog"));
   setAttribute(Qt::WA_StyledBackground);
   setModal(true);
@@ -60,9 +62,20 @@ AuthorizeDialog::AuthorizeDialog(const QString& authCode, QWidget* parent)
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+QString AuthorizeDialog::code() const {
+  return code_->text().trimmed();
+}
+
 void AuthorizeDialog::slot_ButtonOK() {
-  if (code_->text() == authCode_)
-    accept();
-  else
-    Prompt::instance()->showMessage(this, QStringLiteral("授权码错误！"));
+  // A code no room can have is wrong without asking.
+  const QString typed = code();
+  if (typed.isEmpty() || typed.size() > kLongestCode) {
+    slot_CodeRefused();
+    return;
+  }
+  emit signal_CodeEntered(typed);
+}
+
+void AuthorizeDialog::slot_CodeRefused() {
+  Prompt::instance()->showMessage(this, QStringLiteral("授权码错误！"));
 }

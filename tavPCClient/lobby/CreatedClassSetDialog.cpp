@@ -243,8 +243,9 @@ void CreatedClassSetDialog::slot_GetEvaluationSummary_reply(QJsonObject answer) 
   for (const QJsonValue& value : body.value(QLatin1String("latest")).toArray()) {
     const QJsonObject one = value.toObject();
     const QString comment = one.value(QLatin1String("content")).toString();
-    lines << QStringLiteral("%1分  %2").arg(QString::number(one.value(QLatin1String("score")).toInt()),
-                                            comment.isEmpty() ? QStringLiteral("（无文字）") : comment);
+    lines << QStringLiteral("%1分  %2")
+                 .arg(QString::number(one.value(QLatin1String("score")).toInt()),
+                      comment.isEmpty() ? QStringLiteral("（无文字）") : comment);
   }
   evaluation_->setText(lines.join(QLatin1Char('\n')));
 }

@@ -461,9 +461,10 @@ void UserDialog::slot_EnterClassroom(ClassInformationWidget* card) {
   auto* request = new HttpRequest;
   connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this,
           &UserDialog::slot_EnterClassroom_reply);
-  request->request(HttpRequest::serviceUrl(ServiceApi::kUserJoinRoom.path),
-                   FormBody(ServiceApi::kUserJoinRoom.body).arg(card->roomId()).arg(userId_),
-                   HttpRequest::kJson, card);
+  request->request(
+      HttpRequest::serviceUrl(ServiceApi::kUserJoinRoom.path),
+      FormBody(ServiceApi::kUserJoinRoom.body).arg(card->roomId()).arg(userId_).arg(QString()),
+      HttpRequest::kJson, card);
 }
 
 void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
@@ -474,7 +475,58 @@ void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
     card->setEnterEnabled(true);
   if (!card)
     return;
+  // A private room: the service lets in only with its code.
+  if (answer.value(QLatin1String("code")).toVariant().toInt() == ServiceApi::kAuthCodeRefused &&
+      !card->isOwnRoom()) {
+    askForAuthCode(card);
+    return;
+  }
+  enterWithAnswer(answer, card, QString());
+}
 
+void UserDialog::askForAuthCode(ClassInformationWidget* card) {
+  AuthorizeDialog dialog(this);
+  connect(this, &UserDialog::signal_exit, &dialog, &QDialog::reject);
+  const QPointer<ClassInformationWidget> room = card;
+  QJsonObject admitted;
+  QString code;
+  bool asking = false;
+  connect(&dialog, &AuthorizeDialog::signal_CodeEntered, &dialog, [&](QString typed) {
+    if (asking || !room)
+      return;
+    asking = true;
+    auto* request = new HttpRequest;
+    connect(request, qOverload<QJsonObject>(&HttpRequest::requestFinshed), &dialog,
+            [&, typed](QJsonObject answer) {
+              asking = false;
+              if (answer.value(QLatin1String("code")).toVariant().toInt() ==
+                  ServiceApi::kAuthCodeRefused) {
+                dialog.slot_CodeRefused();
+                return;
+              }
+              // Admitted, or refused for another reason: said outside the dialog.
+              admitted = answer;
+              code = typed;
+              dialog.accept();
+            });
+    request->request(
+        HttpRequest::serviceUrl(ServiceApi::kUserJoinRoom.path),
+        FormBody(ServiceApi::kUserJoinRoom.body).arg(room->roomId()).arg(userId_).arg(typed),
+        HttpRequest::kJson);
+  });
+  pendingEntry_ = card;
+  card->setEnterEnabled(false);
+  const int result = dialog.exec();
+  pendingEntry_ = nullptr;
+  if (!room)
+    return;
+  room->setEnterEnabled(true);
+  if (result == QDialog::Accepted)
+    enterWithAnswer(admitted, room, code);
+}
+
+void UserDialog::enterWithAnswer(const QJsonObject& answer, ClassInformationWidget* card,
+                                 const QString& authCode) {
   if (!answerUsable(answer, kNetworkWeak))
     return;
   const quint32 ownerId = roommsg::userIdOf(answer.value(QLatin1String("globalId"))).value_or(0);
@@ -489,19 +541,13 @@ void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
       return;
     }
   }
-  if (!card->isOwnRoom() && answer.value(QLatin1String("openStyle")).toVariant().toInt() == 2) {
-    AuthorizeDialog dialog(answer.value(QLatin1String("authCode")).toString(), this);
-    connect(this, &UserDialog::signal_exit, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted)
-      return;
-  }
   auto* assistants = new HttpRequest;
   connect(assistants, qOverload<QJsonArray>(&HttpRequest::requestFinshed), this,
           &UserDialog::slot_GetAssistants_reply);
   assistants->request(HttpRequest::serviceUrl(ServiceApi::kFindManageById.path),
                       FormBody(ServiceApi::kFindManageById.body).arg(card->roomId()),
                       HttpRequest::kJson);
-  openClassroom(answer, card);
+  openClassroom(answer, card, authCode);
 }
 
 void UserDialog::slot_GetAssistants_reply(QJsonArray assistants) {
@@ -510,7 +556,8 @@ void UserDialog::slot_GetAssistants_reply(QJsonArray assistants) {
     classroom_->setAssistants(assistants);
 }
 
-void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget* card) {
+void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget* card,
+                               const QString& authCode) {
   auto text = [&answer](const char* key) {
     const QJsonValue v = answer.value(QLatin1String(key));
     return v.isString() ? v.toString() : v.toVariant().toString();
@@ -528,7 +575,7 @@ void UserDialog::openClassroom(const QJsonObject& answer, ClassInformationWidget
   entry.openStyle = text("openStyle").toInt();
   entry.recordContentOnly = card->recordingArea() == QLatin1String("contentArea");
   entry.ownerId = text("globalId").toUInt();
-  entry.authCode = text("authCode");
+  entry.authCode = authCode;  // sent again when the credential is renewed
   entry.levelDetailed = text("level_detailed");
   entry.credential = text("room_credential");
   entry.chatServer = ServerAddress::parse(text("chat_server"));

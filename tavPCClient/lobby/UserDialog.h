@@ -88,7 +88,13 @@ private:
   void toast(const QString& text);
   // False, after the matching toast, for an empty (network error) or refused answer.
   bool answerUsable(const QJsonObject& answer, const char* networkText);
-  void openClassroom(const QJsonObject& answer, ClassInformationWidget* card);
+  // A private room's code dialog; each code typed is tried with the service.
+  void askForAuthCode(ClassInformationWidget* card);
+  // The service's answer to a room entry; authCode as typed ("" when none was asked).
+  void enterWithAnswer(const QJsonObject& answer, ClassInformationWidget* card,
+                       const QString& authCode);
+  void openClassroom(const QJsonObject& answer, ClassInformationWidget* card,
+                     const QString& authCode);
   void connectOneLogin();
   void reconnectOneLogin(const QString& text, bool modal);
   // The channel refused the credential: a new one first, then the connection again.

@@ -98,8 +98,10 @@ json putRedis(Call& call) {
   call.checkForm();
   call.requireSelf(userId);
   requireUser(call.db(), userId);
-  if (roomId)
+  if (roomId) {
     requireRoom(call.db(), *roomId);
+    call.refuseRemoved(*roomId);
+  }
   const std::string key = tavsrv::randomHex(16);
   call.db().run("DELETE FROM web_keys WHERE expires_ms <= ?1", call.now());
   call.db().run(
@@ -150,7 +152,7 @@ json saveScores(Call& call) {
       roomId > 0xFFFFFFFFLL)
     throw Refusal(kBadRequest, "评价参数错误：编号");
   call.requireSelf(static_cast<uint32_t>(uId));
-  requireRoom(call.db(), static_cast<uint32_t>(roomId));
+  call.requireMember(static_cast<uint32_t>(roomId));
   requireUser(call.db(), static_cast<uint32_t>(tId));
   call.db().run(
       "INSERT INTO scores(user_id, user_role, teacher_id, teacher_role, room_id, score, content, "

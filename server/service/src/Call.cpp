@@ -2,6 +2,9 @@
 
 #include <httplib.h>
 
+#include "Domain.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -52,11 +55,40 @@ uint32_t Call::requireRoomManager(uint32_t roomId, bool allowAssistant) {
   if (allowAssistant) {
     for (uint32_t user : who.users) {
       if (db().queryInt("SELECT 1 FROM room_assistants WHERE room_id = ?1 AND user_id = ?2", roomId,
-                        user))
+                        user)) {
+        // An assistant the owner removed manages nothing while the ban lasts.
+        if (const int64_t left = banLeftMs(db(), roomId, user, now()); left > 0)
+          throw Refusal(tavsrv::code::kForbidden, banMessage(left));
         return user;
+      }
     }
   }
   throw Refusal(tavsrv::code::kForbidden, kNoRight);
+}
+
+uint32_t Call::requireMember(uint32_t roomId) {
+  requireRoom(db(), roomId);
+  const Caller& who = caller();
+  if (!who.known())
+    throw Refusal(tavsrv::code::kNotLoggedIn, "请先登录！");
+  int64_t banned = 0;
+  for (uint32_t user : who.users) {
+    const Standing standing = standingIn(db(), roomId, user, now());
+    if (!standing.belongs)
+      continue;
+    if (standing.banLeftMs == 0)
+      return user;
+    banned = std::max(banned, standing.banLeftMs);
+  }
+  if (banned > 0)
+    throw Refusal(tavsrv::code::kForbidden, banMessage(banned));
+  throw Refusal(tavsrv::code::kForbidden, "您不是本教室的成员！");
+}
+
+void Call::refuseRemoved(uint32_t roomId) {
+  for (uint32_t user : caller().users)
+    if (const int64_t left = banLeftMs(db(), roomId, user, now()); left > 0)
+      throw Refusal(tavsrv::code::kForbidden, banMessage(left));
 }
 
 void Call::requireInternalToken() {

@@ -51,6 +51,13 @@ public:
   // The caller must own the room, or be one of its assistants when allowed;
   // returns the user acting (the owner when several candidates qualify).
   uint32_t requireRoomManager(uint32_t roomId, bool allowAssistant);
+  // Room data: the caller must be logged in and belong to the room (owner,
+  // assistant or member) and must not be removed from it while the ban lasts.
+  // Returns the user it belongs as.
+  uint32_t requireMember(uint32_t roomId);
+  // A caller removed from the room is refused while the ban lasts (for calls
+  // that others, even without a ticket, may make).
+  void refuseRemoved(uint32_t roomId);
   // Internal endpoints: the header X-Tav-Internal-Token must match the configured token.
   void requireInternalToken();
   // "http://host:port" as the client reached us (for absolute links in answers).

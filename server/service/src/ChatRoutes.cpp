@@ -18,18 +18,6 @@ bool isDay(const std::string& text) {
   return true;
 }
 
-// The caller is logged in and belongs to the room.
-void requireMember(Call& call, uint32_t roomId) {
-  requireRoom(call.db(), roomId);
-  const Caller& who = call.caller();
-  if (!who.known())
-    throw Refusal(tavsrv::code::kNotLoggedIn, "请先登录！");
-  for (uint32_t user : who.users)
-    if (belongsToRoom(call.db(), roomId, user))
-      return;
-  throw Refusal(kForbidden, "您不是本教室的成员！");
-}
-
 // Stored chat messages of a room, newest first, page by page (pages count from 1).
 // For the room's own people only.
 json getChatRecord(Call& call) {
@@ -41,7 +29,7 @@ json getChatRecord(Call& call) {
   call.checkForm();
   if (day && !day->empty() && !isDay(*day))
     throw Refusal(kBadRequest, "参数格式错误：date");
-  requireMember(call, roomId);
+  call.requireMember(roomId);
   const bool byUser = userId.has_value();
   const bool byDay = day && !day->empty();
   auto st = call.db().prepare(
@@ -138,7 +126,7 @@ json addHistory(Call& call) {
   if (type != "chat" && type != "hands" && type != "tag" && type != "tool" && type != "gift")
     throw Refusal(kBadRequest, "参数超出范围：type");
   call.requireSelf(userId);
-  requireMember(call, roomId);
+  call.requireMember(roomId);
   if (!call.ctx.reportBudget.take(userId, call.now()))
     throw Refusal(tavsrv::code::kFailed, "上报过于频繁，请稍后再试！");
   call.db().run(

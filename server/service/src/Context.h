@@ -10,6 +10,7 @@
 #include "Presence.h"
 #include "RemovalFeed.h"
 #include "ReportBudget.h"
+#include "UploadReservations.h"
 #include "service/Service.h"
 #include "tavsrv/Database.h"
 
@@ -23,6 +24,8 @@ struct Context {
   Presence presence;
   RemovalFeed removals;  // followed by the message server and the MCU
   LoginThrottle loginThrottle;
+  LoginThrottle codeThrottle;  // wrong codes of private rooms, per user and room
+  UploadReservations uploads;
   ReportBudget reportBudget;
   std::string uploadsDir;    // files served below uds/upload/
   std::string downloadsDir;  // installers served below download/

@@ -92,7 +92,7 @@ json findCoursewareByRoomId(Call& call) {
   const int64_t page = call.form.integer("page", 1, 1000000);
   const std::optional<uint32_t> viewer = call.form.optionalId("globalId");
   call.checkForm();
-  requireRoom(call.db(), roomId);
+  call.requireMember(roomId);
   const int64_t total =
       call.db().queryInt("SELECT COUNT(*) FROM coursewares WHERE room_id = ?1", roomId).value_or(0);
   json list = json::array();
@@ -116,6 +116,7 @@ json findById(Call& call) {
   const std::optional<uint32_t> viewer = call.form.optionalId("globalId");
   call.checkForm();
   const CoursewareRow c = requireCourseware(call.db(), id);
+  call.refuseRemoved(c.roomId);
   json record = coursewareJson(call, c, viewer);
   json answer = tavsrv::ok(record);
   // The purchase state is read from the top level as well as from "body".
@@ -176,6 +177,7 @@ json addOrderInfo(Call& call) {
   requireUser(db, buyer);
   tavsrv::Transaction tx(db);
   const CoursewareRow c = requireCourseware(db, coursewareId);
+  call.refuseRemoved(c.roomId);
   if (const auto existing =
           db.queryInt("SELECT id FROM courseware_orders WHERE courseware_id = ?1 AND user_id = ?2",
                       coursewareId, buyer)) {

@@ -137,6 +137,33 @@ int64_t banLeftMs(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int6
   return *until - nowMs;
 }
 
+std::string banMessage(int64_t leftMs) {
+  const int64_t minutes = (leftMs + 59999) / 60000;
+  return "您已被老师请出教室，请" + std::to_string(minutes) + "分钟后再进入！";
+}
+
+Standing standingIn(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int64_t nowMs) {
+  auto st = db.prepare(
+      "SELECT EXISTS(SELECT 1 FROM rooms WHERE id = ?1 AND owner_id = ?2 "
+      "UNION ALL SELECT 1 FROM room_members WHERE room_id = ?1 AND user_id = ?2 "
+      "UNION ALL SELECT 1 FROM room_assistants WHERE room_id = ?1 AND user_id = ?2), "
+      "(SELECT until_ms FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = 2)");
+  st.bind(roomId, userId);
+  Standing standing;
+  if (!st.step())
+    return standing;
+  standing.belongs = st.int64(0) != 0;
+  if (!st.isNull(1) && st.int64(1) > nowMs)
+    standing.banLeftMs = st.int64(1) - nowMs;
+  return standing;
+}
+
+std::string maskedPhone(const std::string& phone) {
+  if (phone.size() < 7)
+    return phone.empty() ? phone : "****";
+  return phone.substr(0, 3) + "****" + phone.substr(phone.size() - 4);
+}
+
 json roomJson(const RoomRow& room, bool withSecrets) {
   // Filled key by key: a braced list of pairs costs several copies of each value.
   json card = json::object();

@@ -51,6 +51,16 @@ int entryRole(tavsrv::Connection& db, const RoomRow& room, const UserRow& user);
 bool isMuted(tavsrv::Connection& db, uint32_t roomId, uint32_t userId);
 // Milliseconds of entry ban left after a removal (0 when none).
 int64_t banLeftMs(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int64_t nowMs);
+// What a removed member is told while its ban lasts ("...请N分钟后再进入！").
+std::string banMessage(int64_t leftMs);
+// The user's place in the room, in one look at the store.
+struct Standing {
+  bool belongs = false;  // owner, assistant or member
+  int64_t banLeftMs = 0;
+};
+Standing standingIn(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int64_t nowMs);
+// "138****5678": enough to tell numbers apart, not enough to log in with.
+std::string maskedPhone(const std::string& phone);
 
 // A room card of the lobby lists.
 json roomJson(const RoomRow& room, bool withSecrets);

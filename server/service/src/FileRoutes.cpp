@@ -305,21 +305,61 @@ uint64_t folderSize(const fs::path& folder) {
   return total;
 }
 
-// The room exists, the uploader belongs to it, and what it may still store there:
-// the smaller of its own and the room's remaining quota. Refusal otherwise.
-uint64_t roomAllowance(Context& ctx, tavsrv::Connection& db, uint32_t roomId, uint32_t userId) {
+// The room exists and the uploader belongs to it (and is not removed from it).
+void requireUploader(Context& ctx, tavsrv::Connection& db, uint32_t roomId, uint32_t userId) {
   if (!loadRoom(db, roomId))
     throw Refusal(tavsrv::code::kNotFound, "教室不存在！");
-  if (!belongsToRoom(db, roomId, userId))
+  const Standing standing = standingIn(db, roomId, userId, ctx.now());
+  if (!standing.belongs)
     throw Refusal(tavsrv::code::kForbidden, "您不是该教室的成员，不能上传文件！");
+  if (standing.banLeftMs > 0)
+    throw Refusal(tavsrv::code::kForbidden, banMessage(standing.banLeftMs));
+}
+
+// Unfinished uploads in the staging folder whose name starts with prefix.
+uint64_t partialsSize(const fs::path& staging, const std::string& prefix) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(staging, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code sizeError;
+    if (it->path().filename().string().rfind(prefix, 0) == 0) {
+      const auto size = it->file_size(sizeError);
+      if (!sizeError)
+        total += size;
+    }
+  }
+  return total;
+}
+
+std::string partialPrefix(uint32_t roomId, std::optional<uint32_t> userId) {
+  std::string prefix = "partial-" + std::to_string(roomId) + "-";
+  return userId ? prefix + std::to_string(*userId) + "-" : prefix;
+}
+
+// Reserves want bytes (up to want with partly) of the member's and the room's
+// quota, counting what is stored there and what the unfinished uploads hold.
+// Refusal when nothing (with partly) or not all of want fits.
+UploadReservations::Hold reserveSpace(Context& ctx, uint32_t roomId, uint32_t userId, uint64_t want,
+                                      bool partly) {
   const fs::path room = fs::path(ctx.uploadsDir) / "room" / std::to_string(roomId);
-  const uint64_t usedByUser = folderSize(room / std::to_string(userId));
-  const uint64_t usedInRoom = folderSize(room);
-  const uint64_t userQuota = ctx.config.uploadQuotaPerUser;
-  const uint64_t roomQuota = ctx.config.uploadQuotaPerRoom;
-  if (usedByUser >= userQuota || usedInRoom >= roomQuota)
-    throw Refusal(tavsrv::code::kFailed, "上传空间已满，请删除不需要的文件后再试！");
-  return std::min(userQuota - usedByUser, roomQuota - usedInRoom);
+  const fs::path staging = fs::path(ctx.uploadsDir) / ".staging";
+  uint64_t left = 0;
+  auto hold = ctx.uploads.reserve(
+      roomId, userId, want, partly, ctx.config.uploadQuotaPerUser, ctx.config.uploadQuotaPerRoom,
+      [&] {
+        UploadReservations::Stored stored;
+        stored.member = folderSize(room / std::to_string(userId)) +
+                        partialsSize(staging, partialPrefix(roomId, userId));
+        stored.room = folderSize(room) + partialsSize(staging, partialPrefix(roomId, {}));
+        return stored;
+      },
+      &left);
+  if (hold.bytes() == 0 && want > 0) {
+    if (left == 0)
+      throw Refusal(tavsrv::code::kFailed, "上传空间已满，请删除不需要的文件后再试！");
+    throw Refusal(tavsrv::code::kTooLarge, "上传空间不足，请删除不需要的文件后再试！");
+  }
+  return hold;
 }
 
 // Files below "room/R/" belong to room R: only its owner, assistants and
@@ -356,8 +396,11 @@ bool mayRead(Context& ctx, const httplib::Request& req, const std::string& relat
       return refuse(kNotLoggedIn, "登录已失效，请重新登录！");
     if (!loadRoom(*lease, roomId))
       return refuse(tavsrv::code::kNotFound, "教室不存在！");
-    if (!belongsToRoom(*lease, roomId, reader))
+    const Standing standing = standingIn(*lease, roomId, reader, ctx.now());
+    if (!standing.belongs)
       return refuse(tavsrv::code::kForbidden, kNoRight);
+    if (standing.banLeftMs > 0)
+      return refuse(tavsrv::code::kForbidden, banMessage(standing.banLeftMs));
   } catch (const tavsrv::DbError& error) {
     tavsrv::logError(std::string("file access: ") + error.what());
     return refuse(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
@@ -390,8 +433,7 @@ void removeStalePartials(const fs::path& staging) {
 // offset 0 starts over; another offset than the bytes held: code 409 with the
 // same body, nothing read; the last piece: {"path", "size"} as a plain upload.
 void resumableUpload(Context& ctx, const httplib::Request& req, httplib::Response& res,
-                     const httplib::ContentReader& reader, uint32_t roomId, uint32_t userId,
-                     uint64_t allowance) {
+                     const httplib::ContentReader& reader, uint32_t roomId, uint32_t userId) {
   const auto refuse = [&](int code, const std::string& msg, json body = json::object()) {
     json answer = tavsrv::refusal(code, msg);
     answer["body"] = std::move(body);
@@ -408,8 +450,6 @@ void resumableUpload(Context& ctx, const httplib::Request& req, httplib::Respons
   total = std::stoull(sizeText);
   if (total > ctx.config.uploadLimit)
     return refuse(kTooLarge, "文件过大！");
-  if (total > allowance)
-    return refuse(kTooLarge, "上传空间不足，请删除不需要的文件后再试！");
   const bool question = !req.has_param("offset");
   uint64_t offset = 0;
   if (!question) {
@@ -424,18 +464,7 @@ void resumableUpload(Context& ctx, const httplib::Request& req, httplib::Respons
   std::error_code ec;
   fs::create_directories(staging, ec);
   removeStalePartials(staging);
-  const std::string prefix =
-      "partial-" + std::to_string(roomId) + "-" + std::to_string(userId) + "-";
-  const fs::path partial = staging / (prefix + sizeText + "-" + name);
-  // The member's other unfinished uploads in this room count against its quota too.
-  uint64_t pending = 0;
-  for (fs::directory_iterator it(staging, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code sizeError;
-    if (it->path() != partial && it->path().filename().string().rfind(prefix, 0) == 0)
-      pending += it->file_size(sizeError);
-  }
-  if (pending > allowance || total > allowance - pending)
-    return refuse(kTooLarge, "上传空间不足，请删除不需要的文件后再试！");
+  const fs::path partial = staging / (partialPrefix(roomId, userId) + sizeText + "-" + name);
   const int fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0)
     return refuse(tavsrv::code::kInternal, "保存文件失败！");
@@ -456,15 +485,25 @@ void resumableUpload(Context& ctx, const httplib::Request& req, httplib::Respons
       return refuse(tavsrv::code::kInternal, "保存文件失败！");
     held = 0;
   }
-  if (question)
-    return tavsrv::sendJson(res, tavsrv::ok(json{{"offset", held}, {"size", total}}));
-  if (offset == 0 && held != 0) {
+  if (!question && offset == 0 && held != 0) {
     if (::ftruncate(fd, 0) != 0)
       return refuse(tavsrv::code::kInternal, "保存文件失败！");
     held = 0;
   }
-  if (offset != held)
+  if (!question && offset != held)
     return refuse(409, "上传位置不对！", json{{"offset", held}, {"size", total}});
+  // What the file still needs is reserved before its bytes are read (the bytes
+  // held already count as stored, as do the member's other unfinished uploads).
+  UploadReservations::Hold hold;
+  try {
+    hold = reserveSpace(ctx, roomId, userId, total - held, false);
+  } catch (const Refusal& refusal) {
+    if (held == 0)
+      fs::remove(partial, ec);
+    return refuse(refusal.code == tavsrv::code::kFailed ? kTooLarge : refusal.code, refusal.what());
+  }
+  if (question)
+    return tavsrv::sendJson(res, tavsrv::ok(json{{"offset", held}, {"size", total}}));
 
   bool overflow = false, writeFailed = false;
   const bool readOk = reader([&](const char* data, size_t length) {
@@ -536,6 +575,14 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
   uint32_t uploader = 0;
   uint64_t allowance = ctx.config.uploadLimit;
   bool roomChecked = false;
+  const bool resumable = !req.is_multipart_form_data() && req.has_param("size");
+  // The declared size: the body's length (a multipart form's is a little more
+  // than its file), the largest file when it is not told (chunked).
+  const std::string lengthText = req.get_header_value("Content-Length");
+  const bool lengthKnown = !lengthText.empty() && lengthText.size() <= 18 &&
+                           lengthText.find_first_not_of("0123456789") == std::string::npos;
+  const uint64_t declared = lengthKnown ? std::stoull(lengthText) : ctx.config.uploadLimit;
+  UploadReservations::Hold hold;
   try {
     auto lease = ctx.pool->acquire();
     uploader = ticketOwner(*lease, ticket, ctx.now()).value_or(0);
@@ -545,8 +592,17 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
     if (!queryUser.empty() && parseId(queryUser) != uploader)
       return refuse(tavsrv::code::kForbidden, kNoRight);
     if (const uint32_t roomId = parseId(fields["roomId"]); roomId != 0) {
-      allowance = std::min<uint64_t>(allowance, roomAllowance(ctx, *lease, roomId, uploader));
+      requireUploader(ctx, *lease, roomId, uploader);
       roomChecked = true;
+      if (!resumable) {
+        // A raw body's whole size is reserved before a byte of it is read;
+        // a form's (whose length is more than its file) as far as it fits.
+        const bool raw = !req.is_multipart_form_data() && lengthKnown;
+        if (raw && declared > ctx.config.uploadLimit)
+          return refuse(kTooLarge, "文件过大！");
+        hold = reserveSpace(ctx, roomId, uploader, std::min(declared, allowance), !raw);
+        allowance = hold.bytes();
+      }
     }
   } catch (const Refusal& refusal) {
     return refuse(refusal.code, refusal.what());
@@ -555,10 +611,10 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
     return refuse(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
   }
 
-  if (!req.is_multipart_form_data() && req.has_param("size")) {
+  if (resumable) {
     if (!roomChecked)
       return refuse(kBadRequest, "缺少参数：roomId");
-    return resumableUpload(ctx, req, res, reader, parseId(fields["roomId"]), uploader, allowance);
+    return resumableUpload(ctx, req, res, reader, parseId(fields["roomId"]), uploader);
   }
 
   UploadSink sink(static_cast<size_t>(allowance));
@@ -619,11 +675,14 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
   if (!isSafeSegment(name))
     return refuse(kBadRequest, "文件名不合要求！");
   if (!roomChecked) {
-    // The room came inside the form: checked now, the file still only staged.
+    // The room came inside the form: checked now, the file still only staged,
+    // and its size reserved until it is in place.
     try {
-      auto lease = ctx.pool->acquire();
-      if (sink.size() > roomAllowance(ctx, *lease, roomId, uploader))
-        return refuse(kTooLarge, "上传空间不足，请删除不需要的文件后再试！");
+      {
+        auto lease = ctx.pool->acquire();
+        requireUploader(ctx, *lease, roomId, uploader);
+      }
+      hold = reserveSpace(ctx, roomId, uploader, sink.size(), false);
     } catch (const Refusal& refusal) {
       return refuse(refusal.code, refusal.what());
     } catch (const tavsrv::DbError& error) {

@@ -38,7 +38,7 @@ json medalFindAll(Call& call) {
 json findCounterByRoomId(Call& call) {
   const uint32_t roomId = call.form.id("roomId");
   call.checkForm();
-  requireRoom(call.db(), roomId);
+  call.requireMember(roomId);
   json rows = json::array();
   auto st = call.db().prepare(
       "SELECT um.user_id, u.nick_name, u.phone, COUNT(*) AS n FROM user_medals um "

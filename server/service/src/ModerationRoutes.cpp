@@ -102,19 +102,13 @@ json listRemovals(Call& call) {
   return tavsrv::ok(json{{"version", version}, {"removals", std::move(removals)}});
 }
 
-// "138****5678": enough to tell numbers apart, not enough to log in with.
-std::string maskedPhone(const std::string& phone) {
-  if (phone.size() < 7)
-    return phone.empty() ? phone : "****";
-  return phone.substr(0, 3) + "****" + phone.substr(phone.size() - 4);
-}
-
 // The room's assistants; a bare array. Their phone numbers (which also work as
 // login names) only for the room's owner.
 json findManageById(Call& call) {
   const uint32_t roomId = call.form.id("roomId");
   call.checkForm();
   const RoomRow room = requireRoom(call.db(), roomId);
+  call.requireMember(roomId);
   const bool owner = call.caller().canActAs(room.ownerId);
   json list = json::array();
   auto st = call.db().prepare(

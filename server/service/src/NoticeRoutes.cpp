@@ -19,7 +19,7 @@ json announcementJson(tavsrv::Statement& st) {
 json announcements(Call& call, int limit) {
   const uint32_t roomId = call.form.id("roomId");
   call.checkForm();
-  requireRoom(call.db(), roomId);
+  call.requireMember(roomId);
   json list = json::array();
   auto st = call.db().prepare(
       "SELECT id, room_id, title, content, created_ms FROM announcements WHERE room_id = ?1 "

@@ -2,6 +2,7 @@
 #include "Routes.h"
 #include "Schema.h"
 #include "tavsrv/Credential.h"
+#include "tavsrv/Random.h"
 
 namespace tavsvc {
 
@@ -9,6 +10,28 @@ namespace {
 using tavsrv::code::kBadRequest;
 using tavsrv::code::kFailed;
 using tavsrv::code::kForbidden;
+
+// A private room's code missing or wrong at entry; the client asks for it then.
+constexpr int kAuthCodeRefused = 423;
+
+// Private rooms: everybody but the owner's side (owner and assistants) enters
+// with the room's code, which the service judges; it never goes out. Wrong
+// codes are limited per user and room (the login's five per five minutes), so
+// a short code is not found by trying.
+void checkAuthCode(Call& call, const RoomRow& room, uint32_t userId,
+                   const std::optional<std::string>& code) {
+  const std::string key = std::to_string(room.id) + "/" + std::to_string(userId);
+  auto& throttle = call.ctx.codeThrottle;
+  if (throttle.blocked("", key, call.now()))
+    throw Refusal(kFailed, "授权码错误次数过多，请稍后再试！");
+  if (!code || code->empty())
+    throw Refusal(kAuthCodeRefused, "私密教室，需要授权码才能进入");
+  if (room.authCode.empty() || !tavsrv::equalSecrets(*code, room.authCode)) {
+    throttle.failed("", key, call.now());
+    throw Refusal(kAuthCodeRefused, "授权码错误！");
+  }
+  throttle.succeeded("", key);
+}
 
 // The lobby asks for this on every visit: its answer is written as text.
 std::string findRoomByGlobalId(Call& call) {
@@ -57,21 +80,22 @@ json findMyJoinRoom(Call& call) {
 json userJoinRoom(Call& call) {
   const uint32_t roomId = call.form.id("roomId");
   const uint32_t userId = call.form.id("globalId");
+  const std::optional<std::string> code = call.form.optionalText("authCode", 32);
   call.checkForm();
   call.requireSelf(userId);
   auto& db = call.db();
   const RoomRow room = requireRoom(db, roomId);
   const UserRow user = requireUser(db, userId);
   const bool owner = room.ownerId == userId;
+  const bool assistant = !owner && isAssistant(db, roomId, userId);
   if (!owner) {
     if (room.status == kRoomClosed)
       throw Refusal(kFailed, "该教室已关闭！");
     const int64_t left = banLeftMs(db, roomId, userId, call.now());
-    if (left > 0) {
-      const int64_t minutes = (left + 59999) / 60000;
-      throw Refusal(kForbidden,
-                    "您已被老师请出教室，请" + std::to_string(minutes) + "分钟后再进入！");
-    }
+    if (left > 0)
+      throw Refusal(kForbidden, banMessage(left));
+    if (room.openStyle == 2 && !assistant)
+      checkAuthCode(call, room, userId, code);
   }
   const int role = entryRole(db, room, user);
   if (!owner && storedRole(db, room, userId) == 0) {
@@ -87,6 +111,11 @@ json userJoinRoom(Call& call) {
   if (user.linkedUserId)
     son = tavsrv::dumpJson(json{{"globalId", *user.linkedUserId}});
   const tavsrv::HostPort files = call.ctx.fileServer();
+  // The owner's phone is also a login name: only the owner's side sees it.
+  const bool ownerSide = owner || assistant;
+  const std::string ownerName = !teacher.nickName.empty() ? teacher.nickName
+                                : ownerSide               ? teacher.phone
+                                                          : maskedPhone(teacher.phone);
   json answer{{"code", 0},
               {"msg", ""},
               {"id", room.id},
@@ -94,11 +123,9 @@ json userJoinRoom(Call& call) {
               {"status", room.status},
               {"globalId", room.ownerId},
               {"openStyle", std::to_string(room.openStyle)},
-              // The client checks a private room's code itself, so it needs the code.
-              {"authCode", room.authCode},
-              {"nickNameT", teacher.nickName},
-              {"phoneT", teacher.phone},
-              {"isAssistant", !owner && isAssistant(db, roomId, userId)},
+              {"nickNameT", ownerName},
+              {"phoneT", ownerSide ? teacher.phone : std::string()},
+              {"isAssistant", assistant},
               {"role", roomRoleText(role)},
               {"roleCode", role},
               {"mcu_ip_address", call.ctx.config.mcu.host},
@@ -129,6 +156,7 @@ json openRoom(Call& call) {
   const RoomRow room = requireRoom(call.db(), roomId);
   if (room.ownerId != userId && !isAssistant(call.db(), roomId, userId))
     throw Refusal(kForbidden, kNoRight);
+  call.refuseRemoved(roomId);
   call.db().run("INSERT INTO room_sessions(room_id, opened_by, opened_ms) VALUES(?1, ?2, ?3)",
                 roomId, userId, call.now());
   call.ctx.presence.heartbeat(roomId, userId, call.now(), true);
@@ -153,6 +181,7 @@ std::string findRoomOnlineUser(Call& call) {
   const uint32_t roomId = call.form.id("roomId");
   call.checkForm();
   const RoomRow room = requireRoom(call.db(), roomId);
+  call.requireMember(roomId);
   return "{\"code\":0,\"msg\":\"\",\"onlineUser\":" +
          presentMembersText(call.db(), room, call.ctx.presence.present(roomId, call.now())) + "}";
 }
@@ -162,6 +191,7 @@ json findRoomUserTypeById(Call& call) {
   const uint32_t userId = call.form.id("globalId");
   call.checkForm();
   const RoomRow room = requireRoom(call.db(), roomId);
+  call.requireMember(roomId);
   const UserRow user = requireUser(call.db(), userId);
   return json{
       {"code", 0}, {"msg", ""}, {"body", tavsrv::embedObject(memberJson(call.db(), room, user))}};
@@ -173,7 +203,7 @@ json selectJoinRoomByRoomId(Call& call) {
   call.form.optionalText("flag", 10);
   const int64_t page = call.form.optionalInteger("page", 0, 1000000).value_or(0);
   call.checkForm();
-  requireRoom(call.db(), roomId);
+  call.requireMember(roomId);
   constexpr int kPageSize = 500;
   json users = json::array();
   auto st = call.db().prepare(

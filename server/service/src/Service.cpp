@@ -134,21 +134,21 @@ void Service::Impl::configureServer() {
   // Only uploads may be large: refuse any other big body before it is read.
   const size_t formLimit = config.formLimit;
   const auto observer = config.requestObserver;
-  server.set_pre_routing_handler([formLimit, observer](const httplib::Request& req,
-                                                       httplib::Response& res) {
-    if (observer)
-      observer(req.method, req.path);
-    if (req.path == "/uds/upload")
-      return httplib::Server::HandlerResponse::Unhandled;
-    const bool chunked =
-        req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
-    const auto length = req.get_header_value<uint64_t>("Content-Length");
-    if (length > formLimit || chunked) {
-      tavsrv::sendJson(res, tavsrv::refusal(tavsrv::code::kTooLarge, "请求内容过大！"), 413);
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+  server.set_pre_routing_handler(
+      [formLimit, observer](const httplib::Request& req, httplib::Response& res) {
+        if (observer)
+          observer(req.method, req.path);
+        if (req.path == "/uds/upload")
+          return httplib::Server::HandlerResponse::Unhandled;
+        const bool chunked =
+            req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+        const auto length = req.get_header_value<uint64_t>("Content-Length");
+        if (length > formLimit || chunked) {
+          tavsrv::sendJson(res, tavsrv::refusal(tavsrv::code::kTooLarge, "请求内容过大！"), 413);
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+      });
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (!res.body.empty())
       return;

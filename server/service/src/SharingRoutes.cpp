@@ -11,12 +11,9 @@ using tavsrv::code::kNotFound;
 // room files, where the others fetch them.
 json docJson(int64_t id, uint32_t roomId, const std::string& sharingName,
              const std::string& fileName, int64_t pages, int64_t uploader) {
-  return json{{"id", id},
-              {"roomId", roomId},
-              {"sharingName", sharingName},
-              {"fileName", fileName},
-              {"page", pages},
-              {"globalId", uploader}};
+  return json{
+      {"id", id},      {"roomId", roomId},    {"sharingName", sharingName}, {"fileName", fileName},
+      {"page", pages}, {"globalId", uploader}};
 }
 
 // A document name is also a folder name on every client: no separators, no
@@ -41,7 +38,7 @@ uint32_t docRoom(Call& call, uint32_t docId) {
 json getSharingInfo(Call& call) {
   const uint32_t roomId = call.form.id("roomId");
   call.checkForm();
-  requireRoom(call.db(), roomId);
+  call.requireMember(roomId);
   json docs = json::array();
   auto st = call.db().prepare(
       "SELECT id, sharing_name, file_name, page_count, created_by FROM shared_docs WHERE "

@@ -202,8 +202,9 @@ void addWebPages(Router& router) {
                 esc(st.text(4)) + " - " + esc(st.text(5)) + "</td></tr>";
       }
       sendPage(res, "塔维网小班课",
-               shared + "<p>在线小班课堂：下载客户端，登录后进入班级上课。</p>"
-               "<table><tr><th>班级</th><th>老师</th><th>开课时间</th></tr>" +
+               shared +
+                   "<p>在线小班课堂：下载客户端，登录后进入班级上课。</p>"
+                   "<table><tr><th>班级</th><th>老师</th><th>开课时间</th></tr>" +
                    rows + "</table>");
     });
   };

@@ -193,13 +193,13 @@ TEST(ContentTest, SharedDocumentsKeepTheirOrderAndNames) {
   };
   const int first = add("第一课", "lesson1")["id"];
   const int second = add("第二课", "lesson2")["id"];
-  json docs = service.post("rms/service/roomSharing/GetSharingInfo", "roomId=1002");
+  json docs = service.post("rms/service/roomSharing/GetSharingInfo", "roomId=1002", teacher.ticket);
   ASSERT_EQ(docs["body"].size(), 2u);
   EXPECT_EQ(docs["body"][0]["id"], second);  // the newest on top
   ASSERT_EQ(service.post("rms/service/roomSharing/MoveSharingTop",
                          "id=" + std::to_string(first) + "&roomId=1002", teacher.ticket)["code"],
             0);
-  docs = service.post("rms/service/roomSharing/GetSharingInfo", "roomId=1002");
+  docs = service.post("rms/service/roomSharing/GetSharingInfo", "roomId=1002", teacher.ticket);
   EXPECT_EQ(docs["body"][0]["id"], first);
   EXPECT_EQ(service.post("rms/service/roomSharing/MoveSharingTop",
                          "id=" + std::to_string(first) + "&roomId=1001", teacher.ticket)["code"],
@@ -217,7 +217,7 @@ TEST(ContentTest, CoursewareListsCarryPlayInfoAndPages) {
   ServiceHarness service;
   const Login teacher = service.login("teacher");
   json list = service.post("rms/service/courseware/findCoursewareByRoomId",
-                           "roomId=1001&rows=1&page=2&globalId=10003");
+                           "roomId=1001&rows=1&page=2&globalId=10003", teacher.ticket);
   EXPECT_EQ(list["totalPages"], 2);
   ASSERT_EQ(list["rows"].size(), 1u);
   const json record = list["rows"][0];
@@ -231,7 +231,7 @@ TEST(ContentTest, CoursewareListsCarryPlayInfoAndPages) {
                      "/uds/upload/courseware/1001/demo-1.mp4");
   EXPECT_TRUE(service
                   .post("rms/service/courseware/findCoursewareByRoomId",
-                        "roomId=1001&rows=10&page=9")["rows"]
+                        "roomId=1001&rows=10&page=9", teacher.ticket)["rows"]
                   .empty());
   // findbyName: a record when the name is taken, code 404 when it is free.
   EXPECT_EQ(
@@ -265,7 +265,7 @@ TEST(ContentTest, CoursewareListsCarryPlayInfoAndPages) {
   ASSERT_TRUE(res);
   EXPECT_EQ(json::parse(res->body)["code"], 0);
   EXPECT_EQ(service.post("rms/service/courseware/findCoursewareByRoomId",
-                         "roomId=1002&rows=10&page=1")["total"],
+                         "roomId=1002&rows=10&page=1", teacher.ticket)["total"],
             2);
 }
 
@@ -273,7 +273,9 @@ TEST(ContentTest, AnnouncementsBulletinsAndNotifications) {
   ServiceHarness service;
   const Login teacher = service.login("teacher");
   EXPECT_TRUE(
-      service.post("rms/service/room/findRoomAnnouncementByRoomIdTop", "roomId=1002").empty());
+      service
+          .post("rms/service/room/findRoomAnnouncementByRoomIdTop", "roomId=1002", teacher.ticket)
+          .empty());
   EXPECT_EQ(
       service.post(
           "rms/service/room/insertAnnouncement",
@@ -291,7 +293,8 @@ TEST(ContentTest, AnnouncementsBulletinsAndNotifications) {
                                {"title", "二十个字的标题二十个字的标题二十个字的标"}}),
                          teacher.ticket)["code"],
             0);
-  const json top = service.post("rms/service/room/findRoomAnnouncementByRoomIdTop", "roomId=1002");
+  const json top = service.post("rms/service/room/findRoomAnnouncementByRoomIdTop", "roomId=1002",
+                                teacher.ticket);
   ASSERT_EQ(top.size(), 1u);
   EXPECT_EQ(top[0]["announcementInfo"], "内容");
   EXPECT_EQ(service.post("rms/service/room/deleteAnnouncement",

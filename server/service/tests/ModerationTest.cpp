@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
+
+namespace fs = std::filesystem;
 
 #include "ServiceHarness.h"
 
@@ -14,6 +17,10 @@ json black(ServiceHarness& s, const char* action, uint32_t target, int type, con
                       {"type", std::to_string(type)},
                       {"optionUser", "10001"}}),
                 who.ticket);
+}
+// Bare array answers are successes.
+json codeOf(const json& answer) {
+  return answer.is_array() ? json(0) : answer["code"];
 }
 json enter(ServiceHarness& s, const Login& who) {
   return s.post("rms/service/room/userJoinRoom",
@@ -54,12 +61,82 @@ TEST(ModerationTest, RemovalBansEntryForFifteenMinutes) {
             0);
 }
 
+// While its ban lasts a removed member gets nothing of the room from the service
+// either: no history (chat is stored before it is relayed), no member list, no
+// files, no uploads, no reports, with its ticket or without one.
+TEST(ModerationTest, ARemovedMemberGetsNothingOfTheRoomWhileBanned) {
+  ServiceHarness service;
+  const Login teacher = service.login("teacher");
+  const Login student = service.login("student2");
+  ASSERT_EQ(enter(service, student)["code"], 0);
+  httplib::Client files("127.0.0.1", service.port());
+  const auto upload = [&](const std::string& ticket, const char* name) {
+    httplib::Headers headers;
+    if (!ticket.empty())
+      headers.emplace("X-Tav-Ticket", ticket);
+    auto res = files.Post(std::string("/uds/upload?roomId=1001&userId=10004&name=") + name, headers,
+                          std::string(1000, 'x'), "application/octet-stream");
+    return res ? json::parse(res->body, nullptr, false) : json();
+  };
+  const auto fileStatus = [&](const std::string& ticket) {
+    httplib::Headers headers;
+    if (!ticket.empty())
+      headers.emplace("X-Tav-Ticket", ticket);
+    auto res = files.Get("/uds/upload/room/1001/10004/before.png", headers);
+    return res ? res->status : 0;
+  };
+  ASSERT_EQ(upload(student.ticket, "before.png")["code"], 0);
+  const std::vector<std::pair<std::string, std::string>> calls = {
+      {"cs/service/chatRecord/getChatRecord", "chatRoomId=1001&page=1&rows=10"},
+      {"rms/service/room/findRoomOnlineUser", "roomId=1001"},
+      {"rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10001"},
+      {"rms/service/room/selectJoinRoomByRoomId", "roomId=1001&flag=true&page=0"},
+      {"rms/service/manage/findManageById", "roomId=1001"},
+      {"rms/service/room/findRoomAnnouncementByRoomIdTop", "roomId=1001"},
+      {"rms/service/room/findRoomAnnouncementByRoomId", "roomId=1001"},
+      {"rms/service/userMedal/findCounterByRoomId", "roomId=1001"},
+      {"rms/service/roomSharing/GetSharingInfo", "roomId=1001"},
+      {"rms/service/courseware/findCoursewareByRoomId", "roomId=1001&rows=10&page=1"},
+      {"report/service/roomReport/addHistory", "type=chat&roomId=1001&globalId=10004"},
+      {"aas/service/user/saveScores",
+       form(
+           {{"param",
+             R"({"uId":10004,"uRole":2,"tId":10001,"tRole":1,"roomId":1001,"score":80,"content":"x"})"}})},
+  };
+  for (const auto& [path, body] : calls)
+    EXPECT_EQ(codeOf(service.post(path, body, student.ticket, true)), 0) << path;
+  ASSERT_EQ(black(service, "addRoomBlack", kStudent2, 2, teacher)["code"], 0);
+
+  const std::string banned = "您已被老师请出教室，请15分钟后再进入！";
+  for (const auto& [path, body] : calls) {
+    const json a = service.post(path, body, student.ticket, true);
+    EXPECT_EQ(codeOf(a), 403) << path << " " << a.dump();
+    EXPECT_EQ(a.is_object() ? a["msg"] : json(), banned) << path;
+    // Leaving the ticket out does not help: room data needs a member.
+    EXPECT_NE(codeOf(service.post(path, body, "", true)), 0) << path << " without a ticket";
+  }
+  const json refusedUpload = upload(student.ticket, "during.png");
+  EXPECT_EQ(refusedUpload["code"], 403);
+  EXPECT_EQ(refusedUpload["msg"], banned);
+  EXPECT_FALSE(fs::exists(service.dataDir() / "data/uploads/room/1001/10004/during.png"));
+  EXPECT_EQ(fileStatus(student.ticket), 403);
+  EXPECT_EQ(fileStatus(teacher.ticket), 200);  // the others go on
+
+  // When the ban is over the member reads and writes again.
+  service.clock().advance(15 * 60 * 1000);
+  ASSERT_EQ(enter(service, student)["code"], 0);
+  for (const auto& [path, body] : calls)
+    EXPECT_EQ(codeOf(service.post(path, body, student.ticket, true)), 0) << path;
+  EXPECT_EQ(upload(student.ticket, "after.png")["code"], 0);
+  EXPECT_EQ(fileStatus(student.ticket), 200);
+}
+
 TEST(ModerationTest, MuteAndRestoreShowInTheMemberRecord) {
   ServiceHarness service;
   const Login teacher = service.login("teacher");
   const auto sendFlag = [&] {
-    return service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10005", "",
-                        true)["body"]["sendFlag"];
+    return service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10005",
+                        teacher.ticket, true)["body"]["sendFlag"];
   };
   EXPECT_EQ(sendFlag(), 1);
   ASSERT_EQ(black(service, "addRoomBlack", kStudent3, 1, teacher)["code"], 0);
@@ -97,7 +174,8 @@ TEST(ModerationTest, RightsOfOwnerAssistantAndStudents) {
   a = service.post("rms/service/manage/addManage",
                    "roomId=1001&globalId=10005&createGlobalId=10001", teacher.ticket);
   EXPECT_EQ(a["msg"], "每个教室最多设置两名助教！");
-  EXPECT_EQ(service.post("rms/service/manage/findManageById", "roomId=1001").size(), 2u);
+  EXPECT_EQ(service.post("rms/service/manage/findManageById", "roomId=1001", teacher.ticket).size(),
+            2u);
   // An assistant cannot act on the other assistant; the owner can.
   EXPECT_EQ(black(service, "addRoomBlack", kStudent2, 2, assistant)["code"], 403);
   EXPECT_EQ(black(service, "addRoomBlack", kStudent2, 2, teacher)["code"], 0);
@@ -111,8 +189,8 @@ TEST(ModerationTest, RightsOfOwnerAssistantAndStudents) {
   EXPECT_NE(service.post("rms/service/manage/removeManagePC", "roomId=1001&globalId=10004",
                          teacher.ticket)["code"],
             0);
-  const json type =
-      service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10004", "", true);
+  const json type = service.post("rms/service/room/findRoomUserTypeById",
+                                 "roomId=1001&globalId=10004", teacher.ticket, true);
   EXPECT_EQ(type["body"]["isAssistant"], false);
   // Room content follows the same rule: announcements, documents, courseware.
   EXPECT_EQ(service.post("rms/service/room/insertAnnouncement",
@@ -181,8 +259,8 @@ TEST(ModerationTest, RevokedAssistantIsRefusedEveryManagementCall) {
                    "globalId=10004&roomId=1002&type=1&optionUser=10001", assistant.ticket)["code"],
       0);
   // The mute it set stays until someone with the right lifts it.
-  EXPECT_EQ(service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10004", "",
-                         true)["body"]["sendFlag"],
+  EXPECT_EQ(service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10004",
+                         teacher.ticket, true)["body"]["sendFlag"],
             0);
 }
 

@@ -149,7 +149,8 @@ TEST(MoneyTest, MedalCountersRankMembersByMedals) {
     ASSERT_EQ(service.post("rms/service/userMedal/addUserMedal",
                            "globalId=10006&medalId=2&roomId=1001", teacher.ticket)["code"],
               0);
-  const json a = service.post("rms/service/userMedal/findCounterByRoomId", "roomId=1001");
+  const json a =
+      service.post("rms/service/userMedal/findCounterByRoomId", "roomId=1001", teacher.ticket);
   ASSERT_GE(a["body"].size(), 3u);
   EXPECT_EQ(a["body"][0]["10006"]["count"], 3);
   EXPECT_EQ(a["body"][0]["10006"]["nickName"], "赵小刚");

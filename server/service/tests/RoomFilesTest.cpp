@@ -3,7 +3,9 @@
 
 #include <filesystem>
 
+#include "RawConnection.h"
 #include "ServiceHarness.h"
+#include "eventually.h"
 
 namespace fs = std::filesystem;
 using namespace tavtest;
@@ -188,4 +190,77 @@ TEST(RoomFilesQuota, UnfinishedUploadsCountAgainstTheQuota) {
   a = answerOf(client.Post("/uds/upload?roomId=1002&userId=10003&name=a.qn&size=900&offset=500",
                            ticket, std::string(400, 'a'), "application/octet-stream"));
   EXPECT_EQ(a["code"], 413);  // the finished c.qn left no room for it
+}
+
+// Uploads running side by side reserve their declared size before their bodies
+// are read, so together they cannot pass the quota; a dropped upload gives its
+// reservation back.
+TEST(RoomFilesQuota, ParallelUploadsReserveTheirSizeAndADroppedOneGivesItBack) {
+  constexpr size_t kKiB = 1024, kFile = 64 * kKiB, kQuota = 512 * kKiB;
+  ServiceHarness service(true, [](tavsvc::ServiceConfig& config) {
+    config.uploadLimit = kFile;
+    config.uploadQuotaPerUser = kQuota;
+  });
+  const Login student = service.login("student1");
+  httplib::Client client("127.0.0.1", service.port());
+  const httplib::Headers ticket = {{"X-Tav-Ticket", student.ticket}};
+  const auto put = [&](const std::string& name, size_t size) {
+    return answerOf(client.Post("/uds/upload?roomId=1002&userId=10003&name=" + name, ticket,
+                                std::string(size, 'p'), "application/octet-stream"));
+  };
+  for (int i = 0; i < 6; ++i)
+    ASSERT_EQ(put("old" + std::to_string(i), kFile)["code"], 0);  // 384 KiB of 512
+  const fs::path mine = service.dataDir() / "data/uploads/room/1002/10003";
+  const fs::path staging = service.dataDir() / "data/uploads/.staging";
+  const auto used = [&] {
+    uint64_t total = 0;
+    for (const auto& entry : fs::directory_iterator(mine))
+      total += entry.file_size();
+    return total;
+  };
+
+  // Eight uploads of 64 KiB at once (from addresses of their own: a member's
+  // uploads at a time are limited per address), each body short of its last byte.
+  std::vector<tavtest::RawConnection> uploads;
+  for (int i = 0; i < 8; ++i) {
+    uploads.emplace_back(service.port(), "127.0.0." + std::to_string(11 + i));
+    ASSERT_TRUE(uploads.back().send(
+        "POST /uds/upload?roomId=1002&userId=10003&name=new" + std::to_string(i) +
+        " HTTP/1.1\r\nHost: t\r\nX-Tav-Ticket: " + student.ticket +
+        "\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(kFile) +
+        "\r\n\r\n" + std::string(kFile - 1, 'n')));
+  }
+  // Each one is either refused or past its checks, writing into the staging folder.
+  const auto settled = [&] {
+    size_t answered = 0, staged = 0;
+    for (auto& u : uploads) {
+      u.poll();
+      answered += u.received().empty() ? 0 : 1;
+    }
+    std::error_code ec;
+    for (fs::directory_iterator it(staging, ec), end; !ec && it != end; it.increment(ec))
+      ++staged;
+    return answered + staged == uploads.size();
+  };
+  ASSERT_TRUE(testsupport::eventually(settled));
+  std::vector<tavtest::RawConnection*> going;
+  for (auto& u : uploads) {
+    if (u.received().empty())
+      going.push_back(&u);
+    else
+      EXPECT_NE(u.received().find("上传空间"), std::string::npos) << u.received();
+  }
+  ASSERT_GE(going.size(), 1u);
+  going.front()->close();  // dropped halfway
+  for (size_t i = 1; i < going.size(); ++i) {
+    ASSERT_TRUE(going[i]->send("n"));
+    EXPECT_TRUE(going[i]->waitFor("\"code\":", testsupport::wait_limit()));
+  }
+  EXPECT_LE(used(), kQuota);
+  EXPECT_EQ(going.size(), 2u);
+
+  // The dropped one's place comes free once the service has seen it go.
+  EXPECT_TRUE(testsupport::eventually([&] { return put("late", kFile)["code"] == 0; }));
+  EXPECT_EQ(used(), kQuota);
+  EXPECT_NE(put("one-more", 1)["code"], 0);
 }

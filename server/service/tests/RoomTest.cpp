@@ -20,9 +20,9 @@ json heartbeat(ServiceHarness& s, uint32_t room, const Login& who, int type = 2)
                       {"type", std::to_string(type)}}),
                 who.ticket);
 }
-std::set<uint32_t> onlineIds(ServiceHarness& s, uint32_t room) {
-  const json a =
-      s.post("rms/service/room/findRoomOnlineUser", "roomId=" + std::to_string(room), "", true);
+std::set<uint32_t> onlineIds(ServiceHarness& s, uint32_t room, const Login& asker) {
+  const json a = s.post("rms/service/room/findRoomOnlineUser", "roomId=" + std::to_string(room),
+                        asker.ticket, true);
   std::set<uint32_t> ids;
   for (const auto& member : a["onlineUser"])
     ids.insert(member["globalId"].get<uint32_t>());
@@ -81,11 +81,7 @@ TEST(RoomTest, EntryAnswerCarriesRoomServersRolesAndLinkedAccount) {
   const Login assistant = service.login("assistant");
   EXPECT_EQ(enter(service, kMathRoom, assistant)["isAssistant"], true);
   EXPECT_EQ(enter(service, kMathRoom, assistant)["son"], "-1");
-  // A private room hands its code to the client, which asks the user for it.
   const Login student = service.login("student1");
-  const json priv = enter(service, kPrivateRoom, student);
-  EXPECT_EQ(priv["openStyle"], "2");
-  EXPECT_EQ(priv["authCode"], "2468");
   // Rooms not activated or under review admit others; the owner sees the status.
   const Login teacher = service.login("teacher");
   EXPECT_EQ(enter(service, kReviewRoom, student)["status"], 4);
@@ -102,6 +98,72 @@ TEST(RoomTest, EntryAnswerCarriesRoomServersRolesAndLinkedAccount) {
   EXPECT_EQ(enter(service, 4242, student)["msg"], "教室不存在！");
 }
 
+// The service judges a private room's code itself: nobody becomes a member, gets a
+// credential or reads the room without it, and no answer gives the code away.
+TEST(RoomTest, APrivateRoomLetsInOnlyWithItsCode) {
+  ServiceHarness service;
+  const Login outsider = service.login("student2");
+  const Login member = service.login("student1");
+  const Login teacher = service.login("teacher");
+  const auto enterWith = [&](const Login& who, const char* code) {
+    std::string body = "roomId=1003&globalId=" + std::to_string(who.id);
+    if (code)
+      body += std::string("&authCode=") + code;
+    return service.post("rms/service/room/userJoinRoom", body, who.ticket);
+  };
+  const std::string teacherPhone = service.post("aas/service/user/findUserInfoById", "id=10001",
+                                                teacher.ticket)["body"]["phone"];
+  ASSERT_FALSE(teacherPhone.empty());
+  for (const char* code : {static_cast<const char*>(nullptr), "", "1357", "24680"}) {
+    const json a = enterWith(outsider, code);
+    EXPECT_EQ(a["code"], 423) << (code ? code : "(none)");
+    EXPECT_EQ(a["msg"], code && *code ? "授权码错误！" : "私密教室，需要授权码才能进入");
+    EXPECT_EQ(a.dump().find("2468"), std::string::npos) << a.dump();
+    EXPECT_FALSE(a.contains("room_credential"));
+  }
+  // Still not a member: the history and the member list stay closed to it.
+  EXPECT_EQ(service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1003&page=1&rows=10",
+                         outsider.ticket)["code"],
+            403);
+  EXPECT_EQ(enterWith(member, nullptr)["code"], 423);  // members are asked every time too
+
+  const json in = enterWith(outsider, "2468");
+  ASSERT_EQ(in["code"], 0) << in.dump();
+  EXPECT_FALSE(in["room_credential"].get<std::string>().empty());
+  EXPECT_EQ(in["openStyle"], "2");
+  EXPECT_FALSE(in.contains("authCode"));
+  EXPECT_EQ(in["phoneT"], "");
+  EXPECT_EQ(in["nickNameT"], "王老师");
+  EXPECT_EQ(in.dump().find("2468"), std::string::npos);
+  EXPECT_EQ(in.dump().find(teacherPhone), std::string::npos);
+  EXPECT_EQ(service.post("cs/service/chatRecord/getChatRecord", "chatRoomId=1003&page=1&rows=10",
+                         outsider.ticket)["code"],
+            0);
+
+  // The owner's side enters without the code and sees the owner's phone.
+  const json own = enterWith(teacher, nullptr);
+  ASSERT_EQ(own["code"], 0) << own.dump();
+  EXPECT_EQ(own["phoneT"], teacherPhone);
+  EXPECT_FALSE(own.contains("authCode"));
+  ASSERT_EQ(service.post("rms/service/manage/addManage",
+                         "roomId=1003&globalId=10005&createGlobalId=10001", teacher.ticket)["code"],
+            0);
+  const Login assistant = service.login("student3");
+  const json helper = enterWith(assistant, nullptr);
+  ASSERT_EQ(helper["code"], 0) << helper.dump();
+  EXPECT_EQ(helper["phoneT"], teacherPhone);
+
+  // Guessing is slowed: after five wrong codes even the right one waits five minutes.
+  const Login guesser = service.login("student4");
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(enterWith(guesser, "0000")["code"], 423);
+  const json blocked = enterWith(guesser, "2468");
+  EXPECT_EQ(blocked["code"], 1);
+  EXPECT_FALSE(blocked.contains("room_credential"));
+  service.clock().advance(5 * 60 * 1000 + 1000);
+  EXPECT_EQ(enterWith(guesser, "2468")["code"], 0);
+}
+
 TEST(RoomTest, HeartbeatAnswersMinusOneAfterNinetySecondsOfSilence) {
   ServiceHarness service;
   const Login student = service.login("student1");
@@ -109,7 +171,7 @@ TEST(RoomTest, HeartbeatAnswersMinusOneAfterNinetySecondsOfSilence) {
   EXPECT_EQ(heartbeat(service, kMathRoom, student)["code"], -1);  // never entered
   ASSERT_EQ(enter(service, kMathRoom, student)["code"], 0);
   ASSERT_EQ(enter(service, kMathRoom, teacher)["code"], 0);
-  EXPECT_EQ(onlineIds(service, kMathRoom), (std::set<uint32_t>{kStudent1, kTeacher}));
+  EXPECT_EQ(onlineIds(service, kMathRoom, teacher), (std::set<uint32_t>{kStudent1, kTeacher}));
 
   // Reports every 30 s keep the member present.
   for (int i = 0; i < 4; ++i) {
@@ -117,11 +179,11 @@ TEST(RoomTest, HeartbeatAnswersMinusOneAfterNinetySecondsOfSilence) {
     EXPECT_EQ(heartbeat(service, kMathRoom, student)["code"], 0);
   }
   // The teacher stayed silent for 120 s: no longer counted, and told so.
-  EXPECT_EQ(onlineIds(service, kMathRoom), (std::set<uint32_t>{kStudent1}));
+  EXPECT_EQ(onlineIds(service, kMathRoom, teacher), (std::set<uint32_t>{kStudent1}));
   EXPECT_EQ(heartbeat(service, kMathRoom, teacher, 1)["code"], -1);
   // Exactly at 90 s the member still counts; just after, no longer.
   service.clock().advance(90 * 1000);
-  EXPECT_EQ(onlineIds(service, kMathRoom), (std::set<uint32_t>{kStudent1}));
+  EXPECT_EQ(onlineIds(service, kMathRoom, teacher), (std::set<uint32_t>{kStudent1}));
   service.clock().advance(1);
   const json late = heartbeat(service, kMathRoom, student);
   EXPECT_EQ(late["code"], -1);
@@ -138,7 +200,8 @@ TEST(RoomTest, MemberObjectsUnnestIntoRolesAssistantAndMuteFlags) {
     enter(service, kMathRoom, service.login(name));
   service.post("rms/service/room/addRoomBlack",
                "globalId=10008&roomId=1001&type=1&optionUser=10001", teacher.ticket);
-  const json a = service.post("rms/service/room/findRoomOnlineUser", "roomId=1001", "", true);
+  const json a =
+      service.post("rms/service/room/findRoomOnlineUser", "roomId=1001", teacher.ticket, true);
   ASSERT_EQ(a["onlineUser"].size(), 3u);
   std::map<uint32_t, json> byId;
   for (const auto& m : a["onlineUser"])
@@ -150,12 +213,12 @@ TEST(RoomTest, MemberObjectsUnnestIntoRolesAssistantAndMuteFlags) {
   EXPECT_EQ(byId[kAuditor]["sendFlag"], 0);
   EXPECT_EQ(byId[kStudent1]["sendFlag"], 1);
 
-  const json type =
-      service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=10001", "", true);
+  const json type = service.post("rms/service/room/findRoomUserTypeById",
+                                 "roomId=1001&globalId=10001", teacher.ticket, true);
   EXPECT_EQ(type["body"]["role"], "老师");
   EXPECT_EQ(type["body"]["nickName"], "王老师");
-  EXPECT_EQ(service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=77", "",
-                         true)["code"],
+  EXPECT_EQ(service.post("rms/service/room/findRoomUserTypeById", "roomId=1001&globalId=77",
+                         teacher.ticket, true)["code"],
             404);
 }
 
@@ -175,13 +238,14 @@ TEST(RoomTest, OnlyTheOwnerChangesTheEntryRule) {
   EXPECT_EQ(service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=2&authCode=9876",
                          teacher.ticket)["code"],
             0);
-  a = enter(service, kMathRoom, student);
+  EXPECT_EQ(enter(service, kMathRoom, student)["code"], 423);
+  a = service.post("rms/service/room/userJoinRoom", "roomId=1001&globalId=10003&authCode=9876",
+                   student.ticket);
   EXPECT_EQ(a["openStyle"], "2");
-  EXPECT_EQ(a["authCode"], "9876");
   EXPECT_EQ(service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=1",
                          teacher.ticket)["code"],
             0);
-  EXPECT_EQ(enter(service, kMathRoom, student)["authCode"], "");
+  EXPECT_EQ(enter(service, kMathRoom, student)["code"], 0);
   // The assistant may not change it either.
   const Login assistant = service.login("assistant");
   EXPECT_EQ(service.post("rms/service/room/updateRoom", "roomId=1001&openStyle=1",
@@ -236,7 +300,8 @@ TEST(RoomTest, MemberListTextIsTheTreesDump) {
          std::string("引\"号{大括号}\\斜\x01杠 \xF0\x9F\x98\x80"));
   db.run("UPDATE users SET nick_name = '', phone = '13800001111' WHERE id = 10009");
 
-  const auto res = service.raw("rms/service/room/findRoomOnlineUser", "roomId=1001");
+  const auto res = service.raw("rms/service/room/findRoomOnlineUser", "roomId=1001",
+                               {{"X-Tav-Ticket", teacher.ticket}});
   ASSERT_TRUE(res);
   const tavsvc::RoomRow room = tavsvc::loadRoom(db, kMathRoom).value();
   json expected{{"code", 0}, {"msg", ""}, {"onlineUser", json::array()}};

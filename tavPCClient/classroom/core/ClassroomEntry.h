@@ -25,7 +25,7 @@ struct ClassroomEntry {
   int openStyle = 1;
   bool recordContentOnly = false;  // "contentArea": only the teaching content is recorded
   quint32 ownerId = 0;
-  QString authCode;
+  QString authCode;  // a private room's code as the member typed it, for renewals
   QString levelDetailed;
   // The service's signed word that this member may use this room, shown to the
   // message server (room channel) and the MCU.

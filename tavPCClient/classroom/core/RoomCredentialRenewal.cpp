@@ -9,8 +9,9 @@ constexpr int kTooManyRequests = 429;
 constexpr int kServerFault = 500;
 }  // namespace
 
-RoomCredentialRenewal::RoomCredentialRenewal(quint32 roomId, quint32 userId, QObject* parent)
-    : QObject(parent), roomId_(roomId), userId_(userId) {
+RoomCredentialRenewal::RoomCredentialRenewal(quint32 roomId, quint32 userId,
+                                             const QString& authCode, QObject* parent)
+    : QObject(parent), roomId_(roomId), userId_(userId), authCode_(authCode) {
   setObjectName(QStringLiteral("roomCredentialRenewal"));
 }
 
@@ -18,9 +19,10 @@ void RoomCredentialRenewal::renew() {
   if (busy_)
     return;
   busy_ = true;
-  ServiceCalls().post(ServiceApi::kUserJoinRoom,
-                      FormBody(ServiceApi::kUserJoinRoom.body).arg(roomId_).arg(userId_), this,
-                      [this](QJsonObject answer) { onAnswer(answer); });
+  ServiceCalls().post(
+      ServiceApi::kUserJoinRoom,
+      FormBody(ServiceApi::kUserJoinRoom.body).arg(roomId_).arg(userId_).arg(authCode_), this,
+      [this](QJsonObject answer) { onAnswer(answer); });
 }
 
 void RoomCredentialRenewal::onAnswer(const QJsonObject& answer) {

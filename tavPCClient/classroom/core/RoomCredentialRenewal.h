@@ -12,7 +12,10 @@ class RoomCredentialRenewal : public QObject {
   Q_OBJECT
 
 public:
-  RoomCredentialRenewal(quint32 roomId, quint32 userId, QObject* parent = nullptr);
+  // authCode: the private room's code the member was let in with ("" for others),
+  // which the service asks for on every entry.
+  RoomCredentialRenewal(quint32 roomId, quint32 userId, const QString& authCode = QString(),
+                        QObject* parent = nullptr);
 
   // One renewal at a time: asking again while one is under way does nothing.
   void renew();
@@ -30,5 +33,6 @@ private:
 
   const quint32 roomId_;
   const quint32 userId_;
+  const QString authCode_;
   bool busy_ = false;
 };

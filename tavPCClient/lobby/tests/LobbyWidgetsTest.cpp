@@ -199,19 +199,31 @@ TEST(UserDialog, OwnerGetsStatusMessagesOthersAreAdmitted) {
   EXPECT_TRUE(lobby.isVisible());
 }
 
+// The dialog hands each code on; a refused one is said and the dialog stays.
 TEST(AuthorizeDialog, WrongCodeKeepsItOpenRightCodeAccepts) {
-  AuthorizeDialog dialog("1234");
+  AuthorizeDialog dialog;
+  QStringList asked;
+  QObject::connect(&dialog, &AuthorizeDialog::signal_CodeEntered, [&](QString code) {
+    asked << code;
+    if (code == QStringLiteral("1234"))
+      dialog.accept();
+    else
+      dialog.slot_CodeRefused();
+  });
   int result = -1;
   QTimer::singleShot(0, &dialog, [&] {
     dialog.codeEdit()->setText("9999");
     dialog.slot_ButtonOK();
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(Prompt::instance()->text(), QStringLiteral("授权码错误！"));
+    dialog.codeEdit()->setText("");  // no code is wrong without asking
+    dialog.slot_ButtonOK();
     dialog.codeEdit()->setText("1234");
     dialog.slot_ButtonOK();
   });
   result = dialog.exec();
   EXPECT_EQ(result, QDialog::Accepted);
+  EXPECT_EQ(asked, (QStringList{"9999", "1234"}));
 }
 
 TEST(CreatedClassSetDialog, LongCodeRefusedBeforeAnyRequest) {

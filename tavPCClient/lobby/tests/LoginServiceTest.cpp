@@ -184,7 +184,10 @@ TEST(LoginService, RoomEntryRulesFromTheService) {
   lobby->close();
 }
 
-TEST(LoginService, PrivateRoomCancelLeavesTheLobbyAsItWas) {
+// The service judges the code: a wrong one is said in the dialog, Cancel leaves
+// the lobby as it was, the right one opens the classroom, which keeps the code
+// for renewing its credential.
+TEST(LoginService, PrivateRoomCodeIsCheckedByTheService) {
   Servers servers;
   ASSERT_TRUE(servers.started());
   ClientHome client(servers.host());
@@ -201,25 +204,46 @@ TEST(LoginService, PrivateRoomCancelLeavesTheLobbyAsItWas) {
   ASSERT_NE(privateRoom, nullptr);
 
   // The code dialog comes up; a wrong code keeps it there, Cancel ends the entry.
-  bool sawDialog = false;
+  bool typed = false, refusedSeen = false;
+  Prompt::instance()->showMessage(lobby, QString());
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     auto* dialog = qobject_cast<AuthorizeDialog*>(QApplication::activeModalWidget());
     if (!dialog)
       return;
-    sawDialog = true;
-    dialog->codeEdit()->setText("0000");
-    dialog->slot_ButtonOK();
-    if (dialog->isVisible())
+    if (!typed) {
+      typed = true;
+      dialog->codeEdit()->setText("0000");
+      dialog->slot_ButtonOK();
+    } else if (Prompt::instance()->text() == QStringLiteral("授权码错误！")) {
+      refusedSeen = dialog->isVisible();
       dialog->reject();
+    }
   });
   poll.start(20);
   lobby->slot_EnterClassroom(privateRoom);
-  ASSERT_TRUE(waitUntil([&] { return sawDialog && !lobby->entryPending(); }));
+  ASSERT_TRUE(waitUntil([&] { return refusedSeen && !lobby->entryPending(); }));
   poll.stop();
   EXPECT_EQ(lobby->classroom(), nullptr);
   EXPECT_TRUE(lobby->isVisible());
   EXPECT_TRUE(privateRoom->enterEnabled());
+
+  QTimer right;
+  QObject::connect(&right, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<AuthorizeDialog*>(QApplication::activeModalWidget());
+    if (!dialog || dialog->codeEdit()->text() == QStringLiteral("2468"))
+      return;
+    dialog->codeEdit()->setText("2468");
+    dialog->slot_ButtonOK();
+  });
+  right.start(20);
+  lobby->slot_EnterClassroom(privateRoom);
+  ASSERT_TRUE(waitUntil([&] { return lobby->classroom() != nullptr; }));
+  right.stop();
+  EXPECT_EQ(lobby->classroom()->entry().authCode, QStringLiteral("2468"));
+  EXPECT_FALSE(lobby->classroom()->entry().credential.isEmpty());
+  acceptLeaveQuestion();
+  lobby->classroom()->close();
   lobby->close();
 }
 
