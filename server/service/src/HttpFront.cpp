@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <httplib.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <asio.hpp>
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <list>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -101,7 +105,69 @@ std::string cannedAnswer(int status, const char* reason, const std::string& body
          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
+const std::string& tooManyAnswer() {
+  static const std::string answer = cannedAnswer(
+      503, "Service Unavailable", R"({"code":503,"msg":"连接过多，请稍后重试！","body":{}})");
+  return answer;
+}
+
+// Bytes the peer sent that nobody has read yet.
+bool bytesPending(int fd) {
+  int n = 0;
+  return ::ioctl(fd, FIONREAD, &n) == 0 && n > 0;
+}
+
+// Descriptors kept free of connections: the store and its journal, the log,
+// files being served or written, refusals being closed, the listening socket.
+constexpr int kSpareDescriptors = 160;
+// Refused connections whose answer is still going out (beyond: closed at once).
+constexpr int kMaxLingering = 64;
+constexpr int kLingerMs = 2000;
+
+// The descriptors this process may open: the soft limit raised to the hard one.
+rlim_t descriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+    return RLIM_INFINITY;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+      limit = raised;
+  }
+  return limit.rlim_cur;
+}
+
 }  // namespace
+
+// A refused connection while its answer goes out: what the peer still sends is
+// read and dropped until it closes or the time is up.
+struct Linger {
+  Linger(asio::ip::tcp::socket s, asio::io_context& io, int& count)
+      : socket(std::move(s)), timer(io), count(count) {}
+  static void drain(const std::shared_ptr<Linger>& l) {
+    l->socket.async_read_some(asio::buffer(l->sink), [l](const asio::error_code& error, size_t) {
+      if (error)
+        l->finish();
+      else
+        drain(l);
+    });
+  }
+  void finish() {
+    if (done)
+      return;
+    done = true;
+    --count;
+    asio::error_code ignored;
+    timer.cancel();
+    socket.close(ignored);
+  }
+  asio::ip::tcp::socket socket;
+  asio::steady_timer timer;
+  int& count;
+  bool done = false;
+  char sink[2048];
+};
 
 struct HttpFront::Impl {
   struct Connection {
@@ -115,9 +181,19 @@ struct HttpFront::Impl {
     bool headStarted = false;  // a byte of the next request has arrived
     Clock::time_point headDeadline;
     bool busy = false;  // with a worker: the reactor leaves it alone
+    // Waiting for (the rest of) a request head, in its address's list.
+    bool waiting = false;
+    std::list<Connection*>::iterator waitingAt;
     char chunk[4096];
   };
   using ConnectionPtr = std::shared_ptr<Connection>;
+
+  struct Address {
+    int open = 0;
+    // Connections waiting for a request, the one waiting longest first: the
+    // address's share bounds these, not the connections that bring requests.
+    std::list<Connection*> waiting;
+  };
 
   FrontOptions options;
   Handler handler;
@@ -132,8 +208,12 @@ struct HttpFront::Impl {
 
   // Reactor thread only.
   std::unordered_set<ConnectionPtr> connections;
-  std::unordered_map<std::string, int> perAddress;
+  std::unordered_map<Connection*, ConnectionPtr> byPointer;
+  std::unordered_map<std::string, Address> addresses;
   std::unordered_map<std::string, int> transfersPerAddress;
+  int maxConnections = 0;  // the configured total, lowered to what the descriptors allow
+  int lingering = 0;
+  int spareFd = -1;  // given up to accept and refuse a connection when descriptors run out
 
   mutable std::mutex statsMutex;
   Stats counters;
@@ -144,7 +224,17 @@ struct HttpFront::Impl {
   }
 
   void accept();
+  // Out of descriptors: accepts one connection with the spare one and refuses it.
+  void refuseWithSpare();
   void admit(tcp::socket socket);
+  // Answers "too many connections", reads what the peer sent (so the answer is
+  // not lost to a reset) and closes once the peer has closed too, or shortly.
+  void refuse(tcp::socket socket);
+  void startWaiting(const ConnectionPtr& c);
+  void stopWaiting(Connection& c);
+  // Beyond the address's share of waiting connections the one waiting longest
+  // (and sending nothing) is closed: idle ones before slow heads.
+  void trimWaiting(const std::string& ip);
   void waitForRequest(const ConnectionPtr& c);
   void armTimer(const ConnectionPtr& c);
   void read(const ConnectionPtr& c);
@@ -163,7 +253,12 @@ void HttpFront::Impl::accept() {
     if (error) {
       if (error == asio::error::operation_aborted || !acceptor.is_open())
         return;
-      // Out of descriptors and the like: try again shortly rather than spin.
+      if (error == asio::error::no_descriptors || error.value() == ENFILE) {
+        refuseWithSpare();
+        accept();
+        return;
+      }
+      // Anything else: try again shortly rather than spin.
       auto pause = std::make_shared<asio::steady_timer>(io, std::chrono::milliseconds(50));
       pause->async_wait([this, pause](const asio::error_code&) {
         if (acceptor.is_open())
@@ -177,34 +272,111 @@ void HttpFront::Impl::accept() {
   });
 }
 
+void HttpFront::Impl::refuseWithSpare() {
+  if (spareFd < 0)
+    return;
+  ::close(spareFd);
+  spareFd = -1;
+  const int fd = ::accept4(acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd >= 0) {
+    count(&Stats::accepted);
+    count(&Stats::refusedConnections);
+    const std::string& answer = tooManyAnswer();
+    ::send(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+    ::close(fd);
+  }
+  spareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+void HttpFront::Impl::refuse(tcp::socket socket) {
+  count(&Stats::refusedConnections);
+  asio::error_code ec;
+  const std::string& answer = tooManyAnswer();
+  ::send(socket.native_handle(), answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  socket.shutdown(tcp::socket::shutdown_send, ec);
+  if (lingering >= kMaxLingering) {
+    char sink[4096];
+    while (::recv(socket.native_handle(), sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
+    socket.close(ec);
+    return;
+  }
+  ++lingering;
+  auto l = std::make_shared<Linger>(std::move(socket), io, lingering);
+  l->timer.expires_after(std::chrono::milliseconds(kLingerMs));
+  l->timer.async_wait([l](const asio::error_code& error) {
+    if (!error)
+      l->finish();
+  });
+  Linger::drain(l);
+}
+
 void HttpFront::Impl::admit(tcp::socket socket) {
   asio::error_code ec;
   const tcp::endpoint remote = socket.remote_endpoint(ec);
   if (ec)
     return;
   count(&Stats::accepted);
-  std::string ip = remote.address().to_string();
-  int& fromHere = perAddress[ip];
-  if (static_cast<int>(connections.size()) >= options.maxConnections ||
-      fromHere >= options.connectionsPerAddress) {
-    if (fromHere == 0)
-      perAddress.erase(ip);
-    count(&Stats::refusedConnections);
-    // Best effort, never waiting: a word to a client that is merely behind a busy address.
-    static const std::string answer = cannedAnswer(
-        503, "Service Unavailable", R"({"code":503,"msg":"连接过多，请稍后重试！","body":{}})");
-    ::send(socket.native_handle(), answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    socket.close(ec);
+  // The total bounds what this process can hold; an address's share only
+  // bounds its waiting connections (trimWaiting), so a school behind one NAT
+  // is served as long as its connections bring requests.
+  if (static_cast<int>(connections.size()) >= maxConnections) {
+    refuse(std::move(socket));
     return;
   }
-  ++fromHere;
+  std::string ip = remote.address().to_string();
+  ++addresses[ip].open;
   auto c = std::make_shared<Connection>(io);
   c->socket = std::move(socket);
   c->socket.set_option(tcp::no_delay(true), ec);
   c->ip = std::move(ip);
   c->port = remote.port();
   connections.insert(c);
+  byPointer.emplace(c.get(), c);
   waitForRequest(c);
+}
+
+void HttpFront::Impl::startWaiting(const ConnectionPtr& c) {
+  if (c->waiting)
+    return;
+  auto& list = addresses[c->ip].waiting;
+  c->waitingAt = list.insert(list.end(), c.get());
+  c->waiting = true;
+}
+
+void HttpFront::Impl::stopWaiting(Connection& c) {
+  if (!c.waiting)
+    return;
+  auto it = addresses.find(c.ip);
+  if (it != addresses.end())
+    it->second.waiting.erase(c.waitingAt);
+  c.waiting = false;
+}
+
+void HttpFront::Impl::trimWaiting(const std::string& ip) {
+  auto found = addresses.find(ip);
+  if (found == addresses.end())
+    return;
+  auto& list = found->second.waiting;
+  while (static_cast<int>(list.size()) > options.connectionsPerAddress) {
+    Connection* victim = nullptr;
+    for (bool idleOnly : {true, false}) {
+      for (Connection* c : list) {
+        if ((!idleOnly || !c->headStarted) && !bytesPending(c->socket.native_handle())) {
+          victim = c;
+          break;
+        }
+      }
+      if (victim)
+        break;
+    }
+    if (!victim)
+      return;  // every one of them is sending: none is merely waiting
+    count(&Stats::timedOut);
+    const ConnectionPtr keep = byPointer[victim];
+    close(keep);
+  }
 }
 
 void HttpFront::Impl::waitForRequest(const ConnectionPtr& c) {
@@ -216,6 +388,8 @@ void HttpFront::Impl::waitForRequest(const ConnectionPtr& c) {
       std::chrono::milliseconds(c->headStarted ? options.headTimeoutMs : options.idleTimeoutMs));
   armTimer(c);
   read(c);
+  startWaiting(c);
+  trimWaiting(c->ip);
 }
 
 void HttpFront::Impl::armTimer(const ConnectionPtr& c) {
@@ -301,6 +475,7 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
     return;
   }
   c->busy = true;
+  stopWaiting(*c);
   c->timer.cancel();
   ++c->served;
   const bool posted = pool->tryPost([this, c, closeAfter, upload] {
@@ -354,6 +529,7 @@ void HttpFront::Impl::finished(const ConnectionPtr& c, bool upload, bool keep) {
 void HttpFront::Impl::answerAndClose(const ConnectionPtr& c, std::string answer) {
   c->timer.cancel();
   c->busy = true;  // no timer or read acts on it any more
+  stopWaiting(*c);
   auto text = std::make_shared<std::string>(std::move(answer));
   c->timer.expires_after(std::chrono::milliseconds(options.headTimeoutMs));
   c->timer.async_wait([this, c](const asio::error_code& error) {
@@ -367,13 +543,15 @@ void HttpFront::Impl::answerAndClose(const ConnectionPtr& c, std::string answer)
 void HttpFront::Impl::close(const ConnectionPtr& c) {
   if (!connections.erase(c))
     return;
+  byPointer.erase(c.get());
+  stopWaiting(*c);
   asio::error_code ec;
   c->timer.cancel();
   c->socket.shutdown(tcp::socket::shutdown_both, ec);
   c->socket.close(ec);
-  auto it = perAddress.find(c->ip);
-  if (it != perAddress.end() && --it->second <= 0)
-    perAddress.erase(it);
+  auto it = addresses.find(c->ip);
+  if (it != addresses.end() && --it->second.open <= 0)
+    addresses.erase(it);
 }
 
 HttpFront::HttpFront(FrontOptions options, Handler handler, Classifier classifier)
@@ -385,6 +563,8 @@ HttpFront::HttpFront(FrontOptions options, Handler handler, Classifier classifie
 
 HttpFront::~HttpFront() {
   stop();
+  if (impl_->spareFd >= 0)
+    ::close(impl_->spareFd);
 }
 
 bool HttpFront::start(std::string* error) {
@@ -401,6 +581,16 @@ bool HttpFront::start(std::string* error) {
     d.acceptor.bind(endpoint);
     d.acceptor.listen(d.options.backlog);
     d.boundPort = d.acceptor.local_endpoint().port();
+    d.maxConnections = d.options.maxConnections;
+    const rlim_t descriptors = descriptorLimit();
+    if (descriptors != RLIM_INFINITY &&
+        descriptors < static_cast<rlim_t>(d.maxConnections) + kSpareDescriptors) {
+      d.maxConnections = std::max(1, static_cast<int>(descriptors) - kSpareDescriptors);
+      tavsrv::logWarn("only " + std::to_string(descriptors) + " descriptors (ulimit -n): at most " +
+                      std::to_string(d.maxConnections) + " connections");
+    }
+    if (d.spareFd < 0)
+      d.spareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   } catch (const std::exception& e) {
     *error = "cannot listen on " + d.options.host + ":" + std::to_string(d.options.port) + ": " +
              e.what();

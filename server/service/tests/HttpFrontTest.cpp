@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <future>
 #include <limits>
 #include <thread>
@@ -111,34 +112,74 @@ TEST(HttpFront, SlowHeadsAreCutAtTheirDeadlineIdleConnectionsAfterTheirWait) {
   EXPECT_TRUE(answeredNormally(port));
 }
 
-TEST(HttpFront, AnAddressGetsItsShareOfConnectionsAndOthersStillGetIn) {
+// The per-address share bounds the connections that wait (idle, or a head that
+// has not come in): beyond it the one waiting longest is closed. Connections
+// that bring requests are never turned away for their address.
+TEST(HttpFront, AnAddressKeepsItsShareOfWaitingConnectionsAndEveryWorkingOneIsServed) {
   tavsvc::FrontOptions options;
   options.connectionsPerAddress = 4;
   Front f(options);
   const int port = f.front->port();
-  std::vector<RawConnection> greedy;
+  std::vector<RawConnection> waiting;
   for (int i = 0; i < 6; ++i)
-    greedy.emplace_back(port, "127.0.0.2");
-  // The two beyond the share are told so and closed; the four stay open.
-  int turnedAway = 0;
-  ASSERT_TRUE(testsupport::eventually([&] {
-    turnedAway = 0;
-    for (auto& c : greedy) {
-      c.poll();
-      if (c.closedByPeer() && c.received().find(" 503 ") != std::string::npos)
-        ++turnedAway;
-    }
-    return turnedAway == 2;
+    waiting.emplace_back(port, "127.0.0.2");
+  // Ten more from the same address, each with a request: all answered.
+  std::vector<RawConnection> working;
+  for (int i = 0; i < 10; ++i) {
+    working.emplace_back(port, "127.0.0.2");
+    ASSERT_TRUE(working.back().send(kGetCall));
+  }
+  for (auto& c : working)
+    EXPECT_TRUE(c.waitFor("answered", wait_limit()));
+  // The silent ones went first; at most the share is left waiting.
+  EXPECT_TRUE(testsupport::eventually([&] {
+    int open = 0;
+    for (auto& c : waiting)
+      open += c.poll() ? 1 : 0;
+    for (auto& c : working)
+      open += c.poll() ? 1 : 0;
+    return open <= 4 && std::none_of(waiting.begin(), waiting.end(),
+                                     [](const RawConnection& c) { return !c.closedByPeer(); });
   }));
+  for (auto& c : waiting)
+    EXPECT_EQ(c.received().find(" 503 "), std::string::npos);
+  EXPECT_EQ(f.front->stats().refusedConnections, 0u);
   EXPECT_TRUE(answeredNormally(port, "127.0.0.1"));
-  EXPECT_TRUE(answeredNormally(port, "127.0.0.3"));
-  // A closed one frees its place.
-  for (auto& c : greedy)
-    if (!c.closedByPeer()) {
-      c.close();
-      break;
-    }
-  EXPECT_TRUE(testsupport::eventually([&] { return answeredNormally(port, "127.0.0.2"); }));
+  EXPECT_TRUE(answeredNormally(port, "127.0.0.2"));
+}
+
+// At the total cap a new connection is told so (its request is read, so the
+// answer arrives rather than a reset), the open ones go on, and freed places are
+// taken again.
+TEST(HttpFront, AtTheTotalCapNewcomersAreRefusedCleanlyAndTheOpenOnesServed) {
+  tavsvc::FrontOptions options;
+  options.maxConnections = 6;
+  Front f(options);
+  const int port = f.front->port();
+  std::vector<RawConnection> open;
+  for (int i = 0; i < 6; ++i) {
+    open.emplace_back(port, "127.0.0." + std::to_string(20 + i));
+    ASSERT_TRUE(open.back().send(kGetCall));
+    ASSERT_TRUE(open.back().waitFor("answered", wait_limit()));
+  }
+  for (int i = 0; i < 3; ++i) {
+    RawConnection late(port, "127.0.0.30");
+    ASSERT_TRUE(late.send(kGetCall));
+    EXPECT_TRUE(late.waitFor("连接过多", wait_limit())) << late.received();
+    EXPECT_NE(late.received().find(" 503 "), std::string::npos);
+    EXPECT_TRUE(late.waitClosed(wait_limit()));
+  }
+  for (auto& c : open) {
+    ASSERT_TRUE(c.send(kGetCall));
+    EXPECT_TRUE(testsupport::eventually([&] {
+      c.poll();
+      const std::string& r = c.received();
+      return r.find("answered", r.find("answered") + 1) != std::string::npos;
+    }));
+  }
+  open[0].close();
+  open[1].close();
+  EXPECT_TRUE(testsupport::eventually([&] { return answeredNormally(port, "127.0.0.31"); }));
 }
 
 TEST(HttpFront, AFullLoginLaneSaysSoWhileCallsGoOn) {
