@@ -106,7 +106,7 @@ void Classroom::initMedia() {
   createRoomChannel();
   fireStartRequests();
 
-  heartbeat_ = new HeartbeatInRoom(entry_.ownUserId, entry_.roomId, this);
+  heartbeat_ = new HeartbeatInRoom(entry_.ownUserId, entry_.roomId, entry_.authCode, this);
   presenceTimer_ = new QTimer(this);
   presenceTimer_->setObjectName(QStringLiteral("presenceTimer"));
   connect(presenceTimer_, &QTimer::timeout, heartbeat_, &HeartbeatInRoom::postSelfInRoom);

@@ -461,10 +461,12 @@ void UserDialog::slot_EnterClassroom(ClassInformationWidget* card) {
   auto* request = new HttpRequest;
   connect(request, qOverload<QJsonObject, void*>(&HttpRequest::requestFinshed), this,
           &UserDialog::slot_EnterClassroom_reply);
-  request->request(
-      HttpRequest::serviceUrl(ServiceApi::kUserJoinRoom.path),
-      FormBody(ServiceApi::kUserJoinRoom.body).arg(card->roomId()).arg(userId_).arg(QString()),
-      HttpRequest::kJson, card);
+  request->request(HttpRequest::serviceUrl(ServiceApi::kUserJoinRoomWithCode.path),
+                   FormBody(ServiceApi::kUserJoinRoomWithCode.body)
+                       .arg(card->roomId())
+                       .arg(userId_)
+                       .arg(QString()),
+                   HttpRequest::kJson, card);
 }
 
 void UserDialog::slot_EnterClassroom_reply(QJsonObject answer, void* cardData) {
@@ -509,10 +511,12 @@ void UserDialog::askForAuthCode(ClassInformationWidget* card) {
               code = typed;
               dialog.accept();
             });
-    request->request(
-        HttpRequest::serviceUrl(ServiceApi::kUserJoinRoom.path),
-        FormBody(ServiceApi::kUserJoinRoom.body).arg(room->roomId()).arg(userId_).arg(typed),
-        HttpRequest::kJson);
+    request->request(HttpRequest::serviceUrl(ServiceApi::kUserJoinRoomWithCode.path),
+                     FormBody(ServiceApi::kUserJoinRoomWithCode.body)
+                         .arg(room->roomId())
+                         .arg(userId_)
+                         .arg(typed),
+                     HttpRequest::kJson);
   });
   pendingEntry_ = card;
   card->setEnterEnabled(false);

@@ -23,10 +23,12 @@ inline constexpr ServiceEndpoint kGetSoftwareVersionsTop{
 inline constexpr ServiceEndpoint kFindRoomByGlobalId{"rms/service/room/findRoomByGlobalId",
                                                      "globalId=%1"};
 inline constexpr ServiceEndpoint kFindMyJoinRoom{"rms/service/room/findMyJoinRoom", "globalId=%1"};
-// authCode: the code the user typed for a private room ("" otherwise); the
-// service judges it and answers a missing or wrong one with kAuthCodeRefused.
 inline constexpr ServiceEndpoint kUserJoinRoom{"rms/service/room/userJoinRoom",
-                                               "roomId=%1&globalId=%2&authCode=%3"};
+                                               "roomId=%1&globalId=%2"};
+// The same with the code the user typed for a private room ("" otherwise),
+// which the service judges: a missing or wrong one is answered kAuthCodeRefused.
+inline constexpr ServiceEndpoint kUserJoinRoomWithCode{"rms/service/room/userJoinRoom",
+                                                       "roomId=%1&globalId=%2&authCode=%3"};
 inline constexpr int kAuthCodeRefused = 423;
 inline constexpr ServiceEndpoint kOpenRoom{"rms/service/room/openRoom", "roomId=%1&globalId=%2"};
 inline constexpr ServiceEndpoint kHeartbeatPresence{"rms/service/room/heartbeat",

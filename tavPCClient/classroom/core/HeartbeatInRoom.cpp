@@ -2,8 +2,9 @@
 
 #include "FormBody.h"
 
-HeartbeatInRoom::HeartbeatInRoom(quint32 userId, quint32 roomId, QObject* parent)
-    : QObject(parent), userId_(userId), roomId_(roomId) {}
+HeartbeatInRoom::HeartbeatInRoom(quint32 userId, quint32 roomId, const QString& authCode,
+                                 QObject* parent)
+    : QObject(parent), userId_(userId), roomId_(roomId), authCode_(authCode) {}
 
 void HeartbeatInRoom::postSelfInRoom() {
   service_.post(ServiceApi::kHeartbeatPresence,
@@ -24,8 +25,9 @@ void HeartbeatInRoom::onHeartbeatBack(QJsonObject answer) {
   const QJsonValue code = answer.value(QLatin1String("code"));
   if (code.isUndefined() || code.toVariant().toInt() != -1)
     return;
-  service_.post(ServiceApi::kUserJoinRoom,
-                FormBody(ServiceApi::kUserJoinRoom.body).arg(roomId_).arg(userId_), this,
-                [](QJsonObject) {});
+  service_.post(
+      ServiceApi::kUserJoinRoomWithCode,
+      FormBody(ServiceApi::kUserJoinRoomWithCode.body).arg(roomId_).arg(userId_).arg(authCode_),
+      this, [](QJsonObject) {});
   emit rejoinSent();
 }

@@ -12,7 +12,9 @@ class HeartbeatInRoom : public QObject {
   Q_OBJECT
 
 public:
-  HeartbeatInRoom(quint32 userId, quint32 roomId, QObject* parent = nullptr);
+  // authCode: a private room's code the member was let in with, sent on re-joining.
+  HeartbeatInRoom(quint32 userId, quint32 roomId, const QString& authCode = QString(),
+                  QObject* parent = nullptr);
 
 public slots:
   void postSelfInRoom();
@@ -26,5 +28,6 @@ signals:
 private:
   const quint32 userId_;
   const quint32 roomId_;
+  const QString authCode_;
   ServiceCalls service_;
 };

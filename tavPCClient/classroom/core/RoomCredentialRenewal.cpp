@@ -20,9 +20,9 @@ void RoomCredentialRenewal::renew() {
     return;
   busy_ = true;
   ServiceCalls().post(
-      ServiceApi::kUserJoinRoom,
-      FormBody(ServiceApi::kUserJoinRoom.body).arg(roomId_).arg(userId_).arg(authCode_), this,
-      [this](QJsonObject answer) { onAnswer(answer); });
+      ServiceApi::kUserJoinRoomWithCode,
+      FormBody(ServiceApi::kUserJoinRoomWithCode.body).arg(roomId_).arg(userId_).arg(authCode_),
+      this, [this](QJsonObject answer) { onAnswer(answer); });
 }
 
 void RoomCredentialRenewal::onAnswer(const QJsonObject& answer) {

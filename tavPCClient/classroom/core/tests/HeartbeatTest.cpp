@@ -61,7 +61,7 @@ TEST(HeartbeatInRoom, NotPresentAnymoreRejoinsExactlyOnce) {
   testsupport::TempHome home;
   ScriptedService service(R"({"code":-1,"msg":"gone"})");
   LocalConfig::instance()->setServerIP(QStringLiteral("127.0.0.1:%1").arg(service.serverPort()));
-  HeartbeatInRoom heartbeat(10003, 1001);
+  HeartbeatInRoom heartbeat(10003, 1001, QStringLiteral("2468"));
   QSignalSpy rejoined(&heartbeat, &HeartbeatInRoom::rejoinSent);
   heartbeat.postSelfInRoom();
   ASSERT_TRUE(waitUntil([&] { return service.hits("/rms/service/room/userJoinRoom") == 1; }));
@@ -70,7 +70,8 @@ TEST(HeartbeatInRoom, NotPresentAnymoreRejoinsExactlyOnce) {
   EXPECT_EQ(service.hits("/rms/service/room/userJoinRoom"), 1);
   EXPECT_EQ(rejoined.count(), 1);
   EXPECT_TRUE(service.bodies().contains("globalId=10003&roomId=1001&type=2"));
-  EXPECT_TRUE(service.bodies().contains("roomId=1001&globalId=10003"));
+  // With the private room's code the member was let in with.
+  EXPECT_TRUE(service.bodies().contains("roomId=1001&globalId=10003&authCode=2468"));
 }
 
 TEST(HeartbeatInRoom, OtherAnswersAndTeachingReportsDoNotRejoin) {
