@@ -233,7 +233,8 @@ struct HttpFront::Impl {
   void startWaiting(const ConnectionPtr& c);
   void stopWaiting(Connection& c);
   // Beyond the address's share of waiting connections the one waiting longest
-  // (and sending nothing) is closed: idle ones before slow heads.
+  // (idle or a slow head, with nothing unread) is closed: a newcomer is not
+  // shut out by connections that merely wait.
   void trimWaiting(const std::string& ip);
   void waitForRequest(const ConnectionPtr& c);
   void armTimer(const ConnectionPtr& c);
@@ -361,15 +362,11 @@ void HttpFront::Impl::trimWaiting(const std::string& ip) {
   auto& list = found->second.waiting;
   while (static_cast<int>(list.size()) > options.connectionsPerAddress) {
     Connection* victim = nullptr;
-    for (bool idleOnly : {true, false}) {
-      for (Connection* c : list) {
-        if ((!idleOnly || !c->headStarted) && !bytesPending(c->socket.native_handle())) {
-          victim = c;
-          break;
-        }
-      }
-      if (victim)
+    for (Connection* c : list) {
+      if (!bytesPending(c->socket.native_handle())) {
+        victim = c;
         break;
+      }
     }
     if (!victim)
       return;  // every one of them is sending: none is merely waiting
