@@ -1,27 +1,36 @@
-// Measures the service: requests per second and p50/p99 latency of login, the
-// room list (findRoomByGlobalId), the presence heartbeat and the member lookups,
-// each with N concurrent keep-alive clients for a fixed time. Starts its own
-// service on a temporary store unless --host/--port name a running one (seeded
-// demo data). For scale, the same clients first measure a bare cpp-httplib
-// server in this process answering a fixed body of the room list's size; each
-// service figure is followed by its ratio to that.
+// Measures the service: requests per second, p50/p99 latency and CPU time per
+// request of login, the room list (findRoomByGlobalId), the presence heartbeat
+// and the member lookups, each with N concurrent keep-alive clients for a fixed
+// time. The service runs as its own process (tav-service on a temporary store,
+// or --service-bin another build of it) unless --host/--port name a running one
+// (seeded demo data; its CPU is then not known). For scale, right before each
+// service figure the same clients measure a bare cpp-httplib server, also a
+// process of its own (this program with --serve-bare), answering the very body
+// the service answered; each service figure is followed by its ratio to that.
 #include <httplib.h>
 #include <nlohmann/json.hpp>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
-#include "service/Service.h"
 #include "tavsrv/Answer.h"
 #include "tavsrv/Flags.h"
-#include "tavsrv/Log.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -41,25 +50,106 @@ struct Result {
   std::vector<double> latenciesMs;
   long errors = 0;
   double seconds = 0;
+  double cpuSeconds = -1;  // of the server process, -1 when not known
 };
 
+// A program started by the bench, its first output line read (where it listens).
+class Child {
+public:
+  Child(const std::string& binary, std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (::pipe(out) != 0)
+      return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      ::execv(binary.c_str(), argv.data());
+      _exit(127);
+    }
+    ::close(out[1]);
+    fd_ = out[0];
+    std::string line;
+    while (line.find('\n') == std::string::npos) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 60000) <= 0)
+        break;
+      char buffer[256];
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0)
+        break;
+      line.append(buffer, static_cast<size_t>(n));
+    }
+    const auto colon = line.rfind(':');
+    if (line.find("listening on") != std::string::npos && colon != std::string::npos)
+      port_ = std::atoi(line.c_str() + colon + 1);
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+
+private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// User plus system CPU seconds a process has used, -1 when it cannot be read.
+double cpuSeconds(pid_t pid) {
+  if (pid <= 0)
+    return -1;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto close = text.rfind(')');
+  if (close == std::string::npos)
+    return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; fields >> field; ++i) {
+    if (i == 14)
+      utime = std::stoull(field);
+    if (i == 15) {
+      stime = std::stoull(field);
+      break;
+    }
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 json post(httplib::Client& http, const std::string& path, const std::string& body,
-          const std::string& ticket) {
+          const std::string& ticket, std::string* raw = nullptr) {
   httplib::Headers headers;
   if (!ticket.empty())
     headers.emplace("X-Tav-Ticket", ticket);
   auto res = http.Post(("/" + path).c_str(), headers, body, "application/x-www-form-urlencoded");
   if (!res || res->status != 200)
     return nullptr;
+  if (raw)
+    *raw = res->body;
   return json::parse(tavsrv::unnest(res->body), nullptr, false);
 }
 
-// Runs request(client) on every client in its own thread for `seconds`.
+// Runs request(client) on every client in its own thread for `seconds`;
+// serverPid: the process whose CPU time is counted.
 template <class Request>
-Result run(std::vector<Client>& clients, double seconds, Request request) {
+Result run(std::vector<Client>& clients, double seconds, pid_t serverPid, Request request) {
   Result total;
   std::mutex mutex;
   std::vector<std::thread> threads;
+  const double cpuBefore = cpuSeconds(serverPid);
   const auto start = Clock::now();
   const auto end = start + std::chrono::duration<double>(seconds);
   for (auto& client : clients) {
@@ -83,30 +173,45 @@ Result run(std::vector<Client>& clients, double seconds, Request request) {
   for (auto& thread : threads)
     thread.join();
   total.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double cpuAfter = cpuSeconds(serverPid);
+  if (cpuBefore >= 0 && cpuAfter >= 0)
+    total.cpuSeconds = cpuAfter - cpuBefore;
   return total;
 }
 
-double bareRate = 0;  // requests per second of the bare server
-std::string only;     // when set, the one measurement to make
+std::string only;  // when set, the one measurement to make
 
 bool wanted(const char* name) {
   return only.empty() || only == name;
 }
 
-double report(const char* name, Result result) {
+struct Figures {
+  double rate = 0;
+  double cpuUsPerRequest = -1;
+};
+
+Figures report(const std::string& name, Result result, const Figures* bare) {
   auto& l = result.latenciesMs;
   std::sort(l.begin(), l.end());
   const auto at = [&](double q) {
     return l.empty() ? 0.0 : l[std::min(l.size() - 1, static_cast<size_t>(q * l.size()))];
   };
-  const double rate = l.size() / result.seconds;
-  std::printf("%-20s %8zu ok %6ld err %10.1f req/s   p50 %8.2f ms   p99 %8.2f ms", name, l.size(),
-              result.errors, rate, at(0.50), at(0.99));
-  if (bareRate > 0)
-    std::printf("   %.2fx bare", rate / bareRate);
+  Figures f;
+  f.rate = l.size() / result.seconds;
+  if (result.cpuSeconds >= 0 && !l.empty())
+    f.cpuUsPerRequest = result.cpuSeconds * 1e6 / static_cast<double>(l.size());
+  std::printf("%-24s %8zu ok %6ld err %10.1f req/s   p50 %8.2f ms   p99 %8.2f ms", name.c_str(),
+              l.size(), result.errors, f.rate, at(0.50), at(0.99));
+  if (f.cpuUsPerRequest >= 0)
+    std::printf("   cpu %7.1f us/req", f.cpuUsPerRequest);
+  if (bare && bare->rate > 0) {
+    std::printf("   %.2fx bare", f.rate / bare->rate);
+    if (bare->cpuUsPerRequest > 0 && f.cpuUsPerRequest >= 0)
+      std::printf(", cpu %.2fx bare", f.cpuUsPerRequest / bare->cpuUsPerRequest);
+  }
   std::printf("\n");
   std::fflush(stdout);
-  return rate;
+  return f;
 }
 
 std::unique_ptr<httplib::Client> keepAliveClient(const std::string& host, int port) {
@@ -118,21 +223,59 @@ std::unique_ptr<httplib::Client> keepAliveClient(const std::string& host, int po
   http->set_read_timeout(60, 0);
   return http;
 }
+
+// --serve-bare DIR: answers POST /bare/NAME with the bytes of DIR/NAME, read once.
+int serveBare(const fs::path& dir, int threads) {
+  std::map<std::string, std::string> bodies;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    bodies["/bare/" + entry.path().filename().string()] =
+        std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  httplib::Server bare;
+  bare.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  bare.set_tcp_nodelay(true);
+  bare.set_keep_alive_max_count(1000000);
+  bare.Post("/bare/.*", [&bodies](const httplib::Request& req, httplib::Response& res) {
+    const auto found = bodies.find(req.path);
+    if (found == bodies.end()) {
+      res.status = 404;
+      return;
+    }
+    res.set_content(found->second, "application/json; charset=utf-8");
+  });
+  const int port = bare.bind_to_any_port("127.0.0.1");
+  if (port <= 0)
+    return 1;
+  std::printf("bench-service bare: listening on 127.0.0.1:%d\n", port);
+  std::fflush(stdout);
+  signal(SIGTERM, [](int) { _exit(0); });
+  bare.listen_after_bind();
+  return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   tavsrv::Flags flags;
-  flags.define("host", "", "a running service's address (default: start one in-process)");
+  flags.define("host", "", "a running service's address (default: start tav-service)");
   flags.define("port", "27800", "the running service's port");
+  flags.define("service-bin", TAV_SERVICE_BIN, "the tav-service program to start");
   flags.define("clients", "50", "concurrent clients");
   flags.define("seconds", "3", "length of each measurement");
-  flags.define("pwhash", "interactive", "password hash strength of the in-process service");
-  flags.define("only", "", "measure only this one (bare, login, findRoomByGlobalId, ...)");
+  flags.define("pwhash", "interactive", "password hash strength of the started service");
+  flags.define("only", "", "measure only this one (login, findRoomByGlobalId, ...)");
+  flags.define("serve-bare", "", "(internal) serve the bodies in this folder as the bare server");
+  flags.define("bare-threads", "64", "(internal) the bare server's threads");
   std::string error;
   if (!flags.parse(argc, argv, &error) || flags.helpRequested()) {
     std::cerr << (error.empty() ? "" : "bench-service: " + error + "\n")
               << flags.usage("bench-service", "Service request rate and latency.");
     return error.empty() ? 0 : 2;
+  }
+  if (!flags.get("serve-bare").empty()) {
+    long long threads = 64;
+    flags.getInt("bare-threads", 1, 2000, &threads);
+    return serveBare(flags.get("serve-bare"), static_cast<int>(threads));
   }
   long long clientsWanted = 0, seconds = 0, port = 0;
   if (!flags.getInt("clients", 1, 1000, &clientsWanted) ||
@@ -140,29 +283,25 @@ int main(int argc, char** argv) {
     std::cerr << "bench-service: bad --clients, --seconds or --port\n";
     return 2;
   }
-  tavsrv::setLogLevel(tavsrv::LogLevel::Warn);
   only = flags.get("only");
 
   std::string host = flags.get("host");
-  std::unique_ptr<tavsvc::Service> service;
-  fs::path dir;
+  std::string pattern = (fs::temp_directory_path() / "tavbenchXXXXXX").string();
+  const fs::path dir = mkdtemp(pattern.data());
+  std::unique_ptr<Child> service;
   if (host.empty()) {
-    std::string pattern = (fs::temp_directory_path() / "tavbenchXXXXXX").string();
-    dir = mkdtemp(pattern.data());
-    tavsvc::ServiceConfig config;
-    config.port = 0;
-    config.dataDir = (dir / "data").string();
-    config.demoVideos = false;
-    config.passwordStrength = flags.get("pwhash") == "min" ? tavsvc::PasswordStrength::Minimum
-                                                           : tavsvc::PasswordStrength::Interactive;
-    service = std::make_unique<tavsvc::Service>(config);
-    if (!service->start(&error)) {
-      std::cerr << "bench-service: " << error << "\n";
+    service = std::make_unique<Child>(
+        flags.get("service-bin"),
+        std::vector<std::string>{"tav-service", "--data", (dir / "data").string(), "--port", "0",
+                                 "--pwhash", flags.get("pwhash"), "--no-demo-videos"});
+    if (service->port() <= 0) {
+      std::cerr << "bench-service: " << flags.get("service-bin") << " did not start\n";
       return 1;
     }
     host = "127.0.0.1";
     port = service->port();
   }
+  const pid_t servicePid = service ? service->pid() : -1;
   std::printf("bench-service: %s:%lld, %lld clients, %lld s per measurement, hardware threads %u\n",
               host.c_str(), port, clientsWanted, seconds, std::thread::hardware_concurrency());
 
@@ -188,80 +327,98 @@ int main(int argc, char** argv) {
     clients[i].http = keepAliveClient(host, static_cast<int>(port));
   if (!logInAll())
     return 1;
-  const double duration = static_cast<double>(seconds);
-
-  if (wanted("bare")) {
-    // The yardstick: a fixed answer of the room list's size from a bare server.
-    const json rooms = post(*clients[0].http, "rms/service/room/findRoomByGlobalId",
-                            "globalId=10001", clients[0].ticket);
-    const std::string fixed = rooms.dump();
-    httplib::Server bare;
-    bare.new_task_queue = [n = clients.size()] { return new httplib::ThreadPool(n + 8); };
-    bare.set_tcp_nodelay(true);
-    bare.set_keep_alive_max_count(1000000);
-    bare.Post("/bare", [&fixed](const httplib::Request&, httplib::Response& res) {
-      res.set_content(fixed, "application/json; charset=utf-8");
-    });
-    const int barePort = bare.bind_to_any_port("127.0.0.1");
-    std::thread bareThread([&bare] { bare.listen_after_bind(); });
-    while (!bare.is_running())
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::vector<Client> bareClients(clients.size());
-    for (auto& c : bareClients)
-      c.http = keepAliveClient("127.0.0.1", barePort);
-    bareRate = report("bare server", run(bareClients, duration, [](Client& c) {
-                        const json a = post(*c.http, "bare", "globalId=10001", "");
-                        return a.is_object() && a["code"] == 0;
-                      }));
-    bareClients.clear();
-    bare.stop();
-    bareThread.join();
-  }
-
-  if (wanted("login"))
-    report("login", run(clients, duration, [](Client& c) {
-             static const char* names[] = {"student1", "student2", "student3", "student4"};
-             const json a =
-                 post(*c.http, "aas/service/user/login",
-                      std::string("userName=") + names[c.userId % 4] + "&userPwd=123456", "");
-             return a.is_object() && a["code"] == 0;
-           }));
-  if (!logInAll())
-    return 1;
-  if (wanted("findRoomByGlobalId"))
-    report("findRoomByGlobalId", run(clients, duration, [](Client& c) {
-             const json a =
-                 post(*c.http, "rms/service/room/findRoomByGlobalId", "globalId=10001", c.ticket);
-             return a.is_object() && a["code"] == 0 && a["body"].size() >= 7;
-           }));
-  for (auto& c : clients) {
+  for (auto& c : clients)
     post(*c.http, "rms/service/room/userJoinRoom",
          "roomId=1001&globalId=" + std::to_string(c.userId), c.ticket);
-  }
-  if (wanted("heartbeat"))
-    report("heartbeat", run(clients, duration, [](Client& c) {
-             const json a =
-                 post(*c.http, "rms/service/room/heartbeat",
-                      "globalId=" + std::to_string(c.userId) + "&roomId=1001&type=2", c.ticket);
-             return a.is_object() && a["code"] == 0;
-           }));
-  if (wanted("findRoomOnlineUser"))
-    report("findRoomOnlineUser", run(clients, duration, [](Client& c) {
-             const json a = post(*c.http, "rms/service/room/findRoomOnlineUser",
-                                 "roomId=1001&globalId=" + std::to_string(c.userId), c.ticket);
-             return a.is_object() && a["code"] == 0;
-           }));
-  if (wanted("findRoomUserTypeById"))
-    report("findRoomUserTypeById", run(clients, duration, [](Client& c) {
-             const json a = post(*c.http, "rms/service/room/findRoomUserTypeById",
-                                 "roomId=1001&globalId=10001", c.ticket);
-             return a.is_object() && a["code"] == 0;
-           }));
 
+  // What each measurement asks (as the first client), and the bare server
+  // answering those very bodies.
+  struct Measurement {
+    const char* name;
+    std::function<std::pair<std::string, std::string>(const Client&)> request;  // path, body
+    std::function<bool(const json&)> ok;
+  };
+  const std::vector<Measurement> measurements = {
+      {"login",
+       [](const Client& c) {
+         static const char* names[] = {"student1", "student2", "student3", "student4"};
+         return std::make_pair(std::string("aas/service/user/login"),
+                               std::string("userName=") + names[c.userId % 4] + "&userPwd=123456");
+       },
+       [](const json& a) { return a.is_object() && a["code"] == 0; }},
+      {"findRoomByGlobalId",
+       [](const Client&) {
+         return std::make_pair(std::string("rms/service/room/findRoomByGlobalId"),
+                               std::string("globalId=10001"));
+       },
+       [](const json& a) { return a.is_object() && a["code"] == 0 && a["body"].size() >= 7; }},
+      {"heartbeat",
+       [](const Client& c) {
+         return std::make_pair(std::string("rms/service/room/heartbeat"),
+                               "globalId=" + std::to_string(c.userId) + "&roomId=1001&type=2");
+       },
+       [](const json& a) { return a.is_object() && a["code"] == 0; }},
+      {"findRoomOnlineUser",
+       [](const Client& c) {
+         return std::make_pair(std::string("rms/service/room/findRoomOnlineUser"),
+                               "roomId=1001&globalId=" + std::to_string(c.userId));
+       },
+       [](const json& a) { return a.is_object() && a["code"] == 0; }},
+      {"findRoomUserTypeById",
+       [](const Client&) {
+         return std::make_pair(std::string("rms/service/room/findRoomUserTypeById"),
+                               std::string("roomId=1001&globalId=10001"));
+       },
+       [](const json& a) { return a.is_object() && a["code"] == 0; }},
+  };
+  const fs::path bodies = dir / "bare";
+  fs::create_directories(bodies);
+  for (const auto& m : measurements) {
+    const auto [path, body] = m.request(clients[0]);
+    std::string raw;
+    post(*clients[0].http, path, body, m.name == std::string("login") ? "" : clients[0].ticket,
+         &raw);
+    std::ofstream(bodies / m.name, std::ios::binary) << raw;
+  }
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  Child bare(self, {"bench-service", "--serve-bare", bodies.string(), "--bare-threads",
+                    std::to_string(clients.size() + 8)});
+  if (bare.port() <= 0) {
+    std::cerr << "bench-service: the bare server did not start\n";
+    return 1;
+  }
+  std::vector<Client> bareClients(clients.size());
+  for (size_t i = 0; i < clients.size(); ++i) {
+    bareClients[i].http = keepAliveClient("127.0.0.1", bare.port());
+    bareClients[i].userId = clients[i].userId;
+  }
+
+  const double duration = static_cast<double>(seconds);
+  for (const auto& m : measurements) {
+    if (!wanted(m.name))
+      continue;
+    const std::string barePath = std::string("bare/") + m.name;
+    const Figures bareFigures = report(
+        std::string("bare ") + m.name,
+        run(bareClients, duration, bare.pid(),
+            [&](Client& c) { return m.ok(post(*c.http, barePath, m.request(c).second, "")); }),
+        nullptr);
+    const bool login = m.name == std::string("login");
+    report(m.name,
+           run(clients, duration, servicePid,
+               [&](Client& c) {
+                 const auto [path, body] = m.request(c);
+                 return m.ok(post(*c.http, path, body, login ? "" : c.ticket));
+               }),
+           &bareFigures);
+    if (login && !logInAll())
+      return 1;
+  }
+
+  bareClients.clear();
   clients.clear();
-  if (service)
-    service->stop();
-  if (!dir.empty())
-    fs::remove_all(dir);
+  service.reset();
+  std::error_code ec;
+  fs::remove_all(dir, ec);
   return 0;
 }
