@@ -123,6 +123,9 @@ constexpr int kSpareDescriptors = 160;
 // Refused connections whose answer is still going out (beyond: closed at once).
 constexpr int kMaxLingering = 64;
 constexpr int kLingerMs = 2000;
+// How long a connection may be silent after it was opened or answered before
+// it counts against its address's share of waiting connections.
+constexpr auto kSettle = std::chrono::milliseconds(1000);
 
 // The descriptors this process may open: the soft limit raised to the hard one.
 rlim_t descriptorLimit() {
@@ -171,9 +174,13 @@ struct Linger {
 
 struct HttpFront::Impl {
   struct Connection {
-    explicit Connection(asio::io_context& io) : socket(io), timer(io) {}
+    explicit Connection(asio::io_context& io) : socket(io) {}
     tcp::socket socket;
-    asio::steady_timer timer;
+    // When the wait for the next request or the head (or the refusal's
+    // writing) ends; one sweep looks at every connection's, so a request
+    // costs no timer of its own.
+    Clock::time_point deadline;
+    bool answering = false;  // a canned answer is being written, then it closes
     std::string buffer;
     std::string ip;
     int port = 0;
@@ -181,8 +188,9 @@ struct HttpFront::Impl {
     bool headStarted = false;  // a byte of the next request has arrived
     Clock::time_point headDeadline;
     bool busy = false;  // with a worker: the reactor leaves it alone
-    // Waiting for (the rest of) a request head, in its address's list.
+    // Waiting for (the rest of) a request head, in its address's list, since then.
     bool waiting = false;
+    Clock::time_point waitingSince;
     std::list<Connection*>::iterator waitingAt;
     char chunk[4096];
   };
@@ -212,6 +220,8 @@ struct HttpFront::Impl {
   std::unordered_map<std::string, Address> addresses;
   std::unordered_map<std::string, int> transfersPerAddress;
   int maxConnections = 0;  // the configured total, lowered to what the descriptors allow
+  asio::steady_timer sweepTimer{io};
+  std::chrono::milliseconds sweepPeriod{100};
   int lingering = 0;
   int spareFd = -1;  // given up to accept and refuse a connection when descriptors run out
 
@@ -237,7 +247,8 @@ struct HttpFront::Impl {
   // shut out by connections that merely wait.
   void trimWaiting(const std::string& ip);
   void waitForRequest(const ConnectionPtr& c);
-  void armTimer(const ConnectionPtr& c);
+  // Closes the connections whose deadline has passed; again every sweepPeriod.
+  void sweep();
   void read(const ConnectionPtr& c);
   // Dispatches when the buffer holds a whole request (or as much as is read ahead);
   // false when more bytes are needed.
@@ -344,6 +355,7 @@ void HttpFront::Impl::startWaiting(const ConnectionPtr& c) {
   auto& list = addresses[c->ip].waiting;
   c->waitingAt = list.insert(list.end(), c.get());
   c->waiting = true;
+  c->waitingSince = Clock::now();
 }
 
 void HttpFront::Impl::stopWaiting(Connection& c) {
@@ -361,15 +373,20 @@ void HttpFront::Impl::trimWaiting(const std::string& ip) {
     return;
   auto& list = found->second.waiting;
   while (static_cast<int>(list.size()) > options.connectionsPerAddress) {
+    // A connection only just opened or answered is about to send (its client
+    // may not have had the processor yet): it counts as waiting once settled.
+    const auto settled = Clock::now() - kSettle;
     Connection* victim = nullptr;
     for (Connection* c : list) {
+      if (c->waitingSince > settled)
+        break;  // the rest came later still; the sweep looks again
       if (!bytesPending(c->socket.native_handle())) {
         victim = c;
         break;
       }
     }
     if (!victim)
-      return;  // every one of them is sending: none is merely waiting
+      return;  // none is merely waiting (yet)
     count(&Stats::timedOut);
     const ConnectionPtr keep = byPointer[victim];
     close(keep);
@@ -381,20 +398,37 @@ void HttpFront::Impl::waitForRequest(const ConnectionPtr& c) {
   c->headDeadline = Clock::now() + std::chrono::milliseconds(options.headTimeoutMs);
   if (c->headStarted && tryDispatch(c))
     return;
-  c->timer.expires_after(
-      std::chrono::milliseconds(c->headStarted ? options.headTimeoutMs : options.idleTimeoutMs));
-  armTimer(c);
+  c->deadline = c->headStarted ? c->headDeadline
+                               : Clock::now() + std::chrono::milliseconds(options.idleTimeoutMs);
   read(c);
   startWaiting(c);
-  trimWaiting(c->ip);
+  // Later, not now: a read already done by the reactor but not yet handed to
+  // its handler (the request is in, the connection not yet working) is
+  // handled first.
+  asio::post(io, [this, ip = c->ip] { trimWaiting(ip); });
 }
 
-void HttpFront::Impl::armTimer(const ConnectionPtr& c) {
-  c->timer.async_wait([this, c](const asio::error_code& error) {
-    if (error || c->busy || !connections.count(c))
-      return;
-    count(&Stats::timedOut);
+void HttpFront::Impl::sweep() {
+  const auto now = Clock::now();
+  std::vector<ConnectionPtr> expired;
+  for (const auto& c : connections)
+    if ((!c->busy || c->answering) && now >= c->deadline)
+      expired.push_back(c);
+  for (const auto& c : expired) {
+    if (!c->answering)
+      count(&Stats::timedOut);
     close(c);
+  }
+  std::vector<std::string> crowded;
+  for (const auto& [ip, address] : addresses)
+    if (static_cast<int>(address.waiting.size()) > options.connectionsPerAddress)
+      crowded.push_back(ip);
+  for (const auto& ip : crowded)
+    trimWaiting(ip);
+  sweepTimer.expires_after(sweepPeriod);
+  sweepTimer.async_wait([this](const asio::error_code& error) {
+    if (!error)
+      sweep();
   });
 }
 
@@ -412,8 +446,7 @@ void HttpFront::Impl::read(const ConnectionPtr& c) {
           // The idle wait ends; the whole head now has its own deadline.
           c->headStarted = true;
           c->headDeadline = Clock::now() + std::chrono::milliseconds(options.headTimeoutMs);
-          c->timer.expires_at(c->headDeadline);
-          armTimer(c);
+          c->deadline = c->headDeadline;
         }
         if (!tryDispatch(c))
           read(c);
@@ -473,7 +506,6 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
   }
   c->busy = true;
   stopWaiting(*c);
-  c->timer.cancel();
   ++c->served;
   const bool posted = pool->tryPost([this, c, closeAfter, upload] {
     size_t offset = 0;
@@ -524,15 +556,11 @@ void HttpFront::Impl::finished(const ConnectionPtr& c, bool upload, bool keep) {
 }
 
 void HttpFront::Impl::answerAndClose(const ConnectionPtr& c, std::string answer) {
-  c->timer.cancel();
-  c->busy = true;  // no timer or read acts on it any more
+  c->busy = true;  // no read acts on it any more
+  c->answering = true;
+  c->deadline = Clock::now() + std::chrono::milliseconds(options.headTimeoutMs);
   stopWaiting(*c);
   auto text = std::make_shared<std::string>(std::move(answer));
-  c->timer.expires_after(std::chrono::milliseconds(options.headTimeoutMs));
-  c->timer.async_wait([this, c](const asio::error_code& error) {
-    if (!error)
-      close(c);
-  });
   asio::async_write(c->socket, asio::buffer(*text),
                     [this, c, text](const asio::error_code&, size_t) { close(c); });
 }
@@ -543,7 +571,6 @@ void HttpFront::Impl::close(const ConnectionPtr& c) {
   byPointer.erase(c.get());
   stopWaiting(*c);
   asio::error_code ec;
-  c->timer.cancel();
   c->socket.shutdown(tcp::socket::shutdown_both, ec);
   c->socket.close(ec);
   auto it = addresses.find(c->ip);
@@ -601,6 +628,10 @@ bool HttpFront::start(std::string* error) {
   d.transfers = std::make_unique<WorkerPool>("svc-transfer", d.options.transferThreads,
                                              d.options.transferQueue);
   d.stopping = false;
+  // Deadlines are kept to within a quarter of the shortest one (at most 100 ms late).
+  d.sweepPeriod = std::chrono::milliseconds(
+      std::clamp(std::min(d.options.headTimeoutMs, d.options.idleTimeoutMs) / 4, 10, 100));
+  d.sweep();
   d.accept();
   d.thread = std::thread([&d] {
     pthread_setname_np(pthread_self(), "svc-front");
