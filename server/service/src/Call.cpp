@@ -67,13 +67,16 @@ uint32_t Call::requireRoomManager(uint32_t roomId, bool allowAssistant) {
 }
 
 uint32_t Call::requireMember(uint32_t roomId) {
-  requireRoom(db(), roomId);
   const Caller& who = caller();
-  if (!who.known())
+  if (!who.known()) {
+    requireRoom(db(), roomId);
     throw Refusal(tavsrv::code::kNotLoggedIn, "请先登录！");
+  }
   int64_t banned = 0;
   for (uint32_t user : who.users) {
     const Standing standing = standingIn(db(), roomId, user, now());
+    if (!standing.roomExists)
+      throw Refusal(tavsrv::code::kNotFound, "教室不存在！");
     if (!standing.belongs)
       continue;
     if (standing.banLeftMs == 0)

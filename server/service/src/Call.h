@@ -68,6 +68,29 @@ private:
   std::optional<Caller> caller_;
 };
 
+// The statements of a call that only reads, in one read transaction: one
+// snapshot of the store, and its file locks taken once rather than around
+// every statement (the hot lists read several tables per call).
+class ReadTransaction {
+public:
+  explicit ReadTransaction(tavsrv::Connection& db) : db_(db) { db_.run("BEGIN"); }
+  ~ReadTransaction() {
+    try {
+      db_.run("COMMIT");
+    } catch (const std::exception&) {
+      try {
+        db_.run("ROLLBACK");  // nothing was written: the pooled connection just ends it
+      } catch (const std::exception&) {
+      }
+    }
+  }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+private:
+  tavsrv::Connection& db_;
+};
+
 using Handler = std::function<json(Call&)>;
 // A handler that writes its successful answer's JSON text itself (hot paths);
 // refusals still travel as Refusal.

@@ -1,8 +1,5 @@
 #include "Domain.h"
 
-#include <unordered_map>
-#include <unordered_set>
-
 #include "Schema.h"
 #include "tavsrv/Form.h"
 #include "tavsrv/JsonText.h"
@@ -147,12 +144,14 @@ Standing standingIn(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, in
       "SELECT EXISTS(SELECT 1 FROM rooms WHERE id = ?1 AND owner_id = ?2 "
       "UNION ALL SELECT 1 FROM room_members WHERE room_id = ?1 AND user_id = ?2 "
       "UNION ALL SELECT 1 FROM room_assistants WHERE room_id = ?1 AND user_id = ?2), "
-      "(SELECT until_ms FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = 2)");
+      "(SELECT until_ms FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = 2), "
+      "EXISTS(SELECT 1 FROM rooms WHERE id = ?1)");
   st.bind(roomId, userId);
   Standing standing;
   if (!st.step())
     return standing;
   standing.belongs = st.int64(0) != 0;
+  standing.roomExists = st.int64(2) != 0;
   if (!st.isNull(1) && st.int64(1) > nowMs)
     standing.banLeftMs = st.int64(1) - nowMs;
   return standing;
@@ -204,37 +203,6 @@ json memberFrom(const RoomRow& room, uint32_t userId, const std::string& display
   member["isMuted"] = muted;
   member["imagePath"] = imagePath;
   return member;
-}
-
-// What embedObject(memberFrom(...)) writes, without building the tree; false
-// when a text is not valid UTF-8 (the tree's replacement rules apply then).
-bool appendEmbeddedMemberText(std::string& out, const RoomRow& room, uint32_t userId,
-                              const std::string& displayName, const std::string& siteRole,
-                              const std::string& imagePath, int level, int storedRole,
-                              bool assistant, bool muted, const std::string& medal) {
-  for (const std::string* text : {&displayName, &imagePath, &medal})
-    if (!tavsrv::isValidUtf8(*text))
-      return false;
-  int role = userId == room.ownerId ? kRoleTeacher : storedRole;
-  if (role == 0)
-    role = siteRole == "巡管" ? kRoleInspector : kRoleAuditor;
-  // Made safe for the client's un-nesting, the texts need no escaping inside;
-  // keys in the order the tree's dump writes them (sorted).
-  const auto safe = [](const std::string& text) {
-    return "\"" + tavsrv::embedSafeText(text) + "\"";
-  };
-  std::string inner = "{\"globalId\":" + std::to_string(userId);
-  inner += ",\"imagePath\":" + safe(imagePath);
-  inner += role != kRoleTeacher && assistant ? ",\"isAssistant\":true" : ",\"isAssistant\":false";
-  inner += muted ? ",\"isMuted\":true" : ",\"isMuted\":false";
-  inner += ",\"level\":" + std::to_string(level);
-  inner += ",\"medals\":" + safe(medal);
-  inner += ",\"nickName\":" + safe(displayName);
-  inner += ",\"role\":" + safe(roomRoleText(role));
-  inner += ",\"roleCode\":" + std::to_string(role);
-  inner += muted ? ",\"sendFlag\":0}" : ",\"sendFlag\":1}";
-  tavsrv::appendJsonString(out, inner);
-  return true;
 }
 
 // The member's standing in room ?1, for user u (the query's own alias).
@@ -289,45 +257,97 @@ json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user
                     st.isNull(3) ? std::string() : st.text(3));
 }
 
+namespace {
+
+// embedSafeText(text), appended: the look-alikes of the client's un-nesting
+// characters, a blank for control characters. What comes out needs no JSON
+// escaping, so it goes into the embedded string's text as it is.
+void appendEmbedSafe(std::string& out, const std::string& text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        out += "\xEF\xBC\x82";
+        break;
+      case '\\':
+        out += "\xEF\xBC\xBC";
+        break;
+      case '{':
+        out += "\xEF\xBD\x9B";
+        break;
+      case '}':
+        out += "\xEF\xBD\x9D";
+        break;
+      default:
+        out += c < 0x20 || c == 0x7F ? ' ' : ch;
+    }
+  }
+}
+
+}  // namespace
+
 std::string presentMembersText(tavsrv::Connection& db, const RoomRow& room,
                                const std::vector<uint32_t>& userIds) {
-  // The owner and everyone who ever entered, in one statement; those present
-  // are picked out in presence order.
+  if (userIds.empty())
+    return "[]";
+  // The present members in one statement, in presence order (the array's index).
+  std::string ids = "[";
+  for (uint32_t id : userIds) {
+    if (ids.size() > 1)
+      ids += ',';
+    ids += std::to_string(id);
+  }
+  ids += ']';
   auto st = db.prepare(
       "SELECT u.id, CASE WHEN u.nick_name = '' THEN u.phone ELSE u.nick_name END, u.role_name, "
-      "u.image_path, u.level, " TAV_STANDING_COLUMNS
-      "FROM users u WHERE u.id = ?2 OR u.id IN (SELECT user_id FROM room_members WHERE room_id = "
-      "?1)");
-  st.bind(room.id, room.ownerId);
-  std::unordered_map<uint32_t, std::string> known;
-  const std::unordered_set<uint32_t> wanted(userIds.begin(), userIds.end());
+      "u.image_path, u.level, m.role, a.user_id IS NOT NULL, b.user_id IS NOT NULL, "
+      "(SELECT md.name FROM user_medals um JOIN medals md ON md.id = um.medal_id "
+      "WHERE um.room_id = ?1 AND um.user_id = u.id ORDER BY um.id DESC LIMIT 1) "
+      "FROM json_each(?2) p JOIN users u ON u.id = p.value "
+      "LEFT JOIN room_members m ON m.room_id = ?1 AND m.user_id = u.id "
+      "LEFT JOIN room_assistants a ON a.room_id = ?1 AND a.user_id = u.id "
+      "LEFT JOIN room_blacklist b ON b.room_id = ?1 AND b.user_id = u.id AND b.type = 1 "
+      "ORDER BY p.key");
+  st.bind(room.id, ids);
+  std::string out = "[";
+  out.reserve(256 * userIds.size());
   while (st.step()) {
     const auto id = static_cast<uint32_t>(st.int64(0));
-    if (!wanted.count(id))
-      continue;
     const std::string name = st.text(1), siteRole = st.text(2), image = st.text(3);
-    const int level = static_cast<int>(st.int64(4)), stored = static_cast<int>(st.int64(5));
+    const int level = static_cast<int>(st.int64(4));
+    const int stored = st.isNull(5) ? 0 : static_cast<int>(st.int64(5));
     const bool assistant = st.int64(6) != 0, muted = st.int64(7) != 0;
     const std::string medal = st.isNull(8) ? std::string() : st.text(8);
-    std::string text;
-    if (!appendEmbeddedMemberText(text, room, id, name, siteRole, image, level, stored, assistant,
-                                  muted, medal))
-      text = tavsrv::dumpJson(tavsrv::embedObject(
-          memberFrom(room, id, name, siteRole, image, level, stored, assistant, muted, medal)));
-    known.emplace(id, std::move(text));
-  }
-  std::string out = "[";
-  for (uint32_t id : userIds) {
-    std::string text;
-    if (auto found = known.find(id); found != known.end())
-      text = std::move(found->second);
-    else if (const auto user = loadUser(db, id))
-      text = tavsrv::dumpJson(tavsrv::embedObject(memberJson(db, room, *user)));
-    else
-      continue;
     if (out.size() > 1)
       out += ',';
-    out += text;
+    if (!tavsrv::isValidUtf8(name) || !tavsrv::isValidUtf8(image) || !tavsrv::isValidUtf8(medal)) {
+      out += tavsrv::dumpJson(tavsrv::embedObject(
+          memberFrom(room, id, name, siteRole, image, level, stored, assistant, muted, medal)));
+      continue;
+    }
+    int role = id == room.ownerId ? kRoleTeacher : stored;
+    if (role == 0)
+      role = siteRole == "巡管" ? kRoleInspector : kRoleAuditor;
+    // The member object as the text of a JSON string, written once: keys in the
+    // order the tree's dump writes them (sorted), its quotes escaped.
+    out += "\"{\\\"globalId\\\":";
+    out += std::to_string(id);
+    out += ",\\\"imagePath\\\":\\\"";
+    appendEmbedSafe(out, image);
+    out += role != kRoleTeacher && assistant ? "\\\",\\\"isAssistant\\\":true"
+                                             : "\\\",\\\"isAssistant\\\":false";
+    out += muted ? ",\\\"isMuted\\\":true" : ",\\\"isMuted\\\":false";
+    out += ",\\\"level\\\":";
+    out += std::to_string(level);
+    out += ",\\\"medals\\\":\\\"";
+    appendEmbedSafe(out, medal);
+    out += "\\\",\\\"nickName\\\":\\\"";
+    appendEmbedSafe(out, name);
+    out += "\\\",\\\"role\\\":\\\"";
+    out += roomRoleText(role);
+    out += "\\\",\\\"roleCode\\\":";
+    out += std::to_string(role);
+    out += muted ? ",\\\"sendFlag\\\":0}\"" : ",\\\"sendFlag\\\":1}\"";
   }
   return out + "]";
 }

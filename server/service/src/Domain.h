@@ -55,6 +55,7 @@ int64_t banLeftMs(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int6
 std::string banMessage(int64_t leftMs);
 // The user's place in the room, in one look at the store.
 struct Standing {
+  bool roomExists = false;
   bool belongs = false;  // owner, assistant or member
   int64_t banLeftMs = 0;
 };

@@ -37,6 +37,7 @@ void checkAuthCode(Call& call, const RoomRow& room, uint32_t userId,
 std::string findRoomByGlobalId(Call& call) {
   const uint32_t userId = call.form.id("globalId");
   call.checkForm();
+  ReadTransaction reads(call.db());
   const bool own = call.caller().canActAs(userId);
   const int64_t now = call.now();
   const std::vector<RoomRow> owned = loadOwnedRooms(call.db(), userId);
@@ -180,8 +181,9 @@ json heartbeat(Call& call) {
 std::string findRoomOnlineUser(Call& call) {
   const uint32_t roomId = call.form.id("roomId");
   call.checkForm();
-  const RoomRow room = requireRoom(call.db(), roomId);
+  ReadTransaction reads(call.db());
   call.requireMember(roomId);
+  const RoomRow room = requireRoom(call.db(), roomId);
   return "{\"code\":0,\"msg\":\"\",\"onlineUser\":" +
          presentMembersText(call.db(), room, call.ctx.presence.present(roomId, call.now())) + "}";
 }
