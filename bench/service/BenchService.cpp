@@ -394,6 +394,7 @@ int main(int argc, char** argv) {
   }
 
   const double duration = static_cast<double>(seconds);
+  bool measured = true;  // every measurement got answers
   for (const auto& m : measurements) {
     if (!wanted(m.name))
       continue;
@@ -404,13 +405,18 @@ int main(int argc, char** argv) {
             [&](Client& c) { return m.ok(post(*c.http, barePath, m.request(c).second, "")); }),
         nullptr);
     const bool login = m.name == std::string("login");
-    report(m.name,
-           run(clients, duration, servicePid,
-               [&](Client& c) {
-                 const auto [path, body] = m.request(c);
-                 return m.ok(post(*c.http, path, body, login ? "" : c.ticket));
-               }),
-           &bareFigures);
+    const Figures figures =
+        report(m.name,
+               run(clients, duration, servicePid,
+                   [&](Client& c) {
+                     const auto [path, body] = m.request(c);
+                     return m.ok(post(*c.http, path, body, login ? "" : c.ticket));
+                   }),
+               &bareFigures);
+    if (figures.rate <= 0 || bareFigures.rate <= 0) {
+      std::fprintf(stderr, "bench-service: %s got no answer\n", m.name);
+      measured = false;
+    }
     if (login && !logInAll())
       return 1;
   }
@@ -420,5 +426,5 @@ int main(int argc, char** argv) {
   service.reset();
   std::error_code ec;
   fs::remove_all(dir, ec);
-  return 0;
+  return measured ? 0 : 1;
 }
