@@ -134,8 +134,9 @@ protected:
 }  // namespace
 
 TEST_F(PlayerE2E, AFreeCoursewareDownloadsPlaysSeeksEndsReplaysAndThenComesFromTheCache) {
-  ASSERT_TRUE(prepareFreeCourseware());
+  // The courseware list is the room's: asked for once the member is in.
   ASSERT_TRUE(enter("student1"));
+  ASSERT_TRUE(prepareFreeCourseware());
   ASSERT_TRUE(connected());
   const QString sound = home_.home() + "/courseware.raw";
   qputenv("SDL_DISKAUDIOFILE", sound.toLocal8Bit());
