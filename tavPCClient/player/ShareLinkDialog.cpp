@@ -1,7 +1,5 @@
 #include "ShareLinkDialog.h"
 
-#include <qrencode.h>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QHBoxLayout>
@@ -11,8 +9,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "QrImage.h"
+
 namespace {
-constexpr int kQuietZone = 4;
 constexpr int kCodeSide = 180;
 }  // namespace
 
@@ -38,7 +37,7 @@ ShareLinkDialog::ShareLinkDialog(const QString& link, const QString& text, QWidg
   auto* code = new QLabel(this);
   code->setObjectName(QStringLiteral("shareQrCode"));
   code->setAlignment(Qt::AlignCenter);
-  const QImage qr = qrImage(link);
+  const QImage qr = qr::qrImage(link);
   if (!qr.isNull()) {
     // Whole pixels per module keep the code sharp enough to scan.
     const int scale = qMax(1, kCodeSide / qr.width());
@@ -73,26 +72,6 @@ ShareLinkDialog::ShareLinkDialog(const QString& link, const QString& text, QWidg
   layout->addLayout(linkRow);
   layout->addWidget(copied_);
   setFixedWidth(420);
-}
-
-QImage ShareLinkDialog::qrImage(const QString& link) {
-  const QByteArray utf8 = link.toUtf8();
-  if (utf8.isEmpty())
-    return QImage();
-  QRcode* code = QRcode_encodeString(utf8.constData(), 0, QR_ECLEVEL_M, QR_MODE_8, 1);
-  if (!code)
-    return QImage();
-  const int side = code->width + 2 * kQuietZone;
-  QImage image(side, side, QImage::Format_Grayscale8);
-  image.fill(255);
-  for (int y = 0; y < code->width; ++y) {
-    uchar* row = image.scanLine(y + kQuietZone);
-    for (int x = 0; x < code->width; ++x)
-      if (code->data[y * code->width + x] & 1)
-        row[x + kQuietZone] = 0;
-  }
-  QRcode_free(code);
-  return image;
 }
 
 void ShareLinkDialog::slot_CopyLink() {

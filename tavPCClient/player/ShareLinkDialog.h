@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QImage>
 #include <QString>
 
 class QLabel;
@@ -16,9 +15,6 @@ public:
   ShareLinkDialog(const QString& link, const QString& text, QWidget* parent = nullptr);
 
   QString link() const { return link_; }
-  // The QR code of the link, one pixel per module with a four-module quiet
-  // zone; null when the link cannot be encoded.
-  static QImage qrImage(const QString& link);
 
 public slots:
   void slot_CopyLink();

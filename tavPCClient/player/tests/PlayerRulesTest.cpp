@@ -7,6 +7,7 @@
 #include <QJsonObject>
 
 #include "PlayerRules.h"
+#include "QrImage.h"
 #include "ShareLinkDialog.h"
 
 namespace {
@@ -77,7 +78,7 @@ TEST(PlayerRules, CacheFilesStayInTheirFolder) {
 }
 
 TEST(ShareLinkDialog, TheLinkBecomesAQrCode) {
-  const QImage code = ShareLinkDialog::qrImage(QStringLiteral("http://127.0.0.1:8080/tavolin/views/"
+  const QImage code = qr::qrImage(QStringLiteral("http://127.0.0.1:8080/tavolin/views/"
                                                               "tav-smallclass/index.html?roomId=1001"));
   ASSERT_FALSE(code.isNull());
   ASSERT_EQ(code.width(), code.height());
@@ -93,5 +94,5 @@ TEST(ShareLinkDialog, TheLinkBecomesAQrCode) {
   for (int i = 1; i < 6; ++i)
     EXPECT_FALSE(dark(i, 1) || dark(1, i)) << i;
   EXPECT_TRUE(dark(3, 3) && dark(2, 2) && dark(4, 4));
-  EXPECT_TRUE(ShareLinkDialog::qrImage(QString()).isNull());
+  EXPECT_TRUE(qr::qrImage(QString()).isNull());
 }
