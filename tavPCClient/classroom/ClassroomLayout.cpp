@@ -28,6 +28,7 @@
 #include "MemberRoster.h"
 #include "ModerationControl.h"
 #include "OwnMediaBar.h"
+#include "PhoneAssistant.h"
 #include "RoomSession.h"
 #include "SharedArea.h"
 #include "SharedAreaView.h"
@@ -133,6 +134,9 @@ void Classroom::buildWindow() {
   stage_ = new ClassStage(*session_, sharedArea_, body);
   header_->addToolEntry(QStringLiteral("共享图片"), [this] { sharedArea_->choosePicture(); });
   header_->addToolEntry(QStringLiteral("白板背景"), [this] { sharedArea_->chooseTemplate(); });
+  auto* phone = new PhoneAssistant(*context_, body);
+  components_.append(phone);
+  header_->addToolEntry(QStringLiteral("手机助手"), [phone] { phone->pair(); });
 
   auto* students = new VideoGroup(session_->studentLineup(), body);
   students->setObjectName(QStringLiteral("studentVideos"));

@@ -69,9 +69,11 @@ SharedArea::SharedArea(ClassroomContext& context, QObject* parent)
       right_.stopShare(own);
   });
   classStateChanged(session.classInProgress());
+  context_.provide<SharedContent>(this);
 }
 
 SharedArea::~SharedArea() {
+  context_.withdraw<SharedContent>(this);
   // The widgets live in the window's layout; they go with it unless never placed.
   if (view_ && !view_->parent())
     delete view_.data();
@@ -139,6 +141,7 @@ void SharedArea::classStateChanged(bool running) {
   } else {
     model_->clear();
     original_ = QPixmap();
+    shownFile_.clear();
     view_->setPicture(QPixmap(), PicRenderWidget::kStretch);
   }
   refreshBar();
@@ -341,7 +344,7 @@ void SharedArea::sendAndApply(const QJsonObject& msg) {
   const int type = roommsg::typeIdOf(msg).value_or(-1);
   if (type == MSG_PIC_ROTATE || type == MSG_PAGE_TURN)
     if (PhoneLink* phone = context_.find<PhoneLink>())
-      phone->sendToPhone(msg);
+      phone->sendShareControl(msg);
   onRoomMessage(msg);
 }
 
@@ -407,8 +410,24 @@ bool SharedArea::showFile(const QString& path) {
     return false;
   }
   original_ = QPixmap::fromImage(image);
+  shownFile_ = path;
   redisplay();
+  // A linked phone shows what the class sees, in the state it is shown in.
+  if (PhoneLink* phone = context_.find<PhoneLink>()) {
+    phone->sendShareControl(shareStateMessage());
+    phone->sendShownFile(path);
+  }
   return true;
+}
+
+QJsonObject SharedArea::shareStateMessage() const {
+  if (context_.session().room().screenSharerId <= 0) {
+    QJsonObject blank = roommsg::newMessage(MSG_SHARE_STATE);
+    blank.insert(QStringLiteral("fileType"), QStringLiteral("1"));
+    blank.insert(QStringLiteral("fileName"), QStringLiteral("whitepaper"));
+    return blank;
+  }
+  return model_->stateMessage();
 }
 
 QSize SharedArea::areaSize() const {

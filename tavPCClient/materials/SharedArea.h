@@ -26,6 +26,7 @@
 #include "PicRenderWidget.h"
 #include "ShareState.h"
 #include "SharedAreaView.h"
+#include "SharedContent.h"
 
 class ClassroomContext;
 class MediaEventBridge;
@@ -33,7 +34,10 @@ class ShareControlBar;
 class SharedFiles;
 class QWidget;
 
-class SharedArea : public QObject, public ClassroomComponent, public SharedAreaView {
+class SharedArea : public QObject,
+                   public ClassroomComponent,
+                   public SharedAreaView,
+                   public SharedContent {
   Q_OBJECT
 
 public:
@@ -67,6 +71,11 @@ public:
   QRect pictureRect() const override;
   QPixmap shownPixmap() const override;
   bool screenShareMode() const override { return false; }
+
+  // SharedContent
+  QJsonObject shareStateMessage() const override;
+  QString shownFile() const override { return shownFile_; }
+  void sharePhonePicture(const QString& path) override { onShareChatPic(path, true); }
 
   // ClassroomComponent
   void classStopping() override;
@@ -144,6 +153,7 @@ private:
 
   QPixmap original_;
   QString sharedPicturePath_;  // the sharer's own copy
+  QString shownFile_;
   bool fromPhone_ = false;
   bool awaitingAck_ = false;
   QString waitingFor_;  // the file a download brings, shown when it arrives

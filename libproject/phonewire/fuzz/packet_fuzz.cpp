@@ -24,8 +24,8 @@ void check_packet(const phonewire::packet& p) {
   if (p.type == phonewire::kJson || p.type == phonewire::kRoomJson)
     check(p.body.size() <= phonewire::kMaxJsonBody);
   check(p.extension.find('/') == std::string::npos && p.extension.find("..") == std::string::npos);
-  if (p.type == phonewire::kFile || ((p.type == phonewire::kJson || p.type == phonewire::kRoomJson) &&
-                                     p.length != 0)) {
+  if (p.type == phonewire::kFile ||
+      ((p.type == phonewire::kJson || p.type == phonewire::kRoomJson) && p.length != 0)) {
     check(!p.body.empty());
     const std::string head = p.type == phonewire::kFile
                                  ? phonewire::file_head(p.extension, p.body.size())

@@ -26,7 +26,8 @@ std::string header(std::uint16_t length, std::uint32_t type) {
 TEST(PhonePacket, ALargeJsonBodyIsQueuedAsHeadThenPiecesAndReadBackByteByByte) {
   const std::string body = "{\"a\":\"" + std::string(10000 - 8, 'z') + "\"}";
   ASSERT_EQ(body.size(), 10000u);
-  const auto pieces = phonewire::queued_pieces(phonewire::json_head(phonewire::kRoomJson, 10000), body);
+  const auto pieces =
+      phonewire::queued_pieces(phonewire::json_head(phonewire::kRoomJson, 10000), body);
   ASSERT_EQ(pieces.size(), 4u);
   EXPECT_EQ(pieces[0].size(), 39u);
   EXPECT_EQ(pieces[1].size(), 4096u);
@@ -86,11 +87,11 @@ TEST(PhonePacket, HostileHeadersFailBeforeAnythingIsBuffered) {
 
 TEST(PhonePacket, EmptyBodiesUnknownTypesAndBoardRequestsFrameTheStreamRight) {
   stream_reader reader;
-  reader.feed(phonewire::json_head(phonewire::kJson, 0));         // size 0: skipped
-  reader.feed(phonewire::packet_head(77, "whatever"));             // unknown: skipped whole
-  reader.feed(phonewire::board_request());                         // L = 0, type 4
-  reader.feed(header(0, 99));                                      // unknown, nothing follows
-  reader.feed(phonewire::keepalive(true));                         // an answer, L = 0
+  reader.feed(phonewire::json_head(phonewire::kJson, 0));  // size 0: skipped
+  reader.feed(phonewire::packet_head(77, "whatever"));     // unknown: skipped whole
+  reader.feed(phonewire::board_request());                 // L = 0, type 4
+  reader.feed(header(0, 99));                              // unknown, nothing follows
+  reader.feed(phonewire::keepalive(true));                 // an answer, L = 0
   reader.feed(phonewire::hello_packet("0123456789abcdef0123456789abcdef"));
   const auto got = readAll(reader);
   ASSERT_EQ(got.size(), 3u);

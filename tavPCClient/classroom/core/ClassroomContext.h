@@ -53,6 +53,10 @@ public:
     dispatch_.handle(typeIds, owner, std::move(handler));
   }
 
+  // A message handed to the parts as if it had come from the room (the
+  // paired phone's room messages).
+  void dispatchLocally(const QJsonObject& msg) { dispatch_.dispatch(msg); }
+
   // Calls to the service (JSON answers, pictures, file downloads).
   const ServiceCalls& service() const { return service_; }
 

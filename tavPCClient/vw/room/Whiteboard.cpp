@@ -50,6 +50,7 @@ Whiteboard::Whiteboard(ClassroomContext& context, SharedAreaView& area, QObject*
 
   context_.provide<BoardSync>(this);
   context_.provide<BoardCanvas>(this);
+  context_.provide<PhoneBoard>(this);
   awaitTimer_ = new QTimer(this);
   awaitTimer_->setSingleShot(true);
   awaitTimer_->setInterval(kAwaitBoardMs);
@@ -73,6 +74,7 @@ Whiteboard::Whiteboard(ClassroomContext& context, SharedAreaView& area, QObject*
 Whiteboard::~Whiteboard() {
   context_.withdraw<BoardSync>(this);
   context_.withdraw<BoardCanvas>(this);
+  context_.withdraw<PhoneBoard>(this);
   if (sharedArea_)
     sharedArea_->removeEventFilter(this);
   delete canvas_;  // its send thread stops before the link (this) goes
@@ -270,6 +272,54 @@ void Whiteboard::answerSync(quint32 requester) {
   sendRoomJson(penMessage(), target);
   qDebug().noquote() << "board sent to" << requester << ":" << canvas->shapeList().size()
                      << "shapes, digest" << vw::VWShapeDigest::digest(canvas->shapeList());
+}
+
+// ---- the paired phone ----
+
+void Whiteboard::boardMessageFromPhone(const QJsonObject& msg) {
+  // The phone writes in the own member's name, so only with the own right;
+  // whatever id it put in, the message goes out as the own member's.
+  if (!ownsAnnotation()) {
+    qDebug() << "board message from the phone dropped: the board-writing right is not ours";
+    return;
+  }
+  QJsonObject unsigned_ = msg;
+  unsigned_.remove(KEY_SEND_USER_ID);
+  slot_AnnoMsgArrived(unsigned_);
+}
+
+QList<QJsonObject> Whiteboard::boardForPhone() {
+  QList<QJsonObject> board;
+  if (!canvas_ || (context_.session().room().annotatingId < 0 && canvas_->shapeList().isEmpty()))
+    return board;
+  const VWShapeProperty& pen = canvas_->pen();
+  QJsonObject penMsg = roommsg::newMessage(ANNO_PEN);
+  penMsg.insert("penShapeType", pen.shapeType);
+  penMsg.insert("penColor",
+                QJsonObject{{"r", pen.red}, {"g", pen.green}, {"b", pen.blue}, {"a", pen.alpha}});
+  penMsg.insert("penWidth", pen.width);
+  board.append(penMsg);
+  auto shapeMessage = [](const QJsonValue& shape) {
+    QJsonObject msg = roommsg::newMessage(ANNO_SHAPE);
+    msg.insert(KEY_CONTENT, shape);
+    return msg;
+  };
+  const auto sent = canvas_->shapeList();
+  for (const QJsonValue& shape : canvas_->shapeObjects())
+    board.append(shapeMessage(shape));
+  // A stroke being replayed here finishes within its burst.
+  QPointer<vw::VWPaintWidget> canvas = canvas_;
+  while (canvas && canvas->isDrawing()) {
+    QThread::msleep(5);
+    QCoreApplication::processEvents();
+  }
+  if (!canvas)
+    return board;
+  // Only a shape finished meanwhile is missing from what was taken.
+  const auto current = canvas->currentShape();
+  if (current && canvas->shapeList().contains(current) && !sent.contains(current))
+    board.append(shapeMessage(vw::toShapeObject(*current)));
+  return board;
 }
 
 // ---- the drawing layer for the media library and the recorder ----

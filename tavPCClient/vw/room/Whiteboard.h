@@ -17,6 +17,7 @@
 #include "BoardSync.h"
 #include "ClassroomComponent.h"
 #include "MarkLayerSource.h"
+#include "PhoneBoard.h"
 #include "VWClassroomLink.h"
 #include "VWSharedPictureDisplay.h"
 
@@ -47,7 +48,8 @@ class Whiteboard : public QObject,
                    public vw::VWSharedPictureDisplay,
                    public MarkLayerSource,
                    public BoardSync,
-                   public BoardCanvas {
+                   public BoardCanvas,
+                   public PhoneBoard {
   Q_OBJECT
 
 public:
@@ -89,6 +91,10 @@ public:
   void clearBoard() override;
   bool canvasShown() const override;
   bool hasShapes() const override;
+
+  // PhoneBoard: the phone writes only while the own member holds the right.
+  void boardMessageFromPhone(const QJsonObject& msg) override;
+  QList<QJsonObject> boardForPhone() override;
 
   // The class owner: who answers board requests and hears applications.
   quint32 classOwnerId() const;

@@ -4,6 +4,8 @@
 //   ready                          connected to the MCU and the room channel
 //   effects N                      gift effects on the stage now
 //   chat TEXT                      a chat item appeared
+//   chat-by ID TEXT                the same, with its sender's id
+//   board N DIGEST                 the whiteboard's shapes: how many, and their digest
 //   input enabled|disabled         the chat input (a mute turns it off)
 //   teacher-controls shown|hidden  the teacher's header controls
 //   gift-answer TEXT               the toast after giving a gift
@@ -74,6 +76,8 @@
 #include "RoomChannelClient.h"
 #include "RoomSession.h"
 #include "SharedArea.h"
+#include "VWPaintWidget.h"
+#include "VWShapeDigest.h"
 #include "VideoGroup.h"
 #include "VideoRenderWidget.h"
 
@@ -245,8 +249,12 @@ private:
               QStringLiteral("effects %1").arg(area->visibleCount()));
     if (auto* chat = room_->findChild<ChatPanel*>("chatPanel")) {
       const QList<ChatMessageItem*> items = chat->shownItems();
-      for (int i = chatSeen_; i < items.size(); ++i)
+      for (int i = chatSeen_; i < items.size(); ++i) {
         report(QStringLiteral("chat ") + items[i]->entry().content);
+        report(QStringLiteral("chat-by %1 %2")
+                   .arg(items[i]->entry().senderId)
+                   .arg(items[i]->entry().content));
+      }
       chatSeen_ = items.size();
     }
     if (auto* input = room_->findChild<QWidget*>("chatEdit")) {
@@ -275,6 +283,11 @@ private:
         reportChange(shared_, fields.join(QLatin1Char(' ')));
       }
     }
+    if (auto* canvas = room_->findChild<vw::VWPaintWidget*>("whiteboardCanvas"))
+      reportChange(board_,
+                   QStringLiteral("board %1 %2")
+                       .arg(canvas->shapeList().size())
+                       .arg(QString::fromLatin1(vw::VWShapeDigest::digest(canvas->shapeList()))));
     if (auto* docs = room_->findChild<DocumentList*>()) {
       QStringList names;
       for (const DocumentItem* item : docs->items())
@@ -301,6 +314,7 @@ private:
   int inputEnabled_ = -1;
   int teacherControls_ = -1;
   QString shared_;
+  QString board_;
   QString documents_;
   QString toast_ = QStringLiteral("toast ");
   QString announcement_;

@@ -40,7 +40,7 @@ constexpr std::size_t kPieceSize = 4096;
 // What a reader accepts; beyond it the connection is dropped before anything
 // is allocated for the oversized part.
 constexpr std::size_t kMaxDescriptor = 256;
-constexpr std::uint64_t kMaxJsonBody = 1u << 20;  // 1 MiB
+constexpr std::uint64_t kMaxJsonBody = 1u << 20;   // 1 MiB
 constexpr std::uint64_t kMaxFileBody = 32u << 20;  // 32 MiB
 constexpr int kMaxJsonDepth = 32;
 constexpr std::size_t kMaxExtension = 10;  // ".jpeg" and the like, dot included
@@ -51,16 +51,15 @@ constexpr std::size_t kMaxExtension = 10;  // ".jpeg" and the like, dot included
 std::string packet_head(std::uint32_t type, std::string_view descriptor);
 // The 31-byte descriptor of a body of size bytes; extension for files (at
 // offset 20, cut to fit), json_type for JSON packets (in the last byte, 0 for none).
-std::string body_descriptor(std::uint64_t size, std::string_view extension,
-                            std::uint8_t json_type);
+std::string body_descriptor(std::uint64_t size, std::string_view extension, std::uint8_t json_type);
 // The heads of the body-carrying packets.
 std::string json_head(std::uint32_t type, std::size_t body_size);  // type 4 or 6
 std::string file_head(std::string_view extension, std::size_t body_size);
 // Complete packets without a body.
 std::string number_packet(long long n);
 std::string hello_packet(std::string_view secret);
-std::string board_request();          // type 4 with L = 0
-std::string keepalive(bool answer);   // a ping (L = 1, no descriptor follows) or the answer (L = 0)
+std::string board_request();         // type 4 with L = 0
+std::string keepalive(bool answer);  // a ping (L = 1, no descriptor follows) or the answer (L = 0)
 // A packet as the writer queues it: the head, then the body in pieces of at
 // most kPieceSize bytes. An empty body gives the head alone.
 std::vector<std::string> queued_pieces(std::string head, std::string_view body);
