@@ -49,6 +49,9 @@ ClassPage::ClassPage(QWidget* parent)
   messages_->setObjectName(QStringLiteral("messageList"));
   messages_->setFocusPolicy(Qt::NoFocus);
   messages_->setWordWrap(true);
+  // A few recent lines are enough; the picture gets the rest of the height.
+  messages_->setMinimumHeight(72);
+  messages_->setMaximumHeight(150);
   chatEdit_->setMaxLength(kMaxChat);
   chatEdit_->setPlaceholderText(QStringLiteral("说点什么…"));
   send_->setObjectName(QStringLiteral("sendButton"));
@@ -65,16 +68,16 @@ ClassPage::ClassPage(QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 12);
   layout->setSpacing(10);
-  layout->addWidget(view_, 5);
+  layout->addWidget(view_, 1);
   auto* below = new QVBoxLayout;
   below->setContentsMargins(14, 0, 14, 0);
   below->setSpacing(10);
   below->addLayout(top);
   below->addWidget(status_);
-  below->addWidget(messages_, 2);
+  below->addWidget(messages_);
   below->addLayout(chat);
   below->addWidget(photo_);
-  layout->addLayout(below, 3);
+  layout->addLayout(below);
 
   connect(send_, &QPushButton::clicked, this, [this] { emit chatRequested(chatEdit_->text()); });
   connect(chatEdit_, &QLineEdit::returnPressed, send_, &QPushButton::click);
@@ -102,11 +105,17 @@ void ClassPage::setLinked(bool linked) {
   photo_->setEnabled(linked);
 }
 
-void ClassPage::setStatus(const QString& text) { status_->setText(text); }
+void ClassPage::setStatus(const QString& text) {
+  status_->setText(text);
+}
 
-QString ClassPage::status() const { return status_->text(); }
+QString ClassPage::status() const {
+  return status_->text();
+}
 
-QString ClassPage::rightsText() const { return rights_->text(); }
+QString ClassPage::rightsText() const {
+  return rights_->text();
+}
 
 void ClassPage::addMessage(const QString& text) {
   messages_->addItem(text);

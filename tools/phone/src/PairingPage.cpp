@@ -20,7 +20,8 @@ PairingPage::PairingPage(QWidget* parent)
   auto* title = new QLabel(QStringLiteral("塔维手机助手"), this);
   title->setObjectName(QStringLiteral("title"));
   title->setAlignment(Qt::AlignCenter);
-  auto* hint = new QLabel(QStringLiteral("在电脑的课堂中选择“手机助手”，扫描屏幕上的二维码即可与课堂配对。"), this);
+  auto* hint = new QLabel(
+      QStringLiteral("在电脑的课堂中选择“手机助手”，\n扫描屏幕上的二维码即可配对。"), this);
   hint->setObjectName(QStringLiteral("hint"));
   hint->setWordWrap(true);
   hint->setAlignment(Qt::AlignCenter);
@@ -60,7 +61,9 @@ void PairingPage::setStatus(const QString& text, bool error) {
   status_->style()->polish(status_);
 }
 
-QString PairingPage::status() const { return status_->text(); }
+QString PairingPage::status() const {
+  return status_->text();
+}
 
 void PairingPage::setBusy(bool busy) {
   scan_->setEnabled(!busy);

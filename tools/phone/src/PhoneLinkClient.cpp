@@ -46,7 +46,9 @@ PhoneLinkClient::PhoneLinkClient(QObject* parent) : QObject(parent) {
   connect(&pauseTimer_, &QTimer::timeout, this, &PhoneLinkClient::startRound);
 }
 
-PhoneLinkClient::~PhoneLinkClient() { closeSocket(); }
+PhoneLinkClient::~PhoneLinkClient() {
+  closeSocket();
+}
 
 bool PhoneLinkClient::pair(const QString& text) {
   const auto parsed = phonewire::parse_pairing(text.toStdString());
@@ -115,8 +117,8 @@ void PhoneLinkClient::onSocketGone() {
   const QString why = socket_ ? socket_->errorString() : QString();
   switch (state_) {
     case State::Connecting:
-      qInfo() << "phone link: cannot reach"
-              << QString::fromStdString(pairing_.hosts[hostIndex_]) << why;
+      qInfo() << "phone link: cannot reach" << QString::fromStdString(pairing_.hosts[hostIndex_])
+              << why;
       break;
     case State::Greeting:
       qInfo() << "phone link: closed before any packet" << why;

@@ -28,7 +28,7 @@ public:
   struct Timing {
     int connectTimeoutMs = 4000;  // per address
     int keepAliveMs = 10000;
-    int silenceLimitMs = 30000;  // nothing received for this long: the link is dead
+    int silenceLimitMs = 30000;                  // nothing received for this long: the link is dead
     QList<int> retryPausesMs{1000, 3000, 6000};  // one reconnection round after each
   };
 

@@ -37,8 +37,7 @@ PhoneReport::PhoneReport(PhoneWindow* window, QObject* parent)
   connect(link, &PhoneLinkClient::strokeSent, this,
           [this] { print(QStringLiteral("sent stroke")); });
   connect(link, &PhoneLinkClient::chatSent, this, [this] { print(QStringLiteral("sent chat")); });
-  connect(link, &PhoneLinkClient::photoSent, this,
-          [this] { print(QStringLiteral("sent photo")); });
+  connect(link, &PhoneLinkClient::photoSent, this, [this] { print(QStringLiteral("sent photo")); });
   connect(window, &PhoneWindow::shareMessageReceived, this, [this](const QJsonObject& msg) {
     print(QStringLiteral("state ") +
           QString::fromUtf8(QJsonDocument(msg).toJson(QJsonDocument::Compact)));
@@ -118,7 +117,8 @@ bool PhoneReport::stroke(const QStringList& points) {
     return false;
   auto send = [canvas](QEvent::Type type, const QPointF& p) {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent event(type, p, canvas->mapToGlobal(p.toPoint()), button, held, Qt::NoModifier);
     QCoreApplication::sendEvent(canvas, &event);
   };

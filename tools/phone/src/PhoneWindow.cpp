@@ -108,28 +108,23 @@ PhoneWindow::PhoneWindow(QWidget* parent)
     class_->setLinked(true);
     stack_->setCurrentWidget(class_);
   });
-  connect(link_, &PhoneLinkClient::refused, this, [this] {
-    backToPairing(QStringLiteral("配对码无效或已过期，请重新扫码"));
-  });
-  connect(link_, &PhoneLinkClient::unreachable, this, [this] {
-    backToPairing(QStringLiteral("无法连接电脑，请确认手机与电脑在同一网络"));
-  });
+  connect(link_, &PhoneLinkClient::refused, this,
+          [this] { backToPairing(QStringLiteral("配对码无效或已过期，请重新扫码")); });
+  connect(link_, &PhoneLinkClient::unreachable, this,
+          [this] { backToPairing(QStringLiteral("无法连接电脑，请确认手机与电脑在同一网络")); });
   connect(link_, &PhoneLinkClient::lost, this, [this] {
     reconnecting_ = true;
     class_->showUnlinked();
     class_->setStatus(QStringLiteral("与电脑的连接已断开"));
     class_->addMessage(QStringLiteral("与电脑的连接已断开"));
   });
-  connect(link_, &PhoneLinkClient::gaveUp, this, [this] {
-    backToPairing(QStringLiteral("连接已断开，请重新扫码配对"));
-  });
+  connect(link_, &PhoneLinkClient::gaveUp, this,
+          [this] { backToPairing(QStringLiteral("连接已断开，请重新扫码配对")); });
   connect(link_, &PhoneLinkClient::rightsReceived, class_, &ClassPage::showRights);
-  connect(link_, &PhoneLinkClient::boardJsonReceived, sharedView(),
-          &SharedView::applyBoardMessage);
+  connect(link_, &PhoneLinkClient::boardJsonReceived, sharedView(), &SharedView::applyBoardMessage);
   connect(link_, &PhoneLinkClient::roomJsonReceived, this, &PhoneWindow::onRoomJson);
-  connect(link_, &PhoneLinkClient::fileReceived, this, [this](const QByteArray& bytes) {
-    sharedView()->showFile(bytes);
-  });
+  connect(link_, &PhoneLinkClient::fileReceived, this,
+          [this](const QByteArray& bytes) { sharedView()->showFile(bytes); });
 }
 
 PhoneWindow::~PhoneWindow() {
@@ -137,13 +132,18 @@ PhoneWindow::~PhoneWindow() {
   delete stack_;
 }
 
-SharedView* PhoneWindow::sharedView() const { return class_->sharedView(); }
+SharedView* PhoneWindow::sharedView() const {
+  return class_->sharedView();
+}
 
-bool PhoneWindow::showsClass() const { return stack_->currentWidget() == class_; }
+bool PhoneWindow::showsClass() const {
+  return stack_->currentWidget() == class_;
+}
 
 bool PhoneWindow::pair(const QString& text) {
   reconnecting_ = false;
   pairing_->textEdit()->setText(text.trimmed());
+  pairing_->textEdit()->setCursorPosition(0);  // the address is what a user checks
   sharedView()->reset();
   class_->showUnlinked();
   if (!link_->pair(text)) {
@@ -201,8 +201,7 @@ bool PhoneWindow::sendPhotoFile(const QString& path) {
   // A small JPEG or PNG goes as it is; anything else is made a JPEG of a
   // size the class can show (upright, as the camera meant it).
   const bool asItIs = (format == "jpeg" || format == "png") && size.isValid() &&
-                      qMax(size.width(), size.height()) <= kPhotoSide &&
-                      file.size() <= kPhotoBytes;
+                      qMax(size.width(), size.height()) <= kPhotoSide && file.size() <= kPhotoBytes;
   QByteArray bytes;
   QString extension = format == "png" ? QStringLiteral(".png") : QStringLiteral(".jpg");
   if (asItIs && file.open(QIODevice::ReadOnly)) {
@@ -212,8 +211,8 @@ bool PhoneWindow::sendPhotoFile(const QString& path) {
     QImage picture = reader.read();
     if (!picture.isNull()) {
       if (qMax(picture.width(), picture.height()) > kPhotoSide)
-        picture = picture.scaled(kPhotoSide, kPhotoSide, Qt::KeepAspectRatio,
-                                 Qt::SmoothTransformation);
+        picture =
+            picture.scaled(kPhotoSide, kPhotoSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
       QBuffer buffer(&bytes);
       buffer.open(QIODevice::WriteOnly);
       picture.save(&buffer, "JPEG", 85);

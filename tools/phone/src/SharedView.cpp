@@ -105,11 +105,11 @@ void SharedView::place() {
     shown_ = QPixmap();
   } else {
     const QSize fitted = rotated_.size().scaled(size(), Qt::KeepAspectRatio);
-    pictureRect_ = QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2),
-                         fitted);
+    pictureRect_ =
+        QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
     shown_ = fitted.isEmpty() ? QPixmap()
-                              : QPixmap::fromImage(rotated_.scaled(
-                                    fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+                              : QPixmap::fromImage(rotated_.scaled(fitted, Qt::IgnoreAspectRatio,
+                                                                   Qt::SmoothTransformation));
   }
   canvas_->setGeometry(pictureRect_);
   canvas_->raise();

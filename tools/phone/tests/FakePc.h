@@ -73,7 +73,8 @@ private:
     const QByteArray bytes = socket->readAll();
     reader_.feed(bytes.constData(), size_t(bytes.size()));
     phonewire::packet packet;
-    while (peer_.get() == socket && reader_.next(packet) == phonewire::stream_reader::result::packet) {
+    while (peer_.get() == socket &&
+           reader_.next(packet) == phonewire::stream_reader::result::packet) {
       if (!greeted_) {
         if (packet.type != phonewire::kHello || packet.descriptor != kSecret) {
           peer_.release()->deleteLater();

@@ -4,13 +4,13 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <algorithm>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 
 #include "ClassPage.h"
 #include "FakePc.h"
@@ -97,7 +97,8 @@ TEST(PhoneLinkTest, AWrongMissingOrUnansweredPairingSendsTheUserBackToPairing) {
   QSignalSpy unreachable(phone.window.link(), &PhoneLinkClient::unreachable);
   EXPECT_FALSE(phone.window.pair(QStringLiteral("不是二维码")));
 
-  ASSERT_TRUE(phone.window.pair(phone.pc.pairing(QStringLiteral("ffffffffffffffffffffffffffffffff"))));
+  ASSERT_TRUE(
+      phone.window.pair(phone.pc.pairing(QStringLiteral("ffffffffffffffffffffffffffffffff"))));
   ASSERT_TRUE(waitUntil([&] { return refused.size() == 1; }));
   ASSERT_TRUE(phone.window.pair(QStringLiteral("127.0.0.1:%1").arg(phone.pc.port())));
   ASSERT_TRUE(waitUntil([&] { return refused.size() == 2; }));
@@ -163,8 +164,9 @@ TEST(PhoneLinkTest, TheNewestFileIsShownTurnedByTheShareRotation) {
     });
   };
   const QByteArray first = twoColourPng(Qt::red, Qt::blue);
-  phone.pc.sendJson(phonewire::kRoomJson, {{"typeId", "72"}, {"fileType", "2"},
-                                           {"fileName", "a.png"}, {"curRotateAngle", 0}});
+  phone.pc.sendJson(
+      phonewire::kRoomJson,
+      {{"typeId", "72"}, {"fileType", "2"}, {"fileName", "a.png"}, {"curRotateAngle", 0}});
   phone.pc.sendFile(first, ".png");
   ASSERT_TRUE(shows(sha256(first), 0));
 
@@ -176,7 +178,8 @@ TEST(PhoneLinkTest, TheNewestFileIsShownTurnedByTheShareRotation) {
   EXPECT_NEAR(double(rect.height()) / rect.width(), 2.0, 0.05);
   EXPECT_EQ(view->canvas()->geometry(), rect);
   const QImage drawn = view->grab().toImage();
-  EXPECT_EQ(QColor(drawn.pixel(rect.center().x(), rect.top() + rect.height() / 4)), QColor(Qt::red));
+  EXPECT_EQ(QColor(drawn.pixel(rect.center().x(), rect.top() + rect.height() / 4)),
+            QColor(Qt::red));
   EXPECT_EQ(QColor(drawn.pixel(rect.center().x(), rect.bottom() - rect.height() / 4)),
             QColor(Qt::blue));
 
@@ -201,7 +204,9 @@ TEST(PhoneLinkTest, MirroredBoardMessagesBuildTheClassBoard) {
     return msg;
   };
   const QJsonObject red{{"r", 255}, {"g", 0}, {"b", 0}, {"a", 255}};
-  const QJsonObject shape{{"shapeType", 1}, {"lineWidth", 6}, {"shapeColor", red},
+  const QJsonObject shape{{"shapeType", 1},
+                          {"lineWidth", 6},
+                          {"shapeColor", red},
                           {"points", QJsonArray{QJsonObject{{"x", 0.1}, {"y", 0.9}},
                                                 QJsonObject{{"x", 0.3}, {"y", 0.7}}}}};
   const std::vector<QJsonObject> messages = {
@@ -209,12 +214,19 @@ TEST(PhoneLinkTest, MirroredBoardMessagesBuildTheClassBoard) {
       {{"typeId", 111}, {"penShapeType", 1}, {"penWidth", 3}, {"penColor", red}},
       {{"typeId", 109}, {"content", shape}},
       // Live: a stroke, the tool notice, a rectangle, an undone line.
-      point(1, 0.1, 0.1), point(2, 0.2, 0.3), point(2, 0.4, 0.2), point(3, 0, 0),
+      point(1, 0.1, 0.1),
+      point(2, 0.2, 0.3),
+      point(2, 0.4, 0.2),
+      point(3, 0, 0),
       {{"typeId", "103"}, {"sendUserId", 10001}, {"content", "3"}},
       {{"typeId", 103}, {"sendUserId", 10001}, {"content", 3}},
-      point(1, 0.5, 0.5), point(2, 0.7, 0.8), point(3, 0, 0),
+      point(1, 0.5, 0.5),
+      point(2, 0.7, 0.8),
+      point(3, 0, 0),
       {{"typeId", 103}, {"sendUserId", 10001}, {"content", 2}},
-      point(1, 0.6, 0.1), point(2, 0.9, 0.2), point(3, 0, 0),
+      point(1, 0.6, 0.1),
+      point(2, 0.9, 0.2),
+      point(3, 0, 0),
       {{"typeId", 103}, {"sendUserId", 10001}, {"content", 8}},
   };
   vw::VWPaintWidget reference(nullptr, nullptr);
@@ -227,7 +239,8 @@ TEST(PhoneLinkTest, MirroredBoardMessagesBuildTheClassBoard) {
   const QByteArray digest = vw::VWShapeDigest::digest(reference.shapeList());
   QSignalSpy board(phone.window.sharedView(), &SharedView::boardChanged);
   ASSERT_TRUE(waitUntil([&] {
-    return !board.isEmpty() && board.last()[0].toInt() == 3 && board.last()[1].toByteArray() == digest;
+    return !board.isEmpty() && board.last()[0].toInt() == 3 &&
+           board.last()[1].toByteArray() == digest;
   }));
 
   // Clearing is mirrored too.
