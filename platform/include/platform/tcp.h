@@ -14,7 +14,8 @@ namespace platform {
 
 // A listening IPv4 socket on host:port (SO_REUSEADDR), or -1 with *error.
 int tcpListen(const std::string& host, uint16_t port, int backlog, std::string* error = nullptr);
-// The next connection of a listening socket; -1 on failure (*retry tells
+// The next connection of a listening socket, sending small writes at once
+// (no Nagle delay: a packet's head and body go out as they are queued); -1 on failure (*retry tells
 // whether the failure was a passing one: interrupted, would block, aborted).
 int tcpAccept(int listening, std::string* peer = nullptr, bool* retry = nullptr);
 // Received bytes (> 0), 0 when the peer closed, -1 on an error.

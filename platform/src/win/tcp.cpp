@@ -62,6 +62,8 @@ int tcpAccept(int listening, std::string* peer, bool* retry) {
     return -1;
   }
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  const BOOL on = TRUE;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
   if (peer) {
     char text[INET_ADDRSTRLEN] = {};
     InetNtopA(AF_INET, &addr.sin_addr, text, sizeof text);

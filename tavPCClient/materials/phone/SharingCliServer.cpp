@@ -118,7 +118,8 @@ void SharingCliServer::run() {
       continue;
     }
     const QString from = QString::fromStdString(peer);
-    if (!hello(socket, from))
+    phonewire::stream_reader reader;
+    if (!hello(socket, from, reader))
       continue;
     {
       QMutexLocker lock(&mutex_);
@@ -128,7 +129,7 @@ void SharingCliServer::run() {
     }
     qInfo() << "phone link: phone connected from" << from;
     emit signal_ClientConnect();
-    const QString why = receive(socket);
+    const QString why = receive(socket, reader);
     endConnection();
     if (!running_)
       break;
@@ -137,8 +138,7 @@ void SharingCliServer::run() {
   }
 }
 
-bool SharingCliServer::hello(int socket, const QString& peer) {
-  phonewire::stream_reader reader;
+bool SharingCliServer::hello(int socket, const QString& peer, phonewire::stream_reader& reader) {
   QElapsedTimer since;
   since.start();
   char buffer[512];
@@ -180,8 +180,7 @@ bool SharingCliServer::hello(int socket, const QString& peer) {
   return false;
 }
 
-QString SharingCliServer::receive(int socket) {
-  phonewire::stream_reader reader;
+QString SharingCliServer::receive(int socket, phonewire::stream_reader& reader) {
   std::vector<char> buffer(kReceiveBuffer);
   QElapsedTimer window;
   window.start();

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "phonewire/phone_packet.h"
 #include "platform/tcp.h"
 
 class send2cli;
@@ -70,9 +71,10 @@ protected:
 
 private:
   // Waits for the pairing secret; false (and the socket closed) otherwise.
-  bool hello(int socket, const QString& peer);
+  // What came after the hello stays in reader.
+  bool hello(int socket, const QString& peer, phonewire::stream_reader& reader);
   // Reads the phone's packets until the connection ends; says why.
-  QString receive(int socket);
+  QString receive(int socket, phonewire::stream_reader& reader);
   void endConnection();
   int sendJsonOf(quint32 type, const QJsonObject& msg);
   // One whole packet into the writer's queue.

@@ -105,6 +105,8 @@ void PhoneLinkClient::tryHost() {
 void PhoneLinkClient::onSocketConnected() {
   connectTimer_.stop();
   state_ = State::Greeting;
+  // Strokes are small packets: each goes out at once, not after the last one's acknowledgement.
+  socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   reader_ = std::make_unique<phonewire::stream_reader>();
   // The board request waits at the PC behind the hello until the secret is checked.
   socket_->write(QByteArray::fromStdString(phonewire::hello_packet(pairing_.secret)));
