@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QWidget>
 
 #include "BoardCanvas.h"
 #include "ClassroomContext.h"
@@ -93,6 +94,11 @@ void PhoneAssistant::pair() {
   form_->setText(QString::fromStdString(
                      phonewire::pairing_text(joined.toStdString(), port, secret.toStdString())),
                  QStringLiteral("%1:%2").arg(joined).arg(port));
+  // Over the middle of the classroom, where the teacher looks.
+  if (QWidget* window = context_.window()) {
+    form_->adjustSize();
+    form_->move(window->frameGeometry().center() - form_->rect().center());
+  }
   form_->show();
   form_->raise();
   qInfo() << "phone assistant: waiting on" << joined << "port" << port;

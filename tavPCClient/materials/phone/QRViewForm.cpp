@@ -16,6 +16,7 @@ QRViewForm::QRViewForm(QWidget* parent)
   setWindowTitle(QStringLiteral("手机助手"));
   setWindowModality(Qt::NonModal);
   setAttribute(Qt::WA_DeleteOnClose, false);
+  setAttribute(Qt::WA_StyledBackground);
   setStyleSheet(
       QStringLiteral("#qrViewForm { background: #ffffff; }"
                      "QLabel#qrHint { color: #202124; font-size: 15px; }"
