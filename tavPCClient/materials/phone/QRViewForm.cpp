@@ -18,7 +18,7 @@ QRViewForm::QRViewForm(QWidget* parent)
   setAttribute(Qt::WA_DeleteOnClose, false);
   setAttribute(Qt::WA_StyledBackground);
   setStyleSheet(
-      QStringLiteral("#qrViewForm { background: #ffffff; }"
+      QStringLiteral("#qrViewForm { background: #ffffff; border: 1px solid #bdc1c6; }"
                      "QLabel#qrHint { color: #202124; font-size: 15px; }"
                      "QLabel#qrAddresses { color: #5f6368; }"));
 
