@@ -157,6 +157,13 @@ bool room_logic::login(session_id from, const login_request& request, outbox& ou
     }
   }
   out.send(from, msg_existing_media, std::move(published));
+  // A member entering later learns who holds the teaching tool, and the teacher side who
+  // is waiting for it, as if it had been there.
+  if (tool_holder_)
+    out.send(from, msg_reply_share, words({1, *tool_holder_}));
+  if (m.teacher_side)
+    for (uint32_t applicant : applicants_)
+      out.send(from, msg_application_share, words({applicant}));
   tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
                   " logged in, " + std::to_string(members_.size()) + " present");
   return true;

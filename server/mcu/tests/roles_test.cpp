@@ -12,7 +12,7 @@ namespace mcu_test {
 namespace {
 
 constexpr uint32_t kRoom = 9;
-constexpr uint32_t kTeacher = 101, kAssistant = 102, kStudent = 103, kOther = 104, kAuditor = 105;
+constexpr uint32_t kTeacher = 101, kAssistant = 102, kStudent = 103, kOther = 104, kAuditor = 105, kLate = 106;
 
 mcu::Config test_config() {
   mcu::Config config;
@@ -145,6 +145,22 @@ TEST(McuRoles, FloorsAreGrantedAndTakenBackByTheTeacherSide) {
   auto given_back = student->expect(47);
   ASSERT_TRUE(given_back);
   EXPECT_EQ(given_back->payload, be32({0}));
+  // Members entering now learn who holds the tool, and the teacher side who waits for it.
+  other->send(38);
+  ASSERT_TRUE(teacher->expect(38));
+  auto late = member(main, kRoom, kLate, 3, kStudentRole);
+  auto lateAssistant = member(main, kRoom, kAssistant, 3, kAssistantRole);
+  ASSERT_TRUE(late && lateAssistant);
+  auto holder = late->expect(42);
+  ASSERT_TRUE(holder);
+  EXPECT_EQ(holder->payload, be32({1, kStudent}));
+  auto waiting = lateAssistant->expect(38);
+  ASSERT_TRUE(waiting);
+  EXPECT_EQ(waiting->payload, be32({kOther}));
+  settle(*late);
+  EXPECT_FALSE(late->expect(38, std::chrono::milliseconds(0))) << "a student is not told requests";
+  other->send(40);
+  ASSERT_TRUE(teacher->expect(40));
   // Taken back by the teacher, the tool shares no more.
   teacher->send(56, be32({kStudent}));
   ASSERT_TRUE(student->expect(56));
@@ -155,6 +171,7 @@ TEST(McuRoles, FloorsAreGrantedAndTakenBackByTheTeacherSide) {
   // Another student asks and cancels its own request.
   other->send(38);
   other->send(40);
+  ASSERT_TRUE(teacher->expect(38));
   auto cancelled = teacher->expect(40);
   ASSERT_TRUE(cancelled);
   EXPECT_EQ(cancelled->payload, be32({kOther}));
@@ -175,7 +192,7 @@ TEST(McuRoles, FloorsAreGrantedAndTakenBackByTheTeacherSide) {
   EXPECT_EQ(revoked->payload, be32({0}));
   EXPECT_EQ(room_of(server).tag_holder, -1);
   EXPECT_EQ(server.stats().refused_actions, 9u);
-  EXPECT_EQ(room_of(server).members.size(), 3u);
+  EXPECT_EQ(room_of(server).members.size(), 5u);
 }
 
 }  // namespace
