@@ -15,7 +15,8 @@ ClassStage::ClassStage(RoomSession& session, SharedAreaView* picture, QWidget* p
       waiting_(new QLabel(pages_)),
       pictureArea_(picture ? picture->sharedArea() : new QWidget(pages_)),
       toolView_(new VideoRenderWidget(pages_)),
-      mainView_(new VideoRenderWidget(pages_)) {
+      mainView_(new VideoRenderWidget(pages_)),
+      appPage_(new QWidget(pages_)) {
   setObjectName(QStringLiteral("classStage"));
   waiting_->setObjectName(QStringLiteral("stageWaiting"));
   waiting_->setAlignment(Qt::AlignCenter);
@@ -26,6 +27,10 @@ ClassStage::ClassStage(RoomSession& session, SharedAreaView* picture, QWidget* p
   pages_->addWidget(toolView_);
   mainView_->setObjectName(QStringLiteral("stageMainVideo"));
   pages_->addWidget(mainView_);
+  appPage_->setObjectName(QStringLiteral("appShareArea"));
+  auto* appLayout = new QVBoxLayout(appPage_);
+  appLayout->setContentsMargins(0, 0, 0, 0);
+  pages_->addWidget(appPage_);
   connect(mainView_, &VideoRenderWidget::signal_DoubleClick, this, &ClassStage::shrinkRequested);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -51,12 +56,38 @@ bool ClassStage::showsPicture() const {
   return pages_->currentWidget() == pictureArea_;
 }
 
+bool ClassStage::showsEmbedded() const {
+  return pages_->currentWidget() == appPage_;
+}
+
+bool ClassStage::writesOverOwnProgram() const {
+  return embedded_ && session_.room().annotatingId == qint64(session_.ownUserId());
+}
+
 QWidget* ClassStage::sharedArea() const {
-  return pictureArea_;
+  return writesOverOwnProgram() ? static_cast<QWidget*>(toolView_) : pictureArea_;
 }
 
 QRect ClassStage::pictureRect() const {
+  if (writesOverOwnProgram())
+    return toolView_->frameRect().isEmpty() ? toolView_->rect() : toolView_->frameRect();
   return picture_ ? picture_->pictureRect() : pictureArea_->rect();
+}
+
+QWidget* ClassStage::appHost() const {
+  return appPage_;
+}
+
+void ClassStage::setEmbedded(QWidget* container) {
+  if (embedded_ && embedded_ != container)
+    appPage_->layout()->removeWidget(embedded_);
+  embedded_ = container;
+  if (container) {
+    container->setParent(appPage_);
+    appPage_->layout()->addWidget(container);
+    container->show();
+  }
+  classStateChanged(session_.classInProgress());
 }
 
 QPixmap ClassStage::shownPixmap() const {
@@ -84,6 +115,11 @@ void ClassStage::showSharer() {
   if (!session_.classInProgress() || enlarged_)
     return;
   const qint64 sharer = session_.room().screenSharerId;
+  // The own program: live, or as captured while the board is written over it.
+  if (embedded_ && sharer == qint64(session_.ownUserId())) {
+    pages_->setCurrentWidget(writesOverOwnProgram() ? static_cast<QWidget*>(toolView_) : appPage_);
+    return;
+  }
   const bool shared =
       sharer > 0 && session_.isOn(static_cast<quint32>(sharer), RoomSession::kScreen);
   pages_->setCurrentWidget(shared ? static_cast<QWidget*>(toolView_) : pictureArea_);

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include "AppShareView.h"
 #include "SharedAreaView.h"
 
 class QLabel;
@@ -14,7 +15,7 @@ class QStackedWidget;
 class RoomSession;
 class VideoRenderWidget;
 
-class ClassStage : public QWidget, public SharedAreaView {
+class ClassStage : public QWidget, public SharedAreaView, public AppShareView {
   Q_OBJECT
 
 signals:
@@ -34,14 +35,24 @@ public:
   bool showsPicture() const;
   QString waitingText() const;
 
+  bool showsEmbedded() const;
+
   // SharedAreaView: the shared area's, and whether a screen share hides it.
+  // While the own member writes over its own shared program, the board lies
+  // over the captured picture of it instead.
   QWidget* sharedArea() const override;
   QRect pictureRect() const override;
   QPixmap shownPixmap() const override;
   bool screenShareMode() const override { return showsToolView(); }
 
+  // AppShareView
+  QWidget* appHost() const override;
+  void setEmbedded(QWidget* container) override;
+
 private:
   void classStateChanged(bool running);
+  // The own member writes on the board over its own embedded program.
+  bool writesOverOwnProgram() const;
   // The teaching-tool view while the current sharer's screen comes in, else the board.
   void showSharer();
 
@@ -52,5 +63,7 @@ private:
   QWidget* pictureArea_;
   VideoRenderWidget* toolView_;
   VideoRenderWidget* mainView_;
+  QWidget* appPage_;
+  QWidget* embedded_ = nullptr;
   bool enlarged_ = false;
 };

@@ -40,6 +40,7 @@ class RoomPeerPath;
 class RoomSession;
 class VideoPresenter;
 class SharedArea;
+class TeachingTool;
 class Whiteboard;
 class Libpavo;
 
@@ -153,6 +154,7 @@ private:
   VideoPresenter* videoPresenter_ = nullptr;
   QPointer<Whiteboard> whiteboard_;
   SharedArea* sharedArea_ = nullptr;
+  TeachingTool* teachingTool_ = nullptr;
   // The features, asked at the start and stop of the class and when leaving.
   QList<ClassroomComponent*> components_;
 };

@@ -71,7 +71,6 @@ ClassroomHeader::ClassroomHeader(const QString& roomName, const QString& teacher
   auto* teacherRow = new QHBoxLayout(teacherOnly_);
   teacherRow->setContentsMargins(0, 0, 0, 0);
   teacherRow->setSpacing(8);
-  teacherRow->addWidget(toolSelector_);
   teacherRow->addWidget(start_);
   teacherRow->addWidget(stop_);
 
@@ -83,18 +82,21 @@ ClassroomHeader::ClassroomHeader(const QString& roomName, const QString& teacher
   row->addWidget(teacher);
   row->addWidget(classState_);
   row->addStretch(1);
+  row->addWidget(toolSelector_);
   row->addWidget(teacherOnly_);
   row->addSpacing(12);
   row->addWidget(leave);
 
   connect(&session_, &RoomSession::classStateChanged, this, &ClassroomHeader::refresh);
   connect(&session_, &RoomSession::rolesChanged, this, &ClassroomHeader::refresh);
+  // A student holding the teaching tool chooses what to share too.
+  connect(&session_, &RoomSession::floorsChanged, this, &ClassroomHeader::refresh);
   refresh();
 }
 
 void ClassroomHeader::addControl(QWidget* control) {
   control->setParent(this);
-  row_->insertWidget(row_->indexOf(teacherOnly_), control);
+  row_->insertWidget(row_->indexOf(toolSelector_), control);
 }
 
 void ClassroomHeader::setStartEnabled(bool enabled) {
@@ -108,6 +110,10 @@ void ClassroomHeader::refresh() {
   classState_->style()->unpolish(classState_);
   classState_->style()->polish(classState_);
   teacherOnly_->setVisible(session_.hasTeacherRights());
+  const bool holdsTool = running && session_.room().toolHolderId == qint64(session_.ownUserId());
+  toolSelector_->setVisible(session_.hasTeacherRights() || holdsTool);
+  if (!toolSelector_->isVisibleTo(this))
+    toolSelector_->hidePopup();
   start_->setVisible(!running);
   start_->setEnabled(!running);
   stop_->setVisible(running && session_.isClassStarter(session_.ownUserId()));

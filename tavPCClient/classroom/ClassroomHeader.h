@@ -1,6 +1,7 @@
-// The classroom's title bar: room and teacher, whether the class runs, and
-// for members with the teacher's rights the teaching-tool selector and the
-// start and stop buttons; the leave button for everybody. The window is
+// The classroom's title bar: room and teacher, whether the class runs, the
+// teaching-tool selector for members with the teacher's rights and the
+// student holding the teaching tool, the start and stop buttons for the
+// teacher's side; the leave button for everybody. The window is
 // dragged by this bar.
 #pragma once
 

@@ -7,6 +7,7 @@
 
 #include "AnnotationControl.h"
 #include "AnnouncementBar.h"
+#include "AppShare.h"
 #include "ChatPanel.h"
 #include "ClassControl.h"
 #include "ClassEvaluation.h"
@@ -33,6 +34,7 @@
 #include "SharedArea.h"
 #include "SharedAreaView.h"
 #include "SidePanel.h"
+#include "TeachingTool.h"
 #include "VideoGroup.h"
 #include "VideoLineup.h"
 #include "VideoPresenter.h"
@@ -132,11 +134,18 @@ void Classroom::buildWindow() {
   sharedArea_ = new SharedArea(*context_, body);
   components_.append(sharedArea_);
   stage_ = new ClassStage(*session_, sharedArea_, body);
-  header_->addToolEntry(QStringLiteral("共享图片"), [this] { sharedArea_->choosePicture(); });
-  header_->addToolEntry(QStringLiteral("白板背景"), [this] { sharedArea_->chooseTemplate(); });
+  // The share-content menu: a picture, the phone, a board template, a program's window.
   auto* phone = new PhoneAssistant(*context_, body);
   components_.append(phone);
+  teachingTool_ = new TeachingTool(*context_, body);
+  components_.append(teachingTool_);
+  auto* appShare = new AppShare(*context_, body);
+  components_.append(appShare);
+  connect(teachingTool_, &TeachingTool::ownToolEnded, appShare, &AppShare::ownToolEnded);
+  header_->addToolEntry(QStringLiteral("共享图片"), [this] { sharedArea_->choosePicture(); });
   header_->addToolEntry(QStringLiteral("手机助手"), [phone] { phone->pair(); });
+  header_->addToolEntry(QStringLiteral("白板背景"), [this] { sharedArea_->chooseTemplate(); });
+  header_->addToolEntry(QStringLiteral("共享应用"), [appShare] { appShare->chooseApplication(); });
 
   auto* students = new VideoGroup(session_->studentLineup(), body);
   students->setObjectName(QStringLiteral("studentVideos"));
@@ -194,6 +203,7 @@ void Classroom::buildWindow() {
   side->setCurrentTab(membersTab);
 
   context_->provide<SharedAreaView>(stage_);
+  context_->provide<AppShareView>(stage_);
   whiteboard_ = new Whiteboard(*context_, *stage_, body);
   components_.append(whiteboard_.data());
   bridge_->setMarkLayerSource(whiteboard_.data());
@@ -207,6 +217,8 @@ void Classroom::buildWindow() {
   own->addWidget(new OwnMediaBar(*context_, *mediaControl_, body));
   auto* hands = new HandControl(*context_, body);
   own->addWidget(hands->button());
+  own->addWidget(teachingTool_->applyButton());
+  own->addWidget(teachingTool_->requestListButton());
   connect(hands, &HandControl::signal_hand_up, side,
           [side, membersTab, own = entry_.ownUserId](quint32 userId) {
             if (userId != own)

@@ -29,6 +29,7 @@
 #include "RoomSession.h"
 #include "ServiceApi.h"
 #include "SharedArea.h"
+#include "TeachingTool.h"
 #include "VideoPresenter.h"
 #include "Whiteboard.h"
 
@@ -73,6 +74,7 @@ void Classroom::connectMediaEvents() {
           &ClassControl::__get_classing_user_ack, q);
   whiteboard_->annotation()->listenTo(*bridge_);
   sharedArea_->listenTo(*bridge_);
+  teachingTool_->listenTo(*bridge_);
   const auto peer = qOverload<quint32, const QByteArray&>(&RoomMessenger::receivePeerMessage);
   connect(b, &MediaEventBridge::_p2p_msg, messenger_, peer, q);
   connect(b, &MediaEventBridge::_p2all_msg, messenger_, peer, q);

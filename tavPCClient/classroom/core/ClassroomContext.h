@@ -87,6 +87,8 @@ public:
   void setMedia(Libpavo* media) { rights_.setLibrary(media); }
   ClassFloor& classFloor() { return rights_; }
   ShareRight& shareRight() { return rights_; }
+  TeachingToolRight& teachingToolRight() { return rights_; }
+  ScreenShare& screenShare() { return rights_; }
   AnnotationRight& annotationRight() { return rights_; }
   FrameDelivery& frameDelivery() { return rights_; }
   MemberMedia& memberMedia() { return rights_; }

@@ -34,6 +34,30 @@ int MediaLibraryRights::stopShare(quint32 sharerId) {
   return library_ ? library_->stop_share(sharerId) : -1;
 }
 
+int MediaLibraryRights::applyForTool() {
+  return library_ ? library_->application_share() : -1;
+}
+int MediaLibraryRights::cancelApplication() {
+  return library_ ? library_->cancel_application() : -1;
+}
+int MediaLibraryRights::replyToApplication(quint32 userId, int reply) {
+  return library_ ? library_->reply_share(userId, reply) : -1;
+}
+int MediaLibraryRights::takeBackTool(quint32 userId) {
+  return library_ ? library_->cancel_share(userId) : -1;
+}
+int MediaLibraryRights::askShareUsers() {
+  return library_ ? library_->get_share_users() : -1;
+}
+
+int MediaLibraryRights::shareSource(qint64 window, bool live) {
+  share_source_t source{static_cast<int32_t>(window), live ? 1 : 0};
+  return control(media_cmd_share_source, &source);
+}
+int MediaLibraryRights::stopScreenShare() {
+  return control(media_cmd_stop_share);
+}
+
 int MediaLibraryRights::startTag() {
   return library_ ? library_->start_tag() : -1;
 }

@@ -7,6 +7,8 @@ class Libpavo;
 
 class MediaLibraryRights : public ClassFloor,
                            public ShareRight,
+                           public TeachingToolRight,
+                           public ScreenShare,
                            public AnnotationRight,
                            public FrameDelivery,
                            public MemberMedia,
@@ -22,6 +24,13 @@ public:
   int askClassingUser() override;
   int startShare() override;
   int stopShare(quint32 sharerId) override;
+  int applyForTool() override;
+  int cancelApplication() override;
+  int replyToApplication(quint32 userId, int reply) override;
+  int takeBackTool(quint32 userId) override;
+  int askShareUsers() override;
+  int shareSource(qint64 window, bool live) override;
+  int stopScreenShare() override;
   int startTag() override;
   int stopTag(quint32 holderId) override;
   int askTagUsers() override;

@@ -27,6 +27,28 @@ public:
   virtual int stopShare(quint32 sharerId) = 0;
 };
 
+// The teaching tool: a student asks for it or withdraws; the teacher side
+// answers requests (1 approve, anything else refuse) and takes it back; and
+// who shares now (answered by get_share_users_ack).
+class TeachingToolRight {
+public:
+  virtual ~TeachingToolRight() = default;
+  virtual int applyForTool() = 0;
+  virtual int cancelApplication() = 0;
+  virtual int replyToApplication(quint32 userId, int reply) = 0;
+  virtual int takeBackTool(quint32 userId) = 0;
+  virtual int askShareUsers() = 0;
+};
+
+// The own screen-share stream: what it captures (a native window handle, 0
+// the whole screen), and ending it.
+class ScreenShare {
+public:
+  virtual ~ScreenShare() = default;
+  virtual int shareSource(qint64 window, bool live) = 0;
+  virtual int stopScreenShare() = 0;
+};
+
 // The board-writing right: asking for it, ending someone's, asking who has it.
 class AnnotationRight {
 public:

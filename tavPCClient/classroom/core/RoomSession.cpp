@@ -398,3 +398,8 @@ void RoomSession::setAnnoState(int state) {
 void RoomSession::setToolHolder(qint64 userId) {
   setFloor(&RoomContext::toolHolderId, userId);
 }
+
+void RoomSession::setShareType(int type, quint64 window) {
+  room_.shareType = type;
+  room_.sharedWindow = window;
+}

@@ -130,6 +130,8 @@ public:
   void setAnnotating(qint64 userId);
   void setAnnoState(int state);
   void setToolHolder(qint64 userId);
+  // What the own share is: 3 and the window's handle while a program is shared, else 0.
+  void setShareType(int type, quint64 window);
 
   // The member chosen on a tile to receive a gift; the gift row follows.
   void setGiftReceiver(quint32 userId) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QList>
+#include <QStringList>
 #include <QVector>
 
 #include "libpavo/libpavo.h"
@@ -29,6 +30,10 @@ public:
   int getTagUsersCalls = 0;
   // Share calls in order: 0 for start_share, the user id for stop_share.
   QList<int64_t> shareCalls;
+  // Teaching-tool calls in order: "apply", "cancel", "reply USER REPLY", "take USER".
+  QStringList toolCalls;
+  // The sources given to the screen sender (command 14), in order.
+  QList<int32_t> shareSources;
 
   // The calls with a {user, kind} argument of one command.
   QVector<MediaCall> callsOf(unsigned cmd) const {
@@ -54,6 +59,9 @@ public:
       case media_cmd_free_frame:
         freed.append(static_cast<uint8_t*>(arg));
         break;
+      case media_cmd_share_source:
+        shareSources.append(static_cast<const share_source_t*>(arg)->source);
+        break;
       default:
         break;
     }
@@ -69,9 +77,18 @@ public:
     return 0;
   }
   int get_class_state() override { return 0; }
-  int application_share() override { return 0; }
-  int cancel_application() override { return 0; }
-  int reply_share(uint32_t, int) override { return 0; }
+  int application_share() override {
+    toolCalls << QStringLiteral("apply");
+    return 0;
+  }
+  int cancel_application() override {
+    toolCalls << QStringLiteral("cancel");
+    return 0;
+  }
+  int reply_share(uint32_t user_id, int reply) override {
+    toolCalls << QStringLiteral("reply %1 %2").arg(user_id).arg(reply);
+    return 0;
+  }
   int start_share() override {
     shareCalls.append(0);
     return 0;
@@ -93,7 +110,10 @@ public:
     ++getTagUsersCalls;
     return 0;
   }
-  int cancel_share(uint32_t) override { return 0; }
+  int cancel_share(uint32_t user_id) override {
+    toolCalls << QStringLiteral("take %1").arg(user_id);
+    return 0;
+  }
   int send_p2p_msg(uint32_t, const uint8_t*, unsigned) override { return 0; }
   int send_p2all_msg(const uint8_t*, unsigned) override { return 0; }
   int get_classing_user() override { return 0; }

@@ -55,6 +55,13 @@ TEST(ClassroomHeaderTest, ControlsFollowTheRoleAndTheClass) {
   rig.session.setOwnRole(RoomContext::kStudent, false);
   EXPECT_FALSE(header.findChild<QWidget*>(QStringLiteral("teacherControls"))->isVisible());
   EXPECT_TRUE(button(header, "btnLeave")->isVisible());
+  // The share-content menu is the teaching tool's: a student holding it chooses too.
+  auto* menu = header.findChild<QWidget*>(QStringLiteral("toolSelector"));
+  EXPECT_FALSE(menu->isVisible());
+  rig.session.setToolHolder(rig.session.ownUserId());
+  EXPECT_TRUE(menu->isVisible());
+  rig.session.setToolHolder(10004);
+  EXPECT_FALSE(menu->isVisible());
 }
 
 // Dragging moves the window by its header only; the teaching area stays put

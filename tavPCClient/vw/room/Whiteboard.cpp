@@ -60,6 +60,7 @@ Whiteboard::Whiteboard(ClassroomContext& context, SharedAreaView& area, QObject*
   markTimer_->setInterval(kMarkIntervalMs);
   connect(markTimer_, &QTimer::timeout, this, &Whiteboard::keepMarkLayer);
   connect(&context_.session(), &RoomSession::floorsChanged, this, [this] {
+    placeCanvas();
     const bool sharing = context_.session().room().screenSharerId == qint64(ownUserId());
     if (sharing && !markTimer_->isActive()) {
       markTimer_->start();
@@ -128,8 +129,24 @@ bool Whiteboard::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Whiteboard::placeCanvas() {
-  if (canvas_)
-    canvas_->setGeometry(area_.pictureRect());
+  if (!canvas_)
+    return;
+  // The area may lay the board over another widget now (the captured picture
+  // of a program the own member shares and writes over): it moves there.
+  QWidget* host = area_.sharedArea();
+  if (host && canvas_->parentWidget() != host) {
+    const bool shown = canvas_->isVisibleTo(canvas_->parentWidget());
+    if (sharedArea_)
+      sharedArea_->removeEventFilter(this);
+    sharedArea_ = host;
+    host->installEventFilter(this);
+    canvas_->setParent(host);
+    canvas_->setVisible(shown);
+    canvas_->raise();
+  }
+  const QRect place = area_.pictureRect();
+  if (canvas_->geometry() != place)
+    canvas_->setGeometry(place);
 }
 
 void Whiteboard::clearBoard() {
@@ -327,6 +344,8 @@ QList<QJsonObject> Whiteboard::boardForPhone() {
 void Whiteboard::keepMarkLayer() {
   if (!canvas_)
     return;
+  // Over a captured picture the board follows where the picture is drawn.
+  placeCanvas();
   QImage layer;
   if (!canvas_->shapeList().isEmpty() || canvas_->currentShape()) {
     layer = QImage(kMarkWidth, kMarkHeight, QImage::Format_ARGB32_Premultiplied);
