@@ -60,10 +60,6 @@ bool ClassStage::showsEmbedded() const {
   return pages_->currentWidget() == appPage_;
 }
 
-bool ClassStage::writesOverOwnProgram() const {
-  return embedded_ && session_.room().annotatingId == qint64(session_.ownUserId());
-}
-
 QWidget* ClassStage::sharedArea() const {
   return writesOverOwnProgram() ? static_cast<QWidget*>(toolView_) : pictureArea_;
 }
@@ -74,6 +70,11 @@ QRect ClassStage::pictureRect() const {
   return picture_ ? picture_->pictureRect() : pictureArea_->rect();
 }
 
+void ClassStage::setStill(bool still) {
+  still_ = still;
+  classStateChanged(session_.classInProgress());
+}
+
 QWidget* ClassStage::appHost() const {
   return appPage_;
 }
@@ -82,6 +83,8 @@ void ClassStage::setEmbedded(QWidget* container) {
   if (embedded_ && embedded_ != container)
     appPage_->layout()->removeWidget(embedded_);
   embedded_ = container;
+  if (!container)
+    still_ = false;
   if (container) {
     container->setParent(appPage_);
     appPage_->layout()->addWidget(container);

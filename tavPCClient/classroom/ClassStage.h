@@ -48,11 +48,12 @@ public:
   // AppShareView
   QWidget* appHost() const override;
   void setEmbedded(QWidget* container) override;
+  void setStill(bool still) override;
 
 private:
   void classStateChanged(bool running);
-  // The own member writes on the board over its own embedded program.
-  bool writesOverOwnProgram() const;
+  // The own embedded program is shown as its captured picture, the board over it.
+  bool writesOverOwnProgram() const { return embedded_ && still_; }
   // The teaching-tool view while the current sharer's screen comes in, else the board.
   void showSharer();
 
@@ -65,5 +66,6 @@ private:
   VideoRenderWidget* mainView_;
   QWidget* appPage_;
   QWidget* embedded_ = nullptr;
+  bool still_ = false;
   bool enlarged_ = false;
 };

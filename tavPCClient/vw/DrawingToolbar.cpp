@@ -361,6 +361,20 @@ void DrawingToolbar::mouseReleaseEvent(QMouseEvent* event) {
   QFrame::mouseReleaseEvent(event);
 }
 
+void DrawingToolbar::moveToArea(QWidget* area) {
+  if (!area || area == parentWidget())
+    return;
+  for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(settingsBar_.data()),
+                     static_cast<QWidget*>(eraserBar_.data())}) {
+    if (!w)
+      continue;
+    const bool shown = w->isVisibleTo(w->parentWidget());
+    w->setParent(area);
+    w->setVisible(shown);
+    w->raise();
+  }
+}
+
 void DrawingToolbar::moveAlong(const QPoint& topLeft) {
   QPoint target = topLeft;
   if (QWidget* area = parentWidget()) {

@@ -32,6 +32,8 @@ public:
   // Free-hand, width 2, red, shown as such; both bars hidden. Done whenever
   // somebody obtains the board-writing right.
   void resetToDefaults();
+  // Floats over another area now (with its bars), as shown or hidden as it was.
+  void moveToArea(QWidget* area);
 
 public slots:
   // Tool group ids: 0 pen, 1 rectangle, 2 ellipse, 3 arrow, 4 line.

@@ -1,5 +1,6 @@
 // velscreen: the screen or one window through libavdevice's screen grabber (x11grab here,
 // gdigrab on Windows), each grab scaled to the stream's picture size as I420.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -40,6 +41,19 @@ public:
   }
 
   bool open(int source, int x, int y, int cx, int cy) {
+    source_ = source;
+    x_ = x;
+    y_ = y;
+    cx_ = cx;
+    cy_ = cy;
+    return open_input();
+  }
+
+  // (Re)opens the grabber on the source as it is now; a window's size is read
+  // then, so a resized window is opened again.
+  bool open_input() {
+    const int source = source_, x = x_, y = y_, cx = cx_, cy = cy_;
+    close_input();
     register_ffmpeg_devices();
 #ifdef _WIN32
     const char* input_name = "gdigrab";
@@ -52,14 +66,16 @@ public:
       return false;
     }
     const std::string url = display;
-    if (source) {
+    if (source && !connection_) {
       // The grabber goes on delivering a window's last picture after it closed: its state
-      // is asked of the server before each grab.
+      // (and size) is asked of the server before each grab.
       connection_ = xcb_connect(display, nullptr);
       if (xcb_connection_has_error(connection_))
         return false;
       window_ = static_cast<uint32_t>(source);
     }
+    if (source)
+      window_size(&opened_width_, &opened_height_);
 #endif
     const AVInputFormat* input = av_find_input_format(input_name);
     if (!input) {
@@ -109,6 +125,15 @@ public:
   int grab(uint8_t* i420, unsigned capacity) override {
     if (!i420 || capacity < velmedia_i420_size(width_, height_) || !window_shown())
       return -1;
+#ifndef _WIN32
+    // A window that changed its size is grabbed at its new size.
+    int w = 0, h = 0;
+    if (connection_ && window_size(&w, &h) && (w != opened_width_ || h != opened_height_) &&
+        !open_input())
+      return -1;
+#endif
+    if (!format_)
+      return -1;
     if (av_read_frame(format_, packet_) < 0)
       return -1;
     const int sent = avcodec_send_packet(decoder_, packet_);
@@ -121,6 +146,34 @@ public:
   }
 
 private:
+  void close_input() {
+    sws_freeContext(scaler_);
+    scaler_ = nullptr;
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&decoder_);
+    avformat_close_input(&format_);
+  }
+
+  bool window_size(int* width, int* height) {
+#ifndef _WIN32
+    if (!connection_)
+      return false;
+    xcb_get_geometry_reply_t* reply =
+        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window_), nullptr);
+    if (!reply)
+      return false;
+    *width = reply->width;
+    *height = reply->height;
+    std::free(reply);
+    return true;
+#else
+    (void)width;
+    (void)height;
+    return false;
+#endif
+  }
+
   // A window source that is gone or not on screen (minimised) cannot be read.
   bool window_shown() {
 #ifndef _WIN32
@@ -136,36 +189,54 @@ private:
 #endif
   }
 
-  // Scales into a padded frame (swscale may write past a row's end), then copies the planes
-  // out tightly.
+  // Scales the source into the picture with its own shape kept: black bars
+  // fill the rest. Into a padded frame (swscale may write past a row's end),
+  // then the planes are copied out tightly.
   bool scale(const AVFrame* frame, uint8_t* i420) {
+    if (frame->width <= 0 || frame->height <= 0)
+      return false;
+    int fit_w = width_, fit_h = height_;
+    if (int64_t(frame->width) * height_ > int64_t(frame->height) * width_)
+      fit_h = int(int64_t(width_) * frame->height / frame->width);
+    else
+      fit_w = int(int64_t(height_) * frame->width / frame->height);
+    fit_w = std::max(2, fit_w & ~1);
+    fit_h = std::max(2, fit_h & ~1);
+    const int left = ((width_ - fit_w) / 2) & ~1, top = ((height_ - fit_h) / 2) & ~1;
     scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height,
-                                   static_cast<AVPixelFormat>(frame->format), width_, height_,
+                                   static_cast<AVPixelFormat>(frame->format), fit_w, fit_h,
                                    AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!scaler_)
       return false;
-    if (!scaled_) {
+    if (!scaled_ || scaled_->width != fit_w || scaled_->height != fit_h) {
+      av_frame_free(&scaled_);
       scaled_ = av_frame_alloc();
       if (!scaled_)
         return false;
       scaled_->format = AV_PIX_FMT_YUV420P;
-      scaled_->width = width_;
-      scaled_->height = height_;
+      scaled_->width = fit_w;
+      scaled_->height = fit_h;
       if (av_frame_get_buffer(scaled_, 64) < 0) {
         av_frame_free(&scaled_);
         return false;
       }
     }
     if (sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, scaled_->data,
-                  scaled_->linesize) != height_)
+                  scaled_->linesize) != fit_h)
       return false;
     const int cw = (width_ + 1) / 2, ch = (height_ + 1) / 2;
     uint8_t* planes[3] = {i420, i420 + width_ * height_, i420 + width_ * height_ + cw * ch};
     const int widths[3] = {width_, cw, cw}, heights[3] = {height_, ch, ch};
-    for (int p = 0; p < 3; ++p)
-      for (int y = 0; y < heights[p]; ++y)
-        std::memcpy(planes[p] + y * widths[p], scaled_->data[p] + y * scaled_->linesize[p],
-                    widths[p]);
+    const uint8_t black[3] = {16, 128, 128};
+    for (int p = 0; p < 3; ++p) {
+      const int sub = p == 0 ? 1 : 2;
+      if (fit_w != width_ || fit_h != height_)
+        std::memset(planes[p], black[p], size_t(widths[p]) * size_t(heights[p]));
+      const int rows = fit_h / sub, cols = fit_w / sub, x0 = left / sub, y0 = top / sub;
+      for (int y = 0; y < rows; ++y)
+        std::memcpy(planes[p] + (y0 + y) * widths[p] + x0,
+                    scaled_->data[p] + y * scaled_->linesize[p], size_t(cols));
+    }
     return true;
   }
 
@@ -176,6 +247,8 @@ private:
   AVFrame* frame_ = nullptr;
   SwsContext* scaler_ = nullptr;
   AVFrame* scaled_ = nullptr;
+  int source_ = 0, x_ = 0, y_ = 0, cx_ = 0, cy_ = 0;
+  int opened_width_ = 0, opened_height_ = 0;
 #ifndef _WIN32
   xcb_connection_t* connection_ = nullptr;
   uint32_t window_ = 0;

@@ -127,6 +127,17 @@ public:
       XCloseDisplay(display_);
   }
   int id() const { return static_cast<int>(window_); }
+  // Resized, waited for until the server says it is.
+  void resize(int width, int height) {
+    XResizeWindow(display_, window_, width, height);
+    for (XEvent event;;) {
+      XNextEvent(display_, &event);
+      if (event.type == ConfigureNotify && event.xconfigure.width == width &&
+          event.xconfigure.height == height)
+        break;
+    }
+    XSync(display_, False);
+  }
   void hide() {
     XUnmapWindow(display_, window_);
     XSync(display_, False);
@@ -177,6 +188,39 @@ TEST_F(Screen, GrabsOneWindowInItsColoursUntilItCloses) {
   window.destroy();
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(grabber->grab(picture.data(), static_cast<unsigned>(picture.size())), -1);
+}
+
+// A window keeps its shape in the picture, black bars around it, and is
+// followed when it changes its size.
+TEST_F(Screen, AWindowIsLetterboxedAndFollowedWhenResized) {
+  solid_window window(0x00ff00, 400, 100);  // green, 4:1
+  ASSERT_NE(window.id(), 0);
+  std::unique_ptr<velscreen> grabber(velscreen::create(window.id(), 320, 240, 0, 0, 0, 0));
+  ASSERT_TRUE(grabber);
+  bytes picture(velmedia_i420_size(320, 240));
+  auto green = [&](int x, int y) {
+    const bytes rgb = rgb_of(picture, 320, 240);
+    const uint8_t* p = rgb.data() + 3 * (y * 320 + x);
+    return p[1] > 200 && p[0] < 60;
+  };
+  auto dark = [&](int x, int y) {
+    const bytes rgb = rgb_of(picture, 320, 240);
+    const uint8_t* p = rgb.data() + 3 * (y * 320 + x);
+    return p[0] < 30 && p[1] < 30 && p[2] < 30;
+  };
+  ASSERT_EQ(grabber->grab(picture.data(), static_cast<unsigned>(picture.size())), 0);
+  // 320x80 of window in the middle, bars above and below.
+  EXPECT_TRUE(green(160, 120));
+  EXPECT_TRUE(dark(160, 10));
+  EXPECT_TRUE(dark(160, 230));
+  EXPECT_TRUE(green(10, 120)) << "the window spans the width";
+
+  window.resize(100, 200);  // now 1:2: bars left and right
+  ASSERT_EQ(grabber->grab(picture.data(), static_cast<unsigned>(picture.size())), 0);
+  EXPECT_TRUE(green(160, 120));
+  EXPECT_TRUE(green(160, 5)) << "the window spans the height";
+  EXPECT_TRUE(dark(20, 120));
+  EXPECT_TRUE(dark(300, 120));
 }
 
 }  // namespace

@@ -30,4 +30,7 @@ std::vector<DesktopWindow> desktopWindows();
 enum class WindowState { Gone, Hidden, Shown };
 WindowState windowState(uint64_t handle);
 
+// Shows the window on the desktop (mapped and raised); false when it is gone.
+bool showDesktopWindow(uint64_t handle);
+
 }  // namespace platform

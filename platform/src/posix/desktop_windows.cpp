@@ -144,4 +144,18 @@ WindowState windowState(uint64_t handle) {
   return attributes->map_state == XCB_MAP_STATE_VIEWABLE ? WindowState::Shown : WindowState::Hidden;
 }
 
+bool showDesktopWindow(uint64_t handle) {
+  Connection x;
+  if (!x || handle == 0 || handle > 0xffffffffu)
+    return false;
+  const xcb_window_t window = xcb_window_t(handle);
+  const uint32_t above[] = {XCB_STACK_MODE_ABOVE};
+  xcb_map_window(x.c, window);
+  xcb_configure_window(x.c, window, XCB_CONFIG_WINDOW_STACK_MODE, above);
+  // Checked: the answer says whether the window was there.
+  Reply<xcb_get_window_attributes_reply_t> attributes(
+      xcb_get_window_attributes_reply(x.c, xcb_get_window_attributes(x.c, window), nullptr));
+  return attributes != nullptr;
+}
+
 }  // namespace platform

@@ -49,4 +49,13 @@ WindowState windowState(uint64_t handle) {
   return IsWindowVisible(hwnd) && !IsIconic(hwnd) ? WindowState::Shown : WindowState::Hidden;
 }
 
+bool showDesktopWindow(uint64_t handle) {
+  HWND hwnd = reinterpret_cast<HWND>(handle);
+  if (!IsWindow(hwnd))
+    return false;
+  ShowWindow(hwnd, SW_SHOW);
+  SetForegroundWindow(hwnd);
+  return true;
+}
+
 }  // namespace platform

@@ -10,8 +10,9 @@ public:
   virtual ~AppShareView() = default;
   // Where the embedded program's container goes (its parent).
   virtual QWidget* appHost() const = 0;
-  // Shows the container (null: the shared area again). While the own member
-  // writes on the board the stage shows the program as captured, with the
-  // board over it, and the live program again when the writing ends.
+  // Shows the container (null: the shared area again).
   virtual void setEmbedded(QWidget* container) = 0;
+  // Shows the program's last captured picture instead of the live program,
+  // with the board over it (while the own member writes on it).
+  virtual void setStill(bool still) = 0;
 };

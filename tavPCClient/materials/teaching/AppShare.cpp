@@ -18,6 +18,8 @@ AppShare::AppShare(ClassroomContext& context, QObject* parent)
   connect(&context_.session(), &RoomSession::floorsChanged, this, [this] {
     if (sharing() && context_.session().room().screenSharerId != qint64(context_.ownUserId()))
       finish(false);
+    else
+      followWriting();
   });
 }
 
@@ -94,11 +96,38 @@ bool AppShare::shareWindow(const platform::DesktopWindow& window) {
   return true;
 }
 
+void AppShare::followWriting() {
+  if (!sharing())
+    return;
+  const bool writing = context_.session().room().annotatingId == qint64(context_.ownUserId());
+  if (writing == still_)
+    return;
+  still_ = writing;
+  auto* view = context_.find<AppShareView>();
+  if (writing) {
+    // The last picture is taken while the program is still on screen.
+    context_.screenShare().shareSource(qint64(window_.handle), false);
+    if (view)
+      view->setStill(true);
+  } else {
+    if (view)
+      view->setStill(false);
+    // Once the stage shows the program again, so the capture finds it on screen.
+    QTimer::singleShot(0, this, [this] {
+      if (sharing() && !still_)
+        context_.screenShare().shareSource(qint64(window_.handle), true);
+    });
+  }
+  if (BoardCanvas* board = context_.find<BoardCanvas>())
+    board->placeCanvas();
+}
+
 void AppShare::watch() {
   if (!sharing())
     return;
   const platform::WindowState state = platform::windowState(window_.handle);
-  if (state == platform::WindowState::Shown)
+  // Hidden by the stage itself while the board is written over its picture.
+  if (state == platform::WindowState::Shown || (still_ && state == platform::WindowState::Hidden))
     return;
   qInfo() << "application share: the shared window"
           << (state == platform::WindowState::Gone ? "closed" : "was hidden") << "; sharing ends";
@@ -125,6 +154,7 @@ void AppShare::finish(bool stopRight) {
     host->deleteLater();
   }
   window_ = platform::DesktopWindow();
+  still_ = false;
   context_.session().setShareType(0, 0);
   if (BoardCanvas* board = context_.find<BoardCanvas>())
     board->placeCanvas();

@@ -54,6 +54,10 @@ public slots:
 
 private:
   void watch();
+  // While the own member writes on the board over its program, the capture
+  // holds the program's last picture (the stage shows that picture with the
+  // board over it); live again when the writing ends.
+  void followWriting();
   // Takes the embedded window out; stopRight: also end the sharing right
   // (not when the media server moved it already).
   void finish(bool stopRight);
@@ -63,5 +67,6 @@ private:
   QPointer<SelSharedWndDlg> dialog_;
   QPointer<AppWindowHost> host_;
   platform::DesktopWindow window_;
+  bool still_ = false;
   QTimer watch_;
 };

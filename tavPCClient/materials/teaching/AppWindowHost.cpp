@@ -3,6 +3,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "platform/desktop_windows.h"
+
 AppWindowHost::AppWindowHost(quint64 handle, const QRect& home, QWidget* parent)
     : QWidget(parent), home_(home) {
   setObjectName(QStringLiteral("appWindowHost"));
@@ -27,10 +29,11 @@ void AppWindowHost::release(bool stillThere) {
   window_ = nullptr;
   // Back on the desktop before the container's native window goes: the X
   // server would take every window inside it down with it.
+  const quint64 handle = quint64(window->winId());
   window->setParent(nullptr);
   if (stillThere) {
     window->setGeometry(home_);
-    window->show();
+    platform::showDesktopWindow(handle);
   }
   if (container_) {
     container_->hide();

@@ -11,6 +11,7 @@
 
 #include "AnnotationControl.h"
 #include "ClassroomContext.h"
+#include "DrawingToolbar.h"
 #include "PhoneLink.h"
 #include "RoomMessage.h"
 #include "RoomMessageTypes.h"
@@ -143,6 +144,8 @@ void Whiteboard::placeCanvas() {
     canvas_->setParent(host);
     canvas_->setVisible(shown);
     canvas_->raise();
+    if (annotation_ && annotation_->toolbar())
+      annotation_->toolbar()->moveToArea(host);
   }
   const QRect place = area_.pictureRect();
   if (canvas_->geometry() != place)
