@@ -243,6 +243,7 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
   }
 
   Held held;
+  held.sender = sender.user_id();
   held.target = std::string(msg.target);
   held.frame = frame;
   Backlog& queue = holding ? backlog->second : backlogs_[channel_id];
@@ -258,9 +259,10 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
     if (watcher_)
       record.version = watcher_->version();
     // The worker's answer comes back to this thread; never run after stop().
-    record.done = [this, channel_id, ticket = held.ticket](bool accepted) {
-      asio::post(
-          io_, [this, channel_id, ticket, accepted] { on_verdict(channel_id, ticket, accepted); });
+    record.done = [this, channel_id, ticket = held.ticket](bool accepted, std::string stored) {
+      asio::post(io_, [this, channel_id, ticket, accepted, stored = std::move(stored)] {
+        on_verdict(channel_id, ticket, accepted, stored);
+      });
     };
     if (!forwarder_->submit(std::move(record))) {
       if (queue.sends.empty())
@@ -304,13 +306,22 @@ void Relay::deliver_now(std::uint32_t channel_id, std::string_view target,
   deliveries_ += recipients.size();
 }
 
-void Relay::on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted) {
+void Relay::on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted,
+                       const std::string& stored) {
   const auto backlog = backlogs_.find(channel_id);
   if (backlog == backlogs_.end())
     return;
   for (Held& held : backlog->second.sends) {
     if (held.ticket == ticket && held.state == Held::State::waiting) {
       held.state = accepted ? Held::State::accepted : Held::State::refused;
+      // The room hears what the history keeps: the sender's name and role as the
+      // service knows them, not as the client wrote them.
+      if (accepted && !stored.empty() && stored.size() <= wire::kMaxTextLength) {
+        auto frame = std::make_shared<const std::string>(
+            wire::encode_deliver({held.sender, channel_id, held.target, stored}));
+        held_bytes_ = held_bytes_ - held.frame->size() + frame->size();
+        held.frame = std::move(frame);
+      }
       break;
     }
   }

@@ -62,6 +62,7 @@ private:
   struct Held {
     std::uint64_t ticket = 0;
     enum class State { waiting, accepted, refused } state = State::accepted;
+    std::uint32_t sender = 0;
     std::string target;
     std::shared_ptr<const std::string> frame;
   };
@@ -75,8 +76,10 @@ private:
   void refuse(Session& sender, const std::string& why);
   void deliver_now(std::uint32_t channel_id, std::string_view target,
                    const std::shared_ptr<const std::string>& frame);
-  // The service's answer about a held chat; relays what may go now.
-  void on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted);
+  // The service's answer about a held chat (with the text it stored, which is
+  // what goes out); relays what may go now.
+  void on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted,
+                  const std::string& stored);
   void flush(std::uint32_t channel_id);
   // A new list from the service: closes the removed members' connections.
   void on_removals(const std::vector<tavsrv::Removal>& removals);

@@ -178,7 +178,7 @@ TEST(ChatForwarderTest, QueueIsBoundedAndEveryRecordGetsItsVerdict) {
     r.user_id = user;
     r.type_id = "0";
     r.text = R"({"typeId":"0"})";
-    r.done = [&](bool ok) {
+    r.done = [&](bool ok, std::string) {
       accepted += ok;
       ++verdicts;
     };
