@@ -239,3 +239,38 @@ TEST(ChatHistoryE2E, ChatShowsTheSendersOwnNameAndRole) {
     EXPECT_EQ(seen.value("voiceSeconds", ""), "3");
   }
 }
+
+// Chat is limited in bytes of its text (6000) by the message server, and
+// anything within that is stored and relayed, whatever its characters (900
+// Chinese ones, or nearly 2000 of them). One byte more is refused before the
+// service is asked, and the room hears nothing of it.
+TEST(ChatHistoryE2E, ChatUpToItsLimitInBytesIsRelayedAndStoredWhateverItsCharacters) {
+  Stack stack;
+  ASSERT_TRUE(stack.started());
+  auto teacher = stack.enter("teacher");
+  auto student = stack.enter("student1");
+  ASSERT_TRUE(teacher && student);
+  const unsigned id = student->login.id;
+  std::string hundreds;
+  for (int i = 0; i < 900; ++i)
+    hundreds += "汉";
+  // Exactly 6000 bytes of text, Chinese but for the few ASCII bytes that make it even.
+  const std::size_t room = 6000 - chatText(id, "").size();
+  std::string longest(room % 3, '&');
+  while (longest.size() < room)
+    longest += "字";
+  ASSERT_EQ(chatText(id, longest).size(), 6000u);
+  for (const std::string& text :
+       {chatText(id, hundreds), chatText(id, longest + "x"), chatText(id, longest)})
+    ASSERT_EQ(student->client->send(text.c_str(), "*"), velmsg::send_queued);
+
+  ASSERT_TRUE(eventually([&] { return teacher->observer.texts().size() == 2; }));
+  EXPECT_EQ(json::parse(teacher->observer.texts()[0]).value("content", ""), hundreds);
+  EXPECT_EQ(json::parse(teacher->observer.texts()[1]).value("content", ""), longest);
+  const auto history = stack.history(*teacher);
+  ASSERT_GE(history.size(), 2u);
+  EXPECT_EQ(history[1], hundreds);
+  EXPECT_EQ(history[0], longest);
+  EXPECT_EQ(stack.msg->stats().sends_refused, 1u);
+  EXPECT_EQ(stack.msg->stats().chat_failed, 0u);
+}

@@ -1,4 +1,5 @@
 #include "ChatForwarder.h"
+#include "tavsrv/ChatHandoff.h"
 #include "tavsrv/Log.h"
 
 #include <httplib.h>
@@ -122,7 +123,7 @@ ChatForwarder::Verdict ChatForwarder::post(const ChatRecord& record, std::string
   httplib::Params params{{"chatRoomId", std::to_string(record.room_id)},
                          {"userId", std::to_string(record.user_id)},
                          {"typeId", record.type_id},
-                         {"content", record.text}};
+                         {"content64", tavsrv::encodeChatText(record.text)}};
   if (!record.version.empty())
     params.emplace("version", record.version);
   const std::string where =

@@ -8,6 +8,7 @@
 #include <sodium.h>
 
 #include "TextCheck.h"
+#include "tavsrv/ChatHandoff.h"
 #include "tavsrv/Log.h"
 
 namespace msgserver {
@@ -18,9 +19,6 @@ namespace {
 
 // Role code of auditors in the service's credentials: they listen but never chat.
 constexpr int kAuditorRole = 4;
-// The service keeps at most 6000 characters of a chat and takes form bodies of
-// at most 8 KiB: longer chat could never be stored, so it is not even queued.
-constexpr std::size_t kMaxChatBytes = 6000;
 
 std::int64_t wall_clock_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -223,8 +221,10 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
     refuse(sender, "auditors may not chat");
     return;
   }
-  if (chat && forwarder_ && msg.text.size() > kMaxChatBytes) {
-    refuse(sender, "chat longer than the service keeps");
+  // Longer chat could never be stored, so it is not even queued.
+  if (chat && forwarder_ && msg.text.size() > tavsrv::kMaxChatBytes) {
+    refuse(sender, "chat of " + std::to_string(msg.text.size()) + " bytes, longer than the " +
+                       std::to_string(tavsrv::kMaxChatBytes) + " the service keeps");
     return;
   }
 

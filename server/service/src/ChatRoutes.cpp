@@ -2,6 +2,8 @@
 #include "Routes.h"
 #include "Schema.h"
 #include "roomwire/room_message.h"
+#include "tavsrv/ChatHandoff.h"
+#include "tavsrv/Form.h"
 
 namespace tavsvc {
 
@@ -90,9 +92,21 @@ json addChatRecord(Call& call) {
   const uint32_t roomId = call.form.id("chatRoomId");
   const uint32_t userId = call.form.id("userId");
   const int64_t typeId = call.form.integer("typeId", 0, 20);
-  const std::string content = call.form.text("content", 6000);
+  // The message server sends the text as content64 (tavsrv/ChatHandoff.h), so
+  // that any chat it lets through fits the form; content is the plain field.
+  const bool encoded = call.form.has("content64");
+  const std::string field = encoded ? call.form.text("content64", tavsrv::kMaxChatEncoded)
+                                    : call.form.text("content", tavsrv::kMaxChatBytes);
   const std::string version = call.form.optionalText("version", 64).value_or("");
   call.checkForm();
+  std::optional<std::string> decoded;
+  if (encoded) {
+    decoded = tavsrv::decodeChatText(field);
+    if (!decoded || decoded->empty() || !tavsrv::isValidUtf8(*decoded) ||
+        decoded->find('\0') != std::string::npos)
+      throw Refusal(kBadRequest, "参数格式错误：content64");
+  }
+  const std::string& content = encoded ? *decoded : field;
   if (!roomwire::is_chat_type(typeId))
     throw Refusal(kBadRequest, "参数超出范围：typeId");
   const int role = requireMayChat(call, roomId, userId, version);
