@@ -20,12 +20,6 @@ namespace {
 // Role code of auditors in the service's credentials: they listen but never chat.
 constexpr int kAuditorRole = 4;
 
-std::int64_t wall_clock_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
 
 Relay::Relay(const Config& config) : config_(config) {}
@@ -171,6 +165,12 @@ std::optional<tavsrv::Credential> Relay::verify(std::string_view credential) con
   if (credential.empty())
     return std::nullopt;
   return tavsrv::verifyCredential(config_.internal_token, credential, wall_clock_ms());
+}
+
+std::int64_t Relay::wall_clock_ms() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 bool Relay::removed(std::uint32_t channel_id, std::uint32_t user_id) const {

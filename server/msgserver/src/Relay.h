@@ -41,6 +41,8 @@ public:
   bool accepts_credentials() const { return !config_.internal_token.empty(); }
   // The credential when it was signed with the shared secret and has not expired.
   std::optional<tavsrv::Credential> verify(std::string_view credential) const;
+  // Milliseconds since the epoch, the clock credentials' expiry is read on.
+  std::int64_t wall_clock_ms() const;
   // The user is removed from this room (channel) while its ban lasts.
   bool removed(std::uint32_t channel_id, std::uint32_t user_id) const;
   // The session has said hello: it joins its channel's directory.

@@ -146,6 +146,10 @@ bool Session::admit(const wire::Hello& hello) {
     refusal = "removed from the room";
   if (!refusal) {
     role_code_ = credential->roleCode;
+    // Wall-clock expiry as a steady deadline: a clock step does not stretch a session.
+    const auto left = std::chrono::milliseconds(credential->expiresMs - relay_.wall_clock_ms());
+    expires_ = std::chrono::steady_clock::now() + left;
+    arm_idle_timer();
     return true;
   }
   ++relay_.hellos_refused;
@@ -253,8 +257,9 @@ void Session::close_now() {
 }
 
 void Session::arm_idle_timer() {
-  const auto deadline =
-      closing_ ? closing_since_ + kCloseGrace : last_rx_ + relay_.config().idle_timeout;
+  auto deadline = closing_ ? closing_since_ + kCloseGrace : last_rx_ + relay_.config().idle_timeout;
+  if (!closing_ && expires_ && *expires_ < deadline)
+    deadline = *expires_;
   idle_timer_.expires_at(deadline);
   idle_timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
     if (ec || self->closed_)
@@ -262,6 +267,13 @@ void Session::arm_idle_timer() {
     const auto now = std::chrono::steady_clock::now();
     if (self->closing_) {
       self->close_now();
+      return;
+    }
+    if (self->expires_ && now >= *self->expires_) {
+      tavsrv::logInfo("msgserver: connection #" + std::to_string(self->id_) + " (user " +
+                      std::to_string(self->user_id_) + ", channel " +
+                      std::to_string(self->channel_id_) + "): credential expired; closed");
+      self->close_with(wire::CloseCode::credential_refused, "credential expired");
       return;
     }
     if (now - self->last_rx_ >= self->relay_.config().idle_timeout) {

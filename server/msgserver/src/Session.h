@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +70,8 @@ private:
   bool closing_ = false;  // close frame queued; no more reading or delivering
   bool closed_ = false;
   std::chrono::steady_clock::time_point last_rx_;
+  // When the hello's credential expires: the connection ends then.
+  std::optional<std::chrono::steady_clock::time_point> expires_;
   std::chrono::steady_clock::time_point closing_since_;
 
   std::string rx_;

@@ -225,6 +225,27 @@ TEST_F(RelayTest, DropsSilentConnections) {
   EXPECT_EQ(server_->stats().idle_drops, 1u);
 }
 
+// A credential admits until its expiry, not beyond: the connection is closed
+// then with the reason (the client renews its credential and comes back).
+TEST_F(RelayTest, ConnectionEndsWhenItsCredentialExpires) {
+  RawClient member(port_);
+  ASSERT_TRUE(member.ok());
+  const auto welcome = member.hello_with(5, 700, testsupport::testCredential(5, 700, 2, 2000));
+  ASSERT_TRUE(welcome);
+  ASSERT_EQ(welcome->type, wire::FrameType::welcome);
+  auto other = join(6, 700);
+  const auto close = member.next();
+  ASSERT_TRUE(close);
+  ASSERT_EQ(close->type, wire::FrameType::close);
+  const auto reason = wire::decode_close(close->payload);
+  ASSERT_TRUE(reason);
+  EXPECT_EQ(reason->code, static_cast<std::uint16_t>(wire::CloseCode::credential_refused));
+  EXPECT_EQ(reason->reason, "credential expired");
+  EXPECT_TRUE(member.wait_closed());
+  ASSERT_TRUE(other->send("*", "{}"));  // the others' go on
+  EXPECT_EQ(next_text(*other), "{}");
+}
+
 struct BadInput {
   const char* name;
   std::string bytes;
