@@ -1,7 +1,9 @@
 #include "Relay.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 
@@ -9,6 +11,7 @@
 
 #include "TextCheck.h"
 #include "tavsrv/ChatHandoff.h"
+#include "tavsrv/Descriptors.h"
 #include "tavsrv/Log.h"
 
 namespace msgserver {
@@ -19,6 +22,17 @@ namespace {
 
 // Role code of auditors in the service's credentials: they listen but never chat.
 constexpr int kAuditorRole = 4;
+// Descriptors kept free of connections: the listening socket, the log, the
+// chat and removal calls to the service.
+constexpr std::size_t kSpareDescriptors = 32;
+// Connections closed, or bytes of unfinished frames let go, since the most
+// there were, that count as a flood gone; its memory is given back a second
+// later (so one trim serves the whole wave).
+constexpr std::size_t kFloodGone = 1024;
+constexpr std::size_t kPartialFloodGone = 16u << 20;
+constexpr auto kTrimDelay = std::chrono::seconds(1);
+// Connections closed to make room are logged the first time and then once in so many.
+constexpr std::uint64_t kLogRoomEvery = 1000;
 
 }  // namespace
 
@@ -77,6 +91,14 @@ std::uint16_t Relay::start(std::string& error) {
   }
   const std::uint16_t port = acceptor_.local_endpoint(ec).port();
   port_ = port;
+  max_connections_ = std::max<std::size_t>(config_.max_connections, 1);
+  const std::size_t descriptors = tavsrv::descriptorLimit();
+  if (descriptors < max_connections_ + kSpareDescriptors) {
+    max_connections_ = descriptors > kSpareDescriptors + 1 ? descriptors - kSpareDescriptors : 1;
+    tavsrv::logWarn("msgserver: only " + std::to_string(descriptors) +
+                    " descriptors (ulimit -n): at most " + std::to_string(max_connections_) +
+                    " connections");
+  }
   if (forwarder_)
     forwarder_->start();
   if (watcher_ && !watcher_->start(&error)) {
@@ -120,6 +142,7 @@ void Relay::shutdown_all() {
   asio::error_code ignored;
   acceptor_.close(ignored);
   accept_retry_.cancel();
+  trim_timer_.cancel();
   std::vector<std::shared_ptr<Session>> all;
   all.reserve(sessions_.size());
   for (const auto& entry : sessions_)
@@ -146,19 +169,101 @@ void Relay::accept_next() {
       });
       return;
     }
-    const std::uint64_t id = next_id_++;
     ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
-    auto session = std::make_shared<Session>(std::move(socket), *this, id);
-    sessions_.emplace(id, session);
-    ++accepted_;
-    ++connections_;
-    session->start();
+    admit(std::move(socket));
     accept_next();
   });
 }
 
+void Relay::admit(asio::ip::tcp::socket socket) {
+  asio::error_code ec;
+  const auto remote = socket.remote_endpoint(ec);
+  if (ec)
+    return;  // gone already; the socket closes with this scope
+  ++accepted_;
+  std::string address = remote.address().to_string();
+  if (sessions_.size() >= max_connections_) {
+    if (pending_.empty()) {
+      // Every place is held by a member that said hello: the server is full.
+      if (refused_connections_++ % kLogRoomEvery == 0)
+        tavsrv::logWarn("msgserver: connection from " + address + " refused: " +
+                        std::to_string(max_connections_) + " connections, all said hello (" +
+                        std::to_string(refused_connections_.load()) + " refused so far)");
+      return;
+    }
+    make_room(*pending_.front(), "the connections in all are at their limit");
+  }
+  const std::uint64_t id = next_id_++;
+  auto session = std::make_shared<Session>(std::move(socket), *this, id, address);
+  sessions_.emplace(id, session);
+  ++connections_;
+  peak_connections_ = std::max(peak_connections_, sessions_.size());
+  auto& mine = pending_by_address_[address];
+  session->pending_place = Session::PendingPlace{pending_.insert(pending_.end(), session.get()),
+                                                 mine.insert(mine.end(), session.get())};
+  ++pending_count_;
+  if (mine.size() > std::max<std::size_t>(config_.max_pending_per_address, 1))
+    make_room(*mine.front(), "its address's connections without hello are at their limit");
+  session->start();
+}
+
+void Relay::make_room(Session& session, const char* why) {
+  if (refused_connections_++ % kLogRoomEvery == 0)
+    tavsrv::logWarn("msgserver: connection #" + std::to_string(session.id()) + " from " +
+                    session.address() + " closed before its hello: " + why + " (" +
+                    std::to_string(refused_connections_.load()) + " so far)");
+  session.close_now();
+}
+
+void Relay::forget_pending(Session& session) {
+  if (!session.pending_place)
+    return;
+  pending_.erase(session.pending_place->all);
+  const auto mine = pending_by_address_.find(session.address());
+  mine->second.erase(session.pending_place->by_address);
+  if (mine->second.empty())
+    pending_by_address_.erase(mine);
+  session.pending_place.reset();
+  --pending_count_;
+}
+
 void Relay::on_registered(const std::shared_ptr<Session>& session) {
+  forget_pending(*session);
   channels_[session->channel_id()][session->user_id()].push_back(session);
+}
+
+bool Relay::take_partial(std::size_t bytes) {
+  if (bytes > config_.max_partial_bytes - std::min(partial_bytes_, config_.max_partial_bytes))
+    return false;
+  partial_bytes_ += bytes;
+  partial_bytes_now_ = partial_bytes_;
+  peak_partial_bytes_ = std::max(peak_partial_bytes_, partial_bytes_);
+  return true;
+}
+
+void Relay::release_partial(std::size_t bytes) {
+  partial_bytes_ -= std::min(bytes, partial_bytes_);
+  partial_bytes_now_ = partial_bytes_;
+  trim_after_flood();
+}
+
+void Relay::trim_after_flood() {
+  if (trim_armed_ || (peak_connections_ < sessions_.size() + kFloodGone &&
+                      peak_partial_bytes_ < partial_bytes_ + kPartialFloodGone))
+    return;
+  trim_armed_ = true;
+  trim_timer_.expires_after(kTrimDelay);
+  trim_timer_.async_wait([this](const asio::error_code& ec) {
+    trim_armed_ = false;
+    if (ec)
+      return;
+    peak_connections_ = sessions_.size();
+    peak_partial_bytes_ = partial_bytes_;
+#ifdef __GLIBC__
+    // Freed blocks stay with the allocator otherwise, however many.
+    ::malloc_trim(0);
+#endif
+  });
 }
 
 std::optional<tavsrv::Credential> Relay::verify(std::string_view credential) const {
@@ -351,6 +456,8 @@ void Relay::on_closed(Session& session) {
   const std::shared_ptr<Session> keep = it->second;  // alive until this returns
   sessions_.erase(it);
   --connections_;
+  forget_pending(session);
+  trim_after_flood();
   if (!session.registered())
     return;
   const auto channel = channels_.find(session.channel_id());
@@ -382,6 +489,12 @@ Stats Relay::stats() const {
   s.slow_consumers = slow_consumers;
   s.idle_drops = idle_drops;
   s.hellos_refused = hellos_refused;
+  s.pending = pending_count_;
+  s.refused_connections = refused_connections_;
+  s.hello_timeouts = hello_timeouts;
+  s.partial_bytes = partial_bytes_now_;
+  s.partial_refused = partial_refused;
+  s.credentials_expired = credentials_expired;
   s.sends_refused = sends_refused_;
   s.removals_cut = removals_cut_;
   s.removal_lists = watcher_ ? watcher_->answers() : 0;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,7 +52,18 @@ public:
   // Idempotent; the session leaves the directory and gets no more deliveries.
   void on_closed(Session& session);
 
+  // The buffer every session reads into (one thread reads, one read at a time).
+  asio::mutable_buffer read_buffer() { return asio::buffer(read_buffer_); }
+  // Bytes kept for frames not yet complete, against max_partial_bytes; false
+  // (nothing taken) when they would pass it.
+  bool take_partial(std::size_t bytes);
+  void release_partial(std::size_t bytes);
+  std::size_t max_connections() const { return max_connections_; }
+
   std::atomic<std::uint64_t> protocol_errors{0};
+  std::atomic<std::uint64_t> hello_timeouts{0};
+  std::atomic<std::uint64_t> credentials_expired{0};
+  std::atomic<std::uint64_t> partial_refused{0};
   std::atomic<std::uint64_t> slow_consumers{0};
   std::atomic<std::uint64_t> idle_drops{0};
   std::atomic<std::uint64_t> hellos_refused{0};
@@ -74,6 +86,14 @@ private:
   };
 
   void accept_next();
+  // A new connection: within the limits of connections in all and of those
+  // waiting for their hello per address, at the expense of the oldest waiting.
+  void admit(asio::ip::tcp::socket socket);
+  // Closes a connection that has not said hello, to make room; why for the log.
+  void make_room(Session& session, const char* why);
+  void forget_pending(Session& session);
+  // After a flood of connections has gone, the memory they took goes back to the system.
+  void trim_after_flood();
   void shutdown_all();
   void refuse(Session& sender, const std::string& why);
   void deliver_now(std::uint32_t channel_id, std::string_view target,
@@ -90,6 +110,8 @@ private:
   asio::io_context io_;
   asio::ip::tcp::acceptor acceptor_{io_};
   asio::steady_timer accept_retry_{io_};
+  asio::steady_timer trim_timer_{io_};
+  bool trim_armed_ = false;
   std::thread thread_;
   std::unique_ptr<ChatForwarder> forwarder_;
   tavsrv::RemovalList removals_;
@@ -101,6 +123,15 @@ private:
   std::unordered_map<std::uint32_t, Backlog> backlogs_;  // only channels holding sends
   std::size_t held_bytes_ = 0;                           // frames of all backlogs
   std::uint64_t next_id_ = 1;
+  // Connections without hello, the oldest first, in all and per address.
+  std::list<Session*> pending_;
+  std::unordered_map<std::string, std::list<Session*>> pending_by_address_;
+  std::size_t max_connections_ = 0;  // the configured limit, lowered to the descriptors'
+  std::size_t partial_bytes_ = 0;
+  // The most since the memory was last given back.
+  std::size_t peak_connections_ = 0;
+  std::size_t peak_partial_bytes_ = 0;
+  std::vector<char> read_buffer_ = std::vector<char>(64 * 1024);
 
   std::atomic<std::uint16_t> port_{0};
   std::atomic<std::uint64_t> connections_{0};
@@ -109,6 +140,9 @@ private:
   std::atomic<std::uint64_t> deliveries_{0};
   std::atomic<std::uint64_t> sends_refused_{0};
   std::atomic<std::uint64_t> removals_cut_{0};
+  std::atomic<std::uint64_t> pending_count_{0};
+  std::atomic<std::uint64_t> refused_connections_{0};
+  std::atomic<std::uint64_t> partial_bytes_now_{0};
 };
 
 }  // namespace msgserver

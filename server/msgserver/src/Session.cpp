@@ -11,19 +11,36 @@ namespace {
 
 constexpr auto kCloseGrace = std::chrono::seconds(2);
 constexpr std::size_t kMaxBuffersPerWrite = 64;
+// The largest hello frame (type, version, ids, credential): before its hello a
+// connection may announce nothing longer, so it never holds more than this.
+constexpr std::size_t kMaxHelloFrame = 1 + 2 + 4 + 4 + 2 + wire::kMaxCredentialLength;
+// A kept frame start whose buffer is this much larger than it gives the rest back.
+constexpr std::size_t kSpareCapacity = 4096;
+
+std::uint32_t be32(std::string_view bytes) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[0])) << 24 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[1])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[3]));
+}
 
 }  // namespace
 
-Session::Session(asio::ip::tcp::socket socket, Relay& relay, std::uint64_t id)
-    : socket_(std::move(socket)), idle_timer_(socket_.get_executor()), relay_(relay), id_(id) {}
+Session::Session(asio::ip::tcp::socket socket, Relay& relay, std::uint64_t id, std::string address)
+    : socket_(std::move(socket)),
+      idle_timer_(socket_.get_executor()),
+      relay_(relay),
+      id_(id),
+      address_(std::move(address)) {}
 
 void Session::start() {
   asio::error_code ec;
   const auto remote = socket_.remote_endpoint(ec);
-  peer_ =
-      ec ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
+  peer_ = ec ? std::string("?") : address_ + ":" + std::to_string(remote.port());
   socket_.set_option(asio::ip::tcp::no_delay(true), ec);
-  last_rx_ = std::chrono::steady_clock::now();
+  // Reads are made when the socket is readable, into the relay's buffer, and must not wait.
+  socket_.non_blocking(true, ec);
+  opened_ = last_rx_ = std::chrono::steady_clock::now();
   if (relay_.config().verbose)
     tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + " from " + peer_);
   arm_idle_timer();
@@ -31,35 +48,94 @@ void Session::start() {
 }
 
 void Session::read_more() {
-  socket_.async_read_some(asio::buffer(chunk_),
-                          [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
-                            self->on_read(ec, n);
-                          });
+  socket_.async_wait(
+      asio::ip::tcp::socket::wait_read,
+      [self = shared_from_this()](const asio::error_code& ec) { self->on_readable(ec); });
 }
 
-void Session::on_read(const asio::error_code& ec, std::size_t n) {
+void Session::on_readable(const asio::error_code& ec) {
   if (closing_ || closed_)
     return;
-  if (ec) {
+  asio::error_code read_error = ec;
+  std::size_t n = 0;
+  const asio::mutable_buffer buffer = relay_.read_buffer();
+  if (!read_error)
+    n = socket_.read_some(buffer, read_error);
+  if (read_error == asio::error::would_block || read_error == asio::error::try_again) {
+    read_more();
+    return;
+  }
+  if (read_error) {
     if (relay_.config().verbose)
-      tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + " ended: " + ec.message());
+      tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) +
+                       " ended: " + read_error.message());
     close_now();
     return;
   }
   last_rx_ = std::chrono::steady_clock::now();
-  rx_.append(chunk_.data(), n);
+  const std::string_view bytes(static_cast<const char*>(buffer.data()), n);
+  if (rx_.empty()) {
+    // The usual case: whole frames, handled straight from the relay's buffer.
+    const auto consumed = take_frames(bytes);
+    if (!consumed || !keep_partial(bytes.substr(*consumed)))
+      return;
+  } else {
+    // The rest of a frame started earlier.
+    if (!take_partial(n))
+      return;
+    rx_.append(bytes);
+    const auto consumed = take_frames(rx_);
+    if (!consumed)
+      return;
+    relay_.release_partial(*consumed);
+    rx_.erase(0, *consumed);
+    if (!hello_may_follow(rx_))
+      return;
+    if (rx_.capacity() > rx_.size() + kSpareCapacity)
+      rx_.shrink_to_fit();
+  }
+  read_more();
+}
+
+std::optional<std::size_t> Session::take_frames(std::string_view bytes) {
   std::vector<wire::Frame> frames;
-  const wire::DecodeResult result = wire::decode_frames(rx_, frames);
+  const wire::DecodeResult result = wire::decode_frames(bytes, frames);
   for (const wire::Frame& frame : frames) {
     if (!handle_frame(frame))
-      return;
+      return std::nullopt;
   }
   if (result.status != wire::DecodeStatus::ok) {
     protocol_error(wire::to_string(result.status));
-    return;
+    return std::nullopt;
   }
-  rx_.erase(0, result.consumed);
-  read_more();
+  return result.consumed;
+}
+
+bool Session::hello_may_follow(std::string_view rest) {
+  if (!registered_ && rest.size() >= 4 && be32(rest) > kMaxHelloFrame) {
+    protocol_error("frame before hello longer than a hello");
+    return false;
+  }
+  return true;
+}
+
+bool Session::take_partial(std::size_t bytes) {
+  if (relay_.take_partial(bytes))
+    return true;
+  ++relay_.partial_refused;
+  tavsrv::logWarn("msgserver: connection #" + std::to_string(id_) + " from " + peer_ +
+                  ": the unfinished frames of all connections are at the server's limit; closed");
+  close_with(wire::CloseCode::protocol_error, "too many unfinished frames at the server");
+  return false;
+}
+
+bool Session::keep_partial(std::string_view rest) {
+  if (rest.empty())
+    return true;
+  if (!hello_may_follow(rest) || !take_partial(rest.size()))
+    return false;
+  rx_.assign(rest.data(), rest.size());
+  return true;
 }
 
 bool Session::handle_frame(const wire::Frame& frame) {
@@ -86,6 +162,7 @@ bool Session::handle_frame(const wire::Frame& frame) {
     registered_ = true;
     user_id_ = hello->user_id;
     channel_id_ = hello->channel_id;
+    arm_idle_timer();  // the credential's expiry instead of the hello's deadline
     if (relay_.config().verbose)
       tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + ": user " +
                        std::to_string(user_id_) + " on channel " + std::to_string(channel_id_));
@@ -149,7 +226,6 @@ bool Session::admit(const wire::Hello& hello) {
     // Wall-clock expiry as a steady deadline: a clock step does not stretch a session.
     const auto left = std::chrono::milliseconds(credential->expiresMs - relay_.wall_clock_ms());
     expires_ = std::chrono::steady_clock::now() + left;
-    arm_idle_timer();
     return true;
   }
   ++relay_.hellos_refused;
@@ -192,14 +268,11 @@ void Session::queue(FramePtr frame) {
 }
 
 void Session::write_more() {
-  if (tx_queue_.empty() || closed_)
+  if (tx_head_ == tx_queue_.size() || closed_)
     return;
   tx_buffers_.clear();
-  for (const FramePtr& frame : tx_queue_) {
-    if (tx_buffers_.size() == kMaxBuffersPerWrite)
-      break;
-    tx_buffers_.push_back(asio::buffer(*frame));
-  }
+  for (std::size_t i = tx_head_; i < tx_queue_.size() && i - tx_head_ < kMaxBuffersPerWrite; ++i)
+    tx_buffers_.push_back(asio::buffer(*tx_queue_[i]));
   tx_in_flight_ = tx_buffers_.size();
   asio::async_write(socket_, tx_buffers_,
                     [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
@@ -218,8 +291,17 @@ void Session::on_written(const asio::error_code& ec) {
     return;
   }
   for (; tx_in_flight_ > 0; --tx_in_flight_) {
-    queued_bytes_ -= tx_queue_.front()->size();
-    tx_queue_.pop_front();
+    queued_bytes_ -= tx_queue_[tx_head_]->size();
+    tx_queue_[tx_head_++].reset();
+  }
+  if (tx_head_ == tx_queue_.size()) {
+    tx_queue_.clear();
+    tx_head_ = 0;
+    if (tx_queue_.capacity() > kMaxBuffersPerWrite)
+      tx_queue_.shrink_to_fit();  // a burst's queue is not kept for ever
+  } else if (tx_head_ > tx_queue_.size() / 2) {
+    tx_queue_.erase(tx_queue_.begin(), tx_queue_.begin() + static_cast<std::ptrdiff_t>(tx_head_));
+    tx_head_ = 0;
   }
   if (closing_ && tx_queue_.empty()) {
     close_now();
@@ -235,7 +317,7 @@ void Session::close_with(wire::CloseCode code, const std::string& reason) {
   closing_since_ = std::chrono::steady_clock::now();
   relay_.on_closed(*this);
   // Whatever is not yet on its way is dropped; the close frame goes right after.
-  while (tx_queue_.size() > tx_in_flight_) {
+  while (tx_queue_.size() > tx_head_ + tx_in_flight_) {
     queued_bytes_ -= tx_queue_.back()->size();
     tx_queue_.pop_back();
   }
@@ -249,6 +331,9 @@ void Session::close_now() {
   closed_ = true;
   closing_ = true;
   relay_.on_closed(*this);
+  // No more reading: the budget gets the unfinished frame back now (the bytes
+  // go with the session, as frames being handled may still point into them).
+  relay_.release_partial(rx_.size());
   asio::error_code ignored;
   idle_timer_.cancel();
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
@@ -260,6 +345,8 @@ void Session::arm_idle_timer() {
   auto deadline = closing_ ? closing_since_ + kCloseGrace : last_rx_ + relay_.config().idle_timeout;
   if (!closing_ && expires_ && *expires_ < deadline)
     deadline = *expires_;
+  if (!closing_ && !registered_ && opened_ + relay_.config().hello_timeout < deadline)
+    deadline = opened_ + relay_.config().hello_timeout;
   idle_timer_.expires_at(deadline);
   idle_timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
     if (ec || self->closed_)
@@ -269,7 +356,16 @@ void Session::arm_idle_timer() {
       self->close_now();
       return;
     }
+    if (!self->registered_ && now >= self->opened_ + self->relay_.config().hello_timeout) {
+      ++self->relay_.hello_timeouts;
+      if (self->relay_.config().verbose)
+        tavsrv::logDebug("msgserver: connection #" + std::to_string(self->id_) + " from " +
+                         self->peer_ + " said no hello in time; closed");
+      self->close_with(wire::CloseCode::idle_timeout, "no hello in time");
+      return;
+    }
     if (self->expires_ && now >= *self->expires_) {
+      ++self->relay_.credentials_expired;
       tavsrv::logInfo("msgserver: connection #" + std::to_string(self->id_) + " (user " +
                       std::to_string(self->user_id_) + ", channel " +
                       std::to_string(self->channel_id_) + "): credential expired; closed");
