@@ -229,7 +229,21 @@ void Relay::forget_pending(Session& session) {
 
 void Relay::on_registered(const std::shared_ptr<Session>& session) {
   forget_pending(*session);
-  channels_[session->channel_id()][session->user_id()].push_back(session);
+  auto& mine = channels_[session->channel_id()][session->user_id()];
+  mine.push_back(session);
+  // One credential cannot hold many connections (nor their unfinished frames):
+  // the member's oldest goes, so a reconnecting client's newest stays.
+  const std::size_t limit = std::max<std::size_t>(config_.max_connections_per_member, 1);
+  while (mine.size() > limit) {
+    const std::shared_ptr<Session> oldest = mine.front();
+    ++replaced_;
+    tavsrv::logInfo("msgserver: connection #" + std::to_string(oldest->id()) + " (user " +
+                    std::to_string(oldest->user_id()) + ", channel " +
+                    std::to_string(oldest->channel_id()) + "): " + std::to_string(limit) +
+                    " newer connections of the member; closed");
+    oldest->close_with(wire::CloseCode::credential_refused,
+                       "replaced by a newer connection of the same member");
+  }
 }
 
 bool Relay::take_partial(std::size_t bytes) {
@@ -492,6 +506,7 @@ Stats Relay::stats() const {
   s.pending = pending_count_;
   s.refused_connections = refused_connections_;
   s.hello_timeouts = hello_timeouts;
+  s.replaced = replaced_;
   s.partial_bytes = partial_bytes_now_;
   s.partial_refused = partial_refused;
   s.credentials_expired = credentials_expired;

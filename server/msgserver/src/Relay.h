@@ -46,7 +46,8 @@ public:
   std::int64_t wall_clock_ms() const;
   // The user is removed from this room (channel) while its ban lasts.
   bool removed(std::uint32_t channel_id, std::uint32_t user_id) const;
-  // The session has said hello: it joins its channel's directory.
+  // The session has said hello: it joins its channel's directory (and ends the
+  // oldest connection of its member there beyond max_connections_per_member).
   void on_registered(const std::shared_ptr<Session>& session);
   void on_send(Session& sender, const corda::wire::SendMsg& msg);
   // Idempotent; the session leaves the directory and gets no more deliveries.
@@ -142,6 +143,7 @@ private:
   std::atomic<std::uint64_t> removals_cut_{0};
   std::atomic<std::uint64_t> pending_count_{0};
   std::atomic<std::uint64_t> refused_connections_{0};
+  std::atomic<std::uint64_t> replaced_{0};
   std::atomic<std::uint64_t> partial_bytes_now_{0};
 };
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "RawClient.h"
 #include "eventually.h"
@@ -294,6 +295,25 @@ TEST_F(RelayTest, AConnectionWithoutHelloInTimeIsClosed) {
   EXPECT_EQ(server_->stats().hello_timeouts, 1u);
   ASSERT_TRUE(member->send("*", "{}"));  // one that said hello stays
   EXPECT_EQ(next_text(*member), "{}");
+}
+
+// One credential holds a few connections on its channel, the newest ones: the
+// oldest gets the close frame (a client's reconnection replaces its old one).
+TEST_F(RelayTest, AMemberKeepsItsNewestConnectionsOnAChannel) {
+  std::vector<std::unique_ptr<RawClient>> mine;
+  for (int i = 0; i < 5; ++i)
+    mine.push_back(join(5, 700));
+  auto elsewhere = join(5, 701);  // another channel counts apart
+  const auto close = mine[0]->next();
+  ASSERT_TRUE(close);
+  ASSERT_EQ(close->type, wire::FrameType::close);
+  const auto reason = wire::decode_close(close->payload);
+  ASSERT_TRUE(reason);
+  EXPECT_EQ(reason->reason, "replaced by a newer connection of the same member");
+  ASSERT_TRUE(mine[4]->send("*", "{}"));
+  for (int i = 1; i < 5; ++i)
+    EXPECT_EQ(next_text(*mine[i]), "{}");
+  EXPECT_EQ(server_->stats().connections, 5u);
 }
 
 // The bytes of frames not yet complete are bounded over all connections: the

@@ -48,6 +48,9 @@ struct Config {
   std::size_t max_pending_per_address = 64;
   // A connection must have said hello this long after it was opened.
   std::chrono::milliseconds hello_timeout{5000};
+  // Connections of one member on one channel (one credential): a newer one
+  // closes the oldest (a reconnecting client's old connection may linger).
+  std::size_t max_connections_per_member = 4;
   // Bytes held for frames not yet complete, over all connections (a frame is at
   // most 1 MiB): a connection whose unfinished frame would pass it is closed.
   std::size_t max_partial_bytes = 64u << 20;
@@ -75,6 +78,7 @@ struct Stats {
   // Closed before their hello to keep the limits of connections per address or in all.
   std::uint64_t refused_connections = 0;
   std::uint64_t hello_timeouts = 0;       // closed for not saying hello in time
+  std::uint64_t replaced = 0;             // closed for a newer connection of the same member
   std::uint64_t partial_bytes = 0;        // held now for frames not yet complete
   std::uint64_t partial_refused = 0;      // closed: their unfinished frame passed max_partial_bytes
   std::uint64_t credentials_expired = 0;  // closed when their credential expired
