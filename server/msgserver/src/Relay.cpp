@@ -25,11 +25,12 @@ constexpr int kAuditorRole = 4;
 // Descriptors kept free of connections: the listening socket, the log, the
 // chat and removal calls to the service.
 constexpr std::size_t kSpareDescriptors = 32;
-// Connections closed, or bytes of unfinished frames let go, since the most
-// there were, that count as a flood gone; its memory is given back a second
-// later (so one trim serves the whole wave).
+// Connections closed since the most there were, or bytes of unfinished frames
+// let go since the memory was last given back, that count as a flood gone: the
+// memory goes back to the system a second later (one trim for the whole wave,
+// at most one a second).
 constexpr std::size_t kFloodGone = 1024;
-constexpr std::size_t kPartialFloodGone = 16u << 20;
+constexpr std::size_t kPartialFloodGone = 1u << 20;
 constexpr auto kTrimDelay = std::chrono::seconds(1);
 // Connections closed to make room are logged the first time and then once in so many.
 constexpr std::uint64_t kLogRoomEvery = 1000;
@@ -251,19 +252,20 @@ bool Relay::take_partial(std::size_t bytes) {
     return false;
   partial_bytes_ += bytes;
   partial_bytes_now_ = partial_bytes_;
-  peak_partial_bytes_ = std::max(peak_partial_bytes_, partial_bytes_);
   return true;
 }
 
 void Relay::release_partial(std::size_t bytes) {
-  partial_bytes_ -= std::min(bytes, partial_bytes_);
+  bytes = std::min(bytes, partial_bytes_);
+  partial_bytes_ -= bytes;
   partial_bytes_now_ = partial_bytes_;
+  partial_released_ += bytes;
   trim_after_flood();
 }
 
 void Relay::trim_after_flood() {
-  if (trim_armed_ || (peak_connections_ < sessions_.size() + kFloodGone &&
-                      peak_partial_bytes_ < partial_bytes_ + kPartialFloodGone))
+  if (trim_armed_ ||
+      (peak_connections_ < sessions_.size() + kFloodGone && partial_released_ < kPartialFloodGone))
     return;
   trim_armed_ = true;
   trim_timer_.expires_after(kTrimDelay);
@@ -272,7 +274,7 @@ void Relay::trim_after_flood() {
     if (ec)
       return;
     peak_connections_ = sessions_.size();
-    peak_partial_bytes_ = partial_bytes_;
+    partial_released_ = 0;
 #ifdef __GLIBC__
     // Freed blocks stay with the allocator otherwise, however many.
     ::malloc_trim(0);

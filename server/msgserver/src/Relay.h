@@ -129,9 +129,10 @@ private:
   std::unordered_map<std::string, std::list<Session*>> pending_by_address_;
   std::size_t max_connections_ = 0;  // the configured limit, lowered to the descriptors'
   std::size_t partial_bytes_ = 0;
-  // The most since the memory was last given back.
+  // Since the memory was last given back: the most connections, the bytes of
+  // unfinished frames let go.
   std::size_t peak_connections_ = 0;
-  std::size_t peak_partial_bytes_ = 0;
+  std::size_t partial_released_ = 0;
   std::vector<char> read_buffer_ = std::vector<char>(64 * 1024);
 
   std::atomic<std::uint16_t> port_{0};

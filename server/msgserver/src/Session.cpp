@@ -14,14 +14,13 @@ constexpr std::size_t kMaxBuffersPerWrite = 64;
 // The largest hello frame (type, version, ids, credential): before its hello a
 // connection may announce nothing longer, so it never holds more than this.
 constexpr std::size_t kMaxHelloFrame = 1 + 2 + 4 + 4 + 2 + wire::kMaxCredentialLength;
-// A kept frame start whose buffer is this much larger than it gives the rest back.
-constexpr std::size_t kSpareCapacity = 4096;
 
-std::uint32_t be32(std::string_view bytes) {
-  return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[0])) << 24 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[1])) << 16 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2])) << 8 |
-         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[3]));
+// The whole frame's size, from its first 4 bytes.
+std::size_t frame_size(std::string_view start) {
+  return 4 + (static_cast<std::size_t>(static_cast<unsigned char>(start[0])) << 24 |
+              static_cast<std::size_t>(static_cast<unsigned char>(start[1])) << 16 |
+              static_cast<std::size_t>(static_cast<unsigned char>(start[2])) << 8 |
+              static_cast<std::size_t>(static_cast<unsigned char>(start[3])));
 }
 
 }  // namespace
@@ -73,28 +72,35 @@ void Session::on_readable(const asio::error_code& ec) {
     return;
   }
   last_rx_ = std::chrono::steady_clock::now();
-  const std::string_view bytes(static_cast<const char*>(buffer.data()), n);
-  if (rx_.empty()) {
+  std::string_view bytes(static_cast<const char*>(buffer.data()), n);
+  if (!rx_.empty() && !continue_partial(bytes))
+    return;
+  if (!bytes.empty()) {
     // The usual case: whole frames, handled straight from the relay's buffer.
     const auto consumed = take_frames(bytes);
     if (!consumed || !keep_partial(bytes.substr(*consumed)))
       return;
-  } else {
-    // The rest of a frame started earlier.
-    if (!take_partial(n))
-      return;
-    rx_.append(bytes);
-    const auto consumed = take_frames(rx_);
-    if (!consumed)
-      return;
-    relay_.release_partial(*consumed);
-    rx_.erase(0, *consumed);
-    if (!hello_may_follow(rx_))
-      return;
-    if (rx_.capacity() > rx_.size() + kSpareCapacity)
-      rx_.shrink_to_fit();
   }
   read_more();
+}
+
+bool Session::continue_partial(std::string_view& bytes) {
+  // Once the frame's length is known it takes only its own bytes, into the
+  // buffer kept for it; until then everything, judged below.
+  const bool sized = rx_.size() >= 4;
+  const std::size_t part =
+      sized ? std::min(bytes.size(), frame_size(rx_) - rx_.size()) : bytes.size();
+  if (!take_partial(part))
+    return false;
+  rx_.append(bytes.data(), part);
+  bytes.remove_prefix(part);
+  if (sized && rx_.size() < frame_size(rx_))
+    return true;  // more to come
+  std::string held;
+  held.swap(rx_);
+  relay_.release_partial(held.size());
+  const auto consumed = take_frames(held);
+  return consumed && keep_partial(std::string_view(held).substr(*consumed));
 }
 
 std::optional<std::size_t> Session::take_frames(std::string_view bytes) {
@@ -112,7 +118,7 @@ std::optional<std::size_t> Session::take_frames(std::string_view bytes) {
 }
 
 bool Session::hello_may_follow(std::string_view rest) {
-  if (!registered_ && rest.size() >= 4 && be32(rest) > kMaxHelloFrame) {
+  if (!registered_ && rest.size() >= 4 && frame_size(rest) > 4 + kMaxHelloFrame) {
     protocol_error("frame before hello longer than a hello");
     return false;
   }
@@ -134,6 +140,8 @@ bool Session::keep_partial(std::string_view rest) {
     return true;
   if (!hello_may_follow(rest) || !take_partial(rest.size()))
     return false;
+  // One allocation a frame, of its size (the length was judged when it came).
+  rx_.reserve(rest.size() >= 4 ? frame_size(rest) : rest.size());
   rx_.assign(rest.data(), rest.size());
   return true;
 }
@@ -331,9 +339,10 @@ void Session::close_now() {
   closed_ = true;
   closing_ = true;
   relay_.on_closed(*this);
-  // No more reading: the budget gets the unfinished frame back now (the bytes
-  // go with the session, as frames being handled may still point into them).
+  // No more reading: the unfinished frame goes (frames being handled never
+  // point into it: they are read from the relay's buffer or a copy).
   relay_.release_partial(rx_.size());
+  std::string().swap(rx_);
   asio::error_code ignored;
   idle_timer_.cancel();
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);

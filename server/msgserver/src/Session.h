@@ -56,6 +56,10 @@ public:
 private:
   void read_more();
   void on_readable(const asio::error_code& ec);
+  // Adds to the frame started earlier what of bytes is its own, and handles it
+  // once complete (with what else bytes held while its length was unknown).
+  // False when the connection ended.
+  bool continue_partial(std::string_view& bytes);
   // Handles the frames complete in bytes; the bytes they took, nullopt when the
   // connection ended.
   std::optional<std::size_t> take_frames(std::string_view bytes);
