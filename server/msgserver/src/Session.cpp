@@ -11,6 +11,7 @@ namespace {
 
 constexpr auto kCloseGrace = std::chrono::seconds(2);
 constexpr std::size_t kMaxBuffersPerWrite = 64;
+constexpr std::int64_t kUntimedExpiryMs = 366LL * 24 * 3600 * 1000;
 // The largest hello frame (type, version, ids, credential): before its hello a
 // connection may announce nothing longer, so it never holds more than this.
 constexpr std::size_t kMaxHelloFrame = 1 + 2 + 4 + 4 + 2 + wire::kMaxCredentialLength;
@@ -231,9 +232,12 @@ bool Session::admit(const wire::Hello& hello) {
     refusal = "removed from the room";
   if (!refusal) {
     role_code_ = credential->roleCode;
-    // Wall-clock expiry as a steady deadline: a clock step does not stretch a session.
-    const auto left = std::chrono::milliseconds(credential->expiresMs - relay_.wall_clock_ms());
-    expires_ = std::chrono::steady_clock::now() + left;
+    // Wall-clock expiry as a steady deadline: a clock step does not stretch a
+    // session. One further off than a year (tools sign "never") is not timed:
+    // the steady clock cannot hold every such deadline.
+    const std::int64_t left = credential->expiresMs - relay_.wall_clock_ms();
+    if (left < kUntimedExpiryMs)
+      expires_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(left);
     return true;
   }
   ++relay_.hellos_refused;
