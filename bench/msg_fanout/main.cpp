@@ -362,6 +362,8 @@ int main(int argc, char** argv) {
   config.listen_port = 0;
   config.internal_token = kBenchSecret;
   config.idle_timeout = std::chrono::minutes(10);  // the raw members never ping
+  // Every member comes from this host and all connect before the first hello.
+  config.max_pending_per_address = 1u << 16;
   msgserver::Server server(config);
   const std::uint16_t port = server.start();
   if (port == 0) {

@@ -120,14 +120,16 @@ public:
   }
 
   // The room's stored chat, newest first, as a member of the room reads it.
-  std::vector<std::string> history(const Member& reader) {
+  json records(const Member& reader) {
     const json page =
         post("cs/service/chatRecord/getChatRecord",
              "chatRoomId=" + std::to_string(kRoom) + "&page=1&rows=20", reader.login.ticket);
+    return page.is_object() && page.contains("result") ? page["result"] : json::array();
+  }
+  std::vector<std::string> history(const Member& reader) {
     std::vector<std::string> contents;
-    if (page.is_object() && page.contains("result"))
-      for (const json& record : page["result"])
-        contents.push_back(record.value("content", std::string()));
+    for (const json& record : records(reader))
+      contents.push_back(record.value("content", std::string()));
     return contents;
   }
 
@@ -195,8 +197,8 @@ TEST(ChatHistoryE2E, MutedAndAuditorChatIsNeitherRelayedNorStored) {
   ASSERT_EQ(student->client->send(chatText(student->login.id, "normal words").c_str(), "*"), 0);
 
   ASSERT_TRUE(eventually([&] { return !teacher->observer.texts().empty(); }));
-  EXPECT_EQ(teacher->observer.texts(),
-            (std::vector<std::string>{chatText(student->login.id, "normal words")}));
+  ASSERT_EQ(teacher->observer.texts().size(), 1u);
+  EXPECT_EQ(json::parse(teacher->observer.texts()[0]).value("content", ""), "normal words");
   const auto history = stack.history(*teacher);
   ASSERT_FALSE(history.empty());
   EXPECT_EQ(history[0], "normal words");
@@ -206,5 +208,69 @@ TEST(ChatHistoryE2E, MutedAndAuditorChatIsNeitherRelayedNorStored) {
   }
   // Refusals close nothing: the muted member still hears the room.
   ASSERT_TRUE(eventually([&] { return !muted->observer.texts().empty(); }));
-  EXPECT_EQ(muted->observer.texts().back(), chatText(student->login.id, "normal words"));
+  EXPECT_EQ(json::parse(muted->observer.texts().back()).value("content", ""), "normal words");
+}
+
+// The name and role a chat shows (the teacher's colour for role 1) are the
+// service's, live and in the history, whatever the sender wrote.
+TEST(ChatHistoryE2E, ChatShowsTheSendersOwnNameAndRole) {
+  Stack stack;
+  ASSERT_TRUE(stack.started());
+  auto teacher = stack.enter("teacher");
+  auto student = stack.enter("student1");
+  ASSERT_TRUE(teacher && student);
+  json forged = json::parse(chatText(student->login.id, "下课了，都回家吧"));
+  forged["sendUsername"] = "王老师";
+  forged["sendUserRole"] = "1";
+  forged["sendUserImg"] = "avatar/user-10001.bmp";
+  forged["voiceSeconds"] = "3";  // other keys pass as they are
+  ASSERT_EQ(student->client->send(forged.dump().c_str(), "*"), velmsg::send_queued);
+
+  ASSERT_TRUE(eventually([&] { return !teacher->observer.texts().empty(); }));
+  const json live = json::parse(teacher->observer.texts()[0], nullptr, false);
+  const json stored = stack.records(*teacher).at(0);
+  for (const json& seen : {live, stored}) {
+    ASSERT_TRUE(seen.is_object());
+    EXPECT_EQ(seen.value("content", ""), "下课了，都回家吧");
+    EXPECT_EQ(seen.value("sendUsername", ""), "张小明");
+    EXPECT_EQ(seen.value("sendUserRole", ""), "2");
+    EXPECT_NE(seen.value("sendUserImg", ""), "avatar/user-10001.bmp");
+    EXPECT_EQ(seen.value("sendUserId", 0u), student->login.id);
+    EXPECT_EQ(seen.value("voiceSeconds", ""), "3");
+  }
+}
+
+// Chat is limited in bytes of its text (6000) by the message server, and
+// anything within that is stored and relayed, whatever its characters (900
+// Chinese ones, or nearly 2000 of them). One byte more is refused before the
+// service is asked, and the room hears nothing of it.
+TEST(ChatHistoryE2E, ChatUpToItsLimitInBytesIsRelayedAndStoredWhateverItsCharacters) {
+  Stack stack;
+  ASSERT_TRUE(stack.started());
+  auto teacher = stack.enter("teacher");
+  auto student = stack.enter("student1");
+  ASSERT_TRUE(teacher && student);
+  const unsigned id = student->login.id;
+  std::string hundreds;
+  for (int i = 0; i < 900; ++i)
+    hundreds += "汉";
+  // Exactly 6000 bytes of text, Chinese but for the few ASCII bytes that make it even.
+  const std::size_t room = 6000 - chatText(id, "").size();
+  std::string longest(room % 3, '&');
+  while (longest.size() < room)
+    longest += "字";
+  ASSERT_EQ(chatText(id, longest).size(), 6000u);
+  for (const std::string& text :
+       {chatText(id, hundreds), chatText(id, longest + "x"), chatText(id, longest)})
+    ASSERT_EQ(student->client->send(text.c_str(), "*"), velmsg::send_queued);
+
+  ASSERT_TRUE(eventually([&] { return teacher->observer.texts().size() == 2; }));
+  EXPECT_EQ(json::parse(teacher->observer.texts()[0]).value("content", ""), hundreds);
+  EXPECT_EQ(json::parse(teacher->observer.texts()[1]).value("content", ""), longest);
+  const auto history = stack.history(*teacher);
+  ASSERT_GE(history.size(), 2u);
+  EXPECT_EQ(history[1], hundreds);
+  EXPECT_EQ(history[0], longest);
+  EXPECT_EQ(stack.msg->stats().sends_refused, 1u);
+  EXPECT_EQ(stack.msg->stats().chat_failed, 0u);
 }

@@ -15,6 +15,7 @@
 
 #include "RoleRegistry.h"
 #include "tavsrv/Answer.h"
+#include "tavsrv/Descriptors.h"
 #include "tavsrv/Log.h"
 #include "tavsrv/Random.h"
 
@@ -199,10 +200,18 @@ bool Launcher::start(const LaunchOptions& options, std::string* error,
     settings.endpoints[role.name] =
         tavsrv::HostPort{options.host, tavsrv::defaultPort(role.port, options.portBase)};
 
+  // One process, one descriptor limit: the roles that take connections each
+  // keep to their share, so a flood at one cannot stall the others.
+  const tavsrv::DescriptorBudget budget = tavsrv::shareDescriptors(tavsrv::descriptorLimit());
   for (const RoleEntry* entry : chosen) {
     std::unique_ptr<tavsrv::Role> role = entry->make();
+    tavsrv::RoleSettings own = settings;
+    if (entry->name == "service")
+      own.maxConnections = budget.service;
+    else if (entry->name == "msg")
+      own.maxConnections = budget.msg;
     std::string why;
-    if (!role->start(settings, &why)) {
+    if (!role->start(own, &why)) {
       *error = "cannot start " + entry->name + ": " + why;
       stop();
       return false;

@@ -1,6 +1,8 @@
 // The message server as a launcher role; its chat messages go to the service
 // started before it, with the launcher's internal token, and it follows that
 // service's removals from rooms.
+#include <algorithm>
+
 #include "RoleFactories.h"
 #include "ServerRole.h"
 #include "msgserver/Server.h"
@@ -14,6 +16,8 @@ std::unique_ptr<tavsrv::Role> makeMsgServerRole() {
         if (service != settings.endpoints.end())
           config.service_url = config.moderation_url = "http://" + service->second.str();
         config.internal_token = settings.internalToken;
+        if (settings.maxConnections > 0)
+          config.max_connections = std::min(config.max_connections, settings.maxConnections);
       });
 }
 

@@ -3,20 +3,27 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "Launcher.h"
 #include "RoleRegistry.h"
 #include "falco_wire.h"
 #include "tavsrv/Answer.h"
+#include "tavsrv/Credential.h"
+#include "tavsrv/Descriptors.h"
 
 namespace fs = std::filesystem;
 using tavsrv::json;
@@ -336,5 +343,170 @@ TEST(LauncherTest, TheInternalKeyIsKeptAcrossStartsAndReplacedOnlyOnPurpose) {
   EXPECT_FALSE(tavlaunch::loadInternalKey(dir.string(), false, &error, &note));
   EXPECT_EQ(std::ifstream(dir / "internal.key").peek(), 's');  // left for its owner to look at
 
+  fs::remove_all(dir);
+}
+
+namespace {
+// tav-server as a child under a descriptor limit, roles service and msg on ports from a free
+// base (tried again on another when one was taken); ends it with SIGTERM.
+class LimitedServer {
+public:
+  LimitedServer(const fs::path& dir, rlim_t descriptors) {
+    const char* binDir = std::getenv("TAV_BIN_DIR");
+    if (!binDir)
+      return;
+    const std::string program = std::string(binDir) + "/tav-server";
+    for (int attempt = 0; attempt < 20 && !running; ++attempt) {
+      base = freePort();
+      const std::string ports = std::to_string(base);
+      int out[2];
+      if (::pipe(out) != 0)
+        return;
+      pid_ = ::fork();
+      if (pid_ == 0) {
+        const rlimit limit{descriptors, descriptors};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::execl(program.c_str(), "tav-server", "--data", dir.c_str(), "--roles", "service,msg",
+                "--port-base", ports.c_str(), "--no-demo-videos", nullptr);
+        ::_exit(127);
+      }
+      ::close(out[1]);
+      std::string said;
+      char chunk[4096];
+      pollfd p{out[0], POLLIN, 0};
+      while (!running && ::poll(&p, 1, 120000) > 0) {
+        const ssize_t n = ::read(out[0], chunk, sizeof chunk);
+        if (n <= 0)
+          break;
+        said.append(chunk, static_cast<size_t>(n));
+        running = said.find("tav-server: running") != std::string::npos;
+      }
+      ::close(out[0]);
+      if (!running)
+        end();
+    }
+  }
+  ~LimitedServer() { end(); }
+  void end() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+
+  bool running = false;
+  int base = 0;
+
+private:
+  pid_t pid_ = -1;
+};
+
+int connectFrom(const char* from, int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from, &source.sin_addr);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (fd >= 0)
+      ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+}  // namespace
+
+// One process, one descriptor limit: each role that takes connections keeps to its share of
+// tav-server's descriptors. Members filling the message server (credentials are cheap to come
+// by: one per account and room) take its share only, the rest are turned away, and the service
+// still has descriptors for its connections and answers.
+TEST(LauncherTest, AFullMessageServerLeavesTheServiceItsDescriptors) {
+  tavsrv::descriptorLimit();  // this process's own limit raised: the flood takes many
+  const fs::path dir = tempDir();
+  const rlim_t descriptors = 512;
+  LimitedServer server(dir, descriptors);
+  ASSERT_TRUE(server.running);
+  std::ifstream keyFile(dir / "internal.key");
+  std::string key;
+  keyFile >> key;
+  const int64_t expiry = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count() +
+                         3600000;
+
+  // The service holds some connections (waiting for their requests) ...
+  std::vector<int> idle;
+  for (int i = 0; i < 50; ++i) {
+    idle.push_back(connectFrom("127.0.0.100", server.base));
+    ASSERT_GE(idle.back(), 0);
+  }
+  // ... while 600 members say hello on the one-login channel, 30 from each of 20 addresses.
+  std::vector<int> members;
+  for (uint32_t user = 20001; user <= 20600; ++user) {
+    const std::string from = "127.0.0." + std::to_string(1 + (user - 20001) / 30);
+    const int fd = connectFrom(from.c_str(), server.base + 1);
+    ASSERT_GE(fd, 0) << from;
+    members.push_back(fd);
+    const std::string credential =
+        tavsrv::signCredential(key, {user, tavsrv::kLoginChannel, 2, expiry});
+    std::string hello;
+    put(hello, 1, 1);  // hello: version, user, channel, credential
+    put(hello, 1, 2);
+    put(hello, user, 4);
+    put(hello, tavsrv::kLoginChannel, 4);
+    put(hello, credential.size(), 2);
+    hello += credential;
+    std::string frame;
+    put(frame, hello.size(), 4);
+    frame += hello;
+    ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(frame.size()));
+  }
+  // Each is answered: the welcome, or closed for want of a place.
+  size_t welcomed = 0, turnedAway = 0;
+  std::vector<pollfd> waiting;
+  for (int fd : members)
+    waiting.push_back(pollfd{fd, POLLIN, 0});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (welcomed + turnedAway < members.size() && std::chrono::steady_clock::now() < deadline) {
+    if (::poll(waiting.data(), waiting.size(), 1000) <= 0)
+      continue;
+    for (pollfd& p : waiting) {
+      if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
+        continue;
+      char chunk[64];
+      const ssize_t n = ::recv(p.fd, chunk, sizeof chunk, 0);
+      if (n >= 5 && chunk[4] == 2)
+        ++welcomed;
+      else
+        ++turnedAway;
+      p.fd = -1;
+    }
+  }
+  EXPECT_EQ(welcomed + turnedAway, members.size()) << "connections never answered";
+  EXPECT_EQ(welcomed, tavsrv::shareDescriptors(descriptors).msg);
+
+  httplib::Client client("127.0.0.1", server.base);
+  client.set_read_timeout(60, 0);
+  const auto res = client.Post("/aas/service/user/login", "userName=student1&userPwd=123456",
+                               "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(json::parse(tavsrv::unnest(res->body), nullptr, false).value("code", -1), 0)
+      << res->body;
+
+  for (int fd : members)
+    ::close(fd);
+  for (int fd : idle)
+    ::close(fd);
+  server.end();
   fs::remove_all(dir);
 }

@@ -1,4 +1,5 @@
 #include "ChatForwarder.h"
+#include "tavsrv/ChatHandoff.h"
 #include "tavsrv/Log.h"
 
 #include <httplib.h>
@@ -88,11 +89,12 @@ void ChatForwarder::run() {
                       " messages neither stored nor relayed at shutdown");
       for (ChatRecord& r : abandoned) {
         if (r.done)
-          r.done(false);
+          r.done(false, {});
       }
       return;
     }
-    const Verdict verdict = post(record);
+    std::string stored;
+    const Verdict verdict = post(record, &stored);
     switch (verdict) {
       case Verdict::accepted:
         ++forwarded_;
@@ -106,11 +108,11 @@ void ChatForwarder::run() {
     }
     service_failing = verdict == Verdict::failed;
     if (record.done)
-      record.done(verdict == Verdict::accepted);
+      record.done(verdict == Verdict::accepted, std::move(stored));
   }
 }
 
-ChatForwarder::Verdict ChatForwarder::post(const ChatRecord& record) {
+ChatForwarder::Verdict ChatForwarder::post(const ChatRecord& record, std::string* stored) {
   // One client per record keeps the worker free of stale keep-alive state; the
   // rate is that of people typing.
   httplib::Client client(service_.scheme_host_port);
@@ -121,7 +123,7 @@ ChatForwarder::Verdict ChatForwarder::post(const ChatRecord& record) {
   httplib::Params params{{"chatRoomId", std::to_string(record.room_id)},
                          {"userId", std::to_string(record.user_id)},
                          {"typeId", record.type_id},
-                         {"content", record.text}};
+                         {"content64", tavsrv::encodeChatText(record.text)}};
   if (!record.version.empty())
     params.emplace("version", record.version);
   const std::string where =
@@ -149,6 +151,12 @@ ChatForwarder::Verdict ChatForwarder::post(const ChatRecord& record) {
     tavsrv::logWarn("msgserver: chat: the service refused the message of " + where + ": " +
                     result->body.substr(0, 200));
     return Verdict::refused;
+  }
+  const auto body = answer.find("body");
+  if (body != answer.end() && body->is_object()) {
+    const auto message = body->find("message");
+    if (message != body->end() && message->is_string())
+      *stored = message->get<std::string>();
   }
   return Verdict::accepted;
 }

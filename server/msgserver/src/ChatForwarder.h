@@ -23,9 +23,11 @@ struct ChatRecord {
   std::uint32_t user_id = 0;  // the sender's credential, not what the text claims
   std::string type_id;        // "0", "10" or "20"
   std::string text;
-  // Called once on the worker thread: true when the service stored the record.
+  // Called once on the worker thread: true when the service stored the record,
+  // with the text as the service stored it (the sender's name and role are the
+  // service's, not the client's; empty from a service that does not say).
   // Not called for a record that submit() refused.
-  std::function<void(bool accepted)> done;
+  std::function<void(bool accepted, std::string stored)> done;
   // The version of the service's blacklist the server held when it received the text ("" when
   // it follows none): the service judges the sender as it stood then, not only as it stands
   // when the record arrives.
@@ -65,7 +67,8 @@ private:
   enum class Verdict { accepted, refused, failed };
 
   void run();
-  Verdict post(const ChatRecord& record);
+  // *stored: the text the service stored, when it accepted the record.
+  Verdict post(const ChatRecord& record, std::string* stored);
 
   const ServiceUrl service_;
   const std::string token_;

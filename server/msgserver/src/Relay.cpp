@@ -1,13 +1,17 @@
 #include "Relay.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 
 #include <sodium.h>
 
 #include "TextCheck.h"
+#include "tavsrv/ChatHandoff.h"
+#include "tavsrv/Descriptors.h"
 #include "tavsrv/Log.h"
 
 namespace msgserver {
@@ -18,15 +22,18 @@ namespace {
 
 // Role code of auditors in the service's credentials: they listen but never chat.
 constexpr int kAuditorRole = 4;
-// The service keeps at most 6000 characters of a chat and takes form bodies of
-// at most 8 KiB: longer chat could never be stored, so it is not even queued.
-constexpr std::size_t kMaxChatBytes = 6000;
-
-std::int64_t wall_clock_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
+// Descriptors kept free of connections: the listening socket, the log, the
+// chat and removal calls to the service.
+constexpr std::size_t kSpareDescriptors = 32;
+// Connections closed since the most there were, or bytes of unfinished frames
+// let go since the memory was last given back, that count as a flood gone: the
+// memory goes back to the system a second later (one trim for the whole wave,
+// at most one a second).
+constexpr std::size_t kFloodGone = 1024;
+constexpr std::size_t kPartialFloodGone = 1u << 20;
+constexpr auto kTrimDelay = std::chrono::seconds(1);
+// Connections closed to make room are logged the first time and then once in so many.
+constexpr std::uint64_t kLogRoomEvery = 1000;
 
 }  // namespace
 
@@ -85,6 +92,14 @@ std::uint16_t Relay::start(std::string& error) {
   }
   const std::uint16_t port = acceptor_.local_endpoint(ec).port();
   port_ = port;
+  max_connections_ = std::max<std::size_t>(config_.max_connections, 1);
+  const std::size_t descriptors = tavsrv::descriptorLimit();
+  if (descriptors < max_connections_ + kSpareDescriptors) {
+    max_connections_ = descriptors > kSpareDescriptors + 1 ? descriptors - kSpareDescriptors : 1;
+    tavsrv::logWarn("msgserver: only " + std::to_string(descriptors) +
+                    " descriptors (ulimit -n): at most " + std::to_string(max_connections_) +
+                    " connections");
+  }
   if (forwarder_)
     forwarder_->start();
   if (watcher_ && !watcher_->start(&error)) {
@@ -128,6 +143,7 @@ void Relay::shutdown_all() {
   asio::error_code ignored;
   acceptor_.close(ignored);
   accept_retry_.cancel();
+  trim_timer_.cancel();
   std::vector<std::shared_ptr<Session>> all;
   all.reserve(sessions_.size());
   for (const auto& entry : sessions_)
@@ -154,25 +170,128 @@ void Relay::accept_next() {
       });
       return;
     }
-    const std::uint64_t id = next_id_++;
     ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
-    auto session = std::make_shared<Session>(std::move(socket), *this, id);
-    sessions_.emplace(id, session);
-    ++accepted_;
-    ++connections_;
-    session->start();
+    admit(std::move(socket));
     accept_next();
   });
 }
 
+void Relay::admit(asio::ip::tcp::socket socket) {
+  asio::error_code ec;
+  const auto remote = socket.remote_endpoint(ec);
+  if (ec)
+    return;  // gone already; the socket closes with this scope
+  ++accepted_;
+  std::string address = remote.address().to_string();
+  if (sessions_.size() >= max_connections_) {
+    if (pending_.empty()) {
+      // Every place is held by a member that said hello: the server is full.
+      if (refused_connections_++ % kLogRoomEvery == 0)
+        tavsrv::logWarn("msgserver: connection from " + address + " refused: " +
+                        std::to_string(max_connections_) + " connections, all said hello (" +
+                        std::to_string(refused_connections_.load()) + " refused so far)");
+      return;
+    }
+    make_room(*pending_.front(), "the connections in all are at their limit");
+  }
+  const std::uint64_t id = next_id_++;
+  auto session = std::make_shared<Session>(std::move(socket), *this, id, address);
+  sessions_.emplace(id, session);
+  ++connections_;
+  peak_connections_ = std::max(peak_connections_, sessions_.size());
+  auto& mine = pending_by_address_[address];
+  session->pending_place = Session::PendingPlace{pending_.insert(pending_.end(), session.get()),
+                                                 mine.insert(mine.end(), session.get())};
+  ++pending_count_;
+  if (mine.size() > std::max<std::size_t>(config_.max_pending_per_address, 1))
+    make_room(*mine.front(), "its address's connections without hello are at their limit");
+  session->start();
+}
+
+void Relay::make_room(Session& session, const char* why) {
+  if (refused_connections_++ % kLogRoomEvery == 0)
+    tavsrv::logWarn("msgserver: connection #" + std::to_string(session.id()) + " from " +
+                    session.address() + " closed before its hello: " + why + " (" +
+                    std::to_string(refused_connections_.load()) + " so far)");
+  session.close_now();
+}
+
+void Relay::forget_pending(Session& session) {
+  if (!session.pending_place)
+    return;
+  pending_.erase(session.pending_place->all);
+  const auto mine = pending_by_address_.find(session.address());
+  mine->second.erase(session.pending_place->by_address);
+  if (mine->second.empty())
+    pending_by_address_.erase(mine);
+  session.pending_place.reset();
+  --pending_count_;
+}
+
 void Relay::on_registered(const std::shared_ptr<Session>& session) {
-  channels_[session->channel_id()][session->user_id()].push_back(session);
+  forget_pending(*session);
+  auto& mine = channels_[session->channel_id()][session->user_id()];
+  mine.push_back(session);
+  // One credential cannot hold many connections (nor their unfinished frames):
+  // the member's oldest goes, so a reconnecting client's newest stays.
+  const std::size_t limit = std::max<std::size_t>(config_.max_connections_per_member, 1);
+  while (mine.size() > limit) {
+    const std::shared_ptr<Session> oldest = mine.front();
+    ++replaced_;
+    tavsrv::logInfo("msgserver: connection #" + std::to_string(oldest->id()) + " (user " +
+                    std::to_string(oldest->user_id()) + ", channel " +
+                    std::to_string(oldest->channel_id()) + "): " + std::to_string(limit) +
+                    " newer connections of the member; closed");
+    oldest->close_with(wire::CloseCode::credential_refused,
+                       "replaced by a newer connection of the same member");
+  }
+}
+
+bool Relay::take_partial(std::size_t bytes) {
+  if (bytes > config_.max_partial_bytes - std::min(partial_bytes_, config_.max_partial_bytes))
+    return false;
+  partial_bytes_ += bytes;
+  partial_bytes_now_ = partial_bytes_;
+  return true;
+}
+
+void Relay::release_partial(std::size_t bytes) {
+  bytes = std::min(bytes, partial_bytes_);
+  partial_bytes_ -= bytes;
+  partial_bytes_now_ = partial_bytes_;
+  partial_released_ += bytes;
+  trim_after_flood();
+}
+
+void Relay::trim_after_flood() {
+  if (trim_armed_ ||
+      (peak_connections_ < sessions_.size() + kFloodGone && partial_released_ < kPartialFloodGone))
+    return;
+  trim_armed_ = true;
+  trim_timer_.expires_after(kTrimDelay);
+  trim_timer_.async_wait([this](const asio::error_code& ec) {
+    trim_armed_ = false;
+    if (ec)
+      return;
+    peak_connections_ = sessions_.size();
+    partial_released_ = 0;
+#ifdef __GLIBC__
+    // Freed blocks stay with the allocator otherwise, however many.
+    ::malloc_trim(0);
+#endif
+  });
 }
 
 std::optional<tavsrv::Credential> Relay::verify(std::string_view credential) const {
   if (credential.empty())
     return std::nullopt;
   return tavsrv::verifyCredential(config_.internal_token, credential, wall_clock_ms());
+}
+
+std::int64_t Relay::wall_clock_ms() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 bool Relay::removed(std::uint32_t channel_id, std::uint32_t user_id) const {
@@ -223,8 +342,10 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
     refuse(sender, "auditors may not chat");
     return;
   }
-  if (chat && forwarder_ && msg.text.size() > kMaxChatBytes) {
-    refuse(sender, "chat longer than the service keeps");
+  // Longer chat could never be stored, so it is not even queued.
+  if (chat && forwarder_ && msg.text.size() > tavsrv::kMaxChatBytes) {
+    refuse(sender, "chat of " + std::to_string(msg.text.size()) + " bytes, longer than the " +
+                       std::to_string(tavsrv::kMaxChatBytes) + " the service keeps");
     return;
   }
 
@@ -243,6 +364,7 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
   }
 
   Held held;
+  held.sender = sender.user_id();
   held.target = std::string(msg.target);
   held.frame = frame;
   Backlog& queue = holding ? backlog->second : backlogs_[channel_id];
@@ -258,9 +380,10 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
     if (watcher_)
       record.version = watcher_->version();
     // The worker's answer comes back to this thread; never run after stop().
-    record.done = [this, channel_id, ticket = held.ticket](bool accepted) {
-      asio::post(
-          io_, [this, channel_id, ticket, accepted] { on_verdict(channel_id, ticket, accepted); });
+    record.done = [this, channel_id, ticket = held.ticket](bool accepted, std::string stored) {
+      asio::post(io_, [this, channel_id, ticket, accepted, stored = std::move(stored)] {
+        on_verdict(channel_id, ticket, accepted, stored);
+      });
     };
     if (!forwarder_->submit(std::move(record))) {
       if (queue.sends.empty())
@@ -304,13 +427,22 @@ void Relay::deliver_now(std::uint32_t channel_id, std::string_view target,
   deliveries_ += recipients.size();
 }
 
-void Relay::on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted) {
+void Relay::on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted,
+                       const std::string& stored) {
   const auto backlog = backlogs_.find(channel_id);
   if (backlog == backlogs_.end())
     return;
   for (Held& held : backlog->second.sends) {
     if (held.ticket == ticket && held.state == Held::State::waiting) {
       held.state = accepted ? Held::State::accepted : Held::State::refused;
+      // The room hears what the history keeps: the sender's name and role as the
+      // service knows them, not as the client wrote them.
+      if (accepted && !stored.empty() && stored.size() <= wire::kMaxTextLength) {
+        auto frame = std::make_shared<const std::string>(
+            wire::encode_deliver({held.sender, channel_id, held.target, stored}));
+        held_bytes_ = held_bytes_ - held.frame->size() + frame->size();
+        held.frame = std::move(frame);
+      }
       break;
     }
   }
@@ -340,6 +472,8 @@ void Relay::on_closed(Session& session) {
   const std::shared_ptr<Session> keep = it->second;  // alive until this returns
   sessions_.erase(it);
   --connections_;
+  forget_pending(session);
+  trim_after_flood();
   if (!session.registered())
     return;
   const auto channel = channels_.find(session.channel_id());
@@ -371,6 +505,13 @@ Stats Relay::stats() const {
   s.slow_consumers = slow_consumers;
   s.idle_drops = idle_drops;
   s.hellos_refused = hellos_refused;
+  s.pending = pending_count_;
+  s.refused_connections = refused_connections_;
+  s.hello_timeouts = hello_timeouts;
+  s.replaced = replaced_;
+  s.partial_bytes = partial_bytes_now_;
+  s.partial_refused = partial_refused;
+  s.credentials_expired = credentials_expired;
   s.sends_refused = sends_refused_;
   s.removals_cut = removals_cut_;
   s.removal_lists = watcher_ ? watcher_->answers() : 0;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,15 +42,29 @@ public:
   bool accepts_credentials() const { return !config_.internal_token.empty(); }
   // The credential when it was signed with the shared secret and has not expired.
   std::optional<tavsrv::Credential> verify(std::string_view credential) const;
+  // Milliseconds since the epoch, the clock credentials' expiry is read on.
+  std::int64_t wall_clock_ms() const;
   // The user is removed from this room (channel) while its ban lasts.
   bool removed(std::uint32_t channel_id, std::uint32_t user_id) const;
-  // The session has said hello: it joins its channel's directory.
+  // The session has said hello: it joins its channel's directory (and ends the
+  // oldest connection of its member there beyond max_connections_per_member).
   void on_registered(const std::shared_ptr<Session>& session);
   void on_send(Session& sender, const corda::wire::SendMsg& msg);
   // Idempotent; the session leaves the directory and gets no more deliveries.
   void on_closed(Session& session);
 
+  // The buffer every session reads into (one thread reads, one read at a time).
+  asio::mutable_buffer read_buffer() { return asio::buffer(read_buffer_); }
+  // Bytes kept for frames not yet complete, against max_partial_bytes; false
+  // (nothing taken) when they would pass it.
+  bool take_partial(std::size_t bytes);
+  void release_partial(std::size_t bytes);
+  std::size_t max_connections() const { return max_connections_; }
+
   std::atomic<std::uint64_t> protocol_errors{0};
+  std::atomic<std::uint64_t> hello_timeouts{0};
+  std::atomic<std::uint64_t> credentials_expired{0};
+  std::atomic<std::uint64_t> partial_refused{0};
   std::atomic<std::uint64_t> slow_consumers{0};
   std::atomic<std::uint64_t> idle_drops{0};
   std::atomic<std::uint64_t> hellos_refused{0};
@@ -62,6 +77,7 @@ private:
   struct Held {
     std::uint64_t ticket = 0;
     enum class State { waiting, accepted, refused } state = State::accepted;
+    std::uint32_t sender = 0;
     std::string target;
     std::shared_ptr<const std::string> frame;
   };
@@ -71,12 +87,22 @@ private:
   };
 
   void accept_next();
+  // A new connection: within the limits of connections in all and of those
+  // waiting for their hello per address, at the expense of the oldest waiting.
+  void admit(asio::ip::tcp::socket socket);
+  // Closes a connection that has not said hello, to make room; why for the log.
+  void make_room(Session& session, const char* why);
+  void forget_pending(Session& session);
+  // After a flood of connections has gone, the memory they took goes back to the system.
+  void trim_after_flood();
   void shutdown_all();
   void refuse(Session& sender, const std::string& why);
   void deliver_now(std::uint32_t channel_id, std::string_view target,
                    const std::shared_ptr<const std::string>& frame);
-  // The service's answer about a held chat; relays what may go now.
-  void on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted);
+  // The service's answer about a held chat (with the text it stored, which is
+  // what goes out); relays what may go now.
+  void on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted,
+                  const std::string& stored);
   void flush(std::uint32_t channel_id);
   // A new list from the service: closes the removed members' connections.
   void on_removals(const std::vector<tavsrv::Removal>& removals);
@@ -85,6 +111,8 @@ private:
   asio::io_context io_;
   asio::ip::tcp::acceptor acceptor_{io_};
   asio::steady_timer accept_retry_{io_};
+  asio::steady_timer trim_timer_{io_};
+  bool trim_armed_ = false;
   std::thread thread_;
   std::unique_ptr<ChatForwarder> forwarder_;
   tavsrv::RemovalList removals_;
@@ -96,6 +124,16 @@ private:
   std::unordered_map<std::uint32_t, Backlog> backlogs_;  // only channels holding sends
   std::size_t held_bytes_ = 0;                           // frames of all backlogs
   std::uint64_t next_id_ = 1;
+  // Connections without hello, the oldest first, in all and per address.
+  std::list<Session*> pending_;
+  std::unordered_map<std::string, std::list<Session*>> pending_by_address_;
+  std::size_t max_connections_ = 0;  // the configured limit, lowered to the descriptors'
+  std::size_t partial_bytes_ = 0;
+  // Since the memory was last given back: the most connections, the bytes of
+  // unfinished frames let go.
+  std::size_t peak_connections_ = 0;
+  std::size_t partial_released_ = 0;
+  std::vector<char> read_buffer_ = std::vector<char>(64 * 1024);
 
   std::atomic<std::uint16_t> port_{0};
   std::atomic<std::uint64_t> connections_{0};
@@ -104,6 +142,10 @@ private:
   std::atomic<std::uint64_t> deliveries_{0};
   std::atomic<std::uint64_t> sends_refused_{0};
   std::atomic<std::uint64_t> removals_cut_{0};
+  std::atomic<std::uint64_t> pending_count_{0};
+  std::atomic<std::uint64_t> refused_connections_{0};
+  std::atomic<std::uint64_t> replaced_{0};
+  std::atomic<std::uint64_t> partial_bytes_now_{0};
 };
 
 }  // namespace msgserver

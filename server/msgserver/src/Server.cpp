@@ -46,6 +46,10 @@ std::uint16_t Server::port() const {
   return impl_ ? impl_->port() : 0;
 }
 
+std::size_t Server::max_connections() const {
+  return impl_ ? impl_->max_connections() : 0;
+}
+
 const std::string& Server::error() const {
   return error_;
 }

@@ -11,19 +11,36 @@ namespace {
 
 constexpr auto kCloseGrace = std::chrono::seconds(2);
 constexpr std::size_t kMaxBuffersPerWrite = 64;
+constexpr std::int64_t kUntimedExpiryMs = 366LL * 24 * 3600 * 1000;
+// The largest hello frame (type, version, ids, credential): before its hello a
+// connection may announce nothing longer, so it never holds more than this.
+constexpr std::size_t kMaxHelloFrame = 1 + 2 + 4 + 4 + 2 + wire::kMaxCredentialLength;
+
+// The whole frame's size, from its first 4 bytes.
+std::size_t frame_size(std::string_view start) {
+  return 4 + (static_cast<std::size_t>(static_cast<unsigned char>(start[0])) << 24 |
+              static_cast<std::size_t>(static_cast<unsigned char>(start[1])) << 16 |
+              static_cast<std::size_t>(static_cast<unsigned char>(start[2])) << 8 |
+              static_cast<std::size_t>(static_cast<unsigned char>(start[3])));
+}
 
 }  // namespace
 
-Session::Session(asio::ip::tcp::socket socket, Relay& relay, std::uint64_t id)
-    : socket_(std::move(socket)), idle_timer_(socket_.get_executor()), relay_(relay), id_(id) {}
+Session::Session(asio::ip::tcp::socket socket, Relay& relay, std::uint64_t id, std::string address)
+    : socket_(std::move(socket)),
+      idle_timer_(socket_.get_executor()),
+      relay_(relay),
+      id_(id),
+      address_(std::move(address)) {}
 
 void Session::start() {
   asio::error_code ec;
   const auto remote = socket_.remote_endpoint(ec);
-  peer_ =
-      ec ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
+  peer_ = ec ? std::string("?") : address_ + ":" + std::to_string(remote.port());
   socket_.set_option(asio::ip::tcp::no_delay(true), ec);
-  last_rx_ = std::chrono::steady_clock::now();
+  // Reads are made when the socket is readable, into the relay's buffer, and must not wait.
+  socket_.non_blocking(true, ec);
+  opened_ = last_rx_ = std::chrono::steady_clock::now();
   if (relay_.config().verbose)
     tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + " from " + peer_);
   arm_idle_timer();
@@ -31,35 +48,103 @@ void Session::start() {
 }
 
 void Session::read_more() {
-  socket_.async_read_some(asio::buffer(chunk_),
-                          [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
-                            self->on_read(ec, n);
-                          });
+  socket_.async_wait(
+      asio::ip::tcp::socket::wait_read,
+      [self = shared_from_this()](const asio::error_code& ec) { self->on_readable(ec); });
 }
 
-void Session::on_read(const asio::error_code& ec, std::size_t n) {
+void Session::on_readable(const asio::error_code& ec) {
   if (closing_ || closed_)
     return;
-  if (ec) {
+  asio::error_code read_error = ec;
+  std::size_t n = 0;
+  const asio::mutable_buffer buffer = relay_.read_buffer();
+  if (!read_error)
+    n = socket_.read_some(buffer, read_error);
+  if (read_error == asio::error::would_block || read_error == asio::error::try_again) {
+    read_more();
+    return;
+  }
+  if (read_error) {
     if (relay_.config().verbose)
-      tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + " ended: " + ec.message());
+      tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) +
+                       " ended: " + read_error.message());
     close_now();
     return;
   }
   last_rx_ = std::chrono::steady_clock::now();
-  rx_.append(chunk_.data(), n);
+  std::string_view bytes(static_cast<const char*>(buffer.data()), n);
+  if (!rx_.empty() && !continue_partial(bytes))
+    return;
+  if (!bytes.empty()) {
+    // The usual case: whole frames, handled straight from the relay's buffer.
+    const auto consumed = take_frames(bytes);
+    if (!consumed || !keep_partial(bytes.substr(*consumed)))
+      return;
+  }
+  read_more();
+}
+
+bool Session::continue_partial(std::string_view& bytes) {
+  // Once the frame's length is known it takes only its own bytes, into the
+  // buffer kept for it; until then everything, judged below.
+  const bool sized = rx_.size() >= 4;
+  const std::size_t part =
+      sized ? std::min(bytes.size(), frame_size(rx_) - rx_.size()) : bytes.size();
+  if (!take_partial(part))
+    return false;
+  rx_.append(bytes.data(), part);
+  bytes.remove_prefix(part);
+  if (sized && rx_.size() < frame_size(rx_))
+    return true;  // more to come
+  std::string held;
+  held.swap(rx_);
+  relay_.release_partial(held.size());
+  const auto consumed = take_frames(held);
+  return consumed && keep_partial(std::string_view(held).substr(*consumed));
+}
+
+std::optional<std::size_t> Session::take_frames(std::string_view bytes) {
   std::vector<wire::Frame> frames;
-  const wire::DecodeResult result = wire::decode_frames(rx_, frames);
+  const wire::DecodeResult result = wire::decode_frames(bytes, frames);
   for (const wire::Frame& frame : frames) {
     if (!handle_frame(frame))
-      return;
+      return std::nullopt;
   }
   if (result.status != wire::DecodeStatus::ok) {
     protocol_error(wire::to_string(result.status));
-    return;
+    return std::nullopt;
   }
-  rx_.erase(0, result.consumed);
-  read_more();
+  return result.consumed;
+}
+
+bool Session::hello_may_follow(std::string_view rest) {
+  if (!registered_ && rest.size() >= 4 && frame_size(rest) > 4 + kMaxHelloFrame) {
+    protocol_error("frame before hello longer than a hello");
+    return false;
+  }
+  return true;
+}
+
+bool Session::take_partial(std::size_t bytes) {
+  if (relay_.take_partial(bytes))
+    return true;
+  ++relay_.partial_refused;
+  tavsrv::logWarn("msgserver: connection #" + std::to_string(id_) + " from " + peer_ +
+                  ": the unfinished frames of all connections are at the server's limit; closed");
+  close_with(wire::CloseCode::protocol_error, "too many unfinished frames at the server");
+  return false;
+}
+
+bool Session::keep_partial(std::string_view rest) {
+  if (rest.empty())
+    return true;
+  if (!hello_may_follow(rest) || !take_partial(rest.size()))
+    return false;
+  // One allocation a frame, of its size (the length was judged when it came).
+  rx_.reserve(rest.size() >= 4 ? frame_size(rest) : rest.size());
+  rx_.assign(rest.data(), rest.size());
+  return true;
 }
 
 bool Session::handle_frame(const wire::Frame& frame) {
@@ -86,6 +171,7 @@ bool Session::handle_frame(const wire::Frame& frame) {
     registered_ = true;
     user_id_ = hello->user_id;
     channel_id_ = hello->channel_id;
+    arm_idle_timer();  // the credential's expiry instead of the hello's deadline
     if (relay_.config().verbose)
       tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + ": user " +
                        std::to_string(user_id_) + " on channel " + std::to_string(channel_id_));
@@ -146,6 +232,12 @@ bool Session::admit(const wire::Hello& hello) {
     refusal = "removed from the room";
   if (!refusal) {
     role_code_ = credential->roleCode;
+    // Wall-clock expiry as a steady deadline: a clock step does not stretch a
+    // session. One further off than a year (tools sign "never") is not timed:
+    // the steady clock cannot hold every such deadline.
+    const std::int64_t left = credential->expiresMs - relay_.wall_clock_ms();
+    if (left < kUntimedExpiryMs)
+      expires_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(left);
     return true;
   }
   ++relay_.hellos_refused;
@@ -188,14 +280,11 @@ void Session::queue(FramePtr frame) {
 }
 
 void Session::write_more() {
-  if (tx_queue_.empty() || closed_)
+  if (tx_head_ == tx_queue_.size() || closed_)
     return;
   tx_buffers_.clear();
-  for (const FramePtr& frame : tx_queue_) {
-    if (tx_buffers_.size() == kMaxBuffersPerWrite)
-      break;
-    tx_buffers_.push_back(asio::buffer(*frame));
-  }
+  for (std::size_t i = tx_head_; i < tx_queue_.size() && i - tx_head_ < kMaxBuffersPerWrite; ++i)
+    tx_buffers_.push_back(asio::buffer(*tx_queue_[i]));
   tx_in_flight_ = tx_buffers_.size();
   asio::async_write(socket_, tx_buffers_,
                     [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
@@ -214,8 +303,17 @@ void Session::on_written(const asio::error_code& ec) {
     return;
   }
   for (; tx_in_flight_ > 0; --tx_in_flight_) {
-    queued_bytes_ -= tx_queue_.front()->size();
-    tx_queue_.pop_front();
+    queued_bytes_ -= tx_queue_[tx_head_]->size();
+    tx_queue_[tx_head_++].reset();
+  }
+  if (tx_head_ == tx_queue_.size()) {
+    tx_queue_.clear();
+    tx_head_ = 0;
+    if (tx_queue_.capacity() > kMaxBuffersPerWrite)
+      tx_queue_.shrink_to_fit();  // a burst's queue is not kept for ever
+  } else if (tx_head_ > tx_queue_.size() / 2) {
+    tx_queue_.erase(tx_queue_.begin(), tx_queue_.begin() + static_cast<std::ptrdiff_t>(tx_head_));
+    tx_head_ = 0;
   }
   if (closing_ && tx_queue_.empty()) {
     close_now();
@@ -231,7 +329,7 @@ void Session::close_with(wire::CloseCode code, const std::string& reason) {
   closing_since_ = std::chrono::steady_clock::now();
   relay_.on_closed(*this);
   // Whatever is not yet on its way is dropped; the close frame goes right after.
-  while (tx_queue_.size() > tx_in_flight_) {
+  while (tx_queue_.size() > tx_head_ + tx_in_flight_) {
     queued_bytes_ -= tx_queue_.back()->size();
     tx_queue_.pop_back();
   }
@@ -245,6 +343,10 @@ void Session::close_now() {
   closed_ = true;
   closing_ = true;
   relay_.on_closed(*this);
+  // No more reading: the unfinished frame goes (frames being handled never
+  // point into it: they are read from the relay's buffer or a copy).
+  relay_.release_partial(rx_.size());
+  std::string().swap(rx_);
   asio::error_code ignored;
   idle_timer_.cancel();
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
@@ -253,8 +355,11 @@ void Session::close_now() {
 }
 
 void Session::arm_idle_timer() {
-  const auto deadline =
-      closing_ ? closing_since_ + kCloseGrace : last_rx_ + relay_.config().idle_timeout;
+  auto deadline = closing_ ? closing_since_ + kCloseGrace : last_rx_ + relay_.config().idle_timeout;
+  if (!closing_ && expires_ && *expires_ < deadline)
+    deadline = *expires_;
+  if (!closing_ && !registered_ && opened_ + relay_.config().hello_timeout < deadline)
+    deadline = opened_ + relay_.config().hello_timeout;
   idle_timer_.expires_at(deadline);
   idle_timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
     if (ec || self->closed_)
@@ -262,6 +367,22 @@ void Session::arm_idle_timer() {
     const auto now = std::chrono::steady_clock::now();
     if (self->closing_) {
       self->close_now();
+      return;
+    }
+    if (!self->registered_ && now >= self->opened_ + self->relay_.config().hello_timeout) {
+      ++self->relay_.hello_timeouts;
+      if (self->relay_.config().verbose)
+        tavsrv::logDebug("msgserver: connection #" + std::to_string(self->id_) + " from " +
+                         self->peer_ + " said no hello in time; closed");
+      self->close_with(wire::CloseCode::idle_timeout, "no hello in time");
+      return;
+    }
+    if (self->expires_ && now >= *self->expires_) {
+      ++self->relay_.credentials_expired;
+      tavsrv::logInfo("msgserver: connection #" + std::to_string(self->id_) + " (user " +
+                      std::to_string(self->user_id_) + ", channel " +
+                      std::to_string(self->channel_id_) + "): credential expired; closed");
+      self->close_with(wire::CloseCode::credential_refused, "credential expired");
       return;
     }
     if (now - self->last_rx_ >= self->relay_.config().idle_timeout) {

@@ -24,6 +24,8 @@ void define_flags(tavsrv::Flags& flags) {
                "bytes waiting for one connection before it is cut off as a slow consumer");
   flags.define("idle-timeout-ms", std::to_string(msgserver::Config().idle_timeout.count()),
                "a connection that sends nothing this long is dropped");
+  flags.define("max-connections", std::to_string(msgserver::Config().max_connections),
+               "connections at once (lowered to what ulimit -n allows)");
   flags.defineSwitch("verbose", "log every connection and every refused send");
 }
 
@@ -33,12 +35,14 @@ bool config_from_flags(const tavsrv::Flags& flags, msgserver::Config* config, st
     return false;
   config->listen_host = listen.host;
   config->listen_port = static_cast<std::uint16_t>(listen.port);
-  long long queue = 0, idle = 0;
+  long long queue = 0, idle = 0, connections = 0;
   if (!flags.getInt("max-queue-bytes", 1, 1ll << 30, &queue) ||
-      !flags.getInt("idle-timeout-ms", 1, 3600000, &idle)) {
-    *error = "bad --max-queue-bytes or --idle-timeout-ms";
+      !flags.getInt("idle-timeout-ms", 1, 3600000, &idle) ||
+      !flags.getInt("max-connections", 1, 1ll << 24, &connections)) {
+    *error = "bad --max-queue-bytes, --idle-timeout-ms or --max-connections";
     return false;
   }
+  config->max_connections = static_cast<std::size_t>(connections);
   config->max_queue_bytes = static_cast<std::size_t>(queue);
   config->idle_timeout = std::chrono::milliseconds(idle);
   // The service that stores chat also says who was removed from which room.

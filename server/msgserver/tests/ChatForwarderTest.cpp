@@ -13,6 +13,7 @@
 #include "TextCheck.h"
 #include "eventually.h"
 #include "msgserver/Server.h"
+#include "tavsrv/ChatHandoff.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ TEST(ChatForwardTest, ForwardsChatMessagesOfRoomChannelsOnly) {
   EXPECT_EQ(posts[0].form.at("chatRoomId"), "300");
   EXPECT_EQ(posts[0].form.at("userId"), "5");
   EXPECT_EQ(posts[0].form.at("typeId"), "0");
-  EXPECT_EQ(posts[0].form.at("content"), text);
+  EXPECT_EQ(tavsrv::decodeChatText(posts[0].form.at("content64")), text);
   EXPECT_EQ(posts[0].token, testsupport::kTestSecret);
   EXPECT_EQ(posts[0].content_type, "application/x-www-form-urlencoded");
   EXPECT_EQ(posts[1].form.at("typeId"), "10");
@@ -178,7 +179,7 @@ TEST(ChatForwarderTest, QueueIsBoundedAndEveryRecordGetsItsVerdict) {
     r.user_id = user;
     r.type_id = "0";
     r.text = R"({"typeId":"0"})";
-    r.done = [&](bool ok) {
+    r.done = [&](bool ok, std::string) {
       accepted += ok;
       ++verdicts;
     };

@@ -167,8 +167,10 @@ TEST(MsgModeration, MutedMembersChatReachesNobodyUntilRestored) {
   ASSERT_TRUE(eventually([&] { return server->stats().removal_lists > lists; }));
   const std::string allowed = R"({"typeId":"0","sendUserId":10004,"content":"allowed again"})";
   ASSERT_TRUE(muted.send("*", allowed));
-  EXPECT_EQ(next_text(listener), allowed);
-  EXPECT_EQ(next_text(owner), allowed);
+  // Relayed as the service stored it.
+  for (RawClient* hearer : {&listener, &owner})
+    EXPECT_EQ(json::parse(next_text(*hearer), nullptr, false).value("content", ""),
+              "allowed again");
   EXPECT_EQ(server->stats().chat_forwarded, 1u);
 }
 

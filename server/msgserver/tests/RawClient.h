@@ -32,13 +32,24 @@ struct OwnedFrame {
 class RawClient {
 public:
   // rcvbuf > 0 shrinks the receive buffer first, so a client that never reads
-  // backs up into the server quickly.
-  explicit RawClient(std::uint16_t port, int rcvbuf = 0) {
+  // backs up into the server quickly. from: another loopback address to come
+  // from ("127.0.0.2"), as another host would.
+  explicit RawClient(std::uint16_t port, int rcvbuf = 0, const char* from = nullptr) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd_ < 0)
       return;
     if (rcvbuf > 0)
       ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    if (from) {
+      sockaddr_in source{};
+      source.sin_family = AF_INET;
+      ::inet_pton(AF_INET, from, &source.sin_addr);
+      if (::bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);

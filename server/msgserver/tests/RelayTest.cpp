@@ -4,14 +4,17 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "RawClient.h"
+#include "eventually.h"
 #include "msgserver/Server.h"
 #include "tavsrv/Credential.h"
 
 namespace {
 
 using msgtest::RawClient;
+using testsupport::eventually;
 namespace wire = corda::wire;
 
 class RelayTest : public ::testing::Test {
@@ -225,6 +228,124 @@ TEST_F(RelayTest, DropsSilentConnections) {
   EXPECT_EQ(server_->stats().idle_drops, 1u);
 }
 
+// A credential admits until its expiry, not beyond: the connection is closed
+// then with the reason (the client renews its credential and comes back).
+TEST_F(RelayTest, ConnectionEndsWhenItsCredentialExpires) {
+  RawClient member(port_);
+  ASSERT_TRUE(member.ok());
+  const auto welcome = member.hello_with(5, 700, testsupport::testCredential(5, 700, 2, 2000));
+  ASSERT_TRUE(welcome);
+  ASSERT_EQ(welcome->type, wire::FrameType::welcome);
+  RawClient other(port_);  // one whose credential never expires stays
+  const auto welcomed = other.hello_with(
+      6, 700,
+      tavsrv::signCredential(testsupport::kTestSecret,
+                             {6, 700, 2, std::numeric_limits<std::int64_t>::max()}));
+  ASSERT_TRUE(welcomed);
+  ASSERT_EQ(welcomed->type, wire::FrameType::welcome);
+  const auto close = member.next();
+  ASSERT_TRUE(close);
+  ASSERT_EQ(close->type, wire::FrameType::close);
+  const auto reason = wire::decode_close(close->payload);
+  ASSERT_TRUE(reason);
+  EXPECT_EQ(reason->code, static_cast<std::uint16_t>(wire::CloseCode::credential_refused));
+  EXPECT_EQ(reason->reason, "credential expired");
+  EXPECT_TRUE(member.wait_closed());
+  ASSERT_TRUE(other.send("*", "{}"));
+  EXPECT_EQ(next_text(other), "{}");
+}
+
+// Connections that have not said hello are few per address and in all, and
+// the one waiting longest makes room for a newcomer: one host cannot fill the
+// server's places, and members keep theirs when it is full.
+TEST_F(RelayTest, ConnectionsWaitingForTheirHelloAreBoundedPerAddressAndInAll) {
+  server_->stop();
+  msgserver::Config config;
+  config.max_connections = 4;
+  config.max_pending_per_address = 2;
+  config.hello_timeout = std::chrono::minutes(1);
+  start(config);
+
+  auto member = join(1, 700);
+  RawClient first(port_), second(port_), third(port_);
+  EXPECT_TRUE(first.wait_closed());  // the address's oldest waiting one
+  EXPECT_TRUE(second.hello(2, 700));
+  // Four open (two members, two waiting): a fifth, from elsewhere, closes the oldest waiting.
+  RawClient elsewhere(port_, 0, "127.0.0.2");
+  RawClient later(port_, 0, "127.0.0.3");
+  EXPECT_TRUE(third.wait_closed());
+  EXPECT_TRUE(elsewhere.hello(3, 700));
+  EXPECT_TRUE(later.hello(4, 700));
+  // Four members: a newcomer finds no place.
+  RawClient full(port_, 0, "127.0.0.4");
+  EXPECT_TRUE(full.wait_closed());
+  EXPECT_EQ(server_->stats().refused_connections, 3u);
+  ASSERT_TRUE(later.send("*", "{}"));
+  EXPECT_EQ(next_text(*member), "{}");
+}
+
+TEST_F(RelayTest, AConnectionWithoutHelloInTimeIsClosed) {
+  server_->stop();
+  msgserver::Config config;
+  config.hello_timeout = std::chrono::milliseconds(1000);
+  start(config);
+
+  RawClient silent(port_);
+  auto member = join(1, 700);
+  const auto close = silent.next();
+  ASSERT_TRUE(close);
+  ASSERT_EQ(close->type, wire::FrameType::close);
+  const auto reason = wire::decode_close(close->payload);
+  ASSERT_TRUE(reason);
+  EXPECT_EQ(reason->reason, "no hello in time");
+  EXPECT_EQ(server_->stats().hello_timeouts, 1u);
+  ASSERT_TRUE(member->send("*", "{}"));  // one that said hello stays
+  EXPECT_EQ(next_text(*member), "{}");
+}
+
+// One credential holds a few connections on its channel, the newest ones: the
+// oldest gets the close frame (a client's reconnection replaces its old one).
+TEST_F(RelayTest, AMemberKeepsItsNewestConnectionsOnAChannel) {
+  std::vector<std::unique_ptr<RawClient>> mine;
+  for (int i = 0; i < 5; ++i)
+    mine.push_back(join(5, 700));
+  auto elsewhere = join(5, 701);  // another channel counts apart
+  const auto close = mine[0]->next();
+  ASSERT_TRUE(close);
+  ASSERT_EQ(close->type, wire::FrameType::close);
+  const auto reason = wire::decode_close(close->payload);
+  ASSERT_TRUE(reason);
+  EXPECT_EQ(reason->reason, "replaced by a newer connection of the same member");
+  ASSERT_TRUE(mine[4]->send("*", "{}"));
+  for (int i = 1; i < 5; ++i)
+    EXPECT_EQ(next_text(*mine[i]), "{}");
+  EXPECT_EQ(server_->stats().connections, 5u);
+}
+
+// The bytes of frames not yet complete are bounded over all connections: the
+// connection that would pass the budget is closed, the others complete theirs.
+TEST_F(RelayTest, UnfinishedFramesShareABudget) {
+  server_->stop();
+  msgserver::Config config;
+  config.max_partial_bytes = (1u << 20) + (64u << 10);
+  start(config);
+
+  auto listener = join(1, 700);
+  auto a = join(2, 700);
+  auto b = join(3, 700);
+  const std::string text = R"({"typeId":"63","x":")" + std::string(700 << 10, 'a') + R"("})";
+  const std::string frame = wire::encode_send("*", text);
+  ASSERT_TRUE(a->write(frame.substr(0, frame.size() - 1)));
+  ASSERT_TRUE(eventually([&] { return server_->stats().partial_bytes == frame.size() - 1; }));
+  b->write(frame.substr(0, frame.size() - 1));  // may fail once the server has closed it
+  EXPECT_TRUE(b->wait_closed());
+  EXPECT_TRUE(b->saw_close());
+  EXPECT_EQ(server_->stats().partial_refused, 1u);
+  ASSERT_TRUE(a->write(frame.substr(frame.size() - 1)));
+  EXPECT_EQ(next_text(*listener), text);
+  EXPECT_TRUE(eventually([&] { return server_->stats().partial_bytes == 0; }));
+}
+
 struct BadInput {
   const char* name;
   std::string bytes;
@@ -265,6 +386,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"ZeroLength", raw_frame(0, 3), true},
         BadInput{"UnknownType", raw_frame(3, 42, "ab"), true},
         BadInput{"SendBeforeHello", wire::encode_send("*", "{}"), false},
+        // Judged by its length alone: nothing of a long frame is kept before hello.
+        BadInput{"LongFrameBeforeHello", raw_frame(1000, 1, "\x00\x01"), false},
         BadInput{"RepeatedHello", wire::encode_hello({1, 11, 9}), true},
         BadInput{"ShortHello", raw_frame(5, 1, std::string("\x00\x01\x00\x00", 4)), false},
         BadInput{"UnsupportedVersion", wire::encode_hello({7, 11, 9}), false},

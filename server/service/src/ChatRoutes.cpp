@@ -2,6 +2,8 @@
 #include "Routes.h"
 #include "Schema.h"
 #include "roomwire/room_message.h"
+#include "tavsrv/ChatHandoff.h"
+#include "tavsrv/Form.h"
 
 namespace tavsvc {
 
@@ -63,7 +65,8 @@ json getChatRecord(Call& call) {
 // off the blacklist after `version` (the one the message server held when it
 // received the chat) is judged as still on it: the chat may have come before.
 // The store is read first, so a lift in between is seen by the feed.
-void requireMayChat(Call& call, uint32_t roomId, uint32_t userId, const std::string& version) {
+// Answers the member's role in the room.
+int requireMayChat(Call& call, uint32_t roomId, uint32_t userId, const std::string& version) {
   auto& db = call.db();
   const RoomRow room = requireRoom(db, roomId);
   const int role = storedRole(db, room, userId);
@@ -78,41 +81,57 @@ void requireMayChat(Call& call, uint32_t roomId, uint32_t userId, const std::str
     throw Refusal(kForbidden, "您已被禁言！");
   if (banned || feed.liftedSince(version, roomId, userId, kBlackRemove))
     throw Refusal(kForbidden, "您已被老师请出教室！");
+  return role;
 }
 
 // The message server hands over every chat message before relaying it
-// (internal); it relays only what is stored here.
+// (internal); it relays only what is stored here, and relays it as stored: the
+// answer carries the stored text.
 json addChatRecord(Call& call) {
   call.requireInternalToken();
   const uint32_t roomId = call.form.id("chatRoomId");
   const uint32_t userId = call.form.id("userId");
   const int64_t typeId = call.form.integer("typeId", 0, 20);
-  const std::string content = call.form.text("content", 6000);
+  // The message server sends the text as content64 (tavsrv/ChatHandoff.h), so
+  // that any chat it lets through fits the form; content is the plain field.
+  const bool encoded = call.form.has("content64");
+  const std::string field = encoded ? call.form.text("content64", tavsrv::kMaxChatEncoded)
+                                    : call.form.text("content", tavsrv::kMaxChatBytes);
   const std::string version = call.form.optionalText("version", 64).value_or("");
   call.checkForm();
+  std::optional<std::string> decoded;
+  if (encoded) {
+    decoded = tavsrv::decodeChatText(field);
+    if (!decoded || decoded->empty() || !tavsrv::isValidUtf8(*decoded) ||
+        decoded->find('\0') != std::string::npos)
+      throw Refusal(kBadRequest, "参数格式错误：content64");
+  }
+  const std::string& content = encoded ? *decoded : field;
   if (!roomwire::is_chat_type(typeId))
     throw Refusal(kBadRequest, "参数超出范围：typeId");
-  requireMayChat(call, roomId, userId, version);
+  const int role = requireMayChat(call, roomId, userId, version);
   json message = json::parse(content, nullptr, false);
   if (!message.is_object())
     message = json{{roomwire::kContent, content}};
   // The record answers with the keys of a room chat message. Who sent it and
-  // where is what the message server vouches for, whatever the text says.
+  // where is what the message server vouches for, whatever the text says; the
+  // sender's name, picture and role (the client's colour) are this store's,
+  // so nobody chats under the teacher's name.
   message[roomwire::kTypeId] = std::to_string(typeId);
   message[roomwire::kSendUserId] = userId;
   message[roomwire::kRoomId] = std::to_string(roomId);
+  message[roomwire::kSendUserRole] = std::to_string(role);
   if (!message.contains(roomwire::kMsgSendTime))
     message[roomwire::kMsgSendTime] = tavsrv::formatLocalTime(call.now());
-  if (const auto user = loadUser(call.db(), userId)) {
-    message[roomwire::kSendUsername] = user->displayName();
-    message[roomwire::kSendUserImg] = user->imagePath;
-  }
+  const auto user = loadUser(call.db(), userId);
+  message[roomwire::kSendUsername] = user ? user->displayName() : std::string();
+  message[roomwire::kSendUserImg] = user ? user->imagePath : std::string();
+  const std::string stored = tavsrv::dumpJson(message);
   call.db().run(
       "INSERT INTO chat_records(room_id, user_id, type_id, message, day, created_ms) "
       "VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
-      roomId, userId, typeId, tavsrv::dumpJson(message),
-      tavsrv::formatLocalTime(call.now(), "%Y-%m-%d"), call.now());
-  return tavsrv::ok(json{{"id", call.db().lastInsertId()}});
+      roomId, userId, typeId, stored, tavsrv::formatLocalTime(call.now(), "%Y-%m-%d"), call.now());
+  return tavsrv::ok(json{{"id", call.db().lastInsertId()}, {"message", stored}});
 }
 
 // Usage reports: chat, hands, tag, tool, gift (with a count), each by the

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <httplib.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 
 #include "BufferedSocketStream.h"
 #include "WorkerPool.h"
+#include "tavsrv/Descriptors.h"
 #include "tavsrv/Log.h"
 
 namespace tavsvc {
@@ -126,20 +126,6 @@ constexpr int kLingerMs = 2000;
 // How long a connection may be silent after it was opened or answered before
 // it counts against its address's share of waiting connections.
 constexpr auto kSettle = std::chrono::milliseconds(1000);
-
-// The descriptors this process may open: the soft limit raised to the hard one.
-rlim_t descriptorLimit() {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-    return RLIM_INFINITY;
-  if (limit.rlim_cur < limit.rlim_max) {
-    rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max;
-    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
-      limit = raised;
-  }
-  return limit.rlim_cur;
-}
 
 }  // namespace
 
@@ -606,9 +592,8 @@ bool HttpFront::start(std::string* error) {
     d.acceptor.listen(d.options.backlog);
     d.boundPort = d.acceptor.local_endpoint().port();
     d.maxConnections = d.options.maxConnections;
-    const rlim_t descriptors = descriptorLimit();
-    if (descriptors != RLIM_INFINITY &&
-        descriptors < static_cast<rlim_t>(d.maxConnections) + kSpareDescriptors) {
+    const size_t descriptors = tavsrv::descriptorLimit();
+    if (descriptors < static_cast<size_t>(d.maxConnections) + kSpareDescriptors) {
       d.maxConnections = std::max(1, static_cast<int>(descriptors) - kSpareDescriptors);
       tavsrv::logWarn("only " + std::to_string(descriptors) + " descriptors (ulimit -n): at most " +
                       std::to_string(d.maxConnections) + " connections");

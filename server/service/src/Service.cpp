@@ -199,6 +199,7 @@ bool Service::start(std::string* error) {
   FrontOptions front;
   front.host = config.host;
   front.port = config.port;
+  front.maxConnections = config.maxConnections;
   front.connectionsPerAddress = config.connectionsPerAddress;
   front.idleTimeoutMs = config.idleTimeoutMs;
   front.headTimeoutMs = config.headTimeoutMs;

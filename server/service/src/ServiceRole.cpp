@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 
 #include "service/Service.h"
@@ -31,6 +32,9 @@ public:
     config.internalToken = settings.internalToken;
     config.seedDemo = settings.seedDemo;
     config.demoVideos = settings.demoMedia;
+    if (settings.maxConnections > 0)
+      config.maxConnections = static_cast<int>(
+          std::min<size_t>(static_cast<size_t>(config.maxConnections), settings.maxConnections));
     service_ = std::make_unique<Service>(config);
     if (!service_->start(error)) {
       service_.reset();

@@ -121,12 +121,20 @@ TEST_F(ClassroomTest, AccessCodeEntrySendsStudentsOut) {
     ASSERT_TRUE(waitUntil([&] { return up.count() > 0; }));
     QJsonObject msg = roommsg::newMessage(MSG_ROOM_TYPE);
     msg.insert("roomType", "2");
-    teacher.send(roommsg::serialize(msg), "*");
-    // A chat line after it shows the room message has been handled by then.
     QSignalSpy chats(part<RoomMessenger>("roomMessenger"), &RoomMessenger::signal_ChatMsgArrived);
+    teacher.send(roommsg::serialize(msg), "*");
+    // A chat line from another member: once both have arrived, the room message has been
+    // handled. (The teacher's own chat would come back with the teacher's id, which the
+    // teacher's window takes for its own echo.)
+    RoomChannelClient student(
+        kStudents[3], kRoom,
+        QString::fromStdString(testsupport::testCredential(kStudents[3], kRoom, 2)));
+    QSignalSpy studentUp(&student, &RoomChannelClient::__connect2msgs_state);
+    student.connectTo("127.0.0.1", servers_.msgPort());
+    ASSERT_TRUE(waitUntil([&] { return studentUp.count() > 0; }));
     QJsonObject chat = roommsg::newMessage(MSG_CHAT_TEXT);
     chat.insert("content", "hello");
-    teacher.send(roommsg::serialize(chat), "*");
+    student.send(roommsg::serialize(chat), "*");
     if (c.leaves) {
       EXPECT_TRUE(waitUntil([&] { return classroom_.isNull(); }));
       EXPECT_EQ(exits.count(), 1);

@@ -23,6 +23,10 @@ struct RoleSettings {
   // Put demo data into an empty store, with demo media files (videos) when possible.
   bool seedDemo = true;
   bool demoMedia = true;
+  // The connections this role may hold: its share of the process's descriptors
+  // (tavsrv/Descriptors.h), so that the roles of one process cannot starve each
+  // other; 0: the role's own limit.
+  size_t maxConnections = 0;
 };
 
 class Role {

@@ -37,6 +37,23 @@ struct Config {
   std::size_t max_queue_bytes = 4u << 20;
   // A connection that sends nothing for this long is dropped (clients ping).
   std::chrono::milliseconds idle_timeout{30000};
+  // Connections open at once, with or without hello. At the limit a newcomer
+  // takes the place of the connection waiting longest for its hello, or is
+  // closed when all have said theirs. Lowered at start to what the descriptor
+  // limit (ulimit -n) leaves; the launcher gives each role its share of it.
+  std::size_t max_connections = 16384;
+  // Connections from one address that have not said hello yet (a hello comes
+  // right after connecting): a newer one closes the oldest, so one host cannot
+  // hold the server's places without credentials.
+  std::size_t max_pending_per_address = 64;
+  // A connection must have said hello this long after it was opened.
+  std::chrono::milliseconds hello_timeout{5000};
+  // Connections of one member on one channel (one credential): a newer one
+  // closes the oldest (a reconnecting client's old connection may linger).
+  std::size_t max_connections_per_member = 4;
+  // Bytes held for frames not yet complete, over all connections (a frame is at
+  // most 1 MiB): a connection whose unfinished frame would pass it is closed.
+  std::size_t max_partial_bytes = 64u << 20;
   // Chat records waiting for the service; beyond it new chat is not relayed, and logged.
   std::size_t history_queue_limit = 1024;
   // Sends of one channel held back behind a chat the service has not yet
@@ -57,7 +74,15 @@ struct Stats {
   std::uint64_t slow_consumers = 0;
   std::uint64_t idle_drops = 0;
   std::uint64_t hellos_refused = 0;  // no credential, not valid for the hello's ids, or removed
-  std::uint64_t removals_cut = 0;    // connections closed because their member was removed
+  std::uint64_t pending = 0;         // open now without a hello
+  // Closed before their hello to keep the limits of connections per address or in all.
+  std::uint64_t refused_connections = 0;
+  std::uint64_t hello_timeouts = 0;       // closed for not saying hello in time
+  std::uint64_t replaced = 0;             // closed for a newer connection of the same member
+  std::uint64_t partial_bytes = 0;        // held now for frames not yet complete
+  std::uint64_t partial_refused = 0;      // closed: their unfinished frame passed max_partial_bytes
+  std::uint64_t credentials_expired = 0;  // closed when their credential expired
+  std::uint64_t removals_cut = 0;         // connections closed because their member was removed
   // Lists of a new version taken from the service's blacklist (one with every removal and every
   // member taken off the list); chat received from then on is judged against that version.
   std::uint64_t removal_lists = 0;
@@ -85,6 +110,9 @@ public:
   void stop();
 
   std::uint16_t port() const;
+  // Connections the server takes at once: Config::max_connections, lowered to
+  // the descriptor limit; 0 when not running.
+  std::size_t max_connections() const;
   const std::string& error() const;
   Stats stats() const;
 

@@ -40,18 +40,19 @@ struct ServiceConfig {
   bool seedDemo = true;
   // With the demo data, make short courseware videos (needs the ffmpeg program).
   bool demoVideos = true;
-  int threads = 8;        // threads answering ordinary calls (connections wait without one)
+  int threads = 8;            // threads answering ordinary calls (connections wait without one)
+  int maxConnections = 4096;  // open connections in all (fewer when ulimit -n is low)
   int connectionsPerAddress = 64;  // open connections from one client address
   int idleTimeoutMs = 10000;       // an open connection's wait for its next request
   int headTimeoutMs = 5000;        // from a request's first byte to its whole head and form body
-  int dbConnections = 4;  // SQLite connections in the pool
-  int hashThreads = 2;    // logins answered at the same time (Argon2id is memory-hard)
+  int dbConnections = 4;           // SQLite connections in the pool
+  int hashThreads = 2;             // logins answered at the same time (Argon2id is memory-hard)
   PasswordStrength passwordStrength = PasswordStrength::Interactive;
   // Largest form body. cpp-httplib itself refuses form-encoded bodies above
   // 8 KiB (CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH of the system library),
   // so the same limit holds for bodies sent with any other content type.
   size_t formLimit = 8192;
-  size_t uploadLimit = 64u << 20;  // largest uploaded file
+  size_t uploadLimit = 64u << 20;              // largest uploaded file
   uint64_t uploadQuotaPerUser = 512ull << 20;  // what one member may keep in one room
   uint64_t uploadQuotaPerRoom = 4ull << 30;    // what all members together may keep in a room
   // Time source for bans, presence and key expiry; null means the system clock.
