@@ -45,7 +45,7 @@ protected:
   }
 
 private:
-  QColor color_{220, 30, 30};
+  QColor color_{208, 16, 16};
 };
 
 }  // namespace

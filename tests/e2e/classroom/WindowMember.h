@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
 
@@ -12,8 +13,9 @@
 
 class WindowMember {
 public:
+  // display: an X display to show the window on (empty: offscreen).
   WindowMember(const QString& account, quint32 roomId, const QString& serviceHost, quint16 mcuPort,
-               quint16 msgPort, const QString& home) {
+               quint16 msgPort, const QString& home, const QString& display = QString()) {
     const QString own = home + QStringLiteral("/window-") + account;
     QDir().mkpath(own + QStringLiteral("/run"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -21,16 +23,25 @@ public:
     env.insert("XDG_DATA_HOME", own + "/.local/share");
     env.insert("XDG_CONFIG_HOME", own + "/.config");
     env.insert("XDG_RUNTIME_DIR", own + "/run");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    if (display.isEmpty()) {
+      env.insert("QT_QPA_PLATFORM", "offscreen");
+    } else {
+      env.insert("DISPLAY", display);
+      env.remove("QT_QPA_PLATFORM");
+    }
     process_.setProcessEnvironment(env);
     process_.setStandardErrorFile(own + QStringLiteral("/stderr.txt"));
     QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
-      while (process_.canReadLine())
+      while (process_.canReadLine()) {
         lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+        at_ << clock_.nsecsElapsed();
+      }
     });
-    process_.start(QCoreApplication::applicationDirPath() + QStringLiteral("/classroom-window-member"),
-                   {account, QString::number(roomId), serviceHost, QString::number(mcuPort),
-                    QString::number(msgPort)});
+    clock_.start();
+    process_.start(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/classroom-window-member"),
+        {account, QString::number(roomId), serviceHost, QString::number(mcuPort),
+         QString::number(msgPort)});
   }
   ~WindowMember() {
     process_.closeWriteChannel();
@@ -49,8 +60,14 @@ public:
     return testsupport::waitUntil([&] { return lines_.indexOf(line, from) >= 0; });
   }
   bool finished() { return process_.state() == QProcess::NotRunning; }
+  qint64 pid() const { return process_.processId(); }
+  // When each line came, in ns of the member's own clock (started with it).
+  qint64 nsecsAt(int line) const { return at_.value(line); }
+  qint64 now() const { return clock_.nsecsElapsed(); }
 
 private:
   QProcess process_;
   QStringList lines_;
+  QList<qint64> at_;
+  QElapsedTimer clock_;
 };

@@ -26,11 +26,19 @@
 //   audio ID on|off                member ID's sound is on (the teacher's and tiles')
 //   boxes N                        message boxes open
 //   media-retry N                  attempts so far to reach a lost media server
+//   tool R,G,B red|clear           the teaching-tool view's picture: the colour a
+//                                  quarter in from its top left (in steps of 32), and
+//                                  whether its right half shows red (a stroke)
+//   app-share on|off               the own member shares a program's window
+//   stage waiting|picture|tool|app|video  what the teaching area shows
 // Commands on standard input: "gift TARGET_ID COUNT BUTTON_INDEX", "balance",
 // "watch COURSEWARE_ID" (watching it; a purchase asked for is made),
 // "rate SCORE COMMENT" (the open rating dialog is filled in and submitted),
 // "start-class" (the 上课 button), "open-video ID" (the member's camera, as the
-// teacher's member menu opens it).
+// teacher's member menu opens it), "share-app TITLE" (the program's window of
+// that title, as the application list gives it), "end-share", "annotate" (the
+// board-writing toggle), "draw X,Y X,Y ..." (a stroke through those points of
+// the board, 0..1, with the mouse).
 //
 // Usage: classroom-window-member ACCOUNT ROOM SERVICE_HOST:PORT MCU_PORT MSG_PORT
 #include <unistd.h>
@@ -41,6 +49,7 @@
 #include <QEventLoop>
 #include <QHash>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -50,9 +59,11 @@
 #include <cstdio>
 
 #include "AnnouncementBar.h"
+#include "AppShare.h"
 #include "ChatMessageItem.h"
 #include "ChatPanel.h"
 #include "ClassEvaluation.h"
+#include "ClassStage.h"
 #include "Classroom.h"
 #include "ClassroomEntryFor.h"
 #include "CoursewareItem.h"
@@ -98,6 +109,8 @@ public:
               [](int id) { report(QStringLiteral("player %1").arg(id)); });
     connect(&tick_, &QTimer::timeout, this, [this] { look(); });
     tick_.start(50);
+    connect(&toolTick_, &QTimer::timeout, this, [this] { lookAtTool(); });
+    toolTick_.start(5);
   }
 
   void gift(quint32 target, const QString& count, int buttonIndex) {
@@ -170,6 +183,72 @@ public:
   void openVideo(quint32 userId) {
     if (auto* control = room_ ? room_->findChild<MediaControl*>() : nullptr)
       control->onOperateVideo(userId);
+  }
+
+  void shareApp(const QString& title) {
+    auto* share = room_ ? room_->findChild<AppShare*>() : nullptr;
+    if (!share)
+      return;
+    for (const platform::DesktopWindow& w : platform::desktopWindows())
+      if (QString::fromStdString(w.title) == title) {
+        share->shareWindow(w);
+        return;
+      }
+    report(QStringLiteral("toast no window ") + title);
+  }
+
+  void endShare() {
+    if (auto* share = room_ ? room_->findChild<AppShare*>() : nullptr)
+      share->endShare();
+  }
+
+  void annotate() {
+    if (auto* toggle = room_ ? room_->findChild<QPushButton*>("btnAnnotation") : nullptr)
+      toggle->click();
+  }
+
+  void draw(const QStringList& points) {
+    auto* canvas = room_ ? room_->findChild<vw::VWPaintWidget*>("whiteboardCanvas") : nullptr;
+    if (!canvas || points.size() < 2)
+      return;
+    auto at = [canvas](const QString& point) {
+      const QStringList xy = point.split(QLatin1Char(','));
+      return QPoint(int(xy.value(0).toDouble() * canvas->width()),
+                    int(xy.value(1).toDouble() * canvas->height()));
+    };
+    auto send = [canvas](QEvent::Type type, QPoint p, Qt::MouseButton button,
+                         Qt::MouseButtons held) {
+      QMouseEvent event(type, p, canvas->mapToGlobal(p), button, held, Qt::NoModifier);
+      QApplication::sendEvent(canvas, &event);
+    };
+    send(QEvent::MouseButtonPress, at(points.first()), Qt::LeftButton, Qt::LeftButton);
+    for (int i = 1; i < points.size(); ++i)
+      send(QEvent::MouseMove, at(points[i]), Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, at(points.last()), Qt::LeftButton, Qt::NoButton);
+  }
+
+  // The teaching-tool view, looked at more often than the rest: how soon a
+  // shared program's change shows is measured on it.
+  void lookAtTool() {
+    if (!room_)
+      return;
+    auto* view = room_->findChild<VideoRenderWidget*>("toolView");
+    if (!view || view->heldFrame().isNull())
+      return;
+    const QImage& f = view->heldFrame();
+    const QRgb c = f.pixel(f.width() / 4, f.height() / 4);
+    auto step = [](int v) { return v / 32 * 32; };
+    int red = 0;
+    for (int y = 0; y < f.height(); y += 2)
+      for (int x = f.width() / 2 + 4; x < f.width(); x += 2) {
+        const QRgb p = f.pixel(x, y);
+        red += qRed(p) > 170 && qGreen(p) < 90 && qBlue(p) < 90;
+      }
+    reportChange(tool_, QStringLiteral("tool %1,%2,%3 %4")
+                            .arg(step(qRed(c)))
+                            .arg(step(qGreen(c)))
+                            .arg(step(qBlue(c)))
+                            .arg(red >= 3 ? "red" : "clear"));
   }
 
 private:
@@ -288,6 +367,16 @@ private:
                    QStringLiteral("board %1 %2")
                        .arg(canvas->shapeList().size())
                        .arg(QString::fromLatin1(vw::VWShapeDigest::digest(canvas->shapeList()))));
+    if (auto* stage = room_->findChild<ClassStage*>()) {
+      const char* shows = stage->showsToolView()       ? "tool"
+                          : stage->showsPicture()      ? "picture"
+                          : stage->showsEmbedded()     ? "app"
+                          : stage->mainVideoEnlarged() ? "video"
+                                                       : "waiting";
+      reportChange(stage_, QStringLiteral("stage ") + shows);
+    }
+    if (auto* share = room_->findChild<AppShare*>())
+      reportChange(appShare_, QStringLiteral("app-share ") + (share->sharing() ? "on" : "off"));
     if (auto* docs = room_->findChild<DocumentList*>()) {
       QStringList names;
       for (const DocumentItem* item : docs->items())
@@ -307,6 +396,10 @@ private:
 
   QPointer<Classroom> room_;
   QTimer tick_;
+  QTimer toolTick_;
+  QString tool_;
+  QString appShare_;
+  QString stage_;
   bool ready_ = false;
   bool waitingForGift_ = false;
   int effects_ = -1;
@@ -392,6 +485,14 @@ int main(int argc, char** argv) {
         watcher.startClass();
       else if (words.size() == 2 && words[0] == QLatin1String("open-video"))
         watcher.openVideo(words[1].toUInt());
+      else if (words.size() >= 2 && words[0] == QLatin1String("share-app"))
+        watcher.shareApp(QStringList(words.mid(1)).join(QLatin1Char(' ')));
+      else if (words == QStringList{QStringLiteral("end-share")})
+        watcher.endShare();
+      else if (words == QStringList{QStringLiteral("annotate")})
+        watcher.annotate();
+      else if (words.size() >= 3 && words[0] == QLatin1String("draw"))
+        watcher.draw(words.mid(1));
       else if (words.size() >= 2 && words[0] == QLatin1String("rate"))
         watcher.rate(words[1].toInt(), QStringList(words.mid(2)).join(QLatin1Char(' ')));
     }
