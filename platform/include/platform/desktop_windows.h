@@ -33,4 +33,11 @@ WindowState windowState(uint64_t handle);
 // Shows the window on the desktop (mapped and raised); false when it is gone.
 bool showDesktopWindow(uint64_t handle);
 
+// Another program's window embedded in one of ours: keep (or stop keeping) it
+// on the desktop should our process end without handing it back (a crash, a
+// kill), instead of the display server taking it down with our windows.
+// connection: the X connection our windows were made on (Qt's); unused where
+// the system keeps such windows by itself.
+void keepOnDesktopIfWeEnd(void* connection, uint64_t handle, bool keep);
+
 }  // namespace platform

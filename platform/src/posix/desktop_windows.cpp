@@ -158,4 +158,14 @@ bool showDesktopWindow(uint64_t handle) {
   return attributes != nullptr;
 }
 
+void keepOnDesktopIfWeEnd(void* connection, uint64_t handle, bool keep) {
+  auto* c = static_cast<xcb_connection_t*>(connection);
+  if (!c || handle == 0 || handle > 0xffffffffu)
+    return;
+  // The save-set: windows of other clients in it go back to the root when
+  // this client's windows are destroyed with its connection.
+  xcb_change_save_set(c, keep ? XCB_SET_MODE_INSERT : XCB_SET_MODE_DELETE, xcb_window_t(handle));
+  xcb_flush(c);
+}
+
 }  // namespace platform

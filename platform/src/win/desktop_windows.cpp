@@ -58,4 +58,6 @@ bool showDesktopWindow(uint64_t handle) {
   return true;
 }
 
+void keepOnDesktopIfWeEnd(void*, uint64_t, bool) {}
+
 }  // namespace platform

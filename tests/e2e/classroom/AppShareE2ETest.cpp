@@ -173,6 +173,17 @@ TEST_F(AppShareE2E, AProgramsWindowReachesTheStudentsWithTheTeachersWriting) {
   EXPECT_TRUE(program.finished());
   EXPECT_TRUE(teacher.waitFor("app-share off", tmark)) << teacher.lines().join('\n').toStdString();
   EXPECT_TRUE(pupil.waitFor("stage picture", mark)) << pupil.lines().join('\n').toStdString();
+
+  // The teacher's classroom dies while it holds a program: the program's window stays.
+  PatternWindow second(display.name());
+  const quint64 kept = second.window();
+  ASSERT_NE(kept, 0u);
+  tmark = teacher.mark();
+  teacher.send(QStringLiteral("share-app 图案窗口"));
+  ASSERT_TRUE(teacher.waitFor("app-share on", tmark));
+  ASSERT_TRUE(teacher.waitFor("stage app", tmark));
+  teacher.kill();
+  EXPECT_NE(platform::windowState(kept), platform::WindowState::Gone);
 }
 
 }  // namespace

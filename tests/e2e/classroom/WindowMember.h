@@ -60,6 +60,11 @@ public:
     return testsupport::waitUntil([&] { return lines_.indexOf(line, from) >= 0; });
   }
   bool finished() { return process_.state() == QProcess::NotRunning; }
+  // Ends the member's process at once, as a crash would.
+  void kill() {
+    process_.kill();
+    process_.waitForFinished(30000);
+  }
   qint64 pid() const { return process_.processId(); }
   // When each line came, in ns of the member's own clock (started with it).
   qint64 nsecsAt(int line) const { return at_.value(line); }
