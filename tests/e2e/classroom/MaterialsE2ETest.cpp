@@ -21,6 +21,7 @@
 #include "PicRenderWidget.h"
 #include "PixelDigest.h"
 #include "SharedArea.h"
+#include "SharedAreaLine.h"
 #include "TestCredentials.h"
 #include "UploadingDocDlg.h"
 #include "WindowMember.h"
@@ -35,20 +36,7 @@ protected:
                                           servers_.msgPort(), home_.home());
   }
   // What the teacher's own area shows, in the student's report form.
-  QString teacherShows() {
-    SharedArea& area = *part<SharedArea>();
-    const SharedArea::State& st = area.state();
-    const QImage picture = area.view()->picture().toImage();
-    return QStringList{QStringLiteral("shared"),
-                       QString::number(st.mode),
-                       st.fileName,
-                       QString::number(st.page),
-                       QString::number(st.rotation),
-                       QString::number(st.displayMode),
-                       QStringLiteral("%1x%2").arg(picture.width()).arg(picture.height()),
-                       testsupport::pixelDigest(picture)}
-        .join(' ');
-  }
+  QString teacherShows() { return testsupport::sharedAreaLine(*part<SharedArea>()); }
   // Waits until the student shows exactly what the teacher shows.
   bool sameAsTeacher(WindowMember& student, int from) {
     return waitUntil([&] {

@@ -17,6 +17,7 @@
 #include "PixelDigest.h"
 #include "QRViewForm.h"
 #include "SharedArea.h"
+#include "SharedAreaLine.h"
 #include "VWPaintWidget.h"
 #include "VWShapeDigest.h"
 #include "VirtualDisplay.h"
@@ -135,20 +136,7 @@ protected:
   QString teacherDigest() {
     return QString::fromLatin1(vw::VWShapeDigest::digest(canvas()->shapeList()));
   }
-  QString teacherShows() {
-    SharedArea& area = *part<SharedArea>();
-    const SharedArea::State& st = area.state();
-    const QImage picture = area.view()->picture().toImage();
-    return QStringList{QStringLiteral("shared"),
-                       QString::number(st.mode),
-                       st.fileName,
-                       QString::number(st.page),
-                       QString::number(st.rotation),
-                       QString::number(st.displayMode),
-                       QStringLiteral("%1x%2").arg(picture.width()).arg(picture.height()),
-                       testsupport::pixelDigest(picture)}
-        .join(' ');
-  }
+  QString teacherShows() { return testsupport::sharedAreaLine(*part<SharedArea>()); }
 };
 
 TEST_F(PhoneE2E, ThePairedPhoneShowsTheClassDrawsSharesAndChatsAsTheTeacher) {

@@ -87,6 +87,7 @@
 #include "RoomChannelClient.h"
 #include "RoomSession.h"
 #include "SharedArea.h"
+#include "SharedAreaLine.h"
 #include "VWPaintWidget.h"
 #include "VWShapeDigest.h"
 #include "VideoGroup.h"
@@ -346,22 +347,8 @@ private:
       changed(teacherControls_, shown,
               QStringLiteral("teacher-controls ") + (shown ? "shown" : "hidden"));
     }
-    if (auto* area = room_->findChild<PicRenderWidget*>("sharedArea")) {
-      const SharedArea* shared = room_->findChild<SharedArea*>();
-      if (shared) {
-        const SharedArea::State& st = shared->state();
-        const QImage picture = area->picture().toImage();
-        QStringList fields{QStringLiteral("shared"),
-                           QString::number(st.mode),
-                           st.fileName.isEmpty() ? QStringLiteral("-") : st.fileName,
-                           QString::number(st.page),
-                           QString::number(st.rotation),
-                           QString::number(st.displayMode),
-                           QStringLiteral("%1x%2").arg(picture.width()).arg(picture.height()),
-                           testsupport::pixelDigest(picture)};
-        reportChange(shared_, fields.join(QLatin1Char(' ')));
-      }
-    }
+    if (const SharedArea* shared = room_->findChild<SharedArea*>())
+      reportChange(shared_, testsupport::sharedAreaLine(*shared));
     if (auto* canvas = room_->findChild<vw::VWPaintWidget*>("whiteboardCanvas"))
       reportChange(board_,
                    QStringLiteral("board %1 %2")
