@@ -34,6 +34,12 @@ constexpr std::size_t kPartialFloodGone = 1u << 20;
 constexpr auto kTrimDelay = std::chrono::seconds(1);
 // Connections closed to make room are logged the first time and then once in so many.
 constexpr std::uint64_t kLogRoomEvery = 1000;
+// What travels on NATS: this byte, then a deliver frame's payload (without its
+// length and type: the largest still fits NATS's default 1 MiB payload).
+constexpr char kClusterFormat = 1;
+// Sends NATS did not take, and messages from it dropped, are logged the first
+// time and then once in so many.
+constexpr std::uint64_t kLogClusterEvery = 1000;
 
 }  // namespace
 
@@ -72,6 +78,17 @@ std::uint16_t Relay::start(std::string& error) {
           asio::post(io_, [this, removals] { on_removals(removals); });
         });
   }
+  if (!config_.nats_urls.empty()) {
+    unsigned char id[8];
+    randombytes_buf(id, sizeof id);
+    static const char hex[] = "0123456789abcdef";
+    marker_subject_ = config_.nats_prefix + ".node.";
+    for (unsigned char b : id)
+      marker_subject_ += {hex[b >> 4], hex[b & 15]};
+    link_ = std::make_unique<ClusterLink>(
+        config_.nats_urls, "tav-msgserver " + config_.listen_host + " " + marker_subject_,
+        static_cast<ClusterLink::Sink&>(*this));
+  }
   const asio::ip::tcp::endpoint endpoint(address, config_.listen_port);
   acceptor_.open(endpoint.protocol(), ec);
   // Not handed to programs this process starts: a child holding it would keep the port.
@@ -106,6 +123,18 @@ std::uint16_t Relay::start(std::string& error) {
     acceptor_.close(ec);
     port_ = 0;
     forwarder_.reset();
+    watcher_.reset();
+    return 0;
+  }
+  if (link_ && (!link_->start(error) || !link_->subscribe(marker_subject_))) {
+    if (error.empty())
+      error = "NATS: cannot subscribe " + marker_subject_;
+    acceptor_.close(ec);
+    port_ = 0;
+    link_.reset();
+    forwarder_.reset();
+    if (watcher_)
+      watcher_->stop();
     watcher_.reset();
     return 0;
   }
@@ -154,6 +183,14 @@ void Relay::shutdown_all() {
   sessions_.clear();
   backlogs_.clear();
   held_bytes_ = 0;
+  grace_timer_.cancel();
+  awaiting_.clear();
+  interests_.clear();
+  // No libnats thread calls in after this; what it posted already finds no member
+  // (and the link's end is no loss to report).
+  link_up_ = false;
+  if (link_)
+    link_->stop();
 }
 
 void Relay::accept_next() {
@@ -182,6 +219,11 @@ void Relay::admit(asio::ip::tcp::socket socket) {
   if (ec)
     return;  // gone already; the socket closes with this scope
   ++accepted_;
+  if (cluster_down()) {
+    // Closed without a word: the client tries again (the service hands out a node with NATS).
+    ++cluster_refused;
+    return;
+  }
   std::string address = remote.address().to_string();
   if (sessions_.size() >= max_connections_) {
     if (pending_.empty()) {
@@ -228,8 +270,17 @@ void Relay::forget_pending(Session& session) {
   --pending_count_;
 }
 
-void Relay::on_registered(const std::shared_ptr<Session>& session) {
+bool Relay::on_registered(const std::shared_ptr<Session>& session) {
   forget_pending(*session);
+  if (link_ && !take_interests(*session)) {
+    awaiting_.emplace(session->id(), session);
+    return false;
+  }
+  join(session);
+  return true;
+}
+
+void Relay::join(const std::shared_ptr<Session>& session) {
   auto& mine = channels_[session->channel_id()][session->user_id()];
   mine.push_back(session);
   // One credential cannot hold many connections (nor their unfinished frames):
@@ -354,7 +405,7 @@ void Relay::on_send(Session& sender, const wire::SendMsg& msg) {
   const auto backlog = backlogs_.find(channel_id);
   const bool holding = backlog != backlogs_.end();
   if (!holding && !(chat && forwarder_)) {
-    deliver_now(channel_id, msg.target, frame);
+    relay_out(channel_id, msg.target, frame);
     return;
   }
   if ((holding && backlog->second.sends.size() >= config_.max_held_per_channel) ||
@@ -407,9 +458,28 @@ void Relay::refuse(Session& sender, const std::string& why) {
     tavsrv::logDebug("msgserver: " + line);
 }
 
-void Relay::deliver_now(std::uint32_t channel_id, std::string_view target,
-                        const std::shared_ptr<const std::string>& frame) {
+void Relay::relay_out(std::uint32_t channel_id, std::string_view target,
+                      const std::shared_ptr<const std::string>& frame) {
   ++messages_;
+  if (!link_) {
+    fan_out(channel_id, target, frame);
+    return;
+  }
+  std::string data;
+  data.reserve(frame->size() - 4);
+  data += kClusterFormat;
+  data.append(*frame, 5, std::string::npos);
+  if (link_->publish(cluster_subject(config_.nats_prefix, channel_id, target), data)) {
+    ++cluster_published_;
+    return;
+  }
+  if (cluster_failed_++ % kLogClusterEvery == 0)
+    tavsrv::logWarn("msgserver: NATS took no message of channel " + std::to_string(channel_id) +
+                    ": not relayed (" + std::to_string(cluster_failed_.load()) + " so far)");
+}
+
+void Relay::fan_out(std::uint32_t channel_id, std::string_view target,
+                    const std::shared_ptr<const std::string>& frame) {
   std::vector<std::shared_ptr<Session>> recipients;  // copies: delivering may edit the directory
   const auto channel = channels_.find(channel_id);
   if (channel != channels_.end()) {
@@ -459,7 +529,7 @@ void Relay::flush(std::uint32_t channel_id) {
     sends.pop_front();
     held_bytes_ -= held.frame->size();
     if (held.state == Held::State::accepted)
-      deliver_now(channel_id, held.target, held.frame);
+      relay_out(channel_id, held.target, held.frame);
   }
   if (sends.empty())
     backlogs_.erase(backlog);
@@ -476,6 +546,10 @@ void Relay::on_closed(Session& session) {
   trim_after_flood();
   if (!session.registered())
     return;
+  if (link_) {
+    awaiting_.erase(session.id());
+    drop_interests(session);
+  }
   const auto channel = channels_.find(session.channel_id());
   if (channel == channels_.end())
     return;
@@ -493,6 +567,145 @@ void Relay::on_closed(Session& session) {
     channel->second.erase(user);
   if (channel->second.empty())
     channels_.erase(channel);
+}
+
+bool Relay::take_interests(const Session& session) {
+  bool ready = link_up_;
+  for (const std::string& subject :
+       cluster_interests(config_.nats_prefix, session.channel_id(), session.user_id())) {
+    Interest& interest = interests_[subject];
+    if (interest.sessions++ == 0) {
+      link_->subscribe(subject);
+      subscriptions_now_ = link_->subscriptions();
+      interest.marker = next_marker_;
+      send_marker();
+    }
+    ready = ready && interest.marker <= confirmed_marker_;
+  }
+  return ready;
+}
+
+void Relay::drop_interests(const Session& session) {
+  for (const std::string& subject :
+       cluster_interests(config_.nats_prefix, session.channel_id(), session.user_id())) {
+    const auto interest = interests_.find(subject);
+    if (interest == interests_.end() || --interest->second.sessions > 0)
+      continue;
+    interests_.erase(interest);
+    link_->unsubscribe(subject);
+    subscriptions_now_ = link_->subscriptions();
+  }
+}
+
+void Relay::send_marker() {
+  // One marker confirms every subscription made before it: one per turn of the loop.
+  if (marker_posted_)
+    return;
+  marker_posted_ = true;
+  asio::post(io_, [this] {
+    marker_posted_ = false;
+    if (link_)
+      link_->publish(marker_subject_, std::to_string(next_marker_++));
+  });
+}
+
+void Relay::on_marker(std::uint64_t marker) {
+  confirmed_marker_ = std::max(confirmed_marker_, marker);
+  if (!link_up_)
+    return;
+  std::vector<std::shared_ptr<Session>> ready;
+  for (const auto& entry : awaiting_) {
+    bool all = true;
+    for (const std::string& subject : cluster_interests(
+             config_.nats_prefix, entry.second->channel_id(), entry.second->user_id())) {
+      const auto interest = interests_.find(subject);
+      all = all && interest != interests_.end() && interest->second.marker <= confirmed_marker_;
+    }
+    if (all)
+      ready.push_back(entry.second);
+  }
+  for (const auto& session : ready) {
+    awaiting_.erase(session->id());
+    join(session);
+    session->welcome();
+  }
+}
+
+void Relay::cluster_message(std::string subject, std::string data) {
+  asio::post(io_, [this, subject = std::move(subject), data = std::move(data)] {
+    on_cluster_message(subject, data);
+  });
+}
+
+void Relay::cluster_state(bool up) {
+  asio::post(io_, [this, up] { on_cluster_state(up); });
+}
+
+void Relay::on_cluster_state(bool up) {
+  if (up == link_up_ || !link_)
+    return;
+  link_up_ = up;
+  link_up_now_ = up;
+  if (!up) {
+    tavsrv::logWarn("msgserver: lost NATS: no new connections; members stay " +
+                    std::to_string(config_.nats_grace.count()) +
+                    " ms for it to come back, then are closed");
+    grace_timer_.expires_after(config_.nats_grace);
+    grace_timer_.async_wait([this](const asio::error_code& ec) {
+      if (ec || link_up_)
+        return;
+      std::vector<std::shared_ptr<Session>> all;
+      for (const auto& entry : sessions_)
+        all.push_back(entry.second);
+      tavsrv::logWarn("msgserver: NATS still away: closing " + std::to_string(all.size()) +
+                      " connections");
+      for (const auto& session : all)
+        session->close_with(wire::CloseCode::shutting_down,
+                            "the message server lost its cluster link");
+    });
+    return;
+  }
+  grace_timer_.cancel();
+  tavsrv::logInfo("msgserver: connected to NATS; taking connections");
+  // The subscriptions are made again at NATS; those made before it count once
+  // a new marker confirms them, and so do the members waiting for them.
+  const std::uint64_t marker = next_marker_;
+  for (auto& entry : interests_)
+    entry.second.marker = marker;
+  send_marker();
+}
+
+void Relay::on_cluster_message(const std::string& subject, const std::string& data) {
+  if (subject == marker_subject_) {
+    on_marker(std::strtoull(data.c_str(), nullptr, 10));
+    return;
+  }
+  ++cluster_received_;
+  // NATS is inside the deployment, but what comes from it is still read with
+  // care: a message whose subject does not match its channel and target is dropped.
+  const char* fault = nullptr;
+  std::optional<wire::Deliver> deliver;
+  if (data.empty() || data[0] != kClusterFormat)
+    fault = "unknown format";
+  else if (!(deliver = wire::decode_deliver(std::string_view(data).substr(1))) ||
+           !wire::valid_target(deliver->target))
+    fault = "malformed";
+  else if (cluster_subject(config_.nats_prefix, deliver->channel_id, deliver->target) != subject)
+    fault = "on another channel's subject";
+  if (fault) {
+    if (cluster_dropped_++ % kLogClusterEvery == 0)
+      tavsrv::logWarn("msgserver: message from NATS on " + subject + " dropped: " + fault + " (" +
+                      std::to_string(cluster_dropped_.load()) + " so far)");
+    return;
+  }
+  // Another node may not have heard of the removal yet.
+  if (removed(deliver->channel_id, deliver->sender_id)) {
+    ++cluster_dropped_;
+    return;
+  }
+  const auto frame = std::make_shared<const std::string>(
+      wire::encode_frame(wire::FrameType::deliver, std::string_view(data).substr(1)));
+  fan_out(deliver->channel_id, deliver->target, frame);
 }
 
 Stats Relay::stats() const {
@@ -515,6 +728,13 @@ Stats Relay::stats() const {
   s.sends_refused = sends_refused_;
   s.removals_cut = removals_cut_;
   s.removal_lists = watcher_ ? watcher_->answers() : 0;
+  s.cluster_up = link_up_now_;
+  s.cluster_published = cluster_published_;
+  s.cluster_received = cluster_received_;
+  s.cluster_failed = cluster_failed_;
+  s.cluster_dropped = cluster_dropped_;
+  s.cluster_refused = cluster_refused;
+  s.cluster_subscriptions = subscriptions_now_;
   if (forwarder_) {
     s.chat_forwarded = forwarder_->forwarded();
     s.chat_refused = forwarder_->refused();

@@ -17,6 +17,7 @@
 #include <asio.hpp>
 
 #include "ChatForwarder.h"
+#include "ClusterLink.h"
 #include "Session.h"
 #include "msg_wire.h"
 #include "msgserver/Server.h"
@@ -25,7 +26,7 @@
 
 namespace msgserver {
 
-class Relay {
+class Relay : private ClusterLink::Sink {
 public:
   explicit Relay(const Config& config);
   ~Relay();
@@ -48,7 +49,12 @@ public:
   bool removed(std::uint32_t channel_id, std::uint32_t user_id) const;
   // The session has said hello: it joins its channel's directory (and ends the
   // oldest connection of its member there beyond max_connections_per_member).
-  void on_registered(const std::shared_ptr<Session>& session);
+  // False when it must wait for its channel's subscription at NATS first: the
+  // relay welcomes it then (a member that has its welcome hears everything
+  // sent after it, on whichever node).
+  bool on_registered(const std::shared_ptr<Session>& session);
+  // A node whose NATS link is down takes no new members (they go to another).
+  bool cluster_down() const { return link_ && !link_up_; }
   void on_send(Session& sender, const corda::wire::SendMsg& msg);
   // Idempotent; the session leaves the directory and gets no more deliveries.
   void on_closed(Session& session);
@@ -68,6 +74,7 @@ public:
   std::atomic<std::uint64_t> slow_consumers{0};
   std::atomic<std::uint64_t> idle_drops{0};
   std::atomic<std::uint64_t> hellos_refused{0};
+  std::atomic<std::uint64_t> cluster_refused{0};
 
 private:
   using UserSessions = std::vector<std::shared_ptr<Session>>;
@@ -97,8 +104,28 @@ private:
   void trim_after_flood();
   void shutdown_all();
   void refuse(Session& sender, const std::string& why);
-  void deliver_now(std::uint32_t channel_id, std::string_view target,
-                   const std::shared_ptr<const std::string>& frame);
+  // A send that passed every check goes out: to NATS, which brings it back to
+  // every node with members on the channel (this one too), or straight to the
+  // members without a cluster.
+  void relay_out(std::uint32_t channel_id, std::string_view target,
+                 const std::shared_ptr<const std::string>& frame);
+  // To this node's members of the channel that the target names.
+  void fan_out(std::uint32_t channel_id, std::string_view target,
+               const std::shared_ptr<const std::string>& frame);
+  void join(const std::shared_ptr<Session>& session);
+
+  // The cluster: ClusterLink::Sink on libnats's thread, posted to this one.
+  void cluster_message(std::string subject, std::string data) override;
+  void cluster_state(bool up) override;
+  void on_cluster_message(const std::string& subject, const std::string& data);
+  void on_cluster_state(bool up);
+  // Subscribes the session's subjects (false: one is not confirmed yet) or lets them go.
+  bool take_interests(const Session& session);
+  void drop_interests(const Session& session);
+  // A marker on the node's own subject comes back once NATS has taken every
+  // subscription made before it.
+  void send_marker();
+  void on_marker(std::uint64_t marker);
   // The service's answer about a held chat (with the text it stored, which is
   // what goes out); relays what may go now.
   void on_verdict(std::uint32_t channel_id, std::uint64_t ticket, bool accepted,
@@ -117,6 +144,22 @@ private:
   std::unique_ptr<ChatForwarder> forwarder_;
   tavsrv::RemovalList removals_;
   std::unique_ptr<tavsrv::RemovalWatcher> watcher_;
+  std::unique_ptr<ClusterLink> link_;
+  asio::steady_timer grace_timer_{io_};
+
+  // relay thread only: the cluster
+  struct Interest {
+    std::size_t sessions = 0;
+    std::uint64_t marker = 0;  // the marker that confirms its subscription
+  };
+  bool link_up_ = false;
+  std::string marker_subject_;
+  std::uint64_t next_marker_ = 1;
+  std::uint64_t confirmed_marker_ = 0;
+  bool marker_posted_ = false;
+  std::unordered_map<std::string, Interest> interests_;
+  // Said hello, waiting for their subscriptions before their welcome.
+  std::unordered_map<std::uint64_t, std::shared_ptr<Session>> awaiting_;
 
   // relay thread only
   std::unordered_map<std::uint32_t, Channel> channels_;
@@ -146,6 +189,12 @@ private:
   std::atomic<std::uint64_t> refused_connections_{0};
   std::atomic<std::uint64_t> replaced_{0};
   std::atomic<std::uint64_t> partial_bytes_now_{0};
+  std::atomic<bool> link_up_now_{false};
+  std::atomic<std::uint64_t> cluster_published_{0};
+  std::atomic<std::uint64_t> cluster_received_{0};
+  std::atomic<std::uint64_t> cluster_failed_{0};
+  std::atomic<std::uint64_t> cluster_dropped_{0};
+  std::atomic<std::uint64_t> subscriptions_now_{0};
 };
 
 }  // namespace msgserver

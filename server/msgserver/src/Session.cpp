@@ -175,11 +175,9 @@ bool Session::handle_frame(const wire::Frame& frame) {
     if (relay_.config().verbose)
       tavsrv::logDebug("msgserver: connection #" + std::to_string(id_) + ": user " +
                        std::to_string(user_id_) + " on channel " + std::to_string(channel_id_));
-    relay_.on_registered(shared_from_this());
-    const auto idle_ms = static_cast<std::uint32_t>(relay_.config().idle_timeout.count());
-    queue(std::make_shared<const std::string>(
-        wire::encode_welcome({wire::kProtocolVersion, idle_ms})));
-    return true;
+    if (relay_.on_registered(shared_from_this()))
+      welcome();
+    return !closing_ && !closed_;
   }
   if (!registered_) {
     protocol_error("frame before hello");
@@ -215,7 +213,20 @@ bool Session::handle_frame(const wire::Frame& frame) {
   }
 }
 
+void Session::welcome() {
+  const auto idle_ms = static_cast<std::uint32_t>(relay_.config().idle_timeout.count());
+  queue(
+      std::make_shared<const std::string>(wire::encode_welcome({wire::kProtocolVersion, idle_ms})));
+}
+
 bool Session::admit(const wire::Hello& hello) {
+  if (relay_.cluster_down()) {
+    // Without a word, not a refusal: libcorda then tries again instead of
+    // asking the service for a new credential.
+    ++relay_.cluster_refused;
+    close_now();
+    return false;
+  }
   const char* refusal = nullptr;
   const auto credential = relay_.verify(hello.credential);
   if (!relay_.accepts_credentials())

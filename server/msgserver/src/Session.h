@@ -28,6 +28,9 @@ public:
   Session(asio::ip::tcp::socket socket, Relay& relay, std::uint64_t id, std::string address);
 
   void start();
+  // Tells the client it is connected: once its hello is taken and the node
+  // hears its channel.
+  void welcome();
   // Queues a frame. A connection whose queue is full is cut off at once.
   void deliver(const FramePtr& frame);
   // Sends a close frame with the reason, then closes.

@@ -1,4 +1,5 @@
 // tav-msgserver: the message server as a program of its own.
+#include <algorithm>
 #include <string>
 
 #include "msgserver/Server.h"
@@ -26,6 +27,15 @@ void define_flags(tavsrv::Flags& flags) {
                "a connection that sends nothing this long is dropped");
   flags.define("max-connections", std::to_string(msgserver::Config().max_connections),
                "connections at once (lowered to what ulimit -n allows)");
+  flags.define("nats", "",
+               "NATS server(s) through which the message servers of several nodes relay every "
+               "channel to each other's members: nats://HOST:4222, several of one NATS cluster "
+               "separated by commas (without it this server alone holds every channel)");
+  flags.define("nats-prefix", msgserver::Config().nats_prefix,
+               "first word of the NATS subjects (deployments sharing one NATS keep apart)");
+  flags.define("nats-grace-ms", std::to_string(msgserver::Config().nats_grace.count()),
+               "while NATS is away no new connection is taken; members are closed after this "
+               "long (their clients come back on a node that has NATS)");
   flags.defineSwitch("verbose", "log every connection and every refused send");
 }
 
@@ -49,6 +59,25 @@ bool config_from_flags(const tavsrv::Flags& flags, msgserver::Config* config, st
   config->service_url = config->moderation_url = flags.get("service-url");
   config->internal_token = flags.get("internal-token");
   config->verbose = flags.getSwitch("verbose");
+  long long grace = 0;
+  if (!flags.getInt("nats-grace-ms", 0, 3600000, &grace)) {
+    *error = "bad --nats-grace-ms";
+    return false;
+  }
+  config->nats_grace = std::chrono::milliseconds(grace);
+  config->nats_prefix = flags.get("nats-prefix");
+  const std::string nats = flags.get("nats");
+  for (std::size_t start = 0; start < nats.size();) {
+    const std::size_t comma = std::min(nats.find(',', start), nats.size());
+    if (comma > start)
+      config->nats_urls.push_back(nats.substr(start, comma - start));
+    start = comma + 1;
+  }
+  if (config->nats_prefix.empty() ||
+      config->nats_prefix.find_first_of(" .*>\t") != std::string::npos) {
+    *error = "--nats-prefix must be one word without '.', '*' or '>'";
+    return false;
+  }
   return true;
 }
 

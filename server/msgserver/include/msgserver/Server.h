@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace msgserver {
 
@@ -62,6 +63,17 @@ struct Config {
   std::size_t max_held_per_channel = 256;
   // The same for the bytes held by all channels together.
   std::size_t max_held_bytes = 64u << 20;
+  // NATS servers ("nats://host:4222"; several of one NATS cluster) through
+  // which this node and the other message servers of the deployment relay
+  // every channel to each other's members. Empty: this server alone holds
+  // every channel (nothing else needed).
+  std::vector<std::string> nats_urls;
+  // Subjects begin with it: deployments sharing one NATS keep apart.
+  std::string nats_prefix = "tav";
+  // While NATS is away the node takes no new connections; its members stay
+  // this long (libnats keeps trying, and what they send waits for it), then
+  // they are closed so that their clients come back on a node that has NATS.
+  std::chrono::milliseconds nats_grace{5000};
   bool verbose = false;  // log every connection, not only faults
 };
 
@@ -93,6 +105,17 @@ struct Stats {
   std::uint64_t chat_refused = 0;    // refused by the service: neither stored nor relayed
   std::uint64_t chat_failed = 0;     // service unreachable or unreadable: not relayed
   std::uint64_t chat_dropped = 0;    // queue full or shutting down: not relayed
+  // With NATS: connected now; messages published and taken from it; sends
+  // that could not be handed to it (not relayed); messages from it dropped
+  // (malformed, or from a member this node knows removed from the room);
+  // connections closed because the link was down; subjects subscribed now.
+  bool cluster_up = false;
+  std::uint64_t cluster_published = 0;
+  std::uint64_t cluster_received = 0;
+  std::uint64_t cluster_failed = 0;
+  std::uint64_t cluster_dropped = 0;
+  std::uint64_t cluster_refused = 0;
+  std::uint64_t cluster_subscriptions = 0;
 };
 
 class Server {
