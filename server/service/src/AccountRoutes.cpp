@@ -70,7 +70,7 @@ json login(Call& call) {
               {"msg", ""},
               {"body", tavsrv::embedObject(body)},
               {"orgInfo", tavsrv::embedSafe(org)},
-              {"chat_server", tavsrv::embedSafeText(call.ctx.config.msgServer.str())},
+              {"chat_server", tavsrv::embedSafeText(call.ctx.chatServer(user.id).str())},
               {"chat_credential",
                issueCredential(call.ctx, user.id, tavsrv::kLoginChannel, 0, kTicketLifetimeMs)}};
 }
@@ -84,7 +84,7 @@ json chatCredential(Call& call) {
   requireUser(call.db(), userId);
   return json{{"code", 0},
               {"msg", ""},
-              {"chat_server", call.ctx.config.msgServer.str()},
+              {"chat_server", call.ctx.chatServer(userId).str()},
               {"chat_credential",
                issueCredential(call.ctx, userId, tavsrv::kLoginChannel, 0, kTicketLifetimeMs)}};
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "LoginThrottle.h"
+#include "MsgServerChoice.h"
 #include "Passwords.h"
 #include "Presence.h"
 #include "RemovalFeed.h"
@@ -30,6 +31,8 @@ struct Context {
   std::string uploadsDir;    // files served below uds/upload/
   std::string downloadsDir;  // installers served below download/
   tavsrv::HostPort self;     // the address actually bound
+  // With several message-server nodes: which one is live for whom.
+  std::unique_ptr<MsgServerChoice> msgServers;
 
   // Verified against when an account name is unknown, so that answer takes as
   // long as a wrong password and does not reveal which names exist.
@@ -37,6 +40,11 @@ struct Context {
   std::string dummyHash;
 
   int64_t now() const { return clock->nowMs(); }
+  // The message server handed out for a room's channel (key: the room) or
+  // the lobby's one-login channel (key: the user).
+  tavsrv::HostPort chatServer(uint32_t key) const {
+    return msgServers ? msgServers->pick(key) : config.msgServer;
+  }
   // The file service handed out to clients: the configured one, else this
   // service (on loopback when it listens on every address; set --file-server
   // for clients on other machines).

@@ -131,7 +131,7 @@ json userJoinRoom(Call& call) {
               {"roleCode", role},
               {"mcu_ip_address", call.ctx.config.mcu.host},
               {"port", call.ctx.config.mcu.port},
-              {"chat_server", call.ctx.config.msgServer.str()},
+              {"chat_server", call.ctx.chatServer(room.id).str()},
               {"courseware_file_server", files.str()},
               {"chat_file_server", files.str()},
               {"file_server", files.str()},

@@ -194,6 +194,8 @@ bool Service::start(std::string* error) {
   if (!d.openStore(error))
     return false;
   d.configureServer();
+  if (d.ctx.config.msgServers.size() > 1)
+    d.ctx.msgServers = std::make_unique<MsgServerChoice>(d.ctx.config.msgServers);
 
   const ServiceConfig& config = d.ctx.config;
   FrontOptions front;

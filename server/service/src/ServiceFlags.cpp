@@ -11,7 +11,9 @@ void defineServiceFlags(tavsrv::Flags& flags) {
   flags.define("data", "tav-service-data", "data folder (SQLite store, uploads, downloads)");
   flags.define("port-base", std::to_string(tavsrv::kDefaultPortBase),
                "first port of the port table: service +0, msg +1, mcu +2, convert +3, video +4");
-  flags.define("msg-server", "", "message server handed to clients (default: host:base+1)");
+  flags.define("msg-server", "",
+               "message server handed to clients (default: host:base+1); several nodes joined "
+               "by NATS separated by commas: each client gets a live one");
   flags.define("mcu", "", "MCU handed to clients (default: host:base+2)");
   flags.define("convert-server", "", "conversion server handed to clients (default: host:base+3)");
   flags.define("video-server", "",
@@ -61,12 +63,29 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
     RolePort role;
     HostPort* target;
   };
+  // Several message-server nodes: the first stands for them where one address is asked for.
+  std::string msgText = flags.get("msg-server");
+  config->msgServers.clear();
+  if (msgText.find(',') != std::string::npos) {
+    for (size_t start = 0; start <= msgText.size();) {
+      const size_t comma = std::min(msgText.find(',', start), msgText.size());
+      const auto node = tavsrv::parseHostPort(msgText.substr(start, comma - start));
+      if (!node) {
+        *error = "--msg-server must be host:port, or several separated by commas";
+        return false;
+      }
+      config->msgServers.push_back(*node);
+      start = comma + 1;
+    }
+    msgText = config->msgServers.front().str();
+  }
   const Address addresses[] = {{"msg-server", RolePort::Msg, &config->msgServer},
                                {"mcu", RolePort::McuControl, &config->mcu},
                                {"convert-server", RolePort::Convert, &config->convertServer},
                                {"video-server", RolePort::Video, &config->videoServer}};
   for (const auto& address : addresses) {
-    const std::string text = flags.get(address.flag);
+    const std::string text =
+        address.target == &config->msgServer ? msgText : flags.get(address.flag);
     if (text.empty()) {
       *address.target = HostPort{clientHost, tavsrv::defaultPort(address.role, b)};
       continue;

@@ -27,6 +27,10 @@ struct ServiceConfig {
 
   // Addresses handed out to clients (room entry, login).
   tavsrv::HostPort msgServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Msg)};
+  // Message-server nodes joined by NATS, when more than one: each client is
+  // handed a live one (a room's members the same one while it lives). Empty:
+  // msgServer alone.
+  std::vector<tavsrv::HostPort> msgServers;
   tavsrv::HostPort mcu{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::McuControl)};
   tavsrv::HostPort convertServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Convert)};
   tavsrv::HostPort videoServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Video)};
