@@ -3,7 +3,12 @@
 // until the last member has the message) and deliveries per second.
 //
 //   bench-msg-fanout [--clients 50,500] [--sequential 200] [--messages 2000]
-//                    [--window 32] [--bytes 200]
+//                    [--window 32] [--bytes 200] [--nodes 1] [--nats]
+//                    [--nats-server PATH | --nats-url URL]
+//
+// --nodes N: N message servers joined by NATS (a nats-server started here on
+// a free port, or the one of --nats-url), the members spread over them in
+// turn, the sender on the first; --nats: through NATS with one node too.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -22,12 +27,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ChildNats.h"
 #include "msg_wire.h"
 #include "msgserver/Server.h"
 #include "tavsrv/Credential.h"
@@ -47,6 +54,10 @@ struct Options {
   int messages = 2000;
   int window = 32;
   int bytes = 200;
+  int nodes = 1;
+  bool nats = false;
+  std::string nats_server = "/usr/sbin/nats-server";
+  std::string nats_url;
 };
 
 struct Member {
@@ -236,10 +247,11 @@ double percentile(std::vector<double> v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
-bool run_group(std::uint16_t port, int count, const Options& opt) {
+bool run_group(const std::vector<std::uint16_t>& ports, int count, const Options& opt) {
   std::vector<Member> members(static_cast<std::size_t>(count));
-  for (auto& m : members) {
-    m.fd = connect_member(port);
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    Member& m = members[i];
+    m.fd = connect_member(ports[i % ports.size()]);
     if (m.fd < 0) {
       std::fprintf(stderr, "connect failed: %s\n", std::strerror(errno));
       return false;
@@ -323,8 +335,17 @@ std::vector<int> parse_list(const char* text) {
 
 int main(int argc, char** argv) {
   Options opt;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; i += 2) {
     const std::string key = argv[i];
+    if (key == "--nats") {
+      opt.nats = true;
+      --i;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "%s needs a value\n", key.c_str());
+      return 2;
+    }
     const char* value = argv[i + 1];
     if (key == "--clients")
       opt.clients = parse_list(value);
@@ -336,6 +357,12 @@ int main(int argc, char** argv) {
       opt.window = std::max(1, std::atoi(value));
     else if (key == "--bytes")
       opt.bytes = std::max(16, std::atoi(value));
+    else if (key == "--nodes")
+      opt.nodes = std::max(1, std::atoi(value));
+    else if (key == "--nats-server")
+      opt.nats_server = value;
+    else if (key == "--nats-url")
+      opt.nats_url = value;
     else {
       std::fprintf(stderr, "unknown option %s\n", key.c_str());
       return 2;
@@ -364,22 +391,55 @@ int main(int argc, char** argv) {
   config.idle_timeout = std::chrono::minutes(10);  // the raw members never ping
   // Every member comes from this host and all connect before the first hello.
   config.max_pending_per_address = 1u << 16;
-  msgserver::Server server(config);
-  const std::uint16_t port = server.start();
-  if (port == 0) {
-    std::fprintf(stderr, "server: %s\n", server.error().c_str());
-    return 1;
+  std::unique_ptr<testsupport::ChildNats> nats;
+  if (opt.nodes > 1 || opt.nats) {
+    if (opt.nats_url.empty()) {
+      nats = std::make_unique<testsupport::ChildNats>(opt.nats_server);
+      if (!nats->ok()) {
+        std::fprintf(stderr, "%s did not start (--nats-server PATH or --nats-url URL)\n",
+                     opt.nats_server.c_str());
+        return 1;
+      }
+      opt.nats_url = nats->url();
+    }
+    config.nats_urls = {opt.nats_url};
   }
-  std::printf("message bytes %d; latency = send until the last member has it (ms)\n", opt.bytes);
+  std::vector<std::unique_ptr<msgserver::Server>> servers;
+  std::vector<std::uint16_t> ports;
+  for (int n = 0; n < opt.nodes; ++n) {
+    servers.push_back(std::make_unique<msgserver::Server>(config));
+    ports.push_back(servers.back()->start());
+    if (ports.back() == 0) {
+      std::fprintf(stderr, "server: %s\n", servers.back()->error().c_str());
+      return 1;
+    }
+  }
+  // A node takes members once it has NATS.
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  for (const auto& server : servers) {
+    while (!config.nats_urls.empty() && !server->stats().cluster_up && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::printf("%d node(s)%s; message bytes %d; latency = send until the last member has it (ms)\n",
+              opt.nodes, config.nats_urls.empty() ? "" : " joined by NATS", opt.bytes);
   std::printf("clients  phase       messages      p50      p99      max  deliveries/s\n");
   for (int c : opt.clients) {
-    if (!run_group(port, c, opt))
+    if (!run_group(ports, c, opt))
       return 1;
   }
-  const auto stats = server.stats();
-  std::printf("server: %llu messages relayed, %llu deliveries, %llu slow consumers\n",
+  msgserver::Stats stats;
+  for (const auto& server : servers) {
+    const auto s = server->stats();
+    stats.messages += s.messages;
+    stats.deliveries += s.deliveries;
+    stats.slow_consumers += s.slow_consumers;
+    stats.cluster_failed += s.cluster_failed;
+  }
+  std::printf("servers: %llu messages relayed, %llu deliveries, %llu slow consumers, %llu not "
+              "taken by NATS\n",
               static_cast<unsigned long long>(stats.messages),
               static_cast<unsigned long long>(stats.deliveries),
-              static_cast<unsigned long long>(stats.slow_consumers));
+              static_cast<unsigned long long>(stats.slow_consumers),
+              static_cast<unsigned long long>(stats.cluster_failed));
   return 0;
 }
