@@ -247,7 +247,34 @@ double percentile(std::vector<double> v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
-bool run_group(const std::vector<std::uint16_t>& ports, int count, const Options& opt) {
+// CPU seconds of this process (servers, members and all) and of a child (nats-server).
+double own_cpu_seconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+double child_cpu_seconds(pid_t pid) {
+  if (pid <= 0)
+    return 0;
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (!f)
+    return 0;
+  char text[1024] = {};
+  const std::size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  // Fields 14 and 15 (user and system ticks) follow the command name in parentheses.
+  const char* rest = std::strrchr(text, ')');
+  unsigned long long user = 0, system = 0;
+  if (n == 0 || !rest ||
+      std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
+                  &system) != 2)
+    return 0;
+  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+bool run_group(const std::vector<std::uint16_t>& ports, int count, const Options& opt,
+               pid_t nats_pid) {
   std::vector<Member> members(static_cast<std::size_t>(count));
   for (std::size_t i = 0; i < members.size(); ++i) {
     Member& m = members[i];
@@ -289,6 +316,7 @@ bool run_group(const std::vector<std::uint16_t>& ports, int count, const Options
 
   // Windowed: up to `window` messages in flight.
   board.reset(count, opt.messages);
+  const double cpu_before = own_cpu_seconds(), nats_before = child_cpu_seconds(nats_pid);
   const auto start = Clock::now();
   for (int seq = 0; seq < opt.messages; ++seq) {
     if (seq >= opt.window && !board.wait_completed(seq - opt.window + 1)) {
@@ -304,6 +332,8 @@ bool run_group(const std::vector<std::uint16_t>& ports, int count, const Options
     return false;
   }
   const double seconds = std::chrono::duration<double>(board.last_done() - start).count();
+  const double cpu = own_cpu_seconds() - cpu_before;
+  const double nats_cpu = child_cpu_seconds(nats_pid) - nats_before;
   const auto loaded = board.latencies_ms();
   if (receiver.failed()) {
     std::fprintf(stderr, "the server closed a member\n");
@@ -315,6 +345,11 @@ bool run_group(const std::vector<std::uint16_t>& ports, int count, const Options
   std::printf("%7d  window %-4d  %8d  %7.3f  %7.3f  %7.3f  %12.0f\n", count, opt.window,
               opt.messages, percentile(loaded, 0.5), percentile(loaded, 0.99),
               percentile(loaded, 1.0), static_cast<double>(board.deliveries()) / seconds);
+  // CPU per delivery over the windowed phase: this process holds the nodes and the members'
+  // reading too, so only the differences between settings speak of the servers.
+  std::printf("         cpu per delivery: %.2f us here, %.2f us nats-server\n",
+              cpu * 1e6 / static_cast<double>(board.deliveries()),
+              nats_cpu * 1e6 / static_cast<double>(board.deliveries()));
   std::fflush(stdout);
   for (auto& m : members)
     ::close(m.fd);
@@ -424,7 +459,7 @@ int main(int argc, char** argv) {
               opt.nodes, config.nats_urls.empty() ? "" : " joined by NATS", opt.bytes);
   std::printf("clients  phase       messages      p50      p99      max  deliveries/s\n");
   for (int c : opt.clients) {
-    if (!run_group(ports, c, opt))
+    if (!run_group(ports, c, opt, nats ? nats->pid() : -1))
       return 1;
   }
   msgserver::Stats stats;
@@ -435,11 +470,12 @@ int main(int argc, char** argv) {
     stats.slow_consumers += s.slow_consumers;
     stats.cluster_failed += s.cluster_failed;
   }
-  std::printf("servers: %llu messages relayed, %llu deliveries, %llu slow consumers, %llu not "
-              "taken by NATS\n",
-              static_cast<unsigned long long>(stats.messages),
-              static_cast<unsigned long long>(stats.deliveries),
-              static_cast<unsigned long long>(stats.slow_consumers),
-              static_cast<unsigned long long>(stats.cluster_failed));
+  std::printf(
+      "servers: %llu messages relayed, %llu deliveries, %llu slow consumers, %llu not "
+      "taken by NATS\n",
+      static_cast<unsigned long long>(stats.messages),
+      static_cast<unsigned long long>(stats.deliveries),
+      static_cast<unsigned long long>(stats.slow_consumers),
+      static_cast<unsigned long long>(stats.cluster_failed));
   return 0;
 }

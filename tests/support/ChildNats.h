@@ -42,6 +42,7 @@ public:
 
   bool ok() const { return port_ > 0 && pid_ > 0; }
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   std::string url() const { return "nats://127.0.0.1:" + std::to_string(port_); }
 
   // Ends it (SIGKILL: as if its machine died) and waits for it.

@@ -626,6 +626,11 @@ void Relay::on_marker(std::uint64_t marker) {
   }
   for (const auto& session : ready) {
     awaiting_.erase(session->id());
+    // A removal may have come while it waited.
+    if (removed(session->channel_id(), session->user_id())) {
+      session->close_with(wire::CloseCode::credential_refused, "removed from the room");
+      continue;
+    }
     join(session);
     session->welcome();
   }
