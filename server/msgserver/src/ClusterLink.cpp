@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "msg_wire.h"
 #include "msgserver/Server.h"
 #include "tavsrv/Log.h"
 
@@ -179,7 +180,11 @@ std::string cluster_subject(const std::string& prefix, std::uint32_t channel,
                             std::string_view target) {
   if (channel != kOneLoginChannel)
     return prefix + ".ch." + std::to_string(channel);
-  return prefix + ".login." + (target == "*" ? std::string("all") : std::string(target));
+  if (target == "*")
+    return prefix + ".login.all";
+  // "007" names user 7 as "7" does: one subject for both.
+  const auto user = corda::wire::target_user(target);
+  return prefix + ".login." + (user ? std::to_string(*user) : std::string("none"));
 }
 
 std::vector<std::string> cluster_interests(const std::string& prefix, std::uint32_t channel,

@@ -146,6 +146,8 @@ TEST_F(ClusterTest, SecondLoginOnAnotherNodeReachesTheFirst) {
   ASSERT_TRUE(second->send("7", announce));
   EXPECT_EQ(text_of(*first), announce);
   EXPECT_EQ(text_of(*second), announce);
+  ASSERT_TRUE(second->send("07", "{}"));  // the same user, written otherwise
+  EXPECT_EQ(text_of(*first), "{}");
   // A lobby is subscribed to its own users' subjects only (and to "*").
   ASSERT_TRUE(other_user->send("8", R"({"typeId":"1","sendUserId":8})"));
   EXPECT_EQ(text_of(*other_user), R"({"typeId":"1","sendUserId":8})");
