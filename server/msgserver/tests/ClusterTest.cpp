@@ -58,11 +58,12 @@ protected:
     ASSERT_TRUE(nats_->ok()) << "nats-server did not start";
   }
 
-  // A node on the test's NATS; it has NATS once it returns.
+  // A node on the test's NATS (unless config names others); it has NATS once it returns.
   std::unique_ptr<msgserver::Server> node(msgserver::Config config = {}) {
     config.listen_port = 0;
     config.internal_token = testsupport::kTestSecret;
-    config.nats_urls = {nats_->url()};
+    if (config.nats_urls.empty())
+      config.nats_urls = {nats_->url()};
     auto server = std::make_unique<msgserver::Server>(config);
     EXPECT_NE(server->start(), 0) << server->error();
     EXPECT_TRUE(eventually([&] { return server->stats().cluster_up; }));
@@ -83,7 +84,10 @@ protected:
 // only for channels it has members in.
 TEST_F(ClusterTest, OneChannelOverTwoNodesKeepsTheDeliveryRuleAndEachSendersOrder) {
   auto one = node();
-  auto two = node();
+  // Given the servers of a NATS cluster, a node takes the one that answers.
+  msgserver::Config cluster;
+  cluster.nats_urls = {"nats://127.0.0.1:1", nats_->url()};
+  auto two = node(cluster);
   auto a = join(*one, 1, 500);
   auto b = join(*two, 2, 500);
   auto b2 = join(*two, 2, 500);  // the same user twice, on the other node
