@@ -40,6 +40,8 @@ constexpr char kClusterFormat = 1;
 // Sends NATS did not take, and messages from it dropped, are logged the first
 // time and then once in so many.
 constexpr std::uint64_t kLogClusterEvery = 1000;
+// Bytes taken from NATS and not yet handled by the relay thread.
+constexpr std::size_t kMaxClusterBacklog = 64u << 20;
 
 }  // namespace
 
@@ -637,7 +639,19 @@ void Relay::on_marker(std::uint64_t marker) {
 }
 
 void Relay::cluster_message(std::string subject, std::string data) {
-  asio::post(io_, [this, subject = std::move(subject), data = std::move(data)] {
+  // What NATS brings waits for the relay thread in memory: bounded, so a relay
+  // thread that cannot keep up drops (and says so) rather than grows.
+  const std::size_t bytes = subject.size() + data.size();
+  if (cluster_backlog_bytes_ + bytes > kMaxClusterBacklog) {
+    if (cluster_dropped_++ % kLogClusterEvery == 0)
+      tavsrv::logWarn("msgserver: messages from NATS wait for the relay thread beyond " +
+                      std::to_string(kMaxClusterBacklog) + " bytes: dropped (" +
+                      std::to_string(cluster_dropped_.load()) + " so far)");
+    return;
+  }
+  cluster_backlog_bytes_ += bytes;
+  asio::post(io_, [this, bytes, subject = std::move(subject), data = std::move(data)] {
+    cluster_backlog_bytes_ -= bytes;
     on_cluster_message(subject, data);
   });
 }

@@ -194,6 +194,7 @@ private:
   std::atomic<std::uint64_t> cluster_received_{0};
   std::atomic<std::uint64_t> cluster_failed_{0};
   std::atomic<std::uint64_t> cluster_dropped_{0};
+  std::atomic<std::size_t> cluster_backlog_bytes_{0};
   std::atomic<std::uint64_t> subscriptions_now_{0};
 };
 

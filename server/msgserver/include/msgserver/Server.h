@@ -107,7 +107,8 @@ struct Stats {
   std::uint64_t chat_dropped = 0;    // queue full or shutting down: not relayed
   // With NATS: connected now; messages published and taken from it; sends
   // that could not be handed to it (not relayed); messages from it dropped
-  // (malformed, or from a member this node knows removed from the room);
+  // (malformed, from a member this node knows removed from the room, or beyond
+  // 64 MiB waiting for the relay thread);
   // connections closed because the link was down; subjects subscribed now.
   bool cluster_up = false;
   std::uint64_t cluster_published = 0;
