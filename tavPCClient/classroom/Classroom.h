@@ -105,7 +105,7 @@ private:
   void dropMedia();
   void scheduleMediaReconnect();
   // A fresh room credential for whichever connection waits for one.
-  void onCredentialRenewed(const QString& credential);
+  void onCredentialRenewed(const QString& credential, const QString& chatServer);
   void onRenewalUnreachable();
   // Closes because the room sent the member away, saying why (a toast or a box).
   void leaveBecause(const QString& why, bool asBox);

@@ -283,10 +283,14 @@ void Classroom::scheduleMediaReconnect() {
   mediaRetry_->start(delay);
 }
 
-void Classroom::onCredentialRenewed(const QString& credential) {
+void Classroom::onCredentialRenewed(const QString& credential, const QString& chatServer) {
   if (leaving_)
     return;
   entry_.credential = credential;
+  // The room's message server may be another node now (the old one died).
+  const ServerAddress server = ServerAddress::parse(chatServer);
+  if (!server.host.isEmpty() && server.port > 0 && server.port <= 65535)
+    entry_.chatServer = server;
   if (channel_)
     channel_->setCredential(credential);
   if (reconnectingMedia_ && !media_ && !mediaRetry_->isActive()) {
@@ -307,9 +311,13 @@ void Classroom::onRenewalUnreachable() {
   if (reconnectingMedia_ && !media_ && !mediaRetry_->isActive())
     scheduleMediaReconnect();
   if (channelAwaitsCredential_) {
-    // The service is away too: the channel tries its old credential again meanwhile.
+    // The service is away too: the channel tries its old server and credential
+    // again meanwhile, after a pause (the next failure asks the service again).
     channelAwaitsCredential_ = false;
-    __disconect_from_msg();
+    QTimer::singleShot(1000, this, [this] {
+      if (!leaving_ && channel_ && !channelAwaitsCredential_)
+        createRoomChannel();
+    });
   }
 }
 
@@ -345,6 +353,13 @@ void Classroom::__disconect_from_msg() {
   context_->setRoomChannelUp(false);
   if (leaving_ || !channel_ || channelAwaitsCredential_)
     return;
+  // A server that keeps failing may be gone for good: every second attempt
+  // asks the service, which names a live message server with the credential.
+  if (channel_->connectCount() > 1 && channel_->connectCount() % 2 == 0) {
+    channelAwaitsCredential_ = true;
+    renewal_->renew();
+    return;
+  }
   // Give the server a moment when it refuses outright, so a dead server is not hammered.
   QTimer::singleShot(channel_->connectCount() > 1 ? 1000 : 0, this, [this] {
     if (!leaving_ && channel_ && !channelAwaitsCredential_)

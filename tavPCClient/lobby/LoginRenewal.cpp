@@ -35,6 +35,7 @@ void LoginRenewal::onCredential(const QJsonObject& answer) {
   const QString credential = answer.value(QLatin1String("chat_credential")).toString();
   if (codeOf(answer) == 0 && !credential.isEmpty()) {
     LoginInfo::current().oneLoginCredential = credential;
+    keepServer(answer);
     finish();
     emit renewed();
     return;
@@ -81,7 +82,15 @@ void LoginRenewal::onLogin(const QJsonObject& answer) {
   }
   info.ticket = ticket;
   info.oneLoginCredential = credential;
+  keepServer(answer);
   emit renewed();
+}
+
+void LoginRenewal::keepServer(const QJsonObject& answer) {
+  // The one-login channel's message server may be another node now.
+  const QString server = answer.value(QLatin1String("chat_server")).toString();
+  if (!server.isEmpty())
+    LoginInfo::current().oneLoginServer = server;
 }
 
 void LoginRenewal::finish() {

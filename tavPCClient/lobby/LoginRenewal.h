@@ -19,6 +19,7 @@ public:
   bool busy() const { return busy_; }
 
 signals:
+  // LoginInfo holds the new credential, and the message server the service names now.
   void renewed();
   // The service could not be reached: try again later.
   void unreachable();
@@ -30,6 +31,7 @@ private:
   void signInAgain();
   void onLogin(const QJsonObject& answer);
   void finish();
+  void keepServer(const QJsonObject& answer);
 
   bool busy_ = false;
 };

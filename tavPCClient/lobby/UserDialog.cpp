@@ -183,6 +183,12 @@ void UserDialog::connectOneLogin() {
   if (QNMessageBox* box = QNMessageBox::global())
     connect(this, &UserDialog::_reConToChatServer, box, &QDialog::accept, Qt::UniqueConnection);
   connect(&renewal_, &LoginRenewal::renewed, this, [this] {
+    // The service may name another message server now (the old one died).
+    const ServerAddress renewed = ServerAddress::parse(LoginInfo::current().oneLoginServer);
+    if (!renewed.host.isEmpty() && renewed.port > 0 && renewed.port <= 65535) {
+      oneLoginHost_ = renewed.host;
+      oneLoginPort_ = static_cast<quint16>(renewed.port);
+    }
     if (!oneLogin_.hasClient())
       oneLogin_.connectTo(oneLoginHost_, oneLoginPort_);
   });
@@ -194,6 +200,7 @@ void UserDialog::connectOneLogin() {
 
 void UserDialog::__connect2msgs_state(int state) {
   if (state == 1) {
+    oneLoginFailures_ = 0;
     oneLogin_.announce();
     emit _reConToChatServer();
     return;
@@ -230,6 +237,12 @@ void UserDialog::disconnect_from_oneLogin() {
 }
 
 void UserDialog::reconnectOneLogin(const QString& text, bool modal) {
+  // A server that keeps failing may be gone for good: every second attempt
+  // asks the service, which names a live message server with the credential.
+  if (++oneLoginFailures_ % 2 == 0 && !renewal_.busy()) {
+    renewOneLogin();
+    return;
+  }
   oneLogin_.disconnectClient();
   QPointer<UserDialog> self(this);
   QTimer::singleShot(kReconnectDelayMs, this, [self] {

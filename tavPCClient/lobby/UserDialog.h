@@ -105,6 +105,7 @@ private:
   QString serverHost_;
   quint32 userId_;
   QString oneLoginServer_;
+  int oneLoginFailures_ = 0;
 
   QLabel* greeting_;
   QLabel* version_;

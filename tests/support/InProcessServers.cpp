@@ -9,7 +9,7 @@
 
 namespace testsupport {
 
-InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation) {
+InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation, MsgNodes nodes) {
   const bool enforced = moderation == kModerationEnforced;
   // One secret for all three, as the launcher gives them: the credentials the service signs
   // are believed by the message server and the MCU (and tests can sign their own with it).
@@ -18,11 +18,16 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
   msg.internal_token = kTestSecret;
   msg_ = std::make_unique<msgserver::Server>(msg);
   msgPort_ = msg_->start();
+  if (nodes == kTwoMsgNodes) {
+    msg2_ = std::make_unique<msgserver::Server>(msg);
+    msgPort2_ = msg2_->start();
+  }
   if (chat == kChatStored || enforced) {
     // The message server that stores chat or follows removals needs the service's
     // address, and the service hands out the message server's: the port found free
     // above is given back and taken again once the service runs. The same for the MCU.
     msg_.reset();
+    msg2_.reset();
   }
 
   if (media == kWithMcu) {
@@ -40,6 +45,8 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
   config.port = 0;
   config.dataDir = (dir_.path() + "/service").toStdString();
   config.msgServer = {"127.0.0.1", msgPort_};
+  if (nodes == kTwoMsgNodes)
+    config.msgServers = {{"127.0.0.1", msgPort_}, {"127.0.0.1", msgPort2_}};
   if (mcu_)
     config.mcu = {"127.0.0.1", mcuPort_};
   config.demoVideos = false;
@@ -51,7 +58,8 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
   };
   service_ = std::make_unique<tavsvc::Service>(config);
   std::string error;
-  started_ = msgPort_ != 0 && (!mcu_ || mcuPort_ != 0) && service_->start(&error);
+  started_ = msgPort_ != 0 && (nodes == kOneMsgNode || msgPort2_ != 0) &&
+             (!mcu_ || mcuPort_ != 0) && service_->start(&error);
   const std::string serviceUrl =
       started_ ? "http://127.0.0.1:" + std::to_string(service_->port()) : std::string();
   if (started_ && (chat == kChatStored || enforced)) {
@@ -62,6 +70,11 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
       msg.moderation_url = serviceUrl;
     msg_ = std::make_unique<msgserver::Server>(msg);
     started_ = msg_->start() == msgPort_;
+    if (started_ && nodes == kTwoMsgNodes) {
+      msg.listen_port = msgPort2_;
+      msg2_ = std::make_unique<msgserver::Server>(msg);
+      started_ = msg2_->start() == msgPort2_;
+    }
   }
   if (started_ && mcu_ && enforced) {
     mcu::Config mcuConfig;
@@ -77,7 +90,15 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
 InProcessServers::~InProcessServers() {
   // The followers of the service first, so that they do not ask a service already gone.
   msg_.reset();
+  msg2_.reset();
   mcu_.reset();
+}
+
+void InProcessServers::stopMsgNode(int node) {
+  if (node == 0 && msg_)
+    msg_->stop();
+  else if (node == 1 && msg2_)
+    msg2_->stop();
 }
 
 int InProcessServers::requestCount(const QString& path) const {
@@ -85,7 +106,9 @@ int InProcessServers::requestCount(const QString& path) const {
   return requests_.value(path);
 }
 
-QString InProcessServers::uploadsDir() const { return dir_.path() + "/service/uploads"; }
+QString InProcessServers::uploadsDir() const {
+  return dir_.path() + "/service/uploads";
+}
 
 QString InProcessServers::host() const {
   return QStringLiteral("127.0.0.1:%1").arg(service_->port());

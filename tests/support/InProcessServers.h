@@ -32,14 +32,22 @@ public:
   // removed member is cut off there at once and kept out while its ban lasts) or leave
   // removals to the clients.
   enum Moderation { kModerationByClients, kModerationEnforced };
+  // Several message servers: the service hands each room and lobby one of
+  // them, a live one (they do not relay to each other: no NATS here).
+  enum MsgNodes { kOneMsgNode = 1, kTwoMsgNodes = 2 };
   explicit InProcessServers(Media media = kNoMcu, Chat chat = kChatRelayed,
-                            Moderation moderation = kModerationByClients);
+                            Moderation moderation = kModerationByClients,
+                            MsgNodes nodes = kOneMsgNode);
   ~InProcessServers();
 
   bool started() const { return started_; }
   // "127.0.0.1:port" of the service, as the client's settings name it.
   QString host() const;
   quint16 msgPort() const { return msgPort_; }
+  // The message servers' ports (node 0 is msgPort()).
+  quint16 msgPortOf(int node) const { return node == 0 ? msgPort_ : msgPort2_; }
+  // Stops a message server, as a node dying would.
+  void stopMsgNode(int node);
   quint16 mcuPort() const { return mcuPort_; }
   mcu::Server& mcu() { return *mcu_; }
   msgserver::Server& msg() { return *msg_; }
@@ -56,6 +64,8 @@ private:
   mutable QMutex requestsMutex_;
   QHash<QString, int> requests_;
   std::unique_ptr<msgserver::Server> msg_;
+  std::unique_ptr<msgserver::Server> msg2_;
+  quint16 msgPort2_ = 0;
   std::unique_ptr<mcu::Server> mcu_;
   std::unique_ptr<tavsvc::Service> service_;
   quint16 msgPort_ = 0;

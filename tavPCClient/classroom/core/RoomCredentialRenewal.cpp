@@ -35,7 +35,7 @@ void RoomCredentialRenewal::onAnswer(const QJsonObject& answer) {
   const int value = code.toVariant().toInt();
   const QString credential = answer.value(QLatin1String("room_credential")).toString();
   if (value == 0 && !credential.isEmpty()) {
-    emit renewed(credential);
+    emit renewed(credential, answer.value(QLatin1String("chat_server")).toString());
     return;
   }
   // A service that hands out no credential, or one too busy or broken to say: later.

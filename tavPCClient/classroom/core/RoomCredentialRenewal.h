@@ -22,7 +22,9 @@ public:
   bool busy() const { return busy_; }
 
 signals:
-  void renewed(QString credential);
+  // chatServer: the message server the service names now ("host:port"; it may
+  // be another node than the one the member was on).
+  void renewed(QString credential, QString chatServer);
   // The service could not be reached (or answered nothing usable): try again later.
   void unreachable();
   // The service does not let the member in any more; removed: a teacher sent it away.

@@ -58,7 +58,12 @@ constexpr quint32 kRoom = 1001;  // owned by "teacher"; "assistant" assists in i
 
 // Service with demo data, message server and MCU, each on an ephemeral port.
 struct Servers : testsupport::InProcessServers {
-  Servers() : InProcessServers(kWithMcu, kChatStored, kModerationEnforced) {}
+  explicit Servers(MsgNodes nodes = kOneMsgNode)
+      : InProcessServers(kWithMcu, kChatStored, kModerationEnforced, nodes) {}
+};
+// The same with two message servers for the service to choose from.
+struct TwoMsgNodeServers : Servers {
+  TwoMsgNodeServers() : Servers(kTwoMsgNodes) {}
 };
 
 // Another member: a media library client logged in to the room's MCU.
@@ -83,7 +88,8 @@ private:
   Libpavo* library_ = nullptr;
 };
 
-class ClassroomTest : public ::testing::Test {
+template <typename ServersT>
+class ClassroomTestWith : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(servers_.started());
@@ -185,10 +191,12 @@ protected:
     return {};
   }
 
-  Servers servers_;
+  ServersT servers_;
   TempHome home_;
   QPointer<Classroom> classroom_;
   std::vector<std::unique_ptr<Bot>> bots_;
 };
+
+using ClassroomTest = ClassroomTestWith<Servers>;
 
 }  // namespace

@@ -291,3 +291,26 @@ TEST_F(ClassroomTest, NoMemberListClosesWithTheNetworkMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+class MessageServerFailover : public ClassroomTestWith<TwoMsgNodeServers> {};
+
+// The room's message server dies: the room channel asks the service, which
+// names the live one, and the classroom carries on there.
+TEST_F(MessageServerFailover, TheRoomChannelMovesToALiveMessageServer) {
+  ASSERT_TRUE(enter("teacher"));
+  ASSERT_TRUE(connected());
+  const int first = classroom_->entry().chatServer.port;
+  const int dying = first == servers_.msgPortOf(0) ? 0 : 1;
+  ASSERT_EQ(first, servers_.msgPortOf(dying));
+  servers_.stopMsgNode(dying);
+  ClassroomContext& context = *part<ClassroomContext>();
+  EXPECT_TRUE(waitUntil([&] {
+    return classroom_->entry().chatServer.port == servers_.msgPortOf(1 - dying) &&
+           context.roomChannelUp();
+  })) << "still on port "
+      << classroom_->entry().chatServer.port;
+}
+
+}  // namespace
