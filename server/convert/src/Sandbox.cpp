@@ -16,9 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Read by LibreOffice (its registry), fontconfig and the dynamic loader; nothing else of /etc.
+// Read by LibreOffice (its registry), fontconfig and the dynamic loader (with the
+// alternatives' links some libraries are reached by, FFmpeg's BLAS among them); nothing else
+// of /etc.
 const char* const kConfigFiles[] = {"/etc/libreoffice", "/etc/fonts", "/etc/ld.so.cache",
-                                    "/var/cache/fontconfig"};
+                                    "/etc/alternatives", "/var/cache/fontconfig"};
 // Top-level folders of the system's programs: links into /usr on a merged-/usr system.
 const char* const kSystemDirs[] = {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"};
 

@@ -11,5 +11,6 @@ namespace tavlaunch {
 std::unique_ptr<tavsrv::Role> makeMsgServerRole();
 std::unique_ptr<tavsrv::Role> makeMcuRole();
 std::unique_ptr<tavsrv::Role> makeConvertRole();
+std::unique_ptr<tavsrv::Role> makeVideoRole();
 
 }  // namespace tavlaunch

@@ -15,7 +15,7 @@ const std::vector<RoleEntry>& knownRoles() {
       {"msg", tavsrv::RolePort::Msg, makeMsgServerRole, "message server"},
       {"mcu", tavsrv::RolePort::McuControl, makeMcuRole, "media server (MCU)"},
       {"convert", tavsrv::RolePort::Convert, makeConvertRole, "document conversion"},
-      {"video", tavsrv::RolePort::Video, nullptr, "video/recording server"},
+      {"video", tavsrv::RolePort::Video, makeVideoRole, "video/recording server"},
   };
   return roles;
 }

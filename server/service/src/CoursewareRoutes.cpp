@@ -10,13 +10,13 @@ using tavsrv::code::kNotFound;
 
 struct CoursewareRow {
   uint32_t id = 0, roomId = 0, ownerId = 0;
-  std::string name, description, grade, videoPath, ownerName;
+  std::string name, description, grade, videoPath, ownerName, playInfo;
   int64_t price = 0, playCount = 0, createdMs = 0;
 };
 
 constexpr const char* kSelect =
     "SELECT c.id, c.room_id, c.owner_id, c.name, c.description, c.grade, c.video_path, c.price, "
-    "c.play_count, c.created_ms, u.nick_name, u.phone FROM coursewares c "
+    "c.play_count, c.created_ms, u.nick_name, u.phone, c.play_info FROM coursewares c "
     "JOIN users u ON u.id = c.owner_id ";
 
 CoursewareRow readRow(tavsrv::Statement& st) {
@@ -32,6 +32,7 @@ CoursewareRow readRow(tavsrv::Statement& st) {
   c.playCount = st.int64(8);
   c.createdMs = st.int64(9);
   c.ownerName = st.text(10).empty() ? st.text(11) : st.text(10);
+  c.playInfo = st.text(12);
   return c;
 }
 
@@ -50,10 +51,17 @@ CoursewareRow requireCourseware(tavsrv::Connection& db, uint32_t id) {
   return *c;
 }
 
-// "filePath" is itself a JSON text listing the renditions of the video.
-std::string playInfo(const std::string& baseUrl, const std::string& videoPath) {
+// "filePath" is itself a JSON text listing the renditions of the video: those the video
+// server registered, or the one file below uds/upload/.
+std::string playInfo(const std::string& baseUrl, const CoursewareRow& c) {
   json renditions = json::array();
-  if (!videoPath.empty()) {
+  const json stored = json::parse(c.playInfo, nullptr, false);
+  if (stored.is_array() && !stored.empty()) {
+    for (const json& r : stored)
+      renditions.push_back(json{{"Format", "mp4"},
+                                {"Definition", r.value("Definition", "")},
+                                {"PlayURL", r.value("PlayURL", "")}});
+  } else if (const std::string& videoPath = c.videoPath; !videoPath.empty()) {
     renditions.push_back(json{{"Format", "mp4"},
                               {"Definition", "LD"},
                               {"PlayURL", baseUrl + "/uds/upload/" + videoPath}});
@@ -74,7 +82,7 @@ json coursewareJson(Call& call, const CoursewareRow& c, std::optional<uint32_t> 
   return json{{"id", c.id},
               {"coursewareName", c.name},
               {"description", c.description},
-              {"filePath", playInfo(call.baseUrl(), c.videoPath)},
+              {"filePath", playInfo(call.baseUrl(), c)},
               {"grade", c.grade},
               {"nickName", c.ownerName},
               {"price", c.price},
@@ -203,7 +211,35 @@ json addOrderInfo(Call& call) {
   return tavsrv::ok(json{{"orderId", orderId}, {"money", money(balance)}});
 }
 
-// The recording server publishes a recorded class as courseware (internal).
+// The renditions the video server names, checked before they are stored: 1 to 4 of
+// {"Definition": "OD"|"LD"|"FD"|"SD"|"HD", "PlayURL": an http(s) address of plain
+// characters}. Empty when the text is not such a list.
+std::string checkedPlayInfo(const std::string& text) {
+  const json list = json::parse(text, nullptr, false);
+  if (!list.is_array() || list.empty() || list.size() > 4)
+    return {};
+  json kept = json::array();
+  for (const json& r : list) {
+    if (!r.is_object() || !r.contains("Definition") || !r.contains("PlayURL") ||
+        !r["Definition"].is_string() || !r["PlayURL"].is_string())
+      return {};
+    const std::string definition = r["Definition"], url = r["PlayURL"];
+    if (definition != "OD" && definition != "LD" && definition != "FD" && definition != "SD" &&
+        definition != "HD")
+      return {};
+    if (url.size() > 400 || (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0))
+      return {};
+    for (const char ch : url)
+      if (ch <= ' ' || ch > '~' || ch == '"' || ch == '\\' || ch == '<' || ch == '>')
+        return {};
+    kept.push_back(json{{"Definition", definition}, {"PlayURL", url}});
+  }
+  return tavsrv::dumpJson(kept);
+}
+
+// The recording server publishes a recorded class as courseware (internal): its file
+// below uds/upload/ (videoPath) or its renditions on the video server (playInfo). A name
+// the room has already is refused, in the same statement that stores it.
 json addCourseware(Call& call) {
   call.requireInternalToken();
   const uint32_t roomId = call.form.id("roomId");
@@ -212,16 +248,22 @@ json addCourseware(Call& call) {
   const int64_t price = call.form.integer("price", 0, 1000000);
   const std::string description = call.form.optionalText("description", 50).value_or("");
   const std::string grade = call.form.optionalText("grade", 20).value_or("");
-  const std::string videoPath = call.form.text("videoPath", 300);
+  const std::string videoPath = call.form.optionalText("videoPath", 300).value_or("");
+  const std::string playInfoText = call.form.optionalText("playInfo", 2000).value_or("");
   call.checkForm();
-  if (!isSafeDisplayText(name, 20) || videoPath.find("..") != std::string::npos)
+  const std::string playInfo = playInfoText.empty() ? std::string() : checkedPlayInfo(playInfoText);
+  if (!isSafeDisplayText(name, 20) || videoPath.find("..") != std::string::npos ||
+      (videoPath.empty() && playInfo.empty()) || (!playInfoText.empty() && playInfo.empty()))
     throw Refusal(kBadRequest, "课件参数不合要求！");
   requireRoom(call.db(), roomId);
   requireUser(call.db(), ownerId);
   call.db().run(
       "INSERT INTO coursewares(room_id, owner_id, name, description, price, grade, video_path, "
-      "created_ms) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
-      roomId, ownerId, name, description, price, grade, videoPath, call.now());
+      "play_info, created_ms) SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9 WHERE NOT EXISTS "
+      "(SELECT 1 FROM coursewares WHERE room_id = ?1 AND name = ?3)",
+      roomId, ownerId, name, description, price, grade, videoPath, playInfo, call.now());
+  if (call.db().changes() != 1)
+    throw Refusal(kFailed, "已存在同名课件！");
   return tavsrv::ok(json{{"id", call.db().lastInsertId()}});
 }
 }  // namespace

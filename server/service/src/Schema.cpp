@@ -181,6 +181,7 @@ CREATE TABLE coursewares(
   price INTEGER NOT NULL DEFAULT 0 CHECK(price >= 0),   -- whole star beans
   grade TEXT NOT NULL DEFAULT '',
   video_path TEXT NOT NULL DEFAULT '',          -- below uds/upload/
+  play_info TEXT NOT NULL DEFAULT '',           -- renditions on the video server, a JSON array
   play_count INTEGER NOT NULL DEFAULT 0,
   created_ms INTEGER NOT NULL);
 CREATE INDEX coursewares_room ON coursewares(room_id, id);
@@ -251,6 +252,8 @@ void ensureSchema(tavsrv::Connection& db) {
   } else {
     if (version < 2)
       db.exec("ALTER TABLE software_versions ADD COLUMN signature TEXT NOT NULL DEFAULT ''");
+    if (version < 3)
+      db.exec("ALTER TABLE coursewares ADD COLUMN play_info TEXT NOT NULL DEFAULT ''");
   }
   db.exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
   tx.commit();

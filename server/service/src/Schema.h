@@ -6,7 +6,7 @@
 
 namespace tavsvc {
 
-constexpr int kSchemaVersion = 2;  // 2: software_versions.signature
+constexpr int kSchemaVersion = 3;  // 2: software_versions.signature, 3: coursewares.play_info
 
 // Creates the tables of an empty store and brings a store of an older version
 // up to this one; an existing store of this version is left as it is. Throws DbError on a store of

@@ -267,6 +267,29 @@ TEST(ContentTest, CoursewareListsCarryPlayInfoAndPages) {
   EXPECT_EQ(service.post("rms/service/courseware/findCoursewareByRoomId",
                          "roomId=1002&rows=10&page=1", teacher.ticket)["total"],
             2);
+  // A name the room has already is refused where it is stored; renditions must name http
+  // addresses of plain characters.
+  auto add = [&](const std::string& name, const std::string& playInfo) {
+    auto r = service.raw("internal/courseware/add",
+                         form({{"roomId", "1002"},
+                               {"globalId", "10001"},
+                               {"coursewareName", name},
+                               {"price", "0"},
+                               {"playInfo", playInfo}}),
+                         {{"X-Tav-Internal-Token", ServiceHarness::kInternalToken}});
+    return r ? json::parse(r->body) : json();
+  };
+  const std::string od = R"([{"Definition":"OD","PlayURL":"http://v:1/a/OD.mp4"}])";
+  EXPECT_EQ(add("录像", od)["code"], 1);
+  const std::string script = R"x([{"Definition":"OD","PlayURL":"javascript:alert(1)"}])x";
+  EXPECT_EQ(add("录像2", script)["code"], 400);
+  ASSERT_EQ(add("录像2", od)["code"], 0);
+  const json listed = service.post("rms/service/courseware/findbyName",
+                                   form({{"roomId", "1002"}, {"coursewareName", "录像2"}}));
+  const json expected =
+      json::parse(R"([{"Format":"mp4","Definition":"OD","PlayURL":"http://v:1/a/OD.mp4"}])");
+  EXPECT_EQ(json::parse(listed["body"]["filePath"].get<std::string>())["PlayInfoList"]["PlayInfo"],
+            expected);
 }
 
 TEST(ContentTest, AnnouncementsBulletinsAndNotifications) {

@@ -94,7 +94,7 @@ TEST(PublishTest, BadReleasesAreRefusedAndLeaveTheAnswerAsItWas) {
   EXPECT_FALSE(fs::exists(data / "download" / "AutoUpdate-1.0.1"));
 }
 
-TEST(PublishTest, AStoreOfTheFirstSchemaGainsTheSignatureColumn) {
+TEST(PublishTest, AStoreOfTheFirstSchemaGainsTheSignatureAndPlayInfoColumns) {
   const fs::path dir = makeTempDir();
   const std::string path = (dir / "service.db").string();
   {
@@ -104,11 +104,14 @@ TEST(PublishTest, AStoreOfTheFirstSchemaGainsTheSignatureColumn) {
         "version TEXT NOT NULL, url TEXT NOT NULL, created_ms INTEGER NOT NULL);"
         "INSERT INTO software_versions(type, version, url, created_ms) "
         "VALUES('pc', '1.0.0', 'download/x', 1);"
+        "CREATE TABLE coursewares(id INTEGER PRIMARY KEY, name TEXT NOT NULL);"
+        "INSERT INTO coursewares(name) VALUES('课');"
         "PRAGMA user_version = 1;");
   }
   tavsrv::Connection db(path);
   tavsvc::ensureSchema(db);
   EXPECT_EQ(db.queryInt("PRAGMA user_version"), tavsvc::kSchemaVersion);
   EXPECT_EQ(db.queryText("SELECT version || '|' || signature FROM software_versions"), "1.0.0|");
+  EXPECT_EQ(db.queryText("SELECT name || '|' || play_info FROM coursewares"), "课|");
   fs::remove_all(dir);
 }
