@@ -7,6 +7,16 @@
 
 #include <cstdint>
 
+#if defined(_WIN32)
+#if defined(CENTRA_BUILD)
+#define CENTRA_API __declspec(dllexport)
+#else
+#define CENTRA_API __declspec(dllimport)
+#endif
+#else
+#define CENTRA_API __attribute__((visibility("default")))
+#endif
+
 // Notification codes. 0 and 3 are the good ones; every other code is a failure after which
 // the recorder does nothing more.
 enum record_msg_t {
@@ -27,7 +37,29 @@ enum video_format_t {
 // (valid only during the call).
 typedef void (*record_callback_t)(void* context, record_msg_t msg, void* arg);
 
-class centra {
+// What a recorder needs besides create's arguments (the form of create that takes it). Texts
+// are copied during the call; a null field is absent.
+struct centra_options {
+  // The room credential the service handed out on entering the room ("room_credential"): the
+  // MCU lets the recorder in with it (only the teacher side's), the video server takes the
+  // recording with it.
+  const char* credential;
+  // The login ticket and the room's file server ("host:port"): the shared pictures and
+  // document pages the class shows are fetched from there.
+  const char* ticket;
+  const char* file_server;
+  // Where recordings are kept until they are published (created when missing).
+  const char* folder;
+  // Null: record the class. Else the file of an unpublished recording (find_unpublished):
+  // the recorder starts with it ended, connects nowhere and sends no record_msg_ready;
+  // record_seconds, record_file and upload_record work on it.
+  const char* recording;
+  // How much of an upload the video server holds, possibly on a thread of the library:
+  // context, bytes held, bytes in all. May be null.
+  void (*upload_progress)(void* context, unsigned long long held, unsigned long long total);
+};
+
+class CENTRA_API centra {
 public:
   // Starts a recorder for room `roomId` as user `userId` with the class's media at
   // mcuIp:mcuPort, recording in `format`, only the teaching content when `contentOnly`
@@ -37,6 +69,21 @@ public:
   static centra* create(unsigned roomId, unsigned userId, const char* mcuIp, unsigned short mcuPort,
                         video_format_t format, bool contentOnly, const char* videoServerHost,
                         unsigned short videoServerPort, record_callback_t callback, void* context);
+  // The same with what the recorder needs to record the class and upload it (above); the
+  // form before has none of it, so the MCU refuses it (record_msg_connect_failed).
+  static centra* create(unsigned roomId, unsigned userId, const char* mcuIp, unsigned short mcuPort,
+                        video_format_t format, bool contentOnly, const char* videoServerHost,
+                        unsigned short videoServerPort, record_callback_t callback, void* context,
+                        const centra_options& options);
+
+  // The newest recording of room `roomId` by `userId` left unpublished in `folder` (the
+  // class was recorded, but not published: not offered, the upload failed, the program
+  // ended): its file written into `path` (`size` bytes, NUL-terminated); the result is its
+  // length in seconds, -1 when there is none or the buffer is too small.
+  static int find_unpublished(const char* folder, unsigned roomId, unsigned userId, char* path,
+                              unsigned size);
+  // Removes an unpublished recording (its file and what belongs to it). 0 done, -1 not one.
+  static int discard_unpublished(const char* path);
 
   // slot 0: stops everything and frees the recorder; when it returns no callback is running
   // or will follow (so not from inside the callback). A running upload is abandoned.

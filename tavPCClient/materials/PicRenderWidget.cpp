@@ -4,6 +4,13 @@
 #include <QPainter>
 #include <QWheelEvent>
 
+#include "ShareRules.h"
+
+static_assert(int(PicRenderWidget::kStretch) == share::kStretched &&
+                  int(PicRenderWidget::kFit) == share::kFitted &&
+                  int(PicRenderWidget::kActual) == share::kAtActualSize,
+              "the widget's placements are the shared area's rules");
+
 PicRenderWidget::PicRenderWidget(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("sharedArea"));
   setAttribute(Qt::WA_OpaquePaintEvent, false);
@@ -26,31 +33,9 @@ QPixmap PicRenderWidget::shownPixmap() const {
 }
 
 void PicRenderWidget::place() {
-  QRect placed;
-  if (!picture_.isNull()) {
-    const QSize area = size();
-    switch (placement_) {
-      case kStretch:
-        placed = rect();
-        break;
-      case kFit: {
-        const QSize fitted = picture_.size().scaled(area, Qt::KeepAspectRatio);
-        placed = QRect(QPoint((area.width() - fitted.width()) / 2,
-                              (area.height() - fitted.height()) / 2),
-                       fitted);
-        break;
-      }
-      case kActual: {
-        // At 1:1, centred; a part larger than the area is cut at its edges.
-        const QSize shown = picture_.size();
-        placed = QRect(QPoint((area.width() - shown.width()) / 2,
-                              (area.height() - shown.height()) / 2),
-                       shown)
-                     .intersected(rect());
-        break;
-      }
-    }
-  }
+  const QRect placed =
+      picture_.isNull() ? QRect()
+                        : share::placedRect(share::Placement(placement_), picture_.size(), size());
   if (placed != pictureRect_) {
     pictureRect_ = placed;
     emit pictureRectChanged(placed);

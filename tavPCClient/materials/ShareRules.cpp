@@ -108,6 +108,39 @@ std::optional<QRect> dragged(const QRect& visible, int dx, int dy, const QSize& 
   return moved;
 }
 
+QRect placedRect(Placement placement, const QSize& picture, const QSize& area) {
+  if (picture.isEmpty())
+    return QRect();
+  switch (placement) {
+    case kStretched:
+      return QRect(QPoint(0, 0), area);
+    case kFitted: {
+      const QSize fitted = picture.scaled(area, Qt::KeepAspectRatio);
+      return QRect(
+          QPoint((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2),
+          fitted);
+    }
+    case kAtActualSize:
+      return QRect(QPoint((area.width() - picture.width()) / 2,
+                          (area.height() - picture.height()) / 2),
+                   picture)
+          .intersected(QRect(QPoint(0, 0), area));
+  }
+  return QRect();
+}
+
+Presentation presentation(bool picture, int displayMode, const QRect& visible,
+                          const QSize& rotated) {
+  const QRect whole(QPoint(0, 0), rotated);
+  if (!picture)
+    return {whole, kStretched};
+  if (displayMode == kActual) {
+    const QRect part = visible.intersected(whole);
+    return {part.isEmpty() ? whole : part, kAtActualSize};
+  }
+  return {whole, kFitted};
+}
+
 QJsonObject rectJson(const QRect& rect) {
   return QJsonObject{{QStringLiteral("x"), rect.x()},
                      {QStringLiteral("y"), rect.y()},

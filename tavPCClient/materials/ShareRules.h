@@ -63,6 +63,22 @@ QRect visibleRect(const QSize& pictureSize, const QSize& areaSize, const QPoint&
 // mouse); none when any part of it would leave the picture.
 std::optional<QRect> dragged(const QRect& visible, int dx, int dy, const QSize& pictureSize);
 
+// How the shared area lays a picture into itself: stretched over it (templates), fitted
+// with its aspect kept and centred, or at actual size, centred and cut at its edges.
+enum Placement { kStretched, kFitted, kAtActualSize };
+QRect placedRect(Placement placement, const QSize& picture, const QSize& area);
+
+// What of a picture the shared area shows and how, for a picture already turned to
+// `rotated`: the whole of it stretched when it is a template (not a picture or page), in
+// actual-size mode the visible part (the whole when that misses the picture) at actual size,
+// else the whole fitted.
+struct Presentation {
+  QRect part;
+  Placement placement;
+};
+Presentation presentation(bool picture, int displayMode, const QRect& visible,
+                          const QSize& rotated);
+
 // {"x", "y", "width", "height"}.
 QJsonObject rectJson(const QRect& rect);
 // The rectangle of a message: its "rect" object, or the same keys at the top.

@@ -453,12 +453,10 @@ void SharedArea::redisplay() {
       state.rotation == 0
           ? original_
           : original_.transformed(QTransform().rotate(state.rotation), Qt::SmoothTransformation);
-  if (state.displayMode == share::kActual) {
-    const QRect part = state.rect.intersected(QRect(QPoint(0, 0), rotated.size()));
-    view_->setPicture(part.isEmpty() ? rotated : rotated.copy(part), PicRenderWidget::kActual);
-  } else {
-    view_->setPicture(rotated, PicRenderWidget::kFit);
-  }
+  const share::Presentation shown =
+      share::presentation(true, state.displayMode, state.rect, rotated.size());
+  view_->setPicture(shown.part == rotated.rect() ? rotated : rotated.copy(shown.part),
+                    PicRenderWidget::Placement(shown.placement));
   refreshBar();
 }
 

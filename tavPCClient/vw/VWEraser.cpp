@@ -8,8 +8,7 @@
 namespace vw {
 
 VWEraser::VWEraser(VWClassroomLink* classroom)
-    : classroom_(classroom),
-      picture_(classroom ? classroom->sharedPictureDisplay() : nullptr) {}
+    : classroom_(classroom), picture_(classroom ? classroom->sharedPictureDisplay() : nullptr) {}
 
 void VWEraser::draw(QPainter* painter, QSize canvasSize, int mode) {
   if (canvasSize != lastCanvasSize_ || pixelPoints_.size() != points_.size()) {
@@ -22,11 +21,10 @@ void VWEraser::draw(QPainter* painter, QSize canvasSize, int mode) {
   if (mode == 0) {
     // The canvas lies exactly over the shown picture, so a texture brush at the
     // canvas origin puts back the picture's own pixels.
-    const QPixmap picture = picture_ ? picture_->shownPixmap() : QPixmap();
-    if (picture.isNull())
+    const QBrush picture = picture_ ? picture_->pictureBrush() : QBrush();
+    if (picture.style() == Qt::NoBrush)
       return;
-    painter->setPen(
-        QPen(QBrush(picture), style_.width, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    painter->setPen(QPen(picture, style_.width, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
   } else {
     applyPen(painter, mode);
   }

@@ -8,61 +8,22 @@
 #include <cmath>
 #include <cstring>
 
+#include "RoomMessageTypes.h"
+#include "VWAnnoHandler.h"
 #include "VWBaseShape.h"
 #include "VWBounds.h"
-#include "VWAnnoHandler.h"
 #include "VWClassroomLink.h"
-#include "VWJsonRead.h"
 #include "VWEraser.h"
+#include "VWJsonRead.h"
 #include "VWLines.h"
 #include "VWPaintInfoSendThead.h"
 #include "VWShapeObject.h"
-#include "RoomMessageTypes.h"
 
 namespace vw {
 
-namespace {
-
-bool hasPointList(const VWBaseShape* shape) {
-  return dynamic_cast<const VWLines*>(shape) || dynamic_cast<const VWEraser*>(shape);
-}
-
-// "x,y" -> point; nothing when it is not two numbers.
-std::optional<QPointF> parsePair(const QString& text) {
-  const QStringList xy = text.split(',');
-  if (xy.size() != 2)
-    return std::nullopt;
-  bool okX = false, okY = false;
-  const double x = xy[0].trimmed().toDouble(&okX);
-  const double y = xy[1].trimmed().toDouble(&okY);
-  if (!okX || !okY)
-    return std::nullopt;
-  return boundedPoint(QPointF(x, y));
-}
-
-std::optional<QPointF> readPoint(const QJsonValue& v) {
-  if (!v.isObject())
-    return std::nullopt;
-  return pointOf(v.toObject());
-}
-
-// JSON integers arrive as doubles; anything else keeps the fallback.
-int readInt(const QJsonValue& v, int fallback) {
-  return intOf(v).value_or(fallback);
-}
-
-}  // namespace
-
-int shapePointCount(const VWBaseShape* shape) {
-  if (auto lines = dynamic_cast<const VWLines*>(shape))
-    return lines->points().size();
-  if (auto eraser = dynamic_cast<const VWEraser*>(shape))
-    return eraser->points().size();
-  return 0;
-}
-
 VWPaintWidget::VWPaintWidget(QWidget* parent, VWClassroomLink* classroom)
     : QWidget(parent),
+      board_(classroom),
       classroom_(classroom),
       sendThread_(std::make_unique<VWPaintInfoSendThead>(classroom)) {
   VWShapeProperty::registerMetaType();
@@ -80,80 +41,53 @@ void VWPaintWidget::broadcast(const QJsonObject& msg) {
   sendThread_->enqueue(msg);
 }
 
-int VWPaintWidget::pendingSends() const { return sendThread_->pending(); }
+int VWPaintWidget::pendingSends() const {
+  return sendThread_->pending();
+}
 
 bool VWPaintWidget::apply(const VWAnnoAction& action) {
   using A = VWAnnoAction;
   switch (action.kind) {
-    case A::BeginShape:
-      beginShape(action.point);
-      update();
-      return true;
-    case A::ContinueShape:
-      continueShape(action.point);
-      return true;
-    case A::FinishShape:
-      finishShape();
-      update();
-      return true;
     case A::SetShape:
       setShape(action.value);
-      return true;
-    case A::UndoShape:
-      undoShape();
-      return true;
-    case A::ClearAllShape:
-      clearAllShape();
-      return true;
-    case A::SetShapeColor:
-      setShapeColor(action.r, action.g, action.b, action.a);
-      return true;
-    case A::SetShapeWidth:
-      setShapeWidth(action.value);
-      return true;
-    case A::SetPen:
-      setShape(action.value, action.width, action.r, action.g, action.b, action.a);
       return true;
     case A::ShowCanvas:
       show();
       return true;
-    case A::RenderShape: {
+    case A::RenderShape:
       show();
       raise();
-      QJsonObject shape = action.object;
-      renderOneShape(shape);
+      board_.addShapeObject(action.object);
+      update();
       return true;
-    }
     default:
-      return false;
+      if (!board_.apply(action))
+        return false;
+      update();
+      return true;
   }
 }
 
 QJsonArray VWPaintWidget::shapeObjects() const {
-  QJsonArray objects;
-  for (const ShapePtr& shape : shapeList_)
-    objects.append(toShapeObject(*shape));
-  return objects;
+  return board_.shapeObjects();
 }
 
 // ---- pen ----
 
-void VWPaintWidget::setPen(const VWShapeProperty& pen) {
-  const VWShapeProperty bounded = boundedProperty(pen);
-  if (pen_ != bounded)
-    pen_ = bounded;
+void VWPaintWidget::setCurrentShape(QVariant& vwp) {
+  board_.setPen(VWShapeProperty::fromVariant(vwp));
 }
 
-void VWPaintWidget::setCurrentShape(QVariant& vwp) { setPen(VWShapeProperty::fromVariant(vwp)); }
+void VWPaintWidget::SetPaintState(bool state) {
+  paintState_ = state;
+}
 
-void VWPaintWidget::SetPaintState(bool state) { paintState_ = state; }
-
-void VWPaintWidget::SetRoleState(int state) { roleState_ = state; }
+void VWPaintWidget::SetRoleState(int state) {
+  roleState_ = state;
+}
 
 void VWPaintWidget::setShape(int shape) {
-  VWShapeProperty p = pen_;
-  p.shapeType = shape;
-  setPen(p);
+  board_.setShapeType(shape);
   // The tool notice: a string type, which the others' room dispatch passes
   // over. Only the member who draws sends it; a canvas replaying somebody
   // else's choice would only multiply it by the size of the room.
@@ -166,247 +100,61 @@ void VWPaintWidget::setShape(int shape) {
 }
 
 void VWPaintWidget::setShape(int shape, int width, int R, int G, int B, int A) {
-  setPen(VWShapeProperty{shape, R, G, B, A, width});
+  board_.setPen(VWShapeProperty{shape, R, G, B, A, width});
 }
 
 void VWPaintWidget::setShapeWidth(int width) {
-  VWShapeProperty p = pen_;
-  p.width = width;
-  setPen(p);
+  board_.setShapeWidth(width);
 }
 
 void VWPaintWidget::setShapeColor(int R, int G, int B, int A) {
-  VWShapeProperty p = pen_;
-  p.red = R;
-  p.green = G;
-  p.blue = B;
-  p.alpha = A;
-  setPen(p);
+  board_.setShapeColor(R, G, B, A);
 }
 
-// ---- building shapes ----
-
-VWPaintWidget::ShapePtr VWPaintWidget::makeShape(int shapeType) const {
-  ShapePtr shape = VWBaseShape::create(shapeType, classroom_);
-  if (shape) {
-    VWShapeProperty style = pen_;
-    style.shapeType = shapeType;  // the style names the shape's own kind
-    shape->setProperty(style);
-  }
-  return shape;
-}
-
-bool VWPaintWidget::appendPoint(VWBaseShape* shape, const QPointF& point, bool countsOnBoard) {
-  const int points = shapePointCount(shape);
-  if (points >= kMaxPointsPerShape)
-    return false;
-  // A stroke being drawn is counted against the board before it joins the list,
-  // so finishing it can never push the board over its limit.
-  const int pending = countsOnBoard ? 0 : points;
-  if (boardPoints_ + pending + 1 > kMaxPointsPerBoard)
-    return false;
-  if (auto lines = dynamic_cast<VWLines*>(shape))
-    lines->appendPoint(point);
-  else if (auto eraser = dynamic_cast<VWEraser*>(shape))
-    eraser->appendPoint(point);
-  else
-    return false;
-  if (countsOnBoard)
-    ++boardPoints_;
-  return true;
-}
-
-bool VWPaintWidget::appendToShapeList(const ShapePtr& shape) {
-  const int points = shapePointCount(shape.get());
-  if (shapeList_.size() >= kMaxShapesPerBoard || boardPoints_ + points > kMaxPointsPerBoard)
-    return false;
-  QMutexLocker lock(&shapeListMutex_);
-  shapeList_.append(shape);
-  boardPoints_ += points;
-  return true;
-}
+// ---- the board ----
 
 void VWPaintWidget::beginShape(const QPointF& point) {
-  const auto p = boundedPoint(point);
-  if (!p)
-    return;
-  if (drawing_)
-    finishShape();
-  currentShape_ = makeShape(pen_.shapeType);
-  drawing_ = true;
-  if (!currentShape_)
-    return;
-  currentShape_->setStartPoint(*p);
-  currentShape_->setEndPoint(*p);
-  if (hasPointList(currentShape_.get()))
-    appendPoint(currentShape_.get(), *p, false);
+  board_.beginShape(point);
 }
 
 void VWPaintWidget::continueShape(const QPointF& point) {
-  if (!currentShape_ || !drawing_)
-    return;
-  const auto p = boundedPoint(point);
-  if (!p)
-    return;
-  // A stroke that reached its limit keeps its end where its last point is.
-  if (hasPointList(currentShape_.get()) && !appendPoint(currentShape_.get(), *p, false))
-    return;
-  currentShape_->setEndPoint(*p);
+  board_.continueShape(point);
   update();
 }
 
 void VWPaintWidget::finishShape() {
-  drawing_ = false;
-  if (!currentShape_)
-    return;
-  const QPointF d = currentShape_->endPoint() - currentShape_->startPoint();
-  if (std::fabs(d.x()) > 1e-12 || std::fabs(d.y()) > 1e-12) {
-    if (!shapeList_.contains(currentShape_))
-      appendToShapeList(currentShape_);
-  }
+  board_.finishShape();
 }
 
-// ---- undo, redo, clear ----
-
 void VWPaintWidget::undoShape() {
-  if (!shapeList_.isEmpty()) {
-    ShapePtr last = shapeList_.takeLast();
-    boardPoints_ -= shapePointCount(last.get());
-    QMutexLocker lock(&undoneListMutex_);
-    undoneList_.append(last);
-    if (undoneList_.size() > kMaxUndoneShapes)
-      undoneList_.removeFirst();
-  }
-  currentShape_.reset();
+  board_.undoShape();
   update();
 }
 
 void VWPaintWidget::redoShape() {
-  if (undoneList_.isEmpty())
-    return;
-  // A shape that no longer fits on the board stays undone.
-  if (appendToShapeList(undoneList_.last()))
-    undoneList_.removeLast();
+  board_.redoShape();
 }
 
 void VWPaintWidget::clearAllShape() {
-  shapeList_.clear();
-  undoneList_.clear();
-  boardPoints_ = 0;
-  currentShape_.reset();
+  board_.clearAllShape();
   update();
 }
-
-// ---- shapes from text and from shape objects ----
 
 void VWPaintWidget::addShape(QMap<QString, QString> mdata) {
-  if (mdata.contains("sharpcolor")) {
-    const QStringList rgba = mdata.value("sharpcolor").split(',');
-    int c[4];
-    bool ok = rgba.size() == 4;
-    for (int i = 0; ok && i < 4; ++i)
-      c[i] = rgba[i].trimmed().toInt(&ok);
-    if (ok)
-      setShapeColor(c[0], c[1], c[2], c[3]);
-  }
-  if (mdata.contains("sharpwidth")) {
-    bool ok = false;
-    const int width = mdata.value("sharpwidth").trimmed().toInt(&ok);
-    if (ok)
-      setShapeWidth(width);
-  }
-
-  const QStringList pairs = mdata.value("points").split('|', Qt::SkipEmptyParts);
-  if (mdata.value("append") == "true") {
-    if ((pen_.shapeType != 1 && pen_.shapeType != 7) || !currentShape_ ||
-        !hasPointList(currentShape_.get()))
-      return;
-    const bool inList = shapeList_.contains(currentShape_);
-    for (const QString& pair : pairs) {
-      const auto p = parsePair(pair);
-      if (p && !appendPoint(currentShape_.get(), *p, inList))
-        break;
-    }
-    update();
-    return;
-  }
-
-  if (pairs.size() != 2)
-    return;
-  const auto start = parsePair(pairs[0]);
-  const auto end = parsePair(pairs[1]);
-  bool typeOk = false;
-  const int type = mdata.value("sharptype").trimmed().toInt(&typeOk);
-  if (!start || !end || !typeOk)
-    return;
-  ShapePtr shape = makeShape(type);
-  if (!shape)
-    return;
-  shape->setStartPoint(*start);
-  shape->setEndPoint(*end);
-  if (hasPointList(shape.get()))
-    appendPoint(shape.get(), *end, false);
-  if (!appendToShapeList(shape))
-    return;
-  currentShape_ = shape;
+  board_.addShape(mdata);
   update();
-}
-
-bool VWPaintWidget::addOneShapeObject(const QJsonObject& object) {
-  const QJsonValue colour = object.value("shapeColor");
-  if (colour.isObject()) {
-    const QJsonObject c = colour.toObject();
-    setShapeColor(readInt(c.value("r"), pen_.red), readInt(c.value("g"), pen_.green),
-                  readInt(c.value("b"), pen_.blue), readInt(c.value("a"), pen_.alpha));
-  }
-  if (object.contains("lineWidth"))
-    setShapeWidth(readInt(object.value("lineWidth"), pen_.width));
-
-  const int type = readInt(object.value("shapeType"), 0);
-  ShapePtr shape = makeShape(type);
-  if (!shape)
-    return false;
-  const QJsonArray points = object.value("points").toArray();
-  if (hasPointList(shape.get())) {
-    int read = 0;
-    for (const QJsonValue& v : points) {
-      if (read >= kMaxPointsPerShape)
-        break;
-      const auto p = readPoint(v);
-      if (!p)
-        continue;
-      if (read == 0)
-        shape->setStartPoint(*p);
-      shape->setEndPoint(*p);
-      if (!appendPoint(shape.get(), *p, false))
-        break;
-      ++read;
-    }
-    if (read == 0)
-      return false;
-  } else {
-    if (points.size() < 2)
-      return false;
-    const auto start = readPoint(points[0]);
-    const auto end = readPoint(points[1]);
-    if (!start || !end)
-      return false;
-    shape->setStartPoint(*start);
-    shape->setEndPoint(*end);
-  }
-  return appendToShapeList(shape);
 }
 
 void VWPaintWidget::initShapeList(QJsonArray& shapes) {
   for (const QJsonValue& v : shapes) {
     if (v.isObject())
-      addOneShapeObject(v.toObject());
+      board_.addShapeObject(v.toObject());
   }
   update();
 }
 
 void VWPaintWidget::renderOneShape(QJsonObject& shape) {
-  addOneShapeObject(shape);
+  board_.addShapeObject(shape);
   update();
 }
 
@@ -427,19 +175,9 @@ void VWPaintWidget::paintEvent(QPaintEvent*) {
     markPainter.setBrush(Qt::transparent);
   }
 
-  const QSize canvas = size();
-  const QList<ShapePtr> shapes = shapeList_;
-  auto drawBoth = [&](const ShapePtr& shape) {
-    shape->draw(&painter, canvas, roleState_);
-    if (markPainter.isActive())
-      shape->draw(&markPainter, canvas, roleState_);
-  };
-  for (const ShapePtr& shape : shapes)
-    drawBoth(shape);
-  // The last finished shape usually is the current one too; drawn twice, a
-  // translucent shape would darken until the next one starts.
-  if (currentShape_ && !shapes.contains(currentShape_))
-    drawBoth(currentShape_);
+  board_.paint(painter, size(), roleState_);
+  if (markPainter.isActive())
+    board_.paint(markPainter, size(), roleState_);
 }
 
 void VWPaintWidget::resizeEvent(QResizeEvent* event) {
@@ -454,8 +192,7 @@ int VWPaintWidget::getMarkBit(uint8_t* data, int& width, int& height, int& len) 
     markImage_ = markPixmap_.toImage();
   if (markImage_.isNull())
     return 0;
-  QImage scaled =
-      markImage_.scaled(1920, 1080, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+  QImage scaled = markImage_.scaled(1920, 1080, Qt::IgnoreAspectRatio, Qt::FastTransformation);
   if (scaled.isNull())
     return 0;
   if (scaled.depth() != 32)

@@ -1,6 +1,7 @@
 // The whiteboard canvas: a transparent drawing layer over the shared area.
-// It keeps the finished shapes in drawing order, draws the one being drawn,
-// and renders everything into a mark pixmap for the screen-share overlay.
+// It shows its board (VWBoard: the finished shapes in drawing order and the one
+// being drawn), captures the holder's strokes, and renders everything into a
+// mark pixmap for the screen-share overlay.
 #pragma once
 
 #include <QImage>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "VWBoard.h"
 #include "VWShapeProperty.h"
 
 namespace vw {
@@ -38,11 +40,11 @@ public:
   void continueShape(const QPointF& point);
   void finishShape();
 
-  const VWShapeProperty& pen() const { return pen_; }
-  QList<ShapePtr> shapeList() const { return shapeList_; }
-  QList<ShapePtr> undoneList() const { return undoneList_; }
-  ShapePtr currentShape() const { return currentShape_; }
-  bool isDrawing() const { return drawing_; }
+  const VWShapeProperty& pen() const { return board_.pen(); }
+  QList<ShapePtr> shapeList() const { return board_.shapeList(); }
+  QList<ShapePtr> undoneList() const { return board_.undoneList(); }
+  ShapePtr currentShape() const { return board_.currentShape(); }
+  bool isDrawing() const { return board_.isDrawing(); }
   bool paintState() const { return paintState_; }
   int roleState() const { return roleState_; }
   const QPixmap& markPixmap() const { return markPixmap_; }
@@ -85,36 +87,18 @@ protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-  void setPen(const VWShapeProperty& pen);
-  // A new shape of the type with the pen's style; null for codes that draw nothing.
-  ShapePtr makeShape(int shapeType) const;
-  // Appends a finished shape within the board's limits; false when it is not kept.
-  bool appendToShapeList(const ShapePtr& shape);
-  // Appends one normalised point to a free-hand or eraser shape within the limits.
-  bool appendPoint(VWBaseShape* shape, const QPointF& point, bool countsOnBoard);
-  bool addOneShapeObject(const QJsonObject& shape);
   // An ANNO_POINT message of the stroke being captured.
   QJsonObject pointMessage(int phase, const QPointF* point) const;
 
-  VWShapeProperty pen_;
-  ShapePtr currentShape_;
-  bool drawing_ = false;
-  QList<ShapePtr> shapeList_;
-  QMutex shapeListMutex_;
-  QList<ShapePtr> undoneList_;
-  QMutex undoneListMutex_;
+  VWBoard board_;
   VWClassroomLink* classroom_;
   bool paintState_ = false;
   int roleState_ = 0;
   QPixmap markPixmap_;
   QImage markImage_;
-  int boardPoints_ = 0;  // points of the shapes in the shape list
   int captureState_ = 0;
   std::vector<QJsonObject> strokeList_;
   std::unique_ptr<VWPaintInfoSendThead> sendThread_;
 };
-
-// Points a free-hand or eraser shape holds; 0 for the other shapes.
-int shapePointCount(const VWBaseShape* shape);
 
 }  // namespace vw

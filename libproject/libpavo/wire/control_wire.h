@@ -77,6 +77,12 @@ enum msg_type : uint32_t {
 
 // Payloads above this are not sent by a client; the MCU keeps its retransmission requests
 // within it too.
+// A login (0) whose id has this bit is a class recorder of the user in the other bits: a
+// hidden listener the MCU lets in only with that user's credential of the room's teacher
+// side. It is in nobody's member list and not counted; it listens, asks and answers
+// one-to-one peer messages, and does nothing else in the room.
+constexpr uint32_t recorder_id_bit = 0x80000000u;
+
 constexpr unsigned max_send_payload = 4096;
 // Largest received message (the 16-bit length field).
 constexpr unsigned max_recv_payload = 65535;

@@ -83,7 +83,15 @@ bool room::login(session_id session, const uint8_t* payload, unsigned length, ou
   if (!in.ok())
     return false;
   const auto text = read_credential(in);
-  const auto credential = check_credential(config_.internal_token, text, id_, request.user_id);
+  // A recorder logs in with its user's credential, which must be the teacher side's.
+  request.recorder = (request.user_id & recorder_id_bit) != 0;
+  const uint32_t credited = request.user_id & ~recorder_id_bit;
+  auto credential = check_credential(config_.internal_token, text, id_, credited);
+  if (credential && request.recorder && !teacher_side(credential->roleCode)) {
+    tavsrv::logWarn("mcu: room " + std::to_string(id_) + ": refused a recorder of user " +
+                    std::to_string(credited) + ": not of the teacher side");
+    credential.reset();
+  }
   if (!credential) {
     ++counters_.refused_logins;
     tavsrv::logWarn("mcu: room " + std::to_string(id_) + ": refused the login of user " +
@@ -96,7 +104,7 @@ bool room::login(session_id session, const uint8_t* payload, unsigned length, ou
     out.closes.push_back(session);
     return false;
   }
-  if (removals_.removed(id_, request.user_id, tavsrv::steadyNowMs())) {
+  if (removals_.removed(id_, credited, tavsrv::steadyNowMs())) {
     // The credential is still valid, but the service removed the member for a while.
     ++counters_.refused_logins;
     tavsrv::logWarn("mcu: room " + std::to_string(id_) + ": refused the login of user " +
@@ -204,8 +212,8 @@ void room::farewell() {
   if (!server_)
     return;
   outbox out;
-  for (const MemberInfo& member : logic_.info().members)
-    logic_.disconnect(member.user_id, out);
+  for (const uint32_t user : logic_.user_ids())
+    logic_.disconnect(user, out);
   apply(out);
 }
 

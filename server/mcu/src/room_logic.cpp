@@ -33,7 +33,38 @@ bool room_logic::on_message(session_id from, uint32_t type, const uint8_t* p, un
   auto it = members_.find(from);
   if (it == members_.end())
     return false;  // nothing before the login
+  if (it->second.recorder &&
+      !permitted(it->second, recorder_may_send(type), type, "act in the room as a recorder"))
+    return false;
   return member_message(it->second, type, p, length, out);
+}
+
+bool room_logic::recorder_may_send(uint32_t type) {
+  switch (type) {
+    case msg_leave:
+    case msg_reserved:
+    case msg_user_list:
+    case msg_probe:
+    case msg_subscribe:
+    case msg_unsubscribe:
+    case msg_loss_report:
+    case msg_p2p:
+    case msg_p2p_fragment:
+    case msg_p2p_ack:
+    case msg_p2all_ack:
+    case msg_p2p_fragment_ack:
+    case msg_p2all_fragment_ack:
+    case msg_application_share_ack:
+    case msg_cancel_application_ack:
+    case msg_reply_share_ack:
+    case msg_class_state:
+    case msg_classing_user:
+    case msg_share_users:
+    case msg_tag_users:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool room_logic::member_message(member& m, uint32_t type, const uint8_t* p, unsigned length,
@@ -52,7 +83,7 @@ bool room_logic::member_message(member& m, uint32_t type, const uint8_t* p, unsi
       const uint32_t value = in.u32();
       if (!in.ok())
         return false;
-      out.send(m.session, msg_reserved, words({value, static_cast<uint32_t>(members_.size())}));
+      out.send(m.session, msg_reserved, words({value, static_cast<uint32_t>(order_.size())}));
       return true;
     }
     case msg_user_list:
@@ -128,7 +159,9 @@ bool room_logic::login(session_id from, const login_request& request, outbox& ou
     remove_member(old_session, out);
     out.closes.push_back(old_session);
   }
-  if (members_.size() >= max_members_) {
+  const auto recorders = static_cast<std::size_t>(std::count_if(
+      members_.begin(), members_.end(), [](const auto& entry) { return entry.second.recorder; }));
+  if (request.recorder ? recorders >= max_recorders : members_.size() - recorders >= max_members_) {
     tavsrv::logWarn("mcu: room " + std::to_string(room_id_) + " full, refusing user " +
                     std::to_string(user_id));
     out.send(from, msg_kick);
@@ -142,10 +175,12 @@ bool room_logic::login(session_id from, const login_request& request, outbox& ou
   m.address = request.address;
   m.token = request.token;
   m.teacher_side = teacher_side(request.role);
-  order_.push_back(from);
+  m.recorder = request.recorder;
+  (m.recorder ? recorders_ : order_).push_back(from);
 
   out.send(from, msg_login, user_pairs());
-  to_others(out, m, msg_user_login, words({mask, user_id}));
+  if (!m.recorder)
+    to_others(out, m, msg_user_login, words({mask, user_id}));
   bytes published;
   for (session_id s : order_) {
     const member& other = members_.at(s);
@@ -161,11 +196,12 @@ bool room_logic::login(session_id from, const login_request& request, outbox& ou
   // is waiting for it, as if it had been there.
   if (tool_holder_)
     out.send(from, msg_reply_share, words({1, *tool_holder_}));
-  if (m.teacher_side)
+  if (m.teacher_side && !m.recorder)
     for (uint32_t applicant : applicants_)
       out.send(from, msg_application_share, words({applicant}));
-  tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
-                  " logged in, " + std::to_string(members_.size()) + " present");
+  tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": " +
+                  (m.recorder ? "recorder " : "user ") + std::to_string(user_id) + " logged in, " +
+                  std::to_string(order_.size()) + " present");
   return true;
 }
 
@@ -194,16 +230,20 @@ void room_logic::remove_member(session_id session, outbox& out) {
     return;
   member& m = it->second;
   const uint32_t user_id = m.user_id;
+  const bool recorder = m.recorder;
   release_floors(m, out);
   release_media(m, out);
   members_.erase(it);
   order_.erase(std::remove(order_.begin(), order_.end(), session), order_.end());
-  for (const auto& entry : members_)
-    out.send(entry.first, msg_leave, words({user_id}));
-  if (members_.empty())
+  recorders_.erase(std::remove(recorders_.begin(), recorders_.end(), session), recorders_.end());
+  if (!recorder)
+    for (const auto& entry : members_)
+      out.send(entry.first, msg_leave, words({user_id}));
+  if (order_.empty())
     reset_floors(out);
-  tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": user " + std::to_string(user_id) +
-                  " left, " + std::to_string(members_.size()) + " present");
+  tavsrv::logInfo("mcu: room " + std::to_string(room_id_) + ": " +
+                  (recorder ? "recorder " : "user ") + std::to_string(user_id) + " left, " +
+                  std::to_string(order_.size()) + " present");
 }
 
 void room_logic::probe_all(outbox& out) {
@@ -213,14 +253,26 @@ void room_logic::probe_all(outbox& out) {
 }
 
 bool room_logic::disconnect(uint32_t user_id, outbox& out) {
-  member* m = find_user(user_id);
-  if (!m)
-    return false;
-  const session_id session = m->session;
-  out.send(session, msg_kick);
-  remove_member(session, out);
-  out.closes.push_back(session);
-  return true;
+  bool found = false;
+  // A member cut off takes its recorder along.
+  for (const uint32_t id : {user_id, user_id | recorder_id_bit}) {
+    member* m = find_user(id);
+    if (!m)
+      continue;
+    const session_id session = m->session;
+    out.send(session, msg_kick);
+    remove_member(session, out);
+    out.closes.push_back(session);
+    found = true;
+  }
+  return found;
+}
+
+std::vector<uint32_t> room_logic::user_ids() const {
+  std::vector<uint32_t> ids;
+  for (const auto& entry : members_)
+    ids.push_back(entry.second.user_id);
+  return ids;
 }
 
 room_logic::member* room_logic::find_user(uint32_t user_id) {
@@ -250,15 +302,17 @@ bytes room_logic::user_pairs() const {
 }
 
 void room_logic::to_all(outbox& out, uint32_t type, const bytes& payload) const {
-  for (session_id s : order_)
-    out.send(s, type, payload);
+  for (const auto* sessions : {&order_, &recorders_})
+    for (session_id s : *sessions)
+      out.send(s, type, payload);
 }
 
 void room_logic::to_others(outbox& out, const member& except, uint32_t type,
                            const bytes& payload) const {
-  for (session_id s : order_)
-    if (s != except.session)
-      out.send(s, type, payload);
+  for (const auto* sessions : {&order_, &recorders_})
+    for (session_id s : *sessions)
+      if (s != except.session)
+        out.send(s, type, payload);
 }
 
 RoomInfo room_logic::info() const {

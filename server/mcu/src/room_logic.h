@@ -36,7 +36,12 @@ struct login_request {
   // The session's media token (random): its media registrations must carry it, and it goes to
   // the member with every port it listens on (21).
   pavo_wire::media_token token;
+  // A class recorder (user_id has pavo_wire::recorder_id_bit): a hidden listener.
+  bool recorder = false;
 };
+
+// Recorders a room lets in at once (one per member of the teacher side is the usual case).
+constexpr std::size_t max_recorders = 4;
 
 // The teacher side of a room, who runs the class, opens and closes other members' media and
 // grants and takes back floors: the teacher (1) and its assistants (6). Any other role
@@ -67,7 +72,10 @@ public:
   // Message 70 to a member and the end of its session. False when not here.
   bool disconnect(uint32_t user_id, outbox& out);
 
+  // Every session logged in, recorders included (a room with a recorder is not empty).
   std::size_t member_count() const { return members_.size(); }
+  // The user ids of every session logged in, recorders included.
+  std::vector<uint32_t> user_ids() const;
   bool is_member(session_id session) const { return members_.count(session) > 0; }
   // Messages refused for the sender's role since the last call.
   uint64_t take_refused() { return std::exchange(refused_, 0); }
@@ -83,6 +91,7 @@ private:
     uint32_t address = 0;  // of the control session, IPv4 host order
     pavo_wire::media_token token;
     bool teacher_side = false;
+    bool recorder = false;                   // hidden: in no member list, not counted
     bool refusal_logged = false;             // a refused action is logged once per session
     std::map<uint32_t, uint16_t> published;  // kind -> port
     std::map<std::pair<uint32_t, uint32_t>, uint16_t> subscribed;  // (publisher, kind) -> port
@@ -92,7 +101,9 @@ private:
   // Membership (room_logic.cpp).
   void remove_member(session_id session, outbox& out);
   member* find_user(uint32_t user_id);
-  bytes user_pairs() const;  // {mask, id} of every member, in login order
+  bytes user_pairs() const;  // {mask, id} of every member but the recorders, in login order
+  // What a recorder may send: it listens, asks and answers one to one.
+  static bool recorder_may_send(uint32_t type);
   void to_all(outbox& out, uint32_t type, const bytes& payload) const;
   void to_others(outbox& out, const member& except, uint32_t type, const bytes& payload) const;
   bool member_message(member& m, uint32_t type, const uint8_t* p, unsigned length, outbox& out);
@@ -124,7 +135,8 @@ private:
   media_relay& relay_;
   const std::size_t max_members_;
   std::map<session_id, member> members_;
-  std::vector<session_id> order_;  // login order
+  std::vector<session_id> order_;      // login order, recorders not included
+  std::vector<session_id> recorders_;  // hidden listeners, told everything the members are
   uint32_t probe_sequence_ = 0;
   uint64_t refused_ = 0;
 

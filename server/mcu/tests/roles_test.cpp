@@ -12,7 +12,8 @@ namespace mcu_test {
 namespace {
 
 constexpr uint32_t kRoom = 9;
-constexpr uint32_t kTeacher = 101, kAssistant = 102, kStudent = 103, kOther = 104, kAuditor = 105, kLate = 106;
+constexpr uint32_t kTeacher = 101, kAssistant = 102, kStudent = 103, kOther = 104, kAuditor = 105,
+                   kLate = 106;
 
 mcu::Config test_config() {
   mcu::Config config;
@@ -193,6 +194,84 @@ TEST(McuRoles, FloorsAreGrantedAndTakenBackByTheTeacherSide) {
   EXPECT_EQ(room_of(server).tag_holder, -1);
   EXPECT_EQ(server.stats().refused_actions, 9u);
   EXPECT_EQ(room_of(server).members.size(), 5u);
+}
+
+// A class recorder logs in with its user's id and the recorder bit, on the credential of
+// the room's teacher side: it hears the class like a member, is in nobody's list nor count,
+// may ask and answer one to one, and does nothing else; a student's recorder is refused.
+TEST(McuRoles, ARecorderOfTheTeacherSideListensUnseen) {
+  mcu::Server server(test_config());
+  const uint16_t main = server.start();
+  ASSERT_NE(main, 0);
+  auto teacher = member(main, kRoom, kTeacher, 3, kTeacherRole);
+  auto student = member(main, kRoom, kStudent, 3, kStudentRole);
+  ASSERT_TRUE(teacher && student);
+  const uint32_t recorderId = kTeacher | pavo_wire::recorder_id_bit;
+  auto login = [&](uint32_t user, int role) {
+    auto client = std::make_unique<raw_client>(join_room(main, kRoom));
+    client->send(0, be32({0, user | pavo_wire::recorder_id_bit}) +
+                        credential_tail(testsupport::testCredential(user, kRoom, role)));
+    return client;
+  };
+  auto refused = login(kStudent, kStudentRole);
+  ASSERT_TRUE(refused->expect(70));
+  auto recorder = login(kTeacher, kTeacherRole);
+  auto list = recorder->expect(0);
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->payload, be32({3, kTeacher, 3, kStudent}));
+
+  // Nobody hears of it: no 13, not in 6, not counted by 3, not in the room's members.
+  student->send(6);
+  auto users = student->expect(6);
+  ASSERT_TRUE(users);
+  EXPECT_EQ(users->payload, be32({3, kTeacher, 3, kStudent}));
+  student->send(3, be32({7}));
+  auto count = student->expect(3);
+  ASSERT_TRUE(count);
+  EXPECT_EQ(count->payload, be32({7, 2}));
+  EXPECT_FALSE(student->expect(13, std::chrono::milliseconds(0)));
+  EXPECT_EQ(room_of(server).members.size(), 2u);
+
+  // It hears the class, broadcasts and messages for it, and answers one to one.
+  teacher->send(32);
+  auto started = recorder->expect(32);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(started->payload, be32({kTeacher}));
+  student->send(65, be32({0}) + bytes({'h', 'i'}));
+  auto heard = recorder->expect(65);
+  ASSERT_TRUE(heard);
+  EXPECT_EQ(heard->payload, be32({kStudent}) + bytes({'h', 'i'}));
+  recorder->send(64, be32({kTeacher}) + bytes({'?'}));
+  auto asked = teacher->expect(64);
+  ASSERT_TRUE(asked);
+  EXPECT_EQ(asked->payload, be32({recorderId}) + bytes({'?'}));
+  teacher->send(64, be32({recorderId}) + bytes({'!'}));
+  auto answered = recorder->expect(64);
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(answered->payload, be32({kTeacher}) + bytes({'!'}));
+
+  // Whatever else it sends is dropped, although its credential is the teacher's.
+  const uint64_t before = server.stats().refused_actions;
+  recorder->send(34, be32({kTeacher}));
+  recorder->send(50);
+  recorder->send(44);
+  recorder->send(4, be32({recorderId, 1}));
+  recorder->send(65, be32({0}) + bytes({'x'}));
+  settle(*recorder);
+  settle(*student);
+  EXPECT_TRUE(room_of(server).class_running);
+  EXPECT_EQ(room_of(server).tag_holder, -1);
+  EXPECT_EQ(room_of(server).sharer, -1);
+  EXPECT_FALSE(student->expect(65, std::chrono::milliseconds(0)));
+  EXPECT_EQ(server.stats().refused_actions, before + 5);
+
+  // Its leaving is not told either; the members' is told to it.
+  student->send(1);
+  ASSERT_TRUE(recorder->expect(1));
+  ASSERT_TRUE(teacher->expect(1));
+  recorder->send(1);
+  settle(*teacher);
+  EXPECT_FALSE(teacher->expect(1, std::chrono::milliseconds(0)));
 }
 
 }  // namespace
