@@ -30,6 +30,7 @@
 #include "ModerationControl.h"
 #include "OwnMediaBar.h"
 #include "PhoneAssistant.h"
+#include "RecordingControl.h"
 #include "RoomSession.h"
 #include "SharedArea.h"
 #include "SharedAreaView.h"
@@ -65,6 +66,10 @@ QPushButton#btnStopClass { background: #c5221f; border-color: #c5221f; }
 QPushButton#btnLeave { background: transparent; border: none; font-size: 18px; padding: 2px 8px; }
 QPushButton#btnLeave:hover { background: #c5221f; }
 #ownControls QPushButton:checked { background: #1a73e8; border-color: #1a73e8; }
+#recordBar QPushButton { color: #e8eaed; background: #2f353d; border: 1px solid #3c434c;
+  border-radius: 4px; padding: 5px 14px; font-size: 13px; }
+#recordBar QPushButton:checked { background: #c5221f; border-color: #c5221f; }
+QLabel#labelRecordTime { color: #e8eaed; font-size: 13px; padding: 0 6px; }
 QComboBox#toolSelector { color: #e8eaed; background: #2f353d; border: 1px solid #3c434c;
   border-radius: 4px; padding: 4px 10px; min-width: 110px; }
 QComboBox#toolSelector QAbstractItemView { color: #202124; background: #ffffff;
@@ -224,6 +229,10 @@ void Classroom::buildWindow() {
             if (userId != own)
               side->markNewMessage(membersTab);
           });
+  // The teacher side records the class beside its own buttons.
+  auto* recording = new RecordingControl(*context_, body);
+  components_.append(recording);
+  own->addWidget(recording->bar());
   own->addStretch(1);
   own->addWidget(sharedArea_->controlBar());
   own->addWidget(whiteboard_->annotation()->buttonBar());

@@ -19,6 +19,7 @@
 #include "RoomMessage.h"
 #include "RoomMessageTypes.h"
 #include "ServiceApi.h"
+#include "UploadCoursewareDlg.h"
 
 namespace {
 
@@ -81,7 +82,16 @@ CoursewareList::CoursewareList(ClassroomContext& context, QWidget* parent)
   runDialog_ = [](QDialog& dialog) { return dialog.exec(); };
   context_.handleRoomMessages({MSG_COURSEWARE_STATUS}, this,
                               [this](const QJsonObject& msg) { onRoomMessage(msg); });
+  context_.provide<CoursewarePublishing>(this);
   request();
+}
+
+CoursewareList::~CoursewareList() {
+  context_.withdraw<CoursewarePublishing>(this);
+}
+
+QDialog* CoursewareList::publishingDialog(centra* recorder, QWidget* parent) {
+  return new UploadCoursewareDlg(context_, recorder, parent);
 }
 
 QList<CoursewareItem*> CoursewareList::items() const {

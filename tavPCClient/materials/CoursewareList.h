@@ -1,6 +1,7 @@
 // The room's courseware in the materials tab, ten a page: watching (free or
 // bought plays; priced asks to buy first), and for the room's teacher side
-// editing and deleting. A release announced in the room reloads the list.
+// editing and deleting. A release announced in the room reloads the list. It
+// offers the recording the dialog that publishes a recording here.
 #pragma once
 
 #include <QJsonObject>
@@ -8,19 +9,26 @@
 #include <QWidget>
 #include <functional>
 
+#include "CoursewarePublishing.h"
+
 class ClassroomContext;
 class CoursewareItem;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
 
-class CoursewareList : public QWidget {
+class CoursewareList : public QWidget, public CoursewarePublishing {
   Q_OBJECT
 
 public:
   static constexpr int kRowsPerPage = 10;
 
   explicit CoursewareList(ClassroomContext& context, QWidget* parent = nullptr);
+  ~CoursewareList() override;
+
+  // CoursewarePublishing
+  QDialog* publishingDialog(centra* recorder, QWidget* parent) override;
+  void reloadCourseware() override { reload(); }
 
   QList<CoursewareItem*> items() const;
   int page() const { return page_; }

@@ -17,4 +17,6 @@ public:
   // A question with okText and "取消"; true when okText was chosen.
   virtual bool confirm(const QString& text, QWidget* over = nullptr,
                        const QString& okText = QStringLiteral("确定")) = 0;
+  // A box with only "取消" that closes itself after 2 s; returns when it was closed.
+  virtual void notice(const QString& text, QWidget* over = nullptr) { inform(text, over); }
 };

@@ -12,6 +12,12 @@ void MessageBoxDialogs::inform(const QString& text, QWidget* over) {
   box.exec();
 }
 
+void MessageBoxDialogs::notice(const QString& text, QWidget* over) {
+  QNMessageBox box(parentFor(over));
+  box.setMessage(text, QString(), QStringLiteral("取消"), 2000);
+  box.exec();
+}
+
 bool MessageBoxDialogs::confirm(const QString& text, QWidget* over, const QString& okText) {
   QNMessageBox box(parentFor(over));
   box.setMessage(text, okText, QStringLiteral("取消"));

@@ -13,6 +13,7 @@ public:
   void inform(const QString& text, QWidget* over = nullptr) override;
   bool confirm(const QString& text, QWidget* over = nullptr,
                const QString& okText = QStringLiteral("确定")) override;
+  void notice(const QString& text, QWidget* over = nullptr) override;
 
 private:
   QWidget* parentFor(QWidget* over) const;

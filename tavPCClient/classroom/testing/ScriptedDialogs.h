@@ -13,7 +13,9 @@ struct ScriptedDialogs : ClassroomDialogs {
     asked << text;
     return answer;
   }
+  void notice(const QString& text, QWidget*) override { noticed << text; }
   QStringList informed;
+  QStringList noticed;
   QStringList asked;
   bool answer = true;
 };
