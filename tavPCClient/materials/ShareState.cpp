@@ -281,7 +281,8 @@ QJsonObject ShareState::queryMessage() const {
 }
 
 quint32 ShareState::askerToAnswer(const QJsonObject& query, bool isSharer) const {
-  const quint32 asker = quint32(intOf(query, "sendUserId"));
+  // Ids are unsigned 32-bit (a class recorder's has the top bit).
+  const quint32 asker = roommsg::senderOf(query).value_or(0);
   if (!isSharer || asker == 0 || asker == ownUserId_ || state_.mode == share::kNone)
     return 0;
   return asker;

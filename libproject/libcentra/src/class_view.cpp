@@ -246,6 +246,10 @@ void class_view::board_message(QJsonObject msg) {
       if (last)
         awaiting_board_ = false;
     }
+    // Whoever takes the board starts with the pen every member's toolbar resets to
+    // (DrawingToolbar::resetToDefaults): the free-hand pen, red, 2 pixels.
+    if (action.kind == A::AnnoStart)
+      board_.setPen(VWShapeProperty{1, 255, 0, 0, 255, 2});
     if (board_.apply(action))
       board_dirty_ = true;
   }

@@ -1,6 +1,7 @@
 // The recorder's view of the class drawn offscreen as the members' windows show it: a shared
 // document fitted into the content area, the board's stroke over it at its place, a page
-// turn and a quarter turn, the cameras' tiles beside it; and the sound's track with its gaps
+// turn and a quarter turn, the default pen of whoever takes the board, the cameras' tiles
+// beside it; and the sound's track with its gaps
 // filled and late sound shortened.
 #include <gtest/gtest.h>
 
@@ -121,6 +122,19 @@ TEST(ClassView, DrawsTheSharedPageTheBoardAndTheTilesAsTheClassSeesThem) {
   EXPECT_EQ(view.picture_rect(), QRect(210, 0, 540, 720));
   EXPECT_TRUE(near(at(frame, 100, 100), QColor(0x20, 0x20, 0x20)));
   EXPECT_TRUE(near(at(frame, 480, 100), Qt::green));
+
+  // Whoever takes the board next starts with the default pen (red, 2 pixels), as every
+  // member's toolbar does.
+  view.peer_message(kTeacher, json({{"typeId", 101}, {"sendUserId", double(kTeacher)}}));
+  for (int i = 0; i < 4; ++i)
+    view.peer_message(kTeacher, json({{"typeId", 100},
+                                      {"sendUserId", double(kTeacher)},
+                                      {"content", i == 0 ? 1 : 2},
+                                      {"x", xs[i]},
+                                      {"y", 0.8}}));
+  view.peer_message(kTeacher, json({{"typeId", 100}, {"content", 3}}));
+  view.render(frame, now);
+  EXPECT_TRUE(near(at(frame, 480, 576), Qt::red));
 
   // A camera: subscribed, its picture in the first tile of the video area.
   view.stream_opened(kStudent, 1);

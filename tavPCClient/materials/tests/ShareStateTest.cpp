@@ -129,4 +129,6 @@ TEST(ShareState, MalformedOrOutOfRangeMessagesChangeNothing) {
   EXPECT_EQ(sharer.askerToAnswer(query, false), 0u);
   EXPECT_EQ(sharer.askerToAnswer(query, true), kStudent);
   EXPECT_EQ(sharer.askerToAnswer(sharer.queryMessage(), true), 0u);
+  // Ids are unsigned 32-bit: a class recorder's has the top bit.
+  EXPECT_EQ(sharer.askerToAnswer(ShareState(0x80002711u).queryMessage(), true), 0x80002711u);
 }

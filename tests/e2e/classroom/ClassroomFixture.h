@@ -124,6 +124,8 @@ protected:
       return nullptr;
     if (convertPort_ != 0)
       entry.documentServer = ServerAddress::parse(QStringLiteral("127.0.0.1:%1").arg(convertPort_));
+    if (videoPort_ != 0)
+      entry.videoServer = ServerAddress::parse(QStringLiteral("127.0.0.1:%1").arg(videoPort_));
     classroom_ = new Classroom(entry);
     classroom_->show();
     return classroom_;
@@ -131,6 +133,8 @@ protected:
 
   // The conversion server the classroom is told of (0: the service's).
   quint16 convertPort_ = 0;
+  // The video server the classroom is told of (0: the service's).
+  quint16 videoPort_ = 0;
 
   bool connected() {
     return waitUntil([&] { return classroom_ && classroom_->mcuConnected(); }) &&

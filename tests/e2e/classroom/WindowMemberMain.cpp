@@ -68,6 +68,7 @@
 #include "ClassroomEntryFor.h"
 #include "CoursewareItem.h"
 #include "CoursewareList.h"
+#include "CoursewarePlayDialog.h"
 #include "CoursewarePlayback.h"
 #include "DataFolder.h"
 #include "DocumentItem.h"
@@ -364,6 +365,21 @@ private:
     }
     if (auto* share = room_->findChild<AppShare*>())
       reportChange(appShare_, QStringLiteral("app-share ") + (share->sharing() ? "on" : "off"));
+    if (auto* list = room_->findChild<CoursewareList*>()) {
+      QStringList names;
+      for (const CoursewareItem* item : list->items())
+        names << item->name();
+      reportChange(courseware_, QStringLiteral("courseware ") + names.join(QLatin1Char(',')));
+    }
+    // The player's position, each new second of it.
+    if (auto* playback = room_->findChild<CoursewarePlayback*>())
+      if (CoursewarePlayDialog* dialog = playback->dialog(); dialog && dialog != playing_) {
+        playing_ = dialog;
+        connect(dialog, &CoursewarePlayDialog::signal_play_progress, this,
+                [this](qint64 seconds, qint64 total) {
+                  reportChange(position_, QStringLiteral("playing %1 %2").arg(seconds).arg(total));
+                });
+      }
     if (auto* docs = room_->findChild<DocumentList*>()) {
       QStringList names;
       for (const DocumentItem* item : docs->items())
@@ -396,6 +412,9 @@ private:
   QString shared_;
   QString board_;
   QString documents_;
+  QString courseware_;
+  QPointer<CoursewarePlayDialog> playing_;
+  QString position_;
   QString toast_ = QStringLiteral("toast ");
   QString announcement_;
   QString rating_;
