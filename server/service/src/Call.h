@@ -73,13 +73,13 @@ private:
 // every statement (the hot lists read several tables per call).
 class ReadTransaction {
 public:
-  explicit ReadTransaction(tavsrv::Connection& db) : db_(db) { db_.run("BEGIN"); }
+  explicit ReadTransaction(tavsrv::Connection& db) : db_(db) { db_.beginRead(); }
   ~ReadTransaction() {
     try {
-      db_.run("COMMIT");
+      db_.commit();
     } catch (const std::exception&) {
       try {
-        db_.run("ROLLBACK");  // nothing was written: the pooled connection just ends it
+        db_.rollback();  // nothing was written: the pooled connection just ends it
       } catch (const std::exception&) {
       }
     }

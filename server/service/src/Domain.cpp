@@ -298,12 +298,20 @@ std::string presentMembersText(tavsrv::Connection& db, const RoomRow& room,
     ids += std::to_string(id);
   }
   ids += ']';
+  // The ids as rows (value, key: the index), in each engine's words for a JSON array's elements.
+  const char* idRows = db.dialect() == tavsrv::Dialect::SQLite
+                           ? "json_each(?2) p"
+                           : "json_array_elements_text(CAST(?2 AS JSON)) WITH ORDINALITY "
+                             "AS p(value, key)";
   auto st = db.prepare(
-      "SELECT u.id, CASE WHEN u.nick_name = '' THEN u.phone ELSE u.nick_name END, u.role_name, "
-      "u.image_path, u.level, m.role, a.user_id IS NOT NULL, b.user_id IS NOT NULL, "
-      "(SELECT md.name FROM user_medals um JOIN medals md ON md.id = um.medal_id "
-      "WHERE um.room_id = ?1 AND um.user_id = u.id ORDER BY um.id DESC LIMIT 1) "
-      "FROM json_each(?2) p JOIN users u ON u.id = p.value "
+      std::string("SELECT u.id, CASE WHEN u.nick_name = '' THEN u.phone ELSE u.nick_name END, "
+                  "u.role_name, u.image_path, u.level, m.role, a.user_id IS NOT NULL, "
+                  "b.user_id IS NOT NULL, "
+                  "(SELECT md.name FROM user_medals um JOIN medals md ON md.id = um.medal_id "
+                  "WHERE um.room_id = ?1 AND um.user_id = u.id ORDER BY um.id DESC LIMIT 1) "
+                  "FROM ") +
+      idRows +
+      " JOIN users u ON u.id = CAST(p.value AS BIGINT) "
       "LEFT JOIN room_members m ON m.room_id = ?1 AND m.user_id = u.id "
       "LEFT JOIN room_assistants a ON a.room_id = ?1 AND a.user_id = u.id "
       "LEFT JOIN room_blacklist b ON b.room_id = ?1 AND b.user_id = u.id AND b.type = 1 "

@@ -45,7 +45,8 @@ json addRoomBlack(Call& call) {
   const int64_t until = r.type == kBlackRemove ? call.now() + kRemovalBanMs : 0;  // 0: until lifted
   db.run(
       "INSERT INTO room_blacklist(room_id, user_id, type, operator_id, created_ms, until_ms) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, NULLIF(?6, 0)) ON CONFLICT(room_id, user_id, type) DO UPDATE SET "
+      "VALUES(?1, ?2, ?3, ?4, ?5, NULLIF(CAST(?6 AS BIGINT), 0)) ON CONFLICT(room_id, user_id, "
+      "type) DO UPDATE SET "
       "operator_id = excluded.operator_id, created_ms = excluded.created_ms, until_ms = "
       "excluded.until_ms",
       r.roomId, r.target, r.type, actor, call.now(), until);

@@ -101,8 +101,8 @@ json userJoinRoom(Call& call) {
   const int role = entryRole(db, room, user);
   if (!owner && storedRole(db, room, userId) == 0) {
     db.run(
-        "INSERT OR IGNORE INTO room_members(room_id, user_id, role, joined_ms) VALUES(?1, ?2, ?3, "
-        "?4)",
+        "INSERT INTO room_members(room_id, user_id, role, joined_ms) VALUES(?1, ?2, ?3, ?4) "
+        "ON CONFLICT DO NOTHING",
         roomId, userId, role, call.now());
   }
   call.ctx.presence.enter(roomId, userId, call.now());
@@ -243,8 +243,9 @@ json addRoomAssociated(Call& call) {
   call.checkForm();
   call.requireSelf(userId);
   requireRoom(call.db(), roomId);
-  call.db().run("INSERT OR IGNORE INTO follows(user_id, room_id, created_ms) VALUES(?1, ?2, ?3)",
-                userId, roomId, call.now());
+  call.db().run(
+      "INSERT INTO follows(user_id, room_id, created_ms) VALUES(?1, ?2, ?3) ON CONFLICT DO NOTHING",
+      userId, roomId, call.now());
   return tavsrv::ok(json{{"followed", true}});
 }
 

@@ -30,7 +30,8 @@ CREATE TABLE tickets(
   user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
   remote_addr TEXT NOT NULL,
   created_ms INTEGER NOT NULL,
-  expires_ms INTEGER NOT NULL);
+  expires_ms INTEGER NOT NULL,
+  seq INTEGER NOT NULL DEFAULT 0);              -- the user's logins counted: newest last
 CREATE INDEX tickets_addr ON tickets(remote_addr, expires_ms);
 CREATE INDEX tickets_user ON tickets(user_id);
 
@@ -236,23 +237,54 @@ CREATE TABLE settings(                          -- querySettings, by type
   type TEXT PRIMARY KEY,
   value TEXT NOT NULL);                         -- a JSON object
 )SQL";
+
+// The schema as PostgreSQL takes it: 64-bit integers (ids, milliseconds),
+// ids from sequences, and case-insensitive names as citext (SQLite's NOCASE).
+std::string forDialect(const std::string& sql, tavsrv::Dialect dialect) {
+  if (dialect == tavsrv::Dialect::SQLite)
+    return sql;
+  const auto replaceAll = [](std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+    return text;
+  };
+  std::string text = replaceAll(sql, "INTEGER PRIMARY KEY", "BIGSERIAL PRIMARY KEY");
+  text = replaceAll(text, "INTEGER", "BIGINT");
+  return replaceAll(text, "TEXT NOT NULL UNIQUE COLLATE NOCASE", "CITEXT NOT NULL UNIQUE");
+}
+
+void upgrade(tavsrv::Connection& db, int64_t version) {
+  const auto exec = [&](const char* sql) { db.exec(forDialect(sql, db.dialect())); };
+  if (version < 2)
+    exec("ALTER TABLE software_versions ADD COLUMN signature TEXT NOT NULL DEFAULT ''");
+  if (version < 3) {
+    exec("ALTER TABLE tickets ADD COLUMN seq INTEGER NOT NULL DEFAULT 0");
+    if (db.dialect() == tavsrv::Dialect::SQLite)
+      exec("UPDATE tickets SET seq = rowid");
+  }
+}
 }  // namespace
 
 void ensureSchema(tavsrv::Connection& db) {
-  const int64_t version = db.queryInt("PRAGMA user_version").value_or(0);
+  if (db.schemaVersion() == kSchemaVersion)
+    return;
+  // Under the write lock: nodes starting together on an empty store make it once.
+  tavsrv::Transaction tx(db);
+  const int64_t version = db.schemaVersion();
   if (version == kSchemaVersion)
     return;
   if (version > kSchemaVersion)
     throw tavsrv::DbError(
-        0, "the store was written by a newer service (schema " + std::to_string(version) + ")");
-  tavsrv::Transaction tx(db);
+        tavsrv::DbFailure::Other,
+        "the store was written by a newer service (schema " + std::to_string(version) + ")");
   if (version == 0) {
-    db.exec(kSchema);
+    if (db.dialect() == tavsrv::Dialect::PostgreSQL)
+      db.exec("CREATE EXTENSION IF NOT EXISTS citext");
+    db.exec(forDialect(kSchema, db.dialect()));
   } else {
-    if (version < 2)
-      db.exec("ALTER TABLE software_versions ADD COLUMN signature TEXT NOT NULL DEFAULT ''");
+    upgrade(db, version);
   }
-  db.exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+  db.setSchemaVersion(kSchemaVersion);
   tx.commit();
 }
 

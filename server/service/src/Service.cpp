@@ -79,6 +79,12 @@ int Service::port() const {
   return impl_->ctx.self.port;
 }
 
+std::string storeLocation(const ServiceConfig& config) {
+  if (!config.database.empty())
+    return config.database;
+  return (fs::path(config.dataDir) / "service.db").string();
+}
+
 const ServiceConfig& Service::config() const {
   return impl_->ctx.config;
 }
@@ -107,13 +113,13 @@ bool Service::Impl::openStore(std::string* error) {
   ctx.uploadsDir = fs::canonical(ctx.uploadsDir).string();
   ctx.downloadsDir = fs::canonical(ctx.downloadsDir).string();
   try {
-    const std::string path = (fs::path(config.dataDir) / "service.db").string();
-    ctx.pool = std::make_unique<tavsrv::ConnectionPool>(path, config.dbConnections);
+    const std::string location = storeLocation(config);
+    ctx.pool = std::make_unique<tavsrv::ConnectionPool>(location, config.dbConnections);
     auto lease = ctx.pool->acquire();
     ensureSchema(*lease);
-    if (config.seedDemo && storeIsEmpty(*lease)) {
-      tavsrv::logInfo("seeding demo data into " + path);
-      seedDemoData(*lease, *ctx.hasher, ctx.uploadsDir, ctx.now());
+    if (config.seedDemo && storeIsEmpty(*lease) &&
+        seedDemoData(*lease, *ctx.hasher, ctx.uploadsDir, ctx.now())) {
+      tavsrv::logInfo("seeded demo data into " + tavsrv::describeLocation(location));
       if (config.demoVideos)
         videos.start(ctx.uploadsDir, demoVideoPaths());
     }
@@ -220,7 +226,8 @@ bool Service::start(std::string* error) {
     return false;
   d.ctx.self = tavsrv::HostPort{config.host, d.front->port()};
   d.running = true;
-  tavsrv::logInfo("service listening on " + d.ctx.self.str() + ", data in " + config.dataDir);
+  tavsrv::logInfo("service listening on " + d.ctx.self.str() + ", store " +
+                  tavsrv::describeLocation(storeLocation(config)) + ", files in " + config.dataDir);
   return true;
 }
 

@@ -1,4 +1,5 @@
 #include "service/Service.h"
+#include "tavsrv/Database.h"
 
 namespace tavsvc {
 
@@ -8,7 +9,11 @@ using tavsrv::RolePort;
 void defineServiceFlags(tavsrv::Flags& flags) {
   flags.define("host", tavsrv::kLoopback, "address to listen on");
   flags.define("port", "", "port to listen on, 0 for any free port (default: port base + 0)");
-  flags.define("data", "tav-service-data", "data folder (SQLite store, uploads, downloads)");
+  flags.define("data", "tav-service-data",
+               "data folder (SQLite store, uploads, downloads; shared by every node)");
+  flags.define("database", "",
+               "PostgreSQL store shared by several nodes, postgresql://USER@HOST/DB "
+               "(default: the SQLite file DATA/service.db)");
   flags.define("port-base", std::to_string(tavsrv::kDefaultPortBase),
                "first port of the port table: service +0, msg +1, mcu +2, convert +3, video +4");
   flags.define("msg-server", "",
@@ -30,7 +35,7 @@ void defineServiceFlags(tavsrv::Flags& flags) {
   flags.define("head-timeout-ms", "5000",
                "time from a request's first byte until its whole head (and form body) is in");
   flags.define("idle-timeout-ms", "10000", "how long an open connection may wait between requests");
-  flags.define("db-connections", "4", "SQLite connections");
+  flags.define("db-connections", "4", "store connections");
   flags.define("pwhash", "interactive", "password hash strength: interactive or min (tests only)");
   flags.define("log-file", "", "also append the log to this file");
   flags.defineSwitch("verbose", "log refusals too");
@@ -104,6 +109,11 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
       return false;
     }
     config->fileServer = *parsed;
+  }
+  config->database = flags.get("database");
+  if (!config->database.empty() && !tavsrv::isPostgresUrl(config->database)) {
+    *error = "--database must be a postgresql:// URL (the SQLite file is DATA/service.db)";
+    return false;
   }
   config->internalToken = flags.get("internal-token");
   config->seedDemo = !flags.getSwitch("no-seed");

@@ -5,26 +5,58 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "ScratchPostgres.h"
 #include "tavsrv/Form.h"
 
 namespace fs = std::filesystem;
 
 namespace tavtest {
 
+namespace {
+bool onPostgres() {
+  const char* store = std::getenv("TAV_TEST_STORE");
+  return store && std::string(store) == "postgresql";
+}
+
+// The PostgreSQL run skips every test, saying why, where no server can be started here.
+class PostgresEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    if (!onPostgres())
+      return;
+    auto& server = testsupport::ScratchPostgres::shared();
+    if (!server.ok())
+      GTEST_SKIP() << "no PostgreSQL server for the store tests: " << server.why();
+  }
+};
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
+}  // namespace
+
+std::string ServiceHarness::newDatabase() {
+  if (!onPostgres())
+    return std::string();
+  auto& server = testsupport::ScratchPostgres::shared();
+  const std::string url = server.createDatabase();
+  if (url.empty())
+    ADD_FAILURE() << "no PostgreSQL database: " << server.why();
+  return url;
+}
+
 fs::path makeTempDir() {
   std::string pattern = (fs::temp_directory_path() / "tavsvcXXXXXX").string();
   return fs::path(mkdtemp(pattern.data()));
 }
 
-ServiceHarness::ServiceHarness(bool seed,
-                               const std::function<void(tavsvc::ServiceConfig&)>& adjust)
-    : dir_(makeTempDir()) {
+ServiceHarness::ServiceHarness(bool seed, const std::function<void(tavsvc::ServiceConfig&)>& adjust)
+    : dir_(makeTempDir()), database_(newDatabase()) {
   using namespace std::chrono;
   clock_ = std::make_shared<tavsrv::ManualClock>(
       duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
   tavsvc::ServiceConfig config;
   config.port = 0;
   config.dataDir = (dir_ / "data").string();
+  config.database = database_;
   config.internalToken = kInternalToken;
   config.seedDemo = seed;
   config.demoVideos = false;
@@ -33,6 +65,7 @@ ServiceHarness::ServiceHarness(bool seed,
   config.clock = clock_;
   if (adjust)
     adjust(config);
+  store_ = tavsvc::storeLocation(config);
   service_ = std::make_unique<tavsvc::Service>(config);
   std::string error;
   if (!service_->start(&error))
@@ -46,6 +79,9 @@ ServiceHarness::ServiceHarness(bool seed,
 ServiceHarness::~ServiceHarness() {
   client_.reset();
   service_->stop();
+  service_.reset();
+  if (!database_.empty())
+    testsupport::ScratchPostgres::shared().dropDatabase(database_);
   std::error_code ec;
   fs::remove_all(dir_, ec);
 }

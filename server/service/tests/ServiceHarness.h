@@ -1,5 +1,7 @@
 // A real service on an ephemeral loopback port with a fresh store (demo data,
 // fast password hashes) and a clock the test moves, plus a small HTTP client.
+// The store is an SQLite file, or with TAV_TEST_STORE=postgresql a new database
+// of the program's own PostgreSQL server (tests/support/ScratchPostgres.h).
 #pragma once
 
 #include <httplib.h>
@@ -41,6 +43,12 @@ public:
   tavsrv::ManualClock& clock() { return *clock_; }
   int port() const { return service_->port(); }
   const std::filesystem::path& dataDir() const { return dir_; }
+  // The store, for tavsrv::openConnection: the SQLite file or the PostgreSQL URL.
+  const std::string& store() const { return store_; }
+  // The PostgreSQL URL of the store, "" for an SQLite file.
+  const std::string& database() const { return database_; }
+  // The database a harness of this program gets: "" (an SQLite file) or a new PostgreSQL one.
+  static std::string newDatabase();
   static constexpr const char* kInternalToken = "0123456789abcdef0123456789abcdef";
 
   // POSTs a form body; the answer parsed (un-nested first when unnest is set).
@@ -54,6 +62,7 @@ public:
 
 private:
   std::filesystem::path dir_;
+  std::string database_, store_;
   std::shared_ptr<tavsrv::ManualClock> clock_;
   std::unique_ptr<tavsvc::Service> service_;
   std::unique_ptr<httplib::Client> client_;

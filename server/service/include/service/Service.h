@@ -1,6 +1,7 @@
 // The HTTP JSON service: accounts, rooms, presence, moderation, gifts, medals,
 // balances, chat history, shared documents, courseware, announcements, files and
-// the web pages, over cpp-httplib with an SQLite store in a data folder.
+// the web pages, over cpp-httplib with its store in an SQLite file of the data
+// folder or in a PostgreSQL database that several service nodes share.
 #pragma once
 
 #include <functional>
@@ -24,6 +25,10 @@ struct ServiceConfig {
   std::string host = tavsrv::kLoopback;
   int port = tavsrv::defaultPort(tavsrv::RolePort::Service);  // 0: any free port
   std::string dataDir = "tav-service-data";
+  // The store: empty for the SQLite file DATA/service.db, or a PostgreSQL URL
+  // ("postgresql://user@host/db"). Nodes sharing a PostgreSQL store share DATA
+  // too (uploads and installers), as a folder mounted on every node.
+  std::string database;
 
   // Addresses handed out to clients (room entry, login).
   tavsrv::HostPort msgServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Msg)};
@@ -49,7 +54,7 @@ struct ServiceConfig {
   int connectionsPerAddress = 64;  // open connections from one client address
   int idleTimeoutMs = 10000;       // an open connection's wait for its next request
   int headTimeoutMs = 5000;        // from a request's first byte to its whole head and form body
-  int dbConnections = 4;           // SQLite connections in the pool
+  int dbConnections = 4;           // store connections in the pool
   int hashThreads = 2;             // logins answered at the same time (Argon2id is memory-hard)
   PasswordStrength passwordStrength = PasswordStrength::Interactive;
   // Largest form body. cpp-httplib itself refuses form-encoded bodies above
@@ -65,6 +70,9 @@ struct ServiceConfig {
   // answering thread (tests and diagnostics); may be empty.
   std::function<void(const std::string& method, const std::string& path)> requestObserver;
 };
+
+// Where config's store is: config.database, else the SQLite file in the data folder.
+std::string storeLocation(const ServiceConfig& config);
 
 // The flags of tav-service (and the service part of tav-server).
 void defineServiceFlags(tavsrv::Flags& flags);
