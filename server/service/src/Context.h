@@ -24,8 +24,8 @@ struct Context {
   std::unique_ptr<PasswordHasher> hasher;
   Presence presence;
   RemovalFeed removals;  // followed by the message server and the MCU
-  LoginThrottle loginThrottle;
-  LoginThrottle codeThrottle;  // wrong codes of private rooms, per user and room
+  LoginThrottle loginThrottle{"login"};
+  LoginThrottle codeThrottle{"code"};  // wrong codes of private rooms, per user and room
   UploadReservations uploads;
   ReportBudget reportBudget;
   std::string uploadsDir;    // files served below uds/upload/

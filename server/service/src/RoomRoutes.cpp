@@ -22,15 +22,15 @@ void checkAuthCode(Call& call, const RoomRow& room, uint32_t userId,
                    const std::optional<std::string>& code) {
   const std::string key = std::to_string(room.id) + "/" + std::to_string(userId);
   auto& throttle = call.ctx.codeThrottle;
-  if (throttle.blocked("", key, call.now()))
+  if (throttle.blocked(call.db(), "", key, call.now()))
     throw Refusal(kFailed, "授权码错误次数过多，请稍后再试！");
   if (!code || code->empty())
     throw Refusal(kAuthCodeRefused, "私密教室，需要授权码才能进入");
   if (room.authCode.empty() || !tavsrv::equalSecrets(*code, room.authCode)) {
-    throttle.failed("", key, call.now());
+    throttle.failed(call.db(), "", key, call.now());
     throw Refusal(kAuthCodeRefused, "授权码错误！");
   }
-  throttle.succeeded("", key);
+  throttle.succeeded(call.db(), "", key);
 }
 
 // The lobby asks for this on every visit: its answer is written as text.
@@ -41,11 +41,12 @@ std::string findRoomByGlobalId(Call& call) {
   const bool own = call.caller().canActAs(userId);
   const int64_t now = call.now();
   const std::vector<RoomRow> owned = loadOwnedRooms(call.db(), userId);
+  const std::set<uint32_t> inClassRooms = call.ctx.presence.roomsInClass(call.db(), userId, now);
   std::string text = "{\"body\":[";
   for (size_t i = 0; i < owned.size(); ++i) {
     if (i > 0)
       text += ',';
-    const bool inClass = call.ctx.presence.teacherOnDuty(owned[i].id, now) != 0;
+    const bool inClass = inClassRooms.count(owned[i].id) != 0;
     if (!appendRoomCardText(text, owned[i], own, inClass)) {
       json card = roomJson(owned[i], own);
       card["inClass"] = inClass;
@@ -72,7 +73,7 @@ json findMyJoinRoom(Call& call) {
     json card = roomJson(*room, false);
     card["roomId"] = room->id;
     card["nickName"] = st.text(1).empty() ? st.text(2) : st.text(1);
-    card["inClass"] = call.ctx.presence.teacherOnDuty(room->id, call.now()) != 0;
+    card["inClass"] = call.ctx.presence.teacherOnDuty(call.db(), room->id, call.now()) != 0;
     rooms.push_back(std::move(card));
   }
   return tavsrv::ok(rooms);
@@ -105,7 +106,7 @@ json userJoinRoom(Call& call) {
         "ON CONFLICT DO NOTHING",
         roomId, userId, role, call.now());
   }
-  call.ctx.presence.enter(roomId, userId, call.now());
+  call.ctx.presence.enter(db, roomId, userId, call.now());
 
   const UserRow teacher = requireUser(db, room.ownerId);
   std::string son = "-1";
@@ -160,7 +161,7 @@ json openRoom(Call& call) {
   call.refuseRemoved(roomId);
   call.db().run("INSERT INTO room_sessions(room_id, opened_by, opened_ms) VALUES(?1, ?2, ?3)",
                 roomId, userId, call.now());
-  call.ctx.presence.heartbeat(roomId, userId, call.now(), true);
+  call.ctx.presence.heartbeat(call.db(), roomId, userId, call.now(), true);
   return tavsrv::ok(json{{"sessionId", call.db().lastInsertId()}});
 }
 
@@ -172,7 +173,7 @@ json heartbeat(Call& call) {
   const int64_t type = call.form.integer("type", 1, 2);
   call.checkForm();
   call.requireSelf(userId);
-  if (!call.ctx.presence.heartbeat(roomId, userId, call.now(), type == 1))
+  if (!call.ctx.presence.heartbeat(call.db(), roomId, userId, call.now(), type == 1))
     throw Refusal(tavsrv::code::kNotPresent, "您已不在教室中！");
   return tavsrv::ok();
 }
@@ -185,7 +186,7 @@ std::string findRoomOnlineUser(Call& call) {
   call.requireMember(roomId);
   const RoomRow room = requireRoom(call.db(), roomId);
   return "{\"code\":0,\"msg\":\"\",\"onlineUser\":" +
-         presentMembersText(call.db(), room, call.ctx.presence.present(roomId, call.now())) + "}";
+         presentMembersText(call.db(), room, call.now() - Presence::kTimeoutMs) + "}";
 }
 
 json findRoomUserTypeById(Call& call) {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "tavsrv/Random.h"
+
 namespace tavsvc {
 
 namespace {
@@ -238,6 +240,53 @@ CREATE TABLE settings(                          -- querySettings, by type
   value TEXT NOT NULL);                         -- a JSON object
 )SQL";
 
+// What service nodes sharing the store must agree on beyond the rows above
+// (schema 4): who is in which room, throttles and budgets, the removal list's
+// version, upload space promised to uploads under way.
+const char* kSharedState = R"SQL(
+CREATE TABLE presence(                          -- entry and the 30 s heartbeats
+  room_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  entered_ms INTEGER NOT NULL,
+  last_seen_ms INTEGER NOT NULL,
+  teaching_ms INTEGER NOT NULL DEFAULT -1,      -- the newest teaching heartbeat, -1: none
+  PRIMARY KEY(room_id, user_id));
+
+CREATE TABLE throttles(                         -- wrong passwords and private-room codes
+  key TEXT PRIMARY KEY,                         -- kind|address|account
+  failures INTEGER NOT NULL,
+  first_ms INTEGER NOT NULL);
+
+CREATE TABLE report_budgets(                    -- usage reports per user and hour
+  user_id INTEGER NOT NULL PRIMARY KEY,
+  start_ms INTEGER NOT NULL,
+  used INTEGER NOT NULL);
+
+CREATE TABLE removal_feed(                      -- the blacklist's version, one row
+  id INTEGER NOT NULL PRIMARY KEY CHECK(id = 1),
+  epoch TEXT NOT NULL,                          -- random, per store
+  counter INTEGER NOT NULL);
+
+CREATE TABLE blacklist_lifts(                   -- members taken off the blacklist, at which version
+  room_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  type INTEGER NOT NULL,
+  counter INTEGER NOT NULL,
+  PRIMARY KEY(room_id, user_id, type));
+
+CREATE TABLE upload_holds(                      -- space reserved by uploads under way
+  id INTEGER PRIMARY KEY,
+  room_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  bytes INTEGER NOT NULL,
+  expires_ms INTEGER NOT NULL);                 -- a node that died leaves its holds to expire
+CREATE INDEX upload_holds_room ON upload_holds(room_id, user_id);
+
+CREATE TABLE store_keys(                        -- fingerprints of the nodes' settings
+  name TEXT PRIMARY KEY,
+  value TEXT NOT NULL);
+)SQL";
+
 // The schema as PostgreSQL takes it: 64-bit integers (ids, milliseconds),
 // ids from sequences, and case-insensitive names as citext (SQLite's NOCASE).
 std::string forDialect(const std::string& sql, tavsrv::Dialect dialect) {
@@ -253,6 +302,11 @@ std::string forDialect(const std::string& sql, tavsrv::Dialect dialect) {
   return replaceAll(text, "TEXT NOT NULL UNIQUE COLLATE NOCASE", "CITEXT NOT NULL UNIQUE");
 }
 
+void addSharedState(tavsrv::Connection& db) {
+  db.exec(forDialect(kSharedState, db.dialect()));
+  db.run("INSERT INTO removal_feed(id, epoch, counter) VALUES(1, ?1, 0)", tavsrv::randomHex(8));
+}
+
 void upgrade(tavsrv::Connection& db, int64_t version) {
   const auto exec = [&](const char* sql) { db.exec(forDialect(sql, db.dialect())); };
   if (version < 2)
@@ -262,6 +316,8 @@ void upgrade(tavsrv::Connection& db, int64_t version) {
     if (db.dialect() == tavsrv::Dialect::SQLite)
       exec("UPDATE tickets SET seq = rowid");
   }
+  if (version < 4)
+    addSharedState(db);
 }
 }  // namespace
 
@@ -281,6 +337,7 @@ void ensureSchema(tavsrv::Connection& db) {
     if (db.dialect() == tavsrv::Dialect::PostgreSQL)
       db.exec("CREATE EXTENSION IF NOT EXISTS citext");
     db.exec(forDialect(kSchema, db.dialect()));
+    addSharedState(db);
   } else {
     upgrade(db, version);
   }

@@ -6,7 +6,8 @@
 
 namespace tavsvc {
 
-constexpr int kSchemaVersion = 3;  // 2: software_versions.signature, 3: tickets.seq
+// 2: software_versions.signature, 3: tickets.seq, 4: the state nodes share
+constexpr int kSchemaVersion = 4;
 
 // Creates the tables of an empty store and brings a store of an older version
 // up to this one; an existing store of this version is left as it is. Throws DbError on a store of

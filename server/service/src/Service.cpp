@@ -1,6 +1,7 @@
 #include "service/Service.h"
 
 #include <httplib.h>
+#include <sodium.h>
 
 #include <chrono>
 #include <filesystem>
@@ -36,6 +37,32 @@ public:
 
 constexpr const char* kLoginPath = "/aas/service/user/login";
 constexpr const char* kRegisterPage = "/tavolin/views/register.html";
+
+// Nodes sharing a store must sign credentials with the same internal token, or
+// the message server and the MCU refuse the credentials of some of them. The
+// store keeps a fingerprint of the token the last node started with (never the
+// token), and a node starting with another one says so.
+void noteSigningKey(tavsrv::Connection& db, const std::string& token) {
+  if (token.empty())
+    return;
+  unsigned char hash[16];
+  crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char*>(token.data()),
+                     token.size(), reinterpret_cast<const unsigned char*>("tav-store-key"), 13);
+  char hex[2 * sizeof hash + 1];
+  sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
+  const auto known = db.queryText("SELECT value FROM store_keys WHERE name = 'internal-token'");
+  if (known && *known == hex)
+    return;
+  if (known)
+    tavsrv::logWarn(
+        "this node's --internal-token differs from the one the store's nodes last started with "
+        "(a rotated key?): nodes still running with the other one issue credentials the servers "
+        "of this one refuse");
+  db.run(
+      "INSERT INTO store_keys(name, value) VALUES('internal-token', ?1) "
+      "ON CONFLICT(name) DO UPDATE SET value = ?1",
+      std::string(hex));
+}
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
@@ -117,6 +144,7 @@ bool Service::Impl::openStore(std::string* error) {
     ctx.pool = std::make_unique<tavsrv::ConnectionPool>(location, config.dbConnections);
     auto lease = ctx.pool->acquire();
     ensureSchema(*lease);
+    noteSigningKey(*lease, config.internalToken);
     if (config.seedDemo && storeIsEmpty(*lease) &&
         seedDemoData(*lease, *ctx.hasher, ctx.uploadsDir, ctx.now())) {
       tavsrv::logInfo("seeded demo data into " + tavsrv::describeLocation(location));
