@@ -237,6 +237,7 @@ bool Service::start(std::string* error) {
   front.port = config.port;
   front.maxConnections = config.maxConnections;
   front.connectionsPerAddress = config.connectionsPerAddress;
+  front.trustedProxies = config.trustedProxies;
   front.idleTimeoutMs = config.idleTimeoutMs;
   front.headTimeoutMs = config.headTimeoutMs;
   front.maxBufferedBody = config.formLimit;

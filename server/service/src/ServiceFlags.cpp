@@ -32,6 +32,8 @@ void defineServiceFlags(tavsrv::Flags& flags) {
                      "with the demo data, do not make courseware videos with ffmpeg");
   flags.define("threads", "8", "threads answering ordinary calls (not one per connection)");
   flags.define("connections-per-address", "64", "open connections allowed from one address");
+  flags.defineList("trusted-proxy",
+                   "addresses of load balancers whose X-Forwarded-For names the client");
   flags.define("head-timeout-ms", "5000",
                "time from a request's first byte until its whole head (and form body) is in");
   flags.define("idle-timeout-ms", "10000", "how long an open connection may wait between requests");
@@ -135,6 +137,7 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
     return false;
   }
   config->connectionsPerAddress = static_cast<int>(perAddress);
+  config->trustedProxies = flags.getList("trusted-proxy");
   config->headTimeoutMs = static_cast<int>(headMs);
   config->idleTimeoutMs = static_cast<int>(idleMs);
   const std::string strength = flags.get("pwhash");

@@ -52,6 +52,9 @@ struct ServiceConfig {
   int threads = 8;            // threads answering ordinary calls (connections wait without one)
   int maxConnections = 4096;  // open connections in all (fewer when ulimit -n is low)
   int connectionsPerAddress = 64;  // open connections from one client address
+  // Load balancers in front: their X-Forwarded-For names the client (its
+  // address counts for wrong passwords, tickets and uploads per address).
+  std::vector<std::string> trustedProxies;
   int idleTimeoutMs = 10000;       // an open connection's wait for its next request
   int headTimeoutMs = 5000;        // from a request's first byte to its whole head and form body
   int dbConnections = 4;           // store connections in the pool
