@@ -1,4 +1,5 @@
 #include "Domain.h"
+#include "Placement.h"
 #include "Routes.h"
 #include "Schema.h"
 #include "tavsrv/Credential.h"
@@ -109,6 +110,10 @@ json userJoinRoom(Call& call) {
   call.ctx.presence.enter(db, roomId, userId, call.now());
 
   const UserRow teacher = requireUser(db, room.ownerId);
+  const auto place = [&](NodeKind kind, const std::vector<tavsrv::HostPort>& nodes) {
+    return RoomPlacement::place(db, kind, nodes, call.ctx.health, roomId, userId, call.now());
+  };
+  const tavsrv::HostPort mcu = place(NodeKind::Mcu, call.ctx.config.mcus);
   std::string son = "-1";
   if (user.linkedUserId)
     son = tavsrv::dumpJson(json{{"globalId", *user.linkedUserId}});
@@ -130,14 +135,14 @@ json userJoinRoom(Call& call) {
               {"isAssistant", assistant},
               {"role", roomRoleText(role)},
               {"roleCode", role},
-              {"mcu_ip_address", call.ctx.config.mcu.host},
-              {"port", call.ctx.config.mcu.port},
+              {"mcu_ip_address", mcu.host},
+              {"port", mcu.port},
               {"chat_server", call.ctx.chatServer(room.id).str()},
               {"courseware_file_server", files.str()},
               {"chat_file_server", files.str()},
               {"file_server", files.str()},
-              {"video_server", call.ctx.config.videoServer.str()},
-              {"document_server", call.ctx.config.convertServer.str()},
+              {"video_server", place(NodeKind::Video, call.ctx.config.videoServers).str()},
+              {"document_server", place(NodeKind::Convert, call.ctx.config.convertServers).str()},
               {"level_detailed", "LV" + std::to_string(user.level)},
               {"son", son},
               // Shown to the message server (room channel) and the MCU.

@@ -287,6 +287,16 @@ CREATE TABLE store_keys(                        -- fingerprints of the nodes' se
   value TEXT NOT NULL);
 )SQL";
 
+// The MCU, conversion and video server each room was handed to (schema 5).
+const char* kPlacements = R"SQL(
+CREATE TABLE room_placements(
+  room_id INTEGER NOT NULL,
+  kind TEXT NOT NULL,                           -- "mcu", "convert", "video"
+  node TEXT NOT NULL,                           -- host:port as configured
+  placed_ms INTEGER NOT NULL,
+  PRIMARY KEY(room_id, kind));
+)SQL";
+
 // The schema as PostgreSQL takes it: 64-bit integers (ids, milliseconds),
 // ids from sequences, and case-insensitive names as citext (SQLite's NOCASE).
 std::string forDialect(const std::string& sql, tavsrv::Dialect dialect) {
@@ -318,6 +328,8 @@ void upgrade(tavsrv::Connection& db, int64_t version) {
   }
   if (version < 4)
     addSharedState(db);
+  if (version < 5)
+    exec(kPlacements);
 }
 }  // namespace
 
@@ -338,6 +350,7 @@ void ensureSchema(tavsrv::Connection& db) {
       db.exec("CREATE EXTENSION IF NOT EXISTS citext");
     db.exec(forDialect(kSchema, db.dialect()));
     addSharedState(db);
+    db.exec(forDialect(kPlacements, db.dialect()));
   } else {
     upgrade(db, version);
   }

@@ -6,8 +6,9 @@
 
 namespace tavsvc {
 
-// 2: software_versions.signature, 3: tickets.seq, 4: the state nodes share
-constexpr int kSchemaVersion = 4;
+// 2: software_versions.signature, 3: tickets.seq, 4: the state nodes share,
+// 5: the rooms' MCUs, conversion and video servers
+constexpr int kSchemaVersion = 5;
 
 // Creates the tables of an empty store and brings a store of an older version
 // up to this one; an existing store of this version is left as it is. Throws DbError on a store of

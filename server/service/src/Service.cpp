@@ -253,6 +253,17 @@ bool Service::start(std::string* error) {
       laneOf);
   if (!d.front->start(error))
     return false;
+  std::vector<std::pair<tavsrv::HostPort, NodeHealth::Probe>> watched;
+  for (const auto& [nodes, probe] : {std::make_pair(&config.mcus, NodeHealth::Probe::Kcp),
+                                     std::make_pair(&config.convertServers, NodeHealth::Probe::Tcp),
+                                     std::make_pair(&config.videoServers, NodeHealth::Probe::Tcp)})
+    if (nodes->size() > 1)
+      for (const tavsrv::HostPort& node : *nodes)
+        watched.emplace_back(node, probe);
+  NodeHealth::Options health;
+  health.intervalMs = config.healthIntervalMs;
+  health.timeoutMs = std::min(1000, config.healthIntervalMs);
+  d.ctx.health.start(watched, health);
   d.ctx.self = tavsrv::HostPort{config.host, d.front->port()};
   d.running = true;
   tavsrv::logInfo("service listening on " + d.ctx.self.str() + ", store " +
@@ -265,6 +276,7 @@ void Service::stop() {
   if (!d.running)
     return;
   d.ctx.removals.shutdown();  // held removal questions answer now
+  d.ctx.health.stop();
   d.front->stop();
   d.videos.wait();
   d.running = false;

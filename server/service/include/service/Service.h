@@ -30,15 +30,22 @@ struct ServiceConfig {
   // too (uploads and installers), as a folder mounted on every node.
   std::string database;
 
-  // Addresses handed out to clients (room entry, login).
+  // Addresses handed out to clients (room entry, login). Of the MCUs,
+  // conversion and video servers each room gets one (service/Placement.h):
+  // the same on every service node, and not one that stopped answering.
   tavsrv::HostPort msgServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Msg)};
   // Message-server nodes joined by NATS, when more than one: each client is
   // handed a live one (a room's members the same one while it lives). Empty:
   // msgServer alone.
   std::vector<tavsrv::HostPort> msgServers;
-  tavsrv::HostPort mcu{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::McuControl)};
-  tavsrv::HostPort convertServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Convert)};
-  tavsrv::HostPort videoServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Video)};
+  std::vector<tavsrv::HostPort> mcus{
+      {tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::McuControl)}};
+  std::vector<tavsrv::HostPort> convertServers{
+      {tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Convert)}};
+  std::vector<tavsrv::HostPort> videoServers{
+      {tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Video)}};
+  // How often the nodes of a kind with several are probed (NodeHealth).
+  int healthIntervalMs = 2000;
   // Empty host: the service's own address (it serves the files itself).
   tavsrv::HostPort fileServer;
 

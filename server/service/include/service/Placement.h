@@ -1,0 +1,17 @@
+// Which node of a kind (MCU, conversion server, video server) a room goes to:
+// rendezvous hashing of the room id over the nodes' addresses. Every service
+// node computes the same answer with no coordination; rooms spread evenly, and
+// when a node leaves (or comes) only its own rooms move.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tavsrv/HostPort.h"
+
+namespace tavsvc {
+
+// The node with the highest score for room (nodes must not be empty).
+const tavsrv::HostPort& rendezvousNode(uint32_t room, const std::vector<tavsrv::HostPort>& nodes);
+
+}  // namespace tavsvc
