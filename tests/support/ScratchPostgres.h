@@ -30,6 +30,7 @@ public:
 
   // False when the server could not be started; why() says what is missing.
   bool ok() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }  // the server's first process
   const std::string& why() const { return why_; }
 
   // A new empty database; its URL for tavsrv::openConnection and --database

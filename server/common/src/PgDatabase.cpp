@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "DatabaseBackends.h"
@@ -194,8 +195,12 @@ public:
   int changes() const override { return changes_; }
 
   void beginWrite() override { begin(kBeginWrite); }
-  void beginRead() override { begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
+  // Each read sees what is committed when it runs (READ COMMITTED): the lists
+  // read together need no more, and a transaction would cost two more round trips.
+  void beginRead() override { reading_ = true; }
   void commit() override {
+    if (std::exchange(reading_, false))
+      return;
     Result result = command("COMMIT");
     inTransaction_ = false;
     // A transaction in which a statement failed ends in a rollback, whatever it was asked.
@@ -203,6 +208,8 @@ public:
       throw DbError(DbFailure::Other, "commit: the transaction had failed and was rolled back");
   }
   void rollback() override {
+    if (std::exchange(reading_, false))
+      return;
     inTransaction_ = false;
     if (PQstatus(conn_) != CONNECTION_OK)
       return;  // the server ended it with the connection
@@ -239,6 +246,7 @@ public:
       }
     }
     inTransaction_ = false;
+    reading_ = false;
   }
 
 private:
@@ -303,6 +311,7 @@ private:
   int statements_ = 0;
   int changes_ = 0;
   bool inTransaction_ = false;
+  bool reading_ = false;  // between beginRead() and its commit()
 };
 
 bool PgStatement::step() {

@@ -68,8 +68,8 @@ private:
   std::optional<Caller> caller_;
 };
 
-// The statements of a call that only reads, in one read transaction: one
-// snapshot of the store, and its file locks taken once rather than around
+// The statements of a call that only reads, together (Connection::beginRead):
+// on SQLite one snapshot and its file locks taken once rather than around
 // every statement (the hot lists read several tables per call).
 class ReadTransaction {
 public:

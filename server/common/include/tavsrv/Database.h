@@ -171,7 +171,10 @@ public:
   // them that read and then write the same rows run one after the other (on
   // PostgreSQL across every node of the store).
   virtual void beginWrite() = 0;
-  // Reads that see one snapshot of the store.
+  // Reads that belong together (ended by commit()): on SQLite one snapshot,
+  // the file's locks taken once rather than around every statement; on
+  // PostgreSQL nothing is sent (each read sees what is committed when it runs:
+  // two round trips saved, and the lists read together need no more).
   virtual void beginRead() = 0;
   virtual void commit() = 0;
   virtual void rollback() = 0;
