@@ -23,11 +23,17 @@ uint64_t fnv1a(const std::string& text) {
 
 }  // namespace
 
+uint64_t rendezvousWeight(uint32_t key, const tavsrv::HostPort& node) {
+  // By the node's address, not its place in the list: the order given, or a
+  // node added, moves no other node's keys.
+  return mix(fnv1a(node.str()) ^ mix(key));
+}
+
 const tavsrv::HostPort& rendezvousNode(uint32_t room, const std::vector<tavsrv::HostPort>& nodes) {
   const tavsrv::HostPort* best = &nodes.front();
   uint64_t bestScore = 0;
   for (const tavsrv::HostPort& node : nodes) {
-    const uint64_t score = mix(fnv1a(node.str()) ^ mix(room));
+    const uint64_t score = rendezvousWeight(room, node);
     if (score > bestScore || (score == bestScore && node.str() < best->str())) {
       best = &node;
       bestScore = score;
