@@ -126,3 +126,19 @@ function(tav_add_gtest name)
     LABELS "${T_LABELS}"
     ENVIRONMENT "HOME=${home};XDG_DATA_HOME=${home}/.local/share;XDG_RUNTIME_DIR=${home}/run;XDG_CONFIG_HOME=${home}/.config;QT_QPA_PLATFORM=offscreen;TAV_BIN_DIR=${TAV_BIN_DIR};TAV_TEST_SOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp")
 endfunction()
+
+# tav_add_gtest_variant(name suffix ENVIRONMENT K=V...): the test program of
+# tav_add_gtest(name) registered once more, as name-suffix, with these variables
+# added to its environment (a home folder of its own).
+function(tav_add_gtest_variant name suffix)
+  cmake_parse_arguments(V "" "" "ENVIRONMENT" ${ARGN})
+  get_test_property(${name} TIMEOUT timeout)
+  get_test_property(${name} LABELS labels)
+  set(test ${name}-${suffix})
+  set(home ${CMAKE_BINARY_DIR}/testhome/${test})
+  add_test(NAME ${test} COMMAND ${name})
+  set_tests_properties(${test} PROPERTIES
+    TIMEOUT ${timeout}
+    LABELS "${labels}"
+    ENVIRONMENT "HOME=${home};XDG_DATA_HOME=${home}/.local/share;XDG_RUNTIME_DIR=${home}/run;XDG_CONFIG_HOME=${home}/.config;QT_QPA_PLATFORM=offscreen;TAV_BIN_DIR=${TAV_BIN_DIR};TAV_TEST_SOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp;${V_ENVIRONMENT}")
+endfunction()

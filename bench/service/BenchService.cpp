@@ -3,10 +3,15 @@
 // and the member lookups, each with N concurrent keep-alive clients for a fixed
 // time. The service runs as its own process (tav-service on a temporary store,
 // or --service-bin another build of it) unless --host/--port name a running one
-// (seeded demo data; its CPU is then not known). For scale, right before each
-// service figure the same clients measure a bare cpp-httplib server, also a
-// process of its own (this program with --serve-bare), answering the very body
-// the service answered; each service figure is followed by its ratio to that.
+// (seeded demo data; its CPU is then not known). With --store postgresql the
+// store is a PostgreSQL server the bench starts (Debian's, durable as
+// deployed), and with --nodes N that many service processes share it, the
+// clients spread over them (client i to node i mod N, as a round-robin load
+// balancer would); the CPU time then counts every service node and every
+// process of the database server. For scale, right before each service figure
+// the same clients measure a bare cpp-httplib server, also a process of its own
+// (this program with --serve-bare), answering the very body the service
+// answered; each service figure is followed by its ratio to that.
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
@@ -31,6 +36,9 @@
 
 #include "tavsrv/Answer.h"
 #include "tavsrv/Flags.h"
+#ifdef TAV_BENCH_POSTGRES
+#include "ScratchPostgres.h"
+#endif
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -142,14 +150,47 @@ json post(httplib::Client& http, const std::string& path, const std::string& bod
   return json::parse(tavsrv::unnest(res->body), nullptr, false);
 }
 
+// pid and the processes it started (a database server's), as found now.
+std::vector<pid_t> withChildren(pid_t pid) {
+  std::vector<pid_t> pids{pid};
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    std::ifstream in(it->path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    std::istringstream fields(close == std::string::npos ? "" : text.substr(close + 2));
+    std::string state;
+    long parent = 0;
+    if (fields >> state >> parent && parent == pid)
+      pids.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return pids;
+}
+
+// CPU seconds of all of pids, -1 when one cannot be read (or there are none).
+double cpuSeconds(const std::vector<pid_t>& pids) {
+  double total = pids.empty() ? -1 : 0;
+  for (pid_t pid : pids) {
+    const double one = cpuSeconds(pid);
+    if (one < 0)
+      return -1;
+    total += one;
+  }
+  return total;
+}
+
 // Runs request(client) on every client in its own thread for `seconds`;
-// serverPid: the process whose CPU time is counted.
+// serverPids: the processes whose CPU time is counted.
 template <class Request>
-Result run(std::vector<Client>& clients, double seconds, pid_t serverPid, Request request) {
+Result run(std::vector<Client>& clients, double seconds, const std::vector<pid_t>& serverPids,
+           Request request) {
   Result total;
   std::mutex mutex;
   std::vector<std::thread> threads;
-  const double cpuBefore = cpuSeconds(serverPid);
+  const double cpuBefore = cpuSeconds(serverPids);
   const auto start = Clock::now();
   const auto end = start + std::chrono::duration<double>(seconds);
   for (auto& client : clients) {
@@ -173,7 +214,7 @@ Result run(std::vector<Client>& clients, double seconds, pid_t serverPid, Reques
   for (auto& thread : threads)
     thread.join();
   total.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const double cpuAfter = cpuSeconds(serverPid);
+  const double cpuAfter = cpuSeconds(serverPids);
   if (cpuBefore >= 0 && cpuAfter >= 0)
     total.cpuSeconds = cpuAfter - cpuBefore;
   return total;
@@ -264,6 +305,10 @@ int main(int argc, char** argv) {
   flags.define("seconds", "3", "length of each measurement");
   flags.define("pwhash", "interactive", "password hash strength of the started service");
   flags.define("only", "", "measure only this one (login, findRoomByGlobalId, ...)");
+  flags.define("store", "sqlite",
+               "the started service's store: sqlite (its data folder) or postgresql (a "
+               "server the bench starts)");
+  flags.define("nodes", "1", "service processes sharing the store, the clients spread over them");
   flags.define("serve-bare", "", "(internal) serve the bodies in this folder as the bare server");
   flags.define("bare-threads", "64", "(internal) the bare server's threads");
   std::string error;
@@ -277,33 +322,72 @@ int main(int argc, char** argv) {
     flags.getInt("bare-threads", 1, 2000, &threads);
     return serveBare(flags.get("serve-bare"), static_cast<int>(threads));
   }
-  long long clientsWanted = 0, seconds = 0, port = 0;
+  long long clientsWanted = 0, seconds = 0, port = 0, nodeCount = 0;
   if (!flags.getInt("clients", 1, 1000, &clientsWanted) ||
-      !flags.getInt("seconds", 1, 600, &seconds) || !flags.getInt("port", 1, 65535, &port)) {
-    std::cerr << "bench-service: bad --clients, --seconds or --port\n";
+      !flags.getInt("seconds", 1, 600, &seconds) || !flags.getInt("port", 1, 65535, &port) ||
+      !flags.getInt("nodes", 1, 16, &nodeCount)) {
+    std::cerr << "bench-service: bad --clients, --seconds, --port or --nodes\n";
     return 2;
   }
   only = flags.get("only");
+  const std::string store = flags.get("store");
+  if (store != "sqlite" && store != "postgresql") {
+    std::cerr << "bench-service: --store must be sqlite or postgresql\n";
+    return 2;
+  }
 
   std::string host = flags.get("host");
   std::string pattern = (fs::temp_directory_path() / "tavbenchXXXXXX").string();
   const fs::path dir = mkdtemp(pattern.data());
-  std::unique_ptr<Child> service;
+  std::vector<int> ports{static_cast<int>(port)};
+  std::vector<std::unique_ptr<Child>> services;
+  std::vector<pid_t> serverPids;
+#ifdef TAV_BENCH_POSTGRES
+  std::unique_ptr<testsupport::ScratchPostgres> postgres;
+#endif
   if (host.empty()) {
-    service = std::make_unique<Child>(
-        flags.get("service-bin"),
-        std::vector<std::string>{"tav-service", "--data", (dir / "data").string(), "--port", "0",
-                                 "--pwhash", flags.get("pwhash"), "--no-demo-videos"});
-    if (service->port() <= 0) {
-      std::cerr << "bench-service: " << flags.get("service-bin") << " did not start\n";
-      return 1;
+    std::vector<std::string> args{
+        "tav-service", "--data",   (dir / "data").string(), "--port",
+        "0",           "--pwhash", flags.get("pwhash"),     "--no-demo-videos"};
+    if (store == "postgresql") {
+#ifdef TAV_BENCH_POSTGRES
+      testsupport::ScratchPostgres::Options options;
+      options.durable = true;
+      postgres = std::make_unique<testsupport::ScratchPostgres>(options);
+      const std::string database = postgres->ok() ? postgres->createDatabase() : "";
+      if (database.empty()) {
+        std::cerr << "bench-service: no PostgreSQL server: " << postgres->why() << "\n";
+        return 77;  // not measured here
+      }
+      args.insert(args.end(), {"--database", database});
+#else
+      std::cerr << "bench-service: built without the PostgreSQL helper (tests off)\n";
+      return 77;
+#endif
     }
+    ports.clear();
+    for (long long i = 0; i < nodeCount; ++i) {
+      services.push_back(std::make_unique<Child>(flags.get("service-bin"), args));
+      if (services.back()->port() <= 0) {
+        std::cerr << "bench-service: " << flags.get("service-bin") << " did not start\n";
+        return 1;
+      }
+      ports.push_back(services.back()->port());
+      serverPids.push_back(services.back()->pid());
+    }
+#ifdef TAV_BENCH_POSTGRES
+    if (postgres)
+      for (pid_t pid : withChildren(postgres->pid()))
+        serverPids.push_back(pid);
+#endif
     host = "127.0.0.1";
-    port = service->port();
+    port = ports.front();
   }
-  const pid_t servicePid = service ? service->pid() : -1;
-  std::printf("bench-service: %s:%lld, %lld clients, %lld s per measurement, hardware threads %u\n",
-              host.c_str(), port, clientsWanted, seconds, std::thread::hardware_concurrency());
+  std::printf(
+      "bench-service: %s:%lld (%zu node%s, %s store), %lld clients, %lld s per measurement, "
+      "hardware threads %u\n",
+      host.c_str(), port, ports.size(), ports.size() == 1 ? "" : "s", store.c_str(), clientsWanted,
+      seconds, std::thread::hardware_concurrency());
 
   std::vector<Client> clients(static_cast<size_t>(clientsWanted));
   // Logs every client in (again: a user keeps only its newest tickets, so the
@@ -324,7 +408,7 @@ int main(int argc, char** argv) {
     return true;
   };
   for (size_t i = 0; i < clients.size(); ++i)
-    clients[i].http = keepAliveClient(host, static_cast<int>(port));
+    clients[i].http = keepAliveClient(host, ports[i % ports.size()]);
   if (!logInAll())
     return 1;
   for (auto& c : clients)
@@ -401,13 +485,13 @@ int main(int argc, char** argv) {
     const std::string barePath = std::string("bare/") + m.name;
     const Figures bareFigures = report(
         std::string("bare ") + m.name,
-        run(bareClients, duration, bare.pid(),
+        run(bareClients, duration, {bare.pid()},
             [&](Client& c) { return m.ok(post(*c.http, barePath, m.request(c).second, "")); }),
         nullptr);
     const bool login = m.name == std::string("login");
     const Figures figures =
         report(m.name,
-               run(clients, duration, servicePid,
+               run(clients, duration, serverPids,
                    [&](Client& c) {
                      const auto [path, body] = m.request(c);
                      return m.ok(post(*c.http, path, body, login ? "" : c.ticket));
@@ -423,7 +507,7 @@ int main(int argc, char** argv) {
 
   bareClients.clear();
   clients.clear();
-  service.reset();
+  services.clear();
   std::error_code ec;
   fs::remove_all(dir, ec);
   return measured ? 0 : 1;

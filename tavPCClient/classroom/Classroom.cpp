@@ -44,6 +44,12 @@ Classroom::Classroom(const ClassroomEntry& entry, QWidget* parent)
                     [this](const QJsonObject& msg) { onRoomTypeMessage(msg); });
 
   renewal_ = new RoomCredentialRenewal(entry_.roomId, entry_.ownUserId, entry_.authCode, this);
+  // The next connection to the media server goes where the service says the room is now.
+  connect(renewal_, &RoomCredentialRenewal::mediaServerNamed, this,
+          [this](QString address, quint16 port) {
+            entry_.mcuAddress = address;
+            entry_.mcuPort = port;
+          });
   connect(renewal_, &RoomCredentialRenewal::renewed, this, &Classroom::onCredentialRenewed);
   connect(renewal_, &RoomCredentialRenewal::unreachable, this, &Classroom::onRenewalUnreachable);
   connect(renewal_, &RoomCredentialRenewal::refused, this, [this](QString why, bool removed) {

@@ -30,7 +30,7 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
     msg2_.reset();
   }
 
-  if (media == kWithMcu) {
+  if (media != kNoMcu) {
     mcu::Config mcuConfig;
     mcuConfig.listen_port = 0;
     mcuConfig.media_port_base = 0;
@@ -39,6 +39,10 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
     mcuPort_ = mcu_->start();
     if (enforced)
       mcu_->stop();
+    if (media == kWithTwoMcus) {  // (removals left to the clients there)
+      mcu2_ = std::make_unique<mcu::Server>(mcuConfig);
+      mcu2Port_ = mcu2_->start();
+    }
   }
 
   tavsvc::ServiceConfig config;
@@ -48,7 +52,11 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
   if (nodes == kTwoMsgNodes)
     config.msgServers = {{"127.0.0.1", msgPort_}, {"127.0.0.1", msgPort2_}};
   if (mcu_)
-    config.mcu = {"127.0.0.1", mcuPort_};
+    config.mcus = {{"127.0.0.1", mcuPort_}};
+  if (mcu2_) {
+    config.mcus.push_back({"127.0.0.1", mcu2Port_});
+    config.healthIntervalMs = 100;
+  }
   config.demoVideos = false;
   config.passwordStrength = tavsvc::PasswordStrength::Minimum;
   config.internalToken = kTestSecret;
@@ -59,7 +67,7 @@ InProcessServers::InProcessServers(Media media, Chat chat, Moderation moderation
   service_ = std::make_unique<tavsvc::Service>(config);
   std::string error;
   started_ = msgPort_ != 0 && (nodes == kOneMsgNode || msgPort2_ != 0) &&
-             (!mcu_ || mcuPort_ != 0) && service_->start(&error);
+             (!mcu_ || mcuPort_ != 0) && (!mcu2_ || mcu2Port_ != 0) && service_->start(&error);
   const std::string serviceUrl =
       started_ ? "http://127.0.0.1:" + std::to_string(service_->port()) : std::string();
   if (started_ && (chat == kChatStored || enforced)) {
@@ -92,6 +100,7 @@ InProcessServers::~InProcessServers() {
   msg_.reset();
   msg2_.reset();
   mcu_.reset();
+  mcu2_.reset();
 }
 
 void InProcessServers::stopMsgNode(int node) {
@@ -116,6 +125,10 @@ QString InProcessServers::host() const {
 
 quint64 InProcessServers::relayed() const {
   return msg_->stats().messages;
+}
+
+void InProcessServers::stopMcu(int which) {
+  (which == 0 ? mcu_ : mcu2_)->stop();
 }
 
 void InProcessServers::stopService() {

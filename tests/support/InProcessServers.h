@@ -24,7 +24,8 @@ namespace testsupport {
 
 class InProcessServers {
 public:
-  enum Media { kNoMcu, kWithMcu };
+  // kWithTwoMcus: the service hands each room one of two MCUs, not one that stopped answering.
+  enum Media { kNoMcu, kWithMcu, kWithTwoMcus };
   // Whether the message server hands chat to the service (which stores it for
   // the history and refuses muted members' chat) or only relays it.
   enum Chat { kChatRelayed, kChatStored };
@@ -48,8 +49,10 @@ public:
   quint16 msgPortOf(int node) const { return node == 0 ? msgPort_ : msgPort2_; }
   // Stops a message server, as a node dying would.
   void stopMsgNode(int node);
-  quint16 mcuPort() const { return mcuPort_; }
-  mcu::Server& mcu() { return *mcu_; }
+  quint16 mcuPort(int which = 0) const { return which == 0 ? mcuPort_ : mcu2Port_; }
+  mcu::Server& mcu(int which = 0) { return which == 0 ? *mcu_ : *mcu2_; }
+  // The MCU stops as if its machine had gone.
+  void stopMcu(int which);
   msgserver::Server& msg() { return *msg_; }
   // Messages the message server relayed so far.
   quint64 relayed() const;
@@ -66,10 +69,10 @@ private:
   std::unique_ptr<msgserver::Server> msg_;
   std::unique_ptr<msgserver::Server> msg2_;
   quint16 msgPort2_ = 0;
-  std::unique_ptr<mcu::Server> mcu_;
+  std::unique_ptr<mcu::Server> mcu_, mcu2_;
   std::unique_ptr<tavsvc::Service> service_;
   quint16 msgPort_ = 0;
-  quint16 mcuPort_ = 0;
+  quint16 mcuPort_ = 0, mcu2Port_ = 0;
   bool started_ = false;
 };
 

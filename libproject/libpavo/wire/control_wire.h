@@ -72,7 +72,11 @@ enum msg_type : uint32_t {
   msg_p2all_fragment_ack = 74,
   msg_keep_alive = 100000,
   msg_ping = 100002,
-  msg_pong = 100003
+  msg_pong = 100003,
+  // The service asking whether an MCU answers (main port; not sent by clients):
+  // answered 100011, then the session is closed.
+  msg_health = 100010,
+  msg_health_ack = 100011
 };
 
 // Payloads above this are not sent by a client; the MCU keeps its retransmission requests

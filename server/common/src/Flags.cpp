@@ -28,6 +28,12 @@ void Flags::defineSwitch(const std::string& name, const std::string& help) {
   definitions_[name] = Definition{"false", help, true};
 }
 
+void Flags::defineList(const std::string& name, const std::string& help) {
+  if (!definitions_.count(name))
+    order_.push_back(name);
+  definitions_[name] = Definition{"", help, false, true};
+}
+
 bool Flags::assign(const std::string& name, const std::string& value, bool fromFile,
                    std::string* error) {
   auto found = definitions_.find(name);
@@ -42,7 +48,8 @@ bool Flags::assign(const std::string& name, const std::string& value, bool fromF
   // Values from the command line are not overwritten by the file read later.
   if (fromFile && fromCommandLine_[name])
     return true;
-  values_[name] = value;
+  auto& held = values_[name];
+  held = found->second.isList && !held.empty() ? held + "," + value : value;
   if (!fromFile)
     fromCommandLine_[name] = true;
   return true;
@@ -175,12 +182,26 @@ bool Flags::getSwitch(const std::string& name) const {
   return get(name) == "true";
 }
 
+std::vector<std::string> Flags::getList(const std::string& name) const {
+  std::vector<std::string> items;
+  std::istringstream in(get(name));
+  std::string item;
+  while (std::getline(in, item, ','))
+    if (!trim(item).empty())
+      items.push_back(trim(item));
+  return items;
+}
+
 std::string Flags::usage(const std::string& program, const std::string& summary) const {
   std::ostringstream out;
   out << "usage: " << program << " [flags]\n" << summary << "\n\nflags:\n";
   for (const auto& name : order_) {
     const Definition& d = definitions_.at(name);
-    out << "  --" << name << (d.isSwitch ? "" : " VALUE") << "\n      " << d.help;
+    out << "  --" << name
+        << (d.isSwitch ? ""
+            : d.isList ? " VALUE[,VALUE...]"
+                       : " VALUE")
+        << "\n      " << d.help;
     if (!d.isSwitch && !d.defaultValue.empty())
       out << " (default: " << d.defaultValue << ")";
     out << "\n";

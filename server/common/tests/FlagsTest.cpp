@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -69,6 +71,28 @@ TEST(FlagsTest, ConfigFileFillsWhatTheCommandLineLeavesOpen) {
   EXPECT_EQ(flags.get("port"), "1");
   EXPECT_EQ(flags.get("data"), "/srv/data");
   std::filesystem::remove(path);
+}
+
+TEST(FlagsTest, ListsGatherRepeatsAndTheCommandLineReplacesTheFile) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tavflagsXXXXXX").string();
+  const int fd = mkstemp(pattern.data());
+  ASSERT_GE(fd, 0);
+  close(fd);
+  std::ofstream(pattern) << "node = a:1\nnode = b:2 , \n";
+  const auto parse = [&](std::vector<const char*> argv) {
+    Flags flags;
+    flags.defineList("node", "nodes");
+    const std::string config = "--config=" + pattern;
+    argv.insert(argv.begin(), "prog");
+    argv.push_back(config.c_str());
+    std::string error;
+    EXPECT_TRUE(flags.parse(static_cast<int>(argv.size()), argv.data(), &error)) << error;
+    return flags.getList("node");
+  };
+  EXPECT_EQ(parse({}), (std::vector<std::string>{"a:1", "b:2"}));
+  EXPECT_EQ(parse({"--node", "c:3, d:4", "--node=e:5"}),
+            (std::vector<std::string>{"c:3", "d:4", "e:5"}));
+  std::filesystem::remove(pattern);
 }
 
 TEST(FlagsTest, HostPortParsing) {

@@ -199,6 +199,15 @@ void Server::Impl::on_join(uint64_t session, const kcp_header_t& header, const u
     main_->send(session, ping_header, nullptr, 0);
     return;
   }
+  if (header.type == msg_health) {
+    // Closed at once, so the service's probes hold no place among the sessions
+    // waiting for a join.
+    pending_.settle(session);
+    kcp_header_t ack_header{0, 0, msg_health_ack};
+    main_->send(session, ack_header, nullptr, 0);
+    main_->close(session);
+    return;
+  }
   wirebytes::byte_reader in(payload, length);
   const uint32_t room_id = in.u32();
   if (header.type != msg_join_room || !in.ok()) {

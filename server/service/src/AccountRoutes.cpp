@@ -39,7 +39,7 @@ json login(Call& call) {
   // Failures count per account, whichever of its names was typed; a name that
   // is no account counts by itself.
   const std::string account = userId ? "#" + std::to_string(*userId) : userName;
-  if (call.ctx.loginThrottle.blocked(call.req.remote_addr, account, call.now()))
+  if (call.ctx.loginThrottle.blocked(call.db(), call.req.remote_addr, account, call.now()))
     throw Refusal(kFailed, "密码错误次数过多，请5分钟后再试！");
   call.releaseDb();  // hashing is slow: do not hold a store connection meanwhile
   bool good = false;
@@ -51,10 +51,10 @@ json login(Call& call) {
     call.ctx.hasher->verify(call.ctx.dummyHash, password);
   }
   if (!good) {
-    call.ctx.loginThrottle.failed(call.req.remote_addr, account, call.now());
+    call.ctx.loginThrottle.failed(call.db(), call.req.remote_addr, account, call.now());
     throw Refusal(kFailed, "用户名或密码错误！");
   }
-  call.ctx.loginThrottle.succeeded(call.req.remote_addr, account);
+  call.ctx.loginThrottle.succeeded(call.db(), call.req.remote_addr, account);
 
   const UserRow user = requireUser(call.db(), *userId);
   const std::string ticket = issueTicket(call.db(), user.id, call.req.remote_addr, call.now());

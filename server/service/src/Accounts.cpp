@@ -1,7 +1,5 @@
 #include "Accounts.h"
 
-#include <sqlite3.h>
-
 #include <cctype>
 
 #include "Call.h"
@@ -40,21 +38,28 @@ uint32_t createAccount(tavsrv::Connection& db, PasswordHasher& hasher, const New
   if (hash.empty())
     throw Refusal(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
   try {
-    db.run(
-        "INSERT INTO users(id, user_name, nick_name, phone, pwd_hash, role_name, image_path, "
-        "level, "
-        "balance_cents, org_id, linked_user_id, created_ms) "
-        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)",
-        a.id ? std::optional<int64_t>(*a.id) : std::nullopt, a.userName, a.nickName, a.phone, hash,
-        a.roleName, a.imagePath, a.level, a.balanceCents,
-        a.orgId ? std::optional<int64_t>(*a.orgId) : std::nullopt,
-        a.linkedUserId ? std::optional<int64_t>(*a.linkedUserId) : std::nullopt, nowMs);
+    // Without a chosen id the store gives the next one (the column is left out:
+    // an explicit NULL takes no id from PostgreSQL's sequence).
+    const std::string columns =
+        "user_name, nick_name, phone, pwd_hash, role_name, image_path, level, balance_cents, "
+        "org_id, linked_user_id, created_ms";
+    auto st =
+        db.prepare(a.id ? "INSERT INTO users(" + columns +
+                              ", id) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"
+                        : "INSERT INTO users(" + columns +
+                              ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    st.bind(a.userName, a.nickName, a.phone, hash, a.roleName, a.imagePath, a.level, a.balanceCents,
+            a.orgId ? std::optional<int64_t>(*a.orgId) : std::nullopt,
+            a.linkedUserId ? std::optional<int64_t>(*a.linkedUserId) : std::nullopt, nowMs);
+    if (a.id)
+      st.bindOne(12, *a.id);
+    st.run();
   } catch (const tavsrv::DbError& error) {
-    if ((error.sqliteCode() & 0xFF) == SQLITE_CONSTRAINT)
+    if (error.constraint())
       throw Refusal(tavsrv::code::kFailed, "该用户名已被注册！");
     throw;
   }
-  return static_cast<uint32_t>(db.lastInsertId());
+  return a.id ? *a.id : static_cast<uint32_t>(db.lastInsertId());
 }
 
 }  // namespace tavsvc

@@ -68,18 +68,18 @@ private:
   std::optional<Caller> caller_;
 };
 
-// The statements of a call that only reads, in one read transaction: one
-// snapshot of the store, and its file locks taken once rather than around
+// The statements of a call that only reads, together (Connection::beginRead):
+// on SQLite one snapshot and its file locks taken once rather than around
 // every statement (the hot lists read several tables per call).
 class ReadTransaction {
 public:
-  explicit ReadTransaction(tavsrv::Connection& db) : db_(db) { db_.run("BEGIN"); }
+  explicit ReadTransaction(tavsrv::Connection& db) : db_(db) { db_.beginRead(); }
   ~ReadTransaction() {
     try {
-      db_.run("COMMIT");
+      db_.commit();
     } catch (const std::exception&) {
       try {
-        db_.run("ROLLBACK");  // nothing was written: the pooled connection just ends it
+        db_.rollback();  // nothing was written: the pooled connection just ends it
       } catch (const std::exception&) {
       }
     }

@@ -77,9 +77,9 @@ int requireMayChat(Call& call, uint32_t roomId, uint32_t userId, const std::stri
   const bool muted = isMuted(db, roomId, userId);
   const bool banned = banLeftMs(db, roomId, userId, call.now()) > 0;
   const RemovalFeed& feed = call.ctx.removals;
-  if (muted || feed.liftedSince(version, roomId, userId, kBlackMute))
+  if (muted || feed.liftedSince(db, version, roomId, userId, kBlackMute))
     throw Refusal(kForbidden, "您已被禁言！");
-  if (banned || feed.liftedSince(version, roomId, userId, kBlackRemove))
+  if (banned || feed.liftedSince(db, version, roomId, userId, kBlackRemove))
     throw Refusal(kForbidden, "您已被老师请出教室！");
   return role;
 }
@@ -146,7 +146,7 @@ json addHistory(Call& call) {
     throw Refusal(kBadRequest, "参数超出范围：type");
   call.requireSelf(userId);
   call.requireMember(roomId);
-  if (!call.ctx.reportBudget.take(userId, call.now()))
+  if (!call.ctx.reportBudget.take(call.db(), userId, call.now()))
     throw Refusal(tavsrv::code::kFailed, "上报过于频繁，请稍后再试！");
   call.db().run(
       "INSERT INTO usage_reports(type, room_id, user_id, count, created_ms) VALUES(?1, ?2, ?3, ?4, "

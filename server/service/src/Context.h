@@ -7,6 +7,7 @@
 
 #include "LoginThrottle.h"
 #include "MsgServerChoice.h"
+#include "NodeHealth.h"
 #include "Passwords.h"
 #include "Presence.h"
 #include "RemovalFeed.h"
@@ -24,9 +25,10 @@ struct Context {
   std::unique_ptr<PasswordHasher> hasher;
   Presence presence;
   RemovalFeed removals;  // followed by the message server and the MCU
-  LoginThrottle loginThrottle;
-  LoginThrottle codeThrottle;  // wrong codes of private rooms, per user and room
+  LoginThrottle loginThrottle{"login"};
+  LoginThrottle codeThrottle{"code"};  // wrong codes of private rooms, per user and room
   UploadReservations uploads;
+  NodeHealth health;  // of the MCUs, conversion and video servers
   ReportBudget reportBudget;
   std::string uploadsDir;    // files served below uds/upload/
   std::string downloadsDir;  // installers served below download/

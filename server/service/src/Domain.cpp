@@ -286,31 +286,20 @@ void appendEmbedSafe(std::string& out, const std::string& text) {
 
 }  // namespace
 
-std::string presentMembersText(tavsrv::Connection& db, const RoomRow& room,
-                               const std::vector<uint32_t>& userIds) {
-  if (userIds.empty())
-    return "[]";
-  // The present members in one statement, in presence order (the array's index).
-  std::string ids = "[";
-  for (uint32_t id : userIds) {
-    if (ids.size() > 1)
-      ids += ',';
-    ids += std::to_string(id);
-  }
-  ids += ']';
+std::string presentMembersText(tavsrv::Connection& db, const RoomRow& room, int64_t seenSinceMs) {
+  // The present members in one statement, in order of entry.
   auto st = db.prepare(
       "SELECT u.id, CASE WHEN u.nick_name = '' THEN u.phone ELSE u.nick_name END, u.role_name, "
       "u.image_path, u.level, m.role, a.user_id IS NOT NULL, b.user_id IS NOT NULL, "
       "(SELECT md.name FROM user_medals um JOIN medals md ON md.id = um.medal_id "
       "WHERE um.room_id = ?1 AND um.user_id = u.id ORDER BY um.id DESC LIMIT 1) "
-      "FROM json_each(?2) p JOIN users u ON u.id = p.value "
+      "FROM presence p JOIN users u ON u.id = p.user_id "
       "LEFT JOIN room_members m ON m.room_id = ?1 AND m.user_id = u.id "
       "LEFT JOIN room_assistants a ON a.room_id = ?1 AND a.user_id = u.id "
       "LEFT JOIN room_blacklist b ON b.room_id = ?1 AND b.user_id = u.id AND b.type = 1 "
-      "ORDER BY p.key");
-  st.bind(room.id, ids);
+      "WHERE p.room_id = ?1 AND p.last_seen_ms >= ?2 ORDER BY p.entered_ms, p.user_id");
+  st.bind(room.id, seenSinceMs);
   std::string out = "[";
-  out.reserve(256 * userIds.size());
   while (st.step()) {
     const auto id = static_cast<uint32_t>(st.int64(0));
     const std::string name = st.text(1), siteRole = st.text(2), image = st.text(3);

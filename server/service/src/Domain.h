@@ -71,11 +71,10 @@ json roomJson(const RoomRow& room, bool withSecrets);
 bool appendRoomCardText(std::string& out, const RoomRow& room, bool withSecrets, bool inClass);
 // A member as the classroom's member list reads it.
 json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user);
-// The JSON text of an array with each given user's member object embedded as a
-// string (unknown ids left out), in their order: what dumpJson writes for the
-// array of embedObject(memberJson(...)).
-std::string presentMembersText(tavsrv::Connection& db, const RoomRow& room,
-                               const std::vector<uint32_t>& userIds);
+// The JSON text of an array with the member object of everyone present in the
+// room (seen since seenSinceMs) embedded as a string, in order of entry: what
+// dumpJson writes for the array of embedObject(memberJson(...)).
+std::string presentMembersText(tavsrv::Connection& db, const RoomRow& room, int64_t seenSinceMs);
 
 // Display texts that go out in answers some clients un-nest: no quote,
 // backslash, brace or control character, 1..maxChars characters.

@@ -339,13 +339,14 @@ std::string partialPrefix(uint32_t roomId, std::optional<uint32_t> userId) {
 // Reserves want bytes (up to want with partly) of the member's and the room's
 // quota, counting what is stored there and what the unfinished uploads hold.
 // Refusal when nothing (with partly) or not all of want fits.
-UploadReservations::Hold reserveSpace(Context& ctx, uint32_t roomId, uint32_t userId, uint64_t want,
-                                      bool partly) {
+UploadReservations::Hold reserveSpace(Context& ctx, tavsrv::Connection& db, uint32_t roomId,
+                                      uint32_t userId, uint64_t want, bool partly) {
   const fs::path room = fs::path(ctx.uploadsDir) / "room" / std::to_string(roomId);
   const fs::path staging = fs::path(ctx.uploadsDir) / ".staging";
   uint64_t left = 0;
   auto hold = ctx.uploads.reserve(
-      roomId, userId, want, partly, ctx.config.uploadQuotaPerUser, ctx.config.uploadQuotaPerRoom,
+      *ctx.pool, db, roomId, userId, want, partly, ctx.config.uploadQuotaPerUser,
+      ctx.config.uploadQuotaPerRoom, ctx.now(),
       [&] {
         UploadReservations::Stored stored;
         stored.member = folderSize(room / std::to_string(userId)) +
@@ -496,11 +497,15 @@ void resumableUpload(Context& ctx, const httplib::Request& req, httplib::Respons
   // held already count as stored, as do the member's other unfinished uploads).
   UploadReservations::Hold hold;
   try {
-    hold = reserveSpace(ctx, roomId, userId, total - held, false);
+    auto lease = ctx.pool->acquire();
+    hold = reserveSpace(ctx, *lease, roomId, userId, total - held, false);
   } catch (const Refusal& refusal) {
     if (held == 0)
       fs::remove(partial, ec);
     return refuse(refusal.code == tavsrv::code::kFailed ? kTooLarge : refusal.code, refusal.what());
+  } catch (const tavsrv::DbError& error) {
+    tavsrv::logError(std::string("upload: ") + error.what());
+    return refuse(tavsrv::code::kInternal, "服务器繁忙，请稍后重试！");
   }
   if (question)
     return tavsrv::sendJson(res, tavsrv::ok(json{{"offset", held}, {"size", total}}));
@@ -600,7 +605,7 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
         const bool raw = !req.is_multipart_form_data() && lengthKnown;
         if (raw && declared > ctx.config.uploadLimit)
           return refuse(kTooLarge, "文件过大！");
-        hold = reserveSpace(ctx, roomId, uploader, std::min(declared, allowance), !raw);
+        hold = reserveSpace(ctx, *lease, roomId, uploader, std::min(declared, allowance), !raw);
         allowance = hold.bytes();
       }
     }
@@ -678,11 +683,9 @@ void upload(Context& ctx, const httplib::Request& req, httplib::Response& res,
     // The room came inside the form: checked now, the file still only staged,
     // and its size reserved until it is in place.
     try {
-      {
-        auto lease = ctx.pool->acquire();
-        requireUploader(ctx, *lease, roomId, uploader);
-      }
-      hold = reserveSpace(ctx, roomId, uploader, sink.size(), false);
+      auto lease = ctx.pool->acquire();
+      requireUploader(ctx, *lease, roomId, uploader);
+      hold = reserveSpace(ctx, *lease, roomId, uploader, sink.size(), false);
     } catch (const Refusal& refusal) {
       return refuse(refusal.code, refusal.what());
     } catch (const tavsrv::DbError& error) {

@@ -43,7 +43,7 @@ json findCounterByRoomId(Call& call) {
   auto st = call.db().prepare(
       "SELECT um.user_id, u.nick_name, u.phone, COUNT(*) AS n FROM user_medals um "
       "JOIN users u ON u.id = um.user_id WHERE um.room_id = ?1 "
-      "GROUP BY um.user_id ORDER BY n DESC, um.user_id");
+      "GROUP BY um.user_id, u.nick_name, u.phone ORDER BY n DESC, um.user_id");
   st.bind(roomId);
   while (st.step()) {
     const std::string name = st.text(1).empty() ? st.text(2) : st.text(1);

@@ -35,7 +35,23 @@ struct HeadInfo {
   bool chunked = false;
   bool expectsContinue = false;
   size_t expectLineStart = 0, expectLineEnd = 0;  // the Expect line, to take out once answered
+  std::string forwardedFor;  // the last address of the last X-Forwarded-For, when one
 };
+
+// The address a proxy appended last to X-Forwarded-For: the client it took the
+// request from. Empty unless it looks like an IPv4 or IPv6 address.
+std::string lastForwarded(std::string_view value) {
+  const size_t comma = value.rfind(',');
+  std::string_view last = comma == std::string_view::npos ? value : value.substr(comma + 1);
+  while (!last.empty() && last.front() == ' ')
+    last.remove_prefix(1);
+  if (last.empty() || last.size() > 45)
+    return std::string();
+  for (char c : last)
+    if (!std::isxdigit(static_cast<unsigned char>(c)) && c != '.' && c != ':')
+      return std::string();
+  return std::string(last);
+}
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size())
@@ -86,6 +102,8 @@ bool readHead(std::string_view head, HeadInfo* info) {
           length = length * 10 + static_cast<uint64_t>(c - '0');
         }
         info->contentLength = length;
+      } else if (equalsNoCase(name, "X-Forwarded-For")) {
+        info->forwardedFor = lastForwarded(value);
       } else if (equalsNoCase(name, "Transfer-Encoding")) {
         info->chunked = true;
       } else if (equalsNoCase(name, "Expect") && equalsNoCase(value, "100-continue")) {
@@ -169,6 +187,9 @@ struct HttpFront::Impl {
     bool answering = false;  // a canned answer is being written, then it closes
     std::string buffer;
     std::string ip;
+    // Whom the request being answered comes from: ip, or behind a trusted
+    // proxy the client it names.
+    std::string client;
     int port = 0;
     int served = 0;
     bool headStarted = false;  // a byte of the next request has arrived
@@ -204,6 +225,10 @@ struct HttpFront::Impl {
   std::unordered_set<ConnectionPtr> connections;
   std::unordered_map<Connection*, ConnectionPtr> byPointer;
   std::unordered_map<std::string, Address> addresses;
+  bool trustedProxy(const std::string& ip) const {
+    return std::find(options.trustedProxies.begin(), options.trustedProxies.end(), ip) !=
+           options.trustedProxies.end();
+  }
   std::unordered_map<std::string, int> transfersPerAddress;
   int maxConnections = 0;  // the configured total, lowered to what the descriptors allow
   asio::steady_timer sweepTimer{io};
@@ -476,6 +501,7 @@ bool HttpFront::Impl::tryDispatch(const ConnectionPtr& c) {
   }
   if (lane == Lane::Transfer && hasBody)
     closeAfter = true;  // a refused upload leaves its body unread
+  c->client = !head.forwardedFor.empty() && trustedProxy(c->ip) ? head.forwardedFor : c->ip;
   dispatch(c, lane, closeAfter, lane == Lane::Transfer && hasBody);
   return true;
 }
@@ -485,7 +511,7 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
                      : lane == Lane::Transfer ? transfers.get()
                                               : calls.get();
   // A client loads several pictures at once; only uploads are limited per address.
-  if (upload && transfersPerAddress[c->ip] >= options.transfersPerAddress) {
+  if (upload && transfersPerAddress[c->client] >= options.transfersPerAddress) {
     count(&Stats::busy);
     answerAndClose(c, cannedAnswer(200, "OK", options.busyBody));
     return;
@@ -496,7 +522,7 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
   const bool posted = pool->tryPost([this, c, closeAfter, upload] {
     size_t offset = 0;
     BufferedSocketStream stream(c->socket.native_handle(), c->buffer, offset, options.ioTimeoutMs,
-                                options.ioTimeoutMs, c->ip, c->port);
+                                options.ioTimeoutMs, c->client, c->port);
     bool clientClosed = false;
     bool ok = false;
     try {
@@ -524,13 +550,13 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
   }
   count(&Stats::requests);
   if (upload)
-    ++transfersPerAddress[c->ip];
+    ++transfersPerAddress[c->client];
 }
 
 void HttpFront::Impl::finished(const ConnectionPtr& c, bool upload, bool keep) {
   c->busy = false;
   if (upload) {
-    auto it = transfersPerAddress.find(c->ip);
+    auto it = transfersPerAddress.find(c->client);
     if (it != transfersPerAddress.end() && --it->second <= 0)
       transfersPerAddress.erase(it);
   }

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace httplib {
 class Stream;
@@ -47,6 +48,10 @@ struct FrontOptions {
   int transferThreads = 8;
   size_t transferQueue = 64;
   int transfersPerAddress = 4;  // uploads at a time from one address
+  // Proxies (load balancers) whose X-Forwarded-For is believed: a request from
+  // one of these addresses comes from the last address the header names, for
+  // the per-address limits of uploads and for the service (req.remote_addr).
+  std::vector<std::string> trustedProxies;
   // The JSON refusals sent when a lane is full.
   std::string busyBody = "{}";
   std::string loginBusyBody = "{}";

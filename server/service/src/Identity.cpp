@@ -39,11 +39,13 @@ std::string issueTicket(tavsrv::Connection& db, uint32_t userId, const std::stri
   db.run(
       "DELETE FROM tickets WHERE user_id = ?1 AND ticket NOT IN "
       "(SELECT ticket FROM tickets WHERE user_id = ?1 "
-      "ORDER BY created_ms DESC, rowid DESC LIMIT ?2)",
+      "ORDER BY created_ms DESC, seq DESC LIMIT ?2)",
       userId, kTicketsPerUser - 1);
+  // seq orders logins of the same millisecond.
   db.run(
-      "INSERT INTO tickets(ticket, user_id, remote_addr, created_ms, expires_ms) "
-      "VALUES(?1, ?2, ?3, ?4, ?5)",
+      "INSERT INTO tickets(ticket, user_id, remote_addr, created_ms, expires_ms, seq) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, (SELECT COALESCE(MAX(seq), 0) + 1 FROM tickets WHERE user_id = "
+      "?2))",
       ticket, userId, remoteAddr, nowMs, nowMs + kTicketLifetimeMs);
   return ticket;
 }

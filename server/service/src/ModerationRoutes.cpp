@@ -43,16 +43,22 @@ json addRoomBlack(Call& call) {
   if (actor != room.ownerId && isAssistant(db, r.roomId, r.target))
     throw Refusal(kForbidden, kNoRight);
   const int64_t until = r.type == kBlackRemove ? call.now() + kRemovalBanMs : 0;  // 0: until lifted
+  // A removal and the removal list's new version go in together.
+  tavsrv::Transaction tx(db);
   db.run(
       "INSERT INTO room_blacklist(room_id, user_id, type, operator_id, created_ms, until_ms) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, NULLIF(?6, 0)) ON CONFLICT(room_id, user_id, type) DO UPDATE SET "
+      "VALUES(?1, ?2, ?3, ?4, ?5, NULLIF(CAST(?6 AS BIGINT), 0)) ON CONFLICT(room_id, user_id, "
+      "type) DO UPDATE SET "
       "operator_id = excluded.operator_id, created_ms = excluded.created_ms, until_ms = "
       "excluded.until_ms",
       r.roomId, r.target, r.type, actor, call.now(), until);
   if (r.type == kBlackRemove) {
-    call.ctx.presence.leave(r.roomId, r.target);
-    call.ctx.removals.changed();  // the message server and the MCU cut the member off now
+    call.ctx.presence.leave(db, r.roomId, r.target);
+    call.ctx.removals.changed(db);
   }
+  tx.commit();
+  if (r.type == kBlackRemove)
+    call.ctx.removals.wake();  // the message server and the MCU cut the member off now
   return tavsrv::ok();
 }
 
@@ -65,10 +71,7 @@ json removeRoomBlack(Call& call) {
   if (actor != room.ownerId && isAssistant(db, r.roomId, r.target))
     throw Refusal(kForbidden, kNoRight);
   // Chat the message server received before this is still judged as the member's then.
-  RemovalFeed::Lift lift(call.ctx.removals, r.roomId, r.target, r.type);
-  db.run("DELETE FROM room_blacklist WHERE room_id = ?1 AND user_id = ?2 AND type = ?3", r.roomId,
-         r.target, r.type);
-  lift.done(db.changes() > 0);
+  call.ctx.removals.lift(db, r.roomId, r.target, r.type);
   return tavsrv::ok();
 }
 
@@ -86,10 +89,12 @@ json listRemovals(Call& call) {
   const int64_t waitMs =
       call.form.optionalInteger("waitMs", 0, tavsrv::kRemovalsMaxWaitMs).value_or(0);
   call.checkForm();
-  if (waitMs > 0 && known == call.ctx.removals.version())
-    call.ctx.removals.waitWhile(known, waitMs);
+  if (waitMs > 0 && known == call.ctx.removals.version(call.db())) {
+    call.releaseDb();  // a connection only while it looks again
+    call.ctx.removals.waitWhile(*call.ctx.pool, known, waitMs);
+  }
   // Read before the list: a change in between is answered by the next question.
-  const std::string version = call.ctx.removals.version();
+  const std::string version = call.ctx.removals.version(call.db());
   const int64_t now = call.now();
   auto st = call.db().prepare(
       "SELECT room_id, user_id, until_ms FROM room_blacklist WHERE type = ?1 AND until_ms > ?2 "

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "service/Placement.h"
 #include "tavsrv/Log.h"
 
 namespace tavsvc {
@@ -21,23 +22,6 @@ constexpr int kConnectLimitMs = 500;
 // A node without NATS closes a new connection as soon as it has accepted it;
 // one that keeps it this long is taking members.
 constexpr int kKeptOpenMs = 150;
-
-std::uint64_t mix(std::uint64_t x) {
-  // splitmix64's finaliser: neighbouring keys and nodes land far apart.
-  x += 0x9e3779b97f4a7c15ull;
-  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
-  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
-  return x ^ (x >> 31);
-}
-
-// By the node's address, not its place in the list: the order given, or a
-// node added, moves no other node's keys.
-std::uint64_t weight(std::uint32_t key, const tavsrv::HostPort& node) {
-  std::uint64_t h = 1469598103934665603ull;  // FNV-1a
-  for (const char c : node.str())
-    h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  return mix(h ^ mix(key));
-}
 
 }  // namespace
 
@@ -91,7 +75,8 @@ tavsrv::HostPort MsgServerChoice::pick(std::uint32_t key) const {
   std::size_t best = nodes_.size();
   for (std::size_t i = 0; i < nodes_.size(); ++i) {
     if (best == nodes_.size() || (live_[i] && !live_[best]) ||
-        (live_[i] == live_[best] && weight(key, nodes_[i]) > weight(key, nodes_[best])))
+        (live_[i] == live_[best] &&
+         rendezvousWeight(key, nodes_[i]) > rendezvousWeight(key, nodes_[best])))
       best = i;
   }
   return nodes_[best];

@@ -1,88 +1,61 @@
 #include "Presence.h"
 
-#include <algorithm>
-
 namespace tavsvc {
 
-void Presence::enter(uint32_t roomId, uint32_t userId, int64_t nowMs) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  prune(nowMs);
-  Entry& entry = entries_[{roomId, userId}];
-  if (entry.lastSeenMs == 0 || nowMs - entry.lastSeenMs > kTimeoutMs)
-    entry.enteredMs = nowMs;
-  entry.lastSeenMs = nowMs;
+void Presence::enter(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int64_t nowMs) {
+  // Entries long silent go, at most once a minute (by any node).
+  int64_t last = lastPruneMs_.load();
+  if (nowMs - last >= 60 * 1000 && lastPruneMs_.compare_exchange_strong(last, nowMs))
+    db.run("DELETE FROM presence WHERE last_seen_ms < ?1", nowMs - kTimeoutMs);
+  // An entry after the member's presence ran out counts as a new one (its place in the order).
+  db.run(
+      "INSERT INTO presence(room_id, user_id, entered_ms, last_seen_ms) VALUES(?1, ?2, ?3, ?3) "
+      "ON CONFLICT(room_id, user_id) DO UPDATE SET entered_ms = CASE WHEN "
+      "presence.last_seen_ms < ?4 THEN ?3 ELSE presence.entered_ms END, last_seen_ms = ?3",
+      roomId, userId, nowMs, nowMs - kTimeoutMs);
 }
 
-bool Presence::heartbeat(uint32_t roomId, uint32_t userId, int64_t nowMs, bool teaching) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto found = entries_.find({roomId, userId});
-  if (found == entries_.end())
-    return false;
-  if (nowMs - found->second.lastSeenMs > kTimeoutMs) {
-    entries_.erase(found);
-    return false;
-  }
-  found->second.lastSeenMs = nowMs;
-  if (teaching)
-    found->second.lastTeachingMs = nowMs;
-  return true;
+bool Presence::heartbeat(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int64_t nowMs,
+                         bool teaching) {
+  db.run(
+      "UPDATE presence SET last_seen_ms = ?3, teaching_ms = CASE WHEN ?4 = 1 THEN ?3 ELSE "
+      "teaching_ms END WHERE room_id = ?1 AND user_id = ?2 AND last_seen_ms >= ?5",
+      roomId, userId, nowMs, teaching ? 1 : 0, nowMs - kTimeoutMs);
+  return db.changes() > 0;
 }
 
-void Presence::leave(uint32_t roomId, uint32_t userId) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  entries_.erase({roomId, userId});
+void Presence::leave(tavsrv::Connection& db, uint32_t roomId, uint32_t userId) {
+  db.run("DELETE FROM presence WHERE room_id = ?1 AND user_id = ?2", roomId, userId);
 }
 
-bool Presence::isPresent(uint32_t roomId, uint32_t userId, int64_t nowMs) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto found = entries_.find({roomId, userId});
-  return found != entries_.end() && nowMs - found->second.lastSeenMs <= kTimeoutMs;
-}
-
-std::vector<uint32_t> Presence::present(uint32_t roomId, int64_t nowMs) const {
-  std::vector<std::pair<int64_t, uint32_t>> found;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = entries_.lower_bound({roomId, 0});
-         it != entries_.end() && it->first.first == roomId; ++it) {
-      if (nowMs - it->second.lastSeenMs <= kTimeoutMs)
-        found.emplace_back(it->second.enteredMs, it->first.second);
-    }
-  }
-  std::stable_sort(found.begin(), found.end());
+std::vector<uint32_t> Presence::present(tavsrv::Connection& db, uint32_t roomId, int64_t nowMs) {
+  auto st = db.prepare(
+      "SELECT user_id FROM presence WHERE room_id = ?1 AND last_seen_ms >= ?2 "
+      "ORDER BY entered_ms, user_id");
+  st.bind(roomId, nowMs - kTimeoutMs);
   std::vector<uint32_t> users;
-  for (const auto& item : found)
-    users.push_back(item.second);
+  while (st.step())
+    users.push_back(static_cast<uint32_t>(st.int64(0)));
   return users;
 }
 
-uint32_t Presence::teacherOnDuty(uint32_t roomId, int64_t nowMs) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  uint32_t best = 0;
-  int64_t bestMs = -1;
-  for (auto it = entries_.lower_bound({roomId, 0});
-       it != entries_.end() && it->first.first == roomId; ++it) {
-    const Entry& e = it->second;
-    if (e.lastTeachingMs >= 0 && nowMs - e.lastTeachingMs <= kTimeoutMs &&
-        e.lastTeachingMs > bestMs) {
-      best = it->first.second;
-      bestMs = e.lastTeachingMs;
-    }
-  }
-  return best;
+uint32_t Presence::teacherOnDuty(tavsrv::Connection& db, uint32_t roomId, int64_t nowMs) {
+  return static_cast<uint32_t>(
+      db.queryInt("SELECT user_id FROM presence WHERE room_id = ?1 AND teaching_ms >= ?2 "
+                  "ORDER BY teaching_ms DESC, user_id LIMIT 1",
+                  roomId, nowMs - kTimeoutMs)
+          .value_or(0));
 }
 
-void Presence::prune(int64_t nowMs) {
-  // Called with the lock held; at most once a minute.
-  if (nowMs - lastPruneMs_ < 60 * 1000)
-    return;
-  lastPruneMs_ = nowMs;
-  for (auto it = entries_.begin(); it != entries_.end();) {
-    if (nowMs - it->second.lastSeenMs > kTimeoutMs)
-      it = entries_.erase(it);
-    else
-      ++it;
-  }
+std::set<uint32_t> Presence::roomsInClass(tavsrv::Connection& db, uint32_t ownerId, int64_t nowMs) {
+  auto st = db.prepare(
+      "SELECT DISTINCT p.room_id FROM presence p JOIN rooms r ON r.id = p.room_id "
+      "WHERE r.owner_id = ?1 AND p.teaching_ms >= ?2");
+  st.bind(ownerId, nowMs - kTimeoutMs);
+  std::set<uint32_t> rooms;
+  while (st.step())
+    rooms.insert(static_cast<uint32_t>(st.int64(0)));
+  return rooms;
 }
 
 }  // namespace tavsvc

@@ -1,15 +1,15 @@
 // Who is in which room right now. A member counts as present from room entry
-// until 90 s pass without a heartbeat. Kept in memory on purpose: presence is
-// refreshed every 30 s by every member, durable storage would buy nothing, and
-// after a restart each member's next heartbeat is answered -1, which makes the
-// client enter the room again (with every entry check re-run).
+// until 90 s pass without a heartbeat. Kept in the store, so every service node
+// sharing it answers alike (a member enters through one node and reports
+// through another); each report is one small write.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <map>
-#include <mutex>
-#include <utility>
+#include <set>
 #include <vector>
+
+#include "tavsrv/Database.h"
 
 namespace tavsvc {
 
@@ -17,27 +17,20 @@ class Presence {
 public:
   static constexpr int64_t kTimeoutMs = 90 * 1000;
 
-  void enter(uint32_t roomId, uint32_t userId, int64_t nowMs);
+  void enter(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int64_t nowMs);
   // Refreshes a member still counted present; false when the member is not (or no longer).
-  bool heartbeat(uint32_t roomId, uint32_t userId, int64_t nowMs, bool teaching);
-  void leave(uint32_t roomId, uint32_t userId);
-  bool isPresent(uint32_t roomId, uint32_t userId, int64_t nowMs) const;
+  bool heartbeat(tavsrv::Connection& db, uint32_t roomId, uint32_t userId, int64_t nowMs,
+                 bool teaching);
+  void leave(tavsrv::Connection& db, uint32_t roomId, uint32_t userId);
   // Present members in order of entry.
-  std::vector<uint32_t> present(uint32_t roomId, int64_t nowMs) const;
+  std::vector<uint32_t> present(tavsrv::Connection& db, uint32_t roomId, int64_t nowMs);
   // The member whose teaching heartbeat is the newest and still fresh, 0 if none.
-  uint32_t teacherOnDuty(uint32_t roomId, int64_t nowMs) const;
+  uint32_t teacherOnDuty(tavsrv::Connection& db, uint32_t roomId, int64_t nowMs);
+  // The rooms of ownerId where somebody teaches now, in one look.
+  std::set<uint32_t> roomsInClass(tavsrv::Connection& db, uint32_t ownerId, int64_t nowMs);
 
 private:
-  struct Entry {
-    int64_t enteredMs = 0;
-    int64_t lastSeenMs = 0;
-    int64_t lastTeachingMs = -1;
-  };
-  void prune(int64_t nowMs);
-
-  mutable std::mutex mutex_;
-  std::map<std::pair<uint32_t, uint32_t>, Entry> entries_;
-  int64_t lastPruneMs_ = 0;
+  std::atomic<int64_t> lastPruneMs_{0};
 };
 
 }  // namespace tavsvc

@@ -57,8 +57,8 @@ bool placeFile(const fs::path& from, const fs::path& to, std::string* error) {
 
 }  // namespace
 
-bool publishRelease(const std::string& dataDir, const Release& release, std::string* url,
-                    std::string* error) {
+bool publishRelease(const std::string& dataDir, const std::string& database, const Release& release,
+                    std::string* url, std::string* error) {
   if (release.type.empty() || release.type.size() > 20) {
     *error = "bad type";
     return false;
@@ -81,18 +81,25 @@ bool publishRelease(const std::string& dataDir, const Release& release, std::str
     *error = "the installer must hold 1 byte to 512 MiB";
     return false;
   }
-  const fs::path store = fs::path(dataDir) / "service.db";
-  if (!fs::exists(store, ec)) {
-    *error = "no store in " + dataDir + " (start the service on it once)";
+  const std::string store =
+      database.empty() ? (fs::path(dataDir) / "service.db").string() : database;
+  const auto noStore = [&] {
+    *error = "no store in " + tavsrv::describeLocation(store) + " (start the service on it once)";
     return false;
-  }
+  };
+  // Opening an SQLite file that is not there would make one.
+  if (!tavsrv::isPostgresUrl(store) && !fs::exists(store, ec))
+    return noStore();
   const std::string name = "AutoUpdate-" + release.version;
   const fs::path downloads = fs::path(dataDir) / "download";
   fs::create_directories(downloads, ec);
   if (!placeFile(release.installer, downloads / name, error))
     return false;
   try {
-    tavsrv::Connection db(store.string());
+    const auto connection = tavsrv::openConnection(store);
+    tavsrv::Connection& db = *connection;
+    if (db.schemaVersion() == 0)
+      return noStore();
     ensureSchema(db);
     const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::system_clock::now().time_since_epoch())
@@ -112,6 +119,7 @@ bool publishRelease(const std::string& dataDir, const Release& release, std::str
 int publishCommand(int argc, const char* const* argv) {
   tavsrv::Flags flags;
   flags.define("data", "tav-service-data", "the service's data folder");
+  flags.define("database", "", "the service's PostgreSQL store, when it has one (--database)");
   flags.define("type", "pc", "the client kind");
   flags.define("version", "", "the release's version, e.g. 1.0.1");
   flags.define("installer", "", "the installer file (AutoUpdate)");
@@ -141,7 +149,7 @@ int publishCommand(int argc, const char* const* argv) {
     }
   }
   std::string url;
-  if (!publishRelease(flags.get("data"), release, &url, &error)) {
+  if (!publishRelease(flags.get("data"), flags.get("database"), release, &url, &error)) {
     std::cerr << "tav-service publish: " << error << "\n";
     return 1;
   }

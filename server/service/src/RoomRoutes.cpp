@@ -1,4 +1,5 @@
 #include "Domain.h"
+#include "Placement.h"
 #include "Routes.h"
 #include "Schema.h"
 #include "tavsrv/Credential.h"
@@ -22,15 +23,15 @@ void checkAuthCode(Call& call, const RoomRow& room, uint32_t userId,
                    const std::optional<std::string>& code) {
   const std::string key = std::to_string(room.id) + "/" + std::to_string(userId);
   auto& throttle = call.ctx.codeThrottle;
-  if (throttle.blocked("", key, call.now()))
+  if (throttle.blocked(call.db(), "", key, call.now()))
     throw Refusal(kFailed, "授权码错误次数过多，请稍后再试！");
   if (!code || code->empty())
     throw Refusal(kAuthCodeRefused, "私密教室，需要授权码才能进入");
   if (room.authCode.empty() || !tavsrv::equalSecrets(*code, room.authCode)) {
-    throttle.failed("", key, call.now());
+    throttle.failed(call.db(), "", key, call.now());
     throw Refusal(kAuthCodeRefused, "授权码错误！");
   }
-  throttle.succeeded("", key);
+  throttle.succeeded(call.db(), "", key);
 }
 
 // The lobby asks for this on every visit: its answer is written as text.
@@ -41,11 +42,12 @@ std::string findRoomByGlobalId(Call& call) {
   const bool own = call.caller().canActAs(userId);
   const int64_t now = call.now();
   const std::vector<RoomRow> owned = loadOwnedRooms(call.db(), userId);
+  const std::set<uint32_t> inClassRooms = call.ctx.presence.roomsInClass(call.db(), userId, now);
   std::string text = "{\"body\":[";
   for (size_t i = 0; i < owned.size(); ++i) {
     if (i > 0)
       text += ',';
-    const bool inClass = call.ctx.presence.teacherOnDuty(owned[i].id, now) != 0;
+    const bool inClass = inClassRooms.count(owned[i].id) != 0;
     if (!appendRoomCardText(text, owned[i], own, inClass)) {
       json card = roomJson(owned[i], own);
       card["inClass"] = inClass;
@@ -72,7 +74,7 @@ json findMyJoinRoom(Call& call) {
     json card = roomJson(*room, false);
     card["roomId"] = room->id;
     card["nickName"] = st.text(1).empty() ? st.text(2) : st.text(1);
-    card["inClass"] = call.ctx.presence.teacherOnDuty(room->id, call.now()) != 0;
+    card["inClass"] = call.ctx.presence.teacherOnDuty(call.db(), room->id, call.now()) != 0;
     rooms.push_back(std::move(card));
   }
   return tavsrv::ok(rooms);
@@ -101,13 +103,17 @@ json userJoinRoom(Call& call) {
   const int role = entryRole(db, room, user);
   if (!owner && storedRole(db, room, userId) == 0) {
     db.run(
-        "INSERT OR IGNORE INTO room_members(room_id, user_id, role, joined_ms) VALUES(?1, ?2, ?3, "
-        "?4)",
+        "INSERT INTO room_members(room_id, user_id, role, joined_ms) VALUES(?1, ?2, ?3, ?4) "
+        "ON CONFLICT DO NOTHING",
         roomId, userId, role, call.now());
   }
-  call.ctx.presence.enter(roomId, userId, call.now());
+  call.ctx.presence.enter(db, roomId, userId, call.now());
 
   const UserRow teacher = requireUser(db, room.ownerId);
+  const auto place = [&](NodeKind kind, const std::vector<tavsrv::HostPort>& nodes) {
+    return RoomPlacement::place(db, kind, nodes, call.ctx.health, roomId, userId, call.now());
+  };
+  const tavsrv::HostPort mcu = place(NodeKind::Mcu, call.ctx.config.mcus);
   std::string son = "-1";
   if (user.linkedUserId)
     son = tavsrv::dumpJson(json{{"globalId", *user.linkedUserId}});
@@ -129,14 +135,14 @@ json userJoinRoom(Call& call) {
               {"isAssistant", assistant},
               {"role", roomRoleText(role)},
               {"roleCode", role},
-              {"mcu_ip_address", call.ctx.config.mcu.host},
-              {"port", call.ctx.config.mcu.port},
+              {"mcu_ip_address", mcu.host},
+              {"port", mcu.port},
               {"chat_server", call.ctx.chatServer(room.id).str()},
               {"courseware_file_server", files.str()},
               {"chat_file_server", files.str()},
               {"file_server", files.str()},
-              {"video_server", call.ctx.config.videoServer.str()},
-              {"document_server", call.ctx.config.convertServer.str()},
+              {"video_server", place(NodeKind::Video, call.ctx.config.videoServers).str()},
+              {"document_server", place(NodeKind::Convert, call.ctx.config.convertServers).str()},
               {"level_detailed", "LV" + std::to_string(user.level)},
               {"son", son},
               // Shown to the message server (room channel) and the MCU.
@@ -160,7 +166,7 @@ json openRoom(Call& call) {
   call.refuseRemoved(roomId);
   call.db().run("INSERT INTO room_sessions(room_id, opened_by, opened_ms) VALUES(?1, ?2, ?3)",
                 roomId, userId, call.now());
-  call.ctx.presence.heartbeat(roomId, userId, call.now(), true);
+  call.ctx.presence.heartbeat(call.db(), roomId, userId, call.now(), true);
   return tavsrv::ok(json{{"sessionId", call.db().lastInsertId()}});
 }
 
@@ -172,7 +178,7 @@ json heartbeat(Call& call) {
   const int64_t type = call.form.integer("type", 1, 2);
   call.checkForm();
   call.requireSelf(userId);
-  if (!call.ctx.presence.heartbeat(roomId, userId, call.now(), type == 1))
+  if (!call.ctx.presence.heartbeat(call.db(), roomId, userId, call.now(), type == 1))
     throw Refusal(tavsrv::code::kNotPresent, "您已不在教室中！");
   return tavsrv::ok();
 }
@@ -185,7 +191,7 @@ std::string findRoomOnlineUser(Call& call) {
   call.requireMember(roomId);
   const RoomRow room = requireRoom(call.db(), roomId);
   return "{\"code\":0,\"msg\":\"\",\"onlineUser\":" +
-         presentMembersText(call.db(), room, call.ctx.presence.present(roomId, call.now())) + "}";
+         presentMembersText(call.db(), room, call.now() - Presence::kTimeoutMs) + "}";
 }
 
 json findRoomUserTypeById(Call& call) {
@@ -243,8 +249,9 @@ json addRoomAssociated(Call& call) {
   call.checkForm();
   call.requireSelf(userId);
   requireRoom(call.db(), roomId);
-  call.db().run("INSERT OR IGNORE INTO follows(user_id, room_id, created_ms) VALUES(?1, ?2, ?3)",
-                userId, roomId, call.now());
+  call.db().run(
+      "INSERT INTO follows(user_id, room_id, created_ms) VALUES(?1, ?2, ?3) ON CONFLICT DO NOTHING",
+      userId, roomId, call.now());
   return tavsrv::ok(json{{"followed", true}});
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "tavsrv/Random.h"
+
 namespace tavsvc {
 
 namespace {
@@ -30,7 +32,8 @@ CREATE TABLE tickets(
   user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
   remote_addr TEXT NOT NULL,
   created_ms INTEGER NOT NULL,
-  expires_ms INTEGER NOT NULL);
+  expires_ms INTEGER NOT NULL,
+  seq INTEGER NOT NULL DEFAULT 0);              -- the user's logins counted: newest last
 CREATE INDEX tickets_addr ON tickets(remote_addr, expires_ms);
 CREATE INDEX tickets_user ON tickets(user_id);
 
@@ -237,25 +240,124 @@ CREATE TABLE settings(                          -- querySettings, by type
   type TEXT PRIMARY KEY,
   value TEXT NOT NULL);                         -- a JSON object
 )SQL";
+
+// What service nodes sharing the store must agree on beyond the rows above
+// (schema 4): who is in which room, throttles and budgets, the removal list's
+// version, upload space promised to uploads under way.
+const char* kSharedState = R"SQL(
+CREATE TABLE presence(                          -- entry and the 30 s heartbeats
+  room_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  entered_ms INTEGER NOT NULL,
+  last_seen_ms INTEGER NOT NULL,
+  teaching_ms INTEGER NOT NULL DEFAULT -1,      -- the newest teaching heartbeat, -1: none
+  PRIMARY KEY(room_id, user_id));
+
+CREATE TABLE throttles(                         -- wrong passwords and private-room codes
+  key TEXT PRIMARY KEY,                         -- kind|address|account
+  failures INTEGER NOT NULL,
+  first_ms INTEGER NOT NULL);
+
+CREATE TABLE report_budgets(                    -- usage reports per user and hour
+  user_id INTEGER NOT NULL PRIMARY KEY,
+  start_ms INTEGER NOT NULL,
+  used INTEGER NOT NULL);
+
+CREATE TABLE removal_feed(                      -- the blacklist's version, one row
+  id INTEGER NOT NULL PRIMARY KEY CHECK(id = 1),
+  epoch TEXT NOT NULL,                          -- random, per store
+  counter INTEGER NOT NULL);
+
+CREATE TABLE blacklist_lifts(                   -- members taken off the blacklist, at which version
+  room_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  type INTEGER NOT NULL,
+  counter INTEGER NOT NULL,
+  PRIMARY KEY(room_id, user_id, type));
+
+CREATE TABLE upload_holds(                      -- space reserved by uploads under way
+  id INTEGER PRIMARY KEY,
+  room_id INTEGER NOT NULL,
+  user_id INTEGER NOT NULL,
+  bytes INTEGER NOT NULL,
+  expires_ms INTEGER NOT NULL);                 -- a node that died leaves its holds to expire
+CREATE INDEX upload_holds_room ON upload_holds(room_id, user_id);
+
+CREATE TABLE store_keys(                        -- fingerprints of the nodes' settings
+  name TEXT PRIMARY KEY,
+  value TEXT NOT NULL);
+)SQL";
+
+// The MCU, conversion and video server each room was handed to (schema 5).
+const char* kPlacements = R"SQL(
+CREATE TABLE room_placements(
+  room_id INTEGER NOT NULL,
+  kind TEXT NOT NULL,                           -- "mcu", "convert", "video"
+  node TEXT NOT NULL,                           -- host:port as configured
+  placed_ms INTEGER NOT NULL,
+  PRIMARY KEY(room_id, kind));
+)SQL";
+
+// The schema as PostgreSQL takes it: 64-bit integers (ids, milliseconds),
+// ids from sequences, and case-insensitive names as citext (SQLite's NOCASE).
+std::string forDialect(const std::string& sql, tavsrv::Dialect dialect) {
+  if (dialect == tavsrv::Dialect::SQLite)
+    return sql;
+  const auto replaceAll = [](std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+    return text;
+  };
+  std::string text = replaceAll(sql, "INTEGER PRIMARY KEY", "BIGSERIAL PRIMARY KEY");
+  text = replaceAll(text, "INTEGER", "BIGINT");
+  return replaceAll(text, "TEXT NOT NULL UNIQUE COLLATE NOCASE", "CITEXT NOT NULL UNIQUE");
+}
+
+void addSharedState(tavsrv::Connection& db) {
+  db.exec(forDialect(kSharedState, db.dialect()));
+  db.run("INSERT INTO removal_feed(id, epoch, counter) VALUES(1, ?1, 0)", tavsrv::randomHex(8));
+}
+
+void upgrade(tavsrv::Connection& db, int64_t version) {
+  const auto exec = [&](const char* sql) { db.exec(forDialect(sql, db.dialect())); };
+  if (version < 2)
+    exec("ALTER TABLE software_versions ADD COLUMN signature TEXT NOT NULL DEFAULT ''");
+  if (version < 3) {
+    exec("ALTER TABLE tickets ADD COLUMN seq INTEGER NOT NULL DEFAULT 0");
+    if (db.dialect() == tavsrv::Dialect::SQLite)
+      exec("UPDATE tickets SET seq = rowid");
+  }
+  if (version < 4)
+    addSharedState(db);
+  if (version < 5)
+    exec(kPlacements);
+  if (version < 6)
+    exec("ALTER TABLE coursewares ADD COLUMN play_info TEXT NOT NULL DEFAULT ''");
+}
 }  // namespace
 
 void ensureSchema(tavsrv::Connection& db) {
-  const int64_t version = db.queryInt("PRAGMA user_version").value_or(0);
+  if (db.schemaVersion() == kSchemaVersion)
+    return;
+  // Under the write lock: nodes starting together on an empty store make it once.
+  tavsrv::Transaction tx(db);
+  const int64_t version = db.schemaVersion();
   if (version == kSchemaVersion)
     return;
   if (version > kSchemaVersion)
     throw tavsrv::DbError(
-        0, "the store was written by a newer service (schema " + std::to_string(version) + ")");
-  tavsrv::Transaction tx(db);
+        tavsrv::DbFailure::Other,
+        "the store was written by a newer service (schema " + std::to_string(version) + ")");
   if (version == 0) {
-    db.exec(kSchema);
+    if (db.dialect() == tavsrv::Dialect::PostgreSQL)
+      db.exec("CREATE EXTENSION IF NOT EXISTS citext");
+    db.exec(forDialect(kSchema, db.dialect()));
+    addSharedState(db);
+    db.exec(forDialect(kPlacements, db.dialect()));
   } else {
-    if (version < 2)
-      db.exec("ALTER TABLE software_versions ADD COLUMN signature TEXT NOT NULL DEFAULT ''");
-    if (version < 3)
-      db.exec("ALTER TABLE coursewares ADD COLUMN play_info TEXT NOT NULL DEFAULT ''");
+    upgrade(db, version);
   }
-  db.exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+  db.setSchemaVersion(kSchemaVersion);
   tx.commit();
 }
 

@@ -6,11 +6,13 @@
 
 namespace tavsvc {
 
-constexpr int kSchemaVersion = 3;  // 2: software_versions.signature, 3: coursewares.play_info
+// 2: software_versions.signature, 3: tickets.seq, 4: the state nodes share,
+// 5: the rooms' MCUs, conversion and video servers, 6: coursewares.play_info
+constexpr int kSchemaVersion = 6;
 
 // Creates the tables of an empty store and brings a store of an older version
 // up to this one; an existing store of this version is left as it is. Throws DbError on a store of
-// an unknown, newer version.
+// an unknown, newer version. The same tables on SQLite and PostgreSQL.
 void ensureSchema(tavsrv::Connection& db);
 
 // Room roles of a member (the client's role codes, plus the site inspector).

@@ -92,7 +92,7 @@ const std::vector<std::pair<const char*, Rgb>> kMedals = {
 void writePicture(const fs::path& path, const Bitmap& picture) {
   fs::create_directories(path.parent_path());
   if (!picture.save(path.string()))
-    throw tavsrv::DbError(0, "cannot write demo picture " + path.string());
+    throw tavsrv::DbError(tavsrv::DbFailure::Other, "cannot write demo picture " + path.string());
 }
 
 Bitmap poster(const DemoRoom& room) {
@@ -161,7 +161,7 @@ bool storeIsEmpty(tavsrv::Connection& db) {
   return db.queryInt("SELECT COUNT(*) FROM users").value_or(0) == 0;
 }
 
-void seedDemoData(tavsrv::Connection& db, PasswordHasher& hasher, const std::string& uploadsDir,
+bool seedDemoData(tavsrv::Connection& db, PasswordHasher& hasher, const std::string& uploadsDir,
                   int64_t nowMs) {
   const fs::path uploads(uploadsDir);
   for (const auto& room : demoRooms())
@@ -182,7 +182,10 @@ void seedDemoData(tavsrv::Connection& db, PasswordHasher& hasher, const std::str
     writePicture(uploads / "medal" / ("medal-" + std::to_string(i + 1) + ".bmp"), b);
   }
 
+  // Under the write lock: of nodes starting together on an empty store, one seeds it.
   tavsrv::Transaction tx(db);
+  if (!storeIsEmpty(db))
+    return false;
   db.run("INSERT INTO orgs(id, name) VALUES(1, '塔维网示范学校')");
   const int64_t balances[] = {50000, 30000, 100000, 100000, 100000, 100000, 50000, 20000, 0};
   const int levels[] = {8, 5, 3, 2, 2, 1, 1, 1, 6};
@@ -297,7 +300,10 @@ void seedDemoData(tavsrv::Connection& db, PasswordHasher& hasher, const std::str
       nowMs);
   db.run("INSERT INTO settings(type, value) VALUES('3', ?1)",
          tavsrv::dumpJson(tavsrv::json{{"typename", "tav-smallclass"}, {"discount", "1"}}));
+  for (const char* table : {"orgs", "users", "rooms", "medals"})
+    db.continueIdsAfter(table);
   tx.commit();
+  return true;
 }
 
 }  // namespace tavsvc

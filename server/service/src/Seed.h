@@ -27,8 +27,9 @@ std::vector<std::string> demoVideoPaths();
 
 // True when the store holds no user yet.
 bool storeIsEmpty(tavsrv::Connection& db);
-// Writes the demo rows and the pictures below uploadsDir. Throws on failure.
-void seedDemoData(tavsrv::Connection& db, PasswordHasher& hasher, const std::string& uploadsDir,
+// Writes the demo rows and the pictures below uploadsDir; false when the store
+// was no longer empty (another node seeded it meanwhile). Throws on failure.
+bool seedDemoData(tavsrv::Connection& db, PasswordHasher& hasher, const std::string& uploadsDir,
                   int64_t nowMs);
 
 }  // namespace tavsvc

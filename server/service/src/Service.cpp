@@ -1,6 +1,7 @@
 #include "service/Service.h"
 
 #include <httplib.h>
+#include <sodium.h>
 
 #include <chrono>
 #include <filesystem>
@@ -36,6 +37,32 @@ public:
 
 constexpr const char* kLoginPath = "/aas/service/user/login";
 constexpr const char* kRegisterPage = "/tavolin/views/register.html";
+
+// Nodes sharing a store must sign credentials with the same internal token, or
+// the message server and the MCU refuse the credentials of some of them. The
+// store keeps a fingerprint of the token the last node started with (never the
+// token), and a node starting with another one says so.
+void noteSigningKey(tavsrv::Connection& db, const std::string& token) {
+  if (token.empty())
+    return;
+  unsigned char hash[16];
+  crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char*>(token.data()),
+                     token.size(), reinterpret_cast<const unsigned char*>("tav-store-key"), 13);
+  char hex[2 * sizeof hash + 1];
+  sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
+  const auto known = db.queryText("SELECT value FROM store_keys WHERE name = 'internal-token'");
+  if (known && *known == hex)
+    return;
+  if (known)
+    tavsrv::logWarn(
+        "this node's --internal-token differs from the one the store's nodes last started with "
+        "(a rotated key?): nodes still running with the other one issue credentials the servers "
+        "of this one refuse");
+  db.run(
+      "INSERT INTO store_keys(name, value) VALUES('internal-token', ?1) "
+      "ON CONFLICT(name) DO UPDATE SET value = ?1",
+      std::string(hex));
+}
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
@@ -79,6 +106,12 @@ int Service::port() const {
   return impl_->ctx.self.port;
 }
 
+std::string storeLocation(const ServiceConfig& config) {
+  if (!config.database.empty())
+    return config.database;
+  return (fs::path(config.dataDir) / "service.db").string();
+}
+
 const ServiceConfig& Service::config() const {
   return impl_->ctx.config;
 }
@@ -107,13 +140,14 @@ bool Service::Impl::openStore(std::string* error) {
   ctx.uploadsDir = fs::canonical(ctx.uploadsDir).string();
   ctx.downloadsDir = fs::canonical(ctx.downloadsDir).string();
   try {
-    const std::string path = (fs::path(config.dataDir) / "service.db").string();
-    ctx.pool = std::make_unique<tavsrv::ConnectionPool>(path, config.dbConnections);
+    const std::string location = storeLocation(config);
+    ctx.pool = std::make_unique<tavsrv::ConnectionPool>(location, config.dbConnections);
     auto lease = ctx.pool->acquire();
     ensureSchema(*lease);
-    if (config.seedDemo && storeIsEmpty(*lease)) {
-      tavsrv::logInfo("seeding demo data into " + path);
-      seedDemoData(*lease, *ctx.hasher, ctx.uploadsDir, ctx.now());
+    noteSigningKey(*lease, config.internalToken);
+    if (config.seedDemo && storeIsEmpty(*lease) &&
+        seedDemoData(*lease, *ctx.hasher, ctx.uploadsDir, ctx.now())) {
+      tavsrv::logInfo("seeded demo data into " + tavsrv::describeLocation(location));
       if (config.demoVideos)
         videos.start(ctx.uploadsDir, demoVideoPaths());
     }
@@ -203,6 +237,7 @@ bool Service::start(std::string* error) {
   front.port = config.port;
   front.maxConnections = config.maxConnections;
   front.connectionsPerAddress = config.connectionsPerAddress;
+  front.trustedProxies = config.trustedProxies;
   front.idleTimeoutMs = config.idleTimeoutMs;
   front.headTimeoutMs = config.headTimeoutMs;
   front.maxBufferedBody = config.formLimit;
@@ -218,9 +253,21 @@ bool Service::start(std::string* error) {
       laneOf);
   if (!d.front->start(error))
     return false;
+  std::vector<std::pair<tavsrv::HostPort, NodeHealth::Probe>> watched;
+  for (const auto& [nodes, probe] : {std::make_pair(&config.mcus, NodeHealth::Probe::Kcp),
+                                     std::make_pair(&config.convertServers, NodeHealth::Probe::Tcp),
+                                     std::make_pair(&config.videoServers, NodeHealth::Probe::Tcp)})
+    if (nodes->size() > 1)
+      for (const tavsrv::HostPort& node : *nodes)
+        watched.emplace_back(node, probe);
+  NodeHealth::Options health;
+  health.intervalMs = config.healthIntervalMs;
+  health.timeoutMs = std::min(1000, config.healthIntervalMs);
+  d.ctx.health.start(watched, health);
   d.ctx.self = tavsrv::HostPort{config.host, d.front->port()};
   d.running = true;
-  tavsrv::logInfo("service listening on " + d.ctx.self.str() + ", data in " + config.dataDir);
+  tavsrv::logInfo("service listening on " + d.ctx.self.str() + ", store " +
+                  tavsrv::describeLocation(storeLocation(config)) + ", files in " + config.dataDir);
   return true;
 }
 
@@ -229,6 +276,7 @@ void Service::stop() {
   if (!d.running)
     return;
   d.ctx.removals.shutdown();  // held removal questions answer now
+  d.ctx.health.stop();
   d.front->stop();
   d.videos.wait();
   d.running = false;

@@ -1,4 +1,7 @@
+#include <algorithm>
+
 #include "service/Service.h"
+#include "tavsrv/Database.h"
 
 namespace tavsvc {
 
@@ -8,16 +11,24 @@ using tavsrv::RolePort;
 void defineServiceFlags(tavsrv::Flags& flags) {
   flags.define("host", tavsrv::kLoopback, "address to listen on");
   flags.define("port", "", "port to listen on, 0 for any free port (default: port base + 0)");
-  flags.define("data", "tav-service-data", "data folder (SQLite store, uploads, downloads)");
+  flags.define("data", "tav-service-data",
+               "data folder (SQLite store, uploads, downloads; shared by every node)");
+  flags.define("database", "",
+               "PostgreSQL store shared by several nodes, postgresql://USER@HOST/DB "
+               "(default: the SQLite file DATA/service.db)");
   flags.define("port-base", std::to_string(tavsrv::kDefaultPortBase),
                "first port of the port table: service +0, msg +1, mcu +2, convert +3, video +4");
   flags.define("msg-server", "",
                "message server handed to clients (default: host:base+1); several nodes joined "
                "by NATS separated by commas: each client gets a live one");
-  flags.define("mcu", "", "MCU handed to clients (default: host:base+2)");
-  flags.define("convert-server", "", "conversion server handed to clients (default: host:base+3)");
-  flags.define("video-server", "",
-               "video/recording server handed to clients (default: host:base+4)");
+  flags.defineList("mcu",
+                   "MCUs handed to clients, HOST:PORT (repeated, or A,B): each room gets one "
+                   "(default: host:base+2)");
+  flags.defineList("convert-server", "conversion servers handed to clients (default: host:base+3)");
+  flags.defineList("video-server",
+                   "video/recording servers handed to clients (default: host:base+4)");
+  flags.define("health-interval-ms", "2000",
+               "how often each of several MCUs, conversion and video servers is probed");
   flags.define("file-server", "", "file server handed to clients (default: this service)");
   flags.define("internal-token", "",
                "secret the other roles send in X-Tav-Internal-Token "
@@ -27,10 +38,12 @@ void defineServiceFlags(tavsrv::Flags& flags) {
                      "with the demo data, do not make courseware videos with ffmpeg");
   flags.define("threads", "8", "threads answering ordinary calls (not one per connection)");
   flags.define("connections-per-address", "64", "open connections allowed from one address");
+  flags.defineList("trusted-proxy",
+                   "addresses of load balancers whose X-Forwarded-For names the client");
   flags.define("head-timeout-ms", "5000",
                "time from a request's first byte until its whole head (and form body) is in");
   flags.define("idle-timeout-ms", "10000", "how long an open connection may wait between requests");
-  flags.define("db-connections", "4", "SQLite connections");
+  flags.define("db-connections", "4", "store connections");
   flags.define("pwhash", "interactive", "password hash strength: interactive or min (tests only)");
   flags.define("log-file", "", "also append the log to this file");
   flags.defineSwitch("verbose", "log refusals too");
@@ -58,11 +71,6 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
     return false;
   }
   const std::string clientHost = config->host == "0.0.0.0" ? tavsrv::kLoopback : config->host;
-  struct Address {
-    const char* flag;
-    RolePort role;
-    HostPort* target;
-  };
   // Several message-server nodes: the first stands for them where one address is asked for.
   std::string msgText = flags.get("msg-server");
   config->msgServers.clear();
@@ -79,23 +87,34 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
     }
     msgText = config->msgServers.front().str();
   }
-  const Address addresses[] = {{"msg-server", RolePort::Msg, &config->msgServer},
-                               {"mcu", RolePort::McuControl, &config->mcu},
-                               {"convert-server", RolePort::Convert, &config->convertServer},
-                               {"video-server", RolePort::Video, &config->videoServer}};
-  for (const auto& address : addresses) {
-    const std::string text =
-        address.target == &config->msgServer ? msgText : flags.get(address.flag);
-    if (text.empty()) {
-      *address.target = HostPort{clientHost, tavsrv::defaultPort(address.role, b)};
-      continue;
+  if (msgText.empty()) {
+    config->msgServer = HostPort{clientHost, tavsrv::defaultPort(RolePort::Msg, b)};
+  } else if (const auto parsed = tavsrv::parseHostPort(msgText)) {
+    config->msgServer = *parsed;
+  } else {
+    *error = "--msg-server must be host:port, or several separated by commas";
+    return false;
+  }
+  struct Nodes {
+    const char* flag;
+    RolePort role;
+    std::vector<HostPort>* target;
+  };
+  const Nodes kinds[] = {{"mcu", RolePort::McuControl, &config->mcus},
+                         {"convert-server", RolePort::Convert, &config->convertServers},
+                         {"video-server", RolePort::Video, &config->videoServers}};
+  for (const auto& kind : kinds) {
+    kind.target->clear();
+    for (const std::string& text : flags.getList(kind.flag)) {
+      const auto parsed = tavsrv::parseHostPort(text);
+      if (!parsed) {
+        *error = std::string("--") + kind.flag + " must be host:port (repeated, or A,B)";
+        return false;
+      }
+      kind.target->push_back(*parsed);
     }
-    const auto parsed = tavsrv::parseHostPort(text);
-    if (!parsed) {
-      *error = std::string("--") + address.flag + " must be host:port";
-      return false;
-    }
-    *address.target = *parsed;
+    if (kind.target->empty())
+      kind.target->push_back(HostPort{clientHost, tavsrv::defaultPort(kind.role, b)});
   }
   if (!flags.get("file-server").empty()) {
     const auto parsed = tavsrv::parseHostPort(flags.get("file-server"));
@@ -104,6 +123,11 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
       return false;
     }
     config->fileServer = *parsed;
+  }
+  config->database = flags.get("database");
+  if (!config->database.empty() && !tavsrv::isPostgresUrl(config->database)) {
+    *error = "--database must be a postgresql:// URL (the SQLite file is DATA/service.db)";
+    return false;
   }
   config->internalToken = flags.get("internal-token");
   config->seedDemo = !flags.getSwitch("no-seed");
@@ -124,7 +148,14 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
         "--idle-timeout-ms 1000..3600000";
     return false;
   }
+  long long health = 0;
+  if (!flags.getInt("health-interval-ms", 100, 600000, &health)) {
+    *error = "--health-interval-ms must be 100..600000";
+    return false;
+  }
+  config->healthIntervalMs = static_cast<int>(health);
   config->connectionsPerAddress = static_cast<int>(perAddress);
+  config->trustedProxies = flags.getList("trusted-proxy");
   config->headTimeoutMs = static_cast<int>(headMs);
   config->idleTimeoutMs = static_cast<int>(idleMs);
   const std::string strength = flags.get("pwhash");

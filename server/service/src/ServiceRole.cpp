@@ -25,9 +25,14 @@ public:
     config.host = self.host;
     config.port = self.port;
     endpoint("msg", &config.msgServer);
-    endpoint("mcu", &config.mcu);
-    endpoint("convert", &config.convertServer);
-    endpoint("video", &config.videoServer);
+    const auto only = [&](const char* role, std::vector<tavsrv::HostPort>* target) {
+      auto found = settings.endpoints.find(role);
+      if (found != settings.endpoints.end())
+        *target = {found->second};
+    };
+    only("mcu", &config.mcus);
+    only("convert", &config.convertServers);
+    only("video", &config.videoServers);
     config.dataDir = (std::filesystem::path(settings.dataDir) / "service").string();
     config.internalToken = settings.internalToken;
     config.seedDemo = settings.seedDemo;

@@ -2,39 +2,60 @@
 
 #include <algorithm>
 
+#include "tavsrv/Log.h"
+
 namespace tavsvc {
+
+namespace {
+// Key locks of rooms' uploads: a space of their own among the store's key locks.
+int64_t roomLock(uint32_t roomId) {
+  return (int64_t{1} << 32) | roomId;
+}
+}  // namespace
 
 UploadReservations::Hold& UploadReservations::Hold::operator=(Hold&& other) noexcept {
   if (this != &other) {
     release();
-    owner_ = other.owner_;
-    roomId_ = other.roomId_;
-    userId_ = other.userId_;
+    pool_ = other.pool_;
+    id_ = other.id_;
     bytes_ = other.bytes_;
-    other.owner_ = nullptr;
+    other.pool_ = nullptr;
     other.bytes_ = 0;
   }
   return *this;
 }
 
 void UploadReservations::Hold::release() {
-  if (owner_ && bytes_ > 0)
-    owner_->give(roomId_, userId_, bytes_);
-  owner_ = nullptr;
+  if (pool_ && bytes_ > 0) {
+    try {
+      auto lease = pool_->acquire();
+      lease->run("DELETE FROM upload_holds WHERE id = ?1", id_);
+    } catch (const tavsrv::DbError& error) {
+      // The hold expires by itself.
+      tavsrv::logError(std::string("upload hold ") + std::to_string(id_) + ": " + error.what());
+    }
+  }
+  pool_ = nullptr;
   bytes_ = 0;
 }
 
-UploadReservations::Hold UploadReservations::reserve(uint32_t roomId, uint32_t userId,
-                                                     uint64_t want, bool partly,
-                                                     uint64_t memberQuota, uint64_t roomQuota,
-                                                     const std::function<Stored()>& stored,
-                                                     uint64_t* left) {
-  std::lock_guard<std::mutex> lock(mutex_);
+UploadReservations::Hold UploadReservations::reserve(
+    tavsrv::ConnectionPool& pool, tavsrv::Connection& db, uint32_t roomId, uint32_t userId,
+    uint64_t want, bool partly, uint64_t memberQuota, uint64_t roomQuota, int64_t nowMs,
+    const std::function<Stored()>& stored, uint64_t* left) {
+  tavsrv::KeyLock lock(db, roomLock(roomId));
   const Stored now = stored();
-  const auto member = byMember_.find({roomId, userId});
-  const auto room = byRoom_.find(roomId);
-  const uint64_t memberUsed = now.member + (member == byMember_.end() ? 0 : member->second);
-  const uint64_t roomUsed = now.room + (room == byRoom_.end() ? 0 : room->second);
+  auto st = db.prepare(
+      "SELECT COALESCE(SUM(CASE WHEN user_id = ?2 THEN bytes ELSE 0 END), 0), "
+      "COALESCE(SUM(bytes), 0) FROM upload_holds WHERE room_id = ?1 AND expires_ms > ?3");
+  st.bind(roomId, userId, nowMs);
+  uint64_t memberHeld = 0, roomHeld = 0;
+  if (st.step()) {
+    memberHeld = static_cast<uint64_t>(st.int64(0));
+    roomHeld = static_cast<uint64_t>(st.int64(1));
+  }
+  const uint64_t memberUsed = now.member + memberHeld;
+  const uint64_t roomUsed = now.room + roomHeld;
   const uint64_t memberFree = memberUsed >= memberQuota ? 0 : memberQuota - memberUsed;
   const uint64_t roomFree = roomUsed >= roomQuota ? 0 : roomQuota - roomUsed;
   const uint64_t free = std::min(memberFree, roomFree);
@@ -43,29 +64,13 @@ UploadReservations::Hold UploadReservations::reserve(uint32_t roomId, uint32_t u
   const uint64_t granted = partly ? std::min(want, free) : (want <= free ? want : 0);
   if (granted == 0)
     return hold;
-  byMember_[{roomId, userId}] += granted;
-  byRoom_[roomId] += granted;
-  hold.owner_ = this;
-  hold.roomId_ = roomId;
-  hold.userId_ = userId;
+  db.run("DELETE FROM upload_holds WHERE expires_ms <= ?1", nowMs);
+  db.run("INSERT INTO upload_holds(room_id, user_id, bytes, expires_ms) VALUES(?1, ?2, ?3, ?4)",
+         roomId, userId, static_cast<int64_t>(granted), nowMs + kHoldLifetimeMs);
+  hold.id_ = db.lastInsertId();
+  hold.pool_ = &pool;
   hold.bytes_ = granted;
   return hold;
-}
-
-uint64_t UploadReservations::reserved(uint32_t roomId) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto room = byRoom_.find(roomId);
-  return room == byRoom_.end() ? 0 : room->second;
-}
-
-void UploadReservations::give(uint32_t roomId, uint32_t userId, uint64_t bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto member = byMember_.find({roomId, userId});
-  if (member != byMember_.end() && (member->second -= std::min(member->second, bytes)) == 0)
-    byMember_.erase(member);
-  const auto room = byRoom_.find(roomId);
-  if (room != byRoom_.end() && (room->second -= std::min(room->second, bytes)) == 0)
-    byRoom_.erase(room);
 }
 
 }  // namespace tavsvc

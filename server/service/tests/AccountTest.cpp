@@ -50,6 +50,31 @@ TEST(AccountTest, WrongPasswordsAreRefusedAndRepeatedGuessesSlowedDown) {
   EXPECT_EQ(a["msg"], "缺少参数：userPwd");
 }
 
+// Behind a load balancer every client comes from its address: the address that
+// counts is the one its X-Forwarded-For names, and only a trusted proxy's.
+TEST(AccountTest, WrongPasswordsCountPerClientBehindATrustedProxyOnly) {
+  const auto guess = [](ServiceHarness& service, const std::string& client,
+                        const std::string& password) {
+    auto res = service.raw("aas/service/user/login",
+                           form({{"userName", "student2"}, {"userPwd", password}}),
+                           {{"X-Forwarded-For", "203.0.113.9, " + client}});
+    return res ? json::parse(tavsrv::unnest(res->body))["msg"].get<std::string>() : "";
+  };
+  ServiceHarness proxied(true, [](tavsvc::ServiceConfig& config) {
+    config.trustedProxies = {"10.9.9.9", "127.0.0.1"};
+  });
+  for (int i = 0; i < 5; ++i)
+    guess(proxied, "198.51.100.1", "wrong");
+  EXPECT_EQ(guess(proxied, "198.51.100.1", "123456"), "密码错误次数过多，请5分钟后再试！");
+  EXPECT_EQ(guess(proxied, "198.51.100.2", "123456"), "");  // another client logs in
+
+  // Not trusted: the header is the client's word, which changes nothing.
+  ServiceHarness direct;
+  for (int i = 0; i < 5; ++i)
+    guess(direct, "198.51.100." + std::to_string(i), "wrong");
+  EXPECT_EQ(guess(direct, "198.51.100.7", "123456"), "密码错误次数过多，请5分钟后再试！");
+}
+
 TEST(AccountTest, IdentityComesFromTheTicketHeaderOnly) {
   ServiceHarness service;
   json a = service.post("aas/service/user/putRedis", "globalId=10003");

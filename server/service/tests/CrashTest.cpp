@@ -29,7 +29,8 @@ constexpr const char* kToken = "feedfacefeedfacefeedfacefeedface";
 // The real program with the internal token and enough threads for the writers.
 struct ServiceProcess : testsupport::ChildService {
   explicit ServiceProcess(const fs::path& data)
-      : ChildService(TAV_SERVICE_BIN, data, {"--internal-token", kToken, "--threads", "32"}, 30000) {}
+      : ChildService(TAV_SERVICE_BIN, data, {"--internal-token", kToken, "--threads", "32"},
+                     30000) {}
 };
 
 json post(httplib::Client& client, const std::string& path, const std::string& body,
@@ -59,7 +60,8 @@ TEST(CrashTest, KilledServiceKeepsEveryAcknowledgedWrite) {
     ASSERT_EQ(login["code"], 0);
     const std::string ticket = login["body"]["ticketId"];
     if (moneyBefore < 0) {
-      tavsrv::Connection db((data / "service.db").string());
+      const auto connection = tavsrv::openConnection((data / "service.db").string());
+      tavsrv::Connection& db = *connection;
       moneyBefore = db.queryInt("SELECT SUM(balance_cents) FROM users").value();
     }
 
@@ -111,7 +113,8 @@ TEST(CrashTest, KilledServiceKeepsEveryAcknowledgedWrite) {
       writer.join();
 
     // Opening the store replays its log; then everything acknowledged must be there.
-    tavsrv::Connection db((data / "service.db").string());
+    const auto connection = tavsrv::openConnection((data / "service.db").string());
+    tavsrv::Connection& db = *connection;
     EXPECT_EQ(tavsrv::integrityCheck(db), "ok");
     std::lock_guard<std::mutex> lock(mutex);
     for (const auto& [id, content] : ackedChats) {
@@ -137,9 +140,9 @@ TEST(CrashTest, KilledServiceKeepsEveryAcknowledgedWrite) {
   client.set_read_timeout(30, 0);
   const json login = post(client, "aas/service/user/login", "userName=student1&userPwd=123456");
   ASSERT_EQ(login["code"], 0);
-  const json page = post(client, "cs/service/chatRecord/getChatRecord",
-                         "chatRoomId=1001&page=1&rows=1",
-                         {{"X-Tav-Ticket", login["body"]["ticketId"].get<std::string>()}});
+  const json page =
+      post(client, "cs/service/chatRecord/getChatRecord", "chatRoomId=1001&page=1&rows=1",
+           {{"X-Tav-Ticket", login["body"]["ticketId"].get<std::string>()}});
   ASSERT_EQ(page["code"], 0);
   EXPECT_GE(page["result"][0]["id"].get<int64_t>(), ackedChats.rbegin()->first);
   service.kill(SIGTERM);

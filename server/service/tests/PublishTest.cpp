@@ -37,8 +37,8 @@ TEST(PublishTest, APublishedReleaseIsAnsweredWithItsSignatureAndServed) {
   const std::string signature = someSignature();
 
   std::string url, error;
-  ASSERT_TRUE(
-      publishRelease(data.string(), {"pc", "1.0.1", installer.string(), signature}, &url, &error))
+  ASSERT_TRUE(publishRelease(data.string(), service.database(),
+                             {"pc", "1.0.1", installer.string(), signature}, &url, &error))
       << error;
   EXPECT_EQ(url, "download/AutoUpdate-1.0.1");
 
@@ -80,13 +80,13 @@ TEST(PublishTest, BadReleasesAreRefusedAndLeaveTheAnswerAsItWas) {
   };
   for (const Release& release : bad) {
     std::string url, error;
-    EXPECT_FALSE(publishRelease(data.string(), release, &url, &error))
+    EXPECT_FALSE(publishRelease(data.string(), service.database(), release, &url, &error))
         << release.version << " " << release.installer;
     EXPECT_FALSE(error.empty());
   }
   // Without the service's store there is nothing to publish into.
   std::string url, error;
-  EXPECT_FALSE(publishRelease((service.dataDir() / "nowhere").string(),
+  EXPECT_FALSE(publishRelease((service.dataDir() / "nowhere").string(), "",
                               {"pc", "1.0.1", installer.string(), signature}, &url, &error));
 
   EXPECT_EQ(versionTop(service)["info"], "1.0.0");
@@ -94,24 +94,31 @@ TEST(PublishTest, BadReleasesAreRefusedAndLeaveTheAnswerAsItWas) {
   EXPECT_FALSE(fs::exists(data / "download" / "AutoUpdate-1.0.1"));
 }
 
-TEST(PublishTest, AStoreOfTheFirstSchemaGainsTheSignatureAndPlayInfoColumns) {
+// A store of the first schema gains the signature column, the tickets' order and
+// the courseware's renditions.
+TEST(PublishTest, AStoreOfTheFirstSchemaIsBroughtUpToDate) {
   const fs::path dir = makeTempDir();
   const std::string path = (dir / "service.db").string();
   {
-    tavsrv::Connection db(path);
-    db.exec(
+    const auto db = tavsrv::openConnection(path);
+    db->exec(
         "CREATE TABLE software_versions(id INTEGER PRIMARY KEY, type TEXT NOT NULL, "
         "version TEXT NOT NULL, url TEXT NOT NULL, created_ms INTEGER NOT NULL);"
         "INSERT INTO software_versions(type, version, url, created_ms) "
         "VALUES('pc', '1.0.0', 'download/x', 1);"
+        "CREATE TABLE tickets(ticket TEXT PRIMARY KEY, user_id INTEGER NOT NULL, "
+        "remote_addr TEXT NOT NULL, created_ms INTEGER NOT NULL, expires_ms INTEGER NOT NULL);"
+        "INSERT INTO tickets VALUES('b', 1, '', 5, 9), ('a', 1, '', 5, 9);"
         "CREATE TABLE coursewares(id INTEGER PRIMARY KEY, name TEXT NOT NULL);"
         "INSERT INTO coursewares(name) VALUES('课');"
         "PRAGMA user_version = 1;");
   }
-  tavsrv::Connection db(path);
-  tavsvc::ensureSchema(db);
-  EXPECT_EQ(db.queryInt("PRAGMA user_version"), tavsvc::kSchemaVersion);
-  EXPECT_EQ(db.queryText("SELECT version || '|' || signature FROM software_versions"), "1.0.0|");
-  EXPECT_EQ(db.queryText("SELECT name || '|' || play_info FROM coursewares"), "课|");
+  const auto db = tavsrv::openConnection(path);
+  tavsvc::ensureSchema(*db);
+  EXPECT_EQ(db->queryInt("PRAGMA user_version"), tavsvc::kSchemaVersion);
+  EXPECT_EQ(db->queryText("SELECT version || '|' || signature FROM software_versions"), "1.0.0|");
+  // Tickets of the same millisecond keep the order they were made in.
+  EXPECT_EQ(db->queryText("SELECT ticket FROM tickets ORDER BY seq DESC LIMIT 1"), "a");
+  EXPECT_EQ(db->queryText("SELECT name || '|' || play_info FROM coursewares"), "课|");
   fs::remove_all(dir);
 }

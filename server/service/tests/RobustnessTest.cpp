@@ -106,7 +106,8 @@ Snapshot snapshot(tavsrv::Connection& db) {
 TEST(RobustnessTest, MalformedBodiesOnEveryPathAreRefusedAndChangeNothing) {
   ServiceHarness service;
   const Login teacher = service.login("teacher");
-  tavsrv::Connection db((service.dataDir() / "data" / "service.db").string());
+  const auto connection = tavsrv::openConnection(service.store());
+  tavsrv::Connection& db = *connection;
   const Snapshot before = snapshot(db);
   const std::vector<std::string> bodies = {"%",
                                            "a=%zz",
@@ -161,7 +162,8 @@ TEST(RobustnessTest, SqlMetacharactersInTextsAreStoredAsText) {
   a = service.post("aas/service/user/login",
                    form({{"userName", "' OR 1=1 --"}, {"userPwd", "x' OR '1'='1"}}), "", true);
   EXPECT_EQ(a["code"], 1);
-  tavsrv::Connection db((service.dataDir() / "data" / "service.db").string());
+  const auto connection = tavsrv::openConnection(service.store());
+  tavsrv::Connection& db = *connection;
   EXPECT_EQ(db.queryInt("SELECT COUNT(*) FROM users").value(), 9);
 }
 

@@ -193,14 +193,17 @@ TEST(RoomFilesQuota, UnfinishedUploadsCountAgainstTheQuota) {
 }
 
 // Uploads running side by side reserve their declared size before their bodies
-// are read, so together they cannot pass the quota; a dropped upload gives its
-// reservation back.
+// are read, so together they cannot pass the quota, also through two service
+// nodes on one store and folder; a dropped upload gives its reservation back.
 TEST(RoomFilesQuota, ParallelUploadsReserveTheirSizeAndADroppedOneGivesItBack) {
   constexpr size_t kKiB = 1024, kFile = 64 * kKiB, kQuota = 512 * kKiB;
-  ServiceHarness service(true, [](tavsvc::ServiceConfig& config) {
-    config.uploadLimit = kFile;
-    config.uploadQuotaPerUser = kQuota;
-  });
+  ServiceHarness service(
+      true,
+      [](tavsvc::ServiceConfig& config) {
+        config.uploadLimit = kFile;
+        config.uploadQuotaPerUser = kQuota;
+      },
+      2);
   const Login student = service.login("student1");
   httplib::Client client("127.0.0.1", service.port());
   const httplib::Headers ticket = {{"X-Tav-Ticket", student.ticket}};
@@ -223,7 +226,7 @@ TEST(RoomFilesQuota, ParallelUploadsReserveTheirSizeAndADroppedOneGivesItBack) {
   // uploads at a time are limited per address), each body short of its last byte.
   std::vector<tavtest::RawConnection> uploads;
   for (int i = 0; i < 8; ++i) {
-    uploads.emplace_back(service.port(), "127.0.0." + std::to_string(11 + i));
+    uploads.emplace_back(service.port(i % 2), "127.0.0." + std::to_string(11 + i));
     ASSERT_TRUE(uploads.back().send(
         "POST /uds/upload?roomId=1002&userId=10003&name=new" + std::to_string(i) +
         " HTTP/1.1\r\nHost: t\r\nX-Tav-Ticket: " + student.ticket +

@@ -295,7 +295,8 @@ TEST(RoomTest, MemberListTextIsTheTreesDump) {
   }
   service.post("rms/service/room/addRoomBlack",
                "globalId=10004&roomId=1001&type=1&optionUser=10001", teacher.ticket);
-  tavsrv::Connection db((service.dataDir() / "data" / "service.db").string());
+  const auto connection = tavsrv::openConnection(service.store());
+  tavsrv::Connection& db = *connection;
   db.run("UPDATE users SET nick_name = ?1 WHERE id = 10004",
          std::string("引\"号{大括号}\\斜\x01杠 \xF0\x9F\x98\x80"));
   db.run("UPDATE users SET nick_name = '', phone = '13800001111' WHERE id = 10009");

@@ -35,6 +35,10 @@ void RoomCredentialRenewal::onAnswer(const QJsonObject& answer) {
   const int value = code.toVariant().toInt();
   const QString credential = answer.value(QLatin1String("room_credential")).toString();
   if (value == 0 && !credential.isEmpty()) {
+    const QString mcu = answer.value(QLatin1String("mcu_ip_address")).toString();
+    const int port = answer.value(QLatin1String("port")).toVariant().toInt();
+    if (!mcu.isEmpty() && port > 0 && port < 65536)
+      emit mediaServerNamed(mcu, static_cast<quint16>(port));
     emit renewed(credential, answer.value(QLatin1String("chat_server")).toString());
     return;
   }

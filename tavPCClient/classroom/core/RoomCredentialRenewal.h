@@ -1,7 +1,8 @@
 // Asks the service again for the member's room credential, as entering the room
 // does, when the message server or the MCU no longer takes the one it has (it
 // expired, or the servers' key was replaced) or the media server was lost. The
-// service's answer also says whether the member may still be in the room.
+// service's answer also says whether the member may still be in the room, and
+// which MCU the room is on now (another one when its MCU died).
 #pragma once
 
 #include <QJsonObject>
@@ -22,6 +23,8 @@ public:
   bool busy() const { return busy_; }
 
 signals:
+  // The room's MCU as the answer names it; told before renewed.
+  void mediaServerNamed(QString address, quint16 port);
   // chatServer: the message server the service names now ("host:port"; it may
   // be another node than the one the member was on).
   void renewed(QString credential, QString chatServer);

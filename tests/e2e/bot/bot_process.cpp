@@ -1,5 +1,6 @@
 #include "bot_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -19,9 +20,10 @@ std::string bot_program() {
 
 bot_process::bot_process(const std::vector<std::string>& args) {
   int to_child[2], from_child[2];
-  if (pipe(to_child) != 0)
+  // Close-on-exec: a bot started later must not hold this one's input open.
+  if (pipe2(to_child, O_CLOEXEC) != 0)
     return;
-  if (pipe(from_child) != 0) {
+  if (pipe2(from_child, O_CLOEXEC) != 0) {
     close(to_child[0]);
     close(to_child[1]);
     return;

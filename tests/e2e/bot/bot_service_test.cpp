@@ -32,7 +32,7 @@ protected:
     tavsvc::ServiceConfig config;
     config.port = 0;
     config.dataDir = dir.string();
-    config.mcu = {"127.0.0.1", mcu_port};
+    config.mcus = {{"127.0.0.1", mcu_port}};
     config.demoVideos = false;
     config.passwordStrength = tavsvc::PasswordStrength::Minimum;
     config.internalToken = testsupport::kTestSecret;

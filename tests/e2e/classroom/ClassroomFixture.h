@@ -65,6 +65,10 @@ struct Servers : testsupport::InProcessServers {
 struct TwoMsgNodeServers : Servers {
   TwoMsgNodeServers() : Servers(kTwoMsgNodes) {}
 };
+// Two MCUs for the service to spread rooms over (removals left to the clients there).
+struct TwoMcuServers : testsupport::InProcessServers {
+  TwoMcuServers() : InProcessServers(kWithTwoMcus, kChatStored, kModerationByClients) {}
+};
 
 // Another member: a media library client logged in to the room's MCU.
 class Bot {

@@ -224,6 +224,29 @@ TEST_F(ClassroomTest, LosingTheMcuConnectsAgainOnceEvenIfRepeated) {
   EXPECT_EQ(part<QTimer>("mediaRetryTimer")->isActive(), false);
 }
 
+class TwoMcuClassroomTest : public ClassroomTestWith<TwoMcuServers> {};
+
+// The room's MCU dies: the classroom finds out through the media library's
+// keep-alives, asks the service again, which now names the other MCU, and goes
+// there with what it had open.
+TEST_F(TwoMcuClassroomTest, ALostMcuIsLeftForTheOneTheServiceNamesNow) {
+  ASSERT_TRUE(enter("teacher"));  // on the first MCU
+  ASSERT_TRUE(connected());
+  part<QPushButton>("btnStartClass")->click();
+  ASSERT_TRUE(waitUntil([&] { return part<QPushButton>("btnOwnVideo")->isChecked(); }));
+  servers_.stopMcu(0);
+  ASSERT_TRUE(waitUntil([&] { return !classroom_->mcuConnected(); }));
+  ASSERT_TRUE(waitUntil([&] { return classroom_->mcuConnected(); }));
+  EXPECT_EQ(classroom_->entry().mcuPort, servers_.mcuPort(1));
+  EXPECT_TRUE(waitUntil([&] {
+    for (const mcu::RoomInfo& room : servers_.mcu(1).rooms())
+      for (const mcu::MemberInfo& m : room.members)
+        if (room.room_id == kRoom && m.user_id == kTeacher && (m.published & 3u) == 3u)
+          return true;
+    return false;
+  }));
+}
+
 // Media announced before the member is known (replayed on entry, or a member the service
 // does not list yet) shows once the member arrives: row, tile strip and name.
 TEST_F(ClassroomTest, MediaAnnouncedBeforeTheMemberIsKept) {

@@ -16,6 +16,9 @@ public:
   void define(const std::string& name, const std::string& defaultValue, const std::string& help);
   // A switch: "--name" sets it, "--name=false" clears it.
   void defineSwitch(const std::string& name, const std::string& help);
+  // A list: "--name A,B", or the flag given again ("--name A --name B"), in a
+  // config file too; the command line's values replace the file's.
+  void defineList(const std::string& name, const std::string& help);
 
   // False with *error set on an unknown flag, a missing value or an unreadable
   // config file. "--help" is accepted and reported by helpRequested().
@@ -28,6 +31,8 @@ public:
   // False when the value is not a whole number in [min, max].
   bool getInt(const std::string& name, long long min, long long max, long long* out) const;
   bool getSwitch(const std::string& name) const;
+  // A list's values, blanks around them trimmed, empty ones left out.
+  std::vector<std::string> getList(const std::string& name) const;
 
   std::string usage(const std::string& program, const std::string& summary) const;
 
@@ -36,6 +41,7 @@ private:
     std::string defaultValue;
     std::string help;
     bool isSwitch = false;
+    bool isList = false;
   };
   bool assign(const std::string& name, const std::string& value, bool fromFile, std::string* error);
 

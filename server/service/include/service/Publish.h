@@ -20,12 +20,13 @@ struct Release {
 // Largest installer accepted (the updater refuses larger ones too).
 constexpr uint64_t kMaxInstallerBytes = 512ull << 20;
 
-// Publishes into the store of dataDir, which the service must have made
-// (started once). The installer is served as "download/AutoUpdate-<version>";
-// *url receives that path. False with *error on a bad value or a failing step;
-// nothing is recorded unless the file is in place.
-bool publishRelease(const std::string& dataDir, const Release& release, std::string* url,
-                    std::string* error);
+// Publishes into the service's store, which the service must have made
+// (started once): database (a PostgreSQL URL), or when empty the SQLite file of
+// dataDir. The installer goes to dataDir and is served as
+// "download/AutoUpdate-<version>"; *url receives that path. False with *error
+// on a bad value or a failing step; nothing is recorded unless the file is in place.
+bool publishRelease(const std::string& dataDir, const std::string& database, const Release& release,
+                    std::string* url, std::string* error);
 
 // "tav-service publish ...": parses the flags and publishes. Returns the exit code.
 int publishCommand(int argc, const char* const* argv);

@@ -1,6 +1,7 @@
 // The HTTP JSON service: accounts, rooms, presence, moderation, gifts, medals,
 // balances, chat history, shared documents, courseware, announcements, files and
-// the web pages, over cpp-httplib with an SQLite store in a data folder.
+// the web pages, over cpp-httplib with its store in an SQLite file of the data
+// folder or in a PostgreSQL database that several service nodes share.
 #pragma once
 
 #include <functional>
@@ -24,16 +25,27 @@ struct ServiceConfig {
   std::string host = tavsrv::kLoopback;
   int port = tavsrv::defaultPort(tavsrv::RolePort::Service);  // 0: any free port
   std::string dataDir = "tav-service-data";
+  // The store: empty for the SQLite file DATA/service.db, or a PostgreSQL URL
+  // ("postgresql://user@host/db"). Nodes sharing a PostgreSQL store share DATA
+  // too (uploads and installers), as a folder mounted on every node.
+  std::string database;
 
-  // Addresses handed out to clients (room entry, login).
+  // Addresses handed out to clients (room entry, login). Of the MCUs,
+  // conversion and video servers each room gets one (service/Placement.h):
+  // the same on every service node, and not one that stopped answering.
   tavsrv::HostPort msgServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Msg)};
   // Message-server nodes joined by NATS, when more than one: each client is
   // handed a live one (a room's members the same one while it lives). Empty:
   // msgServer alone.
   std::vector<tavsrv::HostPort> msgServers;
-  tavsrv::HostPort mcu{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::McuControl)};
-  tavsrv::HostPort convertServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Convert)};
-  tavsrv::HostPort videoServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Video)};
+  std::vector<tavsrv::HostPort> mcus{
+      {tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::McuControl)}};
+  std::vector<tavsrv::HostPort> convertServers{
+      {tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Convert)}};
+  std::vector<tavsrv::HostPort> videoServers{
+      {tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Video)}};
+  // How often the nodes of a kind with several are probed (NodeHealth).
+  int healthIntervalMs = 2000;
   // Empty host: the service's own address (it serves the files itself).
   tavsrv::HostPort fileServer;
 
@@ -47,9 +59,12 @@ struct ServiceConfig {
   int threads = 8;            // threads answering ordinary calls (connections wait without one)
   int maxConnections = 4096;  // open connections in all (fewer when ulimit -n is low)
   int connectionsPerAddress = 64;  // open connections from one client address
+  // Load balancers in front: their X-Forwarded-For names the client (its
+  // address counts for wrong passwords, tickets and uploads per address).
+  std::vector<std::string> trustedProxies;
   int idleTimeoutMs = 10000;       // an open connection's wait for its next request
   int headTimeoutMs = 5000;        // from a request's first byte to its whole head and form body
-  int dbConnections = 4;           // SQLite connections in the pool
+  int dbConnections = 4;           // store connections in the pool
   int hashThreads = 2;             // logins answered at the same time (Argon2id is memory-hard)
   PasswordStrength passwordStrength = PasswordStrength::Interactive;
   // Largest form body. cpp-httplib itself refuses form-encoded bodies above
@@ -65,6 +80,9 @@ struct ServiceConfig {
   // answering thread (tests and diagnostics); may be empty.
   std::function<void(const std::string& method, const std::string& path)> requestObserver;
 };
+
+// Where config's store is: config.database, else the SQLite file in the data folder.
+std::string storeLocation(const ServiceConfig& config);
 
 // The flags of tav-service (and the service part of tav-server).
 void defineServiceFlags(tavsrv::Flags& flags);
