@@ -27,7 +27,8 @@ UploadCoursewareDlg::UploadCoursewareDlg(ClassroomContext& context, centra* reco
       publish_(new QPushButton(QStringLiteral("确认发布"), this)) {
   setObjectName(QStringLiteral("UploadCoursewareDlg"));
   setWindowTitle(QStringLiteral("发布课件"));
-  setMinimumWidth(380);
+  // Wide enough for the price field's whole hint.
+  setMinimumWidth(480);
   name_->setObjectName(QStringLiteral("uploadCoursewareName"));
   price_->setObjectName(QStringLiteral("uploadCoursewarePrice"));
   price_->setPlaceholderText(QStringLiteral("默认为5星豆，输入0及以上的整数(0豆直接观看)"));
