@@ -57,6 +57,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
+#include <utility>
 
 #include "AnnouncementBar.h"
 #include "AppShare.h"
@@ -182,9 +183,20 @@ public:
       start->click();
   }
 
+  // A teacher clicks a member's camera once the member is listed: held until then.
   void openVideo(quint32 userId) {
-    if (auto* control = room_ ? room_->findChild<MediaControl*>() : nullptr)
-      control->onOperateVideo(userId);
+    pendingVideo_ = userId;
+    openPendingVideo();
+  }
+
+  void openPendingVideo() {
+    if (!pendingVideo_ || !room_)
+      return;
+    auto* session = room_->findChild<RoomSession*>();
+    auto* control = room_->findChild<MediaControl*>();
+    if (!session || !control || !session->member(pendingVideo_))
+      return;
+    control->onOperateVideo(std::exchange(pendingVideo_, 0));
   }
 
   void shareApp(const QString& title) {
@@ -325,6 +337,7 @@ private:
       report(QStringLiteral("ready"));
     }
     lookAtMedia();
+    openPendingVideo();
     if (auto* area = room_->findChild<GiftEffectArea*>())
       changed(effects_, area->visibleCount(),
               QStringLiteral("effects %1").arg(area->visibleCount()));
@@ -426,6 +439,7 @@ private:
   QString boxes_;
   QPointer<QTimer> retryTimer_;
   int retries_ = 0;
+  quint32 pendingVideo_ = 0;
 };
 
 // Asked with the own ticket, as only the member itself may ask.
