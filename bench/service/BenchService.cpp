@@ -303,6 +303,7 @@ int main(int argc, char** argv) {
   flags.define("service-bin", TAV_SERVICE_BIN, "the tav-service program to start");
   flags.define("clients", "50", "concurrent clients");
   flags.define("seconds", "3", "length of each measurement");
+  flags.define("rounds", "1", "measurements of each, bare and service alternating");
   flags.define("pwhash", "interactive", "password hash strength of the started service");
   flags.define("only", "", "measure only this one (login, findRoomByGlobalId, ...)");
   flags.define("store", "sqlite",
@@ -322,11 +323,11 @@ int main(int argc, char** argv) {
     flags.getInt("bare-threads", 1, 2000, &threads);
     return serveBare(flags.get("serve-bare"), static_cast<int>(threads));
   }
-  long long clientsWanted = 0, seconds = 0, port = 0, nodeCount = 0;
+  long long clientsWanted = 0, seconds = 0, port = 0, nodeCount = 0, rounds = 1;
   if (!flags.getInt("clients", 1, 1000, &clientsWanted) ||
       !flags.getInt("seconds", 1, 600, &seconds) || !flags.getInt("port", 1, 65535, &port) ||
-      !flags.getInt("nodes", 1, 16, &nodeCount)) {
-    std::cerr << "bench-service: bad --clients, --seconds, --port or --nodes\n";
+      !flags.getInt("nodes", 1, 16, &nodeCount) || !flags.getInt("rounds", 1, 100, &rounds)) {
+    std::cerr << "bench-service: bad --clients, --seconds, --port, --nodes or --rounds\n";
     return 2;
   }
   only = flags.get("only");
@@ -471,11 +472,16 @@ int main(int argc, char** argv) {
     std::cerr << "bench-service: the bare server did not start\n";
     return 1;
   }
+  // The yardstick's connections live for its own measurement only: cpp-httplib
+  // keeps a thread per open connection that wakes every few milliseconds, which
+  // would take a tenth of a core from the service measured next.
   std::vector<Client> bareClients(clients.size());
-  for (size_t i = 0; i < clients.size(); ++i) {
-    bareClients[i].http = keepAliveClient("127.0.0.1", bare.port());
-    bareClients[i].userId = clients[i].userId;
-  }
+  auto connectBare = [&] {
+    for (size_t i = 0; i < clients.size(); ++i) {
+      bareClients[i].http = keepAliveClient("127.0.0.1", bare.port());
+      bareClients[i].userId = clients[i].userId;
+    }
+  };
 
   const double duration = static_cast<double>(seconds);
   bool measured = true;  // every measurement got answers
@@ -483,26 +489,42 @@ int main(int argc, char** argv) {
     if (!wanted(m.name))
       continue;
     const std::string barePath = std::string("bare/") + m.name;
-    const Figures bareFigures = report(
-        std::string("bare ") + m.name,
-        run(bareClients, duration, {bare.pid()},
-            [&](Client& c) { return m.ok(post(*c.http, barePath, m.request(c).second, "")); }),
-        nullptr);
     const bool login = m.name == std::string("login");
-    const Figures figures =
-        report(m.name,
-               run(clients, duration, serverPids,
-                   [&](Client& c) {
-                     const auto [path, body] = m.request(c);
-                     return m.ok(post(*c.http, path, body, login ? "" : c.ticket));
-                   }),
-               &bareFigures);
-    if (figures.rate <= 0 || bareFigures.rate <= 0) {
-      std::fprintf(stderr, "bench-service: %s got no answer\n", m.name);
-      measured = false;
+    // Rounds alternate the two, so a slow spell of the machine weighs on both.
+    std::vector<double> ratios;
+    for (long long round = 1; round <= rounds; ++round) {
+      const std::string suffix = rounds > 1 ? " #" + std::to_string(round) : std::string();
+      connectBare();
+      const Figures bareFigures = report(
+          std::string("bare ") + m.name + suffix,
+          run(bareClients, duration, {bare.pid()},
+              [&](Client& c) { return m.ok(post(*c.http, barePath, m.request(c).second, "")); }),
+          nullptr);
+      for (Client& c : bareClients)
+        c.http.reset();
+      const Figures figures =
+          report(m.name + suffix,
+                 run(clients, duration, serverPids,
+                     [&](Client& c) {
+                       const auto [path, body] = m.request(c);
+                       return m.ok(post(*c.http, path, body, login ? "" : c.ticket));
+                     }),
+                 &bareFigures);
+      if (figures.rate <= 0 || bareFigures.rate <= 0) {
+        std::fprintf(stderr, "bench-service: %s got no answer\n", m.name);
+        measured = false;
+      } else {
+        ratios.push_back(figures.rate / bareFigures.rate);
+      }
+      if (login && !logInAll())
+        return 1;
     }
-    if (login && !logInAll())
-      return 1;
+    if (ratios.size() > 1) {
+      std::sort(ratios.begin(), ratios.end());
+      std::printf("%-24s median %.2fx bare over %zu rounds (%.2fx .. %.2fx)\n", m.name,
+                  ratios[ratios.size() / 2], ratios.size(), ratios.front(), ratios.back());
+      std::fflush(stdout);
+    }
   }
 
   bareClients.clear();

@@ -12,14 +12,16 @@ namespace tavsvc {
 
 BufferedSocketStream::BufferedSocketStream(int fd, std::string& buffer, size_t& offset,
                                            int readTimeoutMs, int writeTimeoutMs,
-                                           std::string remoteIp, int remotePort)
+                                           std::string remoteIp, int remotePort,
+                                           LocalAddress& local)
     : fd_(fd),
       buffer_(buffer),
       offset_(offset),
       readTimeoutMs_(readTimeoutMs),
       writeTimeoutMs_(writeTimeoutMs),
       remoteIp_(std::move(remoteIp)),
-      remotePort_(remotePort) {}
+      remotePort_(remotePort),
+      local_(local) {}
 
 bool BufferedSocketStream::waitFor(short events, int timeoutMs) const {
   pollfd p{fd_, events, 0};
@@ -109,12 +111,18 @@ void BufferedSocketStream::get_remote_ip_and_port(std::string& ip, int& port) co
 }
 
 void BufferedSocketStream::get_local_ip_and_port(std::string& ip, int& port) const {
+  if (local_.port < 0)
+    lookUpLocal();
+  ip = local_.ip;
+  port = local_.port < 0 ? 0 : local_.port;
+}
+
+void BufferedSocketStream::lookUpLocal() const {
   sockaddr_storage address{};
   socklen_t length = sizeof address;
-  ip.clear();
-  port = 0;
   if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return;
+    return;  // looked up again next time
+  int port = 0;
   char text[INET6_ADDRSTRLEN] = {};
   if (address.ss_family == AF_INET) {
     const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
@@ -125,7 +133,8 @@ void BufferedSocketStream::get_local_ip_and_port(std::string& ip, int& port) con
     ::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
     port = ntohs(in6->sin6_port);
   }
-  ip = text;
+  local_.ip = text;
+  local_.port = port;
 }
 
 }  // namespace tavsvc

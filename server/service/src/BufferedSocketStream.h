@@ -11,11 +11,18 @@
 
 namespace tavsvc {
 
+// A connection's own address, looked up on its first request and kept for the others.
+struct LocalAddress {
+  std::string ip;
+  int port = -1;  // -1: not looked up yet
+};
+
 class BufferedSocketStream : public httplib::Stream {
 public:
   // buffer: bytes read ahead, consumed from *offset on (which advances).
   BufferedSocketStream(int fd, std::string& buffer, size_t& offset, int readTimeoutMs,
-                       int writeTimeoutMs, std::string remoteIp, int remotePort);
+                       int writeTimeoutMs, std::string remoteIp, int remotePort,
+                       LocalAddress& local);
 
   bool is_readable() const override;
   bool is_writable() const override;
@@ -35,6 +42,7 @@ public:
 private:
   bool waitFor(short events, int timeoutMs) const;
   bool sendAll(const char* data, size_t size) const;
+  void lookUpLocal() const;
 
   int fd_;
   std::string& buffer_;
@@ -43,6 +51,7 @@ private:
   int writeTimeoutMs_;
   std::string remoteIp_;
   int remotePort_;
+  LocalAddress& local_;
   // Written to by const members too: waiting for input sends what is gathered.
   mutable bool healthy_ = true;
   mutable std::string gathered_;

@@ -69,12 +69,18 @@ std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id) {
   return roomFrom(st);
 }
 
-std::vector<RoomRow> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId) {
-  auto st = db.prepare(TAV_ROOM_COLUMNS "WHERE owner_id = ?1 ORDER BY id");
-  st.bind(ownerId);
-  std::vector<RoomRow> rooms;
+std::vector<OwnedRoom> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId,
+                                      int64_t teachingSinceMs) {
+  // One statement: the room list is the lobby's most frequent call.
+  auto st = db.prepare(
+      "SELECT id, owner_id, room_name, synopsis, tag, usable_numbers, status, open_style, "
+      "auth_code, plan_start, plan_end, poster_path, CASE WHEN EXISTS(SELECT 1 FROM presence p "
+      "WHERE p.room_id = rooms.id AND p.teaching_ms >= ?2) THEN 1 ELSE 0 END "
+      "FROM rooms WHERE owner_id = ?1 ORDER BY id");
+  st.bind(ownerId, teachingSinceMs);
+  std::vector<OwnedRoom> rooms;
   while (st.step())
-    rooms.push_back(roomFrom(st));
+    rooms.push_back({roomFrom(st), st.int64(12) != 0});
   return rooms;
 }
 #undef TAV_ROOM_COLUMNS

@@ -35,8 +35,14 @@ struct RoomRow {
 std::optional<UserRow> loadUser(tavsrv::Connection& db, uint32_t id);
 UserRow requireUser(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "用户不存在！"
 std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id);
-// Every room owned by ownerId, by id.
-std::vector<RoomRow> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId);
+// Every room owned by ownerId, by id, each with whether somebody teaches in it:
+// a teaching heartbeat (presence) at or after teachingSinceMs.
+struct OwnedRoom {
+  RoomRow room;
+  bool inClass = false;
+};
+std::vector<OwnedRoom> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId,
+                                      int64_t teachingSinceMs);
 RoomRow requireRoom(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "教室不存在！"
 
 // The owner, an assistant, or a member who entered it.

@@ -191,6 +191,7 @@ struct HttpFront::Impl {
     // proxy the client it names.
     std::string client;
     int port = 0;
+    LocalAddress local;  // used by one worker at a time, as the connection
     int served = 0;
     bool headStarted = false;  // a byte of the next request has arrived
     Clock::time_point headDeadline;
@@ -416,7 +417,8 @@ void HttpFront::Impl::waitForRequest(const ConnectionPtr& c) {
   // Later, not now: a read already done by the reactor but not yet handed to
   // its handler (the request is in, the connection not yet working) is
   // handled first.
-  asio::post(io, [this, ip = c->ip] { trimWaiting(ip); });
+  if (static_cast<int>(addresses[c->ip].waiting.size()) > options.connectionsPerAddress)
+    asio::post(io, [this, ip = c->ip] { trimWaiting(ip); });
 }
 
 void HttpFront::Impl::sweep() {
@@ -522,7 +524,7 @@ void HttpFront::Impl::dispatch(const ConnectionPtr& c, Lane lane, bool closeAfte
   const bool posted = pool->tryPost([this, c, closeAfter, upload] {
     size_t offset = 0;
     BufferedSocketStream stream(c->socket.native_handle(), c->buffer, offset, options.ioTimeoutMs,
-                                options.ioTimeoutMs, c->client, c->port);
+                                options.ioTimeoutMs, c->client, c->port, c->local);
     bool clientClosed = false;
     bool ok = false;
     try {

@@ -47,15 +47,4 @@ uint32_t Presence::teacherOnDuty(tavsrv::Connection& db, uint32_t roomId, int64_
           .value_or(0));
 }
 
-std::set<uint32_t> Presence::roomsInClass(tavsrv::Connection& db, uint32_t ownerId, int64_t nowMs) {
-  auto st = db.prepare(
-      "SELECT DISTINCT p.room_id FROM presence p JOIN rooms r ON r.id = p.room_id "
-      "WHERE r.owner_id = ?1 AND p.teaching_ms >= ?2");
-  st.bind(ownerId, nowMs - kTimeoutMs);
-  std::set<uint32_t> rooms;
-  while (st.step())
-    rooms.insert(static_cast<uint32_t>(st.int64(0)));
-  return rooms;
-}
-
 }  // namespace tavsvc

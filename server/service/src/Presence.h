@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <set>
 #include <vector>
 
 #include "tavsrv/Database.h"
@@ -26,8 +25,6 @@ public:
   std::vector<uint32_t> present(tavsrv::Connection& db, uint32_t roomId, int64_t nowMs);
   // The member whose teaching heartbeat is the newest and still fresh, 0 if none.
   uint32_t teacherOnDuty(tavsrv::Connection& db, uint32_t roomId, int64_t nowMs);
-  // The rooms of ownerId where somebody teaches now, in one look.
-  std::set<uint32_t> roomsInClass(tavsrv::Connection& db, uint32_t ownerId, int64_t nowMs);
 
 private:
   std::atomic<int64_t> lastPruneMs_{0};

@@ -40,16 +40,16 @@ std::string findRoomByGlobalId(Call& call) {
   call.checkForm();
   ReadTransaction reads(call.db());
   const bool own = call.caller().canActAs(userId);
-  const int64_t now = call.now();
-  const std::vector<RoomRow> owned = loadOwnedRooms(call.db(), userId);
-  const std::set<uint32_t> inClassRooms = call.ctx.presence.roomsInClass(call.db(), userId, now);
+  const std::vector<OwnedRoom> owned =
+      loadOwnedRooms(call.db(), userId, call.now() - Presence::kTimeoutMs);
   std::string text = "{\"body\":[";
+  text.reserve(512 * owned.size() + 64);
   for (size_t i = 0; i < owned.size(); ++i) {
     if (i > 0)
       text += ',';
-    const bool inClass = inClassRooms.count(owned[i].id) != 0;
-    if (!appendRoomCardText(text, owned[i], own, inClass)) {
-      json card = roomJson(owned[i], own);
+    const bool inClass = owned[i].inClass;
+    if (!appendRoomCardText(text, owned[i].room, own, inClass)) {
+      json card = roomJson(owned[i].room, own);
       card["inClass"] = inClass;
       text += tavsrv::dumpJson(card);
     }
