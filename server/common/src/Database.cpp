@@ -79,6 +79,13 @@ public:
     return std::string(reinterpret_cast<const char*>(data),
                        static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
   }
+  std::string_view textView(int column) const override {
+    const auto* data = sqlite3_column_text(stmt_, column);
+    if (!data)
+      return std::string_view();
+    return std::string_view(reinterpret_cast<const char*>(data),
+                            static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
+  }
   bool isNull(int column) const override {
     return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
   }

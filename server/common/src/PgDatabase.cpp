@@ -113,6 +113,12 @@ public:
     return std::string(PQgetvalue(result_.get(), row_, column),
                        static_cast<size_t>(PQgetlength(result_.get(), row_, column)));
   }
+  std::string_view textView(int column) const override {
+    if (isNull(column))
+      return std::string_view();
+    return std::string_view(PQgetvalue(result_.get(), row_, column),
+                            static_cast<size_t>(PQgetlength(result_.get(), row_, column)));
+  }
   bool isNull(int column) const override { return PQgetisnull(result_.get(), row_, column) != 0; }
 
 private:

@@ -1,5 +1,7 @@
 #include "Domain.h"
 
+#include <cstdio>
+
 #include "Schema.h"
 #include "tavsrv/Form.h"
 #include "tavsrv/JsonText.h"
@@ -69,19 +71,30 @@ std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id) {
   return roomFrom(st);
 }
 
-std::vector<OwnedRoom> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId,
-                                      int64_t teachingSinceMs) {
-  // One statement: the room list is the lobby's most frequent call.
+void forEachOwnedRoom(tavsrv::Connection& db, uint32_t ownerId, int64_t teachingSinceMs,
+                      const std::function<void(const RoomCard& card, bool inClass)>& visit) {
   auto st = db.prepare(
       "SELECT id, owner_id, room_name, synopsis, tag, usable_numbers, status, open_style, "
       "auth_code, plan_start, plan_end, poster_path, CASE WHEN EXISTS(SELECT 1 FROM presence p "
       "WHERE p.room_id = rooms.id AND p.teaching_ms >= ?2) THEN 1 ELSE 0 END "
       "FROM rooms WHERE owner_id = ?1 ORDER BY id");
   st.bind(ownerId, teachingSinceMs);
-  std::vector<OwnedRoom> rooms;
-  while (st.step())
-    rooms.push_back({roomFrom(st), st.int64(12) != 0});
-  return rooms;
+  while (st.step()) {
+    RoomCard card;
+    card.id = static_cast<uint32_t>(st.int64(0));
+    card.ownerId = static_cast<uint32_t>(st.int64(1));
+    card.name = st.textView(2);
+    card.synopsis = st.textView(3);
+    card.tag = st.textView(4);
+    card.usableNumbers = static_cast<int>(st.int64(5));
+    card.status = static_cast<int>(st.int64(6));
+    card.openStyle = static_cast<int>(st.int64(7));
+    card.authCode = st.textView(8);
+    card.planStart = st.textView(9);
+    card.planEnd = st.textView(10);
+    card.posterPath = st.textView(11);
+    visit(card, st.int64(12) != 0);
+  }
 }
 #undef TAV_ROOM_COLUMNS
 
@@ -222,22 +235,69 @@ json memberFrom(const RoomRow& room, uint32_t userId, const std::string& display
 
 }  // namespace
 
-bool appendRoomCardText(std::string& out, const RoomRow& room, bool withSecrets, bool inClass) {
-  const std::string& authCode = withSecrets ? room.authCode : std::string();
-  for (const std::string* text : {&authCode, &room.posterPath, &room.planEnd, &room.planStart,
-                                  &room.name, &room.synopsis, &room.tag})
-    if (!tavsrv::isValidUtf8(*text))
+RoomCard cardOf(const RoomRow& room) {
+  RoomCard card;
+  card.id = room.id;
+  card.ownerId = room.ownerId;
+  card.usableNumbers = room.usableNumbers;
+  card.status = room.status;
+  card.openStyle = room.openStyle;
+  card.name = room.name;
+  card.synopsis = room.synopsis;
+  card.tag = room.tag;
+  card.authCode = room.authCode;
+  card.planStart = room.planStart;
+  card.planEnd = room.planEnd;
+  card.posterPath = room.posterPath;
+  return card;
+}
+
+RoomRow rowOf(const RoomCard& card) {
+  RoomRow room;
+  room.id = card.id;
+  room.ownerId = card.ownerId;
+  room.usableNumbers = card.usableNumbers;
+  room.status = card.status;
+  room.openStyle = card.openStyle;
+  room.name = std::string(card.name);
+  room.synopsis = std::string(card.synopsis);
+  room.tag = std::string(card.tag);
+  room.authCode = std::string(card.authCode);
+  room.planStart = std::string(card.planStart);
+  room.planEnd = std::string(card.planEnd);
+  room.posterPath = std::string(card.posterPath);
+  return room;
+}
+
+namespace {
+
+void appendNumber(std::string& out, int64_t value) {
+  char digits[24];
+  const int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+  out.append(digits, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+bool appendRoomCardText(std::string& out, const RoomCard& room, bool withSecrets, bool inClass) {
+  const std::string_view authCode = withSecrets ? room.authCode : std::string_view();
+  for (std::string_view text : {authCode, room.posterPath, room.planEnd, room.planStart, room.name,
+                                room.synopsis, room.tag})
+    if (!tavsrv::isValidUtf8(text))
       return false;
   // Keys in the order the tree's dump writes them (sorted).
   out += "{\"authCode\":";
   tavsrv::appendJsonString(out, authCode);
-  out += ",\"globalId\":" + std::to_string(room.ownerId);
-  out += ",\"id\":" + std::to_string(room.id);
+  out += ",\"globalId\":";
+  appendNumber(out, room.ownerId);
+  out += ",\"id\":";
+  appendNumber(out, room.id);
   out += ",\"imagePath\":";
   tavsrv::appendJsonString(out, room.posterPath);
   out += inClass ? ",\"inClass\":true" : ",\"inClass\":false";
-  out += ",\"openStyle\":\"" + std::to_string(room.openStyle) + "\"";
-  out += ",\"planEndDate\":";
+  out += ",\"openStyle\":\"";
+  appendNumber(out, room.openStyle);
+  out += "\",\"planEndDate\":";
   tavsrv::appendJsonString(out, room.planEnd);
   out += ",\"planStartDate\":";
   tavsrv::appendJsonString(out, room.planStart);
@@ -245,10 +305,13 @@ bool appendRoomCardText(std::string& out, const RoomRow& room, bool withSecrets,
   tavsrv::appendJsonString(out, room.name);
   out += ",\"roomSynopsis\":";
   tavsrv::appendJsonString(out, room.synopsis);
-  out += ",\"status\":" + std::to_string(room.status);
+  out += ",\"status\":";
+  appendNumber(out, room.status);
   out += ",\"tag\":";
   tavsrv::appendJsonString(out, room.tag);
-  out += ",\"usableNumbers\":" + std::to_string(room.usableNumbers) + "}";
+  out += ",\"usableNumbers\":";
+  appendNumber(out, room.usableNumbers);
+  out += '}';
   return true;
 }
 

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Call.h"
@@ -35,14 +37,20 @@ struct RoomRow {
 std::optional<UserRow> loadUser(tavsrv::Connection& db, uint32_t id);
 UserRow requireUser(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "用户不存在！"
 std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id);
-// Every room owned by ownerId, by id, each with whether somebody teaches in it:
-// a teaching heartbeat (presence) at or after teachingSinceMs.
-struct OwnedRoom {
-  RoomRow room;
-  bool inClass = false;
+// A room's card fields as a statement's row holds them (valid while the row is).
+struct RoomCard {
+  uint32_t id = 0;
+  uint32_t ownerId = 0;
+  int usableNumbers = 0, status = 1, openStyle = 1;
+  std::string_view name, synopsis, tag, authCode, planStart, planEnd, posterPath;
 };
-std::vector<OwnedRoom> loadOwnedRooms(tavsrv::Connection& db, uint32_t ownerId,
-                                      int64_t teachingSinceMs);
+RoomCard cardOf(const RoomRow& room);
+RoomRow rowOf(const RoomCard& card);
+// Every room owned by ownerId, by id, each with whether somebody teaches in it:
+// a teaching heartbeat (presence) at or after teachingSinceMs. Read in one
+// statement without copying its texts: the lobby asks for this on every visit.
+void forEachOwnedRoom(tavsrv::Connection& db, uint32_t ownerId, int64_t teachingSinceMs,
+                      const std::function<void(const RoomCard& card, bool inClass)>& visit);
 RoomRow requireRoom(tavsrv::Connection& db, uint32_t id);  // Refusal 404 "教室不存在！"
 
 // The owner, an assistant, or a member who entered it.
@@ -74,7 +82,11 @@ json roomJson(const RoomRow& room, bool withSecrets);
 // The room list's card as JSON text, with "inClass": the text dumpJson writes for
 // roomJson(room, withSecrets) plus inClass. False (and out untouched) when a text
 // of the room is not valid UTF-8: then the tree must be used.
-bool appendRoomCardText(std::string& out, const RoomRow& room, bool withSecrets, bool inClass);
+bool appendRoomCardText(std::string& out, const RoomCard& room, bool withSecrets, bool inClass);
+inline bool appendRoomCardText(std::string& out, const RoomRow& room, bool withSecrets,
+                               bool inClass) {
+  return appendRoomCardText(out, cardOf(room), withSecrets, inClass);
+}
 // A member as the classroom's member list reads it.
 json memberJson(tavsrv::Connection& db, const RoomRow& room, const UserRow& user);
 // The JSON text of an array with the member object of everyone present in the

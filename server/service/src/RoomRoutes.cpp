@@ -40,20 +40,20 @@ std::string findRoomByGlobalId(Call& call) {
   call.checkForm();
   ReadTransaction reads(call.db());
   const bool own = call.caller().canActAs(userId);
-  const std::vector<OwnedRoom> owned =
-      loadOwnedRooms(call.db(), userId, call.now() - Presence::kTimeoutMs);
   std::string text = "{\"body\":[";
-  text.reserve(512 * owned.size() + 64);
-  for (size_t i = 0; i < owned.size(); ++i) {
-    if (i > 0)
-      text += ',';
-    const bool inClass = owned[i].inClass;
-    if (!appendRoomCardText(text, owned[i].room, own, inClass)) {
-      json card = roomJson(owned[i].room, own);
-      card["inClass"] = inClass;
-      text += tavsrv::dumpJson(card);
-    }
-  }
+  text.reserve(4096);
+  bool first = true;
+  forEachOwnedRoom(call.db(), userId, call.now() - Presence::kTimeoutMs,
+                   [&](const RoomCard& card, bool inClass) {
+                     if (!first)
+                       text += ',';
+                     first = false;
+                     if (!appendRoomCardText(text, card, own, inClass)) {
+                       json tree = roomJson(rowOf(card), own);
+                       tree["inClass"] = inClass;
+                       text += tavsrv::dumpJson(tree);
+                     }
+                   });
   text += "],\"code\":0,\"msg\":\"\"}";
   return text;
 }

@@ -22,6 +22,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavsrv {
@@ -61,6 +62,7 @@ public:
     virtual int64_t int64(int column) const = 0;
     virtual double real(int column) const = 0;
     virtual std::string text(int column) const = 0;
+    virtual std::string_view textView(int column) const = 0;
     virtual bool isNull(int column) const = 0;
   };
 
@@ -114,6 +116,8 @@ public:
   int64_t int64(int column) const { return impl_->int64(column); }
   double real(int column) const { return impl_->real(column); }
   std::string text(int column) const { return impl_->text(column); }
+  // The text without a copy: valid until the next step (or the statement's end).
+  std::string_view textView(int column) const { return impl_->textView(column); }
   bool isNull(int column) const { return impl_->isNull(column); }
 
 private:
