@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <limits>
@@ -158,6 +159,14 @@ bool Service::Impl::openStore(std::string* error) {
   return true;
 }
 
+int callThreadsFor(const ServiceConfig& config) {
+  if (config.threads > 0)
+    return config.threads;
+  const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return tavsrv::isPostgresUrl(config.database) ? std::max(8, 4 * processors)
+                                                 : std::max(4, 2 * processors);
+}
+
 void Service::Impl::configureServer() {
   const ServiceConfig& config = ctx.config;
   // Connections, time-outs and threads are the front's; these only shape the answers.
@@ -241,7 +250,7 @@ bool Service::start(std::string* error) {
   front.idleTimeoutMs = config.idleTimeoutMs;
   front.headTimeoutMs = config.headTimeoutMs;
   front.maxBufferedBody = config.formLimit;
-  front.callThreads = config.threads;
+  front.callThreads = callThreadsFor(config);
   front.loginThreads = config.hashThreads;
   front.busyBody = tavsrv::dumpJson(tavsrv::refusal(503, "服务器繁忙，请稍后重试！"));
   front.loginBusyBody = tavsrv::dumpJson(tavsrv::refusal(503, "登录的人太多，请稍后再试！"));

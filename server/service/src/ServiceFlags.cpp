@@ -36,7 +36,9 @@ void defineServiceFlags(tavsrv::Flags& flags) {
   flags.defineSwitch("no-seed", "do not put demo data into an empty store");
   flags.defineSwitch("no-demo-videos",
                      "with the demo data, do not make courseware videos with ffmpeg");
-  flags.define("threads", "8", "threads answering ordinary calls (not one per connection)");
+  flags.define("threads", "0",
+               "threads answering ordinary calls, not one per connection (0: twice the "
+               "processors and at least 4; on PostgreSQL four times and at least 8)");
   flags.define("connections-per-address", "64", "open connections allowed from one address");
   flags.defineList("trusted-proxy",
                    "addresses of load balancers whose X-Forwarded-For names the client");
@@ -132,9 +134,9 @@ bool serviceConfigFromFlags(const tavsrv::Flags& flags, ServiceConfig* config, s
   config->internalToken = flags.get("internal-token");
   config->seedDemo = !flags.getSwitch("no-seed");
   config->demoVideos = !flags.getSwitch("no-demo-videos");
-  if (!flags.getInt("threads", 2, 1024, &threads) ||
+  if (!flags.getInt("threads", 0, 1024, &threads) || threads == 1 ||
       !flags.getInt("db-connections", 1, 64, &connections)) {
-    *error = "--threads must be 2..1024 and --db-connections 1..64";
+    *error = "--threads must be 0 (chosen) or 2..1024 and --db-connections 1..64";
     return false;
   }
   config->threads = static_cast<int>(threads);

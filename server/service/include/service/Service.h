@@ -34,6 +34,12 @@ struct ServiceConfig {
   // conversion and video servers each room gets one (service/Placement.h):
   // the same on every service node, and not one that stopped answering.
   tavsrv::HostPort msgServer{tavsrv::kLoopback, tavsrv::defaultPort(tavsrv::RolePort::Msg)};
+// The threads answering ordinary calls: config.threads, or when 0, enough to
+// keep the processors busy without making them switch between threads for
+// nothing: twice the processors (at least 4) on SQLite, whose calls rarely wait;
+// four times (at least 8) on PostgreSQL, whose calls wait on its answers.
+int callThreadsFor(const ServiceConfig& config);
+
   // Message-server nodes joined by NATS, when more than one: each client is
   // handed a live one (a room's members the same one while it lives). Empty:
   // msgServer alone.
@@ -56,7 +62,9 @@ struct ServiceConfig {
   bool seedDemo = true;
   // With the demo data, make short courseware videos (needs the ffmpeg program).
   bool demoVideos = true;
-  int threads = 8;            // threads answering ordinary calls (connections wait without one)
+  // Threads answering ordinary calls (connections wait without one); 0: chosen
+  // from the processors (callThreadsFor).
+  int threads = 0;
   int maxConnections = 4096;  // open connections in all (fewer when ulimit -n is low)
   int connectionsPerAddress = 64;  // open connections from one client address
   // Load balancers in front: their X-Forwarded-For names the client (its
