@@ -96,6 +96,14 @@ struct Child {
     ::waitpid(pid, &status, 0);
     pid = -1;
   }
+  // True once the program has ended (it is then reaped).
+  bool exited() {
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid, &status, WNOHANG) != pid)
+      return pid <= 0;
+    pid = -1;
+    return true;
+  }
   ~Child() { stop(); }
 };
 
@@ -157,8 +165,11 @@ int main(int argc, char** argv) {
                  "usage: bench-recording [--seconds N] [--students 0..5] [--port-base P]\n");
     return 2;
   }
-  if (port_base == 0)
-    port_base = 30000 + int(::getpid() % 3000) * 10;
+  // Below the kernel's range of ports for outgoing connections (32768 and up),
+  // and another base when a port of this one is taken (by another test).
+  const bool chosen_base = port_base != 0;
+  if (!chosen_base)
+    port_base = 20000 + int(::getpid() % 1200) * 10;
   const std::string bin = fs::canonical("/proc/self/exe").parent_path().string();
   char pattern[] = "/tmp/bench-recording-XXXXXX";
   if (!::mkdtemp(pattern))
@@ -184,14 +195,22 @@ int main(int argc, char** argv) {
   };
 
   Child servers;
-  servers.start({bin + "/tav-server", "--data", data.string(), "--roles", "service,mcu,video",
-                 "--port-base", std::to_string(port_base), "--no-demo-videos"},
-                (dir / "servers.log").string());
-  // endpoints.json is written once every role serves.
-  if (!wait_until([&] { return fs::exists(data / "endpoints.json"); }, 120)) {
-    std::fprintf(stderr, "bench-recording: the servers did not start:\n%s\n",
-                 servers.text().c_str());
-    return 1;
+  for (int attempt = 0;; ++attempt) {
+    servers.start({bin + "/tav-server", "--data", data.string(), "--roles", "service,mcu,video",
+                   "--port-base", std::to_string(port_base), "--no-demo-videos"},
+                  (dir / "servers.log").string());
+    // endpoints.json is written once every role serves; a port in use ends the program.
+    bool ended = false;
+    if (wait_until([&] { return fs::exists(data / "endpoints.json") || (ended = servers.exited()); },
+                   120) &&
+        !ended)
+      break;
+    if (!ended || chosen_base || attempt == 9) {
+      std::fprintf(stderr, "bench-recording: the servers did not start:\n%s\n",
+                   servers.text().c_str());
+      return 1;
+    }
+    port_base = 20000 + (port_base - 20000 + 10 * 97) % 12000;
   }
   const int mcu = port_base + 2, service = port_base, video = port_base + 4;
 
