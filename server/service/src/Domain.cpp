@@ -40,61 +40,48 @@ UserRow requireUser(tavsrv::Connection& db, uint32_t id) {
 
 namespace {
 
-#define TAV_ROOM_COLUMNS                                                                \
-  "SELECT id, owner_id, room_name, synopsis, tag, usable_numbers, status, open_style, " \
-  "auth_code, plan_start, plan_end, poster_path FROM rooms "
+// A room's columns in the order cardFrom reads them.
+#define TAV_ROOM_COLUMNS                                                             \
+  "id, owner_id, room_name, synopsis, tag, usable_numbers, status, open_style, " \
+  "auth_code, plan_start, plan_end, poster_path"
+constexpr int kRoomColumns = 12;
 
-RoomRow roomFrom(const tavsrv::Statement& st) {
-  RoomRow r;
-  r.id = static_cast<uint32_t>(st.int64(0));
-  r.ownerId = static_cast<uint32_t>(st.int64(1));
-  r.name = st.text(2);
-  r.synopsis = st.text(3);
-  r.tag = st.text(4);
-  r.usableNumbers = static_cast<int>(st.int64(5));
-  r.status = static_cast<int>(st.int64(6));
-  r.openStyle = static_cast<int>(st.int64(7));
-  r.authCode = st.text(8);
-  r.planStart = st.text(9);
-  r.planEnd = st.text(10);
-  r.posterPath = st.text(11);
-  return r;
+RoomCard cardFrom(const tavsrv::Statement& st) {
+  RoomCard card;
+  card.id = static_cast<uint32_t>(st.int64(0));
+  card.ownerId = static_cast<uint32_t>(st.int64(1));
+  card.name = st.textView(2);
+  card.synopsis = st.textView(3);
+  card.tag = st.textView(4);
+  card.usableNumbers = static_cast<int>(st.int64(5));
+  card.status = static_cast<int>(st.int64(6));
+  card.openStyle = static_cast<int>(st.int64(7));
+  card.authCode = st.textView(8);
+  card.planStart = st.textView(9);
+  card.planEnd = st.textView(10);
+  card.posterPath = st.textView(11);
+  return card;
 }
 
 }  // namespace
 
 std::optional<RoomRow> loadRoom(tavsrv::Connection& db, uint32_t id) {
-  auto st = db.prepare(TAV_ROOM_COLUMNS "WHERE id = ?1");
+  auto st = db.prepare("SELECT " TAV_ROOM_COLUMNS " FROM rooms WHERE id = ?1");
   st.bind(id);
   if (!st.step())
     return std::nullopt;
-  return roomFrom(st);
+  return rowOf(cardFrom(st));
 }
 
 void forEachOwnedRoom(tavsrv::Connection& db, uint32_t ownerId, int64_t teachingSinceMs,
                       const std::function<void(const RoomCard& card, bool inClass)>& visit) {
-  auto st = db.prepare(
-      "SELECT id, owner_id, room_name, synopsis, tag, usable_numbers, status, open_style, "
-      "auth_code, plan_start, plan_end, poster_path, CASE WHEN EXISTS(SELECT 1 FROM presence p "
-      "WHERE p.room_id = rooms.id AND p.teaching_ms >= ?2) THEN 1 ELSE 0 END "
-      "FROM rooms WHERE owner_id = ?1 ORDER BY id");
+  auto st = db.prepare("SELECT " TAV_ROOM_COLUMNS
+                       ", CASE WHEN EXISTS(SELECT 1 FROM presence p WHERE p.room_id = rooms.id "
+                       "AND p.teaching_ms >= ?2) THEN 1 ELSE 0 END "
+                       "FROM rooms WHERE owner_id = ?1 ORDER BY id");
   st.bind(ownerId, teachingSinceMs);
-  while (st.step()) {
-    RoomCard card;
-    card.id = static_cast<uint32_t>(st.int64(0));
-    card.ownerId = static_cast<uint32_t>(st.int64(1));
-    card.name = st.textView(2);
-    card.synopsis = st.textView(3);
-    card.tag = st.textView(4);
-    card.usableNumbers = static_cast<int>(st.int64(5));
-    card.status = static_cast<int>(st.int64(6));
-    card.openStyle = static_cast<int>(st.int64(7));
-    card.authCode = st.textView(8);
-    card.planStart = st.textView(9);
-    card.planEnd = st.textView(10);
-    card.posterPath = st.textView(11);
-    visit(card, st.int64(12) != 0);
-  }
+  while (st.step())
+    visit(cardFrom(st), st.int64(kRoomColumns) != 0);
 }
 #undef TAV_ROOM_COLUMNS
 
